@@ -1,0 +1,87 @@
+// app/options.cc: option parsing, the usage text and the settings echo.
+#include "app/options.h"
+
+#include "app/report.h"
+
+namespace brevick {
+namespace {
+
+// The usage text is printed as it has always stood: line 1 leaves out -D and
+// line 6 lacks its closing parenthesis. Scripts compare it; keep it exact.
+constexpr const wchar_t* kUsage[] = {
+    L"usage: Brevick [-L -LS -P -S -R] infile outfile cert_subject_name",
+    L"-L   List the available certificates in all system stores",
+    L"-LS  List the available certificate system stores",
+    L"-P   Show progress",
+    L"-D   Show debug information",
+    L"-S storename       Use a specific store (For listing or signing. Default is 'My'",
+    L"-R rootdirectory   Specify the root directory for files usable with %SourceRoot%",
+};
+
+void TakePositional(RunSettings& settings, const std::wstring& arg) {
+  if (!settings.infile) {
+    settings.infile = arg;
+  } else if (!settings.outfile) {
+    settings.outfile = arg;
+  } else if (!settings.cert_subject_name) {
+    settings.cert_subject_name = arg;
+  }
+  // A fourth and later positional argument is ignored without a word.
+}
+
+const wchar_t* YesNo(bool flag) { return flag ? L"YES" : L"NO"; }
+
+}  // namespace
+
+CommandLine ParseArguments(const std::vector<std::wstring>& args) {
+  CommandLine result;
+  RunSettings& settings = result.settings;
+  for (std::size_t i = 1; i < args.size(); ++i) {
+    const std::wstring& arg = args[i];
+    if (arg == L"-L") {
+      result.listCertificates = true;
+    } else if (arg == L"-LS") {
+      result.listStores = true;
+    } else if (arg == L"-P") {
+      settings.showProgress = true;
+    } else if (arg == L"-D") {
+      settings.showDebug = true;
+      settings.showProgress = true;
+    } else if (arg == L"-R" || arg == L"-S") {
+      if (i + 1 == args.size()) {
+        PrintUsage();
+        break;
+      }
+      (arg == L"-R" ? settings.rootdirectory : settings.storename.emplace()) = args[++i];
+    } else {
+      TakePositional(settings, arg);
+    }
+  }
+  return result;
+}
+
+void PrintUsage() {
+  for (const wchar_t* line : kUsage) WriteLine(line);
+}
+
+std::wstring CommandLineText(const std::vector<std::wstring>& args) {
+  std::wstring text;
+  for (const std::wstring& arg : args) {
+    text += arg;
+    text += L' ';
+  }
+  return text;
+}
+
+void EchoSettings(const CommandLine& commandLine, const std::vector<std::wstring>& args) {
+  const RunSettings& settings = commandLine.settings;
+  DebugLine(L"Command Line: " + CommandLineText(args));
+  DebugLine(L"File root directory: " + settings.rootdirectory);
+  DebugLine(std::wstring(L"List certificate stores:") + YesNo(commandLine.listStores));
+  DebugLine(std::wstring(L"List certificates:") + YesNo(commandLine.listCertificates));
+  DebugLine(L"Store:" + settings.storename.value_or(L"Default"));
+  DebugLine(std::wstring(L"Show Progress:") + YesNo(settings.showProgress));
+  DebugLine(L"");
+}
+
+}  // namespace brevick

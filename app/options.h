@@ -1,0 +1,33 @@
+// app/options.h: the command line read into the run settings.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "app/run_settings.h"
+
+namespace brevick {
+
+// The mode flags live only inside the run flow; everything else is a setting.
+struct CommandLine {
+  RunSettings settings;
+  bool listCertificates = false;  // -L
+  bool listStores = false;        // -LS
+};
+
+// Reads the arguments after the program name, left to right. Options match
+// whole and case-sensitively ("-l" is positional); the argument after -R or -S
+// is its value whatever it looks like. -R or -S standing last prints the usage
+// text and parsing simply ends, the run going on.
+CommandLine ParseArguments(const std::vector<std::wstring>& args);
+
+// The seven usage lines, written whatever the output flags.
+void PrintUsage();
+
+// Every argument, the program name included, each followed by one blank.
+std::wstring CommandLineText(const std::vector<std::wstring>& args);
+
+// The seven debug lines that echo the settings (the last one empty).
+void EchoSettings(const CommandLine& commandLine, const std::vector<std::wstring>& args);
+
+}  // namespace brevick

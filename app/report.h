@@ -1,0 +1,51 @@
+// app/report.h: console reporting and the run-wide error list. Every line the
+// operator sees goes out through here, UTF-8 encoded, on standard output.
+//
+// A line is exactly the text plus "\n": no prefix, no level word. Failures at
+// tool level are collected here, never thrown; the run fails exactly when the
+// error list is not empty at the end.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace brevick {
+
+// Written whatever the output flags: usage, listings, the summary.
+void WriteLine(std::wstring_view text);
+// A line that is already UTF-8, such as the banner.
+void WriteLineUtf8(std::string_view text);
+
+// Written (and flushed) only with -P or -D.
+void ProgressLine(std::wstring_view text);
+// Written (and flushed) only with -D.
+void DebugLine(std::wstring_view text);
+
+// Writes the text as a progress line, then appends it to the error list.
+// Empty and repeated texts are kept as they are.
+void RecordError(std::wstring_view text);
+
+std::size_t ErrorCount();
+const std::vector<std::wstring>& Errors();
+// Every recorded error in order, one line each, whatever the flags.
+void PrintErrorList();
+
+// Sends console output to a string instead of standard output while it lives,
+// and starts a fresh error list; for tests and fuzz targets. Not nestable.
+class ConsoleCapture {
+ public:
+  ConsoleCapture();
+  ~ConsoleCapture();
+  ConsoleCapture(const ConsoleCapture&) = delete;
+  ConsoleCapture& operator=(const ConsoleCapture&) = delete;
+
+  const std::string& Text() const { return text; }
+  void Clear() { text.clear(); }
+
+ private:
+  std::string text;
+};
+
+}  // namespace brevick

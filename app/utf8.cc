@@ -1,0 +1,112 @@
+// app/utf8.cc: the project's own UTF-8 codec, so every Part converts alike.
+#include "app/utf8.h"
+
+#include <cstdint>
+#include <cstring>
+#include <cwchar>
+
+namespace brevick {
+namespace {
+
+constexpr char32_t kReplacement = 0xFFFD;
+
+bool IsContinuation(unsigned char byte) { return (byte & 0xC0) == 0x80; }
+
+// Decodes one sequence at text[pos]. Returns the code point, or kReplacement
+// for an ill-formed one; `pos` moves past the maximal ill-formed subpart, so a
+// truncated sequence followed by a good character loses only the bad bytes.
+char32_t DecodeOne(std::string_view text, std::size_t& pos) {
+  const auto lead = static_cast<unsigned char>(text[pos++]);
+  if (lead < 0x80) return lead;
+  int length = 0;
+  char32_t value = 0;
+  unsigned char low = 0x80, high = 0xBF;  // bounds of the second byte
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2, value = lead & 0x1F;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3, value = lead & 0x0F;
+    if (lead == 0xE0) low = 0xA0;   // no overlong forms
+    if (lead == 0xED) high = 0x9F;  // no surrogates
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4, value = lead & 0x07;
+    if (lead == 0xF0) low = 0x90;
+    if (lead == 0xF4) high = 0x8F;  // nothing beyond U+10FFFF
+  } else {
+    return kReplacement;
+  }
+  for (int i = 1; i < length; ++i) {
+    if (pos >= text.size()) return kReplacement;
+    const auto byte = static_cast<unsigned char>(text[pos]);
+    const bool inRange = i == 1 ? (byte >= low && byte <= high) : IsContinuation(byte);
+    if (!inRange) return kReplacement;
+    value = (value << 6) | (byte & 0x3F);
+    ++pos;
+  }
+  return value;
+}
+
+std::string_view UpToNul(std::string_view text) {
+  const std::size_t nul = text.find('\0');
+  return nul == std::string_view::npos ? text : text.substr(0, nul);
+}
+
+}  // namespace
+
+std::wstring ToWide(const char* utf8) {
+  return utf8 == nullptr ? std::wstring() : ToWide(std::string_view(utf8, std::strlen(utf8)));
+}
+
+std::wstring ToWide(std::string_view utf8) {
+  const std::string_view text = UpToNul(utf8);
+  std::wstring wide;
+  wide.reserve(text.size());
+  std::size_t pos = 0;
+  while (pos < text.size()) {
+    const auto byte = static_cast<unsigned char>(text[pos]);
+    if (byte < 0x80) {  // the common case, kept out of the decoder
+      wide.push_back(static_cast<wchar_t>(byte));
+      ++pos;
+      continue;
+    }
+    wide.push_back(static_cast<wchar_t>(DecodeOne(text, pos)));
+  }
+  return wide;
+}
+
+void AppendUtf8(std::string& out, char32_t codePoint) {
+  if (codePoint < 0x80) {
+    out.push_back(static_cast<char>(codePoint));
+  } else if (codePoint < 0x800) {
+    out.push_back(static_cast<char>(0xC0 | (codePoint >> 6)));
+    out.push_back(static_cast<char>(0x80 | (codePoint & 0x3F)));
+  } else if (codePoint < 0x10000) {
+    out.push_back(static_cast<char>(0xE0 | (codePoint >> 12)));
+    out.push_back(static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (codePoint & 0x3F)));
+  } else {
+    out.push_back(static_cast<char>(0xF0 | (codePoint >> 18)));
+    out.push_back(static_cast<char>(0x80 | ((codePoint >> 12) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (codePoint & 0x3F)));
+  }
+}
+
+std::string ToUtf8(const wchar_t* wide) {
+  return wide == nullptr ? std::string() : ToUtf8(std::wstring_view(wide, std::wcslen(wide)));
+}
+
+std::string ToUtf8(std::wstring_view wide) {
+  const std::size_t nul = wide.find(L'\0');
+  if (nul != std::wstring_view::npos) wide = wide.substr(0, nul);
+  std::string out;
+  out.reserve(wide.size());
+  for (const wchar_t ch : wide) {
+    // wchar_t may be signed: go through an unsigned 32-bit value first.
+    auto codePoint = static_cast<char32_t>(static_cast<std::uint32_t>(ch));
+    if (codePoint > 0x10FFFF || (codePoint >= 0xD800 && codePoint <= 0xDFFF)) codePoint = kReplacement;
+    AppendUtf8(out, codePoint);
+  }
+  return out;
+}
+
+}  // namespace brevick

@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Installs the Debian packages that a build needs, and only those missing.
+# Usage: scripts/deps.sh [build|bench|fuzz|demo]...   (build is always included)
+set -euo pipefail
+
+packages=(cmake ninja-build g++ pkg-config libssl-dev libgtest-dev libgmock-dev)
+for need in "$@"; do
+  case "$need" in
+    build) ;;
+    bench) packages+=(libbenchmark-dev libxml2-dev libxml2-utils nettle-dev) ;;
+    fuzz) packages+=(clang libclang-rt-dev) ;;
+    demo) packages+=(openssl) ;;
+    *) echo "deps.sh: unknown set '$need'" >&2; exit 2 ;;
+  esac
+done
+
+missing=()
+for pkg in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed' || missing+=("$pkg")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo="sudo"
+echo "Installing: ${missing[*]}"
+$sudo apt-get update -qq
+DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null

@@ -1,0 +1,103 @@
+// Runs the built executable and compares its whole standard output and exit code.
+#include <gtest/gtest.h>
+
+#include "tests/support/process.h"
+#include "tests/support/temp_dir.h"
+
+namespace brevick::testing {
+namespace {
+
+const std::string kUsage =
+    "usage: Brevick [-L -LS -P -S -R] infile outfile cert_subject_name\n"
+    "-L   List the available certificates in all system stores\n"
+    "-LS  List the available certificate system stores\n"
+    "-P   Show progress\n"
+    "-D   Show debug information\n"
+    "-S storename       Use a specific store (For listing or signing. Default is 'My'\n"
+    "-R rootdirectory   Specify the root directory for files usable with %SourceRoot%\n";
+
+// Every run gets a home of its own, so no test sees the user's certificate stores.
+class CliTest : public ::testing::Test {
+ protected:
+  ProcessResult Run(const std::vector<std::string>& args) {
+    ProcessOptions options;
+    options.workingDirectory = home.Path().string();
+    options.env = {{"HOME", home.Path().string()}, {"XDG_DATA_HOME", (home.Path() / "data").string()}};
+    return RunBrevick(args, options);
+  }
+  void MakeStore(const std::string& name) {
+    std::filesystem::create_directories(home.Path() / "data/brevick/certstores" / name);
+  }
+  TempDir home;
+};
+
+TEST_F(CliTest, NoArgumentsPrintsBannerTooFewAndUsage) {
+  const ProcessResult result = Run({});
+  EXPECT_EQ(Banner() + "Too few arguments. Minimum is 2.\n" + kUsage, result.output);
+  EXPECT_EQ("", result.errors);
+  EXPECT_EQ(1, result.exitCode);
+}
+
+TEST_F(CliTest, ArgumentsThatFitNoModePrintUsageWithoutSummary) {
+  const std::vector<std::string> cases[] = {
+      {"-L", "-P"},             // -L tolerates nothing but -S and its value
+      {"-LS", "-L"},            // behaves as -L with one extra argument
+      {"-L", "-S"},             // -S last: usage once from parsing, once from the dispatch
+      {"-L", "-S", "My", "x"},
+      {"in.xml", "out.p7"},     // manifest mode lacks the subject
+      {"-P"},
+  };
+  for (const auto& args : cases) {
+    SCOPED_TRACE(::testing::PrintToString(args));
+    const ProcessResult result = Run(args);
+    const bool usageTwice = args.back() == "-S";
+    EXPECT_EQ(Banner() + kUsage + (usageTwice ? kUsage : ""), result.output);
+    EXPECT_EQ(1, result.exitCode);
+  }
+}
+
+TEST_F(CliTest, ListStoresIgnoresOtherArguments) {
+  MakeStore("My");
+  MakeStore("Root");
+  const ProcessResult result = Run({"-LS", "-P", "in.xml"});
+  EXPECT_EQ(Banner() + "Store 'My'\nStore 'Root'\n\nDone\n", result.output);
+  EXPECT_EQ(0, result.exitCode);
+}
+
+TEST_F(CliTest, ListCertificatesOfOneStore) {
+  MakeStore("My");
+  MakeStore("Root");
+  const ProcessResult result = Run({"-S", "Root", "-L"});
+  EXPECT_EQ(Banner() + "Store 'Root'\nStore contained 0 certificate(s)\n\nDone\n", result.output);
+  EXPECT_EQ(0, result.exitCode);
+}
+
+TEST_F(CliTest, DebugEchoesSettingsBeforeTheMode) {
+  const ProcessResult result = Run({"-LS", "-D", "-S", "none"});
+  EXPECT_EQ(Banner() +
+                "Command Line: " BREVICK_EXE " -LS -D -S none \n"
+                "File root directory: .\n"
+                "List certificate stores:YES\n"
+                "List certificates:NO\n"
+                "Store:none\n"
+                "Show Progress:YES\n"
+                "\n"
+                "No stores to display\n"
+                "\nThere were errors:\nNo stores to display\n",
+            result.output);
+  EXPECT_EQ(1, result.exitCode);
+}
+
+TEST_F(CliTest, StoreOptionLastPrintsUsageMidRunAndTheManifestIsStillProcessed) {
+  const ProcessResult result = Run({"-P", "missing.xml", "out.p7", "CN=x", "-S"});
+  EXPECT_EQ(Banner() + kUsage +
+                "Reading manifest: missing.xml\n"
+                "Failed to open missing.xml. No such file or directory\n"
+                "\nThere were errors:\n"
+                "Failed to open missing.xml. No such file or directory\n",
+            result.output);
+  EXPECT_EQ(1, result.exitCode);
+}
+
+}  // namespace
+}  // namespace brevick::testing

@@ -1,0 +1,28 @@
+// tests/support/process.h: runs the built `brevick` as a child process.
+#pragma once
+
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace brevick::testing {
+
+struct ProcessResult {
+  std::string output;  // everything written to standard output
+  std::string errors;  // everything written to standard error
+  int exitCode = -1;   // -1 when the child did not exit normally (a crash)
+};
+
+struct ProcessOptions {
+  std::string workingDirectory;                            // empty: inherit
+  std::vector<std::pair<std::string, std::string>> env;    // set on top of ours
+  long addressSpaceLimitBytes = 0;                         // 0: no limit
+};
+
+// Runs `brevick` with `args` (program name not included), stdin from /dev/null.
+ProcessResult RunBrevick(const std::vector<std::string>& args, const ProcessOptions& options = {});
+
+// The banner every run starts with.
+std::string Banner();
+
+}  // namespace brevick::testing

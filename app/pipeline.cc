@@ -1,16 +1,127 @@
 // app/pipeline.cc: the manifest pipeline.
 #include "app/pipeline.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <vector>
+
+#include "app/file_io.h"
 #include "app/report.h"
 #include "app/stage_results.h"
+#include "app/utf8.h"
+#include "manifest/developer_info.h"
+#include "manifest/file_hashes.h"
+#include "manifest/validation.h"
+#include "signing/signed_output.h"
+#include "xml/document.h"
+#include "xml/exception.h"
+#include "xml/parser.h"
 
 namespace brevick {
+namespace {
 
-int ProcessManifest(const std::wstring& infile, const std::wstring& /*outfile*/,
-                    const std::wstring& /*certSubjectName*/) {
+// Fills the "%s" placeholders of a message format in order. Plain replacement
+// rather than printf: a path may itself contain '%'.
+std::wstring FormatMessage(std::wstring_view format, const std::wstring& first, const std::wstring& second) {
+  std::wstring text;
+  const std::wstring* values[] = {&first, &second};
+  std::size_t next = 0;
+  for (std::size_t i = 0; i < format.size(); ++i) {
+    if (format[i] == L'%' && i + 1 < format.size() && format[i + 1] == L's' && next < 2) {
+      text += *values[next++];
+      ++i;
+    } else {
+      text += format[i];
+    }
+  }
+  return text;
+}
+
+// Owns a file descriptor for the length of one read.
+class FileHandle {
+ public:
+  explicit FileHandle(int fd) : fd(fd) {}
+  ~FileHandle() {
+    if (fd >= 0) close(fd);
+  }
+  FileHandle(const FileHandle&) = delete;
+  FileHandle& operator=(const FileHandle&) = delete;
+  int Get() const { return fd; }
+
+ private:
+  int fd;
+};
+
+bool IsSeparator(wchar_t ch) { return ch == L'/' || ch == L'\\'; }
+
+// Removes the developer attributes, then hashes every module file.
+int Prepare(xmldoc::Document& document, const std::wstring& manifestDirectory) {
+  if (!RemovePackageDeveloperInformation(document)) return kStageManifestRejected;
+  if (!RemoveModuleDeveloperInformation(document)) return kStageManifestRejected;
+  return GenerateFileHashes(document, manifestDirectory);
+}
+
+}  // namespace
+
+int ProcessManifest(const std::wstring& infile, const std::wstring& outfile,
+                    const std::wstring& certSubjectName) {
   ProgressLine(L"Reading manifest: " + infile);
-  RecordError(L"Manifest processing is not available in this build.");
-  return kStageManifestRejected;
+  const std::unique_ptr<xmldoc::Document> document = ReadManifest(infile);
+  if (!document) return kStageManifestRejected;
+  if (document->IsEmpty()) {
+    RecordError(L"No nodes found in the XML file.");
+    return kStageManifestRejected;
+  }
+  const int validation = ValidateManifest(*document);
+  if (validation != kStageGoOn) return validation;
+
+  const int preparation = Prepare(*document, ManifestDirectory(infile));
+  if (preparation != kStageGoOn) {
+    ProgressLine(L"Not generating new manifest due to errors");
+    return preparation;
+  }
+  ProgressLine(L"Signing and writing manifest: " + outfile);
+  return SignAndWrite(*document, outfile, certSubjectName);
+}
+
+std::unique_ptr<xmldoc::Document> ReadManifest(const std::wstring& path) {
+  const FileHandle file(OpenForReading(path));
+  struct stat info {};
+  if (file.Get() < 0 || fstat(file.Get(), &info) != 0) {
+    RecordError(L"Failed to open " + path + L". " + PlatformErrorText(errno));
+    return nullptr;
+  }
+  const bool regularFile = S_ISREG(info.st_mode);
+  if (regularFile) DebugLine(L"  Length of file: " + std::to_wstring(info.st_size) + L" bytes");
+  std::vector<char> buffer;
+  if (!ReadAll(file.Get(), regularFile, static_cast<std::size_t>(info.st_size), buffer)) {
+    RecordError(FormatMessage(L"Error reading in the file %s [%s]", path, PlatformErrorText(errno)));
+    return nullptr;
+  }
+  // A pipe's length is known only once it has been read to the end.
+  if (!regularFile) DebugLine(L"  Length of file: " + std::to_wstring(buffer.size()) + L" bytes");
+
+  try {
+    std::unique_ptr<xmldoc::Document> document = xmldoc::Parser().Parse(buffer.data(), buffer.size());
+    return document;
+  } catch (const xmldoc::ParsingException& e) {
+    RecordError(FormatMessage(L"XML parse error in file %s [%s]", path, ToWide(e.GetErrorText())));
+  }
+  return nullptr;
+}
+
+std::wstring ManifestDirectory(const std::wstring& path) {
+  std::size_t last = path.size();
+  while (last > 0 && IsSeparator(path[last - 1])) --last;
+  // `last` is now one past the last character that is not a trailing separator.
+  std::size_t cut = last;
+  while (cut > 0 && !IsSeparator(path[cut - 1])) --cut;
+  if (cut == 0) return std::wstring();
+  std::size_t separator = cut - 1;
+  if (separator > 0 && path[separator - 1] == L'\\') --separator;
+  return path.substr(0, separator);
 }
 
 }  // namespace brevick

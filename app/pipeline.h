@@ -2,13 +2,26 @@
 // output, and where a run stops.
 #pragma once
 
+#include <memory>
 #include <string>
+
+namespace xmldoc {
+class Document;
+}
 
 namespace brevick {
 
 // Runs every stage in order on one manifest; returns the result of the stage
-// that stopped it, or of the last one. Failures are in the error list.
+// that stopped it, or of the last one. Failures are in the error list, and no
+// output file is touched unless every stage before signing went on.
 int ProcessManifest(const std::wstring& infile, const std::wstring& outfile,
                     const std::wstring& certSubjectName);
+
+// Reads and parses the file; every failure is recorded before null is returned.
+std::unique_ptr<xmldoc::Document> ReadManifest(const std::wstring& path);
+
+// The directory part of a path, the base for a module's subPath. A doubled
+// backslash before the file name is cut as one separator.
+std::wstring ManifestDirectory(const std::wstring& path);
 
 }  // namespace brevick

@@ -1,0 +1,39 @@
+#!/usr/bin/env bash
+# The main job on the example package: builds brevick, makes a throwaway RSA
+# certificate in a temporary certificate store (the user's own stores are never
+# touched), signs and verifies examples/package/manifest.xml, and shows what
+# the signed manifest holds.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+bash scripts/deps.sh build demo
+cmake --preset release >/dev/null
+cmake --build --preset release -j "$(nproc)" --target brevick >/dev/null
+brevick=build/release/app/brevick
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+export XDG_DATA_HOME="$work/data"
+store="$XDG_DATA_HOME/brevick/certstores/My"
+mkdir -p "$store"
+openssl req -x509 -newkey rsa:2048 -nodes -days 7 -sha256 \
+  -subj "/O=Example Release Engineering/CN=Brevick Demo Signer" \
+  -keyout "$store/demo.key" -out "$store/demo.pem" 2>/dev/null
+
+echo "### brevick -L: the stores and their certificates"
+"$brevick" -L
+echo
+echo "### brevick -P: sign the example package"
+out="$work/manifest.p7"
+"$brevick" -P -R examples/package/src examples/package/manifest.xml "$out" "Demo Signer"
+
+echo
+echo "### The signed manifest: a DER PKCS #7 signed-data message of $(wc -c < "$out") bytes"
+openssl pkcs7 -inform DER -in "$out" -print_certs -noout
+echo
+echo "### Its signed content, the release manifest:"
+# The one OCTET STRING that holds the content: print it from its offset.
+read -r offset header length < <(openssl asn1parse -inform DER -in "$out" |
+  awk '/prim: OCTET STRING/ { sub(":", "", $1); sub("hl=", "", $3); sub("l=", "", $4);
+                              if ($4 == "") { $4 = $5 } print $1, $3, $4; exit }')
+tail -c +"$((offset + header + 1))" "$out" | head -c "$length"

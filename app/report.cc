@@ -55,13 +55,13 @@ void PrintErrorList() {
   for (const std::wstring& error : ErrorListStorage()) WriteLine(error);
 }
 
-ConsoleCapture::ConsoleCapture() {
+ConsoleCapture::ConsoleCapture() : previousTarget(captureTarget) {
   captureTarget = &text;
   ErrorListStorage().clear();
 }
 
 ConsoleCapture::~ConsoleCapture() {
-  captureTarget = nullptr;
+  captureTarget = previousTarget;
   ErrorListStorage().clear();
 }
 

@@ -33,7 +33,8 @@ const std::vector<std::wstring>& Errors();
 void PrintErrorList();
 
 // Sends console output to a string instead of standard output while it lives,
-// and starts a fresh error list; for tests and fuzz targets. Not nestable.
+// and starts a fresh error list; for tests and fuzz targets. An inner capture
+// hands the console back to the outer one when it ends.
 class ConsoleCapture {
  public:
   ConsoleCapture();
@@ -46,6 +47,7 @@ class ConsoleCapture {
 
  private:
   std::string text;
+  std::string* previousTarget;
 };
 
 }  // namespace brevick

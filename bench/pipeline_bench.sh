@@ -1,0 +1,74 @@
+#!/usr/bin/env bash
+# Whole-run benchmark: a package of 2,000 module files of 256 KiB each and a
+# 10 MB manifest naming them. Times `brevick` on it and, in the same run,
+# `md5sum` over the same files and `xmllint --noout` over the same manifest,
+# and prints the ratios. Files stay in the page cache between the runs.
+# Usage: bench/pipeline_bench.sh [modules] [file_kib] [manifest_mb] [repeats]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+modules=${1:-2000}
+fileKib=${2:-256}
+manifestMb=${3:-10}
+repeats=${4:-3}
+
+bash scripts/deps.sh bench demo
+cmake --preset release >/dev/null
+cmake --build --preset release --target brevick >/dev/null
+brevick=$PWD/build/release/app/brevick
+
+work=$(mktemp -d /tmp/brevick-pipeline-bench.XXXXXX)
+trap 'rm -rf "$work"' EXIT
+export XDG_DATA_HOME="$work/data"
+store="$XDG_DATA_HOME/brevick/certstores/My"
+mkdir -p "$store" "$work/pkg/files"
+openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj "/CN=Bench Signer" \
+  -keyout "$store/bench.key" -out "$store/bench.pem" 2>/dev/null
+
+echo "generating $modules files of $fileKib KiB and a ${manifestMb} MB manifest in $work"
+head -c $((modules * fileKib * 1024)) /dev/urandom |
+  split -a 5 -d -b $((fileKib * 1024)) - "$work/pkg/files/m"
+# Each module names its file; a description pads the manifest to the size asked.
+python3 - "$work/pkg/manifest.xml" "$modules" "$manifestMb" <<'PY'
+import sys
+path, modules, mb = sys.argv[1], int(sys.argv[2]), float(sys.argv[3])
+pad = max(0, int(mb * 1_000_000 / modules) - 700)
+with open(path, "w") as out:
+    out.write('<?xml version="1.0" encoding="UTF-8"?>\n<dravanePackage>\n')
+    out.write(' <package name="Bench" id="{00000000-0000-0000-0000-000000000000}" mode="debug">\n <modules>\n')
+    for i in range(modules):
+        out.write(f'  <module name="Module {i}" id="{{{i:08X}-0000-4000-8000-000000000000}}" host="Engine"'
+                  f' subPath="files" debugPath="obj\\Debug\\{i}" releasePath="obj\\Release\\{i}">\n')
+        out.write('   <dependencies>\n')
+        out.write(f'    <dependency file="m{i:05d}" entryPoint="1">\n')
+        out.write('     <destination value="local"/>\n     <md5/>\n    </dependency>\n')
+        out.write('   </dependencies>\n')
+        out.write(f'   <description lang="en">{("Module &amp; notes " * (pad // 18 + 1))[:pad]}</description>\n')
+        out.write('  </module>\n')
+    out.write(' </modules>\n </package>\n</dravanePackage>\n')
+PY
+echo "manifest: $(stat -c %s "$work/pkg/manifest.xml") bytes"
+
+# Seconds taken by a command, best of $repeats (the least disturbed run).
+best() {
+  local bestTime=""
+  for _ in $(seq "$repeats"); do
+    local start end
+    start=$(date +%s.%N)
+    "$@" >/dev/null 2>&1 || true
+    end=$(date +%s.%N)
+    local t
+    t=$(echo "$end - $start" | bc -l)
+    if [ -z "$bestTime" ] || (( $(echo "$t < $bestTime" | bc -l) )); then bestTime=$t; fi
+  done
+  echo "$bestTime"
+}
+
+cat "$work"/pkg/files/* > /dev/null   # warm the page cache
+cd "$work/pkg"
+tBrevick=$(best "$brevick" manifest.xml "$work/out.p7" "Bench Signer")
+"$brevick" manifest.xml "$work/out.p7" "Bench Signer" | tail -1
+tMd5sum=$(best sh -c 'md5sum files/* > /dev/null')
+tXmllint=$(best xmllint --noout manifest.xml)
+printf 'brevick %.3f s   md5sum %.3f s   xmllint --noout %.3f s\n' "$tBrevick" "$tMd5sum" "$tXmllint"
+printf 'brevick / md5sum  = %.2fx  (goal: at most 1.10x)\n' "$(echo "$tBrevick / $tMd5sum" | bc -l)"
+printf 'brevick / xmllint = %.2fx\n' "$(echo "$tBrevick / $tXmllint" | bc -l)"

@@ -7,7 +7,7 @@ packages=(cmake ninja-build g++ pkg-config libssl-dev libgtest-dev libgmock-dev)
 for need in "$@"; do
   case "$need" in
     build) ;;
-    bench) packages+=(libbenchmark-dev libxml2-dev libxml2-utils nettle-dev) ;;
+    bench) packages+=(libbenchmark-dev libxml2-dev libxml2-utils nettle-dev python3 bc) ;;
     fuzz) packages+=(clang libclang-rt-dev) ;;
     demo) packages+=(openssl) ;;
     *) echo "deps.sh: unknown set '$need'" >&2; exit 2 ;;

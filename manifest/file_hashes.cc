@@ -10,7 +10,12 @@
 #include <array>
 #include <string_view>
 
+#include "app/report.h"
+#include "app/stage_results.h"
 #include "app/utf8.h"
+#include "manifest/manifest_tree.h"
+#include "manifest/source_path.h"
+#include "xml/xmldoc.h"
 
 namespace brevick {
 namespace {
@@ -65,7 +70,61 @@ ssize_t ReadBlock(int fd, std::uint8_t* buffer, std::size_t sizeInBytes) {
   return static_cast<ssize_t>(filled);
 }
 
+// Joins with the Windows separator, as the manifest's own paths are written;
+// nothing is put in front of a relative part when the base is empty.
+std::wstring JoinPath(std::wstring base, std::wstring_view part) {
+  if (!base.empty()) base += L'\\';
+  base += part;
+  return base;
+}
+
+// The directory that holds a dependency's file: its `signInfo` path when it
+// has one, else the module's `subPath` below the manifest's directory.
+std::wstring BaseDirectory(const xmldoc::Element& dependency, const std::wstring& manifestDirectory,
+                           const std::wstring& subPath) {
+  const std::string signPath = dependency.GetChildElement("signInfo").FindAttribute("path").GetText();
+  if (!signPath.empty()) return ResolveSourcePath(signPath);
+  return JoinPath(manifestDirectory, subPath);
+}
+
+// One dependency: returns whether its file was hashed.
+bool HashDependency(xmldoc::Element& dependency, const std::wstring& manifestDirectory,
+                    const std::wstring& subPath) {
+  const std::string file = dependency.GetOrCreateAttribute("file").GetText();
+  const std::wstring baseDirectory = BaseDirectory(dependency, manifestDirectory, subPath);
+  // The build location never reaches the release manifest, hashed or not.
+  dependency.RemoveChildElement("signInfo", 0);
+
+  const std::wstring filePath = JoinPath(baseDirectory, ToWide(file));
+  const std::optional<Md5Digest> digest = ComputeFileMd5(filePath);
+  if (!digest) {
+    RecordError(L"Error generating MD5 for '" + filePath + L"'. Check that it exists");
+    return false;
+  }
+  ProgressLine(L"Generated MD5 for " + filePath);
+  // Without an `md5` element the digest has nowhere to go and is dropped.
+  xmldoc::Element& md5 = dependency.GetChildElement("md5");
+  if (!md5.IsNull()) SetAttributeValue(md5.GetOrCreateAttribute("value"), "0x" + DigestToText(*digest));
+  return true;
+}
+
 }  // namespace
+
+int GenerateFileHashes(xmldoc::Document& document, const std::wstring& manifestDirectory) {
+  ProgressLine(L"Generating dependencing hashes for module files");  // sic: the tool's own text
+  int failureCount = 0;
+  xmldoc::Element& modules = document.GetRoot().GetChildElement("package").GetChildElement("modules");
+  for (xmldoc::Element* module : ChildElements(modules)) {
+    ProgressLine(L"Generating hashes for files in module '" + WideAttributeValue(*module, "name") + L"'.");
+    // Both are created when absent and so appear, empty, in the output.
+    const std::wstring subPath = ToWide(module->GetOrCreateAttribute("subPath").GetText());
+    xmldoc::Element& dependencies = module->GetOrCreateChildElement("dependencies", 0);
+    for (xmldoc::Element* dependency : ChildElements(dependencies)) {
+      if (!HashDependency(*dependency, manifestDirectory, subPath)) ++failureCount;
+    }
+  }
+  return failureCount > 0 ? kStageHashingFailed : kStageGoOn;
+}
 
 std::optional<Md5Digest> ComputeFileMd5(const std::wstring& path) {
   // The conversion stops at a NUL, which would name some other file.

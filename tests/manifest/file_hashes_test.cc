@@ -33,14 +33,14 @@ std::string Package(const std::string& modulesContent) {
 }
 
 // Runs the stage with progress output on; the root directory is `root`.
-struct Run {
+struct HashRun {
   int result;
   Strings lines;
   Strings errors;
   std::string xml;
 };
 
-Run Hash(const std::string& manifest, const std::string& manifestDirectory, const std::string& root = ".") {
+HashRun Hash(const std::string& manifest, const std::string& manifestDirectory, const std::string& root = ".") {
   testing::SetOutputFlags("P");
   Settings().rootdirectory = ToWide(root);
   const ConsoleCapture capture;
@@ -55,7 +55,7 @@ TEST(FileHashesTest, FindsEachFileThroughSignInfoOrSubPath) {
   dir.WriteFile("src/bin/a.dll", "abc");
   dir.WriteFile("pkg/bin/b.dll", "abc");
   dir.WriteFile("pkg/c.dll", "abc");
-  const Run run = Hash(
+  const HashRun run = Hash(
       Package(R"(<module name="A"><dependencies><dependency file="a.dll"><signInfo path="%SourceRoot%\bin"/>)"
               R"(<md5/></dependency></dependencies></module>)"
               R"(<module name="B" subPath="bin"><dependencies><dependency file="b.dll"><md5 value="old"/>)"
@@ -94,7 +94,7 @@ TEST(FileHashesTest, ResolvesRelativePathsAgainstTheWorkingDirectory) {
   dir.WriteFile("d.dll", "abc");
   const testing::WorkingDirectory cwd(dir.Path());
   // Manifest given as a bare file name: no directory, so "bin\a.dll".
-  const Run run = Hash(
+  const HashRun run = Hash(
       Package(R"(<module name="A" subPath="bin"><dependencies><dependency file="a.dll"><md5/></dependency>)"
               R"(</dependencies></module><module name="B" subPath="ignored"><dependencies>)"
               R"(<dependency file="b.dll"><signInfo path="rel"/><md5/></dependency>)"
@@ -115,7 +115,7 @@ TEST(FileHashesTest, RecordsEachMissingFileHashesTheRestAndDropsEverySignInfo) {
   const TempDir dir;
   const std::string base = dir.Path().string();
   dir.WriteFile("b.dll", "abc");
-  const Run run = Hash(
+  const HashRun run = Hash(
       Package(R"(<module name="A"><dependencies>)"
               R"(<dependency file="missing.dll"><signInfo path="%SourceRoot%"/><md5 value="kept"/></dependency>)"
               R"(<dependency file="b.dll"><signInfo path="%SourceRoot%"/><md5/></dependency>)"
@@ -141,7 +141,7 @@ TEST(FileHashesTest, RecordsEachMissingFileHashesTheRestAndDropsEverySignInfo) {
 TEST(FileHashesTest, StoresTheDigestOnlyWhereAnMd5ElementExists) {
   const TempDir dir;
   dir.WriteFile("a.dll", "abc");
-  const Run run = Hash(Package(R"(<module name="A"><dependencies><dependency file="a.dll"/>)"
+  const HashRun run = Hash(Package(R"(<module name="A"><dependencies><dependency file="a.dll"/>)"
                                R"(<dependency file="a.dll"><md5 kind="k"/><md5 value="second"/></dependency>)"
                                R"(</dependencies></module>)"),
                        dir.Path().string());
@@ -157,7 +157,7 @@ TEST(FileHashesTest, StoresTheDigestOnlyWhereAnMd5ElementExists) {
 }
 
 TEST(FileHashesTest, TreatsEveryElementChildOfModulesAsAModule) {
-  const Run run = Hash(Package(R"(<component name="X"/><!-- c --><module name="A"><notes/></module>)"), "/nowhere");
+  const HashRun run = Hash(Package(R"(<component name="X"/><!-- c --><module name="A"><notes/></module>)"), "/nowhere");
   EXPECT_EQ(kStageGoOn, run.result);
   EXPECT_EQ(Package(R"(<component name="X" subPath=""><dependencies/></component><!-- c -->)"
                     R"(<module name="A" subPath=""><notes/><dependencies/></module>)"),
@@ -176,7 +176,7 @@ TEST(FileHashesTest, DigestsFilesAroundTheReadBlockLikeOpenSsl) {
     dir.WriteFile(name, testing::RandomBytes(size, static_cast<unsigned>(size)));
     manifest += R"(<dependency file=")" + name + R"("><md5/></dependency>)";
   }
-  const Run run = Hash(Package(R"(<module subPath="."><dependencies>)" + manifest + "</dependencies></module>"),
+  const HashRun run = Hash(Package(R"(<module subPath="."><dependencies>)" + manifest + "</dependencies></module>"),
                        dir.Path().string());
   EXPECT_EQ(kStageGoOn, run.result);
   for (const std::size_t size : {9999, 10000, 10001, 20000}) {

@@ -1,0 +1,38 @@
+// manifest/developer_info.cc
+#include "manifest/developer_info.h"
+
+#include "app/report.h"
+#include "manifest/manifest_tree.h"
+#include "xml/xmldoc.h"
+
+namespace brevick {
+namespace {
+
+// Looked up, never created: the stages after validation must not add a
+// package or modules element to a document that lacks them.
+xmldoc::Element& PackageElement(xmldoc::Document& document) {
+  return document.GetRoot().GetChildElement("package");
+}
+
+}  // namespace
+
+bool RemovePackageDeveloperInformation(xmldoc::Document& document) {
+  xmldoc::Element& package = PackageElement(document);
+  ProgressLine(L"Removing developer information from <" + WideAttributeValue(package, "name") + L"> package.");
+  package.RemoveAttribute("mode");
+  return true;
+}
+
+bool RemoveModuleDeveloperInformation(xmldoc::Document& document) {
+  xmldoc::Element& modules = PackageElement(document).GetChildElement("modules");
+  // Whatever their name: an element that validation skipped as no module is
+  // released all the same, so it is stripped all the same.
+  for (xmldoc::Element* module : ChildElements(modules)) {
+    ProgressLine(L"Removing developer information from <" + WideAttributeValue(*module, "name") + L"> module.");
+    module->RemoveAttribute("debugPath");
+    module->RemoveAttribute("releasePath");
+  }
+  return true;
+}
+
+}  // namespace brevick

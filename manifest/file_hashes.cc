@@ -1,0 +1,161 @@
+// manifest/file_hashes.cc: module file digests for the release manifest.
+#include "manifest/file_hashes.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <string_view>
+
+#include "app/report.h"
+#include "app/stage_results.h"
+#include "app/utf8.h"
+#include "manifest/manifest_tree.h"
+#include "manifest/source_path.h"
+#include "xml/xmldoc.h"
+
+namespace brevick {
+namespace {
+
+// Closes the descriptor on every way out of the hashing function.
+class FileDescriptor {
+ public:
+  explicit FileDescriptor(int fd) : fd(fd) {}
+  ~FileDescriptor() {
+    if (fd >= 0) close(fd);  // read-only: nothing can be lost on close
+  }
+  FileDescriptor(const FileDescriptor&) = delete;
+  FileDescriptor& operator=(const FileDescriptor&) = delete;
+
+  int Get() const { return fd; }
+  bool IsOpen() const { return fd >= 0; }
+
+ private:
+  int fd;
+};
+
+// Manifests are written on Windows; their paths use `\`.
+std::string OpenablePath(std::wstring_view path) {
+  std::string openable = ToUtf8(path);
+  std::replace(openable.begin(), openable.end(), '\\', '/');
+  return openable;
+}
+
+int OpenModuleFile(const std::string& path) {
+  // Non-blocking, so that a FIFO in the place of a module file cannot hold the
+  // open until some writer appears; it is turned away by the type test after.
+  int fd;
+  do {
+    fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  } while (fd < 0 && errno == EINTR);
+  return fd;
+}
+
+// Fills the buffer unless the file ends first; returns the byte count, or -1
+// when a read fails.
+ssize_t ReadBlock(int fd, std::uint8_t* buffer, std::size_t sizeInBytes) {
+  std::size_t filled = 0;
+  while (filled < sizeInBytes) {
+    const ssize_t got = read(fd, buffer + filled, sizeInBytes - filled);
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      return -1;
+    }
+    if (got == 0) break;
+    filled += static_cast<std::size_t>(got);
+  }
+  return static_cast<ssize_t>(filled);
+}
+
+// Joins with the Windows separator, as the manifest's own paths are written;
+// nothing is put in front of a relative part when the base is empty.
+std::wstring JoinPath(std::wstring base, std::wstring_view part) {
+  if (!base.empty()) base += L'\\';
+  base += part;
+  return base;
+}
+
+// The directory that holds a dependency's file: its `signInfo` path when it
+// has one, else the module's `subPath` below the manifest's directory.
+std::wstring BaseDirectory(const xmldoc::Element& dependency, const std::wstring& manifestDirectory,
+                           const std::wstring& subPath) {
+  const std::string signPath = dependency.GetChildElement("signInfo").FindAttribute("path").GetText();
+  if (!signPath.empty()) return ResolveSourcePath(signPath);
+  return JoinPath(manifestDirectory, subPath);
+}
+
+// One dependency: returns whether its file was hashed.
+bool HashDependency(xmldoc::Element& dependency, const std::wstring& manifestDirectory,
+                    const std::wstring& subPath) {
+  const std::string file = dependency.GetOrCreateAttribute("file").GetText();
+  const std::wstring baseDirectory = BaseDirectory(dependency, manifestDirectory, subPath);
+  // The build location never reaches the release manifest, hashed or not.
+  dependency.RemoveChildElement("signInfo", 0);
+
+  const std::wstring filePath = JoinPath(baseDirectory, ToWide(file));
+  const std::optional<Md5Digest> digest = ComputeFileMd5(filePath);
+  if (!digest) {
+    RecordError(L"Error generating MD5 for '" + filePath + L"'. Check that it exists");
+    return false;
+  }
+  ProgressLine(L"Generated MD5 for " + filePath);
+  // Without an `md5` element the digest has nowhere to go and is dropped.
+  xmldoc::Element& md5 = dependency.GetChildElement("md5");
+  if (!md5.IsNull()) SetAttributeValue(md5.GetOrCreateAttribute("value"), "0x" + DigestToText(*digest));
+  return true;
+}
+
+}  // namespace
+
+int GenerateFileHashes(xmldoc::Document& document, const std::wstring& manifestDirectory) {
+  ProgressLine(L"Generating dependencing hashes for module files");  // sic: the tool's own text
+  int failureCount = 0;
+  xmldoc::Element& modules = document.GetRoot().GetChildElement("package").GetChildElement("modules");
+  for (xmldoc::Element* module : ChildElements(modules)) {
+    ProgressLine(L"Generating hashes for files in module '" + WideAttributeValue(*module, "name") + L"'.");
+    // Both are created when absent and so appear, empty, in the output.
+    const std::wstring subPath = ToWide(module->GetOrCreateAttribute("subPath").GetText());
+    xmldoc::Element& dependencies = module->GetOrCreateChildElement("dependencies", 0);
+    for (xmldoc::Element* dependency : ChildElements(dependencies)) {
+      if (!HashDependency(*dependency, manifestDirectory, subPath)) ++failureCount;
+    }
+  }
+  return failureCount > 0 ? kStageHashingFailed : kStageGoOn;
+}
+
+std::optional<Md5Digest> ComputeFileMd5(const std::wstring& path) {
+  // The conversion stops at a NUL, which would name some other file.
+  if (path.find(L'\0') != std::wstring::npos) return std::nullopt;
+  const FileDescriptor file(OpenModuleFile(OpenablePath(path)));
+  if (!file.IsOpen()) return std::nullopt;
+  struct stat status;
+  if (fstat(file.Get(), &status) != 0 || !S_ISREG(status.st_mode)) return std::nullopt;
+
+  Md5 md5;
+  std::array<std::uint8_t, kHashReadBlockSizeInBytes> block;
+  for (;;) {
+    const ssize_t got = ReadBlock(file.Get(), block.data(), block.size());
+    if (got < 0) return std::nullopt;
+    md5.Update(block.data(), static_cast<std::size_t>(got));
+    if (static_cast<std::size_t>(got) < block.size()) break;  // the end of the file
+  }
+  return md5.Final();
+}
+
+std::string DigestToText(const Md5Digest& digest) {
+  static constexpr std::array<std::array<char, 2>, 256> kHexPairs = [] {
+    constexpr char kDigits[] = "0123456789abcdef";
+    std::array<std::array<char, 2>, 256> pairs{};
+    for (int value = 0; value < 256; ++value) pairs[value] = {kDigits[value >> 4], kDigits[value & 15]};
+    return pairs;
+  }();
+  std::string text;
+  text.reserve(2 * digest.size());
+  for (const std::uint8_t byte : digest) text.append(kHexPairs[byte].data(), 2);
+  return text;
+}
+
+}  // namespace brevick

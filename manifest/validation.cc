@@ -1,0 +1,137 @@
+// manifest/validation.cc
+//
+// Every text below is the tool's own, word for word, with its odd quotes and
+// spellings: release scripts match on them.
+#include "manifest/validation.h"
+
+#include <string>
+
+#include "app/report.h"
+#include "app/stage_results.h"
+#include "app/utf8.h"
+#include "manifest/manifest_tree.h"
+#include "manifest/uuid_check.h"
+#include "xml/xmldoc.h"
+
+namespace brevick {
+namespace {
+
+bool IsValidHost(std::string_view host) { return host == "Engine" || host == "UI" || host == "All"; }
+
+bool IsValidDestination(std::string_view value) {
+  return value == "local" || value == "shared" || value == "system";
+}
+
+// One dependency's lines and findings; returns whether it marks an entry point.
+bool ValidateDependency(xmldoc::Element& dependency) {
+  // Read through get-or-create: a missing attribute comes out of validation
+  // present and empty, and is written out that way.
+  DebugLine(L"Dependency file: " + ToWide(dependency.GetOrCreateAttribute("file").GetText()));
+  const bool isEntryPoint = dependency.GetOrCreateAttribute("entryPoint").GetText() == "1";
+  DebugLine(isEntryPoint ? L"  EntryPoint:YES" : L"  EntryPoint:NO");
+
+  // A missing `destination` is not created; it only reads as empty.
+  xmldoc::Element& destination = dependency.GetChildElement("destination");
+  const std::string value = destination.IsNull() ? std::string() : destination.GetOrCreateAttribute("value").GetText();
+  DebugLine(L"  File destination type: " + ToWide(value));
+  if (!IsValidDestination(value)) {
+    RecordError(L"Invalid <destination> value. Valid values are 'local' 'system' and 'shared'");
+  }
+  return isEntryPoint;
+}
+
+// One `module` element; returns kStageManifestRejected when its dependency
+// list is missing or holds a foreign element, which ends validation.
+int ValidateModule(xmldoc::Element& module, const std::wstring& moduleName) {
+  ProgressLine(L"Validating XML for module '" + moduleName + L"'");
+  if (!CheckModuleUuid(module.FindAttribute("id").GetText())) {
+    RecordError(L"Invalid UUID for module '" + moduleName + L"'");
+  }
+  const std::string host = module.FindAttribute("host").GetText();
+  DebugLine(L"  Host:" + ToWide(host));
+  // "All" is accepted although the message names only the other two.
+  if (!IsValidHost(host)) {
+    RecordError(L"Invalid host '" + ToWide(host) + L"' for module '" + moduleName +
+                L"'. Must be 'Engine' or 'UI'");
+  }
+
+  xmldoc::Element& dependencies = FirstChildElement(module);
+  if (dependencies.GetName() != "dependencies") {
+    RecordError(L"<dependencies> element not found on module '" + moduleName + L"'");
+    return kStageManifestRejected;
+  }
+  const std::vector<xmldoc::Element*> files = ChildElements(dependencies);
+  int entryPointCount = 0;
+  for (xmldoc::Element* dependency : files) {
+    if (dependency->GetName() != "dependency") {
+      RecordError(L"Illegal element '" + ToWide(dependency->GetName()) + L"' found within <dependencies> list");
+      return kStageManifestRejected;
+    }
+    if (ValidateDependency(*dependency)) ++entryPointCount;
+  }
+  if (files.empty()) RecordError(L"No dependencies found for module '" + moduleName + L"'");
+  if (entryPointCount == 0) {
+    RecordError(L"No entry point found for module '" + moduleName + L"'");
+  } else if (entryPointCount > 1) {
+    RecordError(L"Multiple entry point files found for module '" + moduleName + L"'");
+  }
+  return kStageGoOn;
+}
+
+// Every element child of `modules`; a stop inside a module ends the walk.
+int ValidateModules(xmldoc::Element& modules, const std::wstring& packageName) {
+  bool moduleFound = false;
+  for (xmldoc::Element* module : ChildElements(modules)) {
+    DebugLine(L"");
+    const std::wstring moduleName = WideAttributeValue(*module, "name");
+    if (module->GetName() != "module") {
+      RecordError(L"Invalid element <" + ToWide(module->GetName()) + L"> within <modules>. Skipping.");
+      continue;
+    }
+    // Counted before its checks: a module full of errors is still a module.
+    moduleFound = true;
+    if (ValidateModule(*module, moduleName) != kStageGoOn) return kStageManifestRejected;
+  }
+  if (!moduleFound) RecordError(L"No valid modules found in package '" + packageName + L"'");
+  return kStageGoOn;
+}
+
+}  // namespace
+
+int ValidateManifest(xmldoc::Document& document) {
+  xmldoc::Element& root = document.GetRoot();
+  if (root.GetName() != "dravanePackage") {
+    RecordError(L"Opening <dravanePackage> element not found");
+    return kStageManifestRejected;
+  }
+  DebugLine(L"Found root '<dravanePackage>' element'");
+
+  xmldoc::Element& package = FirstChildElement(root);
+  if (package.GetName() != "package") {
+    RecordError(L"<package> element not found");
+    return kStageManifestRejected;
+  }
+  DebugLine(L"Found '<package>' element'");
+  const std::wstring packageName = WideAttributeValue(package, "name");
+  DebugLine(L"  Package name:" + packageName);
+
+  xmldoc::Element& modules = FirstChildElement(package);
+  if (modules.GetName() != "modules") {
+    RecordError(L"<modules> element not found");
+    return kStageManifestRejected;
+  }
+  if (!CheckModuleUuid(package.FindAttribute("id").GetText())) {
+    RecordError(L"Invalid UUID for package '" + packageName + L"'");
+  }
+  DebugLine(L"Found <modules> element");
+  // Only a truly empty element: a comment or even an empty text node inside
+  // counts as content here and leads to "No valid modules" instead.
+  if (modules.IsEmpty()) {
+    RecordError(L"No modules in the <modules> element");
+    return kStageGoOn;
+  }
+  ProgressLine(L"Validating XML for package '" + packageName + L"'");
+  return ValidateModules(modules, packageName);
+}
+
+}  // namespace brevick

@@ -1,0 +1,20 @@
+// manifest/validation.h: the package rules a manifest must meet before it is
+// prepared and signed.
+#pragma once
+
+namespace xmldoc {
+class Document;
+}
+
+namespace brevick {
+
+// Checks the manifest and records every violation found, writing progress and
+// debug lines on the way. Returns kStageManifestRejected, always with an
+// error recorded, when the skeleton (dravanePackage / package / modules, a
+// module's dependencies) is broken; otherwise kStageGoOn, possibly with
+// errors recorded that still fail the run. Adds an empty `file` and
+// `entryPoint` to each dependency, and `value` to each `destination`, that
+// lacks them; those stay in the document that is written out.
+int ValidateManifest(xmldoc::Document& document);
+
+}  // namespace brevick

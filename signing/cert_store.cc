@@ -1,0 +1,290 @@
+// signing/cert_store.cc: certificate stores as directories of certificate files.
+#include "signing/cert_store.h"
+
+#include <openssl/pem.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+
+#include "app/utf8.h"
+#include "signing/file_io.h"
+
+namespace brevick {
+namespace {
+
+constexpr char kStoresBelowDataHome[] = "/brevick/certstores";
+
+std::string HomeDirectory() {
+  if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') return home;
+  // No HOME (a bare cron job, say): the password database still knows it.
+  std::vector<char> buffer(16 * 1024);
+  passwd entry{};
+  passwd* found = nullptr;
+  if (getpwuid_r(geteuid(), &entry, buffer.data(), buffer.size(), &found) != 0 || found == nullptr ||
+      found->pw_dir == nullptr) {
+    return {};
+  }
+  return found->pw_dir;
+}
+
+unsigned char AsciiLower(unsigned char c) {
+  return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c - 'A' + 'a') : c;
+}
+
+bool EqualsIgnoringAsciiCase(const std::string& a, const std::string& b) {
+  return a.size() == b.size() &&
+         std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return AsciiLower(static_cast<unsigned char>(x)) == AsciiLower(static_cast<unsigned char>(y));
+         });
+}
+
+struct DirCloser { void operator()(DIR* dir) const { closedir(dir); } };
+using DirPtr = std::unique_ptr<DIR, DirCloser>;
+
+// Names in the directory for which `keep(dirFd, name)` holds, in byte order.
+template <typename Keep>
+std::vector<std::string> SortedEntries(DIR* dir, Keep keep) {
+  std::vector<std::string> names;
+  rewinddir(dir);
+  while (const dirent* entry = readdir(dir)) {
+    const std::string name = entry->d_name;
+    if (name == "." || name == "..") continue;
+    if (keep(dirfd(dir), name)) names.push_back(name);
+  }
+  std::sort(names.begin(), names.end());  // std::string compares as unsigned bytes
+  return names;
+}
+
+bool IsStoreEntry(int dirFd, const std::string& name) {
+  struct stat status {};
+  if (fstatat(dirFd, name.c_str(), &status, 0) == 0) return S_ISDIR(status.st_mode);
+  return fstatat(dirFd, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(status.st_mode);
+}
+
+// The names of the store directories; empty when there is no stores directory.
+std::vector<std::string> StoreEntries(DirPtr& root) {
+  const std::string directory = CertStoresDirectory();
+  if (directory.empty()) return {};
+  root.reset(opendir(directory.c_str()));
+  if (!root) return {};
+  return SortedEntries(root.get(), IsStoreEntry);
+}
+
+enum class CertificateFileKind { kNone, kSingle, kPkcs12 };
+
+// File names come from Windows exports too ("SIGNER.PFX"), so the
+// extension is compared without regard to ASCII case.
+CertificateFileKind KindOf(const std::string& name) {
+  const std::size_t dot = name.rfind('.');
+  if (dot == std::string::npos) return CertificateFileKind::kNone;
+  std::string extension = name.substr(dot + 1);
+  for (char& c : extension) c = static_cast<char>(AsciiLower(static_cast<unsigned char>(c)));
+  if (extension == "pem" || extension == "crt" || extension == "cer") return CertificateFileKind::kSingle;
+  if (extension == "p12" || extension == "pfx") return CertificateFileKind::kPkcs12;
+  return CertificateFileKind::kNone;
+}
+
+// Refuses every passphrase request, so an encrypted key fails to load instead
+// of OpenSSL prompting on the terminal of an unattended build.
+int RefusePassphrase(char* /*buffer*/, int /*size*/, int /*verify*/, void* /*userData*/) { return -1; }
+
+BioPtr MemoryBio(const std::vector<std::uint8_t>& bytes) {
+  return BioPtr(BIO_new_mem_buf(bytes.data(), static_cast<int>(bytes.size())));
+}
+
+X509Ptr DecodeCertificate(const std::vector<std::uint8_t>& bytes) {
+  if (BioPtr bio = MemoryBio(bytes)) {
+    if (X509Ptr pem{PEM_read_bio_X509(bio.get(), nullptr, RefusePassphrase, nullptr)}) return pem;
+  }
+  const unsigned char* next = bytes.data();
+  X509Ptr der{d2i_X509(nullptr, &next, static_cast<long>(bytes.size()))};
+  if (!der || next != bytes.data() + bytes.size()) return nullptr;
+  return der;
+}
+
+EvpPkeyPtr DecodePemKey(const std::vector<std::uint8_t>& bytes) {
+  BioPtr bio = MemoryBio(bytes);
+  if (!bio) return nullptr;
+  return EvpPkeyPtr(PEM_read_bio_PrivateKey(bio.get(), nullptr, RefusePassphrase, nullptr));
+}
+
+std::optional<StoredCertificate> LoadSingle(int dirFd, const std::string& name,
+                                            const std::vector<std::uint8_t>& bytes) {
+  StoredCertificate loaded{DecodeCertificate(bytes), DecodePemKey(bytes)};
+  if (!loaded.certificate) return std::nullopt;
+  if (!loaded.privateKey) {
+    std::vector<std::uint8_t> keyBytes;
+    const std::string keyName = name.substr(0, name.rfind('.')) + ".key";
+    if (ReadRegularFile(dirFd, keyName, keyBytes).Ok()) loaded.privateKey = DecodePemKey(keyBytes);
+  }
+  return loaded;
+}
+
+std::optional<StoredCertificate> LoadPkcs12(const std::vector<std::uint8_t>& bytes) {
+  const unsigned char* next = bytes.data();
+  Pkcs12Ptr bundle{d2i_PKCS12(nullptr, &next, static_cast<long>(bytes.size()))};
+  if (!bundle) return std::nullopt;
+  EVP_PKEY* key = nullptr;
+  X509* cert = nullptr;
+  STACK_OF(X509)* others = nullptr;
+  const bool parsed = PKCS12_parse(bundle.get(), "", &key, &cert, &others) == 1;
+  StoredCertificate loaded{X509Ptr(cert), EvpPkeyPtr(key)};
+  const X509StackPtr ownedOthers(others);
+  if (!parsed || !loaded.certificate) return std::nullopt;
+  return loaded;
+}
+
+// Only a key that is RSA (the signature is PKCS #1 v1.5) and that belongs to
+// the certificate can sign for it.
+void DropUnusableKey(StoredCertificate& loaded) {
+  if (!loaded.privateKey) return;
+  if (EVP_PKEY_get_base_id(loaded.privateKey.get()) != EVP_PKEY_RSA ||
+      X509_check_private_key(loaded.certificate.get(), loaded.privateKey.get()) != 1) {
+    loaded.privateKey.reset();
+  }
+}
+
+std::optional<StoredCertificate> LoadCertificateFile(int dirFd, const std::string& name) {
+  const CertificateFileKind kind = KindOf(name);
+  std::vector<std::uint8_t> bytes;
+  if (kind == CertificateFileKind::kNone || !ReadRegularFile(dirFd, name, bytes).Ok()) {
+    return std::nullopt;
+  }
+  if (bytes.size() > static_cast<std::size_t>(std::numeric_limits<int>::max())) return std::nullopt;
+  std::optional<StoredCertificate> loaded =
+      kind == CertificateFileKind::kSingle ? LoadSingle(dirFd, name, bytes) : LoadPkcs12(bytes);
+  if (loaded) DropUnusableKey(*loaded);
+  return loaded;
+}
+
+std::wstring EntryText(const X509_NAME_ENTRY* entry) {
+  unsigned char* utf8 = nullptr;
+  const int length = ASN1_STRING_to_UTF8(&utf8, X509_NAME_ENTRY_get_data(entry));
+  if (length < 0) return {};
+  const OpenSslBytesPtr owned(utf8);
+  return ToWide(std::string_view(reinterpret_cast<const char*>(utf8), static_cast<std::size_t>(length)));
+}
+
+std::wstring FirstAltNameEmail(const X509* certificate) {
+  const GeneralNamesPtr names(static_cast<GENERAL_NAMES*>(
+      X509_get_ext_d2i(certificate, NID_subject_alt_name, nullptr, nullptr)));
+  if (!names) return {};
+  for (int i = 0; i < sk_GENERAL_NAME_num(names.get()); ++i) {
+    const GENERAL_NAME* name = sk_GENERAL_NAME_value(names.get(), i);
+    if (name->type != GEN_EMAIL) continue;
+    const ASN1_IA5STRING* email = name->d.rfc822Name;
+    return ToWide(std::string_view(reinterpret_cast<const char*>(ASN1_STRING_get0_data(email)),
+                                   static_cast<std::size_t>(ASN1_STRING_length(email))));
+  }
+  return {};
+}
+
+// Simple case folding of the scripts a certificate subject is likely to use;
+// outside them a character only matches itself.
+wchar_t FoldCase(wchar_t c) {
+  if ((c >= L'A' && c <= L'Z') || (c >= 0xC0 && c <= 0xDE && c != 0xD7)) return c + 0x20;
+  if ((c >= 0x100 && c <= 0x137) || (c >= 0x14A && c <= 0x177)) return c | 1;
+  if ((c >= 0x139 && c <= 0x148) || (c >= 0x179 && c <= 0x17E)) return (c & 1) ? c + 1 : c;
+  if (c == 0x178) return 0xFF;
+  if (c >= 0x391 && c <= 0x3AB && c != 0x3A2) return c + 0x20;
+  if (c >= 0x410 && c <= 0x42F) return c + 0x20;
+  if (c >= 0x400 && c <= 0x40F) return c + 0x50;
+  return c;
+}
+
+}  // namespace
+
+std::string CertStoresDirectory() {
+  // A relative XDG_DATA_HOME is invalid by the base-directory rules and is
+  // ignored, as the other XDG tools do.
+  if (const char* dataHome = std::getenv("XDG_DATA_HOME"); dataHome != nullptr && dataHome[0] == '/') {
+    return std::string(dataHome) + kStoresBelowDataHome;
+  }
+  const std::string home = HomeDirectory();
+  if (home.empty()) return {};
+  return home + "/.local/share" + kStoresBelowDataHome;
+}
+
+std::vector<std::wstring> EnumerateStoreNames() {
+  DirPtr root;
+  std::vector<std::wstring> names;
+  for (const std::string& entry : StoreEntries(root)) names.push_back(ToWide(entry));
+  return names;
+}
+
+std::optional<CertStore> CertStore::Open(const std::wstring& name) {
+  DirPtr root;
+  const std::vector<std::string> entries = StoreEntries(root);
+  const std::string wanted = ToUtf8(name);
+  auto found = std::find(entries.begin(), entries.end(), wanted);
+  if (found == entries.end()) {
+    found = std::find_if(entries.begin(), entries.end(),
+                         [&](const std::string& entry) { return EqualsIgnoringAsciiCase(entry, wanted); });
+  }
+  if (found == entries.end()) return std::nullopt;
+  const int fd = openat(dirfd(root.get()), found->c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return std::nullopt;
+  std::unique_ptr<DIR, DirClose> directory(fdopendir(fd));
+  if (!directory) {
+    close(fd);
+    return std::nullopt;
+  }
+  return CertStore(std::move(directory));
+}
+
+std::vector<StoredCertificate> CertStore::Certificates() const {
+  const OpenSslErrorScope errorScope;
+  const auto isCandidate = [](int dirFd, const std::string& name) {
+    struct stat status {};
+    return KindOf(name) != CertificateFileKind::kNone && fstatat(dirFd, name.c_str(), &status, 0) == 0 &&
+           S_ISREG(status.st_mode);
+  };
+  std::vector<StoredCertificate> certificates;
+  for (const std::string& name : SortedEntries(directory.get(), isCandidate)) {
+    if (std::optional<StoredCertificate> loaded = LoadCertificateFile(dirfd(directory.get()), name)) {
+      certificates.push_back(std::move(*loaded));
+    }
+  }
+  return certificates;
+}
+
+std::optional<StoredCertificate> CertStore::FindBySubject(const std::wstring& text) const {
+  for (StoredCertificate& stored : Certificates()) {
+    if (ContainsIgnoringCase(SubjectText(stored.certificate.get()), text)) return std::move(stored);
+  }
+  return std::nullopt;
+}
+
+std::wstring SubjectText(const X509* certificate) {
+  const X509_NAME* subject = X509_get_subject_name(certificate);
+  std::wstring text;
+  for (int i = 0; i < X509_NAME_entry_count(subject); ++i) {
+    if (i > 0) text += L", ";
+    text += EntryText(X509_NAME_get_entry(subject, i));
+  }
+  return text;
+}
+
+std::wstring SimpleDisplayName(const X509* certificate) {
+  const X509_NAME* subject = X509_get_subject_name(certificate);
+  for (const int nid : {NID_commonName, NID_organizationalUnitName, NID_organizationName,
+                        NID_pkcs9_emailAddress}) {
+    const int index = X509_NAME_get_index_by_NID(subject, nid, -1);
+    if (index >= 0) return EntryText(X509_NAME_get_entry(subject, index));
+  }
+  return FirstAltNameEmail(certificate);
+}
+
+bool ContainsIgnoringCase(std::wstring_view text, std::wstring_view part) {
+  if (part.empty()) return true;  // std::search finds no empty part in an empty text
+  return std::search(text.begin(), text.end(), part.begin(), part.end(), [](wchar_t a, wchar_t b) {
+           return FoldCase(a) == FoldCase(b);
+         }) != text.end();
+}
+
+}  // namespace brevick

@@ -1,0 +1,71 @@
+// signing/cert_store.h: the current user's certificate stores. Each store is a
+// directory under $XDG_DATA_HOME/brevick/certstores/ (XDG_DATA_HOME defaults
+// to $HOME/.local/share); its name is the store's name, and its files are the
+// certificates, read in ascending byte order of file name:
+//   *.pem, *.crt, *.cer  one X.509 certificate, PEM or DER; a PEM file may
+//                        hold the private key too, else an unencrypted PEM
+//                        <stem>.key beside it is the key
+//   *.p12, *.pfx         PKCS #12 with an empty password: certificate and key
+// Other files, and files that do not decode, are passed over without a word.
+// Stores are only ever read.
+#pragma once
+
+#include <dirent.h>
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "signing/openssl_handles.h"
+
+namespace brevick {
+
+struct StoredCertificate {
+  X509Ptr certificate;
+  // Null when the certificate has no usable key: none found, encrypted, not
+  // RSA, or not the certificate's own. Such a certificate cannot sign.
+  EvpPkeyPtr privateKey;
+};
+
+// The directory that holds the stores; empty when neither XDG_DATA_HOME nor
+// the home directory is known.
+std::string CertStoresDirectory();
+
+// The names of the stores, in ascending byte order. A symbolic link counts
+// as a store even when it leads nowhere: it then fails to open.
+std::vector<std::wstring> EnumerateStoreNames();
+
+class CertStore {
+ public:
+  // Opens the store of exactly that name, else the first (in byte order)
+  // whose name equals it ignoring ASCII letter case, as Windows store names
+  // are case-insensitive. Nothing when there is none or it cannot be opened.
+  static std::optional<CertStore> Open(const std::wstring& name);
+
+  // Every certificate of the store, with its key where it has a usable one.
+  std::vector<StoredCertificate> Certificates() const;
+
+  // The first certificate whose subject text contains `text`, ignoring case.
+  std::optional<StoredCertificate> FindBySubject(const std::wstring& text) const;
+
+ private:
+  struct DirClose { void operator()(DIR* dir) const { closedir(dir); } };
+  explicit CertStore(std::unique_ptr<DIR, DirClose> dir) : directory(std::move(dir)) {}
+
+  std::unique_ptr<DIR, DirClose> directory;
+};
+
+// The subject's attribute values in certificate order, joined with ", ".
+std::wstring SubjectText(const X509* certificate);
+
+// The first commonName, organizationalUnitName, organizationName or
+// emailAddress of the subject, in that order of preference; else the first
+// e-mail address of subjectAltName; else the empty text.
+std::wstring SimpleDisplayName(const X509* certificate);
+
+// Whether `text` contains `part`, with letter case folded for ASCII, Latin-1,
+// Latin Extended-A, Greek and Cyrillic letters.
+bool ContainsIgnoringCase(std::wstring_view text, std::wstring_view part);
+
+}  // namespace brevick

@@ -1,0 +1,85 @@
+// signing/crypto_api.cc: the crypto service over OpenSSL and the certificate
+// stores, with the table of its result texts.
+#include "signing/crypto.h"
+
+#include <array>
+
+#include "app/report.h"
+#include "app/utf8.h"
+#include "signing/cert_store.h"
+#include "signing/file_io.h"
+#include "signing/openssl_handles.h"
+#include "signing/signed_message.h"
+
+namespace brevick {
+namespace {
+
+// The operator sees these texts exactly as they stand.
+constexpr std::array<const char*, 13> kCryptoErrorTexts = {
+    "",                                                                    // 0
+    "Can't open certificate store",                                        // 1
+    "Can't sign data",                                                     // 2
+    "Error decoding data.",                                                // 3
+    "Cannot get the certificate.",                                         // 4
+    "Error while verifying signature.",                                    // 5
+    "Message signature failed verification.",                              // 6
+    "Could not find the specified signing certificate.",                   // 7
+    "Failed signature check. The data is not to be trusted.",              // 8
+    "Could not find the default cryptographic provider on the system.",    // 9
+    "Error while hashing data.",                                           // 10
+    "",                                                                    // 11
+    "",                                                                    // 12
+};
+static_assert(kCryptoErrorTexts.size() == kCryptoCannotReadDigest + 1, "one text per crypto result code");
+
+}  // namespace
+
+const char* CryptoErrorText(int code) {
+  if (code < 0 || static_cast<std::size_t>(code) >= kCryptoErrorTexts.size()) return "";
+  return kCryptoErrorTexts[static_cast<std::size_t>(code)];
+}
+
+void ReportCryptoError(int code) { RecordError(ToWide(CryptoErrorText(code))); }
+
+int CryptoAPI::Sign(const std::wstring& subjectText, std::span<const std::uint8_t> data,
+                    std::vector<std::uint8_t>& signedMessage, const std::wstring& storeName) {
+  const OpenSslErrorScope errorScope;
+  signedMessage.clear();
+  const std::optional<CertStore> store = CertStore::Open(storeName.empty() ? kDefaultStoreName : storeName);
+  if (!store) return kCryptoCannotOpenStore;
+  const std::optional<StoredCertificate> signer = store->FindBySubject(subjectText);
+  if (!signer || SimpleDisplayName(signer->certificate.get()).empty()) return kCryptoNoSigningCertificate;
+  if (!signer->privateKey || data.size() > kMaxBlockSizeInBytes) return kCryptoCannotSign;
+  if (!BuildSignedMessage(signer->certificate.get(), signer->privateKey.get(), data, signedMessage)) {
+    return kCryptoCannotSign;
+  }
+  return kCryptoOk;
+}
+
+int CryptoAPI::Verify(std::span<const std::uint8_t> signedMessage, std::vector<std::uint8_t>& content) {
+  const OpenSslErrorScope errorScope;
+  return VerifySignedMessage(signedMessage, content);
+}
+
+int CryptoAPI::Hash(std::span<const std::uint8_t> data, std::vector<std::uint8_t>& digest) {
+  const OpenSslErrorScope errorScope;
+  digest.clear();
+  const EvpMdPtr sha1(EVP_MD_fetch(nullptr, "SHA1", nullptr));
+  if (!sha1) return kCryptoNoProvider;
+  const EvpMdCtxPtr context(EVP_MD_CTX_new());
+  if (!context || EVP_DigestInit_ex(context.get(), sha1.get(), nullptr) != 1) return kCryptoCannotCreateHash;
+  if (data.size() > kMaxBlockSizeInBytes || EVP_DigestUpdate(context.get(), data.data(), data.size()) != 1) {
+    return kCryptoHashingFailed;
+  }
+  const int size = EVP_MD_get_size(sha1.get());
+  if (size <= 0) return kCryptoCannotReadDigest;
+  digest.resize(static_cast<std::size_t>(size));
+  unsigned int written = 0;
+  if (EVP_DigestFinal_ex(context.get(), digest.data(), &written) != 1 || written != digest.size()) {
+    digest.clear();
+    return kCryptoCannotReadDigest;
+  }
+  return kCryptoOk;
+}
+
+}  // namespace brevick

@@ -1,0 +1,139 @@
+// signing/file_io.cc: POSIX file access with EINTR and short transfers handled.
+#include "signing/file_io.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include "app/utf8.h"
+
+namespace brevick {
+namespace {
+
+// Closes on every path out; a failing close is reported by Close().
+class FileDescriptor {
+ public:
+  explicit FileDescriptor(int fd) : fd(fd) {}
+  ~FileDescriptor() {
+    if (fd >= 0) ::close(fd);
+  }
+  FileDescriptor(const FileDescriptor&) = delete;
+  FileDescriptor& operator=(const FileDescriptor&) = delete;
+
+  int Get() const { return fd; }
+  // Returns 0 or the errno of close; the descriptor is gone either way
+  // (retrying close after EINTR could close a descriptor reused meanwhile).
+  int Close() {
+    const int result = ::close(fd);
+    fd = -1;
+    return result == 0 ? 0 : errno;
+  }
+
+ private:
+  int fd;
+};
+
+constexpr std::size_t kFirstReadSizeInBytes = 64 * 1024;
+
+// Checks what was opened: a directory opens fine for reading on Linux, and a
+// FIFO or device would make a whole-file read wait or never end.
+int RegularFileCheck(int fd, struct stat& status) {
+  if (::fstat(fd, &status) != 0) return errno;
+  if (S_ISDIR(status.st_mode)) return EISDIR;
+  if (!S_ISREG(status.st_mode)) return kNotRegularFile;
+  return 0;
+}
+
+int ReadToEnd(int fd, std::size_t expectedSizeInBytes, std::vector<std::uint8_t>& bytes) {
+  bytes.assign(std::max<std::size_t>(expectedSizeInBytes + 1, kFirstReadSizeInBytes), 0);
+  std::size_t used = 0;
+  for (;;) {
+    if (used == bytes.size()) {
+      if (used > kMaxBlockSizeInBytes) return EFBIG;  // the file grew while being read
+      bytes.resize(used * 2);
+    }
+    const ssize_t count = ::read(fd, bytes.data() + used, bytes.size() - used);
+    if (count < 0) {
+      if (errno == EINTR) continue;
+      return errno;
+    }
+    if (count == 0) break;
+    used += static_cast<std::size_t>(count);
+  }
+  if (used > kMaxBlockSizeInBytes) return EFBIG;
+  bytes.resize(used);
+  bytes.shrink_to_fit();
+  return 0;
+}
+
+int WriteAll(int fd, std::span<const std::uint8_t> bytes) {
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t count = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (count < 0) {
+      if (errno == EINTR) continue;
+      return errno;
+    }
+    done += static_cast<std::size_t>(count);
+  }
+  return 0;
+}
+
+}  // namespace
+
+std::string FileErrorText(int error) {
+  if (error == kNotRegularFile) return "Not a regular file";
+  return std::strerror(error);
+}
+
+std::string OpenablePath(std::wstring_view path) {
+  std::string utf8 = ToUtf8(path);
+  std::replace(utf8.begin(), utf8.end(), '\\', '/');
+  return utf8;
+}
+
+FileResult ReadRegularFile(int dirFd, const std::string& path, std::vector<std::uint8_t>& bytes) {
+  bytes.clear();
+  FileDescriptor file(::openat(dirFd, path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+  if (file.Get() < 0) return {errno, false};
+  struct stat status {};
+  if (const int error = RegularFileCheck(file.Get(), status); error != 0) return {error, false};
+  if (static_cast<std::uint64_t>(status.st_size) > kMaxBlockSizeInBytes) return {EFBIG, true};
+  if (const int error = ReadToEnd(file.Get(), static_cast<std::size_t>(status.st_size), bytes);
+      error != 0) {
+    bytes.clear();
+    return {error, true};
+  }
+  file.Close();  // a read-only descriptor has nothing left to lose on close
+  return {};
+}
+
+FileResult WriteRegularFile(const std::string& path, std::span<const std::uint8_t> bytes) {
+  // Non-blocking so that a FIFO without a reader fails at once (ENXIO)
+  // instead of hanging the run; it changes nothing for a regular file.
+  FileDescriptor file(
+      ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0666));
+  if (file.Get() < 0) return {errno, false};
+  struct stat status {};
+  if (const int error = RegularFileCheck(file.Get(), status); error != 0) return {error, false};
+  int error = WriteAll(file.Get(), bytes);
+  if (error != 0) {
+    if (::ftruncate(file.Get(), 0) != 0) {
+      // Nothing more can be done; the write error is the one worth reporting.
+    }
+    return {error, true};
+  }
+  error = file.Close();
+  if (error != 0) {
+    if (::truncate(path.c_str(), 0) != 0) {
+      // As above: the close error stands.
+    }
+    return {error, true};
+  }
+  return {};
+}
+
+}  // namespace brevick

@@ -1,0 +1,203 @@
+// signing/signed_message.cc: assembling and checking the signed-data message.
+// OpenSSL 3 cannot digest with MD2, so PKCS7_sign and PKCS7_signatureVerify
+// are of no use here: the structures are filled field by field, and the RSA
+// step signs (or recovers) the DigestInfo with no digest of its own.
+#include "signing/signed_message.h"
+
+#include <openssl/objects.h>
+#include <openssl/rsa.h>
+
+#include <algorithm>
+#include <limits>
+
+#include "signing/cert_store.h"
+#include "signing/crypto.h"
+#include "signing/file_io.h"
+#include "signing/md2.h"
+
+namespace brevick {
+namespace {
+
+constexpr std::uint8_t kDerSequenceTag = 0x30;
+constexpr long kSignedDataVersion = 1;
+constexpr long kSignerInfoVersion = 1;
+
+// md2 with absent parameters, as in digestAlgorithms and the SignerInfo.
+X509AlgorPtr Md2Algorithm() {
+  X509AlgorPtr algorithm(X509_ALGOR_new());
+  if (!algorithm || X509_ALGOR_set0(algorithm.get(), OBJ_nid2obj(NID_md2), V_ASN1_UNDEF, nullptr) != 1) {
+    return nullptr;
+  }
+  return algorithm;
+}
+
+std::vector<std::uint8_t> RsaSign(EVP_PKEY* privateKey, const std::vector<std::uint8_t>& digestInfo) {
+  // No signature digest is set: PKCS #1 v1.5 padding is applied to the
+  // DigestInfo as given, which is the old RSA_private_encrypt.
+  const EvpPkeyCtxPtr context(EVP_PKEY_CTX_new(privateKey, nullptr));
+  std::size_t size = 0;
+  if (!context || EVP_PKEY_sign_init(context.get()) != 1 ||
+      EVP_PKEY_CTX_set_rsa_padding(context.get(), RSA_PKCS1_PADDING) != 1 ||
+      EVP_PKEY_sign(context.get(), nullptr, &size, digestInfo.data(), digestInfo.size()) != 1) {
+    return {};
+  }
+  std::vector<std::uint8_t> signature(size);
+  if (EVP_PKEY_sign(context.get(), signature.data(), &size, digestInfo.data(), digestInfo.size()) != 1) {
+    return {};
+  }
+  signature.resize(size);
+  return signature;
+}
+
+Pkcs7SignerInfoPtr SignerInfo(X509* certificate, const std::vector<std::uint8_t>& signature) {
+  Pkcs7SignerInfoPtr info(PKCS7_SIGNER_INFO_new());
+  if (!info || ASN1_INTEGER_set(info->version, kSignerInfoVersion) != 1 ||
+      X509_NAME_set(&info->issuer_and_serial->issuer, X509_get_issuer_name(certificate)) != 1) {
+    return nullptr;
+  }
+  ASN1_INTEGER* serial = ASN1_INTEGER_dup(X509_get0_serialNumber(certificate));
+  if (serial == nullptr) return nullptr;
+  ASN1_INTEGER_free(info->issuer_and_serial->serial);
+  info->issuer_and_serial->serial = serial;
+  if (X509_ALGOR_set0(info->digest_alg, OBJ_nid2obj(NID_md2), V_ASN1_UNDEF, nullptr) != 1 ||
+      X509_ALGOR_set0(info->digest_enc_alg, OBJ_nid2obj(NID_rsaEncryption), V_ASN1_NULL, nullptr) != 1 ||
+      ASN1_OCTET_STRING_set(info->enc_digest, signature.data(), static_cast<int>(signature.size())) != 1) {
+    return nullptr;
+  }
+  return info;
+}
+
+// The signed-data frame: version, md2, the content and the certificate.
+Pkcs7Ptr SignedDataShell(X509* certificate, std::span<const std::uint8_t> content) {
+  Pkcs7Ptr message(PKCS7_new());
+  if (!message || PKCS7_set_type(message.get(), NID_pkcs7_signed) != 1 ||
+      ASN1_INTEGER_set(message->d.sign->version, kSignedDataVersion) != 1 ||
+      PKCS7_content_new(message.get(), NID_pkcs7_data) != 1 ||
+      ASN1_OCTET_STRING_set(message->d.sign->contents->d.data, content.data(),
+                            static_cast<int>(content.size())) != 1 ||
+      PKCS7_add_certificate(message.get(), certificate) != 1) {
+    return nullptr;
+  }
+  X509AlgorPtr digestAlgorithm = Md2Algorithm();
+  if (!digestAlgorithm || sk_X509_ALGOR_push(message->d.sign->md_algs, digestAlgorithm.get()) <= 0) {
+    return nullptr;
+  }
+  digestAlgorithm.release();  // the stack owns it now
+  return message;
+}
+
+X509* FindCarriedCertificate(PKCS7* message, const PKCS7_ISSUER_AND_SERIAL* wanted) {
+  STACK_OF(X509)* carried = message->d.sign->cert;
+  for (int i = 0; i < sk_X509_num(carried); ++i) {
+    X509* candidate = sk_X509_value(carried, i);
+    if (X509_NAME_cmp(X509_get_issuer_name(candidate), wanted->issuer) == 0 &&
+        ASN1_INTEGER_cmp(X509_get0_serialNumber(candidate), wanted->serial) == 0) {
+      return candidate;
+    }
+  }
+  return nullptr;
+}
+
+// Recovers what the signer's key signed and compares it, algorithm included,
+// with the DigestInfo of the content as it stands now.
+bool SignatureMatches(const PKCS7_SIGNER_INFO* info, X509* signer, std::span<const std::uint8_t> content) {
+  if (OBJ_obj2nid(info->digest_alg->algorithm) != NID_md2) return false;
+  EVP_PKEY* publicKey = X509_get0_pubkey(signer);
+  if (publicKey == nullptr || EVP_PKEY_get_base_id(publicKey) != EVP_PKEY_RSA) return false;
+  const EvpPkeyCtxPtr context(EVP_PKEY_CTX_new(publicKey, nullptr));
+  const unsigned char* signature = ASN1_STRING_get0_data(info->enc_digest);
+  const auto signatureSize = static_cast<std::size_t>(ASN1_STRING_length(info->enc_digest));
+  std::size_t size = 0;
+  if (!context || EVP_PKEY_verify_recover_init(context.get()) != 1 ||
+      EVP_PKEY_CTX_set_rsa_padding(context.get(), RSA_PKCS1_PADDING) != 1 ||
+      EVP_PKEY_verify_recover(context.get(), nullptr, &size, signature, signatureSize) != 1) {
+    return false;
+  }
+  std::vector<std::uint8_t> recovered(size);
+  if (EVP_PKEY_verify_recover(context.get(), recovered.data(), &size, signature, signatureSize) != 1) {
+    return false;
+  }
+  recovered.resize(size);
+  return recovered == Md2DigestInfo(content);
+}
+
+// The signed-data message with attached data content, or null (code 3).
+Pkcs7Ptr DecodeSignedData(std::span<const std::uint8_t> message) {
+  const unsigned char* next = message.data();
+  Pkcs7Ptr decoded(d2i_PKCS7(nullptr, &next, static_cast<long>(message.size())));
+  // Bytes after the message would be content that no signature covers.
+  if (!decoded || next != message.data() + message.size()) return nullptr;
+  if (!PKCS7_type_is_signed(decoded.get()) || decoded->d.sign == nullptr) return nullptr;
+  const PKCS7* inner = decoded->d.sign->contents;
+  if (inner == nullptr || !PKCS7_type_is_data(inner) || inner->d.data == nullptr) return nullptr;
+  return decoded;
+}
+
+}  // namespace
+
+std::vector<std::uint8_t> Md2DigestInfo(std::span<const std::uint8_t> content) {
+  const Md2Digest digest = ComputeMd2(content);
+  const X509SigPtr digestInfo(X509_SIG_new());
+  if (!digestInfo) return {};
+  X509_ALGOR* algorithm = nullptr;
+  ASN1_OCTET_STRING* digestField = nullptr;
+  X509_SIG_getm(digestInfo.get(), &algorithm, &digestField);
+  if (X509_ALGOR_set0(algorithm, OBJ_nid2obj(NID_md2), V_ASN1_NULL, nullptr) != 1 ||
+      ASN1_OCTET_STRING_set(digestField, digest.data(), static_cast<int>(digest.size())) != 1) {
+    return {};
+  }
+  unsigned char* der = nullptr;
+  const int size = i2d_X509_SIG(digestInfo.get(), &der);
+  if (size <= 0) return {};
+  const OpenSslBytesPtr owned(der);
+  return std::vector<std::uint8_t>(der, der + size);
+}
+
+bool BuildSignedMessage(X509* certificate, EVP_PKEY* privateKey, std::span<const std::uint8_t> content,
+                        std::vector<std::uint8_t>& message) {
+  message.clear();
+  // OpenSSL's ASN.1 strings measure their length in an int.
+  if (content.size() > static_cast<std::size_t>(std::numeric_limits<int>::max())) return false;
+  const std::vector<std::uint8_t> digestInfo = Md2DigestInfo(content);
+  if (digestInfo.empty()) return false;
+  const std::vector<std::uint8_t> signature = RsaSign(privateKey, digestInfo);
+  if (signature.empty()) return false;
+  Pkcs7Ptr signedData = SignedDataShell(certificate, content);
+  Pkcs7SignerInfoPtr info = SignerInfo(certificate, signature);
+  if (!signedData || !info || sk_PKCS7_SIGNER_INFO_push(signedData->d.sign->signer_info, info.get()) <= 0) {
+    return false;
+  }
+  info.release();  // the message owns it now
+  const int size = i2d_PKCS7(signedData.get(), nullptr);
+  if (size <= 0) return false;
+  message.resize(static_cast<std::size_t>(size));
+  unsigned char* out = message.data();
+  if (i2d_PKCS7(signedData.get(), &out) != size) {
+    message.clear();
+    return false;
+  }
+  return true;
+}
+
+int VerifySignedMessage(std::span<const std::uint8_t> message, std::vector<std::uint8_t>& content) {
+  content.clear();
+  if (message.empty() || message[0] != kDerSequenceTag) return kCryptoNotSignedMessage;
+  if (message.size() > kMaxBlockSizeInBytes) return kCryptoCannotDecode;
+  const Pkcs7Ptr decoded = DecodeSignedData(message);
+  if (!decoded) return kCryptoCannotDecode;
+  const ASN1_OCTET_STRING* carriedContent = decoded->d.sign->contents->d.data;
+  const unsigned char* contentBytes = ASN1_STRING_get0_data(carriedContent);
+  const std::span<const std::uint8_t> signedContent(
+      contentBytes, static_cast<std::size_t>(ASN1_STRING_length(carriedContent)));
+
+  const PKCS7_SIGNER_INFO* info = sk_PKCS7_SIGNER_INFO_value(decoded->d.sign->signer_info, 0);
+  if (info == nullptr || info->issuer_and_serial == nullptr) return kCryptoCannotReadSigner;
+  X509* signer = FindCarriedCertificate(decoded.get(), info->issuer_and_serial);
+  if (signer == nullptr || SimpleDisplayName(signer).empty()) return kCryptoNoSignerCertificate;
+
+  const int result = SignatureMatches(info, signer, signedContent) ? kCryptoOk : kCryptoSignatureMismatch;
+  content.assign(signedContent.begin(), signedContent.end());
+  return result;
+}
+
+}  // namespace brevick

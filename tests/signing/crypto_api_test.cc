@@ -1,0 +1,314 @@
+// tests/signing/crypto_api_test.cc
+#include "signing/crypto.h"
+
+#include <gtest/gtest.h>
+#include <openssl/objects.h>
+#include <openssl/rsa.h>
+
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "app/report.h"
+#include "app/utf8.h"
+#include "signing/md2.h"
+#include "tests/support/signing_certs.h"
+
+namespace brevick {
+namespace {
+
+using testing::MakeCertificate;
+using testing::StoreHome;
+
+std::vector<std::uint8_t> Bytes(std::string_view text) { return {text.begin(), text.end()}; }
+
+const std::vector<std::uint8_t> kManifest =
+    Bytes("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<dravanePackage>\n    <package/>\n</dravanePackage>\n");
+
+const testing::SubjectEntries kSignerSubject = {
+    {"C", "DE"}, {"O", "Brevick Test"}, {"CN", "Release Signer"}};
+
+// DER DigestInfo prefix for md2 with NULL parameters, followed by the digest.
+const std::vector<std::uint8_t> kMd2DigestInfoPrefix = {0x30, 0x20, 0x30, 0x0c, 0x06, 0x08, 0x2a, 0x86, 0x48,
+                                                        0x86, 0xf7, 0x0d, 0x02, 0x02, 0x05, 0x00, 0x04, 0x10};
+
+Pkcs7Ptr Decode(const std::vector<std::uint8_t>& message) {
+  const unsigned char* next = message.data();
+  return Pkcs7Ptr(d2i_PKCS7(nullptr, &next, static_cast<long>(message.size())));
+}
+
+std::vector<std::uint8_t> Encode(PKCS7* message) {
+  unsigned char* der = nullptr;
+  const int size = i2d_PKCS7(message, &der);
+  EXPECT_GT(size, 0);
+  const OpenSslBytesPtr owned(der);
+  return std::vector<std::uint8_t>(der, der + size);
+}
+
+// Decodes the message with OpenSSL, lets `change` edit it, encodes it again.
+std::vector<std::uint8_t> Altered(const std::vector<std::uint8_t>& message,
+                                  const std::function<void(PKCS7*)>& change) {
+  const Pkcs7Ptr decoded = Decode(message);
+  change(decoded.get());
+  return Encode(decoded.get());
+}
+
+std::vector<std::uint8_t> SignOrFail(const std::wstring& subject, const std::wstring& store = L"") {
+  std::vector<std::uint8_t> message;
+  EXPECT_EQ(0, CryptoAPI().Sign(subject, kManifest, message, store));
+  return message;
+}
+
+// Checks the fields a reader relies on, with OpenSSL's decoder and an RSA
+// recovery of our own, independently of Verify.
+void ExpectWellFormedSignedManifest(const std::vector<std::uint8_t>& message, X509* signer) {
+  ASSERT_FALSE(message.empty());
+  EXPECT_EQ(0x30, message[0]);
+  const Pkcs7Ptr decoded = Decode(message);
+  ASSERT_TRUE(decoded);
+  ASSERT_TRUE(PKCS7_type_is_signed(decoded.get()));
+  const PKCS7_SIGNED* signedData = decoded->d.sign;
+  EXPECT_EQ(1, ASN1_INTEGER_get(signedData->version));
+
+  ASSERT_EQ(1, sk_X509_ALGOR_num(signedData->md_algs));
+  const X509_ALGOR* digestAlgorithm = sk_X509_ALGOR_value(signedData->md_algs, 0);
+  char oid[64];
+  OBJ_obj2txt(oid, sizeof oid, digestAlgorithm->algorithm, 1);
+  EXPECT_STREQ("1.2.840.113549.2.2", oid);
+  EXPECT_EQ(nullptr, digestAlgorithm->parameter);
+
+  ASSERT_TRUE(PKCS7_type_is_data(signedData->contents));
+  const ASN1_OCTET_STRING* content = signedData->contents->d.data;
+  ASSERT_NE(nullptr, content);
+  const std::vector<std::uint8_t> carried(ASN1_STRING_get0_data(content),
+                                          ASN1_STRING_get0_data(content) + ASN1_STRING_length(content));
+  EXPECT_EQ(kManifest, carried);
+
+  ASSERT_EQ(1, sk_X509_num(signedData->cert));
+  EXPECT_EQ(0, X509_cmp(signer, sk_X509_value(signedData->cert, 0)));
+  EXPECT_EQ(nullptr, signedData->crl);  // absent, not an empty set
+
+  ASSERT_EQ(1, sk_PKCS7_SIGNER_INFO_num(signedData->signer_info));
+  const PKCS7_SIGNER_INFO* info = sk_PKCS7_SIGNER_INFO_value(signedData->signer_info, 0);
+  EXPECT_EQ(0, X509_NAME_cmp(X509_get_issuer_name(signer), info->issuer_and_serial->issuer));
+  EXPECT_EQ(0, ASN1_INTEGER_cmp(X509_get0_serialNumber(signer), info->issuer_and_serial->serial));
+  EXPECT_EQ(NID_md2, OBJ_obj2nid(info->digest_alg->algorithm));
+  EXPECT_EQ(nullptr, info->digest_alg->parameter);
+  EXPECT_EQ(NID_rsaEncryption, OBJ_obj2nid(info->digest_enc_alg->algorithm));
+  EXPECT_EQ(nullptr, info->auth_attr);
+  EXPECT_EQ(nullptr, info->unauth_attr);
+
+  const EvpPkeyCtxPtr context(EVP_PKEY_CTX_new(X509_get0_pubkey(signer), nullptr));
+  ASSERT_EQ(1, EVP_PKEY_verify_recover_init(context.get()));
+  ASSERT_EQ(1, EVP_PKEY_CTX_set_rsa_padding(context.get(), RSA_PKCS1_PADDING));
+  std::vector<std::uint8_t> recovered(512);
+  std::size_t size = recovered.size();
+  ASSERT_EQ(1, EVP_PKEY_verify_recover(context.get(), recovered.data(), &size,
+                                       ASN1_STRING_get0_data(info->enc_digest),
+                                       static_cast<std::size_t>(ASN1_STRING_length(info->enc_digest))));
+  recovered.resize(size);
+  std::vector<std::uint8_t> expected = kMd2DigestInfoPrefix;
+  const Md2Digest digest = ComputeMd2(kManifest);
+  expected.insert(expected.end(), digest.begin(), digest.end());
+  EXPECT_EQ(expected, recovered);
+}
+
+TEST(CryptoApiTest, SignsAndVerifiesFromEveryStoreFormat) {
+  const StoreHome home;
+  const X509Ptr pem = MakeCertificate(testing::TestRsaKey(0), {{"CN", "Pem Signer"}}, 11);
+  const X509Ptr der = MakeCertificate(testing::TestRsaKey(1), {{"CN", "Der Signer"}}, 12);
+  const X509Ptr p12 = MakeCertificate(testing::TestRsaKey(2), {{"CN", "P12 Signer"}}, 13);
+  const X509Ptr pfx = MakeCertificate(testing::TestRsaKey(3), {{"CN", "Pfx Signer"}}, 14);
+  home.AddPemWithKey("MY", "a.pem", pem.get(), testing::TestRsaKey(0));
+  home.AddDerWithKeyFile("MY", "b", der.get(), testing::TestRsaKey(1));
+  home.AddPkcs12("MY", "c.p12", p12.get(), testing::TestRsaKey(2));
+  home.AddPkcs12("MY", "d.PFX", pfx.get(), testing::TestRsaKey(3));
+  const struct { std::wstring subject; X509* signer; } cases[] = {
+      {L"Pem Signer", pem.get()}, {L"Der Signer", der.get()},
+      {L"P12 Signer", p12.get()}, {L"Pfx Signer", pfx.get()}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(ToUtf8(c.subject));
+    const std::vector<std::uint8_t> message = SignOrFail(c.subject);
+    ExpectWellFormedSignedManifest(message, c.signer);
+    std::vector<std::uint8_t> content;
+    EXPECT_EQ(0, CryptoAPI().Verify(message, content));
+    EXPECT_EQ(kManifest, content);
+  }
+  EXPECT_EQ(0u, ERR_peek_error());  // nothing left behind in OpenSSL's queue
+}
+
+TEST(CryptoApiTest, SignReportsWhyItCannotSign) {
+  const StoreHome home;
+  const EvpPkeyPtr ecKey = testing::MakeEcKey();
+  const X509Ptr noKey = MakeCertificate(testing::TestRsaKey(0), {{"CN", "No Key"}});
+  const X509Ptr wrongKey = MakeCertificate(testing::TestRsaKey(0), {{"CN", "Wrong Key"}});
+  const X509Ptr encrypted = MakeCertificate(testing::TestRsaKey(0), {{"CN", "Encrypted Key"}});
+  const X509Ptr ec = MakeCertificate(ecKey.get(), {{"CN", "Elliptic"}});
+  const X509Ptr nameless = MakeCertificate(testing::TestRsaKey(0), {{"C", "DE"}, {"L", "Nowhere"}});
+  home.AddFile("My", "no-key.pem", testing::PemOf(noKey.get()));
+  home.AddPemWithKey("My", "wrong-key.pem", wrongKey.get(), testing::TestRsaKey(1));
+  home.AddFile("My", "encrypted.pem",
+               testing::PemOf(encrypted.get()) + testing::PemOf(testing::TestRsaKey(0), "secret"));
+  home.AddPemWithKey("My", "ec.pem", ec.get(), ecKey.get());
+  home.AddPemWithKey("My", "nameless.pem", nameless.get(), testing::TestRsaKey(0));
+  const struct { std::wstring subject; std::wstring store; int code; } cases[] = {
+      {L"No Key", L"", 2},         // certificate only, no <stem>.key
+      {L"Wrong Key", L"", 2},      // the key of another certificate
+      {L"Encrypted Key", L"", 2},  // refused without asking for a passphrase
+      {L"Elliptic", L"", 2},       // PKCS #1 v1.5 needs RSA
+      {L"Nowhere", L"", 7},        // found, but without a display name
+      {L"Nobody", L"", 7},
+      {L"No Key", L"Other", 1},    // no such store
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(ToUtf8(c.subject) + " in " + ToUtf8(c.store));
+    std::vector<std::uint8_t> message = {1, 2, 3};
+    EXPECT_EQ(c.code, CryptoAPI().Sign(c.subject, kManifest, message, c.store));
+    EXPECT_TRUE(message.empty());
+  }
+  EXPECT_EQ(0u, ERR_peek_error());
+}
+
+TEST(CryptoApiTest, EmptyStoreNameSignsFromMyOpenedIgnoringCase) {
+  const StoreHome home;
+  const X509Ptr cert = MakeCertificate(testing::TestRsaKey(0), kSignerSubject);
+  home.AddPemWithKey("My", "signer.pem", cert.get(), testing::TestRsaKey(0));
+  ExpectWellFormedSignedManifest(SignOrFail(L"release signer"), cert.get());
+  ExpectWellFormedSignedManifest(SignOrFail(L"Release", L"my"), cert.get());
+}
+
+TEST(CryptoApiTest, SignUsesTheFirstMatchInFileNameOrder) {
+  const StoreHome home;
+  const X509Ptr second = MakeCertificate(testing::TestRsaKey(1), {{"CN", "Signer Two"}});
+  const X509Ptr first = MakeCertificate(testing::TestRsaKey(0), {{"CN", "Signer One"}});
+  home.AddPemWithKey("MY", "b.pem", second.get(), testing::TestRsaKey(1));
+  home.AddPemWithKey("MY", "a.pem", first.get(), testing::TestRsaKey(0));
+  home.AddFile("MY", "0.pem", "not a certificate");  // skipped without a word
+  ExpectWellFormedSignedManifest(SignOrFail(L"Signer"), first.get());
+}
+
+TEST(CryptoApiTest, VerifyTellsWhatIsWrongWithTheMessage) {
+  const StoreHome home;
+  const X509Ptr cert = MakeCertificate(testing::TestRsaKey(0), kSignerSubject, 77);
+  const X509Ptr stranger = MakeCertificate(testing::TestRsaKey(1), kSignerSubject, 78);
+  const X509Ptr nameless = MakeCertificate(testing::TestRsaKey(0), {{"C", "DE"}}, 77);
+  home.AddPemWithKey("MY", "signer.pem", cert.get(), testing::TestRsaKey(0));
+  const std::vector<std::uint8_t> good = SignOrFail(L"Release Signer");
+  std::vector<std::uint8_t> withTrailer = good;
+  withTrailer.push_back(0);
+  const std::vector<std::uint8_t> altered = Altered(good, [](PKCS7* m) {
+    m->d.sign->contents->d.data->data[10] ^= 1;
+  });
+  const std::vector<std::uint8_t> badSignature = Altered(good, [](PKCS7* m) {
+    sk_PKCS7_SIGNER_INFO_value(m->d.sign->signer_info, 0)->enc_digest->data[5] ^= 1;
+  });
+  const std::vector<std::uint8_t> otherCertificate = Altered(good, [&](PKCS7* m) {
+    sk_X509_pop_free(m->d.sign->cert, X509_free);
+    m->d.sign->cert = nullptr;
+    PKCS7_add_certificate(m, stranger.get());
+  });
+  const std::vector<std::uint8_t> namelessCertificate = Altered(good, [&](PKCS7* m) {
+    sk_X509_pop_free(m->d.sign->cert, X509_free);
+    m->d.sign->cert = nullptr;
+    PKCS7_add_certificate(m, nameless.get());
+  });
+  const std::vector<std::uint8_t> noSigner = Altered(good, [](PKCS7* m) {
+    PKCS7_SIGNER_INFO_free(sk_PKCS7_SIGNER_INFO_pop(m->d.sign->signer_info));
+  });
+  const std::vector<std::uint8_t> otherDigest = Altered(good, [](PKCS7* m) {
+    X509_ALGOR* algorithm = sk_PKCS7_SIGNER_INFO_value(m->d.sign->signer_info, 0)->digest_alg;
+    X509_ALGOR_set0(algorithm, OBJ_nid2obj(NID_sha1), V_ASN1_UNDEF, nullptr);
+  });
+  const std::vector<std::uint8_t> detached = Altered(good, [](PKCS7* m) {
+    ASN1_OCTET_STRING_free(m->d.sign->contents->d.data);
+    m->d.sign->contents->d.data = nullptr;
+  });
+  const struct { const char* what; std::vector<std::uint8_t> message; int code; bool givesContent; } cases[] = {
+      {"as signed", good, 0, true},
+      {"plain XML", kManifest, 8, false},
+      {"empty", {}, 8, false},
+      {"a byte after the message", withTrailer, 3, false},
+      {"content changed", altered, 6, true},
+      {"signature changed", badSignature, 6, true},
+      {"digest algorithm changed", otherDigest, 6, true},
+      {"signer's certificate missing", otherCertificate, 4, false},
+      {"signer's certificate without a name", namelessCertificate, 4, false},
+      {"no signer information", noSigner, 5, false},
+      {"no content", detached, 3, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::vector<std::uint8_t> content = {9};
+    EXPECT_EQ(c.code, CryptoAPI().Verify(c.message, content));
+    if (c.givesContent) {
+      std::vector<std::uint8_t> expected = kManifest;
+      if (c.message == altered) expected[10] ^= 1;
+      EXPECT_EQ(expected, content);
+    } else {
+      EXPECT_TRUE(content.empty());
+    }
+  }
+  EXPECT_EQ(0u, ERR_peek_error());
+}
+
+TEST(CryptoApiTest, VerifyRefusesEveryTruncation) {
+  const StoreHome home;
+  const X509Ptr cert = MakeCertificate(testing::TestRsaKey(0), kSignerSubject);
+  home.AddPemWithKey("MY", "signer.pem", cert.get(), testing::TestRsaKey(0));
+  const std::vector<std::uint8_t> good = SignOrFail(L"Release Signer");
+  for (std::size_t size = 1; size < good.size(); ++size) {
+    SCOPED_TRACE(size);
+    std::vector<std::uint8_t> content;
+    EXPECT_EQ(3, CryptoAPI().Verify(std::span(good.data(), size), content));
+    EXPECT_TRUE(content.empty());
+  }
+}
+
+TEST(CryptoApiTest, RefusesBlocksBeyondThirtyTwoBitLengths) {
+  const StoreHome home;
+  const X509Ptr cert = MakeCertificate(testing::TestRsaKey(0), kSignerSubject);
+  home.AddPemWithKey("MY", "signer.pem", cert.get(), testing::TestRsaKey(0));
+  // Only the length is looked at before the refusal; the bytes are never read.
+  const std::uint8_t sequence[] = {0x30};
+  const std::span<const std::uint8_t> huge(sequence, std::size_t{1} << 32);
+  std::vector<std::uint8_t> out;
+  EXPECT_EQ(2, CryptoAPI().Sign(L"Release Signer", huge, out, L""));
+  EXPECT_EQ(3, CryptoAPI().Verify(huge, out));
+  EXPECT_EQ(10, CryptoAPI().Hash(huge, out));
+}
+
+TEST(CryptoApiTest, HashIsSha1) {
+  const struct { std::string_view input; std::vector<std::uint8_t> digest; } cases[] = {
+      {"", {0xda, 0x39, 0xa3, 0xee, 0x5e, 0x6b, 0x4b, 0x0d, 0x32, 0x55,
+            0xbf, 0xef, 0x95, 0x60, 0x18, 0x90, 0xaf, 0xd8, 0x07, 0x09}},
+      {"abc", {0xa9, 0x99, 0x3e, 0x36, 0x47, 0x06, 0x81, 0x6a, 0xba, 0x3e,
+               0x25, 0x71, 0x78, 0x50, 0xc2, 0x6c, 0x9c, 0xd0, 0xd8, 0x9d}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.input);
+    std::vector<std::uint8_t> digest;
+    EXPECT_EQ(0, CryptoAPI().Hash(Bytes(c.input), digest));
+    EXPECT_EQ(c.digest, digest);
+  }
+}
+
+TEST(CryptoApiTest, ReportCryptoErrorRecordsTheCodesText) {
+  const ConsoleCapture capture;
+  for (const int code : {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 0, 13, -1}) ReportCryptoError(code);
+  const std::vector<std::wstring> expected = {
+      L"Can't open certificate store",
+      L"Can't sign data",
+      L"Error decoding data.",
+      L"Cannot get the certificate.",
+      L"Error while verifying signature.",
+      L"Message signature failed verification.",
+      L"Could not find the specified signing certificate.",
+      L"Failed signature check. The data is not to be trusted.",
+      L"Could not find the default cryptographic provider on the system.",
+      L"Error while hashing data.",
+      L"", L"", L"", L"", L""};
+  EXPECT_EQ(expected, Errors());
+}
+
+}  // namespace
+}  // namespace brevick

@@ -1,0 +1,61 @@
+// tests/support/manifest_helpers.cc
+#include "tests/support/manifest_helpers.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "app/report.h"
+#include "app/run_settings.h"
+#include "app/utf8.h"
+#include "xml/parser.h"
+
+namespace brevick::testing {
+
+std::unique_ptr<xmldoc::Document> ParseXml(std::string_view xml) {
+  try {
+    return xmldoc::Parser().Parse(xml.data(), xml.size());
+  } catch (const xmldoc::ParsingException& e) {
+    ADD_FAILURE() << "test manifest does not parse: code " << e.errorCode << " at line " << e.line;
+    return std::make_unique<xmldoc::Document>();
+  }
+}
+
+std::string CompactXml(const xmldoc::Node& node) {
+  std::string out;
+  xmldoc::WriteContext context(out, nullptr,
+                               xmldoc::WriteContext::kCompact | xmldoc::WriteContext::kOmitDeclaration);
+  node.Write(context);
+  return out;
+}
+
+std::vector<std::string> Lines(const std::string& consoleText) {
+  std::vector<std::string> lines;
+  std::istringstream in(consoleText);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+std::vector<std::string> RecordedErrors() {
+  std::vector<std::string> errors;
+  for (const std::wstring& error : Errors()) errors.push_back(ToUtf8(error));
+  return errors;
+}
+
+void SetOutputFlags(std::string_view flags) {
+  Settings() = RunSettings{};
+  Settings().showProgress = flags.find_first_of("PD") != std::string_view::npos;
+  Settings().showDebug = flags.find('D') != std::string_view::npos;
+}
+
+WorkingDirectory::WorkingDirectory(const std::filesystem::path& directory)
+    : previous(std::filesystem::current_path()) {
+  std::filesystem::current_path(directory);
+}
+
+WorkingDirectory::~WorkingDirectory() {
+  std::error_code ignored;
+  std::filesystem::current_path(previous, ignored);
+}
+
+}  // namespace brevick::testing

@@ -1,0 +1,43 @@
+// tests/support/manifest_helpers.h: manifests from text, trees back to text,
+// and the console lines of a stage, for the manifest tests.
+#pragma once
+
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "xml/xmldoc.h"
+
+namespace brevick::testing {
+
+// Parses `xml`; a malformed test input fails the test with the parser's code.
+std::unique_ptr<xmldoc::Document> ParseXml(std::string_view xml);
+
+// The document (or node) as compact XML without the declaration, so that a
+// whole tree can be compared in one line.
+std::string CompactXml(const xmldoc::Node& node);
+
+// The captured console text cut into lines (the final line break dropped).
+std::vector<std::string> Lines(const std::string& consoleText);
+
+// The error list as UTF-8, for comparison with string literals.
+std::vector<std::string> RecordedErrors();
+
+// Sets the output flags on fresh run settings: "" none, "P" progress, "D" both.
+void SetOutputFlags(std::string_view flags);
+
+// Changes the working directory while it lives and restores it afterwards.
+class WorkingDirectory {
+ public:
+  explicit WorkingDirectory(const std::filesystem::path& directory);
+  ~WorkingDirectory();
+  WorkingDirectory(const WorkingDirectory&) = delete;
+  WorkingDirectory& operator=(const WorkingDirectory&) = delete;
+
+ private:
+  std::filesystem::path previous;
+};
+
+}  // namespace brevick::testing

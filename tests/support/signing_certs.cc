@@ -1,0 +1,148 @@
+// tests/support/signing_certs.cc
+#include "tests/support/signing_certs.h"
+
+#include <openssl/pem.h>
+#include <stdlib.h>
+
+#include <array>
+#include <stdexcept>
+
+namespace brevick::testing {
+namespace {
+
+constexpr unsigned kTestKeyBits = 1024;  // small keys keep the tests quick
+
+void Require(bool ok, const char* what) {
+  if (!ok) throw std::runtime_error(std::string("OpenSSL failed: ") + what);
+}
+
+std::string BioText(BIO* bio) {
+  char* data = nullptr;
+  const long size = BIO_get_mem_data(bio, &data);
+  return std::string(data, static_cast<std::size_t>(size));
+}
+
+}  // namespace
+
+EVP_PKEY* TestRsaKey(int index) {
+  static std::array<EvpPkeyPtr, 4> keys;
+  EvpPkeyPtr& key = keys.at(static_cast<std::size_t>(index));
+  if (!key) key.reset(EVP_RSA_gen(kTestKeyBits));
+  Require(key != nullptr, "RSA key generation");
+  return key.get();
+}
+
+EvpPkeyPtr MakeEcKey() {
+  EvpPkeyPtr key(EVP_EC_gen("P-256"));
+  Require(key != nullptr, "EC key generation");
+  return key;
+}
+
+X509Ptr MakeCertificate(EVP_PKEY* key, const SubjectEntries& subject, long serial,
+                        const std::string& altNameEmail) {
+  X509Ptr cert(X509_new());
+  Require(cert && X509_set_version(cert.get(), 2) == 1 &&
+              ASN1_INTEGER_set(X509_get_serialNumber(cert.get()), serial) == 1 &&
+              X509_gmtime_adj(X509_getm_notBefore(cert.get()), 0) != nullptr &&
+              X509_gmtime_adj(X509_getm_notAfter(cert.get()), 3600L * 24 * 365) != nullptr &&
+              X509_set_pubkey(cert.get(), key) == 1,
+          "certificate fields");
+  X509_NAME* name = X509_get_subject_name(cert.get());
+  for (const auto& [field, value] : subject) {
+    Require(X509_NAME_add_entry_by_txt(name, field.c_str(), MBSTRING_UTF8,
+                                       reinterpret_cast<const unsigned char*>(value.c_str()), -1, -1, 0) == 1,
+            "subject entry");
+  }
+  Require(X509_set_issuer_name(cert.get(), name) == 1, "issuer");
+  if (!altNameEmail.empty()) {
+    const std::string value = "email:" + altNameEmail;
+    X509_EXTENSION* extension = X509V3_EXT_conf_nid(nullptr, nullptr, NID_subject_alt_name, value.c_str());
+    Require(extension != nullptr && X509_add_ext(cert.get(), extension, -1) == 1, "subjectAltName");
+    X509_EXTENSION_free(extension);
+  }
+  Require(X509_sign(cert.get(), key, EVP_sha256()) > 0, "certificate signature");
+  return cert;
+}
+
+std::string PemOf(X509* certificate) {
+  BioPtr bio(BIO_new(BIO_s_mem()));
+  Require(bio && PEM_write_bio_X509(bio.get(), certificate) == 1, "PEM certificate");
+  return BioText(bio.get());
+}
+
+std::string DerOf(X509* certificate) {
+  unsigned char* der = nullptr;
+  const int size = i2d_X509(certificate, &der);
+  Require(size > 0, "DER certificate");
+  const OpenSslBytesPtr owned(der);
+  return std::string(reinterpret_cast<const char*>(der), static_cast<std::size_t>(size));
+}
+
+std::string PemOf(EVP_PKEY* key, const char* password) {
+  BioPtr bio(BIO_new(BIO_s_mem()));
+  const EVP_CIPHER* cipher = password != nullptr ? EVP_aes_256_cbc() : nullptr;
+  Require(bio && PEM_write_bio_PKCS8PrivateKey(bio.get(), key, cipher, password, 0, nullptr,
+                                               const_cast<char*>(password)) == 1,
+          "PEM key");
+  return BioText(bio.get());
+}
+
+std::string Pkcs12Of(X509* certificate, EVP_PKEY* key) {
+  Pkcs12Ptr bundle(PKCS12_create("", "test", key, certificate, nullptr, 0, 0, 0, 0, 0));
+  Require(bundle != nullptr, "PKCS #12");
+  unsigned char* der = nullptr;
+  const int size = i2d_PKCS12(bundle.get(), &der);
+  Require(size > 0, "PKCS #12 DER");
+  const OpenSslBytesPtr owned(der);
+  return std::string(reinterpret_cast<const char*>(der), static_cast<std::size_t>(size));
+}
+
+ScopedEnv::ScopedEnv(const char* name, const std::optional<std::string>& value) : name(name) {
+  if (const char* old = getenv(name)) saved = old;
+  if (value) {
+    setenv(name, value->c_str(), 1);
+  } else {
+    unsetenv(name);
+  }
+}
+
+ScopedEnv::~ScopedEnv() {
+  if (saved) {
+    setenv(name.c_str(), saved->c_str(), 1);
+  } else {
+    unsetenv(name.c_str());
+  }
+}
+
+StoreHome::StoreHome() : dataHome("XDG_DATA_HOME", temp.Path().string()) {}
+
+std::filesystem::path StoreHome::StoresDirectory() const { return Root() / "brevick" / "certstores"; }
+
+std::filesystem::path StoreHome::AddStore(const std::string& store) const {
+  const std::filesystem::path directory = StoresDirectory() / store;
+  std::filesystem::create_directories(directory);
+  return directory;
+}
+
+void StoreHome::AddFile(const std::string& store, const std::string& fileName, const std::string& bytes) const {
+  AddStore(store);
+  temp.WriteFile("brevick/certstores/" + store + "/" + fileName, bytes);
+}
+
+void StoreHome::AddPemWithKey(const std::string& store, const std::string& fileName, X509* certificate,
+                              EVP_PKEY* key) const {
+  AddFile(store, fileName, PemOf(certificate) + PemOf(key));
+}
+
+void StoreHome::AddDerWithKeyFile(const std::string& store, const std::string& stem, X509* certificate,
+                                  EVP_PKEY* key) const {
+  AddFile(store, stem + ".cer", DerOf(certificate));
+  AddFile(store, stem + ".key", PemOf(key));
+}
+
+void StoreHome::AddPkcs12(const std::string& store, const std::string& fileName, X509* certificate,
+                          EVP_PKEY* key) const {
+  AddFile(store, fileName, Pkcs12Of(certificate, key));
+}
+
+}  // namespace brevick::testing

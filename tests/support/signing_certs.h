@@ -1,0 +1,72 @@
+// tests/support/signing_certs.h: throwaway RSA keys, certificates and
+// certificate stores for the signing tests.
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "signing/openssl_handles.h"
+#include "tests/support/temp_dir.h"
+
+namespace brevick::testing {
+
+using SubjectEntries = std::vector<std::pair<std::string, std::string>>;  // field, UTF-8 value
+
+// One of a few RSA keys made once per test process (key generation is slow);
+// index 0 to 3. The caller does not own it.
+EVP_PKEY* TestRsaKey(int index);
+EvpPkeyPtr MakeEcKey();
+
+// A self-signed certificate for `key`. `altNameEmail` adds a subjectAltName.
+X509Ptr MakeCertificate(EVP_PKEY* key, const SubjectEntries& subject, long serial = 1,
+                        const std::string& altNameEmail = "");
+
+std::string PemOf(X509* certificate);
+std::string DerOf(X509* certificate);
+// PKCS #8 PEM; encrypted with AES-256-CBC when a password is given.
+std::string PemOf(EVP_PKEY* key, const char* password = nullptr);
+// PKCS #12 with the empty password.
+std::string Pkcs12Of(X509* certificate, EVP_PKEY* key);
+
+// Sets (or, given nothing, unsets) an environment variable while it lives.
+class ScopedEnv {
+ public:
+  ScopedEnv(const char* name, const std::optional<std::string>& value);
+  ~ScopedEnv();
+  ScopedEnv(const ScopedEnv&) = delete;
+  ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+ private:
+  std::string name;
+  std::optional<std::string> saved;
+};
+
+// A data home in a temporary directory, pointed at by XDG_DATA_HOME while it
+// lives, with helpers that fill its stores.
+class StoreHome {
+ public:
+  StoreHome();
+
+  const std::filesystem::path& Root() const { return temp.Path(); }
+  std::filesystem::path StoresDirectory() const;
+  // Creates the store directory (and the stores directory) when missing.
+  std::filesystem::path AddStore(const std::string& store) const;
+  void AddFile(const std::string& store, const std::string& fileName, const std::string& bytes) const;
+  // Certificate and key in one PEM file.
+  void AddPemWithKey(const std::string& store, const std::string& fileName, X509* certificate,
+                     EVP_PKEY* key) const;
+  // DER certificate <stem>.cer and PEM key <stem>.key.
+  void AddDerWithKeyFile(const std::string& store, const std::string& stem, X509* certificate,
+                         EVP_PKEY* key) const;
+  void AddPkcs12(const std::string& store, const std::string& fileName, X509* certificate,
+                 EVP_PKEY* key) const;
+
+ private:
+  TempDir temp;
+  ScopedEnv dataHome;
+};
+
+}  // namespace brevick::testing

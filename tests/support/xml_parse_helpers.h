@@ -1,0 +1,34 @@
+// tests/support/xml_parse_helpers.h: parsing shortcuts and a compact picture
+// of a parsed tree, so that parser tests state the whole shape in one line.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "xml/document.h"
+#include "xml/exception.h"
+
+namespace brevick::testing {
+
+// Parses `xml`; a ParsingException fails the test (with code and position)
+// and yields nullptr.
+std::unique_ptr<xmldoc::Document> ParseOrFail(std::string_view xml);
+
+// Parses `xml`, expecting it to be refused; a document that parses fails the
+// test and yields an exception with code 0.
+xmldoc::ParsingException ParseExpectingFailure(std::string_view xml);
+
+// The tree in one line. Element: name, its attributes in parentheses, its
+// children in brackets (both left out when there are none). Attribute:
+// name=value parts, "=~" when unquoted. Text "...", CDATA cdata"...",
+// comment #"...", PI ?target"data", entity reference &name;, character
+// reference &#xHEX; of the code point. Children are separated by a blank,
+// the parts of an attribute value are not.
+//   <a x="1&amp;"><b/> </a>   ->   a(x="1"&amp;"")["" b " "]
+std::string DescribeTree(const xmldoc::Node& node);
+
+// The document written as the tool writes it (four blanks, no flags).
+std::string WriteDocument(const xmldoc::Document& document);
+
+}  // namespace brevick::testing

@@ -1,0 +1,211 @@
+// tests/xml/parser_dtd_test.cc: the document type declaration is checked for
+// syntax and dropped; malformed declarations are refused with their codes.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <string_view>
+
+#include "tests/support/xml_parse_helpers.h"
+#include "xml/document.h"
+#include "xml/element.h"
+#include "xml/exception.h"
+#include "xml/parser.h"
+
+namespace {
+
+using brevick::testing::DescribeTree;
+using brevick::testing::ParseExpectingFailure;
+using brevick::testing::ParseOrFail;
+
+// The internal subset is wrapped around a fixed body, so that a case states
+// only the declarations it is about.
+std::string WithSubset(std::string_view subset) {
+  return "<!DOCTYPE r [" + std::string(subset) + "]>\n<r a='1'>t</r>";
+}
+
+TEST(ParserDtdTest, LeavesNoTraceOfAWellFormedDoctype) {
+  const std::string_view body = "<!--c-->\n<r a='1'>t&amp;<e/></r>";
+  const std::string_view doctypes[] = {
+      "<!DOCTYPE r>",
+      "<!DOCTYPE r >",
+      "<!DOCTYPE r SYSTEM 'r.dtd'>",
+      "<!DOCTYPE r PUBLIC \"-//Brevick//DTD r//EN\" \"r.dtd\">",
+      "<!DOCTYPE r[]>",
+      "<!DOCTYPE r SYSTEM \"r.dtd\" [ ] >",
+      "<!DOCTYPE r [\n"
+      "  <!ELEMENT r (#PCDATA|e)*>\n"
+      "  <!ELEMENT e EMPTY>\n"
+      "  <!ELEMENT f ANY>\n"
+      "  <!ELEMENT g (#PCDATA)>\n"
+      "  <!ELEMENT h ( #PCDATA )*>\n"
+      "  <!ELEMENT i ((a , b?)*, (c | d | (e, f))+, g?)>\n"
+      "  <!ELEMENT j (k)>\n"
+      "  <!ATTLIST r a CDATA #REQUIRED b ID #IMPLIED c IDREF '' d IDREFS \"x y\"\n"
+      "              e ENTITY #IMPLIED f ENTITIES #IMPLIED g NMTOKEN #IMPLIED\n"
+      "              h NMTOKENS #IMPLIED i NOTATION ( n | m ) 'n' j (1|b.c|-d) #FIXED '1'\n"
+      "              k CDATA 5 l CDATA 'a&amp;&#x141;'>\n"
+      "  <!ATTLIST e>\n"
+      "  <!ENTITY g1 'v &amp; &#65; %pe; <x>'>\n"
+      "  <!ENTITY g2 SYSTEM 'g2.xml'>\n"
+      "  <!ENTITY g3 PUBLIC '-//P//EN' \"g3.bin\" NDATA n>\n"
+      "  <!ENTITY % pe \"p\">\n"
+      "  <!ENTITY % pe2 SYSTEM 'pe2.ent'>\n"
+      "  <!NOTATION n SYSTEM 'viewer'>\n"
+      "  <!NOTATION m PUBLIC '-//M//EN'>\n"
+      "  <!NOTATION o PUBLIC '-//O//EN' 'o.exe'>\n"
+      "  %pe;\n"
+      "]>",
+  };
+  const auto plain = ParseOrFail(body);
+  ASSERT_TRUE(plain);
+  for (const std::string_view doctype : doctypes) {
+    SCOPED_TRACE(std::string(doctype));
+    const auto document = ParseOrFail(std::string(doctype) + "\n" + std::string(body));
+    ASSERT_TRUE(document);
+    EXPECT_EQ(DescribeTree(*plain), DescribeTree(*document));
+    EXPECT_EQ("r", document->GetRoot().GetName());
+  }
+}
+
+TEST(ParserDtdTest, RefusesAMalformedDoctypeWithCode26) {
+  const struct {
+    std::string_view xml;
+    int column;
+  } cases[] = {
+      {"<!DOCTYPE>", 10},
+      {"<!DOCTYPEr>", 10},
+      {"<!DOCTYPE 1>", 11},
+      {"<!DOCTYPE r [ <!-- c --> ]><r/>", 15},  // no comments in the subset
+      {"<!DOCTYPE r [ <?p?> ]><r/>", 15},       // nor PIs
+      {"<!DOCTYPE r [ x ]><r/>", 15},
+      {"<!DOCTYPE r [ ]", 16},
+      {"<!DOCTYPE r [", 14},
+      {"<!DOCTYPE r [] x><r/>", 16},
+      {"<!DOCTYPE r SYSTEM 's' PUBLIC 'p' 's'><r/>", 24},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.xml));
+    const xmldoc::ParsingException e = ParseExpectingFailure(c.xml);
+    EXPECT_EQ(xmldoc::kInvalidDoctype, e.errorCode) << e.GetErrorText();
+    EXPECT_EQ(c.column, e.column);
+  }
+}
+
+TEST(ParserDtdTest, RefusesMalformedDeclarationsWithTheirCodes) {
+  const struct {
+    std::string_view subset;
+    int code;
+  } cases[] = {
+      // element type declarations and content models
+      {"<!ELEMENT>", xmldoc::kInvalidElementDeclaration},
+      {"<!ELEMENT r>", xmldoc::kInvalidElementDeclaration},
+      {"<!ELEMENT r EMPTY x>", xmldoc::kInvalidElementDeclaration},
+      {"<!ELEMENT r empty>", xmldoc::kInvalidElementDeclaration},
+      {"<!ELEMENT r (a,b|c)>", xmldoc::kCommaExpected},
+      {"<!ELEMENT r (a|b,c)>", xmldoc::kBarExpected},
+      {"<!ELEMENT r (a;b)>", xmldoc::kCommaExpected},
+      {"<!ELEMENT r (a|b;c)>", xmldoc::kBarExpected},
+      {"<!ELEMENT r ()>", xmldoc::kInvalidContentParticle},
+      {"<!ELEMENT r (a|)>", xmldoc::kInvalidContentParticle},
+      {"<!ELEMENT r (a,(b|))>", xmldoc::kInvalidContentParticle},
+      {"<!ELEMENT r (#PCDATA|a)>", xmldoc::kBarExpected},  // names need ")*"
+      {"<!ELEMENT r (#PCDATA a)*>", xmldoc::kBarExpected},
+      {"<!ELEMENT r (#PCDATA||a)*>", xmldoc::kInvalidContentParticle},
+      {"<!ELEMENT r (#PCDATA|)*>", xmldoc::kInvalidContentParticle},
+      // attribute-list declarations
+      {"<!ATTLIST>", xmldoc::kInvalidAttlistDeclaration},
+      {"<!ATTLIST r a CDATA #IMPLIED|>", xmldoc::kInvalidAttlistDeclaration},
+      {"<!ATTLIST r a CDATA #IMPLIED x>", xmldoc::kInvalidAttributeDefinition},
+      {"<!ATTLIST r a>", xmldoc::kInvalidAttributeDefinition},
+      {"<!ATTLIST r a CDATA>", xmldoc::kInvalidAttributeDefinition},  // no blank before ">"
+      {"<!ATTLIST r a STRING #IMPLIED>", xmldoc::kInvalidAttributeDefinition},
+      {"<!ATTLIST r a IDX #IMPLIED>", xmldoc::kInvalidAttributeDefinition},
+      {"<!ATTLIST r a CDATA #FIXED'1'>", xmldoc::kInvalidFixedDeclaration},
+      {"<!ATTLIST r a CDATA 'x<y'>", xmldoc::kUnexpectedTag},
+      {"<!ATTLIST r a CDATA '&nbsp;'>", xmldoc::kUnknownEntityReference},
+      {"<!ATTLIST r a NOTATION(n) #IMPLIED>", xmldoc::kInvalidNotationType},
+      {"<!ATTLIST r a NOTATION n #IMPLIED>", xmldoc::kInvalidNotationType},
+      {"<!ATTLIST r a NOTATION (1) #IMPLIED>", xmldoc::kInvalidNotationType},
+      {"<!ATTLIST r a NOTATION (n|) #IMPLIED>", xmldoc::kInvalidNotationType},
+      {"<!ATTLIST r a NOTATION (n m) #IMPLIED>", xmldoc::kInvalidNotationType},
+      {"<!ATTLIST r a () #IMPLIED>", xmldoc::kInvalidEnumeration},
+      {"<!ATTLIST r a (x|?) #IMPLIED>", xmldoc::kInvalidEnumeration},
+      {"<!ATTLIST r a (x y) #IMPLIED>", xmldoc::kInvalidEnumeration},
+      // entity declarations and parameter-entity references
+      {"<!ENTITY>", xmldoc::kInvalidEntityDeclaration},
+      {"<!ENTITY e>", xmldoc::kInvalidEntityDeclaration},
+      {"<!ENTITY e v>", xmldoc::kInvalidEntityDeclaration},
+      {"<!ENTITY %pe 'v'>", xmldoc::kInvalidEntityDeclaration},
+      {"<!ENTITY % pe 'v' NDATA n>", xmldoc::kInvalidEntityDeclaration},
+      {"<!ENTITY e 'v' x>", xmldoc::kInvalidEntityDeclaration},
+      {"<!ENTITY e 'a&nbsp;b'>", xmldoc::kUnknownEntityReference},
+      {"<!ENTITY e 'a& b'>", xmldoc::kInvalidReference},
+      {"<!ENTITY e 'a&#xD800;'>", xmldoc::kIllegalCharacter},
+      {"<!ENTITY e 'a%pe b'>", xmldoc::kInvalidParameterEntity},
+      {"<!ENTITY e 'a\x01'>", xmldoc::kIllegalCharacter},
+      {"<!ENTITY e SYSTEM 's' NDATA>", xmldoc::kInvalidNdataDeclaration},
+      {"<!ENTITY e SYSTEM 's' NDATA 1>", xmldoc::kInvalidNdataDeclaration},
+      {"%pe", xmldoc::kInvalidParameterEntity},
+      {"% pe;", xmldoc::kInvalidParameterEntity},
+      // external identifiers and literals
+      {"<!ENTITY e SYSTEM>", xmldoc::kInvalidSystemLiteral},
+      {"<!ENTITY e SYSTEM s>", xmldoc::kInvalidSystemLiteral},
+      {"<!ENTITY e PUBLIC 'p'>", xmldoc::kInvalidSystemLiteral},
+      {"<!ENTITY e PUBLIC 'p''s'>", xmldoc::kInvalidSystemLiteral},
+      {"<!ENTITY e SYSTEM 'a\x02'>", xmldoc::kIllegalCharacter},
+      {"<!ENTITY e PUBLIC 'a\tb' 's'>", xmldoc::kInvalidPublicLiteralChar},
+      {"<!ENTITY e PUBLIC 'a\"b' 's'>", xmldoc::kInvalidPublicLiteralChar},
+      {"<!ENTITY e PUBLIC 'a{' 's'>", xmldoc::kInvalidPublicLiteralChar},
+      // notation declarations
+      {"<!NOTATION>", xmldoc::kInvalidNotationDeclaration},
+      {"<!NOTATION n>", xmldoc::kInvalidNotationDeclaration},
+      {"<!NOTATION n 's'>", xmldoc::kInvalidNotationDeclaration},
+      {"<!NOTATION n SYSTEM 's' x>", xmldoc::kInvalidNotationDeclaration},
+      {"<!NOTATION n SYSTEM>", xmldoc::kInvalidSystemLiteral},
+      {"<!NOTATION n PUBLIC>", xmldoc::kInvalidPublicLiteral},
+      {"<!NOTATION n PUBLIC s>", xmldoc::kInvalidPublicLiteral},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.subset));
+    const xmldoc::ParsingException e = ParseExpectingFailure(WithSubset(c.subset));
+    EXPECT_EQ(c.code, e.errorCode) << e.GetErrorText();
+  }
+}
+
+TEST(ParserDtdTest, RefusesTheEndOfInputInsideLiteralsAndModels) {
+  const std::string_view cases[] = {
+      "<!DOCTYPE r [<!ENTITY e 'v",
+      "<!DOCTYPE r SYSTEM 's",
+      "<!DOCTYPE r PUBLIC 'p",
+      "<!DOCTYPE r [<!ELEMENT r (a",
+      "<!DOCTYPE r [<!ELEMENT r (a,b",
+      "<!DOCTYPE r [<!ATTLIST r a CDATA 'v",
+  };
+  for (const std::string_view xml : cases) {
+    SCOPED_TRACE(std::string(xml));
+    EXPECT_EQ(xmldoc::kUnexpectedEndOfDocument, ParseExpectingFailure(xml).errorCode);
+  }
+}
+
+TEST(ParserDtdTest, ReportsThePositionOfAFaultInTheSubset) {
+  const xmldoc::ParsingException e =
+      ParseExpectingFailure("<!DOCTYPE r [\r\n  <!ELEMENT r EMPTY>\r\n  <!ELEMENT s (a,b|c)>\r\n]><r/>");
+  EXPECT_EQ(xmldoc::kCommaExpected, e.errorCode);
+  EXPECT_EQ(3, e.line);
+  EXPECT_EQ(19, e.column);  // just past the "|"
+}
+
+std::string NestedModel(int depth) {
+  return "<!DOCTYPE r [<!ELEMENT r " + std::string(depth, '(') + "a" + std::string(depth, ')') +
+         ">]><r/>";
+}
+
+TEST(ParserDtdTest, BoundsTheNestingOfContentModels) {
+  EXPECT_TRUE(ParseOrFail(NestedModel(xmldoc::kMaxParticleDepth)));
+  EXPECT_EQ(xmldoc::kInvalidContentParticle,
+            ParseExpectingFailure(NestedModel(xmldoc::kMaxParticleDepth + 1)).errorCode);
+  // Far past the limit the parser still answers instead of exhausting the stack.
+  EXPECT_EQ(xmldoc::kInvalidContentParticle, ParseExpectingFailure(NestedModel(200000)).errorCode);
+}
+
+}  // namespace

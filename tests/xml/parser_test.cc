@@ -1,0 +1,373 @@
+// tests/xml/parser_test.cc: the document grammar, from text to tree shape or
+// to the code and position of the first fault.
+#include "xml/parser.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <string_view>
+
+#include "tests/support/xml_parse_helpers.h"
+#include "xml/document.h"
+#include "xml/element.h"
+#include "xml/exception.h"
+
+namespace {
+
+using brevick::testing::DescribeTree;
+using brevick::testing::ParseExpectingFailure;
+using brevick::testing::ParseOrFail;
+using brevick::testing::WriteDocument;
+using namespace std::string_view_literals;
+
+struct ShapeCase {
+  std::string_view xml;
+  std::string_view tree;
+};
+
+void ExpectShapes(const ShapeCase* begin, const ShapeCase* end) {
+  for (const ShapeCase* c = begin; c != end; ++c) {
+    SCOPED_TRACE(std::string(c->xml));
+    const auto document = ParseOrFail(c->xml);
+    ASSERT_TRUE(document);
+    EXPECT_EQ(c->tree, DescribeTree(*document));
+  }
+}
+
+struct FaultCase {
+  std::string_view xml;
+  int code;
+  int line;
+  int column;
+};
+
+void ExpectFaults(const FaultCase* begin, const FaultCase* end) {
+  for (const FaultCase* c = begin; c != end; ++c) {
+    SCOPED_TRACE(std::string(c->xml));
+    const xmldoc::ParsingException e = ParseExpectingFailure(c->xml);
+    EXPECT_EQ(c->code, e.errorCode) << e.GetErrorText();
+    EXPECT_EQ(c->line, e.line);
+    EXPECT_EQ(c->column, e.column);
+  }
+}
+
+// ---------------------------------------------------------------- shapes
+
+TEST(ParserTest, MarksEveryBoundaryInContentWithATextNode) {
+  const ShapeCase cases[] = {
+      {"<a/>", "a"},
+      {"<a></a>", "a[\"\"]"},
+      {"<a><b/><c/></a>", "a[\"\" b \"\" c \"\"]"},
+      {"<a>x<b>y</b>z</a>", "a[\"x\" b[\"y\"] \"z\"]"},
+      {"<a>\n  <b/>\n</a>", "a[\"\n  \" b \"\n\"]"},
+      {"<a><!--c--><?p d?><![CDATA[<&]]></a>",
+       "a[\"\" #\"c\" \"\" ?p\"d\" \"\" cdata\"<&\" \"\"]"},
+      {"<a>]]x]</a>", "a[\"]]x]\"]"},  // "]]" not followed by ">" is text
+      {"<a>1\r\n2\r3</a>", "a[\"1\r\n2\r3\"]"},  // line ends stay as they stood
+      {"<a></a >", "a[\"\"]"},
+      {"<p:a xmlns:p='u'><p:b/></p:a>", "p:a(xmlns:p=\"u\")[\"\" p:b \"\"]"},
+      {"<a\xB7\xC0\xD8\xFF/>", "a\xB7\xC0\xD8\xFF"},  // single bytes from 0xC0 continue a name
+  };
+  ExpectShapes(std::begin(cases), std::end(cases));
+}
+
+TEST(ParserTest, KeepsReferencesAsNodesBetweenTexts) {
+  const ShapeCase cases[] = {
+      {"<a>x&amp;y</a>", "a[\"x\" &amp; \"y\"]"},
+      {"<a>&lt;&gt;&apos;&quot;</a>", "a[\"\" &lt; \"\" &gt; \"\" &apos; \"\" &quot; \"\"]"},
+      {"<a>&#65;&#x41;&#x141;&#x1F600;</a>",
+       "a[\"\" &#x41; \"\" &#x41; \"\" &#x141; \"\" &#x1F600; \"\"]"},
+      {"<a>&#0000009;&#xa;&#xD;</a>", "a[\"\" &#x9; \"\" &#xA; \"\" &#xD; \"\"]"},
+      {"<a x='a &amp; b'/>", "a(x=\"a \"&amp;\" b\")"},
+      {"<a x='&#x141;'/>", "a(x=\"\"&#x141;\"\")"},
+  };
+  ExpectShapes(std::begin(cases), std::end(cases));
+}
+
+TEST(ParserTest, ReadsAttributesInOrderWithTheirQuoting) {
+  const ShapeCase cases[] = {
+      {"<a x=\"1\" y='2'/>", "a(x=\"1\" y=\"2\")"},
+      {"<a x = \"1\"\ty\n=\n'2' />", "a(x=\"1\" y=\"2\")"},
+      {"<a x=\"1\" x=\"2\"/>", "a(x=\"1\" x=\"2\")"},  // duplicates are kept
+      {"<a x=\"it's\" y='say \"hi\"'/>", "a(x=\"it's\" y=\"say \"hi\"\")"},
+      {"<a x=\"\"/>", "a(x=\"\")"},
+      {"<a x=5/>", "a(x=~\"5\")"},
+      {"<a x=123 y='z'></a>", "a(x=~\"123\" y=\"z\")[\"\"]"},
+      {"<a x=></a>", "a(x=~\"\")[\"\"]"},  // an empty run of digits
+  };
+  ExpectShapes(std::begin(cases), std::end(cases));
+}
+
+TEST(ParserTest, KeepsAttributeValuesAsTheyStand) {
+  const auto document = ParseOrFail("<a x=\" 1\r\n\t2 \"/>");
+  ASSERT_TRUE(document);
+  EXPECT_EQ(" 1\r\n\t2 ", document->GetRoot().FindAttribute("x").GetText());
+}
+
+TEST(ParserTest, PutsCommentsAndPisAroundTheRootIntoTheDocument) {
+  const ShapeCase cases[] = {
+      {"<!--a--><?p?>\n <r/> <!--b-->\n<?q  x ?>", "#\"a\" ?p\"\" r #\"b\" ?q\"x \""},
+      {"<!---->\n<r/>", "#\"\" r"},
+      {"<r/>\0garbage"sv, "r"},  // a zero byte ends the input
+  };
+  ExpectShapes(std::begin(cases), std::end(cases));
+  const auto document = ParseOrFail("<!--a--><r/><!--b-->");
+  ASSERT_TRUE(document);
+  EXPECT_EQ("r", document->GetRoot().GetName());
+}
+
+TEST(ParserTest, FillsTheDeclarationFields) {
+  const struct {
+    std::string_view xml;
+    std::string_view version;
+    std::string_view encoding;
+    bool standalone;
+  } cases[] = {
+      {"<r/>", "1.0", "UTF-8", true},
+      {"<?xml version=\"1.0\"?><r/>", "1.0", "UTF-8", true},
+      {"<?xml version='1.1' encoding='ISO-8859-1' standalone='no' ?>\n<r/>", "1.1", "ISO-8859-1",
+       false},
+      {"<?xml version = \"x_:.-9\"  encoding=\"a.b-c_9\" standalone=\"yes\"?><r/>", "x_:.-9",
+       "a.b-c_9", true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.xml));
+    const auto document = ParseOrFail(c.xml);
+    ASSERT_TRUE(document);
+    EXPECT_EQ(c.version, document->GetVersion());
+    EXPECT_EQ(c.encoding, document->GetEncoding());
+    EXPECT_EQ(c.standalone, document->IsStandalone());
+  }
+}
+
+TEST(ParserTest, SetsPreserveSpaceFromXmlSpaceOnly) {
+  const auto document = ParseOrFail(
+      "<r xml:space='preserve'><a xml:space='default'/><b xml:space='preserve' "
+      "xml:space='x'/><c/><d xml:space='pre&#x73;erve'/></r>");
+  ASSERT_TRUE(document);
+  const xmldoc::Element& root = document->GetRoot();
+  EXPECT_TRUE(root.IsPreserveSpace());
+  EXPECT_FALSE(root.GetChildElement("a").IsPreserveSpace());
+  EXPECT_FALSE(root.GetChildElement("b").IsPreserveSpace());  // the last one decides
+  EXPECT_FALSE(root.GetChildElement("c").IsPreserveSpace());  // not inherited
+  EXPECT_TRUE(root.GetChildElement("d").IsPreserveSpace());   // judged on the value's text
+}
+
+TEST(ParserTest, ParsesSeveralBuffersWithOneParser) {
+  xmldoc::Parser parser;
+  const std::string_view first = "<a>\n\n<b/></a>";
+  const std::string_view second = "<a></c>";
+  EXPECT_EQ("a", parser.Parse(first.data(), first.size())->GetRoot().GetName());
+  try {
+    parser.Parse(second.data(), second.size());
+    ADD_FAILURE() << "parsed";
+  } catch (const xmldoc::ParsingException& e) {
+    EXPECT_EQ(xmldoc::kEndTagMismatch, e.errorCode);
+    EXPECT_EQ(1, e.line);  // the lines of the first buffer are forgotten
+    EXPECT_EQ(7, e.column);
+  }
+  const std::string_view third = "<z/>";
+  EXPECT_EQ("z", parser.Parse(third.data(), third.size())->GetRoot().GetName());
+}
+
+TEST(ParserTest, WritesAParsedDocumentBackInTheToolsLayout) {
+  const auto document =
+      ParseOrFail("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<a x='1' y=2>\n  <b>t&amp;&#x141;</b>\n  <c/>\n</a>");
+  ASSERT_TRUE(document);
+  EXPECT_EQ(
+      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<a x=\"1\" y=2> \n    <b>t&amp;&#x141;</b> \n    "
+      "<c/> \n</a>",
+      WriteDocument(*document));
+}
+
+// ---------------------------------------------------------------- faults
+
+TEST(ParserTest, RefusesMalformedPrologWithItsCode) {
+  const FaultCase cases[] = {
+      {"", xmldoc::kNoRootElement, 1, 1},
+      {"   ", xmldoc::kNoRootElement, 1, 4},
+      {"\xEF\xBB\xBF<r/>", xmldoc::kNoRootElement, 1, 1},  // a byte-order mark is not skipped
+      {"text<r/>", xmldoc::kNoRootElement, 1, 1},
+      {" <?xml version='1.0'?><r/>", xmldoc::kReservedPiTarget, 1, 7},
+      {"<?xml-stylesheet href='a'?><r/>", xmldoc::kInvalidXmlDeclarationVersion, 1, 6},
+      {"<?xml?><r/>", xmldoc::kInvalidXmlDeclarationVersion, 1, 6},
+      {"<?xml version=1.0?><r/>", xmldoc::kInvalidXmlDeclarationVersion, 1, 16},
+      {"<?xml version=''?><r/>", xmldoc::kInvalidXmlDeclarationVersion, 1, 16},
+      {"<?xml version='1.0\"?><r/>", xmldoc::kInvalidXmlDeclarationVersion, 1, 19},
+      {"<?xml version '1.0'?><r/>", xmldoc::kNoEqualSign, 1, 14},
+      {"<?xml version='1.0'encoding='a'?><r/>", xmldoc::kInvalidXmlDeclarationEnd, 1, 20},
+      {"<?xml version='1.0' encoding=a?><r/>", xmldoc::kInvalidEncodingDeclaration, 1, 31},
+      {"<?xml version='1.0' encoding='9'?><r/>", xmldoc::kInvalidEncodingName, 1, 31},
+      {"<?xml version='1.0' encoding='a\"?><r/>", xmldoc::kInvalidEncodingName, 1, 32},
+      {"<?xml version='1.0' standalone=yes?><r/>", xmldoc::kInvalidStandaloneDeclaration, 1, 33},
+      {"<?xml version='1.0' standalone='Yes'?><r/>", xmldoc::kInvalidStandaloneValue, 1, 33},
+      {"<?xml version='1.0' standalone='no\"?><r/>", xmldoc::kInvalidStandaloneValue, 1, 35},
+      {"<?xml version='1.0' standalone='no' encoding='a'?><r/>",
+       xmldoc::kInvalidXmlDeclarationEnd, 1, 37},
+      {"<?xml version='1.0' ?<r/>", xmldoc::kInvalidXmlDeclarationEnd, 1, 21},
+      {"<r/><r/>", xmldoc::kDataAfterRoot, 1, 6},
+      {"<r/>x", xmldoc::kDataAfterRoot, 1, 6},
+      {"<r/><!DOCTYPE r>", xmldoc::kDataAfterRoot, 1, 6},
+      {"<!DOCTYPE r><!DOCTYPE r><r/>", xmldoc::kInvalidTagName, 1, 14},
+  };
+  ExpectFaults(std::begin(cases), std::end(cases));
+}
+
+TEST(ParserTest, RefusesMalformedCommentsPisAndCData) {
+  const FaultCase cases[] = {
+      {"<!-- a -- b --><r/>", xmldoc::kDoubleHyphenInComment, 1, 10},
+      {"<!--->", xmldoc::kIllegalCharacter, 1, 7},
+      {"<r><!-- open", xmldoc::kIllegalCharacter, 1, 13},  // the end inside a comment
+      {"<!-- \x01 --><r/>", xmldoc::kIllegalCharacter, 1, 7},
+      {"<r><? x?></r>", xmldoc::kInvalidPiTarget, 1, 6},
+      {"<r><?XmL x?></r>", xmldoc::kReservedPiTarget, 1, 9},
+      {"<r><?p \x1f?></r>", xmldoc::kIllegalCharacter, 1, 9},
+      {"<r><?p x", xmldoc::kIllegalCharacter, 1, 9},
+      {"<r><![CDATA[x]]</r>", xmldoc::kIllegalCharacter, 1, 20},
+      {"<r><![CDATA[\x02]]></r>", xmldoc::kIllegalCharacter, 1, 14},
+  };
+  ExpectFaults(std::begin(cases), std::end(cases));
+}
+
+TEST(ParserTest, RefusesMalformedTagsAndContent) {
+  const FaultCase cases[] = {
+      {"<r>", xmldoc::kUnexpectedEndOfDocument, 1, 4},
+      {"<r>text", xmldoc::kUnexpectedEndOfDocument, 1, 8},
+      {"<r>a\0b</r>"sv, xmldoc::kUnexpectedEndOfDocument, 1, 6},
+      {"<r>\x07</r>", xmldoc::kIllegalCharacter, 1, 5},
+      {"<r>a]]>b</r>", xmldoc::kCDataEndInText, 1, 8},
+      {"<r><!x></r>", xmldoc::kInvalidTagName, 1, 5},
+      {"<r></>", xmldoc::kInvalidTagName, 1, 6},
+      {"<r>< a/></r>", xmldoc::kInvalidTagName, 1, 5},
+      {"<1/>", xmldoc::kInvalidTagName, 1, 2},
+      {"<r></b>", xmldoc::kEndTagMismatch, 1, 7},
+      {"<r></rr>", xmldoc::kEndTagMismatch, 1, 8},
+      {"<rr></r>", xmldoc::kEndTagMismatch, 1, 8},
+      {"<r></r x>", xmldoc::kInvalidEndTag, 1, 8},
+      {"<r / >", xmldoc::kInvalidEmptyTag, 1, 5},
+      {"<r x='1'y='2'/>", xmldoc::kInvalidEndTag, 1, 10},  // attributes need a blank between
+      {"<r x='1' ?>", xmldoc::kInvalidEndTag, 1, 11},
+      {"<r x/>", xmldoc::kNoEqualSign, 1, 5},
+      {"<r x=abc/>", xmldoc::kInvalidEndTag, 1, 7},
+      {"<r x='a<b'/>", xmldoc::kUnexpectedTag, 1, 9},
+      {"<r x='a", xmldoc::kUnexpectedEndOfDocument, 1, 8},
+      {"<r x='a\0'/>"sv, xmldoc::kUnexpectedEndOfDocument, 1, 9},
+      {"<r x='\x1b'/>", xmldoc::kIllegalCharacter, 1, 8},
+      {"<r x=", xmldoc::kInvalidEndTag, 1, 6},
+      // A name byte is a single byte: the UTF-8 continuation byte of "é" ends it.
+      {"<a\xC3\xA9/>", xmldoc::kInvalidEndTag, 1, 5},
+  };
+  ExpectFaults(std::begin(cases), std::end(cases));
+}
+
+TEST(ParserTest, RefusesMalformedReferences) {
+  const FaultCase cases[] = {
+      {"<r>& </r>", xmldoc::kInvalidReference, 1, 5},
+      {"<r>&amp </r>", xmldoc::kInvalidReference, 1, 8},
+      {"<r>&nbsp;</r>", xmldoc::kUnknownEntityReference, 1, 10},
+      {"<r>&AMP;</r>", xmldoc::kUnknownEntityReference, 1, 9},
+      {"<r x='&foo;'/>", xmldoc::kUnknownEntityReference, 1, 12},
+      {"<r>&#x;</r>", xmldoc::kInvalidHexNumber, 1, 8},
+      {"<r>&#X41;</r>", xmldoc::kInvalidDecimalNumber, 1, 7},
+      {"<r>&#;</r>", xmldoc::kInvalidDecimalNumber, 1, 7},
+      {"<r>&#65</r>", xmldoc::kInvalidReference, 1, 8},
+      {"<r>&#x41 </r>", xmldoc::kInvalidReference, 1, 9},
+  };
+  ExpectFaults(std::begin(cases), std::end(cases));
+}
+
+// A character reference keeps its whole code point; one to a code point that
+// XML forbids is refused, and huge numbers do not wrap around to a harmless one.
+TEST(ParserTest, RefusesCharacterReferencesToForbiddenCodePoints) {
+  const FaultCase cases[] = {
+      {"<r>&#0;</r>", xmldoc::kIllegalCharacter, 1, 8},
+      {"<r>&#x1F;</r>", xmldoc::kIllegalCharacter, 1, 10},
+      {"<r>&#xD800;</r>", xmldoc::kIllegalCharacter, 1, 12},
+      {"<r>&#xDFFF;</r>", xmldoc::kIllegalCharacter, 1, 12},
+      {"<r>&#xFFFE;</r>", xmldoc::kIllegalCharacter, 1, 12},
+      {"<r>&#xFFFF;</r>", xmldoc::kIllegalCharacter, 1, 12},
+      {"<r>&#x110000;</r>", xmldoc::kIllegalCharacter, 1, 14},
+      {"<r>&#99999999999999999999;</r>", xmldoc::kIllegalCharacter, 1, 27},
+      {"<r>&#4294967361;</r>", xmldoc::kIllegalCharacter, 1, 17},  // 2^32 + 65
+      {"<r>&#x100000041;</r>", xmldoc::kIllegalCharacter, 1, 17},
+      {"<r x='&#8;'/>", xmldoc::kIllegalCharacter, 1, 11},
+  };
+  ExpectFaults(std::begin(cases), std::end(cases));
+  // 256 no longer stands for its low byte 0: the whole code point counts.
+  const ShapeCase accepted[] = {
+      {"<r>&#256;&#xFFFD;&#x10FFFF;&#xE000;&#xD7FF;</r>",
+       "r[\"\" &#x100; \"\" &#xFFFD; \"\" &#x10FFFF; \"\" &#xE000; \"\" &#xD7FF; \"\"]"},
+  };
+  ExpectShapes(std::begin(accepted), std::end(accepted));
+}
+
+TEST(ParserTest, CountsEachLineEndOnceWhateverItsForm) {
+  const FaultCase cases[] = {
+      {"<r>\n\n</b>", xmldoc::kEndTagMismatch, 3, 3},
+      {"<r>\r\n\r\n</b>", xmldoc::kEndTagMismatch, 3, 3},
+      {"<r>\r\r</b>", xmldoc::kEndTagMismatch, 3, 3},
+      {"<r>\n\r\r\n\n</b>", xmldoc::kEndTagMismatch, 5, 3},
+      {"<r\r\nx\r\n=\r\n'1'\r\n\r\n/ >", xmldoc::kInvalidEmptyTag, 6, 1},
+      {"<r><!--\r\n\r\n\x01", xmldoc::kIllegalCharacter, 3, 1},
+      {"<r x='\r\n\r\n&bad;'/>", xmldoc::kUnknownEntityReference, 3, 5},
+  };
+  ExpectFaults(std::begin(cases), std::end(cases));
+}
+
+// ---------------------------------------------------------------- hostile input
+
+std::string Nested(int depth) {
+  std::string xml;
+  for (int i = 0; i < depth; ++i) xml += "<e>";
+  for (int i = 0; i < depth; ++i) xml += "</e>";
+  return xml;
+}
+
+TEST(ParserTest, AcceptsNestingUpToTheLimitAndRefusesOneMore) {
+  const auto document = ParseOrFail(Nested(xmldoc::kMaxElementDepth));
+  ASSERT_TRUE(document);
+  const xmldoc::Node* node = &document->GetRoot();
+  int depth = 0;
+  while (node->IsType(xmldoc::kElementType)) {
+    ++depth;
+    const auto& children = static_cast<const xmldoc::Element*>(node)->GetChildren();
+    if (children.size() < 2) break;
+    node = children[1].get();
+  }
+  EXPECT_EQ(xmldoc::kMaxElementDepth, depth);
+
+  const xmldoc::ParsingException e = ParseExpectingFailure(Nested(xmldoc::kMaxElementDepth + 1));
+  EXPECT_EQ(xmldoc::kElementsNestedTooDeeply, e.errorCode);
+  EXPECT_STREQ("Elements are nested too deeply", e.GetErrorText());
+  EXPECT_EQ(1, e.line);
+  EXPECT_EQ(3 * (xmldoc::kMaxElementDepth + 1) + 1 - 1, e.column);  // just past the name
+}
+
+TEST(ParserTest, RefusesEveryTruncationOfADocumentWithoutCrashing) {
+  const std::string_view xml =
+      "<?xml version='1.0' encoding='UTF-8' standalone='yes'?>\r\n"
+      "<!DOCTYPE m [<!ELEMENT m (a|b)*><!ATTLIST m x CDATA #IMPLIED>"
+      "<!ENTITY e 'v&amp;'><!NOTATION n PUBLIC 'p'>%pe;]>\n"
+      "<!--c--><?p d?>\n"
+      "<m x='1&amp;&#x141;' y=22>\n"
+      "  <a>t&lt;&#65;<![CDATA[c]]><!--k--><?q?></a>\n"
+      "  <b/>\r"
+      "</m>\n<!--after-->";
+  ASSERT_TRUE(ParseOrFail(xml));
+  // Only the full document, and the prefixes that end after the root's end
+  // tag (followed by Misc only), are documents.
+  const std::size_t lastRequired = xml.find("</m>") + 4;
+  for (std::size_t length = 0; length < xml.size(); ++length) {
+    SCOPED_TRACE(length);
+    try {
+      xmldoc::Parser().Parse(xml.data(), length);
+      EXPECT_GE(length, lastRequired);
+    } catch (const xmldoc::ParsingException& e) {
+      EXPECT_LT(length, xml.size());
+      EXPECT_GT(e.errorCode, 0);
+      EXPECT_GE(e.line, 1);
+    }
+  }
+}
+
+}  // namespace

@@ -1,0 +1,603 @@
+// xml/parser.cc: the reader and the grammar of the document, its prolog,
+// elements, attributes, content and references. The DOCTYPE rules live in
+// parser_dtd.cc.
+#include "xml/parser.h"
+
+#include <array>
+#include <climits>
+#include <cstring>
+#include <utility>
+
+#include "xml/document.h"
+#include "xml/element.h"
+#include "xml/exception.h"
+#include "xml/reference.h"
+#include "xml/text_nodes.h"
+
+namespace xmldoc {
+
+namespace {
+
+using ByteTable = std::array<bool, 256>;
+
+template <typename Predicate>
+constexpr ByteTable MakeTable(Predicate predicate) {
+  ByteTable table{};
+  for (int byte = 0; byte < 256; ++byte) table[byte] = predicate(static_cast<unsigned char>(byte));
+  return table;
+}
+
+constexpr bool IsLetter(unsigned char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
+constexpr bool IsDigit(unsigned char c) { return c >= '0' && c <= '9'; }
+constexpr bool IsHexDigit(unsigned char c) {
+  return IsDigit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+
+// Bytes 0x80 and above never start a name; of the rest only the Latin-1
+// letters (and the middle dot) continue one, as single bytes.
+constexpr ByteTable kNameStart = MakeTable([](unsigned char c) {
+  return IsLetter(c) || c == '_' || c == ':';
+});
+constexpr ByteTable kNameByte = MakeTable([](unsigned char c) {
+  return IsLetter(c) || IsDigit(c) || c == '.' || c == '-' || c == '_' || c == ':' || c == 0xB7 ||
+         (c >= 0xC0 && c <= 0xD6) || (c >= 0xD8 && c <= 0xF6) || c >= 0xF8;
+});
+constexpr ByteTable kVersionByte = MakeTable([](unsigned char c) {
+  return IsLetter(c) || IsDigit(c) || c == '_' || c == '.' || c == ':' || c == '-';
+});
+constexpr ByteTable kEncodingByte = MakeTable([](unsigned char c) {
+  return IsLetter(c) || IsDigit(c) || c == '_' || c == '.' || c == '-';
+});
+
+// Text that needs no decision: not markup, not a reference, not the "]" that
+// could begin "]]>", not a line end (lines are counted) and not a control
+// byte. Such runs are skipped in one tight loop and cut in one copy.
+constexpr ByteTable kContentPlain = MakeTable([](unsigned char c) {
+  return c == '\t' || (c >= 0x20 && c != '<' && c != '&' && c != ']');
+});
+constexpr ByteTable kAttributePlain = MakeTable([](unsigned char c) {
+  return c == '\t' || (c >= 0x20 && c != '<' && c != '&' && c != '"' && c != '\'');
+});
+
+// Past the largest code point the exact value no longer matters: any such
+// number is refused, so it is held here instead of wrapping modulo 2^32.
+constexpr std::uint32_t kBeyondCodePoints = 0x110000;
+
+std::uint32_t AddDigit(std::uint32_t number, std::uint32_t base, std::uint32_t digit) {
+  if (number >= kBeyondCodePoints) return kBeyondCodePoints;
+  const std::uint32_t next = number * base + digit;  // at most 0x10FFFF * 16 + 15: no overflow
+  return next >= kBeyondCodePoints ? kBeyondCodePoints : next;
+}
+
+std::uint32_t HexValue(unsigned char c) {
+  if (IsDigit(c)) return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return c - 'A' + 10;
+}
+
+bool IsQuote(char c) { return c == '"' || c == '\''; }
+
+// Control bytes are refused everywhere text is read; tab and the line ends
+// are the exceptions.
+bool IsControlByte(char c) {
+  const auto byte = static_cast<unsigned char>(c);
+  return byte < 0x20 && byte != '\t' && byte != '\n' && byte != '\r';
+}
+
+bool IsReservedTarget(std::string_view target) {
+  if (target.size() != 3) return false;
+  const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+  return lower(target[0]) == 'x' && lower(target[1]) == 'm' && lower(target[2]) == 'l';
+}
+
+int ClampToInt(std::int64_t value) { return value > INT_MAX ? INT_MAX : static_cast<int>(value); }
+
+}  // namespace
+
+std::unique_ptr<Document> Parser::Parse(const char* data, std::size_t length) {
+  Start(data, length);
+  auto document = std::make_unique<Document>();
+  ReadXmlDeclaration(*document);
+  ReadMisc(*document);
+  if (ReadDoctype()) ReadMisc(*document);
+  std::unique_ptr<Element> root = ReadElement(*document, 1);
+  if (!root) Error(kNoRootElement);
+  document->AddRoot(std::move(root));
+  ReadMisc(*document);
+  if (GetChar() != 0) Error(kDataAfterRoot);
+  return document;
+}
+
+// ---------------------------------------------------------------- reader
+
+void Parser::Start(const char* data, std::size_t length) {
+  begin = data;
+  current = data;
+  end = data + length;
+  lineStart = data;
+  line = 1;
+  endRead = false;
+}
+
+char Parser::GetChar() {
+  if (current >= end) {
+    endRead = true;
+    return 0;
+  }
+  const char c = *current++;
+  if (c == '\n') {
+    ++line;
+    lineStart = current;
+  } else if (c == '\r') {
+    if (current < end && *current == '\n') ++current;
+    ++line;
+    lineStart = current;
+    return '\n';
+  }
+  return c;
+}
+
+void Parser::UngetChar() {
+  if (endRead) return;
+  if (current <= begin) {
+    current = begin;
+    line = 1;
+    lineStart = begin;
+    return;
+  }
+  --current;
+  if (*current != '\n' && *current != '\r') return;
+  // A CR LF pair was read as one character and is stepped over as one.
+  if (*current == '\n' && current > begin && current[-1] == '\r') --current;
+  --line;
+  lineStart = current;
+  while (lineStart > begin && lineStart[-1] != '\n' && lineStart[-1] != '\r') --lineStart;
+}
+
+bool Parser::MatchString(std::string_view literal) {
+  // Literals hold no line ends, so a byte comparison in place reads them
+  // exactly as GetChar would.
+  if (static_cast<std::size_t>(end - current) < literal.size() ||
+      std::memcmp(current, literal.data(), literal.size()) != 0) {
+    return false;
+  }
+  current += literal.size();
+  return true;
+}
+
+bool Parser::MatchChar(char byte) {
+  if (current < end && *current == byte) {
+    ++current;
+    return true;
+  }
+  if (current >= end) endRead = true;
+  return false;
+}
+
+bool Parser::SkipSpaces() {
+  const char* const start = current;
+  while (current < end) {
+    const char c = *current;
+    if (c == ' ' || c == '\t') {
+      ++current;
+    } else if (c == '\n' || c == '\r') {
+      GetChar();
+    } else {
+      break;
+    }
+  }
+  if (current >= end) endRead = true;
+  return current != start;
+}
+
+bool Parser::MatchEq() {
+  const TextMark saved = Mark();
+  SkipSpaces();
+  if (!MatchChar('=')) {
+    Restore(saved);
+    return false;
+  }
+  SkipSpaces();
+  return true;
+}
+
+bool Parser::MatchKeywordEq(std::string_view keyword) {
+  const TextMark saved = Mark();
+  if (!SkipSpaces() || !MatchString(keyword)) {
+    Restore(saved);
+    return false;
+  }
+  if (!MatchEq()) Error(kNoEqualSign);
+  return true;
+}
+
+bool Parser::ReadDecimal(std::uint32_t& number) {
+  const auto first = static_cast<unsigned char>(GetChar());
+  if (!IsDigit(first)) return false;
+  std::uint32_t value = first - '0';
+  while (current < end && IsDigit(static_cast<unsigned char>(*current))) {
+    value = AddDigit(value, 10, static_cast<unsigned char>(*current) - '0');
+    ++current;
+  }
+  if (current >= end) endRead = true;
+  number = value;
+  return true;
+}
+
+bool Parser::ReadHex(std::uint32_t& number) {
+  const auto first = static_cast<unsigned char>(GetChar());
+  if (!IsHexDigit(first)) return false;
+  std::uint32_t value = HexValue(first);
+  while (current < end && IsHexDigit(static_cast<unsigned char>(*current))) {
+    value = AddDigit(value, 16, HexValue(static_cast<unsigned char>(*current)));
+    ++current;
+  }
+  if (current >= end) endRead = true;
+  number = value;
+  return true;
+}
+
+std::string_view Parser::ReadNameView() {
+  const char* const start = current;
+  if (current >= end || !kNameStart[static_cast<unsigned char>(*current)]) {
+    if (current >= end) endRead = true;
+    return {};
+  }
+  ++current;
+  while (current < end && kNameByte[static_cast<unsigned char>(*current)]) ++current;
+  if (current >= end) endRead = true;
+  return {start, static_cast<std::size_t>(current - start)};
+}
+
+namespace {
+
+// One-or-more run of bytes from `table` starting at `from`; its end.
+const char* EndOfRun(const char* from, const char* end, const ByteTable& table) {
+  while (from < end && table[static_cast<unsigned char>(*from)]) ++from;
+  return from;
+}
+
+}  // namespace
+
+bool Parser::ReadName(std::string& name) {
+  const std::string_view view = ReadNameView();
+  if (view.empty()) return false;
+  name.assign(view);
+  return true;
+}
+
+bool Parser::ReadNmtoken(std::string& token) {
+  const char* const stop = EndOfRun(current, end, kNameByte);
+  if (stop >= end) endRead = true;
+  if (stop == current) return false;
+  token.assign(current, stop);
+  current = stop;
+  return true;
+}
+
+bool Parser::ReadVersionNum(std::string& version) {
+  const char* const stop = EndOfRun(current, end, kVersionByte);
+  if (stop >= end) endRead = true;
+  if (stop == current) return false;
+  version.assign(current, stop);
+  current = stop;
+  return true;
+}
+
+bool Parser::ReadEncName(std::string& encoding) {
+  if (current >= end || !IsLetter(static_cast<unsigned char>(*current))) {
+    if (current >= end) endRead = true;
+    return false;
+  }
+  const char* const stop = EndOfRun(current + 1, end, kEncodingByte);
+  if (stop >= end) endRead = true;
+  encoding.assign(current, stop);
+  current = stop;
+  return true;
+}
+
+void Parser::Restore(const TextMark& mark) {
+  current = mark.position;
+  lineStart = mark.lineStart;
+  line = mark.line;
+  endRead = mark.endRead;
+}
+
+void Parser::Error(int code) const { throw ParsingException(code, Line(), Column()); }
+
+int Parser::Line() const { return ClampToInt(line); }
+
+int Parser::Column() const {
+  // The first line counts from 1, later lines from 0 (the line end resets it).
+  return ClampToInt((current - lineStart) + (line == 1 ? 1 : 0));
+}
+
+void Parser::SkipRun(const bool* plain) {
+  const char* p = current;
+  for (;;) {
+    while (p < end && plain[static_cast<unsigned char>(*p)]) ++p;
+    if (p >= end) break;
+    if (*p == '\n') {
+      ++p;
+    } else if (*p == '\r') {
+      ++p;
+      if (p < end && *p == '\n') ++p;
+    } else {
+      break;
+    }
+    ++line;
+    lineStart = p;
+  }
+  current = p;
+}
+
+std::string_view Parser::ReadUntil(std::string_view delimiter) {
+  const char* const start = current;
+  const char first = delimiter.front();
+  for (;;) {
+    // Only a byte equal to the delimiter's first can begin it; everything
+    // else that is neither a control byte nor a line end passes untouched.
+    while (current < end && *current != first && static_cast<unsigned char>(*current) >= 0x20) {
+      ++current;
+    }
+    if (current >= end) {
+      endRead = true;
+      Error(kIllegalCharacter);  // the end of input inside the construct
+    }
+    if (*current == first && MatchString(delimiter)) {
+      return {start, static_cast<std::size_t>(current - start) - delimiter.size()};
+    }
+    const char c = GetChar();
+    if (IsControlByte(c) || c == 0) Error(kIllegalCharacter);
+  }
+}
+
+// ---------------------------------------------------------------- prolog
+
+void Parser::ReadXmlDeclaration(Document& document) {
+  // A plain prefix match: a PI at the first byte whose target begins with
+  // "xml" is taken for the declaration and refused by the version rule.
+  if (!MatchString("<?xml")) return;
+
+  if (!MatchKeywordEq("version")) Error(kInvalidXmlDeclarationVersion);
+  const char versionQuote = GetChar();
+  if (!IsQuote(versionQuote)) Error(kInvalidXmlDeclarationVersion);
+  std::string version;
+  if (!ReadVersionNum(version) || !MatchChar(versionQuote)) Error(kInvalidXmlDeclarationVersion);
+  document.SetVersion(std::move(version));
+
+  if (MatchKeywordEq("encoding")) {
+    const char quote = GetChar();
+    if (!IsQuote(quote)) Error(kInvalidEncodingDeclaration);
+    std::string encoding;
+    if (!ReadEncName(encoding) || !MatchChar(quote)) Error(kInvalidEncodingName);
+    document.SetEncoding(std::move(encoding));
+  }
+
+  if (MatchKeywordEq("standalone")) {
+    const char quote = GetChar();
+    if (!IsQuote(quote)) Error(kInvalidStandaloneDeclaration);
+    bool standalone = false;
+    if (MatchString("yes")) {
+      standalone = true;
+    } else if (!MatchString("no")) {
+      Error(kInvalidStandaloneValue);
+    }
+    if (!MatchChar(quote)) Error(kInvalidStandaloneValue);
+    document.SetStandalone(standalone);
+  }
+
+  SkipSpaces();
+  if (!MatchString("?>")) Error(kInvalidXmlDeclarationEnd);
+}
+
+void Parser::ReadMisc(Document& document) {
+  for (;;) {
+    if (std::unique_ptr<Comment> comment = ReadComment(document)) {
+      document.AddChild(std::move(comment));
+    } else if (std::unique_ptr<Pi> pi = ReadPi(document)) {
+      document.AddChild(std::move(pi));
+    } else if (!SkipSpaces()) {
+      return;
+    }
+  }
+}
+
+std::unique_ptr<Comment> Parser::ReadComment(NodeContainer& parent) {
+  if (!MatchString("<!--")) return nullptr;
+  const std::string_view text = ReadUntil("--");
+  if (!MatchChar('>')) Error(kDoubleHyphenInComment);
+  return std::make_unique<Comment>(&parent, std::string(text));
+}
+
+std::unique_ptr<Pi> Parser::ReadPi(NodeContainer& parent) {
+  if (!MatchString("<?")) return nullptr;
+  const std::string_view target = ReadNameView();
+  if (target.empty()) Error(kInvalidPiTarget);
+  if (IsReservedTarget(target)) Error(kReservedPiTarget);
+  SkipSpaces();
+  const std::string_view data = ReadUntil("?>");
+  return std::make_unique<Pi>(&parent, std::string(target), std::string(data));
+}
+
+std::unique_ptr<CData> Parser::ReadCData(NodeContainer& parent) {
+  if (!MatchString("<![CDATA[")) return nullptr;
+  const std::string_view text = ReadUntil("]]>");
+  return std::make_unique<CData>(&parent, std::string(text));
+}
+
+// ---------------------------------------------------------------- elements
+
+std::unique_ptr<Element> Parser::ReadElement(NodeContainer& parent, int depth) {
+  if (!MatchChar('<')) return nullptr;
+  const std::string_view name = ReadNameView();
+  if (name.empty()) Error(kInvalidTagName);
+  // Counted on the way down rather than by walking up the parents, so the
+  // guard costs the same at the 1,000th level as at the first.
+  if (depth > kMaxElementDepth) Error(kElementsNestedTooDeeply);
+  auto element = std::make_unique<Element>(&parent, std::string(name));
+
+  if (SkipSpaces()) {
+    while (std::unique_ptr<Attribute> attribute = ReadAttribute(*element)) {
+      const Attribute& added = element->AddAttribute(std::move(attribute));
+      if (added.GetName() == "xml:space") element->SetPreserveSpace(added.GetText() == "preserve");
+      if (!SkipSpaces()) break;
+    }
+  }
+
+  switch (GetChar()) {
+    case '/':
+      if (!MatchChar('>')) Error(kInvalidEmptyTag);
+      return element;
+    case '>':
+      break;
+    default:
+      Error(kInvalidEndTag);
+  }
+  ReadContent(*element, depth);
+  return element;
+}
+
+std::unique_ptr<Attribute> Parser::ReadAttribute(Element& element) {
+  const std::string_view name = ReadNameView();
+  if (name.empty()) return nullptr;
+  if (!MatchEq()) Error(kNoEqualSign);
+  auto attribute = std::make_unique<Attribute>(&element, std::string(name));
+  ReadAttributeValue(*attribute);
+  return attribute;
+}
+
+void Parser::ReadAttributeValue(Attribute& attribute) {
+  const char quote = GetChar();
+  if (!IsQuote(quote)) {
+    // Digits may stand without quotes (x=5); they are written back so.
+    attribute.SetUnquoted(true);
+    UngetChar();
+    const char* const start = current;
+    while (current < end && IsDigit(static_cast<unsigned char>(*current))) ++current;
+    if (current >= end) endRead = true;
+    attribute.AddText(std::string_view(start, static_cast<std::size_t>(current - start)));
+    return;
+  }
+
+  const char* mark = current;
+  for (;;) {
+    SkipRun(kAttributePlain.data());
+    if (current >= end) {
+      endRead = true;
+      Error(kUnexpectedEndOfDocument);
+    }
+    const char c = *current;
+    if (c == quote) {
+      attribute.AddText(std::string_view(mark, static_cast<std::size_t>(current - mark)));
+      ++current;
+      return;
+    }
+    switch (c) {
+      case '"':
+      case '\'':
+        ++current;  // the other quote is part of the value
+        break;
+      case '&': {
+        attribute.AddText(std::string_view(mark, static_cast<std::size_t>(current - mark)));
+        std::unique_ptr<Reference> reference = ReadReference(attribute);
+        if (!reference) Error(kInvalidReference);
+        attribute.AddChild(std::move(reference));
+        mark = current;
+        break;
+      }
+      case '<':
+        ++current;
+        Error(kUnexpectedTag);
+      case '\0':
+        ++current;
+        Error(kUnexpectedEndOfDocument);
+      default:
+        ++current;
+        Error(kIllegalCharacter);
+    }
+  }
+}
+
+void Parser::ReadContent(Element& element, int depth) {
+  const char* mark = current;
+  for (;;) {
+    SkipRun(kContentPlain.data());
+    if (current >= end) {
+      endRead = true;
+      Error(kUnexpectedEndOfDocument);
+    }
+    switch (*current) {
+      case '&': {
+        element.AddText(std::string_view(mark, static_cast<std::size_t>(current - mark)));
+        std::unique_ptr<Reference> reference = ReadReference(element);
+        if (!reference) Error(kInvalidReference);
+        element.AddChild(std::move(reference));
+        mark = current;
+        break;
+      }
+      case '<':
+        element.AddText(std::string_view(mark, static_cast<std::size_t>(current - mark)));
+        if (ReadEndTag(element)) return;
+        if (std::unique_ptr<Comment> comment = ReadComment(element)) {
+          element.AddChild(std::move(comment));
+        } else if (std::unique_ptr<CData> cdata = ReadCData(element)) {
+          element.AddChild(std::move(cdata));
+        } else if (std::unique_ptr<Pi> pi = ReadPi(element)) {
+          element.AddChild(std::move(pi));
+        } else if (std::unique_ptr<Element> child = ReadElement(element, depth + 1)) {
+          element.AddChild(std::move(child));
+        } else {
+          Error(kInvalidMarkup);  // unreachable: the element rule claims every "<"
+        }
+        mark = current;
+        break;
+      case ']':
+        ++current;
+        if (MatchString("]>")) Error(kCDataEndInText);
+        break;
+      case '\0':
+        ++current;
+        Error(kUnexpectedEndOfDocument);
+      default:
+        ++current;  // only control bytes are left: the run took all text
+        Error(kIllegalCharacter);
+    }
+  }
+}
+
+bool Parser::ReadEndTag(const Element& element) {
+  if (!MatchString("</")) return false;
+  const std::string_view name = ReadNameView();
+  if (name.empty()) Error(kInvalidTagName);
+  if (name != element.GetName()) Error(kEndTagMismatch);
+  SkipSpaces();
+  if (!MatchChar('>')) Error(kInvalidEndTag);
+  return true;
+}
+
+std::unique_ptr<Reference> Parser::ReadReference(NodeContainer& parent) {
+  if (current >= end || *current != '&') return nullptr;
+  if (MatchString("&#")) return ReadCharRef(parent);
+  ++current;
+  const std::string_view name = ReadNameView();
+  if (name.empty() || !MatchChar(';')) Error(kInvalidReference);
+  auto reference = std::make_unique<EntityRef>(&parent, std::string(name));
+  if (!reference->Resolve()) Error(kUnknownEntityReference);
+  return reference;
+}
+
+std::unique_ptr<Reference> Parser::ReadCharRef(NodeContainer& parent) {
+  std::uint32_t codePoint = 0;
+  if (GetChar() == 'x') {
+    if (!ReadHex(codePoint)) Error(kInvalidHexNumber);
+  } else {
+    UngetChar();
+    if (!ReadDecimal(codePoint)) Error(kInvalidDecimalNumber);
+  }
+  if (!MatchChar(';')) Error(kInvalidReference);
+  if (!IsXmlCodePoint(codePoint)) Error(kIllegalCharacter);
+  return std::make_unique<CharRef>(&parent, static_cast<char32_t>(codePoint));
+}
+
+}  // namespace xmldoc

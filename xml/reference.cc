@@ -1,0 +1,104 @@
+// xml/reference.cc: character and entity references and the predefined
+// entity table.
+#include "xml/reference.h"
+
+#include <array>
+#include <utility>
+
+#include "xml/element.h"
+#include "xml/exception.h"
+
+namespace xmldoc {
+
+namespace {
+
+struct PredefinedEntity {
+  std::string_view name;
+  char character;
+};
+
+// Exactly the five entities of XML 1.0; nothing is ever added.
+constexpr std::array<PredefinedEntity, 5> kPredefinedEntities = {{
+    {"lt", '<'},
+    {"gt", '>'},
+    {"amp", '&'},
+    {"apos", '\''},
+    {"quot", '"'},
+}};
+
+bool IsScalarValue(char32_t codePoint) {
+  return codePoint <= 0x10FFFF && (codePoint < 0xD800 || codePoint > 0xDFFF);
+}
+
+void AppendUtf8(std::string& out, char32_t codePoint) {
+  if (codePoint < 0x80) {
+    out += static_cast<char>(codePoint);
+  } else if (codePoint < 0x800) {
+    out += static_cast<char>(0xC0 | (codePoint >> 6));
+    out += static_cast<char>(0x80 | (codePoint & 0x3F));
+  } else if (codePoint < 0x10000) {
+    out += static_cast<char>(0xE0 | (codePoint >> 12));
+    out += static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (codePoint & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (codePoint >> 18));
+    out += static_cast<char>(0x80 | ((codePoint >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (codePoint & 0x3F));
+  }
+}
+
+}  // namespace
+
+std::optional<char> FindPredefinedEntity(std::string_view name) {
+  for (const PredefinedEntity& entity : kPredefinedEntities) {
+    if (entity.name == name) return entity.character;
+  }
+  return std::nullopt;
+}
+
+Reference::Reference(NodeContainer* parent, std::string name) : Node(parent, std::move(name)) {}
+
+// ---- CharRef
+
+CharRef::CharRef(NodeContainer* parent, char32_t codePoint)
+    : Reference(parent, std::string()), codePoint(codePoint) {}
+
+std::string CharRef::GetValue() const {
+  std::string bytes;
+  // Built in code, a CharRef may hold a number no UTF-8 can carry; it then
+  // reads as the replacement character rather than as malformed bytes.
+  AppendUtf8(bytes, IsScalarValue(codePoint) ? codePoint : U'\uFFFD');
+  return bytes;
+}
+
+std::unique_ptr<Node> CharRef::Clone(NodeContainer* parent) const {
+  return std::make_unique<CharRef>(parent, codePoint);
+}
+
+// ---- EntityRef
+
+EntityRef::EntityRef(std::string name) : Reference(nullptr, std::move(name)) {
+  if (!Resolve()) throw InvalidRefException(GetName());
+}
+
+EntityRef::EntityRef(NodeContainer* parent, std::string name)
+    : Reference(parent, std::move(name)) {
+  Resolve();
+}
+
+std::unique_ptr<Node> EntityRef::Clone(NodeContainer* parent) const {
+  auto copy = std::make_unique<EntityRef>(GetName());
+  copy->SetParent(parent);
+  copy->character = character;
+  return copy;
+}
+
+bool EntityRef::Resolve() {
+  const std::optional<char> found = FindPredefinedEntity(GetName());
+  if (!found) return false;
+  character = *found;
+  return true;
+}
+
+}  // namespace xmldoc

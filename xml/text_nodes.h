@@ -1,0 +1,110 @@
+// xml/text_nodes.h: the leaf nodes that carry text: Text, CData, Comment and
+// Pi, and the null objects of the last three.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "xml/node.h"
+
+namespace xmldoc {
+
+// Character data, named "#text". Written with whitespace collapsed and the
+// five special bytes escaped (unchanged but escaped when compact).
+class Text : public Node {
+ public:
+  Text(NodeContainer* parent, std::string text);
+
+  std::string GetValue() const override { return text; }
+  std::string GetText() const override { return text; }
+  bool IsType(int typeId) const override { return typeId == kTextType; }
+  std::unique_ptr<Node> Clone(NodeContainer* parent) const override;
+  void Write(WriteContext& context) const override;
+
+  // The text itself, without a copy.
+  const std::string& Content() const { return text; }
+  // Extends the text; this is how AddText merges adjacent runs.
+  void AppendText(std::string_view more) { text.append(more); }
+
+ private:
+  std::string text;
+};
+
+// A CDATA section, named "#cdata-section"; written unchanged.
+class CData : public Node {
+ public:
+  // The first form has the null element as parent.
+  explicit CData(std::string text);
+  CData(NodeContainer* parent, std::string text);
+
+  std::string GetValue() const override { return text; }
+  std::string GetText() const override { return text; }
+  bool IsType(int typeId) const override { return typeId == kCDataType; }
+  std::unique_ptr<Node> Clone(NodeContainer* parent) const override;
+  void Write(WriteContext& context) const override;
+  // Replaces the section's text. Ignored on the null CDATA section.
+  void SetValue(std::string_view newText);
+
+  const std::string& Content() const { return text; }
+
+ private:
+  friend CData& NullCData();
+  explicit CData(NullTag);
+
+  std::string text;
+};
+
+// A comment, named "#comment"; its text is written unchanged and counts in
+// the text of the element or document that holds it.
+class Comment : public Node {
+ public:
+  // The first form has the null element as parent.
+  explicit Comment(std::string text);
+  Comment(NodeContainer* parent, std::string text);
+
+  std::string GetValue() const override { return text; }
+  std::string GetText() const override { return text; }
+  bool IsType(int typeId) const override { return typeId == kCommentType; }
+  std::unique_ptr<Node> Clone(NodeContainer* parent) const override;
+  void Write(WriteContext& context) const override;
+
+  const std::string& Content() const { return text; }
+
+ private:
+  friend Comment& NullComment();
+  explicit Comment(NullTag);
+
+  std::string text;
+};
+
+// A processing instruction: the target is the node's name; value and text
+// are its data.
+class Pi : public Node {
+ public:
+  // The first form has the null element as parent.
+  Pi(std::string target, std::string data);
+  Pi(NodeContainer* parent, std::string target, std::string data);
+
+  std::string GetValue() const override { return data; }
+  std::string GetText() const override { return data; }
+  bool IsType(int typeId) const override { return typeId == kPiType; }
+  std::unique_ptr<Node> Clone(NodeContainer* parent) const override;
+  void Write(WriteContext& context) const override;
+
+  const std::string& Data() const { return data; }
+
+ private:
+  friend Pi& NullPi();
+  explicit Pi(NullTag);
+
+  std::string data;
+};
+
+// Shared null objects that no lookup returns but IsNull counts; empty,
+// parented by the null element, never changed.
+Comment& NullComment();
+Pi& NullPi();
+CData& NullCData();
+
+}  // namespace xmldoc

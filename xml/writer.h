@@ -1,0 +1,72 @@
+// xml/writer.h: the layout state that every node's Write appends through.
+//
+// The layout is part of the signed output format, down to each blank and line
+// break, so the steps below are kept exactly as they are. Usage:
+//   std::string out;
+//   xmldoc::WriteContext context(out, "    ", 0);
+//   document.Write(context);
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace xmldoc {
+
+class NodeContainer;
+
+class WriteContext {
+ public:
+  // No line breaks, no indentation, text written unchanged (but escaped).
+  static constexpr std::uint32_t kCompact = 1;
+  // The Document writes no XML declaration.
+  static constexpr std::uint32_t kOmitDeclaration = 2;
+
+  // Appends to `output` (not cleared). `indent` is one level of indentation,
+  // two blanks when nullptr. Both must outlive the context. Other flag bits
+  // are ignored.
+  WriteContext(std::string& output, const char* indent = nullptr, std::uint32_t flags = 0);
+
+  bool IsCompact() const { return (flags & kCompact) != 0; }
+
+  // The layout steps.
+  // A line break, unless compact or one is already pending.
+  void NewLine();
+  // depth - 1 indentation units; the line is no longer empty.
+  void Indent();
+  // Before an element, comment, PI or CDATA section.
+  void BeginItem();
+  // After an item that closes at once (empty element, comment, PI, CDATA).
+  void EndItem();
+  // Before an end tag: breaks the line only when a block was last closed.
+  void CloseContent();
+
+  // Raw bytes. Every non-empty append ends a pending line start.
+  void Append(std::string_view bytes);
+  void Append(char byte);
+  // Bytes with < > & ' " replaced by their predefined entity references.
+  void AppendEscaped(std::string_view text);
+  // As AppendEscaped, with every whitespace run written as one space.
+  void AppendCollapsedEscaped(std::string_view text);
+
+  std::uint32_t flags;
+  std::string_view indent;
+  std::string& output;
+  // Nesting level of the item being written.
+  int depth = 0;
+  // A complete markup item was the last thing finished at this level.
+  bool closedBlock = false;
+  // The output ends with a line break that nothing has followed yet.
+  bool atLineStart = false;
+};
+
+// Writes a container and everything below it, keeping its own stack so that
+// the depth of the tree never reaches the call stack. The containers' Write
+// operations come here.
+void WriteTree(const NodeContainer& top, WriteContext& context);
+
+// The entity name that the writer puts in place of `byte`, or nullptr when
+// the byte is written as it is.
+const char* EscapeName(char byte);
+
+}  // namespace xmldoc

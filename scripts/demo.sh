@@ -32,8 +32,7 @@ echo "### The signed manifest: a DER PKCS #7 signed-data message of $(wc -c < "$
 openssl pkcs7 -inform DER -in "$out" -print_certs -noout
 echo
 echo "### Its signed content, the release manifest:"
-# The one OCTET STRING that holds the content: print it from its offset.
+# The one OCTET STRING holds the content: cut it out by offset, header and length.
 read -r offset header length < <(openssl asn1parse -inform DER -in "$out" |
-  awk '/prim: OCTET STRING/ { sub(":", "", $1); sub("hl=", "", $3); sub("l=", "", $4);
-                              if ($4 == "") { $4 = $5 } print $1, $3, $4; exit }')
+  sed -n 's/^ *\([0-9]*\):d=[0-9]* *hl=\([0-9]*\) *l= *\([0-9]*\) *prim: OCTET STRING.*/\1 \2 \3/p' | head -n 1)
 tail -c +"$((offset + header + 1))" "$out" | head -c "$length"

@@ -57,7 +57,7 @@ int WriteText(std::string_view xmlText, const std::wstring& outfile) {
   } else {
     RecordError(L"Error writing the file " + outfile + L" [" + ToWide(FileErrorText(result.error)) + L"]");
   }
-  return kOutputCannotOpenFile;
+  return kStageOutputNotOpened;
 }
 
 }  // namespace
@@ -78,24 +78,24 @@ int SignAndWriteText(std::string_view xmlText, const std::wstring& outfile, cons
     return verifyResult;
   }
   // The crypto service has said why in its own words already.
-  if (signResult != kOutputCannotSign) StageFailureReport(signResult, "Failed");
+  if (signResult != kStageSigningFailed) StageFailureReport(signResult, "Failed");
   return signResult;
 }
 
 int SignFile(const std::wstring& path, const std::wstring& certSubjectName) {
   std::vector<std::uint8_t> text;
-  if (ReadWholeFile(path, text) != 0) return kOutputCannotOpenFile;
+  if (ReadWholeFile(path, text) != 0) return kStageOutputNotOpened;
   const std::wstring storeName = Settings().storename.value_or(L"");
   std::vector<std::uint8_t> signedMessage;
   if (const int code = CryptoAPI().Sign(certSubjectName, text, signedMessage, storeName); code != 0) {
     ReportCryptoError(code);
-    return kOutputCannotSign;
+    return kStageSigningFailed;
   }
   if (WriteWholeFile(path, signedMessage) != 0) {
     // Opening with truncation has wiped the text already: put it back, so
     // that a failed signing leaves the unsigned manifest and nothing is lost.
     WriteWholeFile(path, text);
-    return kOutputCannotWriteSignature;
+    return kStageSignatureNotWritten;
   }
   return 0;
 }
@@ -106,7 +106,7 @@ int VerifyFile(const std::wstring& path) {
   std::vector<std::uint8_t> content;
   if (const int code = CryptoAPI().Verify(signedMessage, content); code != 0) {
     ReportCryptoError(code);
-    return kOutputVerifyFailed;
+    return kStageVerifyFailed;
   }
   return 0;
 }
@@ -116,14 +116,14 @@ int ReadWholeFile(const std::wstring& path, std::vector<std::uint8_t>& bytes) {
   if (result.Ok()) return 0;
   if (!result.opened) {
     RecordOpenFailure(path, result.error);
-    return kOutputCannotOpenFile;
+    return kStageOutputNotOpened;
   }
   RecordError(L"Error reading in the file " + path + L" [" + ToWide(FileErrorText(result.error)) + L"]");
-  return kOutputReadWriteFailed;
+  return kStageOutputReadWriteFailed;
 }
 
 int WriteWholeFile(const std::wstring& path, const std::vector<std::uint8_t>& bytes) {
-  return WriteRegularFile(OpenablePath(path), bytes).Ok() ? 0 : kOutputCannotWriteSignature;
+  return WriteRegularFile(OpenablePath(path), bytes).Ok() ? 0 : kStageSignatureNotWritten;
 }
 
 void StageFailureReport(int code, std::string_view prefix) {

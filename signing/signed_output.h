@@ -20,11 +20,11 @@ namespace brevick {
 
 // Stage results of the signed output (the codes in between have texts too,
 // in the failure report, but are never produced).
-inline constexpr int kOutputCannotOpenFile = 2;
-inline constexpr int kOutputReadWriteFailed = 3;
-inline constexpr int kOutputCannotWriteSignature = 11;
-inline constexpr int kOutputCannotSign = 15;
-inline constexpr int kOutputVerifyFailed = 16;
+inline constexpr int kStageOutputNotOpened = 2;
+inline constexpr int kStageOutputReadWriteFailed = 3;
+inline constexpr int kStageSignatureNotWritten = 11;
+inline constexpr int kStageSigningFailed = 15;
+inline constexpr int kStageVerifyFailed = 16;
 
 // Writes, signs and verifies; returns 0, 2, 3, 11, 15 or 16. The store is
 // Settings().storename, "MY" when absent or empty.

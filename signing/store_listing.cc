@@ -37,6 +37,7 @@ int ShowStore(const std::wstring& name, bool withCertificates, bool& storeShown)
 }  // namespace
 
 int ListStores(bool withCertificates) {
+  const OpenSslErrorScope errorScope;  // reading names can leave entries behind
   const std::optional<std::wstring>& filter = Settings().storename;
   bool storeShown = false;
   for (const std::wstring& name : EnumerateStoreNames()) {

@@ -66,8 +66,6 @@ TEST(ValidationTest, RejectsABrokenSkeletonAndExaminesNothingAfter) {
       {"other element before package",
        R"(<dravanePackage><info/><package name="P" id="{p}"><modules/></package></dravanePackage>)",
        {"<package> element not found"}},
-      {"Package in other case", R"(<dravanePackage><Package/></dravanePackage>)",
-       {"<package> element not found"}},
       // The package UUID is checked only once modules is found.
       {"package without children or id", R"(<dravanePackage><package name="P"/></dravanePackage>)",
        {"<modules> element not found"}},
@@ -141,9 +139,6 @@ TEST(ValidationTest, RecordsFindingsInOrderAndGoesOn) {
                       "<dependencies>" + kGoodDependency + kGoodDependency + kGoodDependency + "</dependencies>")),
        {"Multiple entry point files found for module 'A'"}},
       {"empty dependencies", Package(Module(R"(name="A" id="{a}" host="UI")", "<dependencies/>")),
-       {"No dependencies found for module 'A'", "No entry point found for module 'A'"}},
-      {"dependencies holding only a comment",
-       Package(Module(R"(name="A" id="{a}" host="UI")", "<dependencies><!-- none --></dependencies>")),
        {"No dependencies found for module 'A'", "No entry point found for module 'A'"}},
       {"destination missing, blank-padded, other case",
        Package(Module(R"(name="A" id="{a}" host="UI")",

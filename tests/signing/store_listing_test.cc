@@ -2,6 +2,7 @@
 #include "signing/store_listing.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include "app/report.h"
 #include "app/run_settings.h"
@@ -112,6 +113,14 @@ TEST_F(StoreListingTest, StoreThatCannotBeOpenedEndsTheListing) {
   EXPECT_EQ(0, listing.result);
   EXPECT_EQ("Store 'CA'\n", listing.console);
   EXPECT_EQ(std::vector<std::wstring>{L"Can't display information for store 'Gone'"}, listing.errors);
+}
+
+TEST_F(StoreListingTest, UnreadableStoreEndsTheListing) {
+  if (geteuid() == 0) GTEST_SKIP() << "root reads every directory";
+  std::filesystem::permissions(home.StoresDirectory() / "My", std::filesystem::perms::none);
+  const Listing listing = List(false);
+  EXPECT_EQ("Store 'CA'\n", listing.console);
+  EXPECT_EQ(std::vector<std::wstring>{L"Can't display information for store 'My'"}, listing.errors);
 }
 
 TEST_F(StoreListingTest, FirstStoreThatCannotBeOpenedAlsoMeansNothingShown) {

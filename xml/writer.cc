@@ -67,6 +67,7 @@ void WriteContext::NewLine() {
 
 void WriteContext::Indent() {
   atLineStart = false;
+  if (indent.empty()) return;  // without it, a deep tree costs depth steps per line
   for (int level = 1; level < depth; ++level) output.append(indent);
 }
 
@@ -222,6 +223,7 @@ void WriteTree(const NodeContainer& top, WriteContext& context) {
         continue;
       }
       frame.inAttributes = false;
+      frame.next = 0;
       if (!FinishStartTag(container, context)) stack.pop_back();
       continue;
     }

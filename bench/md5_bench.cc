@@ -122,6 +122,9 @@ BENCHMARK(BM_OpenSslMemoryMd5)->Unit(benchmark::kMillisecond)->Repetitions(5);
 // Keeps the median CPU time of every benchmark while the console shows all.
 class RatioReporter : public benchmark::ConsoleReporter {
  public:
+  // Colours only on a terminal, so that a saved log reads as plain text.
+  RatioReporter() : ConsoleReporter(isatty(STDOUT_FILENO) ? OO_Defaults : OO_Tabular) {}
+
   void ReportRuns(const std::vector<Run>& runs) override {
     for (const Run& run : runs) {
       if (run.run_type == Run::RT_Aggregate && run.aggregate_name == "median") {

@@ -43,9 +43,6 @@ bool EqualsIgnoringAsciiCase(const std::string& a, const std::string& b) {
          });
 }
 
-struct DirCloser { void operator()(DIR* dir) const { closedir(dir); } };
-using DirPtr = std::unique_ptr<DIR, DirCloser>;
-
 // Names in the directory for which `keep(dirFd, name)` holds, in byte order.
 template <typename Keep>
 std::vector<std::string> SortedEntries(DIR* dir, Keep keep) {
@@ -229,7 +226,7 @@ std::optional<CertStore> CertStore::Open(const std::wstring& name) {
   if (found == entries.end()) return std::nullopt;
   const int fd = openat(dirfd(root.get()), found->c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return std::nullopt;
-  std::unique_ptr<DIR, DirClose> directory(fdopendir(fd));
+  DirPtr directory(fdopendir(fd));
   if (!directory) {
     close(fd);
     return std::nullopt;

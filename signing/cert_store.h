@@ -36,6 +36,9 @@ std::string CertStoresDirectory();
 // as a store even when it leads nowhere: it then fails to open.
 std::vector<std::wstring> EnumerateStoreNames();
 
+struct DirClose { void operator()(DIR* dir) const { closedir(dir); } };
+using DirPtr = std::unique_ptr<DIR, DirClose>;
+
 class CertStore {
  public:
   // Opens the store of exactly that name, else the first (in byte order)
@@ -50,10 +53,9 @@ class CertStore {
   std::optional<StoredCertificate> FindBySubject(const std::wstring& text) const;
 
  private:
-  struct DirClose { void operator()(DIR* dir) const { closedir(dir); } };
-  explicit CertStore(std::unique_ptr<DIR, DirClose> dir) : directory(std::move(dir)) {}
+  explicit CertStore(DirPtr dir) : directory(std::move(dir)) {}
 
-  std::unique_ptr<DIR, DirClose> directory;
+  DirPtr directory;  // held open: the store's files are read relative to it
 };
 
 // The subject's attribute values in certificate order, joined with ", ".

@@ -1,7 +1,7 @@
-// app/file_io.cc
+// app/file_io.cc: POSIX file access with EINTR and short transfers handled.
 #include "app/file_io.h"
 
-#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -11,49 +11,146 @@
 #include "app/utf8.h"
 
 namespace brevick {
+namespace {
 
-int OpenForReading(const std::wstring& path) {
-  std::string native = ToUtf8(path);
-  std::replace(native.begin(), native.end(), '\\', '/');
-  // O_NONBLOCK keeps a FIFO without a writer from hanging the run at open;
-  // it is cleared again so that reading waits for data like any reader.
+constexpr std::size_t kFirstReadSizeInBytes = 64 * 1024;
+
+// Checks what was opened: a directory opens fine for reading on Linux, and a
+// FIFO or device would make a whole-file read wait or never end.
+int RegularFileCheck(int fd, struct stat& status) {
+  if (::fstat(fd, &status) != 0) return errno;
+  if (S_ISDIR(status.st_mode)) return EISDIR;
+  if (!S_ISREG(status.st_mode)) return kNotRegularFile;
+  return 0;
+}
+
+int ReadToEnd(int fd, std::size_t expectedSizeInBytes, std::vector<std::uint8_t>& bytes) {
+  bytes.assign(std::max<std::size_t>(expectedSizeInBytes + 1, kFirstReadSizeInBytes), 0);
+  std::size_t used = 0;
+  for (;;) {
+    if (used == bytes.size()) {
+      if (used > kMaxBlockSizeInBytes) return EFBIG;  // the file grew while being read
+      bytes.resize(used * 2);
+    }
+    const ssize_t count = ::read(fd, bytes.data() + used, bytes.size() - used);
+    if (count < 0) {
+      if (errno == EINTR) continue;
+      return errno;
+    }
+    if (count == 0) break;
+    used += static_cast<std::size_t>(count);
+  }
+  if (used > kMaxBlockSizeInBytes) return EFBIG;
+  bytes.resize(used);
+  bytes.shrink_to_fit();
+  return 0;
+}
+
+int WriteAll(int fd, std::span<const std::uint8_t> bytes) {
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t count = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (count < 0) {
+      if (errno == EINTR) continue;
+      return errno;
+    }
+    done += static_cast<std::size_t>(count);
+  }
+  return 0;
+}
+
+}  // namespace
+
+FileDescriptor::~FileDescriptor() {
+  if (fd >= 0) ::close(fd);
+}
+
+int FileDescriptor::Close() {
+  const int result = ::close(fd);
+  fd = -1;
+  return result == 0 ? 0 : errno;
+}
+
+void FileDescriptor::Reset(int newFd) {
+  if (fd >= 0) ::close(fd);
+  fd = newFd;
+}
+
+FileResult OpenRegularFile(int dirFd, const std::string& path, FileDescriptor& file) {
   int fd;
   do {
-    fd = open(native.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    fd = ::openat(dirFd, path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
   } while (fd < 0 && errno == EINTR);
-  if (fd < 0) return -1;
-  const int flags = fcntl(fd, F_GETFL);
-  if (flags >= 0) fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
-  return fd;
+  file.Reset(fd);
+  if (fd < 0) return {errno, false};
+  struct stat status {};
+  if (const int error = RegularFileCheck(fd, status); error != 0) return {error, false};
+  return {0, true, static_cast<std::uint64_t>(status.st_size)};
 }
 
-bool ReadAll(int fd, bool regularFile, std::size_t expectedBytes, std::vector<char>& bytes) {
-  constexpr std::size_t kChunk = 1 << 16;
-  bytes.resize(regularFile ? expectedBytes : kChunk);
+ssize_t ReadFully(int fd, std::uint8_t* buffer, std::size_t sizeInBytes) {
   std::size_t filled = 0;
-  for (;;) {
-    if (filled == bytes.size()) {
-      // A regular file may have grown since its size was taken; what was
-      // there at the start is what the run works on.
-      if (regularFile) break;
-      bytes.resize(bytes.size() * 2);
-    }
-    const ssize_t n = read(fd, bytes.data() + filled, bytes.size() - filled);
-    if (n < 0) {
+  while (filled < sizeInBytes) {
+    const ssize_t got = ::read(fd, buffer + filled, sizeInBytes - filled);
+    if (got < 0) {
       if (errno == EINTR) continue;
-      return false;
+      return -1;
     }
-    if (n == 0) break;
-    filled += static_cast<std::size_t>(n);
+    if (got == 0) break;
+    filled += static_cast<std::size_t>(got);
   }
-  bytes.resize(filled);
-  return true;
+  return static_cast<ssize_t>(filled);
 }
 
-std::wstring PlatformErrorText(int error) {
-  std::wstring text = ToWide(std::strerror(error));
-  if (text.size() > 1023) text.resize(1023);
-  return text;
+std::string FileErrorText(int error) {
+  if (error == kNotRegularFile) return "Not a regular file";
+  return std::strerror(error);
+}
+
+std::string OpenablePath(std::wstring_view path) {
+  std::string utf8 = ToUtf8(path);
+  std::replace(utf8.begin(), utf8.end(), '\\', '/');
+  return utf8;
+}
+
+FileResult ReadRegularFile(int dirFd, const std::string& path, std::vector<std::uint8_t>& bytes) {
+  bytes.clear();
+  FileDescriptor file;
+  FileResult result = OpenRegularFile(dirFd, path, file);
+  if (!result.Ok()) return result;
+  if (result.sizeInBytes > kMaxBlockSizeInBytes) return {EFBIG, true, result.sizeInBytes};
+  if (const int error = ReadToEnd(file.Get(), static_cast<std::size_t>(result.sizeInBytes), bytes);
+      error != 0) {
+    bytes.clear();
+    return {error, true, result.sizeInBytes};
+  }
+  file.Close();  // a read-only descriptor has nothing left to lose on close
+  return result;
+}
+
+FileResult WriteRegularFile(const std::string& path, std::span<const std::uint8_t> bytes) {
+  // Non-blocking so that a FIFO without a reader fails at once (ENXIO)
+  // instead of hanging the run; it changes nothing for a regular file.
+  FileDescriptor file(
+      ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0666));
+  if (file.Get() < 0) return {errno, false};
+  struct stat status {};
+  if (const int error = RegularFileCheck(file.Get(), status); error != 0) return {error, false};
+  int error = WriteAll(file.Get(), bytes);
+  if (error != 0) {
+    if (::ftruncate(file.Get(), 0) != 0) {
+      // Nothing more can be done; the write error is the one worth reporting.
+    }
+    return {error, true};
+  }
+  error = file.Close();
+  if (error != 0) {
+    if (::truncate(path.c_str(), 0) != 0) {
+      // As above: the close error stands.
+    }
+    return {error, true};
+  }
+  return {};
 }
 
 }  // namespace brevick

@@ -1,22 +1,76 @@
-// app/file_io.h: reading a whole input file with POSIX calls.
+// app/file_io.h: file access with POSIX calls, shared by the pipeline, file
+// hashing, the signed output and the certificate stores. Everything reports by
+// result, with the errno of the call that failed; nothing is recorded here.
 #pragma once
 
+#include <fcntl.h>
+#include <sys/types.h>
+
+#include <cstdint>
+#include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace brevick {
 
-// Opens `path` as stored (each `\` read as `/`, since manifests come from
-// Windows) for reading. Returns -1 with errno set on failure. A FIFO or other
-// special file opens without waiting for a writer.
-int OpenForReading(const std::wstring& path);
+// Byte blocks travel with a 32-bit length, so no file or block may be larger.
+inline constexpr std::uint64_t kMaxBlockSizeInBytes = 0xFFFFFFFFu;
 
-// Reads everything from `fd` into `bytes`: exactly `expectedBytes` for a regular
-// file (fewer if it shrinks meanwhile), up to the end for anything else.
-// False with errno set on a read error (reading a directory gives EISDIR).
-bool ReadAll(int fd, bool regularFile, std::size_t expectedBytes, std::vector<char>& bytes);
+// Stands in for an errno when a path names something that is not a regular
+// file (a FIFO, a device, a socket): reading one could wait for ever.
+inline constexpr int kNotRegularFile = -1;
 
-// strerror(errno) as wide text, at most 1023 characters.
-std::wstring PlatformErrorText(int error);
+struct FileResult {
+  int error = 0;                  // 0, an errno value, or kNotRegularFile
+  bool opened = false;            // whether the failure came after a successful open
+  std::uint64_t sizeInBytes = 0;  // the file's size when it was opened
+  bool Ok() const { return error == 0; }
+};
+
+// Owns a descriptor and closes it on every path out.
+class FileDescriptor {
+ public:
+  explicit FileDescriptor(int fd = -1) : fd(fd) {}
+  ~FileDescriptor();
+  FileDescriptor(const FileDescriptor&) = delete;
+  FileDescriptor& operator=(const FileDescriptor&) = delete;
+
+  int Get() const { return fd; }
+  // Returns 0 or the errno of close; the descriptor is gone either way
+  // (retrying close after EINTR could close a descriptor reused meanwhile).
+  int Close();
+  void Reset(int newFd);
+
+ private:
+  int fd;
+};
+
+// strerror for an errno value; "Not a regular file" for kNotRegularFile.
+std::string FileErrorText(int error);
+
+// The UTF-8 path that POSIX calls open for a path as the manifest spells it:
+// each backslash becomes a slash.
+std::string OpenablePath(std::wstring_view path);
+
+// Opens a regular file for reading, relative to dirFd (AT_FDCWD for the
+// working directory), without ever waiting on a FIFO. A directory fails with
+// EISDIR, anything else that is not a regular file with kNotRegularFile; the
+// size is filled in on success.
+FileResult OpenRegularFile(int dirFd, const std::string& path, FileDescriptor& file);
+
+// Reads until `buffer` is full or the file ends, retrying EINTR and short
+// reads. Returns the byte count, or -1 with errno set.
+ssize_t ReadFully(int fd, std::uint8_t* buffer, std::size_t sizeInBytes);
+
+// Reads a whole regular file, relative to dirFd (AT_FDCWD for the working
+// directory). A directory fails to open with EISDIR; a file beyond
+// kMaxBlockSizeInBytes fails after opening with EFBIG. Never blocks on a FIFO.
+FileResult ReadRegularFile(int dirFd, const std::string& path, std::vector<std::uint8_t>& bytes);
+
+// Creates or empties the file and writes all bytes. When writing or closing
+// fails after the open, the file is emptied again (best effort) so that no
+// half-written block is mistaken for a whole one.
+FileResult WriteRegularFile(const std::string& path, std::span<const std::uint8_t> bytes);
 
 }  // namespace brevick

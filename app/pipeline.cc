@@ -1,10 +1,7 @@
 // app/pipeline.cc: the manifest pipeline.
 #include "app/pipeline.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
+#include <cstdint>
 #include <vector>
 
 #include "app/file_io.h"
@@ -39,21 +36,6 @@ std::wstring FormatMessage(std::wstring_view format, const std::wstring& first, 
   return text;
 }
 
-// Owns a file descriptor for the length of one read.
-class FileHandle {
- public:
-  explicit FileHandle(int fd) : fd(fd) {}
-  ~FileHandle() {
-    if (fd >= 0) close(fd);
-  }
-  FileHandle(const FileHandle&) = delete;
-  FileHandle& operator=(const FileHandle&) = delete;
-  int Get() const { return fd; }
-
- private:
-  int fd;
-};
-
 bool IsSeparator(wchar_t ch) { return ch == L'/' || ch == L'\\'; }
 
 // Removes the developer attributes, then hashes every module file.
@@ -87,24 +69,20 @@ int ProcessManifest(const std::wstring& infile, const std::wstring& outfile,
 }
 
 std::unique_ptr<xmldoc::Document> ReadManifest(const std::wstring& path) {
-  const FileHandle file(OpenForReading(path));
-  struct stat info {};
-  if (file.Get() < 0 || fstat(file.Get(), &info) != 0) {
-    RecordError(L"Failed to open " + path + L". " + PlatformErrorText(errno));
+  std::vector<std::uint8_t> buffer;
+  const FileResult read = ReadRegularFile(AT_FDCWD, OpenablePath(path), buffer);
+  if (!read.opened) {
+    RecordError(L"Failed to open " + path + L". " + ToWide(FileErrorText(read.error)));
     return nullptr;
   }
-  const bool regularFile = S_ISREG(info.st_mode);
-  if (regularFile) DebugLine(L"  Length of file: " + std::to_wstring(info.st_size) + L" bytes");
-  std::vector<char> buffer;
-  if (!ReadAll(file.Get(), regularFile, static_cast<std::size_t>(info.st_size), buffer)) {
-    RecordError(FormatMessage(L"Error reading in the file %s [%s]", path, PlatformErrorText(errno)));
+  DebugLine(L"  Length of file: " + std::to_wstring(read.sizeInBytes) + L" bytes");
+  if (!read.Ok()) {
+    RecordError(FormatMessage(L"Error reading in the file %s [%s]", path, ToWide(FileErrorText(read.error))));
     return nullptr;
   }
-  // A pipe's length is known only once it has been read to the end.
-  if (!regularFile) DebugLine(L"  Length of file: " + std::to_wstring(buffer.size()) + L" bytes");
 
   try {
-    std::unique_ptr<xmldoc::Document> document = xmldoc::Parser().Parse(buffer.data(), buffer.size());
+    std::unique_ptr<xmldoc::Document> document = xmldoc::Parser().Parse(reinterpret_cast<const char*>(buffer.data()), buffer.size());
     return document;
   } catch (const xmldoc::ParsingException& e) {
     RecordError(FormatMessage(L"XML parse error in file %s [%s]", path, ToWide(e.GetErrorText())));

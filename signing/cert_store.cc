@@ -12,7 +12,7 @@
 #include <limits>
 
 #include "app/utf8.h"
-#include "signing/file_io.h"
+#include "app/file_io.h"
 
 namespace brevick {
 namespace {

@@ -12,7 +12,7 @@
 
 #include "signing/cert_store.h"
 #include "signing/crypto.h"
-#include "signing/file_io.h"
+#include "app/file_io.h"
 #include "signing/md2.h"
 
 namespace brevick {

@@ -7,7 +7,7 @@
 #include "app/run_settings.h"
 #include "app/utf8.h"
 #include "signing/crypto.h"
-#include "signing/file_io.h"
+#include "app/file_io.h"
 #include "xml/document.h"
 #include "xml/writer.h"
 

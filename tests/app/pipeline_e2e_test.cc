@@ -147,7 +147,7 @@ TEST_F(PipelineEndToEndTest, EachStopBeforeSigningLeavesNoOutput) {
   std::filesystem::create_directory(package.Path() / "folder.xml");
   const struct { std::vector<std::string> args; std::string errors; } cases[] = {
       {{"missing.xml", "out.p7", kSubject}, "Failed to open missing.xml. No such file or directory\n"},
-      {{"folder.xml", "out.p7", kSubject}, "Error reading in the file folder.xml [Is a directory]\n"},
+      {{"folder.xml", "out.p7", kSubject}, "Failed to open folder.xml. Is a directory\n"},
       {{"broken.xml", "out.p7", kSubject},
        "XML parse error in file broken.xml [The end tag has not the same name as the start tag]\n"},
       {{"wrong-root.xml", "out.p7", kSubject}, "Opening <dravanePackage> element not found\n"},

@@ -52,11 +52,14 @@ TEST_F(ReadManifestTest, RecordsOneErrorForEachWayTheInputFails) {
   dir.WriteFile("empty.xml", "");
   dir.WriteFile("broken.xml", "<a></b>");
   std::filesystem::create_directory(dir.Path() / "folder");
+  dir.WriteFile("sparse-5GiB.xml", "");
+  std::filesystem::resize_file(dir.Path() / "sparse-5GiB.xml", 5ull << 30);
   const struct { std::string name; std::wstring message; } cases[] = {
       {"missing.xml", L"Failed to open %. No such file or directory"},
       {"empty.xml", L"XML parse error in file % [The document has no root (element)]"},
       {"broken.xml", L"XML parse error in file % [The end tag has not the same name as the start tag]"},
-      {"folder", L"Error reading in the file % [Is a directory]"},
+      {"folder", L"Failed to open %. Is a directory"},
+      {"sparse-5GiB.xml", L"Error reading in the file % [File too large]"},  // beyond a 32-bit length
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -69,13 +72,12 @@ TEST_F(ReadManifestTest, RecordsOneErrorForEachWayTheInputFails) {
   }
 }
 
-TEST_F(ReadManifestTest, FifoWithoutWriterDoesNotHang) {
+TEST_F(ReadManifestTest, FifoIsRefusedWithoutWaitingForAWriter) {
   const std::filesystem::path fifo = dir.Path() / "pipe.xml";
   ASSERT_EQ(0, mkfifo(fifo.c_str(), 0600));
   EXPECT_EQ(nullptr, ReadManifest(ToWide(fifo.string())));
   ASSERT_EQ(1u, ErrorCount());
-  EXPECT_EQ(L"XML parse error in file " + ToWide(fifo.string()) + L" [The document has no root (element)]",
-            Errors()[0]);
+  EXPECT_EQ(L"Failed to open " + ToWide(fifo.string()) + L". Not a regular file", Errors()[0]);
 }
 
 }  // namespace

@@ -1,0 +1,66 @@
+// Fuzzes the manifest's whole road in memory: parse, validate, remove the
+// developer information, hash the module files and write the release text.
+// The module files live in a small directory made once per process.
+#include <unistd.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+
+#include "app/report.h"
+#include "app/run_settings.h"
+#include "app/stage_results.h"
+#include "app/utf8.h"
+#include "manifest/developer_info.h"
+#include "manifest/file_hashes.h"
+#include "manifest/validation.h"
+#include "xml/xmldoc.h"
+
+namespace {
+
+// Files the seeds name: a.dll beside the manifest, bin/b.dll through subPath,
+// res/c.txt through %SourceRoot%. The fuzzer works inside this directory.
+const std::wstring& ModuleDirectory() {
+  static const std::wstring directory = [] {
+    char pattern[] = "/tmp/brevick-road-fuzz-XXXXXX";
+    if (mkdtemp(pattern) == nullptr) std::abort();
+    const std::filesystem::path root = pattern;
+    std::filesystem::create_directories(root / "bin");
+    std::filesystem::create_directories(root / "res");
+    std::ofstream(root / "a.dll") << "abc";
+    std::ofstream(root / "bin/b.dll") << std::string(10000, 'b');
+    std::ofstream(root / "res/c.txt") << "";
+    std::filesystem::current_path(root);
+    return brevick::ToWide(root.string());
+  }();
+  return directory;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const std::wstring& directory = ModuleDirectory();
+  brevick::ConsoleCapture console;
+  brevick::Settings() = brevick::RunSettings{};
+  brevick::Settings().showDebug = brevick::Settings().showProgress = true;
+  brevick::Settings().rootdirectory = directory;
+
+  std::unique_ptr<xmldoc::Document> document;
+  try {
+    document = xmldoc::Parser().Parse(reinterpret_cast<const char*>(data), size);
+  } catch (const xmldoc::ParsingException&) {
+    return 0;
+  }
+  if (document->IsEmpty() || brevick::ValidateManifest(*document) != brevick::kStageGoOn) return 0;
+  brevick::RemovePackageDeveloperInformation(*document);
+  brevick::RemoveModuleDeveloperInformation(*document);
+  brevick::GenerateFileHashes(*document, directory);
+  std::string text;
+  xmldoc::WriteContext context(text, "    ", 0);
+  document->Write(context);
+  return 0;
+}

@@ -90,9 +90,25 @@ bool IsReservedTarget(std::string_view target) {
   return lower(target[0]) == 'x' && lower(target[1]) == 'm' && lower(target[2]) == 'l';
 }
 
+// Empties a pending list when the rule that filled it leaves, raising or not.
+template <typename List>
+class ClearOnExit {
+ public:
+  explicit ClearOnExit(List& list) : list(list) {}
+  ClearOnExit(const ClearOnExit&) = delete;
+  ClearOnExit& operator=(const ClearOnExit&) = delete;
+  ~ClearOnExit() { list.clear(); }
+
+ private:
+  List& list;
+};
+
 int ClampToInt(std::int64_t value) { return value > INT_MAX ? INT_MAX : static_cast<int>(value); }
 
 }  // namespace
+
+Parser::Parser() = default;
+Parser::~Parser() = default;
 
 std::unique_ptr<Document> Parser::Parse(const char* data, std::size_t length) {
   Start(data, length);
@@ -438,10 +454,17 @@ std::unique_ptr<Element> Parser::ReadElement(NodeContainer& parent, int depth) {
   auto element = std::make_unique<Element>(&parent, std::string(name));
 
   if (SkipSpaces()) {
+    const ClearOnExit<decltype(pendingAttributes)> clear(pendingAttributes);
     while (std::unique_ptr<Attribute> attribute = ReadAttribute(*element)) {
+      pendingAttributes.push_back(std::move(attribute));
+      if (!SkipSpaces()) break;
+    }
+    // Sized once: the node model has no call for it, and only the list's
+    // capacity changes, which no caller can see.
+    const_cast<Element::AttributeList&>(element->GetAttributes()).reserve(pendingAttributes.size());
+    for (std::unique_ptr<Attribute>& attribute : pendingAttributes) {
       const Attribute& added = element->AddAttribute(std::move(attribute));
       if (added.GetName() == "xml:space") element->SetPreserveSpace(added.GetText() == "preserve");
-      if (!SkipSpaces()) break;
     }
   }
 
@@ -480,6 +503,7 @@ void Parser::ReadAttributeValue(Attribute& attribute) {
     return;
   }
 
+  const ClearOnExit<decltype(pendingValue)> clear(pendingValue);
   const char* mark = current;
   for (;;) {
     SkipRun(kAttributePlain.data());
@@ -489,8 +513,14 @@ void Parser::ReadAttributeValue(Attribute& attribute) {
     }
     const char c = *current;
     if (c == quote) {
-      attribute.AddText(std::string_view(mark, static_cast<std::size_t>(current - mark)));
+      const std::string_view last(mark, static_cast<std::size_t>(current - mark));
       ++current;
+      if (pendingValue.empty()) {
+        attribute.AddText(last);  // the common case: no reference, one Text
+      } else {
+        pendingValue.push_back(std::make_unique<Text>(&attribute, std::string(last)));
+        AttachAll(attribute, pendingValue);
+      }
       return;
     }
     switch (c) {
@@ -499,10 +529,11 @@ void Parser::ReadAttributeValue(Attribute& attribute) {
         ++current;  // the other quote is part of the value
         break;
       case '&': {
-        attribute.AddText(std::string_view(mark, static_cast<std::size_t>(current - mark)));
+        pendingValue.push_back(std::make_unique<Text>(
+            &attribute, std::string(mark, static_cast<std::size_t>(current - mark))));
         std::unique_ptr<Reference> reference = ReadReference(attribute);
         if (!reference) Error(kInvalidReference);
-        attribute.AddChild(std::move(reference));
+        pendingValue.push_back(std::move(reference));
         mark = current;
         break;
       }
@@ -520,6 +551,17 @@ void Parser::ReadAttributeValue(Attribute& attribute) {
 }
 
 void Parser::ReadContent(Element& element, int depth) {
+  // Every flush point follows a reference or markup item (or the start tag),
+  // so each one starts a new Text: gathering them with the other children
+  // builds the same list that AddText and AddChild would.
+  if (pendingContent.size() < static_cast<std::size_t>(depth)) pendingContent.resize(depth);
+  std::vector<std::unique_ptr<Node>>& pending = pendingContent[depth - 1];
+  const ClearOnExit<std::vector<std::unique_ptr<Node>>> clear(pending);
+  const auto flush = [&](const char* mark) {
+    pending.push_back(
+        std::make_unique<Text>(&element, std::string(mark, static_cast<std::size_t>(current - mark))));
+  };
+
   const char* mark = current;
   for (;;) {
     SkipRun(kContentPlain.data());
@@ -529,24 +571,27 @@ void Parser::ReadContent(Element& element, int depth) {
     }
     switch (*current) {
       case '&': {
-        element.AddText(std::string_view(mark, static_cast<std::size_t>(current - mark)));
+        flush(mark);
         std::unique_ptr<Reference> reference = ReadReference(element);
         if (!reference) Error(kInvalidReference);
-        element.AddChild(std::move(reference));
+        pending.push_back(std::move(reference));
         mark = current;
         break;
       }
       case '<':
-        element.AddText(std::string_view(mark, static_cast<std::size_t>(current - mark)));
-        if (ReadEndTag(element)) return;
+        flush(mark);
+        if (ReadEndTag(element)) {
+          AttachAll(element, pending);
+          return;
+        }
         if (std::unique_ptr<Comment> comment = ReadComment(element)) {
-          element.AddChild(std::move(comment));
+          pending.push_back(std::move(comment));
         } else if (std::unique_ptr<CData> cdata = ReadCData(element)) {
-          element.AddChild(std::move(cdata));
+          pending.push_back(std::move(cdata));
         } else if (std::unique_ptr<Pi> pi = ReadPi(element)) {
-          element.AddChild(std::move(pi));
+          pending.push_back(std::move(pi));
         } else if (std::unique_ptr<Element> child = ReadElement(element, depth + 1)) {
-          element.AddChild(std::move(child));
+          pending.push_back(std::move(child));
         } else {
           Error(kInvalidMarkup);  // unreachable: the element rule claims every "<"
         }
@@ -564,6 +609,14 @@ void Parser::ReadContent(Element& element, int depth) {
         Error(kIllegalCharacter);
     }
   }
+}
+
+void Parser::AttachAll(NodeContainer& container, std::vector<std::unique_ptr<Node>>& pending) {
+  // Sized once: the node model has no call for it, and only the list's
+  // capacity changes, which no caller can see.
+  const_cast<NodeContainer::ChildList&>(container.GetChildren()).reserve(pending.size());
+  for (std::unique_ptr<Node>& node : pending) container.AddChild(std::move(node));
+  pending.clear();
 }
 
 bool Parser::ReadEndTag(const Element& element) {

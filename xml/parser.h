@@ -16,9 +16,11 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace xmldoc {
 
@@ -42,10 +44,10 @@ inline constexpr int kMaxParticleDepth = 1000;
 
 class Parser {
  public:
-  Parser() = default;
+  Parser();
   Parser(const Parser&) = delete;
   Parser& operator=(const Parser&) = delete;
-  virtual ~Parser() = default;
+  virtual ~Parser();
 
   // Parses `length` bytes at `data` (no terminating zero needed; a zero byte
   // ends the input early). Returns a new Document owned by the caller, or
@@ -133,6 +135,9 @@ class Parser {
   // the text before it. Control bytes and the end of input on the way are
   // "Unlegal character".
   std::string_view ReadUntil(std::string_view delimiter);
+  // Hands the nodes gathered in `pending` to `container` in one go, so that
+  // its child list is sized once instead of growing node by node.
+  static void AttachAll(NodeContainer& container, std::vector<std::unique_ptr<Node>>& pending);
   // Consumes a run of plain bytes (those `plain` marks, plus tab, CR, LF),
   // counting lines; stops at the first other byte or the end, unread.
   void SkipRun(const bool* plain);
@@ -163,6 +168,14 @@ class Parser {
   // The rest of a quoted literal after its opening quote, each byte judged by
   // `legal`; a byte it refuses raises `badByteCode`, the end "Unexpected end".
   void ReadLiteralBody(char quote, bool (*legal)(unsigned char), int badByteCode);
+
+  // Nodes read but not yet attached: the content of each open element (by
+  // depth), the attributes of the start tag being read, and the parts of the
+  // attribute value being read. Reused from element to element; every rule
+  // that fills one empties it again, also when it raises.
+  std::deque<std::vector<std::unique_ptr<Node>>> pendingContent;
+  std::vector<std::unique_ptr<Attribute>> pendingAttributes;
+  std::vector<std::unique_ptr<Node>> pendingValue;
 
   const char* begin = nullptr;
   const char* current = nullptr;

@@ -18,6 +18,7 @@
 #include "manifest/developer_info.h"
 #include "manifest/file_hashes.h"
 #include "manifest/validation.h"
+#include "xml/parser.h"
 #include "xml/xmldoc.h"
 
 namespace {

@@ -24,18 +24,29 @@
 namespace {
 
 // Files the seeds name: a.dll beside the manifest, bin/b.dll through subPath,
-// res/c.txt through %SourceRoot%. The fuzzer works inside this directory.
+// res/c.txt through %SourceRoot%. It serves as both the manifest's directory
+// and the root directory. (No chdir: libFuzzer's corpus paths are relative.)
+// Removed again when the fuzzer exits.
+struct ScratchDirectory {
+  std::filesystem::path path;
+  ~ScratchDirectory() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path, ignored);
+  }
+};
+
 const std::wstring& ModuleDirectory() {
+  static ScratchDirectory scratch;
   static const std::wstring directory = [] {
     char pattern[] = "/tmp/brevick-road-fuzz-XXXXXX";
     if (mkdtemp(pattern) == nullptr) std::abort();
     const std::filesystem::path root = pattern;
+    scratch.path = root;
     std::filesystem::create_directories(root / "bin");
     std::filesystem::create_directories(root / "res");
     std::ofstream(root / "a.dll") << "abc";
     std::ofstream(root / "bin/b.dll") << std::string(10000, 'b');
     std::ofstream(root / "res/c.txt") << "";
-    std::filesystem::current_path(root);
     return brevick::ToWide(root.string());
   }();
   return directory;

@@ -1,18 +1,23 @@
 #!/usr/bin/env bash
-# Builds and runs every test: first an optimised build with warnings as errors,
-# then the same tests under AddressSanitizer + UndefinedBehaviorSanitizer.
-# Usage: scripts/test.sh [ci|sanitize]...   (default: both)
+# Builds and runs every test: an optimised build with warnings as errors, the
+# same tests under AddressSanitizer + UndefinedBehaviorSanitizer, then each
+# libFuzzer target for a short while on its seed corpus.
+# Usage: scripts/test.sh [ci|sanitize|fuzz]...   (default: all three)
+# BREVICK_FUZZ_SECONDS sets the time per fuzz target (default 45).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
+stages=("$@")
+[ ${#stages[@]} -gt 0 ] || stages=(ci sanitize fuzz)
 bash scripts/deps.sh build
-
-presets=("$@")
-[ ${#presets[@]} -gt 0 ] || presets=(ci sanitize)
 jobs=$(nproc)
-for preset in "${presets[@]}"; do
-  echo "== $preset: configure, build, test"
-  cmake --preset "$preset" >/dev/null
-  cmake --build --preset "$preset" -j "$jobs"
-  ctest --preset "$preset" -j "$jobs"
+for stage in "${stages[@]}"; do
+  echo "== $stage"
+  if [ "$stage" = fuzz ]; then
+    bash fuzz/run_all.sh "${BREVICK_FUZZ_SECONDS:-45}"
+    continue
+  fi
+  cmake --preset "$stage" >/dev/null
+  cmake --build --preset "$stage" -j "$jobs"
+  ctest --preset "$stage" -j "$jobs"
 done

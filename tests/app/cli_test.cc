@@ -7,14 +7,7 @@
 namespace brevick::testing {
 namespace {
 
-const std::string kUsage =
-    "usage: Brevick [-L -LS -P -S -R] infile outfile cert_subject_name\n"
-    "-L   List the available certificates in all system stores\n"
-    "-LS  List the available certificate system stores\n"
-    "-P   Show progress\n"
-    "-D   Show debug information\n"
-    "-S storename       Use a specific store (For listing or signing. Default is 'My'\n"
-    "-R rootdirectory   Specify the root directory for files usable with %SourceRoot%\n";
+const std::string kUsage = UsageText();
 
 // Every run gets a home of its own, so no test sees the user's certificate stores.
 class CliTest : public ::testing::Test {

@@ -4,18 +4,12 @@
 
 #include "app/report.h"
 #include "app/utf8.h"
+#include "tests/support/process.h"
 
 namespace brevick {
 namespace {
 
-const std::string kUsage =
-    "usage: Brevick [-L -LS -P -S -R] infile outfile cert_subject_name\n"
-    "-L   List the available certificates in all system stores\n"
-    "-LS  List the available certificate system stores\n"
-    "-P   Show progress\n"
-    "-D   Show debug information\n"
-    "-S storename       Use a specific store (For listing or signing. Default is 'My'\n"
-    "-R rootdirectory   Specify the root directory for files usable with %SourceRoot%\n";
+const std::string kUsage = testing::UsageText();
 
 std::vector<std::wstring> Args(std::initializer_list<const wchar_t*> rest) {
   std::vector<std::wstring> args = {L"brevick"};

@@ -84,4 +84,14 @@ std::string Banner() {
          "===========================================\n";
 }
 
+std::string UsageText() {
+  return "usage: Brevick [-L -LS -P -S -R] infile outfile cert_subject_name\n"
+         "-L   List the available certificates in all system stores\n"
+         "-LS  List the available certificate system stores\n"
+         "-P   Show progress\n"
+         "-D   Show debug information\n"
+         "-S storename       Use a specific store (For listing or signing. Default is 'My'\n"
+         "-R rootdirectory   Specify the root directory for files usable with %SourceRoot%\n";
+}
+
 }  // namespace brevick::testing

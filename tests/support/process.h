@@ -24,5 +24,7 @@ ProcessResult RunBrevick(const std::vector<std::string>& args, const ProcessOpti
 
 // The banner every run starts with.
 std::string Banner();
+// The seven usage lines.
+std::string UsageText();
 
 }  // namespace brevick::testing

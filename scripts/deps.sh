@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that a build needs, and only those missing.
-# Usage: scripts/deps.sh [build|bench|fuzz|demo]...   (build is always included)
+# Usage: scripts/deps.sh [build|bench|fuzz|demo|valgrind]...   (build is always included)
 set -euo pipefail
 
 packages=(cmake ninja-build g++ pkg-config libssl-dev libgtest-dev libgmock-dev)
@@ -10,6 +10,7 @@ for need in "$@"; do
     bench) packages+=(libbenchmark-dev libxml2-dev libxml2-utils nettle-dev python3 bc) ;;
     fuzz) packages+=(clang libclang-rt-dev) ;;
     demo) packages+=(openssl) ;;
+    valgrind) packages+=(valgrind) ;;
     *) echo "deps.sh: unknown set '$need'" >&2; exit 2 ;;
   esac
 done

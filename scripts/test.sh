@@ -1,20 +1,28 @@
 #!/usr/bin/env bash
 # Builds and runs every test: an optimised build with warnings as errors, the
-# same tests under AddressSanitizer + UndefinedBehaviorSanitizer, then each
-# libFuzzer target for a short while on its seed corpus.
-# Usage: scripts/test.sh [ci|sanitize|fuzz]...   (default: all three)
+# same tests under AddressSanitizer + UndefinedBehaviorSanitizer, the runs of
+# the executable once more under valgrind, then each libFuzzer target for a
+# short while on its seed corpus.
+# Usage: scripts/test.sh [ci|sanitize|valgrind|fuzz]...   (default: all four)
 # BREVICK_FUZZ_SECONDS sets the time per fuzz target (default 45).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 stages=("$@")
-[ ${#stages[@]} -gt 0 ] || stages=(ci sanitize fuzz)
+[ ${#stages[@]} -gt 0 ] || stages=(ci sanitize valgrind fuzz)
 bash scripts/deps.sh build
 jobs=$(nproc)
 for stage in "${stages[@]}"; do
   echo "== $stage"
   if [ "$stage" = fuzz ]; then
     bash fuzz/run_all.sh "${BREVICK_FUZZ_SECONDS:-45}"
+    continue
+  fi
+  if [ "$stage" = valgrind ]; then
+    # The end-to-end tests of the ci build, each brevick process under memcheck.
+    bash scripts/deps.sh valgrind
+    BREVICK_TEST_WRAPPER="valgrind --error-exitcode=99 -q --leak-check=full --errors-for-leak-kinds=definite --suppressions=$PWD/tests/valgrind.supp" \
+      build/ci/tests/brevick_app_tests --gtest_filter='CliTest.*:PipelineEndToEndTest.*:HostileInputTest.*' --gtest_brief=1
     continue
   fi
   cmake --preset "$stage" >/dev/null

@@ -9,6 +9,7 @@
 
 #include <array>
 #include <cstdlib>
+#include <sstream>
 #include <stdexcept>
 
 namespace brevick::testing {
@@ -41,7 +42,14 @@ void Drain(int outFd, int errFd, ProcessResult& result) {
 ProcessResult RunBrevick(const std::vector<std::string>& args, const ProcessOptions& options) {
   int outPipe[2], errPipe[2];
   if (pipe(outPipe) != 0 || pipe(errPipe) != 0) throw std::runtime_error("pipe failed");
-  std::vector<std::string> argv0 = {BREVICK_EXE};
+  // BREVICK_TEST_WRAPPER runs the executable under a tool, for instance
+  // "valgrind --error-exitcode=99 -q": words split on blanks, put in front.
+  std::vector<std::string> argv0;
+  if (const char* wrapper = std::getenv("BREVICK_TEST_WRAPPER"); wrapper != nullptr) {
+    std::istringstream words(wrapper);
+    for (std::string word; words >> word;) argv0.push_back(word);
+  }
+  argv0.push_back(BREVICK_EXE);
   argv0.insert(argv0.end(), args.begin(), args.end());
   std::vector<char*> argv;
   for (std::string& arg : argv0) argv.push_back(arg.data());
@@ -62,7 +70,7 @@ ProcessResult RunBrevick(const std::vector<std::string>& args, const ProcessOpti
                          static_cast<rlim_t>(options.addressSpaceLimitBytes)};
       setrlimit(RLIMIT_AS, &limit);
     }
-    execv(argv[0], argv.data());
+    execvp(argv[0], argv.data());
     _exit(127);
   }
   close(outPipe[1]);

@@ -21,6 +21,7 @@ for stage in "${stages[@]}"; do
   if [ "$stage" = valgrind ]; then
     # The end-to-end tests of the ci build, each brevick process under memcheck.
     bash scripts/deps.sh valgrind
+    cmake --preset ci >/dev/null && cmake --build --preset ci -j "$jobs" >/dev/null
     BREVICK_TEST_WRAPPER="valgrind --error-exitcode=99 -q --leak-check=full --errors-for-leak-kinds=definite --suppressions=$PWD/tests/valgrind.supp" \
       build/ci/tests/brevick_app_tests --gtest_filter='CliTest.*:PipelineEndToEndTest.*:HostileInputTest.*' --gtest_brief=1
     continue

@@ -107,12 +107,12 @@ std::unique_ptr<NodeContainer> Attribute::CloneEmpty(NodeContainer* parent) cons
 // destructor can pull them from under a tree that outlives main.
 
 Element& NullElement() {
-  static Element* const instance = new Element(Node::NullTag{});
+  static Element* const instance = new Element(Element::NullTag{});
   return *instance;
 }
 
 Attribute& NullAttribute() {
-  static Attribute* const instance = new Attribute(Node::NullTag{});
+  static Attribute* const instance = new Attribute(Attribute::NullTag{});
   return *instance;
 }
 

@@ -68,8 +68,8 @@ class Node {
   virtual void Write(WriteContext& context) const = 0;
 
   const std::string& GetName() const { return name; }
-  // The container that holds this node; the null element for a node that was
-  // built without a parent and never added anywhere. Never null.
+  // The container that holds this node. Before it is added anywhere: the
+  // parent given at construction, or the null element when none was given.
   NodeContainer& GetParent() const { return *parent; }
   // True for the five shared null objects and for nothing else.
   bool IsNull() const { return isNull; }

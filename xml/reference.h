@@ -3,6 +3,7 @@
 // the five predefined entities through which entity names resolve.
 #pragma once
 
+#include <concepts>
 #include <memory>
 #include <optional>
 #include <string>
@@ -38,8 +39,11 @@ class CharRef : public Reference {
  public:
   // The code point is kept as given. nullptr parent: the null element.
   CharRef(NodeContainer* parent, char32_t codePoint);
-  // A plain char would turn 0xE9 into U+FFFFFFE9 on the way; say char32_t.
-  CharRef(NodeContainer* parent, char byte) = delete;
+  // A plain (signed) char would turn 0xE9 into U+FFFFFFE9 on the way: pass
+  // the code point as char32_t or an unsigned number.
+  template <typename T>
+    requires std::same_as<T, char>
+  CharRef(NodeContainer* parent, T byte) = delete;
 
   // The UTF-8 bytes of the code point; U+FFFD's bytes for a value that is no
   // Unicode scalar value (a surrogate, or beyond U+10FFFF).

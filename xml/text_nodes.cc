@@ -54,17 +54,17 @@ std::unique_ptr<Node> Pi::Clone(NodeContainer* parent) const {
 
 // Never freed, like the null element: see element.cc.
 Comment& NullComment() {
-  static Comment* const instance = new Comment(Node::NullTag{});
+  static Comment* const instance = new Comment(Comment::NullTag{});
   return *instance;
 }
 
 Pi& NullPi() {
-  static Pi* const instance = new Pi(Node::NullTag{});
+  static Pi* const instance = new Pi(Pi::NullTag{});
   return *instance;
 }
 
 CData& NullCData() {
-  static CData* const instance = new CData(Node::NullTag{});
+  static CData* const instance = new CData(CData::NullTag{});
   return *instance;
 }
 

@@ -1,6 +1,7 @@
 // xml/writer.cc: the layout steps, escaping, and every node's Write.
 #include "xml/writer.h"
 
+#include <algorithm>
 #include <array>
 #include <vector>
 
@@ -206,12 +207,23 @@ bool FinishStartTag(const NodeContainer& element, WriteContext& context) {
   return true;
 }
 
+// Grows the output ahead of need by a factor of four rather than the string's
+// own doubling: every regrowth copies the whole text into fresh pages, and
+// for a manifest of megabytes those copies cost more than the writing.
+void GrowOutput(std::string& output) {
+  constexpr std::size_t kHeadroom = 4096;
+  constexpr std::size_t kMinimumCapacity = 16 * 1024;
+  if (output.capacity() - output.size() >= kHeadroom) return;
+  output.reserve(std::max(output.capacity() * 4, kMinimumCapacity));
+}
+
 }  // namespace
 
 void WriteTree(const NodeContainer& top, WriteContext& context) {
   std::vector<WriteFrame> stack;
   OpenContainer(top, context, stack);
   while (!stack.empty()) {
+    GrowOutput(context.output);
     WriteFrame& frame = stack.back();
     const NodeContainer& container = *frame.container;
     if (frame.inAttributes) {

@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <cstdint>
 #include <string>
+#include <type_traits>
 
 #include "tests/support/xml_helpers.h"
 #include "xml/xmldoc.h"
@@ -154,5 +156,15 @@ TEST(ExceptionTest, ParsingExceptionCarriesCodePositionAndExactText) {
     EXPECT_STRNE("Unknown error", ErrorText(code)) << code;
   }
 }
+
+}  // namespace
+
+namespace {
+
+// Numbers of any unsigned width reach the code point unchanged; a plain char
+// does not compile (it would sign-extend).
+static_assert(std::is_constructible_v<xmldoc::CharRef, xmldoc::NodeContainer*, std::uint32_t>);
+static_assert(std::is_constructible_v<xmldoc::CharRef, xmldoc::NodeContainer*, unsigned char>);
+static_assert(!std::is_constructible_v<xmldoc::CharRef, xmldoc::NodeContainer*, char>);
 
 }  // namespace

@@ -140,6 +140,12 @@ class NodeContainer : public Node {
   bool RemoveChildElement(std::string_view name, std::size_t index = 0);
   // Destroys every child. Nothing on a null object.
   void RemoveAllChildren();
+  // Makes room for `count` children in all, so that adding that many sizes
+  // the list once (the parser knows a container's children before it adds
+  // them). Changes nothing a caller can see.
+  void ReserveChildren(std::size_t count) {
+    if (!IsNull()) children.reserve(count);
+  }
 
  protected:
   NodeContainer(NodeContainer* parent, std::string name);

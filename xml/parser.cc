@@ -466,9 +466,7 @@ std::unique_ptr<Element> Parser::ReadElement(NodeContainer& parent, int depth) {
       pendingAttributes.push_back(std::move(attribute));
       if (!SkipSpaces()) break;
     }
-    // Sized once: the node model has no call for it, and only the list's
-    // capacity changes, which no caller can see.
-    const_cast<Element::AttributeList&>(element->GetAttributes()).reserve(pendingAttributes.size());
+    element->ReserveAttributes(pendingAttributes.size());
     for (std::unique_ptr<Attribute>& attribute : pendingAttributes) {
       const Attribute& added = element->AddAttribute(std::move(attribute));
       if (added.GetName() == "xml:space") element->SetPreserveSpace(added.GetText() == "preserve");
@@ -632,9 +630,7 @@ void Parser::ReadContent(Element& element, int depth) {
 }
 
 void Parser::AttachAll(NodeContainer& container, std::vector<std::unique_ptr<Node>>& pending) {
-  // Sized once: the node model has no call for it, and only the list's
-  // capacity changes, which no caller can see.
-  const_cast<NodeContainer::ChildList&>(container.GetChildren()).reserve(pending.size());
+  container.ReserveChildren(pending.size());
   for (std::unique_ptr<Node>& node : pending) container.AddChild(std::move(node));
   pending.clear();
 }

@@ -45,6 +45,10 @@ class Element : public NodeContainer {
   // takes ownership; its parent becomes this element. Returns it; on a null
   // object the attribute is destroyed and the null attribute returned.
   Attribute& AddAttribute(std::unique_ptr<Attribute> attribute);
+  // Makes room for `count` attributes in all; changes nothing a caller sees.
+  void ReserveAttributes(std::size_t count) {
+    if (!IsNull()) attributes.reserve(count);
+  }
   // Removes and destroys the first attribute named `name`; false when there
   // is none, or on a null object.
   bool RemoveAttribute(std::string_view name);

@@ -36,12 +36,16 @@ void TrimSpaces(std::string& text) {
 
 // ---- Node
 
-Node::Node(NodeContainer* parent, std::string name)
-    : name(std::move(name)), parent(parent != nullptr ? parent : &NullElement()) {}
+Node::Node(NodeContainer* parent) : parent(parent != nullptr ? parent : &NullElement()) {}
 
 Node::Node(NullTag, NodeContainer* parent) : parent(parent), isNull(true) {}
 
 Node::~Node() = default;
+
+const std::string& Node::GetName() const {
+  static const std::string* const empty = new std::string();  // never freed, like the null objects
+  return *empty;
+}
 
 void Node::SetParent(NodeContainer* newParent) {
   parent = newParent != nullptr ? newParent : &NullElement();
@@ -50,7 +54,7 @@ void Node::SetParent(NodeContainer* newParent) {
 // ---- NodeContainer
 
 NodeContainer::NodeContainer(NodeContainer* parent, std::string name)
-    : Node(parent, std::move(name)) {
+    : Node(parent), name(std::move(name)) {
   isContainer = true;
 }
 

@@ -67,7 +67,11 @@ class Node {
   // Appends the node and everything below it as XML text (writer.h).
   virtual void Write(WriteContext& context) const = 0;
 
-  const std::string& GetName() const { return name; }
+  // The tag, attribute, PI target or entity name; the fixed name of the
+  // kind ("#text", "#comment", ...); empty for a CharRef and the null leaves.
+  // Kept by the kinds that need one rather than in every node: a Text would
+  // otherwise carry a whole string object for "#text".
+  virtual const std::string& GetName() const;
   // The container that holds this node. Before it is added anywhere: the
   // parent given at construction, or the null element when none was given.
   NodeContainer& GetParent() const { return *parent; }
@@ -77,7 +81,7 @@ class Node {
   bool IsContainer() const { return isContainer; }
 
  protected:
-  Node(NodeContainer* parent, std::string name);
+  explicit Node(NodeContainer* parent);
   struct NullTag {};
   // Only the shared null objects are built this way.
   Node(NullTag, NodeContainer* parent);
@@ -87,7 +91,6 @@ class Node {
  private:
   friend class NodeContainer;
 
-  std::string name;
   NodeContainer* parent;
   bool isNull = false;
   bool isContainer = false;
@@ -101,6 +104,8 @@ class NodeContainer : public Node {
   using ChildList = std::vector<std::unique_ptr<Node>>;
 
   ~NodeContainer() override;
+
+  const std::string& GetName() const override { return name; }
 
   // Writes each child in order.
   void Write(WriteContext& context) const override;
@@ -135,6 +140,12 @@ class NodeContainer : public Node {
   bool RemoveChildElement(std::string_view name, std::size_t index = 0);
   // Destroys every child. Nothing on a null object.
   void RemoveAllChildren();
+  // Makes room for `count` children in all, so that adding that many sizes
+  // the list once (the parser knows a container's children before it adds
+  // them). Changes nothing a caller can see.
+  void ReserveChildren(std::size_t count) {
+    if (!IsNull()) children.reserve(count);
+  }
 
  protected:
   NodeContainer(NodeContainer* parent, std::string name);
@@ -160,6 +171,7 @@ class NodeContainer : public Node {
   friend class Element;
   friend class Document;
 
+  std::string name;
   ChildList children;
   // The last child when it is a Text, else none; AddText appends to it.
   Text* trailingText = nullptr;

@@ -191,6 +191,8 @@ bool Parser::MatchChar(char byte) {
 }
 
 bool Parser::SkipSpaces() {
+  // Most calls find a non-blank at once: answer those without the loop.
+  if (current < end && static_cast<unsigned char>(*current) > ' ') return false;
   const char* const start = current;
   while (current < end) {
     const char c = *current;
@@ -207,6 +209,11 @@ bool Parser::SkipSpaces() {
 }
 
 bool Parser::MatchEq() {
+  if (current < end && *current == '=') {  // the usual name="value"
+    ++current;
+    SkipSpaces();
+    return true;
+  }
   const TextMark saved = Mark();
   SkipSpaces();
   if (!MatchChar('=')) {
@@ -459,9 +466,7 @@ std::unique_ptr<Element> Parser::ReadElement(NodeContainer& parent, int depth) {
       pendingAttributes.push_back(std::move(attribute));
       if (!SkipSpaces()) break;
     }
-    // Sized once: the node model has no call for it, and only the list's
-    // capacity changes, which no caller can see.
-    const_cast<Element::AttributeList&>(element->GetAttributes()).reserve(pendingAttributes.size());
+    element->ReserveAttributes(pendingAttributes.size());
     for (std::unique_ptr<Attribute>& attribute : pendingAttributes) {
       const Attribute& added = element->AddAttribute(std::move(attribute));
       if (added.GetName() == "xml:space") element->SetPreserveSpace(added.GetText() == "preserve");
@@ -580,20 +585,33 @@ void Parser::ReadContent(Element& element, int depth) {
       }
       case '<':
         flush(mark);
-        if (ReadEndTag(element)) {
-          AttachAll(element, pending);
-          return;
-        }
-        if (std::unique_ptr<Comment> comment = ReadComment(element)) {
-          pending.push_back(std::move(comment));
-        } else if (std::unique_ptr<CData> cdata = ReadCData(element)) {
-          pending.push_back(std::move(cdata));
-        } else if (std::unique_ptr<Pi> pi = ReadPi(element)) {
-          pending.push_back(std::move(pi));
-        } else if (std::unique_ptr<Element> child = ReadElement(element, depth + 1)) {
-          pending.push_back(std::move(child));
-        } else {
-          Error(kInvalidMarkup);  // unreachable: the element rule claims every "<"
+        // The byte after "<" tells which rule can claim it; each of them
+        // declines on anything else, so trying only that one (then the
+        // element rule) reads exactly as trying all in turn.
+        switch (current + 1 < end ? current[1] : '\0') {
+          case '/':
+            if (!ReadEndTag(element)) Error(kInvalidMarkup);  // unreachable: "</" is claimed
+            AttachAll(element, pending);
+            return;
+          case '?':
+            if (std::unique_ptr<Pi> pi = ReadPi(element)) {
+              pending.push_back(std::move(pi));
+              break;
+            }
+            Error(kInvalidMarkup);  // unreachable: "<?" is claimed
+          case '!':
+            if (std::unique_ptr<Comment> comment = ReadComment(element)) {
+              pending.push_back(std::move(comment));
+              break;
+            }
+            if (std::unique_ptr<CData> cdata = ReadCData(element)) {
+              pending.push_back(std::move(cdata));
+              break;
+            }
+            [[fallthrough]];
+          default:
+            // Claims every other "<", raising when no name follows.
+            pending.push_back(ReadElement(element, depth + 1));
         }
         mark = current;
         break;
@@ -612,9 +630,7 @@ void Parser::ReadContent(Element& element, int depth) {
 }
 
 void Parser::AttachAll(NodeContainer& container, std::vector<std::unique_ptr<Node>>& pending) {
-  // Sized once: the node model has no call for it, and only the list's
-  // capacity changes, which no caller can see.
-  const_cast<NodeContainer::ChildList&>(container.GetChildren()).reserve(pending.size());
+  container.ReserveChildren(pending.size());
   for (std::unique_ptr<Node>& node : pending) container.AddChild(std::move(node));
   pending.clear();
 }

@@ -57,12 +57,12 @@ std::optional<char> FindPredefinedEntity(std::string_view name) {
   return std::nullopt;
 }
 
-Reference::Reference(NodeContainer* parent, std::string name) : Node(parent, std::move(name)) {}
+Reference::Reference(NodeContainer* parent) : Node(parent) {}
 
 // ---- CharRef
 
 CharRef::CharRef(NodeContainer* parent, char32_t codePoint)
-    : Reference(parent, std::string()), codePoint(codePoint) {}
+    : Reference(parent), codePoint(codePoint) {}
 
 std::string CharRef::GetValue() const {
   std::string bytes;
@@ -78,12 +78,12 @@ std::unique_ptr<Node> CharRef::Clone(NodeContainer* parent) const {
 
 // ---- EntityRef
 
-EntityRef::EntityRef(std::string name) : Reference(nullptr, std::move(name)) {
+EntityRef::EntityRef(std::string name) : Reference(nullptr), name(std::move(name)) {
   if (!Resolve()) throw InvalidRefException(GetName());
 }
 
 EntityRef::EntityRef(NodeContainer* parent, std::string name)
-    : Reference(parent, std::move(name)) {
+    : Reference(parent), name(std::move(name)) {
   Resolve();
 }
 

@@ -19,7 +19,7 @@ class Reference : public Node {
   bool IsType(int typeId) const override { return typeId == kReferenceType; }
 
  protected:
-  Reference(NodeContainer* parent, std::string name);
+  explicit Reference(NodeContainer* parent);
 };
 
 // True for the code points XML allows in a document: tab, LF, CR, U+0020 to
@@ -69,6 +69,9 @@ class EntityRef : public Reference {
   // the caller decides (the parser calls Resolve itself and reports it).
   EntityRef(NodeContainer* parent, std::string name);
 
+  // The entity name, without "&" and ";".
+  const std::string& GetName() const override { return name; }
+
   // One byte: the character, or a single zero byte while unresolved.
   std::string GetValue() const override { return std::string(1, character); }
   std::string GetText() const override { return GetValue(); }
@@ -84,6 +87,7 @@ class EntityRef : public Reference {
   char GetCharacter() const { return character; }
 
  private:
+  std::string name;
   char character = 0;
 };
 

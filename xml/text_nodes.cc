@@ -8,8 +8,20 @@
 
 namespace xmldoc {
 
-Text::Text(NodeContainer* parent, std::string text)
-    : Node(parent, "#text"), text(std::move(text)) {}
+namespace {
+
+// The fixed names of the leaf kinds, shared by every node of the kind; built
+// once and never freed, like the null objects.
+const std::string& FixedName(const char* name) { return *new std::string(name); }
+
+}  // namespace
+
+Text::Text(NodeContainer* parent, std::string text) : Node(parent), text(std::move(text)) {}
+
+const std::string& Text::GetName() const {
+  static const std::string& name = FixedName("#text");
+  return name;
+}
 
 std::unique_ptr<Node> Text::Clone(NodeContainer* parent) const {
   return std::make_unique<Text>(parent, text);
@@ -17,8 +29,12 @@ std::unique_ptr<Node> Text::Clone(NodeContainer* parent) const {
 
 CData::CData(std::string text) : CData(nullptr, std::move(text)) {}
 
-CData::CData(NodeContainer* parent, std::string text)
-    : Node(parent, "#cdata-section"), text(std::move(text)) {}
+CData::CData(NodeContainer* parent, std::string text) : Node(parent), text(std::move(text)) {}
+
+const std::string& CData::GetName() const {
+  static const std::string& name = FixedName("#cdata-section");
+  return IsNull() ? Node::GetName() : name;  // the null section has no name
+}
 
 CData::CData(NullTag tag) : Node(tag, &NullElement()) {}
 
@@ -32,8 +48,12 @@ void CData::SetValue(std::string_view newText) {
 
 Comment::Comment(std::string text) : Comment(nullptr, std::move(text)) {}
 
-Comment::Comment(NodeContainer* parent, std::string text)
-    : Node(parent, "#comment"), text(std::move(text)) {}
+Comment::Comment(NodeContainer* parent, std::string text) : Node(parent), text(std::move(text)) {}
+
+const std::string& Comment::GetName() const {
+  static const std::string& name = FixedName("#comment");
+  return IsNull() ? Node::GetName() : name;  // the null comment has no name
+}
 
 Comment::Comment(NullTag tag) : Node(tag, &NullElement()) {}
 
@@ -44,7 +64,7 @@ std::unique_ptr<Node> Comment::Clone(NodeContainer* parent) const {
 Pi::Pi(std::string target, std::string data) : Pi(nullptr, std::move(target), std::move(data)) {}
 
 Pi::Pi(NodeContainer* parent, std::string target, std::string data)
-    : Node(parent, std::move(target)), data(std::move(data)) {}
+    : Node(parent), target(std::move(target)), data(std::move(data)) {}
 
 Pi::Pi(NullTag tag) : Node(tag, &NullElement()) {}
 

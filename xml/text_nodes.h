@@ -16,6 +16,9 @@ class Text : public Node {
  public:
   Text(NodeContainer* parent, std::string text);
 
+  // "#text".
+  const std::string& GetName() const override;
+
   std::string GetValue() const override { return text; }
   std::string GetText() const override { return text; }
   bool IsType(int typeId) const override { return typeId == kTextType; }
@@ -37,6 +40,9 @@ class CData : public Node {
   // The first form has the null element as parent.
   explicit CData(std::string text);
   CData(NodeContainer* parent, std::string text);
+
+  // "#cdata-section"; empty for the null section.
+  const std::string& GetName() const override;
 
   std::string GetValue() const override { return text; }
   std::string GetText() const override { return text; }
@@ -63,6 +69,9 @@ class Comment : public Node {
   explicit Comment(std::string text);
   Comment(NodeContainer* parent, std::string text);
 
+  // "#comment"; empty for the null comment.
+  const std::string& GetName() const override;
+
   std::string GetValue() const override { return text; }
   std::string GetText() const override { return text; }
   bool IsType(int typeId) const override { return typeId == kCommentType; }
@@ -86,6 +95,9 @@ class Pi : public Node {
   Pi(std::string target, std::string data);
   Pi(NodeContainer* parent, std::string target, std::string data);
 
+  // The target.
+  const std::string& GetName() const override { return target; }
+
   std::string GetValue() const override { return data; }
   std::string GetText() const override { return data; }
   bool IsType(int typeId) const override { return typeId == kPiType; }
@@ -98,6 +110,7 @@ class Pi : public Node {
   friend Pi& NullPi();
   explicit Pi(NullTag);
 
+  std::string target;
   std::string data;
 };
 

@@ -58,7 +58,8 @@ TEST(FileHashesTest, FindsTheFileThroughSignInfoOrManifestDirectoryAndSubPath) {
        base + "\\src\\bin\\a.dll"},
       {R"(<module subPath="bin"><dependencies><dependency file="a.dll">)", base + "\\pkg", base + "\\pkg\\bin\\a.dll"},
       // The manifest directory, an empty subPath and the file: two backslashes.
-      {R"(<module><dependencies><dependency file="a.dll"><signInfo path=""/>)", base + "\\pkg", base + "\\pkg\\\\a.dll"},
+      {R"(<module><dependencies><dependency file="a.dll"><signInfo path=""/>)", base + "\\pkg",
+       base + "\\pkg\\\\a.dll"},
       // A manifest given as a bare file name has no directory at all.
       {R"(<module subPath="bin"><dependencies><dependency file="a.dll">)", "", "bin\\a.dll"},
       {R"(<module><dependencies><dependency file="a.dll">)", "", "a.dll"},

@@ -84,7 +84,8 @@ TEST(ValidationTest, RejectsABrokenSkeletonAndExaminesNothingAfter) {
 TEST(ValidationTest, RecordsFindingsInOrderAndGoesOn) {
   const Case cases[] = {
       {"complete, with a comment and blanks before package",
-       "<dravanePackage>\n  <!-- c -->\n  " + Package(WithDependencies(R"(id="{a}" host="All")", kGoodDependency)).substr(16),
+       "<dravanePackage>\n  <!-- c -->\n  " +
+           Package(WithDependencies(R"(id="{a}" host="All")", kGoodDependency)).substr(16),
        {}},
       {"modules as empty-element tag, after the package UUID",
        R"(<dravanePackage><package name="P" id="{p"><modules/></package></dravanePackage>)",
@@ -122,7 +123,8 @@ TEST(ValidationTest, WritesProgressLinesWithPAndEveryLineInOrderWithD) {
   const std::string xml = Package(
       "<x/>" + WithDependencies(R"(id="{a}" host="UI")",
                                 R"(<dependency file="a.dll" entryPoint="1"><destination value="local"/></dependency>)"
-                                R"(<dependency file="b.dll" entryPoint="0"><destination value="nowhere"/></dependency>)"));
+                                R"(<dependency file="b.dll" entryPoint="0"><destination value="nowhere"/>)"
+                                R"(</dependency>)"));
   const struct { const char* flags; Strings lines; } cases[] = {
       {"P", {"Validating XML for package 'P'", "Invalid element <x> within <modules>. Skipping.",
              "Validating XML for module 'A'", kBadDestination}},
@@ -146,7 +148,8 @@ TEST(ValidationTest, LeavesMissingDependencyAttributesPresentAndEmpty) {
   SetOutputFlags("");
   const ConsoleCapture capture;
   const auto document = ParseXml(Package(WithDependencies(
-      R"(id="{a}" host="UI")", R"(<dependency note="n"><destination kind="k"/></dependency><dependency file="b" entryPoint="1"/>)")));
+      R"(id="{a}" host="UI")",
+      R"(<dependency note="n"><destination kind="k"/></dependency><dependency file="b" entryPoint="1"/>)")));
   EXPECT_EQ(kStageGoOn, ValidateManifest(*document));
   // A missing destination element is not created; the null objects stay empty.
   EXPECT_EQ(Package(WithDependencies(R"(id="{a}" host="UI")",

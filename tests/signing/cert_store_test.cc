@@ -15,7 +15,9 @@ using testing::StoreHome;
 
 std::vector<std::wstring> SubjectsOf(const CertStore& store) {
   std::vector<std::wstring> subjects;
-  for (const StoredCertificate& stored : store.Certificates()) subjects.push_back(SubjectText(stored.certificate.get()));
+  for (const StoredCertificate& stored : store.Certificates()) {
+    subjects.push_back(SubjectText(stored.certificate.get()));
+  }
   return subjects;
 }
 

@@ -117,17 +117,15 @@ TEST(CryptoApiTest, SignsAndVerifiesFromEveryStoreFormat) {
 TEST(CryptoApiTest, SignReportsWhyItCannotSign) {
   const StoreHome home;
   const EvpPkeyPtr ecKey = testing::MakeEcKey();
-  const X509Ptr noKey = MakeCertificate(testing::TestRsaKey(0), {{"CN", "No Key"}});
-  const X509Ptr wrongKey = MakeCertificate(testing::TestRsaKey(0), {{"CN", "Wrong Key"}});
-  const X509Ptr encrypted = MakeCertificate(testing::TestRsaKey(0), {{"CN", "Encrypted Key"}});
-  const X509Ptr ec = MakeCertificate(ecKey.get(), {{"CN", "Elliptic"}});
-  const X509Ptr nameless = MakeCertificate(testing::TestRsaKey(0), {{"C", "DE"}, {"L", "Nowhere"}});
-  home.AddFile("My", "no-key.pem", testing::PemOf(noKey.get()));
-  home.AddPemWithKey("My", "wrong-key.pem", wrongKey.get(), testing::TestRsaKey(1));
-  home.AddFile("My", "encrypted.pem",
-               testing::PemOf(encrypted.get()) + testing::PemOf(testing::TestRsaKey(0), "secret"));
-  home.AddPemWithKey("My", "ec.pem", ec.get(), ecKey.get());
-  home.AddPemWithKey("My", "nameless.pem", nameless.get(), testing::TestRsaKey(0));
+  auto add = [&](const char* file, const testing::SubjectEntries& subject, EVP_PKEY* certKey, std::string key) {
+    home.AddFile("My", file, testing::PemOf(MakeCertificate(certKey, subject).get()) + key);
+  };
+  EVP_PKEY* rsa = testing::TestRsaKey(0);
+  add("no-key.pem", {{"CN", "No Key"}}, rsa, "");
+  add("wrong-key.pem", {{"CN", "Wrong Key"}}, rsa, testing::PemOf(testing::TestRsaKey(1)));
+  add("encrypted.pem", {{"CN", "Encrypted Key"}}, rsa, testing::PemOf(rsa, "secret"));
+  add("ec.pem", {{"CN", "Elliptic"}}, ecKey.get(), testing::PemOf(ecKey.get()));
+  add("nameless.pem", {{"C", "DE"}, {"L", "Nowhere"}}, rsa, testing::PemOf(rsa));
   const struct { std::wstring subject; std::wstring store; int code; } cases[] = {
       {L"No Key", L"", 2},         // certificate only, no <stem>.key
       {L"Wrong Key", L"", 2},      // the key of another certificate

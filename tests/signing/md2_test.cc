@@ -37,21 +37,5 @@ TEST(Md2Test, MatchesTheReferenceTestSuite) {
   }
 }
 
-TEST(Md2Test, GivesTheSameDigestHoweverTheInputIsSplit) {
-  std::string input;
-  for (int i = 0; i < 100; ++i) input += static_cast<char>(i * 7 + 3);
-  const Md2Digest whole = ComputeMd2(Bytes(input));
-  for (std::size_t first = 0; first <= input.size(); first += 7) {
-    for (std::size_t second = first; second <= input.size(); second += 13) {
-      SCOPED_TRACE(std::to_string(first) + "/" + std::to_string(second));
-      Md2 md2;
-      md2.Update(Bytes(std::string_view(input).substr(0, first)));
-      md2.Update(Bytes(std::string_view(input).substr(first, second - first)));
-      md2.Update(Bytes(std::string_view(input).substr(second)));
-      EXPECT_EQ(whole, md2.Finish());
-    }
-  }
-}
-
 }  // namespace
 }  // namespace brevick

@@ -132,7 +132,8 @@ TEST_F(SignedOutputTest, FailuresAreRecordedAndLeaveTheFileAsTheyShould) {
     EXPECT_EQ(c.errors, Errors());
     if (c.outfile != dir) {
       const std::filesystem::path path = ToUtf8(c.outfile);
-      EXPECT_EQ(c.fileAfter, std::filesystem::exists(path) ? std::optional(testing::ReadFileBytes(path)) : std::nullopt);
+      EXPECT_EQ(c.fileAfter,
+                std::filesystem::exists(path) ? std::optional(testing::ReadFileBytes(path)) : std::nullopt);
     }
   }
 }

@@ -13,22 +13,6 @@ namespace {
 using testing::MakeCertificate;
 using testing::StoreHome;
 
-std::vector<std::wstring> SubjectsOf(const CertStore& store) {
-  std::vector<std::wstring> subjects;
-  for (const StoredCertificate& stored : store.Certificates()) {
-    subjects.push_back(SubjectText(stored.certificate.get()));
-  }
-  return subjects;
-}
-
-TEST(CertStoreTest, StoresAreSubdirectoriesInByteOrder) {
-  const StoreHome home;
-  for (const char* name : {"trust", "My", "CA", "Root", "\xC3\x84rger"}) home.AddStore(name);
-  home.AddFile("", "not-a-store.pem", "x");  // a file beside the stores
-  const std::vector<std::wstring> expected = {L"CA", L"My", L"Root", L"trust", L"\u00C4rger"};
-  EXPECT_EQ(expected, EnumerateStoreNames());
-}
-
 TEST(CertStoreTest, StoresDirectoryFollowsTheXdgRules) {
   const testing::TempDir home;
   const testing::ScopedEnv homeVariable("HOME", home.Path().string());
@@ -65,7 +49,8 @@ TEST(CertStoreTest, OpensByExactNameFirstThenIgnoringAsciiCase) {
     const std::optional<CertStore> store = CertStore::Open(c.name);
     ASSERT_EQ(c.subject.has_value(), store.has_value());
     if (store) {
-      EXPECT_EQ(std::vector<std::wstring>{*c.subject}, SubjectsOf(*store));
+      ASSERT_EQ(1u, store->Certificates().size());
+      EXPECT_EQ(*c.subject, SubjectText(store->Certificates()[0].certificate.get()));
     }
   }
 }

@@ -41,6 +41,7 @@ class StoreListingTest : public ::testing::Test {
     home.AddFile("My", "b.cer", testing::DerOf(mail.get()));
     home.AddFile("My", "notes.txt", "not a certificate");
     home.AddFile("Root", "root.crt", testing::PemOf(nameless.get()));
+    home.AddFile("", "not-a-store.pem", "x");  // a file beside the stores
   }
 
   testing::StoreHome home;

@@ -9,52 +9,33 @@
 namespace brevick {
 namespace {
 
-using testing::CompactXml;
-using testing::Lines;
-using testing::ParseXml;
-
 TEST(DeveloperInfoTest, StripsPackageAndModuleAttributesOnlyWhereTheyBelong) {
-  testing::SetOutputFlags("P");
-  const ConsoleCapture capture;
-  const auto document = ParseXml(
-      R"(<dravanePackage><package mode="debug" name="P" id="{p}" debugPath="keep">)"
-      R"(<modules><module name="A" debugPath="d" releasePath="r" mode="keep" host="UI"><dependencies/></module>)"
-      R"(<module releasePath="r" name="B"/><!-- c --><component debugPath="d"/>)"
-      R"(<module id="{c}"/></modules></package></dravanePackage>)");
-  EXPECT_TRUE(RemovePackageDeveloperInformation(*document));
-  EXPECT_TRUE(RemoveModuleDeveloperInformation(*document));
-  EXPECT_EQ(R"(<dravanePackage><package name="P" id="{p}" debugPath="keep">)"
-            R"(<modules><module name="A" mode="keep" host="UI"><dependencies/></module>)"
-            R"(<module name="B"/><!-- c --><component/>)"
-            R"(<module id="{c}"/></modules></package></dravanePackage>)",
-            CompactXml(*document));
-  const std::vector<std::string> expected = {
-      "Removing developer information from <P> package.",
-      "Removing developer information from <A> module.",
-      "Removing developer information from <B> module.",
-      "Removing developer information from <> module.",  // component: no name
-      "Removing developer information from <> module.",
+  using Strings = std::vector<std::string>;
+  const struct { std::string xml; std::string stripped; Strings lines; } cases[] = {
+      {R"(<dravanePackage><package mode="debug" name="P" debugPath="keep"><modules>)"
+       R"(<module name="A" debugPath="d" releasePath="r" mode="keep"><dependencies/></module>)"
+       R"(<!-- c --><component debugPath="d"/></modules></package></dravanePackage>)",
+       R"(<dravanePackage><package name="P" debugPath="keep"><modules>)"
+       R"(<module name="A" mode="keep"><dependencies/></module>)"
+       R"(<!-- c --><component/></modules></package></dravanePackage>)",
+       {"Removing developer information from <P> package.", "Removing developer information from <A> module.",
+        "Removing developer information from <> module."}},  // any element counts, named or not
+      {"<dravanePackage><package><modules> </modules></package></dravanePackage>",
+       "<dravanePackage><package><modules> </modules></package></dravanePackage>",
+       {"Removing developer information from <> package."}},
+      {"<dravanePackage/>", "<dravanePackage/>", {"Removing developer information from <> package."}},
   };
-  EXPECT_EQ(expected, Lines(capture.Text()));
-  EXPECT_EQ(0u, ErrorCount());
-}
-
-TEST(DeveloperInfoTest, WritesNoModuleLineWhenModulesHasNoElement) {
-  testing::SetOutputFlags("P");
-  const ConsoleCapture capture;
-  const auto document = ParseXml(R"(<dravanePackage><package><modules> </modules></package></dravanePackage>)");
-  EXPECT_TRUE(RemovePackageDeveloperInformation(*document));
-  EXPECT_TRUE(RemoveModuleDeveloperInformation(*document));
-  EXPECT_EQ(std::vector<std::string>{"Removing developer information from <> package."}, Lines(capture.Text()));
-}
-
-TEST(DeveloperInfoTest, AddsNothingToADocumentThatLacksThePackage) {
-  testing::SetOutputFlags("");
-  const ConsoleCapture capture;
-  const auto document = ParseXml("<dravanePackage/>");
-  EXPECT_TRUE(RemovePackageDeveloperInformation(*document));
-  EXPECT_TRUE(RemoveModuleDeveloperInformation(*document));
-  EXPECT_EQ("<dravanePackage/>", CompactXml(*document));
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.xml);
+    testing::SetOutputFlags("P");
+    const ConsoleCapture capture;
+    const auto document = testing::ParseXml(c.xml);
+    EXPECT_TRUE(RemovePackageDeveloperInformation(*document));
+    EXPECT_TRUE(RemoveModuleDeveloperInformation(*document));
+    EXPECT_EQ(c.stripped, testing::CompactXml(*document));
+    EXPECT_EQ(c.lines, testing::Lines(capture.Text()));
+    EXPECT_EQ(0u, ErrorCount());
+  }
 }
 
 }  // namespace

@@ -10,16 +10,6 @@
 namespace brevick {
 namespace {
 
-std::string Hex(const Md2Digest& digest) {
-  std::string text;
-  char pair[3];
-  for (const std::uint8_t byte : digest) {
-    std::snprintf(pair, sizeof pair, "%02x", byte);
-    text += pair;
-  }
-  return text;
-}
-
 std::span<const std::uint8_t> Bytes(std::string_view text) {
   return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
 }
@@ -31,30 +21,19 @@ TEST(Md2Test, MatchesTheReferenceTestSuite) {
       {"abc", "da853b0d3f88d99b30283a69e6ded6bb"},
       {"message digest", "ab4f496bfb2a530b219ff33031fe06b0"},
       {"abcdefghijklmnopqrstuvwxyz", "4e8ddff3650292ab5a4108c3aa47940b"},
-      {"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789",
-       "da33def2a42df13975352846c30338cd"},
+      {"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789", "da33def2a42df13975352846c30338cd"},
       {"12345678901234567890123456789012345678901234567890123456789012345678901234567890",
        "d5976f79d83d3a0dc9806c3c66f3efd8"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.input);
-    EXPECT_EQ(c.digest, Hex(ComputeMd2(Bytes(c.input))));
-  }
-}
-
-TEST(Md2Test, GivesTheSameDigestHoweverTheInputIsSplit) {
-  std::string input;
-  for (int i = 0; i < 100; ++i) input += static_cast<char>(i * 7 + 3);
-  const Md2Digest whole = ComputeMd2(Bytes(input));
-  for (std::size_t first = 0; first <= input.size(); first += 7) {
-    for (std::size_t second = first; second <= input.size(); second += 13) {
-      SCOPED_TRACE(std::to_string(first) + "/" + std::to_string(second));
-      Md2 md2;
-      md2.Update(Bytes(std::string_view(input).substr(0, first)));
-      md2.Update(Bytes(std::string_view(input).substr(first, second - first)));
-      md2.Update(Bytes(std::string_view(input).substr(second)));
-      EXPECT_EQ(whole, md2.Finish());
+    std::string hex;
+    char pair[3];
+    for (const std::uint8_t byte : ComputeMd2(Bytes(c.input))) {
+      std::snprintf(pair, sizeof pair, "%02x", byte);
+      hex += pair;
     }
+    EXPECT_EQ(c.digest, hex);
   }
 }
 

@@ -49,20 +49,19 @@ TEST_F(CliTest, ArgumentsThatFitNoModePrintUsageWithoutSummary) {
   }
 }
 
-TEST_F(CliTest, ListStoresIgnoresOtherArguments) {
+TEST_F(CliTest, ListingModesRunWithTheArgumentsTheyAccept) {
   MakeStore("My");
   MakeStore("Root");
-  const ProcessResult result = Run({"-LS", "-P", "in.xml"});
-  EXPECT_EQ(Banner() + "Store 'My'\nStore 'Root'\n\nDone\n", result.output);
-  EXPECT_EQ(0, result.exitCode);
-}
-
-TEST_F(CliTest, ListCertificatesOfOneStore) {
-  MakeStore("My");
-  MakeStore("Root");
-  const ProcessResult result = Run({"-S", "Root", "-L"});
-  EXPECT_EQ(Banner() + "Store 'Root'\nStore contained 0 certificate(s)\n\nDone\n", result.output);
-  EXPECT_EQ(0, result.exitCode);
+  const struct { std::vector<std::string> args; std::string listing; } cases[] = {
+      {{"-LS", "-P", "in.xml"}, "Store 'My'\nStore 'Root'\n"},  // -LS ignores other arguments
+      {{"-S", "Root", "-L"}, "Store 'Root'\nStore contained 0 certificate(s)\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(c.args));
+    const ProcessResult result = Run(c.args);
+    EXPECT_EQ(Banner() + c.listing + "\nDone\n", result.output);
+    EXPECT_EQ(0, result.exitCode);
+  }
 }
 
 TEST_F(CliTest, DebugEchoesSettingsBeforeTheMode) {

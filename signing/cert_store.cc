@@ -11,8 +11,8 @@
 #include <cstring>
 #include <limits>
 
-#include "app/utf8.h"
 #include "app/file_io.h"
+#include "app/utf8.h"
 
 namespace brevick {
 namespace {

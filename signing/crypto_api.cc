@@ -4,10 +4,10 @@
 
 #include <array>
 
+#include "app/file_io.h"
 #include "app/report.h"
 #include "app/utf8.h"
 #include "signing/cert_store.h"
-#include "app/file_io.h"
 #include "signing/openssl_handles.h"
 #include "signing/signed_message.h"
 

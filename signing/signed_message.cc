@@ -10,9 +10,9 @@
 #include <algorithm>
 #include <limits>
 
+#include "app/file_io.h"
 #include "signing/cert_store.h"
 #include "signing/crypto.h"
-#include "app/file_io.h"
 #include "signing/md2.h"
 
 namespace brevick {

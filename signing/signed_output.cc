@@ -3,11 +3,11 @@
 
 #include <array>
 
+#include "app/file_io.h"
 #include "app/report.h"
 #include "app/run_settings.h"
 #include "app/utf8.h"
 #include "signing/crypto.h"
-#include "app/file_io.h"
 #include "xml/document.h"
 #include "xml/writer.h"
 

@@ -1,9 +1,11 @@
-// app/utf8.cc: the project's own UTF-8 codec, so every Part converts alike.
+// app/utf8.cc: the project's own UTF-8 codec, so that every stage converts alike.
 #include "app/utf8.h"
 
 #include <cstdint>
 #include <cstring>
 #include <cwchar>
+
+#include "xml/reference.h"
 
 namespace brevick {
 namespace {
@@ -73,24 +75,6 @@ std::wstring ToWide(std::string_view utf8) {
   return wide;
 }
 
-void AppendUtf8(std::string& out, char32_t codePoint) {
-  if (codePoint < 0x80) {
-    out.push_back(static_cast<char>(codePoint));
-  } else if (codePoint < 0x800) {
-    out.push_back(static_cast<char>(0xC0 | (codePoint >> 6)));
-    out.push_back(static_cast<char>(0x80 | (codePoint & 0x3F)));
-  } else if (codePoint < 0x10000) {
-    out.push_back(static_cast<char>(0xE0 | (codePoint >> 12)));
-    out.push_back(static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (codePoint & 0x3F)));
-  } else {
-    out.push_back(static_cast<char>(0xF0 | (codePoint >> 18)));
-    out.push_back(static_cast<char>(0x80 | ((codePoint >> 12) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (codePoint & 0x3F)));
-  }
-}
-
 std::string ToUtf8(const wchar_t* wide) {
   return wide == nullptr ? std::string() : ToUtf8(std::wstring_view(wide, std::wcslen(wide)));
 }
@@ -102,9 +86,7 @@ std::string ToUtf8(std::wstring_view wide) {
   out.reserve(wide.size());
   for (const wchar_t ch : wide) {
     // wchar_t may be signed: go through an unsigned 32-bit value first.
-    auto codePoint = static_cast<char32_t>(static_cast<std::uint32_t>(ch));
-    if (codePoint > 0x10FFFF || (codePoint >= 0xD800 && codePoint <= 0xDFFF)) codePoint = kReplacement;
-    AppendUtf8(out, codePoint);
+    xmldoc::AppendUtf8(out, static_cast<char32_t>(static_cast<std::uint32_t>(ch)));
   }
   return out;
 }

@@ -18,7 +18,4 @@ std::wstring ToWide(std::string_view utf8);
 std::string ToUtf8(const wchar_t* wide);
 std::string ToUtf8(std::wstring_view wide);
 
-// Appends the UTF-8 form of one code point; the caller has checked it is valid.
-void AppendUtf8(std::string& out, char32_t codePoint);
-
 }  // namespace brevick

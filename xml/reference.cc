@@ -26,11 +26,11 @@ constexpr std::array<PredefinedEntity, 5> kPredefinedEntities = {{
     {"quot", '"'},
 }};
 
-bool IsScalarValue(char32_t codePoint) {
-  return codePoint <= 0x10FFFF && (codePoint < 0xD800 || codePoint > 0xDFFF);
-}
+}  // namespace
 
 void AppendUtf8(std::string& out, char32_t codePoint) {
+  const bool scalarValue = codePoint <= 0x10FFFF && (codePoint < 0xD800 || codePoint > 0xDFFF);
+  if (!scalarValue) codePoint = U'\uFFFD';
   if (codePoint < 0x80) {
     out += static_cast<char>(codePoint);
   } else if (codePoint < 0x800) {
@@ -47,8 +47,6 @@ void AppendUtf8(std::string& out, char32_t codePoint) {
     out += static_cast<char>(0x80 | (codePoint & 0x3F));
   }
 }
-
-}  // namespace
 
 std::optional<char> FindPredefinedEntity(std::string_view name) {
   for (const PredefinedEntity& entity : kPredefinedEntities) {
@@ -68,7 +66,7 @@ std::string CharRef::GetValue() const {
   std::string bytes;
   // Built in code, a CharRef may hold a number no UTF-8 can carry; it then
   // reads as the replacement character rather than as malformed bytes.
-  AppendUtf8(bytes, IsScalarValue(codePoint) ? codePoint : U'\uFFFD');
+  AppendUtf8(bytes, codePoint);
   return bytes;
 }
 

@@ -33,6 +33,10 @@ constexpr bool IsXmlCodePoint(char32_t codePoint) {
   return codePoint >= 0x10000 && codePoint <= 0x10FFFF;
 }
 
+// Appends the UTF-8 form of a code point; anything that is not a Unicode
+// scalar value (a surrogate, or beyond U+10FFFF) is written as U+FFFD.
+void AppendUtf8(std::string& out, char32_t codePoint);
+
 // A character reference: holds the whole code point, reads as its UTF-8
 // bytes and is written as "&#x" + uppercase hex + ";". The name is empty.
 class CharRef : public Reference {

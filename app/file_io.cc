@@ -107,6 +107,10 @@ std::string FileErrorText(int error) {
   return std::strerror(error);
 }
 
+std::wstring ReadErrorMessage(const std::wstring& path, int error) {
+  return L"Error reading in the file " + path + L" [" + ToWide(FileErrorText(error)) + L"]";
+}
+
 std::string OpenablePath(std::wstring_view path) {
   std::string utf8 = ToUtf8(path);
   std::replace(utf8.begin(), utf8.end(), '\\', '/');

@@ -49,6 +49,10 @@ class FileDescriptor {
 // strerror for an errno value; "Not a regular file" for kNotRegularFile.
 std::string FileErrorText(int error);
 
+// "Error reading in the file <path> [<error text>]": the one message for a file
+// that opened but could not be read, for the manifest and the output alike.
+std::wstring ReadErrorMessage(const std::wstring& path, int error);
+
 // The UTF-8 path that POSIX calls open for a path as the manifest spells it:
 // each backslash becomes a slash.
 std::string OpenablePath(std::wstring_view path);

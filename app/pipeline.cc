@@ -19,23 +19,6 @@
 namespace brevick {
 namespace {
 
-// Fills the "%s" placeholders of a message format in order. Plain replacement
-// rather than printf: a path may itself contain '%'.
-std::wstring FormatMessage(std::wstring_view format, const std::wstring& first, const std::wstring& second) {
-  std::wstring text;
-  const std::wstring* values[] = {&first, &second};
-  std::size_t next = 0;
-  for (std::size_t i = 0; i < format.size(); ++i) {
-    if (format[i] == L'%' && i + 1 < format.size() && format[i + 1] == L's' && next < 2) {
-      text += *values[next++];
-      ++i;
-    } else {
-      text += format[i];
-    }
-  }
-  return text;
-}
-
 bool IsSeparator(wchar_t ch) { return ch == L'/' || ch == L'\\'; }
 
 // Removes the developer attributes, then hashes every module file.
@@ -77,7 +60,7 @@ std::unique_ptr<xmldoc::Document> ReadManifest(const std::wstring& path) {
   }
   DebugLine(L"  Length of file: " + std::to_wstring(read.sizeInBytes) + L" bytes");
   if (!read.Ok()) {
-    RecordError(FormatMessage(L"Error reading in the file %s [%s]", path, ToWide(FileErrorText(read.error))));
+    RecordError(ReadErrorMessage(path, read.error));
     return nullptr;
   }
 
@@ -85,7 +68,7 @@ std::unique_ptr<xmldoc::Document> ReadManifest(const std::wstring& path) {
     std::unique_ptr<xmldoc::Document> document = xmldoc::Parser().Parse(reinterpret_cast<const char*>(buffer.data()), buffer.size());
     return document;
   } catch (const xmldoc::ParsingException& e) {
-    RecordError(FormatMessage(L"XML parse error in file %s [%s]", path, ToWide(e.GetErrorText())));
+    RecordError(L"XML parse error in file " + path + L" [" + ToWide(e.GetErrorText()) + L"]");
   }
   return nullptr;
 }

@@ -118,7 +118,7 @@ int ReadWholeFile(const std::wstring& path, std::vector<std::uint8_t>& bytes) {
     RecordOpenFailure(path, result.error);
     return kStageOutputNotOpened;
   }
-  RecordError(L"Error reading in the file " + path + L" [" + ToWide(FileErrorText(result.error)) + L"]");
+  RecordError(ReadErrorMessage(path, result.error));
   return kStageOutputReadWriteFailed;
 }
 

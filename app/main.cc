@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "app/run.h"
-#include "app/utf8.h"
+#include "base/utf8.h"
 
 int main(int argc, char** argv) {
   // A reader that goes away (`brevick -L | head`) must not kill the run

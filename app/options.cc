@@ -1,7 +1,7 @@
 // app/options.cc: option parsing, the usage text and the settings echo.
 #include "app/options.h"
 
-#include "app/report.h"
+#include "base/report.h"
 
 namespace brevick {
 namespace {
@@ -9,7 +9,7 @@ namespace {
 // The usage text is printed as it has always stood: line 1 leaves out -D and
 // line 6 lacks its closing parenthesis. Scripts compare it; keep it exact.
 constexpr const wchar_t* kUsage[] = {
-    L"usage: Brevick [-L -LS -P -S -R] infile outfile cert_subject_name",
+    L"usage: Brevick [-L -LS -P -S -R] infile outfile certSubjectName",
     L"-L   List the available certificates in all system stores",
     L"-LS  List the available certificate system stores",
     L"-P   Show progress",
@@ -23,8 +23,8 @@ void TakePositional(RunSettings& settings, const std::wstring& arg) {
     settings.infile = arg;
   } else if (!settings.outfile) {
     settings.outfile = arg;
-  } else if (!settings.cert_subject_name) {
-    settings.cert_subject_name = arg;
+  } else if (!settings.certSubjectName) {
+    settings.certSubjectName = arg;
   }
   // A fourth and later positional argument is ignored without a word.
 }
@@ -52,7 +52,7 @@ CommandLine ParseArguments(const std::vector<std::wstring>& args) {
         PrintUsage();
         break;
       }
-      (arg == L"-R" ? settings.rootdirectory : settings.storename.emplace()) = args[++i];
+      (arg == L"-R" ? settings.rootDirectory : settings.storeName.emplace()) = args[++i];
     } else {
       TakePositional(settings, arg);
     }
@@ -76,10 +76,10 @@ std::wstring CommandLineText(const std::vector<std::wstring>& args) {
 void EchoSettings(const CommandLine& commandLine, const std::vector<std::wstring>& args) {
   const RunSettings& settings = commandLine.settings;
   DebugLine(L"Command Line: " + CommandLineText(args));
-  DebugLine(L"File root directory: " + settings.rootdirectory);
+  DebugLine(L"File root directory: " + settings.rootDirectory);
   DebugLine(std::wstring(L"List certificate stores:") + YesNo(commandLine.listStores));
   DebugLine(std::wstring(L"List certificates:") + YesNo(commandLine.listCertificates));
-  DebugLine(L"Store:" + settings.storename.value_or(L"Default"));
+  DebugLine(L"Store:" + settings.storeName.value_or(L"Default"));
   DebugLine(std::wstring(L"Show Progress:") + YesNo(settings.showProgress));
   DebugLine(L"");
 }

@@ -4,10 +4,10 @@
 #include <cstdint>
 #include <vector>
 
-#include "app/file_io.h"
-#include "app/report.h"
-#include "app/stage_results.h"
-#include "app/utf8.h"
+#include "base/file_io.h"
+#include "base/report.h"
+#include "base/stage_result.h"
+#include "base/utf8.h"
 #include "manifest/developer_info.h"
 #include "manifest/file_hashes.h"
 #include "manifest/validation.h"
@@ -22,33 +22,36 @@ namespace {
 bool IsSeparator(wchar_t ch) { return ch == L'/' || ch == L'\\'; }
 
 // Removes the developer attributes, then hashes every module file.
-int Prepare(xmldoc::Document& document, const std::wstring& manifestDirectory) {
-  if (!RemovePackageDeveloperInformation(document)) return kStageManifestRejected;
-  if (!RemoveModuleDeveloperInformation(document)) return kStageManifestRejected;
-  return GenerateFileHashes(document, manifestDirectory);
+StageResult Prepare(xmldoc::Document& document, const HashSettings& settings) {
+  if (!RemovePackageDeveloperInformation(document)) return StageResult::kManifestRejected;
+  if (!RemoveModuleDeveloperInformation(document)) return StageResult::kManifestRejected;
+  return GenerateFileHashes(document, settings);
 }
 
 }  // namespace
 
-int ProcessManifest(const std::wstring& infile, const std::wstring& outfile,
-                    const std::wstring& certSubjectName) {
+StageResult ProcessManifest(const std::wstring& infile, const std::wstring& outfile,
+                            const RunSettings& settings) {
   ProgressLine(L"Reading manifest: " + infile);
   const std::unique_ptr<xmldoc::Document> document = ReadManifest(infile);
-  if (!document) return kStageManifestRejected;
+  if (!document) return StageResult::kManifestRejected;
   if (document->IsEmpty()) {
     RecordError(L"No nodes found in the XML file.");
-    return kStageManifestRejected;
+    return StageResult::kManifestRejected;
   }
-  const int validation = ValidateManifest(*document);
-  if (validation != kStageGoOn) return validation;
+  const StageResult validation = ValidateManifest(*document);
+  if (validation != StageResult::kGoOn) return validation;
 
-  const int preparation = Prepare(*document, ManifestDirectory(infile));
-  if (preparation != kStageGoOn) {
+  const StageResult preparation =
+      Prepare(*document, HashSettings{ManifestDirectory(infile), settings.rootDirectory});
+  if (preparation != StageResult::kGoOn) {
     ProgressLine(L"Not generating new manifest due to errors");
     return preparation;
   }
   ProgressLine(L"Signing and writing manifest: " + outfile);
-  return SignAndWrite(*document, outfile, certSubjectName);
+  return SignAndWrite(*document, outfile,
+                      SignerChoice{settings.certSubjectName.value_or(L""),
+                                   settings.storeName.value_or(L"")});
 }
 
 std::unique_ptr<xmldoc::Document> ReadManifest(const std::wstring& path) {

@@ -5,6 +5,9 @@
 #include <memory>
 #include <string>
 
+#include "app/run_settings.h"
+#include "base/stage_result.h"
+
 namespace xmldoc {
 class Document;
 }
@@ -14,8 +17,8 @@ namespace brevick {
 // Runs every stage in order on one manifest; returns the result of the stage
 // that stopped it, or of the last one. Failures are in the error list, and no
 // output file is touched unless every stage before signing went on.
-int ProcessManifest(const std::wstring& infile, const std::wstring& outfile,
-                    const std::wstring& certSubjectName);
+StageResult ProcessManifest(const std::wstring& infile, const std::wstring& outfile,
+                            const RunSettings& settings);
 
 // Reads and parses the file; every failure is recorded before null is returned.
 std::unique_ptr<xmldoc::Document> ReadManifest(const std::wstring& path);

@@ -5,7 +5,7 @@
 
 #include "app/options.h"
 #include "app/pipeline.h"
-#include "app/report.h"
+#include "base/report.h"
 #include "signing/store_listing.h"
 
 namespace brevick {
@@ -22,7 +22,7 @@ constexpr const char* kBanner[] = {
 // -L accepts only "-L" alone or with "-S storename"; anything else beside it,
 // -P and -D included, is a usage error.
 bool ListCertificatesArgumentsFit(const CommandLine& commandLine, std::size_t argCount) {
-  const bool hasStore = commandLine.settings.storename.has_value();
+  const bool hasStore = commandLine.settings.storeName.has_value();
   if (argCount > 2 && !hasStore) return false;
   if (argCount > 4 && hasStore) return false;
   return true;
@@ -33,12 +33,12 @@ bool Dispatch(const CommandLine& commandLine, std::size_t argCount) {
   const RunSettings& settings = commandLine.settings;
   if (commandLine.listCertificates) {
     if (!ListCertificatesArgumentsFit(commandLine, argCount)) return false;
-    ListStores(true);
+    ListStores(true, settings.storeName);
   } else if (commandLine.listStores) {
-    ListStores(false);
+    ListStores(false, settings.storeName);
   } else {
-    if (!settings.infile || !settings.outfile || !settings.cert_subject_name) return false;
-    ProcessManifest(*settings.infile, *settings.outfile, *settings.cert_subject_name);
+    if (!settings.infile || !settings.outfile || !settings.certSubjectName) return false;
+    ProcessManifest(*settings.infile, *settings.outfile, settings);
   }
   return true;
 }
@@ -75,7 +75,7 @@ bool Run(const std::vector<std::wstring>& args) {
     return false;
   }
   const CommandLine commandLine = ParseArguments(args);
-  Settings() = commandLine.settings;
+  SetVerbosity({commandLine.settings.showProgress, commandLine.settings.showDebug});
   EchoSettings(commandLine, args);
   try {
     if (!Dispatch(commandLine, args.size())) {

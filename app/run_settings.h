@@ -1,5 +1,6 @@
-// app/run_settings.h: the run settings, filled once from the command line and
-// read by every stage until the process ends.
+// app/run_settings.h: the run settings, filled once from the command line.
+// Only the command line and the modes read them; the layers below get what
+// they need as parameters.
 #pragma once
 
 #include <optional>
@@ -14,15 +15,11 @@ struct RunSettings {
   // shows as "Store:" where an absent one shows "Store:Default".
   std::optional<std::wstring> infile;
   std::optional<std::wstring> outfile;
-  std::optional<std::wstring> cert_subject_name;
-  std::optional<std::wstring> storename;
-  std::wstring rootdirectory = kDefaultRootDirectory;
+  std::optional<std::wstring> certSubjectName;
+  std::optional<std::wstring> storeName;
+  std::wstring rootDirectory = kDefaultRootDirectory;
   bool showProgress = false;  // -P or -D
   bool showDebug = false;     // -D
 };
-
-// The process-wide settings. Written by the command-line parsing only; tests
-// and fuzz targets assign a fresh RunSettings to start over.
-RunSettings& Settings();
 
 }  // namespace brevick

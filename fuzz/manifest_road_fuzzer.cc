@@ -11,10 +11,9 @@
 #include <memory>
 #include <string>
 
-#include "app/report.h"
-#include "app/run_settings.h"
-#include "app/stage_results.h"
-#include "app/utf8.h"
+#include "base/report.h"
+#include "base/stage_result.h"
+#include "base/utf8.h"
 #include "manifest/developer_info.h"
 #include "manifest/file_hashes.h"
 #include "manifest/validation.h"
@@ -57,9 +56,7 @@ const std::wstring& ModuleDirectory() {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::wstring& directory = ModuleDirectory();
   brevick::ConsoleCapture console;
-  brevick::Settings() = brevick::RunSettings{};
-  brevick::Settings().showDebug = brevick::Settings().showProgress = true;
-  brevick::Settings().rootdirectory = directory;
+  brevick::SetVerbosity({.showProgress = true, .showDebug = true});
 
   std::unique_ptr<xmldoc::Document> document;
   try {
@@ -67,12 +64,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   } catch (const xmldoc::ParsingException&) {
     return 0;
   }
-  if (document->IsEmpty() || brevick::ValidateManifest(*document) != brevick::kStageGoOn) return 0;
+  if (document->IsEmpty() || brevick::ValidateManifest(*document) != brevick::StageResult::kGoOn) return 0;
   brevick::RemovePackageDeveloperInformation(*document);
   brevick::RemoveModuleDeveloperInformation(*document);
-  brevick::GenerateFileHashes(*document, directory);
-  std::string text;
-  xmldoc::WriteContext context(text, "    ", 0);
-  document->Write(context);
+  brevick::GenerateFileHashes(*document, brevick::HashSettings{directory, directory});
+  const std::string text = xmldoc::ToText(*document, "    ");
   return 0;
 }

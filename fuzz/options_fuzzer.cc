@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "app/options.h"
-#include "app/report.h"
-#include "app/utf8.h"
+#include "base/report.h"
+#include "base/utf8.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   std::vector<std::wstring> args = {L"brevick"};
@@ -24,9 +24,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   brevick::ConsoleCapture console;
   const brevick::CommandLine commandLine = brevick::ParseArguments(args);
-  brevick::Settings() = commandLine.settings;
-  brevick::Settings().showDebug = brevick::Settings().showProgress = true;
+  brevick::SetVerbosity({.showProgress = true, .showDebug = true});
   brevick::EchoSettings(commandLine, args);
-  brevick::Settings() = brevick::RunSettings{};
   return 0;
 }

@@ -1,7 +1,7 @@
 // manifest/developer_info.cc
 #include "manifest/developer_info.h"
 
-#include "app/report.h"
+#include "base/report.h"
 #include "manifest/manifest_tree.h"
 #include "xml/xmldoc.h"
 

@@ -4,10 +4,10 @@
 #include <array>
 #include <string_view>
 
-#include "app/file_io.h"
-#include "app/report.h"
-#include "app/stage_results.h"
-#include "app/utf8.h"
+#include "base/file_io.h"
+#include "base/report.h"
+#include "base/stage_result.h"
+#include "base/utf8.h"
 #include "manifest/manifest_tree.h"
 #include "manifest/source_path.h"
 #include "xml/xmldoc.h"
@@ -25,18 +25,18 @@ std::wstring JoinPath(std::wstring base, std::wstring_view part) {
 
 // The directory that holds a dependency's file: its `signInfo` path when it
 // has one, else the module's `subPath` below the manifest's directory.
-std::wstring BaseDirectory(const xmldoc::Element& dependency, const std::wstring& manifestDirectory,
+std::wstring BaseDirectory(const xmldoc::Element& dependency, const HashSettings& settings,
                            const std::wstring& subPath) {
   const std::string signPath = dependency.GetChildElement("signInfo").FindAttribute("path").GetText();
-  if (!signPath.empty()) return ResolveSourcePath(signPath);
-  return JoinPath(manifestDirectory, subPath);
+  if (!signPath.empty()) return ResolveSourcePath(signPath, settings.rootDirectory);
+  return JoinPath(settings.manifestDirectory, subPath);
 }
 
 // One dependency: returns whether its file was hashed.
-bool HashDependency(xmldoc::Element& dependency, const std::wstring& manifestDirectory,
+bool HashDependency(xmldoc::Element& dependency, const HashSettings& settings,
                     const std::wstring& subPath) {
   const std::string file = dependency.GetOrCreateAttribute("file").GetText();
-  const std::wstring baseDirectory = BaseDirectory(dependency, manifestDirectory, subPath);
+  const std::wstring baseDirectory = BaseDirectory(dependency, settings, subPath);
   // The build location never reaches the release manifest, hashed or not.
   dependency.RemoveChildElement("signInfo", 0);
 
@@ -55,8 +55,8 @@ bool HashDependency(xmldoc::Element& dependency, const std::wstring& manifestDir
 
 }  // namespace
 
-int GenerateFileHashes(xmldoc::Document& document, const std::wstring& manifestDirectory) {
-  ProgressLine(L"Generating dependencing hashes for module files");  // sic: the tool's own text
+StageResult GenerateFileHashes(xmldoc::Document& document, const HashSettings& settings) {
+  ProgressLine(L"Generating dependencing hashes for module files");  // sic: release scripts match the line as it stands
   int failureCount = 0;
   xmldoc::Element& modules = document.GetRoot().GetChildElement("package").GetChildElement("modules");
   for (xmldoc::Element* module : ChildElements(modules)) {
@@ -65,10 +65,10 @@ int GenerateFileHashes(xmldoc::Document& document, const std::wstring& manifestD
     const std::wstring subPath = ToWide(module->GetOrCreateAttribute("subPath").GetText());
     xmldoc::Element& dependencies = module->GetOrCreateChildElement("dependencies", 0);
     for (xmldoc::Element* dependency : ChildElements(dependencies)) {
-      if (!HashDependency(*dependency, manifestDirectory, subPath)) ++failureCount;
+      if (!HashDependency(*dependency, settings, subPath)) ++failureCount;
     }
   }
-  return failureCount > 0 ? kStageHashingFailed : kStageGoOn;
+  return failureCount > 0 ? StageResult::kHashingFailed : StageResult::kGoOn;
 }
 
 std::optional<Md5Digest> ComputeFileMd5(const std::wstring& path) {

@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 
+#include "base/stage_result.h"
 #include "manifest/md5.h"
 
 namespace xmldoc {
@@ -13,6 +14,12 @@ class Document;
 }
 
 namespace brevick {
+
+// Where module files are found.
+struct HashSettings {
+  std::wstring manifestDirectory;  // the base of a module's subPath
+  std::wstring rootDirectory;      // what %SourceRoot% in a signInfo path stands for
+};
 
 // Files are read through one buffer of this size, whatever their length.
 inline constexpr std::size_t kHashReadBlockSizeInBytes = 10000;
@@ -22,9 +29,9 @@ inline constexpr std::size_t kHashReadBlockSizeInBytes = 10000;
 // `subPath`), removes the first `signInfo`, and writes "0x" + the digest into
 // the `md5` element's `value` when there is an `md5` element. Adds an empty
 // `subPath` to modules and an empty `dependencies` where they are absent.
-// Each file that cannot be hashed is recorded; returns kStageGoOn when every
-// file was hashed, else kStageHashingFailed. Expects a validated document.
-int GenerateFileHashes(xmldoc::Document& document, const std::wstring& manifestDirectory);
+// Each file that cannot be hashed is recorded; returns StageResult::kGoOn when every
+// file was hashed, else StageResult::kHashingFailed. Expects a validated document.
+StageResult GenerateFileHashes(xmldoc::Document& document, const HashSettings& settings);
 
 // The MD5 of the file's whole content, or nothing when it cannot be opened or
 // read. Each `\` in the path is read as `/`. Only regular files are read: a

@@ -1,7 +1,7 @@
 // manifest/manifest_tree.cc
 #include "manifest/manifest_tree.h"
 
-#include "app/utf8.h"
+#include "base/utf8.h"
 
 namespace brevick {
 

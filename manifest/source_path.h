@@ -9,8 +9,8 @@ namespace brevick {
 inline constexpr std::wstring_view kSourceRootToken = L"%SourceRoot%";
 
 // The UTF-8 `path` as wide text with its first `%SourceRoot%` (exact case)
-// replaced by the run's root directory (Settings().rootdirectory) as typed.
+// replaced by `rootDirectory` as typed.
 // A second token stays; no separator is added, removed or normalised.
-std::wstring ResolveSourcePath(std::string_view path);
+std::wstring ResolveSourcePath(std::string_view path, const std::wstring& rootDirectory);
 
 }  // namespace brevick

@@ -6,8 +6,8 @@
 
 #include <string>
 
-#include "app/report.h"
-#include "app/utf8.h"
+#include "base/report.h"
+#include "base/utf8.h"
 
 namespace brevick {
 

@@ -6,9 +6,9 @@
 
 #include <string>
 
-#include "app/report.h"
-#include "app/stage_results.h"
-#include "app/utf8.h"
+#include "base/report.h"
+#include "base/stage_result.h"
+#include "base/utf8.h"
 #include "manifest/manifest_tree.h"
 #include "manifest/uuid_check.h"
 #include "xml/xmldoc.h"
@@ -40,9 +40,9 @@ bool ValidateDependency(xmldoc::Element& dependency) {
   return isEntryPoint;
 }
 
-// One `module` element; returns kStageManifestRejected when its dependency
+// One `module` element; returns StageResult::kManifestRejected when its dependency
 // list is missing or holds a foreign element, which ends validation.
-int ValidateModule(xmldoc::Element& module, const std::wstring& moduleName) {
+StageResult ValidateModule(xmldoc::Element& module, const std::wstring& moduleName) {
   ProgressLine(L"Validating XML for module '" + moduleName + L"'");
   if (!CheckModuleUuid(module.FindAttribute("id").GetText())) {
     RecordError(L"Invalid UUID for module '" + moduleName + L"'");
@@ -58,14 +58,14 @@ int ValidateModule(xmldoc::Element& module, const std::wstring& moduleName) {
   xmldoc::Element& dependencies = FirstChildElement(module);
   if (dependencies.GetName() != "dependencies") {
     RecordError(L"<dependencies> element not found on module '" + moduleName + L"'");
-    return kStageManifestRejected;
+    return StageResult::kManifestRejected;
   }
   const std::vector<xmldoc::Element*> files = ChildElements(dependencies);
   int entryPointCount = 0;
   for (xmldoc::Element* dependency : files) {
     if (dependency->GetName() != "dependency") {
       RecordError(L"Illegal element '" + ToWide(dependency->GetName()) + L"' found within <dependencies> list");
-      return kStageManifestRejected;
+      return StageResult::kManifestRejected;
     }
     if (ValidateDependency(*dependency)) ++entryPointCount;
   }
@@ -75,11 +75,11 @@ int ValidateModule(xmldoc::Element& module, const std::wstring& moduleName) {
   } else if (entryPointCount > 1) {
     RecordError(L"Multiple entry point files found for module '" + moduleName + L"'");
   }
-  return kStageGoOn;
+  return StageResult::kGoOn;
 }
 
 // Every element child of `modules`; a stop inside a module ends the walk.
-int ValidateModules(xmldoc::Element& modules, const std::wstring& packageName) {
+StageResult ValidateModules(xmldoc::Element& modules, const std::wstring& packageName) {
   bool moduleFound = false;
   for (xmldoc::Element* module : ChildElements(modules)) {
     DebugLine(L"");
@@ -90,26 +90,26 @@ int ValidateModules(xmldoc::Element& modules, const std::wstring& packageName) {
     }
     // Counted before its checks: a module full of errors is still a module.
     moduleFound = true;
-    if (ValidateModule(*module, moduleName) != kStageGoOn) return kStageManifestRejected;
+    if (ValidateModule(*module, moduleName) != StageResult::kGoOn) return StageResult::kManifestRejected;
   }
   if (!moduleFound) RecordError(L"No valid modules found in package '" + packageName + L"'");
-  return kStageGoOn;
+  return StageResult::kGoOn;
 }
 
 }  // namespace
 
-int ValidateManifest(xmldoc::Document& document) {
+StageResult ValidateManifest(xmldoc::Document& document) {
   xmldoc::Element& root = document.GetRoot();
   if (root.GetName() != "dravanePackage") {
     RecordError(L"Opening <dravanePackage> element not found");
-    return kStageManifestRejected;
+    return StageResult::kManifestRejected;
   }
   DebugLine(L"Found root '<dravanePackage>' element'");
 
   xmldoc::Element& package = FirstChildElement(root);
   if (package.GetName() != "package") {
     RecordError(L"<package> element not found");
-    return kStageManifestRejected;
+    return StageResult::kManifestRejected;
   }
   DebugLine(L"Found '<package>' element'");
   const std::wstring packageName = WideAttributeValue(package, "name");
@@ -118,7 +118,7 @@ int ValidateManifest(xmldoc::Document& document) {
   xmldoc::Element& modules = FirstChildElement(package);
   if (modules.GetName() != "modules") {
     RecordError(L"<modules> element not found");
-    return kStageManifestRejected;
+    return StageResult::kManifestRejected;
   }
   if (!CheckModuleUuid(package.FindAttribute("id").GetText())) {
     RecordError(L"Invalid UUID for package '" + packageName + L"'");
@@ -128,7 +128,7 @@ int ValidateManifest(xmldoc::Document& document) {
   // counts as content here and leads to "No valid modules" instead.
   if (modules.IsEmpty()) {
     RecordError(L"No modules in the <modules> element");
-    return kStageGoOn;
+    return StageResult::kGoOn;
   }
   ProgressLine(L"Validating XML for package '" + packageName + L"'");
   return ValidateModules(modules, packageName);

@@ -2,6 +2,8 @@
 // prepared and signed.
 #pragma once
 
+#include "base/stage_result.h"
+
 namespace xmldoc {
 class Document;
 }
@@ -9,12 +11,12 @@ class Document;
 namespace brevick {
 
 // Checks the manifest and records every violation found, writing progress and
-// debug lines on the way. Returns kStageManifestRejected, always with an
+// debug lines on the way. Returns StageResult::kManifestRejected, always with an
 // error recorded, when the skeleton (dravanePackage / package / modules, a
-// module's dependencies) is broken; otherwise kStageGoOn, possibly with
+// module's dependencies) is broken; otherwise StageResult::kGoOn, possibly with
 // errors recorded that still fail the run. Adds an empty `file` and
 // `entryPoint` to each dependency, and `value` to each `destination`, that
 // lacks them; those stay in the document that is written out.
-int ValidateManifest(xmldoc::Document& document);
+StageResult ValidateManifest(xmldoc::Document& document);
 
 }  // namespace brevick

@@ -11,8 +11,8 @@
 #include <cstring>
 #include <limits>
 
-#include "app/file_io.h"
-#include "app/utf8.h"
+#include "base/file_io.h"
+#include "base/utf8.h"
 
 namespace brevick {
 namespace {

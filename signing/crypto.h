@@ -14,58 +14,55 @@
 
 namespace brevick {
 
-// Crypto result codes.
-inline constexpr int kCryptoOk = 0;
-inline constexpr int kCryptoCannotOpenStore = 1;
-inline constexpr int kCryptoCannotSign = 2;
-inline constexpr int kCryptoCannotDecode = 3;
-inline constexpr int kCryptoNoSignerCertificate = 4;
-inline constexpr int kCryptoCannotReadSigner = 5;
-inline constexpr int kCryptoSignatureMismatch = 6;
-inline constexpr int kCryptoNoSigningCertificate = 7;
-inline constexpr int kCryptoNotSignedMessage = 8;
-inline constexpr int kCryptoNoProvider = 9;
-inline constexpr int kCryptoHashingFailed = 10;
-inline constexpr int kCryptoCannotCreateHash = 11;
-inline constexpr int kCryptoCannotReadDigest = 12;
+// Crypto result codes. The numbers are the service's own, kept because test
+// tables and peers read them.
+enum class CryptoResult : int {
+  kOk = 0,
+  kCannotOpenStore = 1,
+  kCannotSign = 2,
+  kCannotDecode = 3,
+  kNoSignerCertificate = 4,
+  kCannotReadSigner = 5,
+  kSignatureMismatch = 6,
+  kNoSigningCertificate = 7,
+  kNotSignedMessage = 8,
+  kNoProvider = 9,
+  kHashingFailed = 10,
+  kCannotCreateHash = 11,
+  kCannotReadDigest = 12,
+  kCount  // not a result: the size of the text table
+};
 
 // The store Sign uses when it is given no store name.
 inline constexpr wchar_t kDefaultStoreName[] = L"MY";
 
-// The operator's text for a result code; the empty text for 0, 11, 12 and
-// any code outside the table.
-const char* CryptoErrorText(int code);
+// The operator's text for a result; the empty text for kOk,
+// kCannotCreateHash and kCannotReadDigest.
+const char* CryptoErrorText(CryptoResult code);
 
-// Records the text of the code in the error list (the empty text included).
-void ReportCryptoError(int code);
-
-class Crypto {
- public:
-  virtual ~Crypto() = default;
-
-  // Signs `data` with the first certificate of the store (the empty name
-  // means "MY") whose subject contains `subjectText`. Returns 0 and the
-  // message in `signedMessage`, or 1, 2 or 7 with `signedMessage` empty.
-  virtual int Sign(const std::wstring& subjectText, std::span<const std::uint8_t> data,
-                   std::vector<std::uint8_t>& signedMessage, const std::wstring& storeName) = 0;
-
-  // Checks the signature of a message made by Sign against the certificate
-  // it carries (no chain, validity or trust check). Returns 0, 1, 3, 4, 5, 6
-  // or 8; `content` holds the signed content with 0 and 6, else is empty.
-  virtual int Verify(std::span<const std::uint8_t> signedMessage, std::vector<std::uint8_t>& content) = 0;
-
-  // SHA-1 of `data`. Returns 0 with the 20-byte digest, or 9, 10, 11 or 12.
-  virtual int Hash(std::span<const std::uint8_t> data, std::vector<std::uint8_t>& digest) = 0;
-};
+// Records the text of the result in the error list (the empty text included).
+void ReportCryptoError(CryptoResult code);
 
 // The service over OpenSSL and the certificate stores. Holds nothing between
 // calls; make one where it is needed.
-class CryptoAPI : public Crypto {
+class CryptoAPI {
  public:
-  int Sign(const std::wstring& subjectText, std::span<const std::uint8_t> data,
-           std::vector<std::uint8_t>& signedMessage, const std::wstring& storeName) override;
-  int Verify(std::span<const std::uint8_t> signedMessage, std::vector<std::uint8_t>& content) override;
-  int Hash(std::span<const std::uint8_t> data, std::vector<std::uint8_t>& digest) override;
+  // Signs `data` with the first certificate of the store (the empty name
+  // means "MY") whose subject contains `subjectText`. Returns kOk and the
+  // message in `signedMessage`, or kCannotOpenStore, kCannotSign or
+  // kNoSigningCertificate with `signedMessage` empty.
+  CryptoResult Sign(const std::wstring& subjectText, std::span<const std::uint8_t> data,
+                    std::vector<std::uint8_t>& signedMessage, const std::wstring& storeName);
+
+  // Checks the signature of a message made by Sign against the certificate
+  // it carries (no chain, validity or trust check). `content` holds the
+  // signed content with kOk and kSignatureMismatch, else is empty.
+  CryptoResult Verify(std::span<const std::uint8_t> signedMessage,
+                      std::vector<std::uint8_t>& content);
+
+  // SHA-1 of `data`: kOk with the 20-byte digest, or kNoProvider,
+  // kHashingFailed, kCannotCreateHash or kCannotReadDigest.
+  CryptoResult Hash(std::span<const std::uint8_t> data, std::vector<std::uint8_t>& digest);
 };
 
 }  // namespace brevick

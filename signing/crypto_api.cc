@@ -4,9 +4,9 @@
 
 #include <array>
 
-#include "app/file_io.h"
-#include "app/report.h"
-#include "app/utf8.h"
+#include "base/file_io.h"
+#include "base/report.h"
+#include "base/utf8.h"
 #include "signing/cert_store.h"
 #include "signing/openssl_handles.h"
 #include "signing/signed_message.h"
@@ -30,56 +30,57 @@ constexpr std::array<const char*, 13> kCryptoErrorTexts = {
     "",                                                                    // 11
     "",                                                                    // 12
 };
-static_assert(kCryptoErrorTexts.size() == kCryptoCannotReadDigest + 1, "one text per crypto result code");
+static_assert(kCryptoErrorTexts.size() == static_cast<std::size_t>(CryptoResult::kCount),
+              "one text per crypto result code");
 
 }  // namespace
 
-const char* CryptoErrorText(int code) {
-  if (code < 0 || static_cast<std::size_t>(code) >= kCryptoErrorTexts.size()) return "";
-  return kCryptoErrorTexts[static_cast<std::size_t>(code)];
+const char* CryptoErrorText(CryptoResult code) {
+  const auto index = static_cast<std::size_t>(code);
+  return index < kCryptoErrorTexts.size() ? kCryptoErrorTexts[index] : "";
 }
 
-void ReportCryptoError(int code) { RecordError(ToWide(CryptoErrorText(code))); }
+void ReportCryptoError(CryptoResult code) { RecordError(ToWide(CryptoErrorText(code))); }
 
-int CryptoAPI::Sign(const std::wstring& subjectText, std::span<const std::uint8_t> data,
+CryptoResult CryptoAPI::Sign(const std::wstring& subjectText, std::span<const std::uint8_t> data,
                     std::vector<std::uint8_t>& signedMessage, const std::wstring& storeName) {
   const OpenSslErrorScope errorScope;
   signedMessage.clear();
   const std::optional<CertStore> store = CertStore::Open(storeName.empty() ? kDefaultStoreName : storeName);
-  if (!store) return kCryptoCannotOpenStore;
+  if (!store) return CryptoResult::kCannotOpenStore;
   const std::optional<StoredCertificate> signer = store->FindBySubject(subjectText);
-  if (!signer || SimpleDisplayName(signer->certificate.get()).empty()) return kCryptoNoSigningCertificate;
-  if (!signer->privateKey || data.size() > kMaxBlockSizeInBytes) return kCryptoCannotSign;
+  if (!signer || SimpleDisplayName(signer->certificate.get()).empty()) return CryptoResult::kNoSigningCertificate;
+  if (!signer->privateKey || data.size() > kMaxBlockSizeInBytes) return CryptoResult::kCannotSign;
   if (!BuildSignedMessage(signer->certificate.get(), signer->privateKey.get(), data, signedMessage)) {
-    return kCryptoCannotSign;
+    return CryptoResult::kCannotSign;
   }
-  return kCryptoOk;
+  return CryptoResult::kOk;
 }
 
-int CryptoAPI::Verify(std::span<const std::uint8_t> signedMessage, std::vector<std::uint8_t>& content) {
+CryptoResult CryptoAPI::Verify(std::span<const std::uint8_t> signedMessage, std::vector<std::uint8_t>& content) {
   const OpenSslErrorScope errorScope;
   return VerifySignedMessage(signedMessage, content);
 }
 
-int CryptoAPI::Hash(std::span<const std::uint8_t> data, std::vector<std::uint8_t>& digest) {
+CryptoResult CryptoAPI::Hash(std::span<const std::uint8_t> data, std::vector<std::uint8_t>& digest) {
   const OpenSslErrorScope errorScope;
   digest.clear();
   const EvpMdPtr sha1(EVP_MD_fetch(nullptr, "SHA1", nullptr));
-  if (!sha1) return kCryptoNoProvider;
+  if (!sha1) return CryptoResult::kNoProvider;
   const EvpMdCtxPtr context(EVP_MD_CTX_new());
-  if (!context || EVP_DigestInit_ex(context.get(), sha1.get(), nullptr) != 1) return kCryptoCannotCreateHash;
+  if (!context || EVP_DigestInit_ex(context.get(), sha1.get(), nullptr) != 1) return CryptoResult::kCannotCreateHash;
   if (data.size() > kMaxBlockSizeInBytes || EVP_DigestUpdate(context.get(), data.data(), data.size()) != 1) {
-    return kCryptoHashingFailed;
+    return CryptoResult::kHashingFailed;
   }
   const int size = EVP_MD_get_size(sha1.get());
-  if (size <= 0) return kCryptoCannotReadDigest;
+  if (size <= 0) return CryptoResult::kCannotReadDigest;
   digest.resize(static_cast<std::size_t>(size));
   unsigned int written = 0;
   if (EVP_DigestFinal_ex(context.get(), digest.data(), &written) != 1 || written != digest.size()) {
     digest.clear();
-    return kCryptoCannotReadDigest;
+    return CryptoResult::kCannotReadDigest;
   }
-  return kCryptoOk;
+  return CryptoResult::kOk;
 }
 
 }  // namespace brevick

@@ -10,7 +10,7 @@
 #include <algorithm>
 #include <limits>
 
-#include "app/file_io.h"
+#include "base/file_io.h"
 #include "signing/cert_store.h"
 #include "signing/crypto.h"
 #include "signing/md2.h"
@@ -179,23 +179,23 @@ bool BuildSignedMessage(X509* certificate, EVP_PKEY* privateKey, std::span<const
   return true;
 }
 
-int VerifySignedMessage(std::span<const std::uint8_t> message, std::vector<std::uint8_t>& content) {
+CryptoResult VerifySignedMessage(std::span<const std::uint8_t> message, std::vector<std::uint8_t>& content) {
   content.clear();
-  if (message.empty() || message[0] != kDerSequenceTag) return kCryptoNotSignedMessage;
-  if (message.size() > kMaxBlockSizeInBytes) return kCryptoCannotDecode;
+  if (message.empty() || message[0] != kDerSequenceTag) return CryptoResult::kNotSignedMessage;
+  if (message.size() > kMaxBlockSizeInBytes) return CryptoResult::kCannotDecode;
   const Pkcs7Ptr decoded = DecodeSignedData(message);
-  if (!decoded) return kCryptoCannotDecode;
+  if (!decoded) return CryptoResult::kCannotDecode;
   const ASN1_OCTET_STRING* carriedContent = decoded->d.sign->contents->d.data;
   const unsigned char* contentBytes = ASN1_STRING_get0_data(carriedContent);
   const std::span<const std::uint8_t> signedContent(
       contentBytes, static_cast<std::size_t>(ASN1_STRING_length(carriedContent)));
 
   const PKCS7_SIGNER_INFO* info = sk_PKCS7_SIGNER_INFO_value(decoded->d.sign->signer_info, 0);
-  if (info == nullptr || info->issuer_and_serial == nullptr) return kCryptoCannotReadSigner;
+  if (info == nullptr || info->issuer_and_serial == nullptr) return CryptoResult::kCannotReadSigner;
   X509* signer = FindCarriedCertificate(decoded.get(), info->issuer_and_serial);
-  if (signer == nullptr || SimpleDisplayName(signer).empty()) return kCryptoNoSignerCertificate;
+  if (signer == nullptr || SimpleDisplayName(signer).empty()) return CryptoResult::kNoSignerCertificate;
 
-  const int result = SignatureMatches(info, signer, signedContent) ? kCryptoOk : kCryptoSignatureMismatch;
+  const CryptoResult result = SignatureMatches(info, signer, signedContent) ? CryptoResult::kOk : CryptoResult::kSignatureMismatch;
   content.assign(signedContent.begin(), signedContent.end());
   return result;
 }

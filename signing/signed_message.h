@@ -13,6 +13,7 @@
 #include <span>
 #include <vector>
 
+#include "signing/crypto.h"
 #include "signing/openssl_handles.h"
 
 namespace brevick {
@@ -26,8 +27,9 @@ bool BuildSignedMessage(X509* certificate, EVP_PKEY* privateKey, std::span<const
                         std::vector<std::uint8_t>& message);
 
 // Decodes the message and checks its first signature against the carried
-// certificate that the signer names. Returns a crypto result code: 0, 3, 4,
-// 5, 6 or 8; `content` is filled with 0 and 6 only.
-int VerifySignedMessage(std::span<const std::uint8_t> message, std::vector<std::uint8_t>& content);
+// certificate that the signer names. Returns kOk, kCannotDecode,
+// kNoSignerCertificate, kCannotReadSigner, kSignatureMismatch or
+// kNotSignedMessage; `content` is filled with kOk and kSignatureMismatch only.
+CryptoResult VerifySignedMessage(std::span<const std::uint8_t> message, std::vector<std::uint8_t>& content);
 
 }  // namespace brevick

@@ -7,10 +7,10 @@
 //   verifying fails                                        the signed message
 #pragma once
 
-#include <cstdint>
 #include <string>
 #include <string_view>
-#include <vector>
+
+#include "base/stage_result.h"
 
 namespace xmldoc {
 class Document;
@@ -18,40 +18,26 @@ class Document;
 
 namespace brevick {
 
-// Stage results of the signed output (the codes in between have texts too,
-// in the failure report, but are never produced).
-inline constexpr int kStageOutputNotOpened = 2;
-inline constexpr int kStageOutputReadWriteFailed = 3;
-inline constexpr int kStageSignatureNotWritten = 11;
-inline constexpr int kStageSigningFailed = 15;
-inline constexpr int kStageVerifyFailed = 16;
+// Which certificate signs: the first in the store whose subject contains
+// `subject`. An empty store name means the default store.
+struct SignerChoice {
+  std::wstring subject;
+  std::wstring storeName;
+};
 
-// Writes, signs and verifies; returns 0, 2, 3, 11, 15 or 16. The store is
-// Settings().storename, "MY" when absent or empty.
-int SignAndWrite(xmldoc::Document& document, const std::wstring& outfile, const std::wstring& certSubjectName);
+// Writes, signs and verifies; returns kGoOn, kOutputNotOpened,
+// kOutputReadWriteFailed, kSignatureNotWritten, kSigningFailed or
+// kVerifyFailed.
+StageResult SignAndWrite(const xmldoc::Document& document, const std::wstring& outfile,
+                         const SignerChoice& signer);
 
-// The same for XML text already written out: what SignAndWrite does after Write.
-int SignAndWriteText(std::string_view xmlText, const std::wstring& outfile,
-                     const std::wstring& certSubjectName);
+// The same for XML text already written out: what SignAndWrite does after
+// writing the document.
+StageResult SignAndWriteText(std::string_view xmlText, const std::wstring& outfile,
+                             const SignerChoice& signer);
 
-// Signs the file's bytes in place; returns 0, 2 (cannot be read), 11 (the
-// signed message cannot be written: the unsigned text is put back) or 15
-// (the crypto service failed; its text is recorded).
-int SignFile(const std::wstring& path, const std::wstring& certSubjectName);
-
-// Reads and verifies the file; returns 0, 2 or 3 (as ReadWholeFile) or 16.
-int VerifyFile(const std::wstring& path);
-
-// Returns 0, or records why and returns 2 (cannot be opened) or 3 (cannot be
-// read, or larger than 4 GiB - 1 bytes).
-int ReadWholeFile(const std::wstring& path, std::vector<std::uint8_t>& bytes);
-
-// Creates or empties the file and writes the bytes; returns 0 or 11. Records
-// nothing: the caller's report says it.
-int WriteWholeFile(const std::wstring& path, const std::vector<std::uint8_t>& bytes);
-
-// Records prefix + ":" + the code's text, or the prefix alone for a code
-// without text.
-void StageFailureReport(int code, std::string_view prefix);
+// Reads and verifies the file; returns kGoOn, kOutputNotOpened,
+// kOutputReadWriteFailed or kVerifyFailed, with the reason recorded.
+StageResult VerifyFile(const std::wstring& path);
 
 }  // namespace brevick

@@ -5,52 +5,48 @@
 #include <optional>
 #include <string>
 
-#include "app/report.h"
-#include "app/run_settings.h"
+#include "base/report.h"
 #include "signing/cert_store.h"
 
 namespace brevick {
 namespace {
 
-constexpr int kNoStoreShown = 12;
-
-// Writes one store and, when asked, its certificates. Returns 0, or
-// kNoStoreShown when the store cannot be opened.
-int ShowStore(const std::wstring& name, bool withCertificates, bool& storeShown) {
+// Writes one store and, when asked, its certificates; false when the store
+// cannot be opened.
+bool ShowStore(const std::wstring& name, bool withCertificates, bool& storeShown) {
   const std::optional<CertStore> store = CertStore::Open(name);
   if (!store) {
     RecordError(L"Can't display information for store '" + name + L"'");
-    return kNoStoreShown;
+    return false;
   }
   storeShown = true;
   WriteLine(L"Store '" + name + L"'");
-  if (!withCertificates) return 0;
+  if (!withCertificates) return true;
   std::size_t count = 0;
   for (const StoredCertificate& stored : store->Certificates()) {
     WriteLine(L" " + SimpleDisplayName(stored.certificate.get()));
     ++count;
   }
   WriteLine(L"Store contained " + std::to_wstring(count) + L" certificate(s)");
-  return 0;
+  return true;
 }
 
 }  // namespace
 
-int ListStores(bool withCertificates) {
+StageResult ListStores(bool withCertificates, const std::optional<std::wstring>& storeFilter) {
   const OpenSslErrorScope errorScope;  // reading names can leave entries behind
-  const std::optional<std::wstring>& filter = Settings().storename;
   bool storeShown = false;
   for (const std::wstring& name : EnumerateStoreNames()) {
     // The filter is exact, unlike opening by name: -S names one store as listed.
-    if (filter && *filter != name) continue;
+    if (storeFilter && *storeFilter != name) continue;
     // A store that cannot be opened ends the listing; those before it stand.
-    if (ShowStore(name, withCertificates, storeShown) == kNoStoreShown) break;
+    if (!ShowStore(name, withCertificates, storeShown)) break;
   }
   if (!storeShown) {
     RecordError(L"No stores to display");
-    return kNoStoreShown;
+    return StageResult::kStoreNotShown;
   }
-  return 0;
+  return StageResult::kGoOn;
 }
 
 }  // namespace brevick

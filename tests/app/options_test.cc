@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include "app/report.h"
-#include "app/utf8.h"
+#include "base/report.h"
+#include "base/utf8.h"
 #include "tests/support/process.h"
 
 namespace brevick {
@@ -22,15 +22,15 @@ TEST(OptionsTest, PositionalArgumentsFillInOrderAndAFourthIsIgnored) {
   const CommandLine cl = ParseArguments(Args({L"in.xml", L"-l", L"CN=x", L"extra"}));
   EXPECT_EQ(L"in.xml", cl.settings.infile.value());
   EXPECT_EQ(L"-l", cl.settings.outfile.value());  // options match case-sensitively
-  EXPECT_EQ(L"CN=x", cl.settings.cert_subject_name.value());
+  EXPECT_EQ(L"CN=x", cl.settings.certSubjectName.value());
   EXPECT_EQ("", console.Text());
 }
 
 TEST(OptionsTest, ValueOptionsTakeTheNextArgumentWhateverItLooksLike) {
   ConsoleCapture console;
   const CommandLine cl = ParseArguments(Args({L"-S", L"-P", L"-R", L"-D", L"-R", L"C:\\src\\"}));
-  EXPECT_EQ(L"-P", cl.settings.storename.value());
-  EXPECT_EQ(L"C:\\src\\", cl.settings.rootdirectory);  // a later -R replaces an earlier one
+  EXPECT_EQ(L"-P", cl.settings.storeName.value());
+  EXPECT_EQ(L"C:\\src\\", cl.settings.rootDirectory);  // a later -R replaces an earlier one
   EXPECT_FALSE(cl.settings.showProgress);
   EXPECT_FALSE(cl.settings.showDebug);
   EXPECT_FALSE(cl.settings.infile.has_value());
@@ -41,8 +41,8 @@ TEST(OptionsTest, ValueOptionStandingLastPrintsUsageAndParsingGoesOn) {
     ConsoleCapture console;
     const CommandLine cl = ParseArguments(Args({L"a", L"-P", L"b", option}));
     EXPECT_EQ(kUsage, console.Text());
-    EXPECT_FALSE(cl.settings.storename.has_value());
-    EXPECT_EQ(L".", cl.settings.rootdirectory);
+    EXPECT_FALSE(cl.settings.storeName.has_value());
+    EXPECT_EQ(L".", cl.settings.rootDirectory);
     EXPECT_TRUE(cl.settings.showProgress);
     EXPECT_EQ(L"b", cl.settings.outfile.value());
   }
@@ -71,9 +71,8 @@ TEST(OptionsTest, EchoShowsStoreDefaultAbsentAndEmptyDifferently) {
   for (const auto& c : cases) {
     ConsoleCapture console;
     const CommandLine cl = ParseArguments(c.args);
-    Settings() = cl.settings;
+    SetVerbosity({cl.settings.showProgress, cl.settings.showDebug});
     EchoSettings(cl, c.args);
-    Settings() = RunSettings{};
     const std::string expected = "Command Line: " + ToUtf8(CommandLineText(c.args)) + "\n" +
                                  "File root directory: .\n"
                                  "List certificate stores:NO\n"

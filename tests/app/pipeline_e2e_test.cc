@@ -105,9 +105,9 @@ class PipelineEndToEndTest : public ::testing::Test {
   std::string VerifiedContent() const {
     const std::string message = ReadFileBytes(Output());
     std::vector<std::uint8_t> content;
-    const int code = CryptoAPI().Verify(
+    const CryptoResult code = CryptoAPI().Verify(
         std::span(reinterpret_cast<const std::uint8_t*>(message.data()), message.size()), content);
-    EXPECT_EQ(0, code);
+    EXPECT_EQ(CryptoResult::kOk, code);
     return std::string(content.begin(), content.end());
   }
 

@@ -4,9 +4,9 @@
 
 #include <gtest/gtest.h>
 
-#include "app/report.h"
+#include "base/report.h"
 #include "app/run_settings.h"
-#include "app/utf8.h"
+#include "base/utf8.h"
 #include "tests/support/temp_dir.h"
 #include "xml/document.h"
 
@@ -33,8 +33,7 @@ TEST(ManifestDirectoryTest, CutsTheLastSeparatorAndADoubledBackslash) {
 
 class ReadManifestTest : public ::testing::Test {
  protected:
-  void SetUp() override { Settings().showDebug = Settings().showProgress = true; }
-  void TearDown() override { Settings() = RunSettings{}; }
+  void SetUp() override { SetVerbosity({.showProgress = true, .showDebug = true}); }
   std::wstring PathOf(const std::string& name) const { return ToWide((dir.Path() / name).string()); }
   testing::TempDir dir;
   ConsoleCapture console;

@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/report.h"
+#include "base/report.h"
 #include "tests/support/manifest_helpers.h"
 
 namespace brevick {

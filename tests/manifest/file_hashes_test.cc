@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "app/report.h"
+#include "base/report.h"
 #include "app/run_settings.h"
-#include "app/stage_results.h"
-#include "app/utf8.h"
+#include "base/stage_result.h"
+#include "base/utf8.h"
 #include "tests/support/manifest_helpers.h"
 #include "tests/support/manifest_md5_oracle.h"
 #include "tests/support/temp_dir.h"
@@ -30,7 +30,7 @@ std::string Package(const std::string& modulesContent) {
 }
 
 struct HashRun {
-  int result;
+  StageResult result;
   Strings lines;
   Strings errors;
   std::string xml;
@@ -39,10 +39,10 @@ struct HashRun {
 // Runs the stage with progress output on; the root directory is `root`.
 HashRun Hash(const std::string& manifest, const std::string& manifestDirectory, const std::string& root = ".") {
   testing::SetOutputFlags("P");
-  Settings().rootdirectory = ToWide(root);
   const ConsoleCapture capture;
   const auto document = testing::ParseXml(manifest);
-  const int result = GenerateFileHashes(*document, ToWide(manifestDirectory));
+  const StageResult result =
+      GenerateFileHashes(*document, HashSettings{ToWide(manifestDirectory), ToWide(root)});
   return {result, testing::Lines(capture.Text()), testing::RecordedErrors(), testing::CompactXml(document->GetRoot())};
 }
 
@@ -70,7 +70,7 @@ TEST(FileHashesTest, FindsTheFileThroughSignInfoOrManifestDirectoryAndSubPath) {
     SCOPED_TRACE(c.module);
     const HashRun run = Hash(Package(c.module + "<md5/></dependency></dependencies></module>"), c.manifestDirectory,
                              base + "\\src");
-    EXPECT_EQ(kStageGoOn, run.result);
+    EXPECT_EQ(StageResult::kGoOn, run.result);
     EXPECT_EQ(Strings{}, run.errors);
     ASSERT_EQ(3u, run.lines.size());
     EXPECT_EQ("Generated MD5 for " + c.generated, run.lines[2]);
@@ -90,7 +90,7 @@ TEST(FileHashesTest, RecordsEachMissingFileHashesTheRestAndDropsEverySignInfo) {
               R"(<dependency><signInfo path="%SourceRoot%"/><signInfo path="second"/><md5/></dependency>)"
               R"(</dependencies></module>)"),
       "", base);
-  EXPECT_EQ(kStageHashingFailed, run.result);
+  EXPECT_EQ(StageResult::kHashingFailed, run.result);
   // An empty file name leaves the directory itself, which is no file.
   const Strings errors = {"Error generating MD5 for '" + base + "\\missing.dll'. Check that it exists",
                           "Error generating MD5 for '" + base + "\\'. Check that it exists"};
@@ -113,7 +113,7 @@ TEST(FileHashesTest, StoresTheDigestOnlyInTheFirstMd5ElementOfEachDependency) {
                                    R"(<dependency file="a.dll"/><dependency file="a.dll"><md5 kind="k"/>)"
                                    R"(<md5 value="second"/></dependency></dependencies></module>)"),
                            dir.Path().string());
-  EXPECT_EQ(kStageGoOn, run.result);
+  EXPECT_EQ(StageResult::kGoOn, run.result);
   EXPECT_EQ(5u, run.lines.size());  // both modules and both files reported
   EXPECT_EQ(Package(R"(<component name="X" subPath=""><dependencies/></component><!-- c -->)"
                     R"(<module name="A" subPath=""><notes/><dependencies><dependency file="a.dll"/>)"

@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "app/run_settings.h"
-#include "app/utf8.h"
+#include "base/utf8.h"
 
 namespace brevick {
 namespace {
@@ -22,11 +22,8 @@ TEST(SourcePathTest, PutsTheRootDirectoryInPlaceOfTheFirstToken) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.path);
-    Settings() = RunSettings{};
-    Settings().rootdirectory = c.root;
-    EXPECT_EQ(ToUtf8(c.resolved), ToUtf8(ResolveSourcePath(c.path)));
+    EXPECT_EQ(ToUtf8(c.resolved), ToUtf8(ResolveSourcePath(c.path, c.root)));
   }
-  Settings() = RunSettings{};
 }
 
 }  // namespace

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "app/report.h"
+#include "base/report.h"
 #include "tests/support/manifest_helpers.h"
 
 namespace brevick {

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "app/report.h"
-#include "app/stage_results.h"
+#include "base/report.h"
+#include "base/stage_result.h"
 #include "tests/support/manifest_helpers.h"
 
 namespace brevick {
@@ -42,7 +42,7 @@ struct Case {
   Strings errors;
 };
 
-void ExpectOutcome(const Case& c, int result) {
+void ExpectOutcome(const Case& c, StageResult result) {
   SCOPED_TRACE(c.what);
   SetOutputFlags("");
   const ConsoleCapture capture;
@@ -75,10 +75,10 @@ TEST(ValidationTest, RejectsABrokenSkeletonAndExaminesNothingAfter) {
        {"Invalid UUID for module 'A'", "Invalid host 'x' for module 'A'. Must be 'Engine' or 'UI'",
         "<dependencies> element not found on module 'A'"}},
   };
-  for (const Case& c : cases) ExpectOutcome(c, kStageManifestRejected);
+  for (const Case& c : cases) ExpectOutcome(c, StageResult::kManifestRejected);
   const ConsoleCapture capture;
   xmldoc::Document noRoot;
-  EXPECT_EQ(kStageManifestRejected, ValidateManifest(noRoot));
+  EXPECT_EQ(StageResult::kManifestRejected, ValidateManifest(noRoot));
 }
 
 TEST(ValidationTest, RecordsFindingsInOrderAndGoesOn) {
@@ -116,7 +116,7 @@ TEST(ValidationTest, RecordsFindingsInOrderAndGoesOn) {
        {"Invalid UUID for module 'A'", "Invalid host 'Both' for module 'A'. Must be 'Engine' or 'UI'",
         kBadDestination, "No entry point found for module 'A'", "Invalid UUID for module 'A'"}},
   };
-  for (const Case& c : cases) ExpectOutcome(c, kStageGoOn);
+  for (const Case& c : cases) ExpectOutcome(c, StageResult::kGoOn);
 }
 
 TEST(ValidationTest, WritesProgressLinesWithPAndEveryLineInOrderWithD) {
@@ -139,7 +139,7 @@ TEST(ValidationTest, WritesProgressLinesWithPAndEveryLineInOrderWithD) {
     SCOPED_TRACE(c.flags);
     SetOutputFlags(c.flags);
     const ConsoleCapture capture;
-    EXPECT_EQ(kStageGoOn, ValidateManifest(*ParseXml(xml)));
+    EXPECT_EQ(StageResult::kGoOn, ValidateManifest(*ParseXml(xml)));
     EXPECT_EQ(c.lines, testing::Lines(capture.Text()));
   }
 }
@@ -150,7 +150,7 @@ TEST(ValidationTest, LeavesMissingDependencyAttributesPresentAndEmpty) {
   const auto document = ParseXml(Package(WithDependencies(
       R"(id="{a}" host="UI")",
       R"(<dependency note="n"><destination kind="k"/></dependency><dependency file="b" entryPoint="1"/>)")));
-  EXPECT_EQ(kStageGoOn, ValidateManifest(*document));
+  EXPECT_EQ(StageResult::kGoOn, ValidateManifest(*document));
   // A missing destination element is not created; the null objects stay empty.
   EXPECT_EQ(Package(WithDependencies(R"(id="{a}" host="UI")",
                                      R"(<dependency note="n" file="" entryPoint=""><destination kind="k" value=""/>)"

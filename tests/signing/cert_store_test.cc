@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include "app/utf8.h"
+#include "base/utf8.h"
 #include "tests/support/signing_certs.h"
 
 namespace brevick {

@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/utf8.h"
+#include "base/utf8.h"
 #include "signing/md2.h"
 #include "tests/support/signing_certs.h"
 
@@ -105,10 +105,10 @@ TEST(CryptoApiTest, SignsAndVerifiesFromEveryStoreFormat) {
   for (const auto& c : cases) {
     SCOPED_TRACE(ToUtf8(c.subject) + " in " + ToUtf8(c.store));
     std::vector<std::uint8_t> message;
-    EXPECT_EQ(0, CryptoAPI().Sign(c.subject, kManifest, message, c.store));
+    EXPECT_EQ(CryptoResult::kOk, CryptoAPI().Sign(c.subject, kManifest, message, c.store));
     ExpectWellFormedSignedManifest(message, c.signer);
     std::vector<std::uint8_t> content;
-    EXPECT_EQ(0, CryptoAPI().Verify(message, content));
+    EXPECT_EQ(CryptoResult::kOk, CryptoAPI().Verify(message, content));
     EXPECT_EQ(kManifest, content);
   }
   EXPECT_EQ(0u, ERR_peek_error());  // nothing left behind in OpenSSL's queue
@@ -126,14 +126,14 @@ TEST(CryptoApiTest, SignReportsWhyItCannotSign) {
   add("encrypted.pem", {{"CN", "Encrypted Key"}}, rsa, testing::PemOf(rsa, "secret"));
   add("ec.pem", {{"CN", "Elliptic"}}, ecKey.get(), testing::PemOf(ecKey.get()));
   add("nameless.pem", {{"C", "DE"}, {"L", "Nowhere"}}, rsa, testing::PemOf(rsa));
-  const struct { std::wstring subject; std::wstring store; int code; } cases[] = {
-      {L"No Key", L"", 2},         // certificate only, no <stem>.key
-      {L"Wrong Key", L"", 2},      // the key of another certificate
-      {L"Encrypted Key", L"", 2},  // refused without asking for a passphrase
-      {L"Elliptic", L"", 2},       // PKCS #1 v1.5 needs RSA
-      {L"Nowhere", L"", 7},        // found, but without a display name
-      {L"Nobody", L"", 7},
-      {L"No Key", L"Other", 1},    // no such store
+  const struct { std::wstring subject; std::wstring store; CryptoResult code; } cases[] = {
+      {L"No Key", L"", CryptoResult::kCannotSign},         // certificate only, no <stem>.key
+      {L"Wrong Key", L"", CryptoResult::kCannotSign},      // the key of another certificate
+      {L"Encrypted Key", L"", CryptoResult::kCannotSign},  // refused without asking for a passphrase
+      {L"Elliptic", L"", CryptoResult::kCannotSign},       // PKCS #1 v1.5 needs RSA
+      {L"Nowhere", L"", CryptoResult::kNoSigningCertificate},        // found, but without a display name
+      {L"Nobody", L"", CryptoResult::kNoSigningCertificate},
+      {L"No Key", L"Other", CryptoResult::kCannotOpenStore},    // no such store
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(ToUtf8(c.subject) + " in " + ToUtf8(c.store));
@@ -151,7 +151,7 @@ TEST(CryptoApiTest, VerifyTellsWhatIsWrongWithTheMessage) {
   const X509Ptr nameless = MakeCertificate(testing::TestRsaKey(0), {{"C", "DE"}}, 77);
   home.AddPemWithKey("My", "signer.pem", cert.get(), testing::TestRsaKey(0));
   std::vector<std::uint8_t> good;
-  ASSERT_EQ(0, CryptoAPI().Sign(L"Release Signer", kManifest, good, L""));
+  ASSERT_EQ(CryptoResult::kOk, CryptoAPI().Sign(L"Release Signer", kManifest, good, L""));
   std::vector<std::uint8_t> withTrailer = good;
   withTrailer.push_back(0);
   auto withCertificate = [&](X509* certificate) {
@@ -162,28 +162,28 @@ TEST(CryptoApiTest, VerifyTellsWhatIsWrongWithTheMessage) {
     });
   };
   const std::vector<std::uint8_t> altered = Altered(good, [](PKCS7* m) { m->d.sign->contents->d.data->data[10] ^= 1; });
-  const struct { const char* what; std::vector<std::uint8_t> message; int code; bool givesContent; } cases[] = {
-      {"as signed", good, 0, true},
-      {"plain XML", kManifest, 8, false},
-      {"empty", {}, 8, false},
-      {"a byte after the message", withTrailer, 3, false},
-      {"content changed", altered, 6, true},
+  const struct { const char* what; std::vector<std::uint8_t> message; CryptoResult code; bool givesContent; } cases[] = {
+      {"as signed", good, CryptoResult::kOk, true},
+      {"plain XML", kManifest, CryptoResult::kNotSignedMessage, false},
+      {"empty", {}, CryptoResult::kNotSignedMessage, false},
+      {"a byte after the message", withTrailer, CryptoResult::kCannotDecode, false},
+      {"content changed", altered, CryptoResult::kSignatureMismatch, true},
       {"signature changed", Altered(good, [](PKCS7* m) {
          sk_PKCS7_SIGNER_INFO_value(m->d.sign->signer_info, 0)->enc_digest->data[5] ^= 1;
-       }), 6, true},
+       }), CryptoResult::kSignatureMismatch, true},
       {"digest algorithm changed", Altered(good, [](PKCS7* m) {
          X509_ALGOR_set0(sk_PKCS7_SIGNER_INFO_value(m->d.sign->signer_info, 0)->digest_alg, OBJ_nid2obj(NID_sha1),
                          V_ASN1_UNDEF, nullptr);
-       }), 6, true},
-      {"signer's certificate missing", withCertificate(stranger.get()), 4, false},
-      {"signer's certificate without a name", withCertificate(nameless.get()), 4, false},
+       }), CryptoResult::kSignatureMismatch, true},
+      {"signer's certificate missing", withCertificate(stranger.get()), CryptoResult::kNoSignerCertificate, false},
+      {"signer's certificate without a name", withCertificate(nameless.get()), CryptoResult::kNoSignerCertificate, false},
       {"no signer information", Altered(good, [](PKCS7* m) {
          PKCS7_SIGNER_INFO_free(sk_PKCS7_SIGNER_INFO_pop(m->d.sign->signer_info));
-       }), 5, false},
+       }), CryptoResult::kCannotReadSigner, false},
       {"no content", Altered(good, [](PKCS7* m) {
          ASN1_OCTET_STRING_free(m->d.sign->contents->d.data);
          m->d.sign->contents->d.data = nullptr;
-       }), 3, false},
+       }), CryptoResult::kCannotDecode, false},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -200,15 +200,15 @@ TEST(CryptoApiTest, VerifyTellsWhatIsWrongWithTheMessage) {
   for (std::size_t size = 1; size < good.size(); ++size) {
     SCOPED_TRACE(size);
     std::vector<std::uint8_t> content;
-    EXPECT_EQ(3, CryptoAPI().Verify(std::span(good.data(), size), content));
+    EXPECT_EQ(CryptoResult::kCannotDecode, CryptoAPI().Verify(std::span(good.data(), size), content));
     EXPECT_TRUE(content.empty());
   }
   // Beyond 32-bit lengths only the length is looked at; the bytes are never read.
   const std::span<const std::uint8_t> huge(good.data(), std::size_t{1} << 32);
   std::vector<std::uint8_t> out;
-  EXPECT_EQ(2, CryptoAPI().Sign(L"Release Signer", huge, out, L""));
-  EXPECT_EQ(3, CryptoAPI().Verify(huge, out));
-  EXPECT_EQ(10, CryptoAPI().Hash(huge, out));
+  EXPECT_EQ(CryptoResult::kCannotSign, CryptoAPI().Sign(L"Release Signer", huge, out, L""));
+  EXPECT_EQ(CryptoResult::kCannotDecode, CryptoAPI().Verify(huge, out));
+  EXPECT_EQ(CryptoResult::kHashingFailed, CryptoAPI().Hash(huge, out));
   EXPECT_EQ(0u, ERR_peek_error());
 }
 
@@ -216,7 +216,7 @@ TEST(CryptoApiTest, HashIsSha1) {
   const std::vector<std::uint8_t> abcDigest = {0xa9, 0x99, 0x3e, 0x36, 0x47, 0x06, 0x81, 0x6a, 0xba, 0x3e,
                                                0x25, 0x71, 0x78, 0x50, 0xc2, 0x6c, 0x9c, 0xd0, 0xd8, 0x9d};
   std::vector<std::uint8_t> digest;
-  EXPECT_EQ(0, CryptoAPI().Hash(Bytes("abc"), digest));
+  EXPECT_EQ(CryptoResult::kOk, CryptoAPI().Hash(Bytes("abc"), digest));
   EXPECT_EQ(abcDigest, digest);
 }
 

@@ -8,9 +8,8 @@
 
 #include <fstream>
 
-#include "app/report.h"
-#include "app/run_settings.h"
-#include "app/utf8.h"
+#include "base/report.h"
+#include "base/utf8.h"
 #include "signing/crypto.h"
 #include "tests/support/signing_certs.h"
 #include "xml/document.h"
@@ -54,7 +53,6 @@ class FileSizeLimit {
 class SignedOutputTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    Settings() = RunSettings{};
     signer = MakeCertificate(testing::TestRsaKey(0), {{"O", "Acme"}, {"CN", "Release Signer"}});
     keyless = MakeCertificate(testing::TestRsaKey(1), {{"CN", "Keyless"}}, 2);
     home.AddPemWithKey("My", "signer.pem", signer.get(), testing::TestRsaKey(0));
@@ -80,13 +78,13 @@ TEST_F(SignedOutputTest, WritesTheDocumentSignedAndVerified) {
   for (const auto& c : cases) {
     SCOPED_TRACE(ToUtf8(c.outfile));
     std::filesystem::remove(home.Root() / "sub" / "out.xml");
-    Settings().storename = c.store;
     const ConsoleCapture capture;
-    EXPECT_EQ(0, SignAndWrite(document, c.outfile, L"release"));
+    EXPECT_EQ(StageResult::kGoOn,
+              SignAndWrite(document, c.outfile, SignerChoice{L"release", c.store.value_or(L"")}));
     EXPECT_EQ(Strings{}, Errors());
     const std::string written = testing::ReadFileBytes(home.Root() / "sub" / "out.xml");
     std::vector<std::uint8_t> content;
-    EXPECT_EQ(0, CryptoAPI().Verify(std::vector<std::uint8_t>(written.begin(), written.end()), content));
+    EXPECT_EQ(CryptoResult::kOk, CryptoAPI().Verify(std::vector<std::uint8_t>(written.begin(), written.end()), content));
     EXPECT_EQ(expectedText, std::string(content.begin(), content.end()));
   }
 }
@@ -101,33 +99,33 @@ TEST_F(SignedOutputTest, FailuresAreRecordedAndLeaveTheFileAsTheyShould) {
     std::wstring outfile, subject;
     std::optional<std::wstring> store;
     rlim_t sizeLimit;  // 0: none
-    int result;
+    StageResult result;
     Strings errors;
     std::optional<std::string> fileAfter;  // nullopt: no file
   } cases[] = {
-      {"no certificate matches", out, L"Nobody", std::nullopt, 0, 15,
+      {"no certificate matches", out, L"Nobody", std::nullopt, 0, StageResult::kSigningFailed,
        {L"Could not find the specified signing certificate."}, text},
-      {"certificate has no key", out, L"Keyless", std::nullopt, 0, 15, {L"Can't sign data"}, text},
-      {"store does not exist", out, L"Release", L"Other", 0, 15, {L"Can't open certificate store"}, text},
-      {"output directory missing", missingDir, L"Release", std::nullopt, 0, 2,
+      {"certificate has no key", out, L"Keyless", std::nullopt, 0, StageResult::kSigningFailed, {L"Can't sign data"}, text},
+      {"store does not exist", out, L"Release", L"Other", 0, StageResult::kSigningFailed, {L"Can't open certificate store"}, text},
+      {"output directory missing", missingDir, L"Release", std::nullopt, 0, StageResult::kOutputNotOpened,
        {L"Failed to open " + missingDir + L" No such file or directory"}, std::nullopt},
-      {"output is a directory", dir, L"Release", std::nullopt, 0, 2, {L"Failed to open " + dir + L" Is a directory"},
+      {"output is a directory", dir, L"Release", std::nullopt, 0, StageResult::kOutputNotOpened, {L"Failed to open " + dir + L" Is a directory"},
        std::nullopt},
-      {"writing the text fails: an empty file", out, L"Release", std::nullopt, text.size() - 1, 2,
+      {"writing the text fails: an empty file", out, L"Release", std::nullopt, text.size() - 1, StageResult::kOutputNotOpened,
        {L"Error writing the file " + out + L" [File too large]"}, ""},
       // The message carries a certificate: far larger than the text.
-      {"writing the message fails: the text is put back", out, L"Release", std::nullopt, text.size() + 10, 11,
+      {"writing the message fails: the text is put back", out, L"Release", std::nullopt, text.size() + 10, StageResult::kSignatureNotWritten,
        {L"Failed:Error writing the signature to the file."}, text},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     std::filesystem::remove(home.Root() / "out.xml");
-    Settings().storename = c.store;
     const ConsoleCapture capture;
     {
       std::optional<FileSizeLimit> limit;
       if (c.sizeLimit != 0) limit.emplace(c.sizeLimit);
-      EXPECT_EQ(c.result, SignAndWriteText(kManifestText, c.outfile, c.subject));
+      EXPECT_EQ(c.result, SignAndWriteText(kManifestText, c.outfile,
+                                           SignerChoice{c.subject, c.store.value_or(L"")}));
     }
     EXPECT_EQ(c.errors, Errors());
     if (c.outfile != dir) {
@@ -144,11 +142,11 @@ TEST_F(SignedOutputTest, VerifyFileRecordsWhyItCannotReadOrTrustTheFile) {
   const std::wstring missing = Wide(home.Root() / "missing");
   const std::wstring dir = Wide(home.Root() / "sub");
   const std::wstring fifo = Wide(home.Root() / "fifo");
-  const struct { std::wstring path; int result; std::wstring error; } cases[] = {
-      {Wide(home.Root() / "plain.xml"), 16, L"Failed signature check. The data is not to be trusted."},
-      {missing, 2, L"Failed to open " + missing + L" No such file or directory"},
-      {dir, 2, L"Failed to open " + dir + L" Is a directory"},
-      {fifo, 2, L"Failed to open " + fifo + L" Not a regular file"},
+  const struct { std::wstring path; StageResult result; std::wstring error; } cases[] = {
+      {Wide(home.Root() / "plain.xml"), StageResult::kVerifyFailed, L"Failed signature check. The data is not to be trusted."},
+      {missing, StageResult::kOutputNotOpened, L"Failed to open " + missing + L" No such file or directory"},
+      {dir, StageResult::kOutputNotOpened, L"Failed to open " + dir + L" Is a directory"},
+      {fifo, StageResult::kOutputNotOpened, L"Failed to open " + fifo + L" Not a regular file"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(ToUtf8(c.path));

@@ -3,9 +3,9 @@
 
 #include <gtest/gtest.h>
 
-#include "app/report.h"
+#include "base/report.h"
 #include "app/run_settings.h"
-#include "app/utf8.h"
+#include "base/utf8.h"
 #include "tests/support/signing_certs.h"
 
 namespace brevick {
@@ -15,16 +15,14 @@ using testing::MakeCertificate;
 using Strings = std::vector<std::wstring>;
 
 struct Listing {
-  int result;
+  StageResult result;
   std::string console;
   Strings errors;
 };
 
-Listing List(bool withCertificates, std::optional<std::wstring> storename = std::nullopt) {
-  Settings() = RunSettings{};
-  Settings().storename = std::move(storename);
+Listing List(bool withCertificates, std::optional<std::wstring> storeName = std::nullopt) {
   const ConsoleCapture capture;
-  const int result = ListStores(withCertificates);
+  const StageResult result = ListStores(withCertificates, storeName);
   return {result, capture.Text(), Errors()};
 }
 
@@ -50,18 +48,18 @@ class StoreListingTest : public ::testing::Test {
 
 TEST_F(StoreListingTest, ListsEveryStoreOrTheOneNamedExactly) {
   const Strings noStores = {L"No stores to display"};
-  const struct { bool withCertificates; std::optional<std::wstring> filter; int result; std::string console;
+  const struct { bool withCertificates; std::optional<std::wstring> filter; StageResult result; std::string console;
                  Strings errors; } cases[] = {
-      {false, std::nullopt, 0, "Store 'CA'\nStore 'My'\nStore 'Root'\n", {}},
-      {true, std::nullopt, 0,
+      {false, std::nullopt, StageResult::kGoOn, "Store 'CA'\nStore 'My'\nStore 'Root'\n", {}},
+      {true, std::nullopt, StageResult::kGoOn,
        "Store 'CA'\nStore contained 0 certificate(s)\n"
        "Store 'My'\n Release Signer\n build@acme.example\nStore contained 2 certificate(s)\n"
        "Store 'Root'\n \nStore contained 1 certificate(s)\n",
        {}},
-      {false, L"My", 0, "Store 'My'\n", {}},
-      {true, L"Root", 0, "Store 'Root'\n \nStore contained 1 certificate(s)\n", {}},
-      {true, L"my", 12, "", noStores},  // unlike signing, no case folding here
-      {true, L"", 12, "", noStores},
+      {false, L"My", StageResult::kGoOn, "Store 'My'\n", {}},
+      {true, L"Root", StageResult::kGoOn, "Store 'Root'\n \nStore contained 1 certificate(s)\n", {}},
+      {true, L"my", StageResult::kStoreNotShown, "", noStores},  // unlike signing, no case folding here
+      {true, L"", StageResult::kStoreNotShown, "", noStores},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(ToUtf8(c.filter.value_or(L"(none)")) + (c.withCertificates ? " with certificates" : ""));
@@ -72,15 +70,15 @@ TEST_F(StoreListingTest, ListsEveryStoreOrTheOneNamedExactly) {
   }
   std::filesystem::remove_all(home.StoresDirectory());  // the data home stays
   const Listing listing = List(false);
-  EXPECT_EQ(12, listing.result);
+  EXPECT_EQ(StageResult::kStoreNotShown, listing.result);
   EXPECT_EQ(noStores, listing.errors);
 }
 
 // Listed as a store, gone when opened: as a store removed meanwhile.
 TEST_F(StoreListingTest, StoreThatCannotBeOpenedEndsTheListing) {
-  const struct { const char* store; int result; std::string console; Strings errors; } cases[] = {
-      {"Gone", 0, "Store 'CA'\n", {L"Can't display information for store 'Gone'"}},
-      {"A", 12, "", {L"Can't display information for store 'A'", L"No stores to display"}},
+  const struct { const char* store; StageResult result; std::string console; Strings errors; } cases[] = {
+      {"Gone", StageResult::kGoOn, "Store 'CA'\n", {L"Can't display information for store 'Gone'"}},
+      {"A", StageResult::kStoreNotShown, "", {L"Can't display information for store 'A'", L"No stores to display"}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.store);

@@ -5,9 +5,9 @@
 
 #include <sstream>
 
-#include "app/report.h"
+#include "base/report.h"
 #include "app/run_settings.h"
-#include "app/utf8.h"
+#include "base/utf8.h"
 #include "xml/parser.h"
 
 namespace brevick::testing {
@@ -43,9 +43,8 @@ std::vector<std::string> RecordedErrors() {
 }
 
 void SetOutputFlags(std::string_view flags) {
-  Settings() = RunSettings{};
-  Settings().showProgress = flags.find_first_of("PD") != std::string_view::npos;
-  Settings().showDebug = flags.find('D') != std::string_view::npos;
+  SetVerbosity({.showProgress = flags.find_first_of("PD") != std::string_view::npos,
+                .showDebug = flags.find('D') != std::string_view::npos});
 }
 
 WorkingDirectory::WorkingDirectory(const std::filesystem::path& directory)

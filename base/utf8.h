@@ -1,4 +1,4 @@
-// app/utf8.h: the one conversion between the XML library's 8-bit UTF-8 text and
+// base/utf8.h: the one conversion between the XML library's 8-bit UTF-8 text and
 // the wide text of paths, console lines and messages.
 #pragma once
 

@@ -1,5 +1,5 @@
-// app/utf8.cc: the project's own UTF-8 codec, so that every stage converts alike.
-#include "app/utf8.h"
+// base/utf8.cc: the project's own UTF-8 codec, so that every stage converts alike.
+#include "base/utf8.h"
 
 #include <cstdint>
 #include <cstring>

@@ -1,5 +1,5 @@
-// app/file_io.cc: POSIX file access with EINTR and short transfers handled.
-#include "app/file_io.h"
+// base/file_io.cc: POSIX file access with EINTR and short transfers handled.
+#include "base/file_io.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -8,7 +8,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "app/utf8.h"
+#include "base/utf8.h"
 
 namespace brevick {
 namespace {

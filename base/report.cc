@@ -1,10 +1,9 @@
-// app/report.cc: the console writer and the error list.
-#include "app/report.h"
+// base/report.cc: the console writer and the error list.
+#include "base/report.h"
 
 #include <cstdio>
 
-#include "app/run_settings.h"
-#include "app/utf8.h"
+#include "base/utf8.h"
 
 namespace brevick {
 namespace {
@@ -15,6 +14,7 @@ std::vector<std::wstring>& ErrorListStorage() {
 }
 
 std::string* captureTarget = nullptr;  // set while a ConsoleCapture lives
+Verbosity currentVerbosity;
 
 void Emit(std::string line, bool flush) {
   line.push_back('\n');
@@ -30,16 +30,18 @@ void Emit(std::string line, bool flush) {
 
 }  // namespace
 
+void SetVerbosity(Verbosity verbosity) { currentVerbosity = verbosity; }
+
 void WriteLine(std::wstring_view text) { Emit(ToUtf8(text), false); }
 
 void WriteLineUtf8(std::string_view text) { Emit(std::string(text), false); }
 
 void ProgressLine(std::wstring_view text) {
-  if (Settings().showProgress) Emit(ToUtf8(text), true);
+  if (currentVerbosity.showProgress) Emit(ToUtf8(text), true);
 }
 
 void DebugLine(std::wstring_view text) {
-  if (Settings().showDebug) Emit(ToUtf8(text), true);
+  if (currentVerbosity.showDebug) Emit(ToUtf8(text), true);
 }
 
 void RecordError(std::wstring_view text) {
@@ -55,13 +57,14 @@ void PrintErrorList() {
   for (const std::wstring& error : ErrorListStorage()) WriteLine(error);
 }
 
-ConsoleCapture::ConsoleCapture() : previousTarget(captureTarget) {
+ConsoleCapture::ConsoleCapture() : previousTarget(captureTarget), previousVerbosity(currentVerbosity) {
   captureTarget = &text;
   ErrorListStorage().clear();
 }
 
 ConsoleCapture::~ConsoleCapture() {
   captureTarget = previousTarget;
+  currentVerbosity = previousVerbosity;
   ErrorListStorage().clear();
 }
 

@@ -1,4 +1,4 @@
-// app/report.h: console reporting and the run-wide error list. Every line the
+// base/report.h: console reporting and the run-wide error list. Every line the
 // operator sees goes out through here, UTF-8 encoded, on standard output.
 //
 // A line is exactly the text plus "\n": no prefix, no level word. Failures at
@@ -13,14 +13,22 @@
 
 namespace brevick {
 
+// Which optional lines reach the console. Set once by the command line; the
+// lower layers only write lines and never ask.
+struct Verbosity {
+  bool showProgress = false;  // progress lines
+  bool showDebug = false;     // debug lines
+};
+void SetVerbosity(Verbosity verbosity);
+
 // Written whatever the output flags: usage, listings, the summary.
 void WriteLine(std::wstring_view text);
 // A line that is already UTF-8, such as the banner.
 void WriteLineUtf8(std::string_view text);
 
-// Written (and flushed) only with -P or -D.
+// Written (and flushed) only when progress is shown.
 void ProgressLine(std::wstring_view text);
-// Written (and flushed) only with -D.
+// Written (and flushed) only when debug lines are shown.
 void DebugLine(std::wstring_view text);
 
 // Writes the text as a progress line, then appends it to the error list.
@@ -34,7 +42,8 @@ void PrintErrorList();
 
 // Sends console output to a string instead of standard output while it lives,
 // and starts a fresh error list; for tests and fuzz targets. An inner capture
-// hands the console back to the outer one when it ends.
+// hands the console back to the outer one when it ends, and the verbosity is
+// put back as it was when the capture began.
 class ConsoleCapture {
  public:
   ConsoleCapture();
@@ -48,6 +57,7 @@ class ConsoleCapture {
  private:
   std::string text;
   std::string* previousTarget;
+  Verbosity previousVerbosity;
 };
 
 }  // namespace brevick

@@ -1,4 +1,4 @@
-// app/file_io.h: file access with POSIX calls, shared by the pipeline, file
+// base/file_io.h: file access with POSIX calls, shared by the pipeline, file
 // hashing, the signed output and the certificate stores. Everything reports by
 // result, with the errno of the call that failed; nothing is recorded here.
 #pragma once

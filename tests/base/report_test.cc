@@ -1,15 +1,12 @@
-#include "app/report.h"
+#include "base/report.h"
 
 #include <gtest/gtest.h>
-
-#include "app/run_settings.h"
 
 namespace brevick {
 namespace {
 
 class ReportTest : public ::testing::Test {
  protected:
-  void TearDown() override { Settings() = RunSettings{}; }
   ConsoleCapture console;
 };
 
@@ -23,7 +20,7 @@ TEST_F(ReportTest, QuietRunKeepsErrorsForTheSummaryOnly) {
 }
 
 TEST_F(ReportTest, ProgressShowsEachErrorWhenRecordedAndAgainInTheList) {
-  Settings().showProgress = true;
+  SetVerbosity({.showProgress = true});
   ProgressLine(L"step");
   DebugLine(L"hidden");
   RecordError(L"bad \u0141");
@@ -32,7 +29,7 @@ TEST_F(ReportTest, ProgressShowsEachErrorWhenRecordedAndAgainInTheList) {
 }
 
 TEST_F(ReportTest, DebugShowsDebugLines) {
-  Settings().showDebug = Settings().showProgress = true;
+  SetVerbosity({.showProgress = true, .showDebug = true});
   DebugLine(L"  Length of file: 12 bytes");
   EXPECT_EQ("  Length of file: 12 bytes\n", console.Text());
 }

@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "base/report.h"
-#include "app/run_settings.h"
 #include "base/stage_result.h"
 #include "base/utf8.h"
 #include "tests/support/manifest_helpers.h"

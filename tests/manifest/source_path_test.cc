@@ -3,7 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include "app/run_settings.h"
 #include "base/utf8.h"
 
 namespace brevick {

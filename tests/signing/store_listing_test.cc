@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include "base/report.h"
-#include "app/run_settings.h"
 #include "base/utf8.h"
 #include "tests/support/signing_certs.h"
 

@@ -6,7 +6,6 @@
 #include <sstream>
 
 #include "base/report.h"
-#include "app/run_settings.h"
 #include "base/utf8.h"
 #include "xml/parser.h"
 

@@ -1,6 +1,9 @@
 // app/options.cc: option parsing, the usage text and the settings echo.
 #include "app/options.h"
 
+#include <optional>
+#include <string_view>
+
 #include "base/report.h"
 
 namespace brevick {
@@ -31,6 +34,50 @@ void TakePositional(RunSettings& settings, const std::wstring& arg) {
 
 const wchar_t* YesNo(bool flag) { return flag ? L"YES" : L"NO"; }
 
+// A long option: its name, whether the next argument is its value, and what
+// it sets. `apply` returns an error text for a value it cannot use.
+struct LongOption {
+  std::wstring_view name;
+  bool takesValue;
+  std::optional<std::wstring> (*apply)(CommandLine& commandLine, const std::wstring& value);
+};
+
+constexpr LongOption kLongOptions[] = {
+    {L"--progress", false,
+     [](CommandLine& c, const std::wstring&) -> std::optional<std::wstring> {
+       c.settings.progressDisplay = true;
+       return std::nullopt;
+     }},
+    {L"--no-progress", false,
+     [](CommandLine& c, const std::wstring&) -> std::optional<std::wstring> {
+       c.settings.progressDisplay = false;
+       return std::nullopt;
+     }},
+};
+
+// Takes args[i] when it is a known long option, with its value; false leaves
+// it to be a positional argument.
+bool TakeLongOption(const std::vector<std::wstring>& args, std::size_t& i, CommandLine& result) {
+  const std::wstring& arg = args[i];
+  if (!arg.starts_with(L"--")) return false;
+  for (const LongOption& option : kLongOptions) {
+    if (arg != option.name) continue;
+    std::wstring value;
+    if (option.takesValue) {
+      if (i + 1 == args.size()) {
+        result.usageErrors.push_back(arg + L" needs a value");
+        return true;
+      }
+      value = args[++i];
+    }
+    if (std::optional<std::wstring> error = option.apply(result, value)) {
+      result.usageErrors.push_back(std::move(*error));
+    }
+    return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 CommandLine ParseArguments(const std::vector<std::wstring>& args) {
@@ -53,7 +100,7 @@ CommandLine ParseArguments(const std::vector<std::wstring>& args) {
         break;
       }
       (arg == L"-R" ? settings.rootDirectory : settings.storeName.emplace()) = args[++i];
-    } else {
+    } else if (!TakeLongOption(args, i, result)) {
       TakePositional(settings, arg);
     }
   }

@@ -13,12 +13,17 @@ struct CommandLine {
   RunSettings settings;
   bool listCertificates = false;  // -L
   bool listStores = false;        // -LS
+  // What was wrong with long options ("--jobs 0", a missing value), one text
+  // each; the run stops with a usage error before any mode starts.
+  std::vector<std::wstring> usageErrors;
 };
 
 // Reads the arguments after the program name, left to right. Options match
 // whole and case-sensitively ("-l" is positional); the argument after -R or -S
 // is its value whatever it looks like. -R or -S standing last prints the usage
-// text and parsing simply ends, the run going on.
+// text and parsing simply ends, the run going on. An argument that starts
+// with "--" and is a known long option is taken with its value, if it has
+// one; any other stays a positional argument.
 CommandLine ParseArguments(const std::vector<std::wstring>& args);
 
 // The seven usage lines, written whatever the output flags.

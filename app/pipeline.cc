@@ -49,9 +49,9 @@ StageResult ProcessManifest(const std::wstring& infile, const std::wstring& outf
     return preparation;
   }
   ProgressLine(L"Signing and writing manifest: " + outfile);
-  return SignAndWrite(*document, outfile,
-                      SignerChoice{settings.certSubjectName.value_or(L""),
-                                   settings.storeName.value_or(L"")});
+  return SignAndWrite(
+      *document, outfile,
+      SignerChoice{settings.certSubjectName.value_or(L""), settings.storeName.value_or(L"")});
 }
 
 std::unique_ptr<xmldoc::Document> ReadManifest(const std::wstring& path) {
@@ -68,7 +68,8 @@ std::unique_ptr<xmldoc::Document> ReadManifest(const std::wstring& path) {
   }
 
   try {
-    std::unique_ptr<xmldoc::Document> document = xmldoc::Parser().Parse(reinterpret_cast<const char*>(buffer.data()), buffer.size());
+    std::unique_ptr<xmldoc::Document> document =
+        xmldoc::Parser().Parse(reinterpret_cast<const char*>(buffer.data()), buffer.size());
     return document;
   } catch (const xmldoc::ParsingException& e) {
     RecordError(L"XML parse error in file " + path + L" [" + ToWide(e.GetErrorText()) + L"]");

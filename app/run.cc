@@ -2,7 +2,9 @@
 #include "app/run.h"
 
 #include <new>
+#include <optional>
 
+#include "app/bannerless_modes.h"
 #include "app/options.h"
 #include "app/pipeline.h"
 #include "base/report.h"
@@ -58,6 +60,7 @@ bool PrintSummary() {
 
 int ProgramEntry(const std::vector<std::wstring>& args) {
   try {
+    if (const std::optional<int> exitCode = RunBannerlessMode(args)) return *exitCode;
     for (const char* line : kBanner) WriteLineUtf8(line);
     // There is no application framework to start on Linux, so the start-up
     // step that could fail on Windows always succeeds here.
@@ -75,6 +78,11 @@ bool Run(const std::vector<std::wstring>& args) {
     return false;
   }
   const CommandLine commandLine = ParseArguments(args);
+  if (!commandLine.usageErrors.empty()) {
+    for (const std::wstring& error : commandLine.usageErrors) NoticeLine(error);
+    PrintUsage();
+    return false;
+  }
   SetVerbosity({commandLine.settings.showProgress, commandLine.settings.showDebug});
   EchoSettings(commandLine, args);
   try {

@@ -20,6 +20,10 @@ struct RunSettings {
   std::wstring rootDirectory = kDefaultRootDirectory;
   bool showProgress = false;  // -P or -D
   bool showDebug = false;     // -D
+
+  // Reached only through long options ("--name"); absent from the echo.
+  std::optional<bool>
+      progressDisplay;  // --progress / --no-progress; absent: when stderr is a terminal
 };
 
 }  // namespace brevick

@@ -82,10 +82,10 @@ FileResult OpenRegularFile(int dirFd, const std::string& path, FileDescriptor& f
     fd = ::openat(dirFd, path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
   } while (fd < 0 && errno == EINTR);
   file.Reset(fd);
-  if (fd < 0) return {errno, false};
+  if (fd < 0) return {errno, false, 0, {}};
   struct stat status {};
-  if (const int error = RegularFileCheck(fd, status); error != 0) return {error, false};
-  return {0, true, static_cast<std::uint64_t>(status.st_size)};
+  if (const int error = RegularFileCheck(fd, status); error != 0) return {error, false, 0, {}};
+  return {0, true, static_cast<std::uint64_t>(status.st_size), {status.st_dev, status.st_ino}};
 }
 
 ssize_t ReadFully(int fd, std::uint8_t* buffer, std::size_t sizeInBytes) {
@@ -122,11 +122,12 @@ FileResult ReadRegularFile(int dirFd, const std::string& path, std::vector<std::
   FileDescriptor file;
   FileResult result = OpenRegularFile(dirFd, path, file);
   if (!result.Ok()) return result;
-  if (result.sizeInBytes > kMaxBlockSizeInBytes) return {EFBIG, true, result.sizeInBytes};
+  if (result.sizeInBytes > kMaxBlockSizeInBytes)
+    return {EFBIG, true, result.sizeInBytes, result.identity};
   if (const int error = ReadToEnd(file.Get(), static_cast<std::size_t>(result.sizeInBytes), bytes);
       error != 0) {
     bytes.clear();
-    return {error, true, result.sizeInBytes};
+    return {error, true, result.sizeInBytes, result.identity};
   }
   file.Close();  // a read-only descriptor has nothing left to lose on close
   return result;
@@ -137,22 +138,23 @@ FileResult WriteRegularFile(const std::string& path, std::span<const std::uint8_
   // instead of hanging the run; it changes nothing for a regular file.
   FileDescriptor file(
       ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0666));
-  if (file.Get() < 0) return {errno, false};
+  if (file.Get() < 0) return {errno, false, 0, {}};
   struct stat status {};
-  if (const int error = RegularFileCheck(file.Get(), status); error != 0) return {error, false};
+  if (const int error = RegularFileCheck(file.Get(), status); error != 0)
+    return {error, false, 0, {}};
   int error = WriteAll(file.Get(), bytes);
   if (error != 0) {
     if (::ftruncate(file.Get(), 0) != 0) {
       // Nothing more can be done; the write error is the one worth reporting.
     }
-    return {error, true};
+    return {error, true, 0, {}};
   }
   error = file.Close();
   if (error != 0) {
     if (::truncate(path.c_str(), 0) != 0) {
       // As above: the close error stands.
     }
-    return {error, true};
+    return {error, true, 0, {}};
   }
   return {};
 }

@@ -21,17 +21,25 @@ inline constexpr std::uint64_t kMaxBlockSizeInBytes = 0xFFFFFFFFu;
 // file (a FIFO, a device, a socket): reading one could wait for ever.
 inline constexpr int kNotRegularFile = -1;
 
+// A file as the system knows it, whatever path or link leads to it.
+struct FileIdentity {
+  dev_t device = 0;
+  ino_t inode = 0;
+  bool operator==(const FileIdentity&) const = default;
+};
+
 struct FileResult {
   int error = 0;                  // 0, an errno value, or kNotRegularFile
   bool opened = false;            // whether the failure came after a successful open
   std::uint64_t sizeInBytes = 0;  // the file's size when it was opened
+  FileIdentity identity;          // of the file opened, when it opened
   bool Ok() const { return error == 0; }
 };
 
 // Owns a descriptor and closes it on every path out.
 class FileDescriptor {
  public:
-  explicit FileDescriptor(int fd = -1) : fd(fd) {}
+  explicit FileDescriptor(int descriptor = -1) : fd(descriptor) {}
   ~FileDescriptor();
   FileDescriptor(const FileDescriptor&) = delete;
   FileDescriptor& operator=(const FileDescriptor&) = delete;

@@ -13,7 +13,8 @@ std::vector<std::wstring>& ErrorListStorage() {
   return errors;
 }
 
-std::string* captureTarget = nullptr;  // set while a ConsoleCapture lives
+std::string* captureTarget = nullptr;       // set while a ConsoleCapture lives
+std::string* errorCaptureTarget = nullptr;  // likewise, for standard error
 Verbosity currentVerbosity;
 
 void Emit(std::string line, bool flush) {
@@ -29,6 +30,16 @@ void Emit(std::string line, bool flush) {
 }
 
 }  // namespace
+
+void NoticeLine(std::wstring_view text) {
+  std::string line = "brevick: " + ToUtf8(text) + "\n";
+  if (errorCaptureTarget != nullptr) {
+    errorCaptureTarget->append(line);
+    return;
+  }
+  std::fflush(stdout);  // keeps the two streams in order on a shared terminal
+  std::fwrite(line.data(), 1, line.size(), stderr);
+}
 
 void SetVerbosity(Verbosity verbosity) { currentVerbosity = verbosity; }
 
@@ -57,13 +68,18 @@ void PrintErrorList() {
   for (const std::wstring& error : ErrorListStorage()) WriteLine(error);
 }
 
-ConsoleCapture::ConsoleCapture() : previousTarget(captureTarget), previousVerbosity(currentVerbosity) {
+ConsoleCapture::ConsoleCapture()
+    : previousTarget(captureTarget),
+      previousErrorTarget(errorCaptureTarget),
+      previousVerbosity(currentVerbosity) {
   captureTarget = &text;
+  errorCaptureTarget = &errorText;
   ErrorListStorage().clear();
 }
 
 ConsoleCapture::~ConsoleCapture() {
   captureTarget = previousTarget;
+  errorCaptureTarget = previousErrorTarget;
   currentVerbosity = previousVerbosity;
   ErrorListStorage().clear();
 }

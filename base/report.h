@@ -31,6 +31,10 @@ void ProgressLine(std::wstring_view text);
 // Written (and flushed) only when debug lines are shown.
 void DebugLine(std::wstring_view text);
 
+// "brevick: " + text on standard error, whatever the verbosity: warnings,
+// reasons and everything else that standard output's fixed texts lack.
+void NoticeLine(std::wstring_view text);
+
 // Writes the text as a progress line, then appends it to the error list.
 // Empty and repeated texts are kept as they are.
 void RecordError(std::wstring_view text);
@@ -52,11 +56,15 @@ class ConsoleCapture {
   ConsoleCapture& operator=(const ConsoleCapture&) = delete;
 
   const std::string& Text() const { return text; }
+  // What went to standard error meanwhile.
+  const std::string& ErrorText() const { return errorText; }
   void Clear() { text.clear(); }
 
  private:
   std::string text;
+  std::string errorText;
   std::string* previousTarget;
+  std::string* previousErrorTarget;
   Verbosity previousVerbosity;
 };
 

@@ -31,15 +31,24 @@ constexpr std::array kStageTexts = {
 // assertion below then asks for its row.
 constexpr std::size_t RowOf(StageResult result) {
   switch (result) {
-    case StageResult::kGoOn: return 0;
-    case StageResult::kOutputNotOpened: return 1;
-    case StageResult::kOutputReadWriteFailed: return 2;
-    case StageResult::kManifestRejected: return 3;
-    case StageResult::kSignatureNotWritten: return 4;
-    case StageResult::kStoreNotShown: return 5;
-    case StageResult::kSigningFailed: return 6;
-    case StageResult::kVerifyFailed: return 7;
-    case StageResult::kHashingFailed: return 8;
+    case StageResult::kGoOn:
+      return 0;
+    case StageResult::kOutputNotOpened:
+      return 1;
+    case StageResult::kOutputReadWriteFailed:
+      return 2;
+    case StageResult::kManifestRejected:
+      return 3;
+    case StageResult::kSignatureNotWritten:
+      return 4;
+    case StageResult::kStoreNotShown:
+      return 5;
+    case StageResult::kSigningFailed:
+      return 6;
+    case StageResult::kVerifyFailed:
+      return 7;
+    case StageResult::kHashingFailed:
+      return 8;
   }
   return kStageTexts.size();
 }

@@ -64,7 +64,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   } catch (const xmldoc::ParsingException&) {
     return 0;
   }
-  if (document->IsEmpty() || brevick::ValidateManifest(*document) != brevick::StageResult::kGoOn) return 0;
+  if (document->IsEmpty() || brevick::ValidateManifest(*document) != brevick::StageResult::kGoOn)
+    return 0;
   brevick::RemovePackageDeveloperInformation(*document);
   brevick::RemoveModuleDeveloperInformation(*document);
   brevick::GenerateFileHashes(*document, brevick::HashSettings{directory, directory});

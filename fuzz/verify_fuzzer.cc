@@ -11,7 +11,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::vector<std::uint8_t> content;
   const brevick::CryptoResult code = brevick::CryptoAPI().Verify(std::span(data, size), content);
   // Content is handed out exactly with success and with a failed signature.
-  const bool gaveContent = code == brevick::CryptoResult::kOk || code == brevick::CryptoResult::kSignatureMismatch;
+  const bool gaveContent =
+      code == brevick::CryptoResult::kOk || code == brevick::CryptoResult::kSignatureMismatch;
   if (!gaveContent && !content.empty()) __builtin_trap();
   return 0;
 }

@@ -18,7 +18,8 @@ xmldoc::Element& PackageElement(xmldoc::Document& document) {
 
 bool RemovePackageDeveloperInformation(xmldoc::Document& document) {
   xmldoc::Element& package = PackageElement(document);
-  ProgressLine(L"Removing developer information from <" + WideAttributeValue(package, "name") + L"> package.");
+  ProgressLine(L"Removing developer information from <" + WideAttributeValue(package, "name") +
+               L"> package.");
   package.RemoveAttribute("mode");
   return true;
 }
@@ -28,7 +29,8 @@ bool RemoveModuleDeveloperInformation(xmldoc::Document& document) {
   // Whatever their name: an element that validation skipped as no module is
   // released all the same, so it is stripped all the same.
   for (xmldoc::Element* module : ChildElements(modules)) {
-    ProgressLine(L"Removing developer information from <" + WideAttributeValue(*module, "name") + L"> module.");
+    ProgressLine(L"Removing developer information from <" + WideAttributeValue(*module, "name") +
+                 L"> module.");
     module->RemoveAttribute("debugPath");
     module->RemoveAttribute("releasePath");
   }

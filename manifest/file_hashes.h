@@ -5,7 +5,9 @@
 #include <cstddef>
 #include <optional>
 #include <string>
+#include <vector>
 
+#include "base/file_io.h"
 #include "base/stage_result.h"
 #include "manifest/md5.h"
 
@@ -19,6 +21,9 @@ namespace brevick {
 struct HashSettings {
   std::wstring manifestDirectory;  // the base of a module's subPath
   std::wstring rootDirectory;      // what %SourceRoot% in a signInfo path stands for
+  // When given, every file hashed is added, so that the output can be kept
+  // from replacing one of them.
+  std::vector<FileIdentity>* hashedFiles = nullptr;
 };
 
 // Files are read through one buffer of this size, whatever their length.
@@ -37,7 +42,7 @@ StageResult GenerateFileHashes(xmldoc::Document& document, const HashSettings& s
 // read. Each `\` in the path is read as `/`. Only regular files are read: a
 // FIFO, a device or a directory fails at once instead of blocking the run or
 // hashing an endless stream.
-std::optional<Md5Digest> ComputeFileMd5(const std::wstring& path);
+std::optional<Md5Digest> ComputeFileMd5(const std::wstring& path, FileIdentity* identity = nullptr);
 
 // The 32 lowercase hexadecimal digits of the digest, high nibble first; the
 // caller puts "0x" in front.

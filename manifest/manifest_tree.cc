@@ -8,7 +8,8 @@ namespace brevick {
 std::vector<xmldoc::Element*> ChildElements(xmldoc::NodeContainer& parent) {
   std::vector<xmldoc::Element*> elements;
   for (const std::unique_ptr<xmldoc::Node>& child : parent.GetChildren()) {
-    if (child->IsType(xmldoc::kElementType)) elements.push_back(static_cast<xmldoc::Element*>(child.get()));
+    if (child->IsType(xmldoc::kElementType))
+      elements.push_back(static_cast<xmldoc::Element*>(child.get()));
   }
   return elements;
 }

@@ -105,8 +105,7 @@ Md5Digest Md5::Final() {
   const std::uint64_t messageSizeInBits = messageSizeInBytes * 8;
   std::uint8_t padding[2 * kMd5BlockSizeInBytes] = {0x80};
   // 0x80, then zeros up to 56 bytes past a block boundary, then the length.
-  const std::size_t zerosAndMark =
-      (pendingSizeInBytes < 56 ? 56 : 120) - pendingSizeInBytes;
+  const std::size_t zerosAndMark = (pendingSizeInBytes < 56 ? 56 : 120) - pendingSizeInBytes;
   for (int i = 0; i < 8; ++i) {
     padding[zerosAndMark + i] = static_cast<std::uint8_t>(messageSizeInBits >> (8 * i));
   }

@@ -16,7 +16,9 @@
 namespace brevick {
 namespace {
 
-bool IsValidHost(std::string_view host) { return host == "Engine" || host == "UI" || host == "All"; }
+bool IsValidHost(std::string_view host) {
+  return host == "Engine" || host == "UI" || host == "All";
+}
 
 bool IsValidDestination(std::string_view value) {
   return value == "local" || value == "shared" || value == "system";
@@ -32,7 +34,8 @@ bool ValidateDependency(xmldoc::Element& dependency) {
 
   // A missing `destination` is not created; it only reads as empty.
   xmldoc::Element& destination = dependency.GetChildElement("destination");
-  const std::string value = destination.IsNull() ? std::string() : destination.GetOrCreateAttribute("value").GetText();
+  const std::string value =
+      destination.IsNull() ? std::string() : destination.GetOrCreateAttribute("value").GetText();
   DebugLine(L"  File destination type: " + ToWide(value));
   if (!IsValidDestination(value)) {
     RecordError(L"Invalid <destination> value. Valid values are 'local' 'system' and 'shared'");
@@ -64,7 +67,8 @@ StageResult ValidateModule(xmldoc::Element& module, const std::wstring& moduleNa
   int entryPointCount = 0;
   for (xmldoc::Element* dependency : files) {
     if (dependency->GetName() != "dependency") {
-      RecordError(L"Illegal element '" + ToWide(dependency->GetName()) + L"' found within <dependencies> list");
+      RecordError(L"Illegal element '" + ToWide(dependency->GetName()) +
+                  L"' found within <dependencies> list");
       return StageResult::kManifestRejected;
     }
     if (ValidateDependency(*dependency)) ++entryPointCount;
@@ -85,12 +89,14 @@ StageResult ValidateModules(xmldoc::Element& modules, const std::wstring& packag
     DebugLine(L"");
     const std::wstring moduleName = WideAttributeValue(*module, "name");
     if (module->GetName() != "module") {
-      RecordError(L"Invalid element <" + ToWide(module->GetName()) + L"> within <modules>. Skipping.");
+      RecordError(L"Invalid element <" + ToWide(module->GetName()) +
+                  L"> within <modules>. Skipping.");
       continue;
     }
     // Counted before its checks: a module full of errors is still a module.
     moduleFound = true;
-    if (ValidateModule(*module, moduleName) != StageResult::kGoOn) return StageResult::kManifestRejected;
+    if (ValidateModule(*module, moduleName) != StageResult::kGoOn)
+      return StageResult::kManifestRejected;
   }
   if (!moduleFound) RecordError(L"No valid modules found in package '" + packageName + L"'");
   return StageResult::kGoOn;

@@ -25,8 +25,8 @@ std::string HomeDirectory() {
   std::vector<char> buffer(16 * 1024);
   passwd entry{};
   passwd* found = nullptr;
-  if (getpwuid_r(geteuid(), &entry, buffer.data(), buffer.size(), &found) != 0 || found == nullptr ||
-      found->pw_dir == nullptr) {
+  if (getpwuid_r(geteuid(), &entry, buffer.data(), buffer.size(), &found) != 0 ||
+      found == nullptr || found->pw_dir == nullptr) {
     return {};
   }
   return found->pw_dir;
@@ -37,9 +37,9 @@ unsigned char AsciiLower(unsigned char c) {
 }
 
 bool EqualsIgnoringAsciiCase(const std::string& a, const std::string& b) {
-  return a.size() == b.size() &&
-         std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return AsciiLower(static_cast<unsigned char>(x)) == AsciiLower(static_cast<unsigned char>(y));
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return AsciiLower(static_cast<unsigned char>(x)) ==
+                  AsciiLower(static_cast<unsigned char>(y));
          });
 }
 
@@ -81,14 +81,17 @@ CertificateFileKind KindOf(const std::string& name) {
   if (dot == std::string::npos) return CertificateFileKind::kNone;
   std::string extension = name.substr(dot + 1);
   for (char& c : extension) c = static_cast<char>(AsciiLower(static_cast<unsigned char>(c)));
-  if (extension == "pem" || extension == "crt" || extension == "cer") return CertificateFileKind::kSingle;
+  if (extension == "pem" || extension == "crt" || extension == "cer")
+    return CertificateFileKind::kSingle;
   if (extension == "p12" || extension == "pfx") return CertificateFileKind::kPkcs12;
   return CertificateFileKind::kNone;
 }
 
 // Refuses every passphrase request, so an encrypted key fails to load instead
 // of OpenSSL prompting on the terminal of an unattended build.
-int RefusePassphrase(char* /*buffer*/, int /*size*/, int /*verify*/, void* /*userData*/) { return -1; }
+int RefusePassphrase(char* /*buffer*/, int /*size*/, int /*verify*/, void* /*userData*/) {
+  return -1;
+}
 
 BioPtr MemoryBio(const std::vector<std::uint8_t>& bytes) {
   return BioPtr(BIO_new_mem_buf(bytes.data(), static_cast<int>(bytes.size())));
@@ -164,7 +167,8 @@ std::wstring EntryText(const X509_NAME_ENTRY* entry) {
   const int length = ASN1_STRING_to_UTF8(&utf8, X509_NAME_ENTRY_get_data(entry));
   if (length < 0) return {};
   const OpenSslBytesPtr owned(utf8);
-  return ToWide(std::string_view(reinterpret_cast<const char*>(utf8), static_cast<std::size_t>(length)));
+  return ToWide(
+      std::string_view(reinterpret_cast<const char*>(utf8), static_cast<std::size_t>(length)));
 }
 
 std::wstring FirstAltNameEmail(const X509* certificate) {
@@ -199,7 +203,8 @@ wchar_t FoldCase(wchar_t c) {
 std::string CertStoresDirectory() {
   // A relative XDG_DATA_HOME is invalid by the base-directory rules and is
   // ignored, as the other XDG tools do.
-  if (const char* dataHome = std::getenv("XDG_DATA_HOME"); dataHome != nullptr && dataHome[0] == '/') {
+  if (const char* dataHome = std::getenv("XDG_DATA_HOME");
+      dataHome != nullptr && dataHome[0] == '/') {
     return std::string(dataHome) + kStoresBelowDataHome;
   }
   const std::string home = HomeDirectory();
@@ -220,8 +225,9 @@ std::optional<CertStore> CertStore::Open(const std::wstring& name) {
   const std::string wanted = ToUtf8(name);
   auto found = std::find(entries.begin(), entries.end(), wanted);
   if (found == entries.end()) {
-    found = std::find_if(entries.begin(), entries.end(),
-                         [&](const std::string& entry) { return EqualsIgnoringAsciiCase(entry, wanted); });
+    found = std::find_if(entries.begin(), entries.end(), [&](const std::string& entry) {
+      return EqualsIgnoringAsciiCase(entry, wanted);
+    });
   }
   if (found == entries.end()) return std::nullopt;
   const int fd = openat(dirfd(root.get()), found->c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -238,12 +244,13 @@ std::vector<StoredCertificate> CertStore::Certificates() const {
   const OpenSslErrorScope errorScope;
   const auto isCandidate = [](int dirFd, const std::string& name) {
     struct stat status {};
-    return KindOf(name) != CertificateFileKind::kNone && fstatat(dirFd, name.c_str(), &status, 0) == 0 &&
-           S_ISREG(status.st_mode);
+    return KindOf(name) != CertificateFileKind::kNone &&
+           fstatat(dirFd, name.c_str(), &status, 0) == 0 && S_ISREG(status.st_mode);
   };
   std::vector<StoredCertificate> certificates;
   for (const std::string& name : SortedEntries(directory.get(), isCandidate)) {
-    if (std::optional<StoredCertificate> loaded = LoadCertificateFile(dirfd(directory.get()), name)) {
+    if (std::optional<StoredCertificate> loaded =
+            LoadCertificateFile(dirfd(directory.get()), name)) {
       certificates.push_back(std::move(*loaded));
     }
   }
@@ -269,8 +276,8 @@ std::wstring SubjectText(const X509* certificate) {
 
 std::wstring SimpleDisplayName(const X509* certificate) {
   const X509_NAME* subject = X509_get_subject_name(certificate);
-  for (const int nid : {NID_commonName, NID_organizationalUnitName, NID_organizationName,
-                        NID_pkcs9_emailAddress}) {
+  for (const int nid :
+       {NID_commonName, NID_organizationalUnitName, NID_organizationName, NID_pkcs9_emailAddress}) {
     const int index = X509_NAME_get_index_by_NID(subject, nid, -1);
     if (index >= 0) return EntryText(X509_NAME_get_entry(subject, index));
   }
@@ -279,9 +286,8 @@ std::wstring SimpleDisplayName(const X509* certificate) {
 
 bool ContainsIgnoringCase(std::wstring_view text, std::wstring_view part) {
   if (part.empty()) return true;  // std::search finds no empty part in an empty text
-  return std::search(text.begin(), text.end(), part.begin(), part.end(), [](wchar_t a, wchar_t b) {
-           return FoldCase(a) == FoldCase(b);
-         }) != text.end();
+  return std::search(text.begin(), text.end(), part.begin(), part.end(),
+                     [](wchar_t a, wchar_t b) { return FoldCase(a) == FoldCase(b); }) != text.end();
 }
 
 }  // namespace brevick

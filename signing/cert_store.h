@@ -36,7 +36,9 @@ std::string CertStoresDirectory();
 // as a store even when it leads nowhere: it then fails to open.
 std::vector<std::wstring> EnumerateStoreNames();
 
-struct DirClose { void operator()(DIR* dir) const { closedir(dir); } };
+struct DirClose {
+  void operator()(DIR* dir) const { closedir(dir); }
+};
 using DirPtr = std::unique_ptr<DIR, DirClose>;
 
 class CertStore {

@@ -43,6 +43,10 @@ const char* CryptoErrorText(CryptoResult code);
 // Records the text of the result in the error list (the empty text included).
 void ReportCryptoError(CryptoResult code);
 
+// The name and version of the cryptography library in use, as it reports
+// itself ("OpenSSL 3.0.x ...").
+std::string CryptoLibraryVersion();
+
 // The service over OpenSSL and the certificate stores. Holds nothing between
 // calls; make one where it is needed.
 class CryptoAPI {

@@ -82,15 +82,22 @@ void Md2::CompressBlock(const std::uint8_t* block) {
 #define BREVICK_MD2_STEP(to, from, k) \
   t = kPiSubstitution[t] ^ from[k];   \
   to[k] = t
-#define BREVICK_MD2_STEP8(to, from, k)                                       \
-  BREVICK_MD2_STEP(to, from, k); BREVICK_MD2_STEP(to, from, k + 1);          \
-  BREVICK_MD2_STEP(to, from, k + 2); BREVICK_MD2_STEP(to, from, k + 3);      \
-  BREVICK_MD2_STEP(to, from, k + 4); BREVICK_MD2_STEP(to, from, k + 5);      \
-  BREVICK_MD2_STEP(to, from, k + 6); BREVICK_MD2_STEP(to, from, k + 7)
-#define BREVICK_MD2_ROUND(to, from)                                          \
-  BREVICK_MD2_STEP8(to, from, 0); BREVICK_MD2_STEP8(to, from, 8);            \
-  BREVICK_MD2_STEP8(to, from, 16); BREVICK_MD2_STEP8(to, from, 24);          \
-  BREVICK_MD2_STEP8(to, from, 32); BREVICK_MD2_STEP8(to, from, 40)
+#define BREVICK_MD2_STEP8(to, from, k) \
+  BREVICK_MD2_STEP(to, from, k);       \
+  BREVICK_MD2_STEP(to, from, k + 1);   \
+  BREVICK_MD2_STEP(to, from, k + 2);   \
+  BREVICK_MD2_STEP(to, from, k + 3);   \
+  BREVICK_MD2_STEP(to, from, k + 4);   \
+  BREVICK_MD2_STEP(to, from, k + 5);   \
+  BREVICK_MD2_STEP(to, from, k + 6);   \
+  BREVICK_MD2_STEP(to, from, k + 7)
+#define BREVICK_MD2_ROUND(to, from) \
+  BREVICK_MD2_STEP8(to, from, 0);   \
+  BREVICK_MD2_STEP8(to, from, 8);   \
+  BREVICK_MD2_STEP8(to, from, 16);  \
+  BREVICK_MD2_STEP8(to, from, 24);  \
+  BREVICK_MD2_STEP8(to, from, 32);  \
+  BREVICK_MD2_STEP8(to, from, 40)
   std::uint32_t y[48];
   std::uint32_t t = 0;  // always below 256: a byte of the S-box xor a byte
   static_assert(kRounds % 2 == 0, "rounds go in pairs, x to y and back");

@@ -14,26 +14,48 @@
 
 namespace brevick {
 
-struct X509Free { void operator()(X509* cert) const { X509_free(cert); } };
-struct EvpPkeyFree { void operator()(EVP_PKEY* key) const { EVP_PKEY_free(key); } };
-struct EvpPkeyCtxFree { void operator()(EVP_PKEY_CTX* ctx) const { EVP_PKEY_CTX_free(ctx); } };
-struct EvpMdFree { void operator()(EVP_MD* md) const { EVP_MD_free(md); } };
-struct EvpMdCtxFree { void operator()(EVP_MD_CTX* ctx) const { EVP_MD_CTX_free(ctx); } };
-struct BioFree { void operator()(BIO* bio) const { BIO_free(bio); } };
-struct Pkcs7Free { void operator()(PKCS7* message) const { PKCS7_free(message); } };
+struct X509Free {
+  void operator()(X509* cert) const { X509_free(cert); }
+};
+struct EvpPkeyFree {
+  void operator()(EVP_PKEY* key) const { EVP_PKEY_free(key); }
+};
+struct EvpPkeyCtxFree {
+  void operator()(EVP_PKEY_CTX* ctx) const { EVP_PKEY_CTX_free(ctx); }
+};
+struct EvpMdFree {
+  void operator()(EVP_MD* md) const { EVP_MD_free(md); }
+};
+struct EvpMdCtxFree {
+  void operator()(EVP_MD_CTX* ctx) const { EVP_MD_CTX_free(ctx); }
+};
+struct BioFree {
+  void operator()(BIO* bio) const { BIO_free(bio); }
+};
+struct Pkcs7Free {
+  void operator()(PKCS7* message) const { PKCS7_free(message); }
+};
 struct Pkcs7SignerInfoFree {
   void operator()(PKCS7_SIGNER_INFO* info) const { PKCS7_SIGNER_INFO_free(info); }
 };
-struct Pkcs12Free { void operator()(PKCS12* bundle) const { PKCS12_free(bundle); } };
-struct X509SigFree { void operator()(X509_SIG* sig) const { X509_SIG_free(sig); } };
-struct X509AlgorFree { void operator()(X509_ALGOR* alg) const { X509_ALGOR_free(alg); } };
+struct Pkcs12Free {
+  void operator()(PKCS12* bundle) const { PKCS12_free(bundle); }
+};
+struct X509SigFree {
+  void operator()(X509_SIG* sig) const { X509_SIG_free(sig); }
+};
+struct X509AlgorFree {
+  void operator()(X509_ALGOR* alg) const { X509_ALGOR_free(alg); }
+};
 struct X509StackFree {
-  void operator()(STACK_OF(X509)* certs) const { sk_X509_pop_free(certs, X509_free); }
+  void operator()(STACK_OF(X509) * certs) const { sk_X509_pop_free(certs, X509_free); }
 };
 struct GeneralNamesFree {
   void operator()(GENERAL_NAMES* names) const { GENERAL_NAMES_free(names); }
 };
-struct OpenSslBytesFree { void operator()(unsigned char* bytes) const { OPENSSL_free(bytes); } };
+struct OpenSslBytesFree {
+  void operator()(unsigned char* bytes) const { OPENSSL_free(bytes); }
+};
 
 using X509Ptr = std::unique_ptr<X509, X509Free>;
 using EvpPkeyPtr = std::unique_ptr<EVP_PKEY, EvpPkeyFree>;

@@ -25,13 +25,15 @@ constexpr long kSignerInfoVersion = 1;
 // md2 with absent parameters, as in digestAlgorithms and the SignerInfo.
 X509AlgorPtr Md2Algorithm() {
   X509AlgorPtr algorithm(X509_ALGOR_new());
-  if (!algorithm || X509_ALGOR_set0(algorithm.get(), OBJ_nid2obj(NID_md2), V_ASN1_UNDEF, nullptr) != 1) {
+  if (!algorithm ||
+      X509_ALGOR_set0(algorithm.get(), OBJ_nid2obj(NID_md2), V_ASN1_UNDEF, nullptr) != 1) {
     return nullptr;
   }
   return algorithm;
 }
 
-std::vector<std::uint8_t> RsaSign(EVP_PKEY* privateKey, const std::vector<std::uint8_t>& digestInfo) {
+std::vector<std::uint8_t> RsaSign(EVP_PKEY* privateKey,
+                                  const std::vector<std::uint8_t>& digestInfo) {
   // No signature digest is set: PKCS #1 v1.5 padding is applied to the
   // DigestInfo as given, which is the old RSA_private_encrypt.
   const EvpPkeyCtxPtr context(EVP_PKEY_CTX_new(privateKey, nullptr));
@@ -42,7 +44,8 @@ std::vector<std::uint8_t> RsaSign(EVP_PKEY* privateKey, const std::vector<std::u
     return {};
   }
   std::vector<std::uint8_t> signature(size);
-  if (EVP_PKEY_sign(context.get(), signature.data(), &size, digestInfo.data(), digestInfo.size()) != 1) {
+  if (EVP_PKEY_sign(context.get(), signature.data(), &size, digestInfo.data(), digestInfo.size()) !=
+      1) {
     return {};
   }
   signature.resize(size);
@@ -60,8 +63,10 @@ Pkcs7SignerInfoPtr SignerInfo(X509* certificate, const std::vector<std::uint8_t>
   ASN1_INTEGER_free(info->issuer_and_serial->serial);
   info->issuer_and_serial->serial = serial;
   if (X509_ALGOR_set0(info->digest_alg, OBJ_nid2obj(NID_md2), V_ASN1_UNDEF, nullptr) != 1 ||
-      X509_ALGOR_set0(info->digest_enc_alg, OBJ_nid2obj(NID_rsaEncryption), V_ASN1_NULL, nullptr) != 1 ||
-      ASN1_OCTET_STRING_set(info->enc_digest, signature.data(), static_cast<int>(signature.size())) != 1) {
+      X509_ALGOR_set0(info->digest_enc_alg, OBJ_nid2obj(NID_rsaEncryption), V_ASN1_NULL, nullptr) !=
+          1 ||
+      ASN1_OCTET_STRING_set(info->enc_digest, signature.data(),
+                            static_cast<int>(signature.size())) != 1) {
     return nullptr;
   }
   return info;
@@ -79,7 +84,8 @@ Pkcs7Ptr SignedDataShell(X509* certificate, std::span<const std::uint8_t> conten
     return nullptr;
   }
   X509AlgorPtr digestAlgorithm = Md2Algorithm();
-  if (!digestAlgorithm || sk_X509_ALGOR_push(message->d.sign->md_algs, digestAlgorithm.get()) <= 0) {
+  if (!digestAlgorithm ||
+      sk_X509_ALGOR_push(message->d.sign->md_algs, digestAlgorithm.get()) <= 0) {
     return nullptr;
   }
   digestAlgorithm.release();  // the stack owns it now
@@ -100,7 +106,8 @@ X509* FindCarriedCertificate(PKCS7* message, const PKCS7_ISSUER_AND_SERIAL* want
 
 // Recovers what the signer's key signed and compares it, algorithm included,
 // with the DigestInfo of the content as it stands now.
-bool SignatureMatches(const PKCS7_SIGNER_INFO* info, X509* signer, std::span<const std::uint8_t> content) {
+bool SignatureMatches(const PKCS7_SIGNER_INFO* info, X509* signer,
+                      std::span<const std::uint8_t> content) {
   if (OBJ_obj2nid(info->digest_alg->algorithm) != NID_md2) return false;
   EVP_PKEY* publicKey = X509_get0_pubkey(signer);
   if (publicKey == nullptr || EVP_PKEY_get_base_id(publicKey) != EVP_PKEY_RSA) return false;
@@ -114,7 +121,8 @@ bool SignatureMatches(const PKCS7_SIGNER_INFO* info, X509* signer, std::span<con
     return false;
   }
   std::vector<std::uint8_t> recovered(size);
-  if (EVP_PKEY_verify_recover(context.get(), recovered.data(), &size, signature, signatureSize) != 1) {
+  if (EVP_PKEY_verify_recover(context.get(), recovered.data(), &size, signature, signatureSize) !=
+      1) {
     return false;
   }
   recovered.resize(size);
@@ -153,8 +161,8 @@ std::vector<std::uint8_t> Md2DigestInfo(std::span<const std::uint8_t> content) {
   return std::vector<std::uint8_t>(der, der + size);
 }
 
-bool BuildSignedMessage(X509* certificate, EVP_PKEY* privateKey, std::span<const std::uint8_t> content,
-                        std::vector<std::uint8_t>& message) {
+bool BuildSignedMessage(X509* certificate, EVP_PKEY* privateKey,
+                        std::span<const std::uint8_t> content, std::vector<std::uint8_t>& message) {
   message.clear();
   // OpenSSL's ASN.1 strings measure their length in an int.
   if (content.size() > static_cast<std::size_t>(std::numeric_limits<int>::max())) return false;
@@ -164,7 +172,8 @@ bool BuildSignedMessage(X509* certificate, EVP_PKEY* privateKey, std::span<const
   if (signature.empty()) return false;
   Pkcs7Ptr signedData = SignedDataShell(certificate, content);
   Pkcs7SignerInfoPtr info = SignerInfo(certificate, signature);
-  if (!signedData || !info || sk_PKCS7_SIGNER_INFO_push(signedData->d.sign->signer_info, info.get()) <= 0) {
+  if (!signedData || !info ||
+      sk_PKCS7_SIGNER_INFO_push(signedData->d.sign->signer_info, info.get()) <= 0) {
     return false;
   }
   info.release();  // the message owns it now
@@ -179,7 +188,8 @@ bool BuildSignedMessage(X509* certificate, EVP_PKEY* privateKey, std::span<const
   return true;
 }
 
-CryptoResult VerifySignedMessage(std::span<const std::uint8_t> message, std::vector<std::uint8_t>& content) {
+CryptoResult VerifySignedMessage(std::span<const std::uint8_t> message,
+                                 std::vector<std::uint8_t>& content) {
   content.clear();
   if (message.empty() || message[0] != kDerSequenceTag) return CryptoResult::kNotSignedMessage;
   if (message.size() > kMaxBlockSizeInBytes) return CryptoResult::kCannotDecode;
@@ -193,9 +203,12 @@ CryptoResult VerifySignedMessage(std::span<const std::uint8_t> message, std::vec
   const PKCS7_SIGNER_INFO* info = sk_PKCS7_SIGNER_INFO_value(decoded->d.sign->signer_info, 0);
   if (info == nullptr || info->issuer_and_serial == nullptr) return CryptoResult::kCannotReadSigner;
   X509* signer = FindCarriedCertificate(decoded.get(), info->issuer_and_serial);
-  if (signer == nullptr || SimpleDisplayName(signer).empty()) return CryptoResult::kNoSignerCertificate;
+  if (signer == nullptr || SimpleDisplayName(signer).empty())
+    return CryptoResult::kNoSignerCertificate;
 
-  const CryptoResult result = SignatureMatches(info, signer, signedContent) ? CryptoResult::kOk : CryptoResult::kSignatureMismatch;
+  const CryptoResult result = SignatureMatches(info, signer, signedContent)
+                                  ? CryptoResult::kOk
+                                  : CryptoResult::kSignatureMismatch;
   content.assign(signedContent.begin(), signedContent.end());
   return result;
 }

@@ -23,13 +23,14 @@ std::vector<std::uint8_t> Md2DigestInfo(std::span<const std::uint8_t> content);
 
 // Builds the message; false when OpenSSL fails (the key cannot sign, say),
 // `message` then being empty. The key must be RSA.
-bool BuildSignedMessage(X509* certificate, EVP_PKEY* privateKey, std::span<const std::uint8_t> content,
-                        std::vector<std::uint8_t>& message);
+bool BuildSignedMessage(X509* certificate, EVP_PKEY* privateKey,
+                        std::span<const std::uint8_t> content, std::vector<std::uint8_t>& message);
 
 // Decodes the message and checks its first signature against the carried
 // certificate that the signer names. Returns kOk, kCannotDecode,
 // kNoSignerCertificate, kCannotReadSigner, kSignatureMismatch or
 // kNotSignedMessage; `content` is filled with kOk and kSignatureMismatch only.
-CryptoResult VerifySignedMessage(std::span<const std::uint8_t> message, std::vector<std::uint8_t>& content);
+CryptoResult VerifySignedMessage(std::span<const std::uint8_t> message,
+                                 std::vector<std::uint8_t>& content);
 
 }  // namespace brevick

@@ -42,8 +42,8 @@ StageResult WriteText(std::string_view xmlText, const std::wstring& outfile) {
   if (!result.opened) {
     RecordOpenFailure(outfile, result.error);
   } else {
-    RecordError(L"Error writing the file " + outfile + L" [" +
-                ToWide(FileErrorText(result.error)) + L"]");
+    RecordError(L"Error writing the file " + outfile + L" [" + ToWide(FileErrorText(result.error)) +
+                L"]");
   }
   return StageResult::kOutputNotOpened;
 }

@@ -15,7 +15,8 @@ class CliTest : public ::testing::Test {
   ProcessResult Run(const std::vector<std::string>& args) {
     ProcessOptions options;
     options.workingDirectory = home.Path().string();
-    options.env = {{"HOME", home.Path().string()}, {"XDG_DATA_HOME", (home.Path() / "data").string()}};
+    options.env = {{"HOME", home.Path().string()},
+                   {"XDG_DATA_HOME", (home.Path() / "data").string()}};
     return RunBrevick(args, options);
   }
   void MakeStore(const std::string& name) {
@@ -33,11 +34,11 @@ TEST_F(CliTest, NoArgumentsPrintsBannerTooFewAndUsage) {
 
 TEST_F(CliTest, ArgumentsThatFitNoModePrintUsageWithoutSummary) {
   const std::vector<std::string> cases[] = {
-      {"-L", "-P"},             // -L tolerates nothing but -S and its value
-      {"-LS", "-L"},            // behaves as -L with one extra argument
-      {"-L", "-S"},             // -S last: usage once from parsing, once from the dispatch
+      {"-L", "-P"},   // -L tolerates nothing but -S and its value
+      {"-LS", "-L"},  // behaves as -L with one extra argument
+      {"-L", "-S"},   // -S last: usage once from parsing, once from the dispatch
       {"-L", "-S", "My", "x"},
-      {"in.xml", "out.p7"},     // manifest mode lacks the subject
+      {"in.xml", "out.p7"},  // manifest mode lacks the subject
       {"-P"},
   };
   for (const auto& args : cases) {
@@ -52,7 +53,10 @@ TEST_F(CliTest, ArgumentsThatFitNoModePrintUsageWithoutSummary) {
 TEST_F(CliTest, ListingModesRunWithTheArgumentsTheyAccept) {
   MakeStore("My");
   MakeStore("Root");
-  const struct { std::vector<std::string> args; std::string listing; } cases[] = {
+  const struct {
+    std::vector<std::string> args;
+    std::string listing;
+  } cases[] = {
       {{"-LS", "-P", "in.xml"}, "Store 'My'\nStore 'Root'\n"},  // -LS ignores other arguments
       {{"-S", "Root", "-L"}, "Store 'Root'\nStore contained 0 certificate(s)\n"},
   };
@@ -66,16 +70,16 @@ TEST_F(CliTest, ListingModesRunWithTheArgumentsTheyAccept) {
 
 TEST_F(CliTest, DebugEchoesSettingsBeforeTheMode) {
   const ProcessResult result = Run({"-LS", "-D", "-S", "none"});
-  EXPECT_EQ(Banner() +
-                "Command Line: " BREVICK_EXE " -LS -D -S none \n"
-                "File root directory: .\n"
-                "List certificate stores:YES\n"
-                "List certificates:NO\n"
-                "Store:none\n"
-                "Show Progress:YES\n"
-                "\n"
-                "No stores to display\n"
-                "\nThere were errors:\nNo stores to display\n",
+  EXPECT_EQ(Banner() + "Command Line: " BREVICK_EXE
+                       " -LS -D -S none \n"
+                       "File root directory: .\n"
+                       "List certificate stores:YES\n"
+                       "List certificates:NO\n"
+                       "Store:none\n"
+                       "Show Progress:YES\n"
+                       "\n"
+                       "No stores to display\n"
+                       "\nThere were errors:\nNo stores to display\n",
             result.output);
   EXPECT_EQ(1, result.exitCode);
 }

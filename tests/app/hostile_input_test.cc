@@ -19,7 +19,9 @@ constexpr const char* kSubject = "Hostile Input Signer";
 std::string ManifestNaming(const std::string& file) {
   return "<dravanePackage><package name=\"P\" id=\"{1}\"><modules>"
          "<module name=\"M\" id=\"{2}\" host=\"UI\"><dependencies>"
-         "<dependency file=\"" + file + "\" entryPoint=\"1\"><destination value=\"local\"/><md5/></dependency>"
+         "<dependency file=\"" +
+         file +
+         "\" entryPoint=\"1\"><destination value=\"local\"/><md5/></dependency>"
          "</dependencies></module></modules></package></dravanePackage>";
 }
 
@@ -79,7 +81,9 @@ TEST_F(HostileInputTest, ModuleFileThatIsADirectoryOrDeviceIsNotHashed) {
 TEST_F(HostileInputTest, OutputThatCannotBeWrittenIsReportedAndNothingIsSigned) {
   work.WriteFile("m.xml", ManifestNaming("a.dll"));
   std::filesystem::create_directory(work.Path() / "outdir");
-  const struct { std::string outfile, error; } cases[] = {
+  const struct {
+    std::string outfile, error;
+  } cases[] = {
       {"missing/out.p7", "Failed to open missing/out.p7 No such file or directory\n"},
       {"outdir", "Failed to open outdir Is a directory\n"},
       {"a.dll/out.p7", "Failed to open a.dll/out.p7 Not a directory\n"},
@@ -103,7 +107,8 @@ TEST_F(HostileInputTest, RunningOutOfMemoryIsRecordedNotACrash) {
 #ifdef BREVICK_UNDER_ASAN
   GTEST_SKIP() << "AddressSanitizer reserves more address space than the limit allows";
 #endif
-  if (std::getenv("BREVICK_TEST_WRAPPER") != nullptr) GTEST_SKIP() << "a wrapper needs its own address space";
+  if (std::getenv("BREVICK_TEST_WRAPPER") != nullptr)
+    GTEST_SKIP() << "a wrapper needs its own address space";
   // A sparse 1 GiB manifest costs no disk, but reading it needs 1 GiB of memory.
   work.WriteFile("huge.xml", "");
   std::filesystem::resize_file(work.Path() / "huge.xml", 1ull << 30);

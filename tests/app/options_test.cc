@@ -63,7 +63,10 @@ TEST(OptionsTest, CommandLineTextEndsEveryArgumentWithOneBlank) {
 }
 
 TEST(OptionsTest, EchoShowsStoreDefaultAbsentAndEmptyDifferently) {
-  const struct { std::vector<std::wstring> args; std::string storeLine; } cases[] = {
+  const struct {
+    std::vector<std::wstring> args;
+    std::string storeLine;
+  } cases[] = {
       {Args({L"-D"}), "Store:Default\n"},
       {Args({L"-D", L"-S", L""}), "Store:\n"},
       {Args({L"-D", L"-S", L"Root"}), "Store:Root\n"},

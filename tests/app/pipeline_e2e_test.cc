@@ -20,9 +20,12 @@ constexpr const char* kMd5OfEmpty = "0xd41d8cd98f00b204e9800998ecf8427e";
 
 // An indented developer manifest: one module with a file found through its
 // subPath and one through %SourceRoot%. `destination` lets a test break a rule.
-std::string Manifest(const std::string& root = "dravanePackage", const std::string& destination = "shared") {
+std::string Manifest(const std::string& root = "dravanePackage",
+                     const std::string& destination = "shared") {
   return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-         "<" + root + ">\n"
+         "<" +
+         root +
+         ">\n"
          "  <package name=\"P\" id=\"{1}\" mode=\"debug\">\n"
          "    <modules>\n"
          "      <module name=\"A\" id=\"{2}\" host=\"Engine\" subPath=\"bin\" debugPath=\"d\">\n"
@@ -32,7 +35,9 @@ std::string Manifest(const std::string& root = "dravanePackage", const std::stri
          "            <md5/>\n"
          "          </dependency>\n"
          "          <dependency file=\"b.dat\" entryPoint=\"0\">\n"
-         "            <destination value=\"" + destination + "\"/>\n"
+         "            <destination value=\"" +
+         destination +
+         "\"/>\n"
          "            <signInfo path=\"%SourceRoot%\\res\"/>\n"
          "            <md5 value=\"old\"/>\n"
          "          </dependency>\n"
@@ -40,7 +45,8 @@ std::string Manifest(const std::string& root = "dravanePackage", const std::stri
          "      </module>\n"
          "    </modules>\n"
          "  </package>\n"
-         "</" + root + ">\n";
+         "</" +
+         root + ">\n";
 }
 
 // What the writer makes of Manifest() once prepared: whitespace runs become one
@@ -55,23 +61,14 @@ std::string ReleaseManifest(const std::string& destination = "shared") {
   };
   return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
          "<dravanePackage> " +
-         at(1) + "<package name=\"P\" id=\"{1}\"> " +
-         at(2) + "<modules> " +
-         at(3) + "<module name=\"A\" id=\"{2}\" host=\"Engine\" subPath=\"bin\"> " +
-         at(4) + "<dependencies> " +
-         at(5) + "<dependency file=\"a.dll\" entryPoint=\"1\"> " +
-         at(6) + "<destination value=\"local\"/> " +
-         at(6) + "<md5 value=\"" + kMd5OfAbc + "\"/> " +
-         at(5) + "</dependency> " +
-         at(5) + "<dependency file=\"b.dat\" entryPoint=\"0\"> " +
-         at(6) + "<destination value=\"" + destination + "\"/>  " +
-         at(6) + "<md5 value=\"" + kMd5OfEmpty + "\"/> " +
-         at(5) + "</dependency> " +
-         at(4) + "</dependencies> " +
-         at(3) + "</module> " +
-         at(2) + "</modules> " +
-         at(1) + "</package> " +
-         at(0) + "</dravanePackage>";
+         at(1) + "<package name=\"P\" id=\"{1}\"> " + at(2) + "<modules> " + at(3) +
+         "<module name=\"A\" id=\"{2}\" host=\"Engine\" subPath=\"bin\"> " + at(4) +
+         "<dependencies> " + at(5) + "<dependency file=\"a.dll\" entryPoint=\"1\"> " + at(6) +
+         "<destination value=\"local\"/> " + at(6) + "<md5 value=\"" + kMd5OfAbc + "\"/> " + at(5) +
+         "</dependency> " + at(5) + "<dependency file=\"b.dat\" entryPoint=\"0\"> " + at(6) +
+         "<destination value=\"" + destination + "\"/>  " + at(6) + "<md5 value=\"" + kMd5OfEmpty +
+         "\"/> " + at(5) + "</dependency> " + at(4) + "</dependencies> " + at(3) + "</module> " +
+         at(2) + "</modules> " + at(1) + "</package> " + at(0) + "</dravanePackage>";
 }
 
 const std::string kProgress =
@@ -145,14 +142,19 @@ TEST_F(PipelineEndToEndTest, EachStopBeforeSigningLeavesNoOutput) {
   package.WriteFile("wrong-root.xml", Manifest("DravanePackage"));
   package.WriteFile("broken.xml", "<dravanePackage>\n<package>\n</dravanePackage>");
   std::filesystem::create_directory(package.Path() / "folder.xml");
-  const struct { std::vector<std::string> args; std::string errors; } cases[] = {
-      {{"missing.xml", "out.p7", kSubject}, "Failed to open missing.xml. No such file or directory\n"},
+  const struct {
+    std::vector<std::string> args;
+    std::string errors;
+  } cases[] = {
+      {{"missing.xml", "out.p7", kSubject},
+       "Failed to open missing.xml. No such file or directory\n"},
       {{"folder.xml", "out.p7", kSubject}, "Failed to open folder.xml. Is a directory\n"},
       {{"broken.xml", "out.p7", kSubject},
        "XML parse error in file broken.xml [The end tag has not the same name as the start tag]\n"},
       {{"wrong-root.xml", "out.p7", kSubject}, "Opening <dravanePackage> element not found\n"},
       // Without -R, %SourceRoot% is "." and b.dat is not found there.
-      {{"m.xml", "out.p7", kSubject}, "Error generating MD5 for '.\\res\\b.dat'. Check that it exists\n"},
+      {{"m.xml", "out.p7", kSubject},
+       "Error generating MD5 for '.\\res\\b.dat'. Check that it exists\n"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.args[0]);
@@ -171,7 +173,8 @@ TEST_F(PipelineEndToEndTest, MissingModuleFileStopsWithProgressExplained) {
   EXPECT_EQ(Banner() + kProgress + error +
                 "Generated MD5 for src\\res\\b.dat\n"
                 "Not generating new manifest due to errors\n"
-                "\nThere were errors:\n" + error,
+                "\nThere were errors:\n" +
+                error,
             result.output);
   EXPECT_EQ(1, result.exitCode);
   EXPECT_FALSE(std::filesystem::exists(Output()));
@@ -189,7 +192,8 @@ TEST_F(PipelineEndToEndTest, UnknownSubjectLeavesTheUnsignedTextBehind) {
 TEST_F(PipelineEndToEndTest, DebugShowsTheLengthOfTheManifest) {
   package.WriteFile("m.xml", std::string(1230, ' ') + "<a/>");
   const ProcessResult result = Run({"-D", "m.xml", "out.p7", kSubject});
-  EXPECT_NE(std::string::npos, result.output.find("Reading manifest: m.xml\n  Length of file: 1234 bytes\n"));
+  EXPECT_NE(std::string::npos,
+            result.output.find("Reading manifest: m.xml\n  Length of file: 1234 bytes\n"));
   EXPECT_EQ(1, result.exitCode);
 }
 

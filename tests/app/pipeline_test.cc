@@ -4,8 +4,8 @@
 
 #include <gtest/gtest.h>
 
-#include "base/report.h"
 #include "app/run_settings.h"
+#include "base/report.h"
 #include "base/utf8.h"
 #include "tests/support/temp_dir.h"
 #include "xml/document.h"
@@ -14,7 +14,9 @@ namespace brevick {
 namespace {
 
 TEST(ManifestDirectoryTest, CutsTheLastSeparatorAndADoubledBackslash) {
-  const struct { std::wstring path, directory; } cases[] = {
+  const struct {
+    std::wstring path, directory;
+  } cases[] = {
       {L"C:\\pkg\\m.xml", L"C:\\pkg"},
       {L"m.xml", L""},
       {L"\\m.xml", L""},
@@ -23,7 +25,7 @@ TEST(ManifestDirectoryTest, CutsTheLastSeparatorAndADoubledBackslash) {
       {L"/m.xml", L""},
       {L"C:\\pkg\\", L"C:"},  // trailing separators are skipped first
       {L"", L""},
-      {L"\\\\\\", L""},       // only separators: nothing outside the text
+      {L"\\\\\\", L""},  // only separators: nothing outside the text
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(ToUtf8(c.path));
@@ -34,7 +36,9 @@ TEST(ManifestDirectoryTest, CutsTheLastSeparatorAndADoubledBackslash) {
 class ReadManifestTest : public ::testing::Test {
  protected:
   void SetUp() override { SetVerbosity({.showProgress = true, .showDebug = true}); }
-  std::wstring PathOf(const std::string& name) const { return ToWide((dir.Path() / name).string()); }
+  std::wstring PathOf(const std::string& name) const {
+    return ToWide((dir.Path() / name).string());
+  }
   testing::TempDir dir;
   ConsoleCapture console;
 };
@@ -53,12 +57,17 @@ TEST_F(ReadManifestTest, RecordsOneErrorForEachWayTheInputFails) {
   std::filesystem::create_directory(dir.Path() / "folder");
   dir.WriteFile("sparse-5GiB.xml", "");
   std::filesystem::resize_file(dir.Path() / "sparse-5GiB.xml", 5ull << 30);
-  const struct { std::string name; std::wstring message; } cases[] = {
+  const struct {
+    std::string name;
+    std::wstring message;
+  } cases[] = {
       {"missing.xml", L"Failed to open %. No such file or directory"},
       {"empty.xml", L"XML parse error in file % [The document has no root (element)]"},
-      {"broken.xml", L"XML parse error in file % [The end tag has not the same name as the start tag]"},
+      {"broken.xml",
+       L"XML parse error in file % [The end tag has not the same name as the start tag]"},
       {"folder", L"Failed to open %. Is a directory"},
-      {"sparse-5GiB.xml", L"Error reading in the file % [File too large]"},  // beyond a 32-bit length
+      {"sparse-5GiB.xml",
+       L"Error reading in the file % [File too large]"},  // beyond a 32-bit length
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);

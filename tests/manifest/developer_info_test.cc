@@ -11,19 +11,26 @@ namespace {
 
 TEST(DeveloperInfoTest, StripsPackageAndModuleAttributesOnlyWhereTheyBelong) {
   using Strings = std::vector<std::string>;
-  const struct { std::string xml; std::string stripped; Strings lines; } cases[] = {
+  const struct {
+    std::string xml;
+    std::string stripped;
+    Strings lines;
+  } cases[] = {
       {R"(<dravanePackage><package mode="debug" name="P" debugPath="keep"><modules>)"
        R"(<module name="A" debugPath="d" releasePath="r" mode="keep"><dependencies/></module>)"
        R"(<!-- c --><component debugPath="d"/></modules></package></dravanePackage>)",
        R"(<dravanePackage><package name="P" debugPath="keep"><modules>)"
        R"(<module name="A" mode="keep"><dependencies/></module>)"
        R"(<!-- c --><component/></modules></package></dravanePackage>)",
-       {"Removing developer information from <P> package.", "Removing developer information from <A> module.",
+       {"Removing developer information from <P> package.",
+        "Removing developer information from <A> module.",
         "Removing developer information from <> module."}},  // any element counts, named or not
       {"<dravanePackage><package><modules> </modules></package></dravanePackage>",
        "<dravanePackage><package><modules> </modules></package></dravanePackage>",
        {"Removing developer information from <> package."}},
-      {"<dravanePackage/>", "<dravanePackage/>", {"Removing developer information from <> package."}},
+      {"<dravanePackage/>",
+       "<dravanePackage/>",
+       {"Removing developer information from <> package."}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.xml);

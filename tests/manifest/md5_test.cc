@@ -16,16 +16,22 @@ namespace {
 using testing::OpenSslMd5;
 using testing::RandomBytes;
 
-std::string Md5Hex(std::string_view bytes) { return DigestToText(Md5::Of(bytes.data(), bytes.size())); }
+std::string Md5Hex(std::string_view bytes) {
+  return DigestToText(Md5::Of(bytes.data(), bytes.size()));
+}
 
 TEST(Md5Test, MatchesTheReferenceTestSuite) {
-  const struct { std::string_view message; std::string_view digest; } cases[] = {
+  const struct {
+    std::string_view message;
+    std::string_view digest;
+  } cases[] = {
       {"", "d41d8cd98f00b204e9800998ecf8427e"},
       {"a", "0cc175b9c0f1b6a831c399e269772661"},
       {"abc", "900150983cd24fb0d6963f7d28e17f72"},
       {"message digest", "f96b697d7cb7938d525a2f31aaf161d0"},
       {"abcdefghijklmnopqrstuvwxyz", "c3fcd3d76192e4007dfb496cca67e13b"},
-      {"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789", "d174ab98d277d9f5a5611c2c9f419d9f"},
+      {"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789",
+       "d174ab98d277d9f5a5611c2c9f419d9f"},
       {"12345678901234567890123456789012345678901234567890123456789012345678901234567890",
        "57edf4a22be3c955ac49da2e2107b67a"},
   };
@@ -38,7 +44,8 @@ TEST(Md5Test, MatchesTheReferenceTestSuite) {
 TEST(Md5Test, EqualsOpenSslAtEveryPaddingBoundaryHoweverTheMessageIsSplit) {
   // 55/56 decide whether the length fits in the last block; 9999 to 10001
   // straddle the file reader's block; the last is several MB.
-  const std::size_t sizes[] = {0, 1, 55, 56, 57, 63, 64, 65, 119, 120, 128, 9999, 10000, 10001, 5 * 1024 * 1024 + 17};
+  const std::size_t sizes[] = {
+      0, 1, 55, 56, 57, 63, 64, 65, 119, 120, 128, 9999, 10000, 10001, 5 * 1024 * 1024 + 17};
   unsigned seed = 1;
   Md5 reused;  // Final starts over, so one object serves every message
   for (const std::size_t size : sizes) {

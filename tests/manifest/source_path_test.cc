@@ -9,7 +9,11 @@ namespace brevick {
 namespace {
 
 TEST(SourcePathTest, PutsTheRootDirectoryInPlaceOfTheFirstToken) {
-  const struct { std::wstring root; std::string path; std::wstring resolved; } cases[] = {
+  const struct {
+    std::wstring root;
+    std::string path;
+    std::wstring resolved;
+  } cases[] = {
       {L"C:\\src", "%SourceRoot%\\bin", L"C:\\src\\bin"},
       {L"C:\\src\\", "%SourceRoot%\\bin", L"C:\\src\\\\bin"},  // both backslashes kept
       {L"C:\\src", "%sourceroot%\\bin", L"%sourceroot%\\bin"},

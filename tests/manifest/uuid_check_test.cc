@@ -13,14 +13,18 @@ namespace {
 
 // Only the shape is checked; with -D one line says why, with -P nothing.
 TEST(UuidCheckTest, TestsTheShapeOnlyAndSaysWhyInOneDebugLine) {
-  const struct { std::string value; bool valid; std::string line; } cases[] = {
+  const struct {
+    std::string value;
+    bool valid;
+    std::string line;
+  } cases[] = {
       {"", false, "UUID of module is < 3 characters"},
       {"{}", false, "UUID of module is < 3 characters"},
       {"{not-hex-at-all}", true, "  UUID '{not-hex-at-all}' validated OK"},
       {"abc}", false, "UUID of module does not start with '{' character"},
       {" {abc}", false, "UUID of module does not start with '{' character"},
       {"{abc} ", false, "UUID of module does not end with '}' character"},
-      {"{\xC3\xA9}", true, "  UUID '{\xC3\xA9}' validated OK"},  // length in bytes, shown as text
+      {"{\xC3\xA9}", true, "  UUID '{\xC3\xA9}' validated OK"},   // length in bytes, shown as text
       {std::string("{\0}", 3), true, "  UUID '{' validated OK"},  // shown up to the NUL
   };
   for (const auto& c : cases) {

@@ -20,7 +20,8 @@ using Strings = std::vector<std::string>;
 
 const std::string kGoodDependency =
     R"(<dependency file="a.dll" entryPoint="1"><destination value="local"/></dependency>)";
-const std::string kBadDestination = "Invalid <destination> value. Valid values are 'local' 'system' and 'shared'";
+const std::string kBadDestination =
+    "Invalid <destination> value. Valid values are 'local' 'system' and 'shared'";
 
 // A module A with the given attributes after its name, holding `content`.
 std::string ModuleA(const std::string& attributes, const std::string& content) {
@@ -53,25 +54,32 @@ void ExpectOutcome(const Case& c, StageResult result) {
 
 TEST(ValidationTest, RejectsABrokenSkeletonAndExaminesNothingAfter) {
   const Case cases[] = {
-      {"root differs in case", "<DravanePackage><package/></DravanePackage>",
+      {"root differs in case",
+       "<DravanePackage><package/></DravanePackage>",
        {"Opening <dravanePackage> element not found"}},
-      {"root holds only a comment", "<dravanePackage><!-- c --></dravanePackage>", {"<package> element not found"}},
+      {"root holds only a comment",
+       "<dravanePackage><!-- c --></dravanePackage>",
+       {"<package> element not found"}},
       {"other element before package",
        R"(<dravanePackage><info/><package name="P" id="{p}"><modules/></package></dravanePackage>)",
        {"<package> element not found"}},
       // The package UUID is checked only once modules is found.
-      {"package without children or id", R"(<dravanePackage><package name="P"/></dravanePackage>)",
+      {"package without children or id",
+       R"(<dravanePackage><package name="P"/></dravanePackage>)",
        {"<modules> element not found"}},
       {"module as empty-element tag, later modules skipped",
        Package(R"(<module name="A" id="{a}" host="UI"/><module name="B"/>)"),
        {"<dependencies> element not found on module 'A'"}},
-      {"other element before dependencies", Package(ModuleA(R"(id="{a}" host="UI")", "<notes/><dependencies/>")),
+      {"other element before dependencies",
+       Package(ModuleA(R"(id="{a}" host="UI")", "<notes/><dependencies/>")),
        {"<dependencies> element not found on module 'A'"}},
       {"illegal element after the first dependency, later modules skipped",
-       Package(WithDependencies(R"(id="{a}" host="Engine")", kGoodDependency + "<file/>" + kGoodDependency) +
+       Package(WithDependencies(R"(id="{a}" host="Engine")",
+                                kGoodDependency + "<file/>" + kGoodDependency) +
                R"(<module name="B"/>)"),
        {"Illegal element 'file' found within <dependencies> list"}},
-      {"errors before the stop stay", Package(ModuleA(R"(id="a" host="x")", "")),
+      {"errors before the stop stay",
+       Package(ModuleA(R"(id="a" host="x")", "")),
        {"Invalid UUID for module 'A'", "Invalid host 'x' for module 'A'. Must be 'Engine' or 'UI'",
         "<dependencies> element not found on module 'A'"}},
   };
@@ -90,50 +98,68 @@ TEST(ValidationTest, RecordsFindingsInOrderAndGoesOn) {
       {"modules as empty-element tag, after the package UUID",
        R"(<dravanePackage><package name="P" id="{p"><modules/></package></dravanePackage>)",
        {"Invalid UUID for package 'P'", "No modules in the <modules> element"}},
-      {"modules holding only a comment", Package("<!-- none -->"), {"No valid modules found in package 'P'"}},
-      {"modules holding another element only", Package("<Module/>"),
-       {"Invalid element <Module> within <modules>. Skipping.", "No valid modules found in package 'P'"}},
-      {"host in lower case", Package(WithDependencies(R"(id="{a}" host="engine")", kGoodDependency)),
+      {"modules holding only a comment",
+       Package("<!-- none -->"),
+       {"No valid modules found in package 'P'"}},
+      {"modules holding another element only",
+       Package("<Module/>"),
+       {"Invalid element <Module> within <modules>. Skipping.",
+        "No valid modules found in package 'P'"}},
+      {"host in lower case",
+       Package(WithDependencies(R"(id="{a}" host="engine")", kGoodDependency)),
        {"Invalid host 'engine' for module 'A'. Must be 'Engine' or 'UI'"}},
       {"entry point true and yes do not count",
-       Package(WithDependencies(R"(id="{a}" host="UI")",
-                                R"(<dependency file="a" entryPoint="true"><destination value="system"/></dependency>)"
-                                R"(<dependency file="b" entryPoint="yes"><destination value="shared"/></dependency>)")),
+       Package(WithDependencies(
+           R"(id="{a}" host="UI")",
+           R"(<dependency file="a" entryPoint="true"><destination value="system"/></dependency>)"
+           R"(<dependency file="b" entryPoint="yes"><destination value="shared"/></dependency>)")),
        {"No entry point found for module 'A'"}},
-      {"two entry points", Package(WithDependencies(R"(id="{a}" host="UI")", kGoodDependency + kGoodDependency)),
+      {"two entry points",
+       Package(WithDependencies(R"(id="{a}" host="UI")", kGoodDependency + kGoodDependency)),
        {"Multiple entry point files found for module 'A'"}},
-      {"empty dependencies", Package(ModuleA(R"(id="{a}" host="UI")", "<dependencies/>")),
+      {"empty dependencies",
+       Package(ModuleA(R"(id="{a}" host="UI")", "<dependencies/>")),
        {"No dependencies found for module 'A'", "No entry point found for module 'A'"}},
       {"destination missing, blank-padded, other case",
-       Package(WithDependencies(R"(id="{a}" host="UI")",
-                                R"(<dependency file="a" entryPoint="1"/>)"
-                                R"(<dependency file="b"><destination value=" local"/></dependency>)"
-                                R"(<dependency file="c"><destination value="Local"/></dependency>)")),
+       Package(
+           WithDependencies(R"(id="{a}" host="UI")",
+                            R"(<dependency file="a" entryPoint="1"/>)"
+                            R"(<dependency file="b"><destination value=" local"/></dependency>)"
+                            R"(<dependency file="c"><destination value="Local"/></dependency>)")),
        {kBadDestination, kBadDestination, kBadDestination}},
       {"UUID, host, destination in that order, entry point last, every module validated",
-       Package(WithDependencies(R"(id="a}" host="Both")", R"(<dependency><destination value="remote"/></dependency>)") +
+       Package(WithDependencies(R"(id="a}" host="Both")",
+                                R"(<dependency><destination value="remote"/></dependency>)") +
                WithDependencies(R"(id="" host="UI")", kGoodDependency)),
-       {"Invalid UUID for module 'A'", "Invalid host 'Both' for module 'A'. Must be 'Engine' or 'UI'",
-        kBadDestination, "No entry point found for module 'A'", "Invalid UUID for module 'A'"}},
+       {"Invalid UUID for module 'A'",
+        "Invalid host 'Both' for module 'A'. Must be 'Engine' or 'UI'", kBadDestination,
+        "No entry point found for module 'A'", "Invalid UUID for module 'A'"}},
   };
   for (const Case& c : cases) ExpectOutcome(c, StageResult::kGoOn);
 }
 
 TEST(ValidationTest, WritesProgressLinesWithPAndEveryLineInOrderWithD) {
   const std::string xml = Package(
-      "<x/>" + WithDependencies(R"(id="{a}" host="UI")",
-                                R"(<dependency file="a.dll" entryPoint="1"><destination value="local"/></dependency>)"
-                                R"(<dependency file="b.dll" entryPoint="0"><destination value="nowhere"/>)"
-                                R"(</dependency>)"));
-  const struct { const char* flags; Strings lines; } cases[] = {
-      {"P", {"Validating XML for package 'P'", "Invalid element <x> within <modules>. Skipping.",
-             "Validating XML for module 'A'", kBadDestination}},
-      {"D", {"Found root '<dravanePackage>' element'", "Found '<package>' element'", "  Package name:P",
-             "  UUID '{p}' validated OK", "Found <modules> element", "Validating XML for package 'P'", "",
-             "Invalid element <x> within <modules>. Skipping.", "", "Validating XML for module 'A'",
-             "  UUID '{a}' validated OK", "  Host:UI", "Dependency file: a.dll", "  EntryPoint:YES",
-             "  File destination type: local", "Dependency file: b.dll", "  EntryPoint:NO",
-             "  File destination type: nowhere", kBadDestination}},
+      "<x/>" +
+      WithDependencies(
+          R"(id="{a}" host="UI")",
+          R"(<dependency file="a.dll" entryPoint="1"><destination value="local"/></dependency>)"
+          R"(<dependency file="b.dll" entryPoint="0"><destination value="nowhere"/>)"
+          R"(</dependency>)"));
+  const struct {
+    const char* flags;
+    Strings lines;
+  } cases[] = {
+      {"P",
+       {"Validating XML for package 'P'", "Invalid element <x> within <modules>. Skipping.",
+        "Validating XML for module 'A'", kBadDestination}},
+      {"D",
+       {"Found root '<dravanePackage>' element'", "Found '<package>' element'", "  Package name:P",
+        "  UUID '{p}' validated OK", "Found <modules> element", "Validating XML for package 'P'",
+        "", "Invalid element <x> within <modules>. Skipping.", "", "Validating XML for module 'A'",
+        "  UUID '{a}' validated OK", "  Host:UI", "Dependency file: a.dll", "  EntryPoint:YES",
+        "  File destination type: local", "Dependency file: b.dll", "  EntryPoint:NO",
+        "  File destination type: nowhere", kBadDestination}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.flags);
@@ -152,9 +178,10 @@ TEST(ValidationTest, LeavesMissingDependencyAttributesPresentAndEmpty) {
       R"(<dependency note="n"><destination kind="k"/></dependency><dependency file="b" entryPoint="1"/>)")));
   EXPECT_EQ(StageResult::kGoOn, ValidateManifest(*document));
   // A missing destination element is not created; the null objects stay empty.
-  EXPECT_EQ(Package(WithDependencies(R"(id="{a}" host="UI")",
-                                     R"(<dependency note="n" file="" entryPoint=""><destination kind="k" value=""/>)"
-                                     R"(</dependency><dependency file="b" entryPoint="1"/>)")),
+  EXPECT_EQ(Package(WithDependencies(
+                R"(id="{a}" host="UI")",
+                R"(<dependency note="n" file="" entryPoint=""><destination kind="k" value=""/>)"
+                R"(</dependency><dependency file="b" entryPoint="1"/>)")),
             testing::CompactXml(document->GetRoot()));
   EXPECT_TRUE(xmldoc::NullElement().GetAttributes().empty());
 }

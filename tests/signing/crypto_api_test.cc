@@ -1,15 +1,15 @@
 // tests/signing/crypto_api_test.cc
-#include "signing/crypto.h"
-
-#include <gtest/gtest.h>
 #include <openssl/objects.h>
 #include <openssl/rsa.h>
+
+#include <gtest/gtest.h>
 
 #include <functional>
 #include <string>
 #include <string_view>
 
 #include "base/utf8.h"
+#include "signing/crypto.h"
 #include "signing/md2.h"
 #include "tests/support/signing_certs.h"
 
@@ -21,14 +21,17 @@ using testing::StoreHome;
 
 std::vector<std::uint8_t> Bytes(std::string_view text) { return {text.begin(), text.end()}; }
 
-const std::vector<std::uint8_t> kManifest =
-    Bytes("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<dravanePackage>\n    <package/>\n</dravanePackage>\n");
+const std::vector<std::uint8_t> kManifest = Bytes(
+    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<dravanePackage>\n    "
+    "<package/>\n</dravanePackage>\n");
 
-const testing::SubjectEntries kSignerSubject = {{"C", "DE"}, {"O", "Brevick Test"}, {"CN", "Release Signer"}};
+const testing::SubjectEntries kSignerSubject = {
+    {"C", "DE"}, {"O", "Brevick Test"}, {"CN", "Release Signer"}};
 
 // DER DigestInfo prefix for md2 with NULL parameters, followed by the digest.
-const std::vector<std::uint8_t> kMd2DigestInfoPrefix = {0x30, 0x20, 0x30, 0x0c, 0x06, 0x08, 0x2a, 0x86, 0x48,
-                                                        0x86, 0xf7, 0x0d, 0x02, 0x02, 0x05, 0x00, 0x04, 0x10};
+const std::vector<std::uint8_t> kMd2DigestInfoPrefix = {0x30, 0x20, 0x30, 0x0c, 0x06, 0x08,
+                                                        0x2a, 0x86, 0x48, 0x86, 0xf7, 0x0d,
+                                                        0x02, 0x02, 0x05, 0x00, 0x04, 0x10};
 
 Pkcs7Ptr Decode(const std::vector<std::uint8_t>& message) {
   const unsigned char* next = message.data();
@@ -36,7 +39,8 @@ Pkcs7Ptr Decode(const std::vector<std::uint8_t>& message) {
 }
 
 // Decodes the message with OpenSSL, lets `change` edit it, encodes it again.
-std::vector<std::uint8_t> Altered(const std::vector<std::uint8_t>& message, const std::function<void(PKCS7*)>& change) {
+std::vector<std::uint8_t> Altered(const std::vector<std::uint8_t>& message,
+                                  const std::function<void(PKCS7*)>& change) {
   const Pkcs7Ptr decoded = Decode(message);
   change(decoded.get());
   unsigned char* der = nullptr;
@@ -57,8 +61,9 @@ void ExpectWellFormedSignedManifest(const std::vector<std::uint8_t>& message, X5
   EXPECT_EQ(nullptr, sk_X509_ALGOR_value(signedData->md_algs, 0)->parameter);
   ASSERT_TRUE(PKCS7_type_is_data(signedData->contents) && signedData->contents->d.data != nullptr);
   const ASN1_OCTET_STRING* content = signedData->contents->d.data;
-  EXPECT_EQ(kManifest, std::vector<std::uint8_t>(ASN1_STRING_get0_data(content),
-                                                 ASN1_STRING_get0_data(content) + ASN1_STRING_length(content)));
+  EXPECT_EQ(kManifest, std::vector<std::uint8_t>(
+                           ASN1_STRING_get0_data(content),
+                           ASN1_STRING_get0_data(content) + ASN1_STRING_length(content)));
   ASSERT_EQ(1, sk_X509_num(signedData->cert));
   EXPECT_EQ(0, X509_cmp(signer, sk_X509_value(signedData->cert, 0)));
   EXPECT_EQ(nullptr, signedData->crl);  // absent, not an empty set
@@ -77,8 +82,9 @@ void ExpectWellFormedSignedManifest(const std::vector<std::uint8_t>& message, X5
   ASSERT_EQ(1, EVP_PKEY_CTX_set_rsa_padding(context.get(), RSA_PKCS1_PADDING));
   std::vector<std::uint8_t> recovered(512);
   std::size_t size = recovered.size();
-  ASSERT_EQ(1, EVP_PKEY_verify_recover(context.get(), recovered.data(), &size, ASN1_STRING_get0_data(info->enc_digest),
-                                       static_cast<std::size_t>(ASN1_STRING_length(info->enc_digest))));
+  ASSERT_EQ(1, EVP_PKEY_verify_recover(
+                   context.get(), recovered.data(), &size, ASN1_STRING_get0_data(info->enc_digest),
+                   static_cast<std::size_t>(ASN1_STRING_length(info->enc_digest))));
   recovered.resize(size);
   std::vector<std::uint8_t> expected = kMd2DigestInfoPrefix;
   const Md2Digest digest = ComputeMd2(kManifest);
@@ -97,9 +103,12 @@ TEST(CryptoApiTest, SignsAndVerifiesFromEveryStoreFormat) {
   home.AddPkcs12("My", "c.PFX", p12.get(), testing::TestRsaKey(2));
   home.AddDerWithKeyFile("My", "b", der.get(), testing::TestRsaKey(1));
   home.AddPemWithKey("My", "a.pem", pem.get(), testing::TestRsaKey(0));
-  const struct { std::wstring subject, store; X509* signer; } cases[] = {
-      {L"Pem Signer", L"", pem.get()},       {L"Der Signer", L"My", der.get()},
-      {L"release signer", L"", p12.get()},   {L"Release", L"my", p12.get()},
+  const struct {
+    std::wstring subject, store;
+    X509* signer;
+  } cases[] = {
+      {L"Pem Signer", L"", pem.get()},     {L"Der Signer", L"My", der.get()},
+      {L"release signer", L"", p12.get()}, {L"Release", L"my", p12.get()},
       {L"Signer", L"", pem.get()},
   };
   for (const auto& c : cases) {
@@ -117,7 +126,8 @@ TEST(CryptoApiTest, SignsAndVerifiesFromEveryStoreFormat) {
 TEST(CryptoApiTest, SignReportsWhyItCannotSign) {
   const StoreHome home;
   const EvpPkeyPtr ecKey = testing::MakeEcKey();
-  auto add = [&](const char* file, const testing::SubjectEntries& subject, EVP_PKEY* certKey, std::string key) {
+  auto add = [&](const char* file, const testing::SubjectEntries& subject, EVP_PKEY* certKey,
+                 std::string key) {
     home.AddFile("My", file, testing::PemOf(MakeCertificate(certKey, subject).get()) + key);
   };
   EVP_PKEY* rsa = testing::TestRsaKey(0);
@@ -126,14 +136,19 @@ TEST(CryptoApiTest, SignReportsWhyItCannotSign) {
   add("encrypted.pem", {{"CN", "Encrypted Key"}}, rsa, testing::PemOf(rsa, "secret"));
   add("ec.pem", {{"CN", "Elliptic"}}, ecKey.get(), testing::PemOf(ecKey.get()));
   add("nameless.pem", {{"C", "DE"}, {"L", "Nowhere"}}, rsa, testing::PemOf(rsa));
-  const struct { std::wstring subject; std::wstring store; CryptoResult code; } cases[] = {
-      {L"No Key", L"", CryptoResult::kCannotSign},         // certificate only, no <stem>.key
-      {L"Wrong Key", L"", CryptoResult::kCannotSign},      // the key of another certificate
-      {L"Encrypted Key", L"", CryptoResult::kCannotSign},  // refused without asking for a passphrase
-      {L"Elliptic", L"", CryptoResult::kCannotSign},       // PKCS #1 v1.5 needs RSA
-      {L"Nowhere", L"", CryptoResult::kNoSigningCertificate},        // found, but without a display name
+  const struct {
+    std::wstring subject;
+    std::wstring store;
+    CryptoResult code;
+  } cases[] = {
+      {L"No Key", L"", CryptoResult::kCannotSign},     // certificate only, no <stem>.key
+      {L"Wrong Key", L"", CryptoResult::kCannotSign},  // the key of another certificate
+      {L"Encrypted Key", L"",
+       CryptoResult::kCannotSign},                    // refused without asking for a passphrase
+      {L"Elliptic", L"", CryptoResult::kCannotSign},  // PKCS #1 v1.5 needs RSA
+      {L"Nowhere", L"", CryptoResult::kNoSigningCertificate},  // found, but without a display name
       {L"Nobody", L"", CryptoResult::kNoSigningCertificate},
-      {L"No Key", L"Other", CryptoResult::kCannotOpenStore},    // no such store
+      {L"No Key", L"Other", CryptoResult::kCannotOpenStore},  // no such store
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(ToUtf8(c.subject) + " in " + ToUtf8(c.store));
@@ -161,29 +176,49 @@ TEST(CryptoApiTest, VerifyTellsWhatIsWrongWithTheMessage) {
       PKCS7_add_certificate(m, certificate);
     });
   };
-  const std::vector<std::uint8_t> altered = Altered(good, [](PKCS7* m) { m->d.sign->contents->d.data->data[10] ^= 1; });
-  const struct { const char* what; std::vector<std::uint8_t> message; CryptoResult code; bool givesContent; } cases[] = {
+  const std::vector<std::uint8_t> altered =
+      Altered(good, [](PKCS7* m) { m->d.sign->contents->d.data->data[10] ^= 1; });
+  const struct {
+    const char* what;
+    std::vector<std::uint8_t> message;
+    CryptoResult code;
+    bool givesContent;
+  } cases[] = {
       {"as signed", good, CryptoResult::kOk, true},
       {"plain XML", kManifest, CryptoResult::kNotSignedMessage, false},
       {"empty", {}, CryptoResult::kNotSignedMessage, false},
       {"a byte after the message", withTrailer, CryptoResult::kCannotDecode, false},
       {"content changed", altered, CryptoResult::kSignatureMismatch, true},
-      {"signature changed", Altered(good, [](PKCS7* m) {
-         sk_PKCS7_SIGNER_INFO_value(m->d.sign->signer_info, 0)->enc_digest->data[5] ^= 1;
-       }), CryptoResult::kSignatureMismatch, true},
-      {"digest algorithm changed", Altered(good, [](PKCS7* m) {
-         X509_ALGOR_set0(sk_PKCS7_SIGNER_INFO_value(m->d.sign->signer_info, 0)->digest_alg, OBJ_nid2obj(NID_sha1),
-                         V_ASN1_UNDEF, nullptr);
-       }), CryptoResult::kSignatureMismatch, true},
-      {"signer's certificate missing", withCertificate(stranger.get()), CryptoResult::kNoSignerCertificate, false},
-      {"signer's certificate without a name", withCertificate(nameless.get()), CryptoResult::kNoSignerCertificate, false},
-      {"no signer information", Altered(good, [](PKCS7* m) {
-         PKCS7_SIGNER_INFO_free(sk_PKCS7_SIGNER_INFO_pop(m->d.sign->signer_info));
-       }), CryptoResult::kCannotReadSigner, false},
-      {"no content", Altered(good, [](PKCS7* m) {
-         ASN1_OCTET_STRING_free(m->d.sign->contents->d.data);
-         m->d.sign->contents->d.data = nullptr;
-       }), CryptoResult::kCannotDecode, false},
+      {"signature changed",
+       Altered(good,
+               [](PKCS7* m) {
+                 sk_PKCS7_SIGNER_INFO_value(m->d.sign->signer_info, 0)->enc_digest->data[5] ^= 1;
+               }),
+       CryptoResult::kSignatureMismatch, true},
+      {"digest algorithm changed",
+       Altered(good,
+               [](PKCS7* m) {
+                 X509_ALGOR_set0(sk_PKCS7_SIGNER_INFO_value(m->d.sign->signer_info, 0)->digest_alg,
+                                 OBJ_nid2obj(NID_sha1), V_ASN1_UNDEF, nullptr);
+               }),
+       CryptoResult::kSignatureMismatch, true},
+      {"signer's certificate missing", withCertificate(stranger.get()),
+       CryptoResult::kNoSignerCertificate, false},
+      {"signer's certificate without a name", withCertificate(nameless.get()),
+       CryptoResult::kNoSignerCertificate, false},
+      {"no signer information",
+       Altered(good,
+               [](PKCS7* m) {
+                 PKCS7_SIGNER_INFO_free(sk_PKCS7_SIGNER_INFO_pop(m->d.sign->signer_info));
+               }),
+       CryptoResult::kCannotReadSigner, false},
+      {"no content",
+       Altered(good,
+               [](PKCS7* m) {
+                 ASN1_OCTET_STRING_free(m->d.sign->contents->d.data);
+                 m->d.sign->contents->d.data = nullptr;
+               }),
+       CryptoResult::kCannotDecode, false},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -200,7 +235,8 @@ TEST(CryptoApiTest, VerifyTellsWhatIsWrongWithTheMessage) {
   for (std::size_t size = 1; size < good.size(); ++size) {
     SCOPED_TRACE(size);
     std::vector<std::uint8_t> content;
-    EXPECT_EQ(CryptoResult::kCannotDecode, CryptoAPI().Verify(std::span(good.data(), size), content));
+    EXPECT_EQ(CryptoResult::kCannotDecode,
+              CryptoAPI().Verify(std::span(good.data(), size), content));
     EXPECT_TRUE(content.empty());
   }
   // Beyond 32-bit lengths only the length is looked at; the bytes are never read.
@@ -213,8 +249,9 @@ TEST(CryptoApiTest, VerifyTellsWhatIsWrongWithTheMessage) {
 }
 
 TEST(CryptoApiTest, HashIsSha1) {
-  const std::vector<std::uint8_t> abcDigest = {0xa9, 0x99, 0x3e, 0x36, 0x47, 0x06, 0x81, 0x6a, 0xba, 0x3e,
-                                               0x25, 0x71, 0x78, 0x50, 0xc2, 0x6c, 0x9c, 0xd0, 0xd8, 0x9d};
+  const std::vector<std::uint8_t> abcDigest = {0xa9, 0x99, 0x3e, 0x36, 0x47, 0x06, 0x81,
+                                               0x6a, 0xba, 0x3e, 0x25, 0x71, 0x78, 0x50,
+                                               0xc2, 0x6c, 0x9c, 0xd0, 0xd8, 0x9d};
   std::vector<std::uint8_t> digest;
   EXPECT_EQ(CryptoResult::kOk, CryptoAPI().Hash(Bytes("abc"), digest));
   EXPECT_EQ(abcDigest, digest);

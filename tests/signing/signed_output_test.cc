@@ -1,10 +1,11 @@
 // tests/signing/signed_output_test.cc
 #include "signing/signed_output.h"
 
-#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+
+#include <gtest/gtest.h>
 
 #include <fstream>
 
@@ -66,12 +67,16 @@ class SignedOutputTest : public ::testing::Test {
 
 TEST_F(SignedOutputTest, WritesTheDocumentSignedAndVerified) {
   xmldoc::Document document;
-  xmldoc::Element& root = document.AddRoot(std::make_unique<xmldoc::Element>(&document, "dravanePackage"));
+  xmldoc::Element& root =
+      document.AddRoot(std::make_unique<xmldoc::Element>(&document, "dravanePackage"));
   root.AddChild(std::make_unique<xmldoc::Element>(&root, "package"));
   std::string expectedText;
   xmldoc::WriteContext context(expectedText, "    ", 0);
   document.Write(context);
-  const struct { std::optional<std::wstring> store; std::wstring outfile; } cases[] = {
+  const struct {
+    std::optional<std::wstring> store;
+    std::wstring outfile;
+  } cases[] = {
       {std::nullopt, Wide(home.Root() / "sub" / "out.xml")},
       {L"My", Wide(home.Root()) + L"\\sub\\out.xml"},  // backslashes open as slashes
   };
@@ -84,7 +89,9 @@ TEST_F(SignedOutputTest, WritesTheDocumentSignedAndVerified) {
     EXPECT_EQ(Strings{}, Errors());
     const std::string written = testing::ReadFileBytes(home.Root() / "sub" / "out.xml");
     std::vector<std::uint8_t> content;
-    EXPECT_EQ(CryptoResult::kOk, CryptoAPI().Verify(std::vector<std::uint8_t>(written.begin(), written.end()), content));
+    EXPECT_EQ(
+        CryptoResult::kOk,
+        CryptoAPI().Verify(std::vector<std::uint8_t>(written.begin(), written.end()), content));
     EXPECT_EQ(expectedText, std::string(content.begin(), content.end()));
   }
 }
@@ -103,19 +110,63 @@ TEST_F(SignedOutputTest, FailuresAreRecordedAndLeaveTheFileAsTheyShould) {
     Strings errors;
     std::optional<std::string> fileAfter;  // nullopt: no file
   } cases[] = {
-      {"no certificate matches", out, L"Nobody", std::nullopt, 0, StageResult::kSigningFailed,
-       {L"Could not find the specified signing certificate."}, text},
-      {"certificate has no key", out, L"Keyless", std::nullopt, 0, StageResult::kSigningFailed, {L"Can't sign data"}, text},
-      {"store does not exist", out, L"Release", L"Other", 0, StageResult::kSigningFailed, {L"Can't open certificate store"}, text},
-      {"output directory missing", missingDir, L"Release", std::nullopt, 0, StageResult::kOutputNotOpened,
-       {L"Failed to open " + missingDir + L" No such file or directory"}, std::nullopt},
-      {"output is a directory", dir, L"Release", std::nullopt, 0, StageResult::kOutputNotOpened, {L"Failed to open " + dir + L" Is a directory"},
+      {"no certificate matches",
+       out,
+       L"Nobody",
+       std::nullopt,
+       0,
+       StageResult::kSigningFailed,
+       {L"Could not find the specified signing certificate."},
+       text},
+      {"certificate has no key",
+       out,
+       L"Keyless",
+       std::nullopt,
+       0,
+       StageResult::kSigningFailed,
+       {L"Can't sign data"},
+       text},
+      {"store does not exist",
+       out,
+       L"Release",
+       L"Other",
+       0,
+       StageResult::kSigningFailed,
+       {L"Can't open certificate store"},
+       text},
+      {"output directory missing",
+       missingDir,
+       L"Release",
+       std::nullopt,
+       0,
+       StageResult::kOutputNotOpened,
+       {L"Failed to open " + missingDir + L" No such file or directory"},
        std::nullopt},
-      {"writing the text fails: an empty file", out, L"Release", std::nullopt, text.size() - 1, StageResult::kOutputNotOpened,
-       {L"Error writing the file " + out + L" [File too large]"}, ""},
+      {"output is a directory",
+       dir,
+       L"Release",
+       std::nullopt,
+       0,
+       StageResult::kOutputNotOpened,
+       {L"Failed to open " + dir + L" Is a directory"},
+       std::nullopt},
+      {"writing the text fails: an empty file",
+       out,
+       L"Release",
+       std::nullopt,
+       text.size() - 1,
+       StageResult::kOutputNotOpened,
+       {L"Error writing the file " + out + L" [File too large]"},
+       ""},
       // The message carries a certificate: far larger than the text.
-      {"writing the message fails: the text is put back", out, L"Release", std::nullopt, text.size() + 10, StageResult::kSignatureNotWritten,
-       {L"Failed:Error writing the signature to the file."}, text},
+      {"writing the message fails: the text is put back",
+       out,
+       L"Release",
+       std::nullopt,
+       text.size() + 10,
+       StageResult::kSignatureNotWritten,
+       {L"Failed:Error writing the signature to the file."},
+       text},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -130,21 +181,29 @@ TEST_F(SignedOutputTest, FailuresAreRecordedAndLeaveTheFileAsTheyShould) {
     EXPECT_EQ(c.errors, Errors());
     if (c.outfile != dir) {
       const std::filesystem::path path = ToUtf8(c.outfile);
-      EXPECT_EQ(c.fileAfter,
-                std::filesystem::exists(path) ? std::optional(testing::ReadFileBytes(path)) : std::nullopt);
+      EXPECT_EQ(c.fileAfter, std::filesystem::exists(path)
+                                 ? std::optional(testing::ReadFileBytes(path))
+                                 : std::nullopt);
     }
   }
 }
 
 TEST_F(SignedOutputTest, VerifyFileRecordsWhyItCannotReadOrTrustTheFile) {
   std::ofstream(home.Root() / "plain.xml", std::ios::binary) << kManifestText;
-  ASSERT_EQ(0, mkfifo((home.Root() / "fifo").c_str(), 0600));  // reading it must not wait for a writer
+  ASSERT_EQ(0,
+            mkfifo((home.Root() / "fifo").c_str(), 0600));  // reading it must not wait for a writer
   const std::wstring missing = Wide(home.Root() / "missing");
   const std::wstring dir = Wide(home.Root() / "sub");
   const std::wstring fifo = Wide(home.Root() / "fifo");
-  const struct { std::wstring path; StageResult result; std::wstring error; } cases[] = {
-      {Wide(home.Root() / "plain.xml"), StageResult::kVerifyFailed, L"Failed signature check. The data is not to be trusted."},
-      {missing, StageResult::kOutputNotOpened, L"Failed to open " + missing + L" No such file or directory"},
+  const struct {
+    std::wstring path;
+    StageResult result;
+    std::wstring error;
+  } cases[] = {
+      {Wide(home.Root() / "plain.xml"), StageResult::kVerifyFailed,
+       L"Failed signature check. The data is not to be trusted."},
+      {missing, StageResult::kOutputNotOpened,
+       L"Failed to open " + missing + L" No such file or directory"},
       {dir, StageResult::kOutputNotOpened, L"Failed to open " + dir + L" Is a directory"},
       {fifo, StageResult::kOutputNotOpened, L"Failed to open " + fifo + L" Not a regular file"},
   };

@@ -47,21 +47,34 @@ class StoreListingTest : public ::testing::Test {
 
 TEST_F(StoreListingTest, ListsEveryStoreOrTheOneNamedExactly) {
   const Strings noStores = {L"No stores to display"};
-  const struct { bool withCertificates; std::optional<std::wstring> filter; StageResult result; std::string console;
-                 Strings errors; } cases[] = {
+  const struct {
+    bool withCertificates;
+    std::optional<std::wstring> filter;
+    StageResult result;
+    std::string console;
+    Strings errors;
+  } cases[] = {
       {false, std::nullopt, StageResult::kGoOn, "Store 'CA'\nStore 'My'\nStore 'Root'\n", {}},
-      {true, std::nullopt, StageResult::kGoOn,
+      {true,
+       std::nullopt,
+       StageResult::kGoOn,
        "Store 'CA'\nStore contained 0 certificate(s)\n"
        "Store 'My'\n Release Signer\n build@acme.example\nStore contained 2 certificate(s)\n"
        "Store 'Root'\n \nStore contained 1 certificate(s)\n",
        {}},
       {false, L"My", StageResult::kGoOn, "Store 'My'\n", {}},
-      {true, L"Root", StageResult::kGoOn, "Store 'Root'\n \nStore contained 1 certificate(s)\n", {}},
-      {true, L"my", StageResult::kStoreNotShown, "", noStores},  // unlike signing, no case folding here
+      {true,
+       L"Root",
+       StageResult::kGoOn,
+       "Store 'Root'\n \nStore contained 1 certificate(s)\n",
+       {}},
+      {true, L"my", StageResult::kStoreNotShown, "",
+       noStores},  // unlike signing, no case folding here
       {true, L"", StageResult::kStoreNotShown, "", noStores},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(ToUtf8(c.filter.value_or(L"(none)")) + (c.withCertificates ? " with certificates" : ""));
+    SCOPED_TRACE(ToUtf8(c.filter.value_or(L"(none)")) +
+                 (c.withCertificates ? " with certificates" : ""));
     const Listing listing = List(c.withCertificates, c.filter);
     EXPECT_EQ(c.result, listing.result);
     EXPECT_EQ(c.console, listing.console);
@@ -75,9 +88,17 @@ TEST_F(StoreListingTest, ListsEveryStoreOrTheOneNamedExactly) {
 
 // Listed as a store, gone when opened: as a store removed meanwhile.
 TEST_F(StoreListingTest, StoreThatCannotBeOpenedEndsTheListing) {
-  const struct { const char* store; StageResult result; std::string console; Strings errors; } cases[] = {
+  const struct {
+    const char* store;
+    StageResult result;
+    std::string console;
+    Strings errors;
+  } cases[] = {
       {"Gone", StageResult::kGoOn, "Store 'CA'\n", {L"Can't display information for store 'Gone'"}},
-      {"A", StageResult::kStoreNotShown, "", {L"Can't display information for store 'A'", L"No stores to display"}},
+      {"A",
+       StageResult::kStoreNotShown,
+       "",
+       {L"Can't display information for store 'A'", L"No stores to display"}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.store);

@@ -63,7 +63,8 @@ ProcessResult RunBrevick(const std::vector<std::string>& args, const ProcessOpti
     dup2(outPipe[1], 1);
     dup2(errPipe[1], 2);
     close(outPipe[0]), close(errPipe[0]), close(outPipe[1]), close(errPipe[1]);
-    if (!options.workingDirectory.empty() && chdir(options.workingDirectory.c_str()) != 0) _exit(127);
+    if (!options.workingDirectory.empty() && chdir(options.workingDirectory.c_str()) != 0)
+      _exit(127);
     for (const auto& [name, value] : options.env) setenv(name.c_str(), value.c_str(), 1);
     if (options.addressSpaceLimitBytes > 0) {
       const rlimit limit{static_cast<rlim_t>(options.addressSpaceLimitBytes),

@@ -14,9 +14,9 @@ struct ProcessResult {
 };
 
 struct ProcessOptions {
-  std::string workingDirectory;                            // empty: inherit
-  std::vector<std::pair<std::string, std::string>> env;    // set on top of ours
-  long addressSpaceLimitBytes = 0;                         // 0: no limit
+  std::string workingDirectory;                          // empty: inherit
+  std::vector<std::pair<std::string, std::string>> env;  // set on top of ours
+  long addressSpaceLimitBytes = 0;                       // 0: no limit
 };
 
 // Runs `brevick` with `args` (program name not included), stdin from /dev/null.

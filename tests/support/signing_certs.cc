@@ -50,13 +50,15 @@ X509Ptr MakeCertificate(EVP_PKEY* key, const SubjectEntries& subject, long seria
   X509_NAME* name = X509_get_subject_name(cert.get());
   for (const auto& [field, value] : subject) {
     Require(X509_NAME_add_entry_by_txt(name, field.c_str(), MBSTRING_UTF8,
-                                       reinterpret_cast<const unsigned char*>(value.c_str()), -1, -1, 0) == 1,
+                                       reinterpret_cast<const unsigned char*>(value.c_str()), -1,
+                                       -1, 0) == 1,
             "subject entry");
   }
   Require(X509_set_issuer_name(cert.get(), name) == 1, "issuer");
   if (!altNameEmail.empty()) {
     const std::string value = "email:" + altNameEmail;
-    X509_EXTENSION* extension = X509V3_EXT_conf_nid(nullptr, nullptr, NID_subject_alt_name, value.c_str());
+    X509_EXTENSION* extension =
+        X509V3_EXT_conf_nid(nullptr, nullptr, NID_subject_alt_name, value.c_str());
     Require(extension != nullptr && X509_add_ext(cert.get(), extension, -1) == 1, "subjectAltName");
     X509_EXTENSION_free(extension);
   }
@@ -97,12 +99,13 @@ std::string Pkcs12Of(X509* certificate, EVP_PKEY* key) {
   return std::string(reinterpret_cast<const char*>(der), static_cast<std::size_t>(size));
 }
 
-ScopedEnv::ScopedEnv(const char* name, const std::optional<std::string>& value) : name(name) {
-  if (const char* old = getenv(name)) saved = old;
+ScopedEnv::ScopedEnv(const char* variable, const std::optional<std::string>& value)
+    : name(variable) {
+  if (const char* old = getenv(variable)) saved = old;
   if (value) {
-    setenv(name, value->c_str(), 1);
+    setenv(variable, value->c_str(), 1);
   } else {
-    unsetenv(name);
+    unsetenv(variable);
   }
 }
 
@@ -116,7 +119,9 @@ ScopedEnv::~ScopedEnv() {
 
 StoreHome::StoreHome() : dataHome("XDG_DATA_HOME", temp.Path().string()) {}
 
-std::filesystem::path StoreHome::StoresDirectory() const { return Root() / "brevick" / "certstores"; }
+std::filesystem::path StoreHome::StoresDirectory() const {
+  return Root() / "brevick" / "certstores";
+}
 
 std::filesystem::path StoreHome::AddStore(const std::string& store) const {
   const std::filesystem::path directory = StoresDirectory() / store;
@@ -124,18 +129,19 @@ std::filesystem::path StoreHome::AddStore(const std::string& store) const {
   return directory;
 }
 
-void StoreHome::AddFile(const std::string& store, const std::string& fileName, const std::string& bytes) const {
+void StoreHome::AddFile(const std::string& store, const std::string& fileName,
+                        const std::string& bytes) const {
   AddStore(store);
   temp.WriteFile("brevick/certstores/" + store + "/" + fileName, bytes);
 }
 
-void StoreHome::AddPemWithKey(const std::string& store, const std::string& fileName, X509* certificate,
-                              EVP_PKEY* key) const {
+void StoreHome::AddPemWithKey(const std::string& store, const std::string& fileName,
+                              X509* certificate, EVP_PKEY* key) const {
   AddFile(store, fileName, PemOf(certificate) + PemOf(key));
 }
 
-void StoreHome::AddDerWithKeyFile(const std::string& store, const std::string& stem, X509* certificate,
-                                  EVP_PKEY* key) const {
+void StoreHome::AddDerWithKeyFile(const std::string& store, const std::string& stem,
+                                  X509* certificate, EVP_PKEY* key) const {
   AddFile(store, stem + ".cer", DerOf(certificate));
   AddFile(store, stem + ".key", PemOf(key));
 }

@@ -54,7 +54,8 @@ class StoreHome {
   std::filesystem::path StoresDirectory() const;
   // Creates the store directory (and the stores directory) when missing.
   std::filesystem::path AddStore(const std::string& store) const;
-  void AddFile(const std::string& store, const std::string& fileName, const std::string& bytes) const;
+  void AddFile(const std::string& store, const std::string& fileName,
+               const std::string& bytes) const;
   // Certificate and key in one PEM file.
   void AddPemWithKey(const std::string& store, const std::string& fileName, X509* certificate,
                      EVP_PKEY* key) const;

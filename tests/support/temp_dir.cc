@@ -29,7 +29,8 @@ TempDir::~TempDir() {
   std::filesystem::remove_all(path, ignored);
 }
 
-std::filesystem::path TempDir::WriteFile(const std::string& relative, std::string_view bytes) const {
+std::filesystem::path TempDir::WriteFile(const std::string& relative,
+                                         std::string_view bytes) const {
   const std::filesystem::path file = path / relative;
   std::filesystem::create_directories(file.parent_path());
   std::ofstream out(file, std::ios::binary | std::ios::trunc);

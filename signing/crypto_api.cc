@@ -15,7 +15,7 @@
 namespace brevick {
 namespace {
 
-// The operator sees these texts exactly as they stand.
+// Build logs are searched for these texts: each stays letter for letter.
 constexpr std::array<const char*, 13> kCryptoErrorTexts = {
     "",                                                                  // 0
     "Can't open certificate store",                                      // 1

@@ -107,7 +107,8 @@ StageResult SignAndWriteText(std::string_view xmlText, const std::wstring& outfi
     }
     return verifyResult;
   }
-  // The crypto service has said why in its own words already.
+  // The crypto service has recorded the reason already; a second line would
+  // only repeat it.
   if (signResult != StageResult::kSigningFailed) StageFailureReport(signResult, "Failed");
   return signResult;
 }

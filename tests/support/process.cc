@@ -94,7 +94,7 @@ std::string Banner() {
 }
 
 std::string UsageText() {
-  return "usage: Brevick [-L -LS -P -S -R] infile outfile certSubjectName\n"
+  return "usage: Brevick [-L -LS -P -S -R] infile outfile cert_subject_name\n"
          "-L   List the available certificates in all system stores\n"
          "-LS  List the available certificate system stores\n"
          "-P   Show progress\n"

@@ -27,7 +27,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   try {
     document = xmldoc::Parser().Parse(reinterpret_cast<const char*>(data), size);
   } catch (const xmldoc::ParsingException& e) {
-    if (e.errorCode <= xmldoc::kNoError || e.errorCode >= xmldoc::kErrorCodeCount) std::abort();
+    using xmldoc::ParseError;
+    if (e.errorCode <= ParseError::kNoError || e.errorCode >= ParseError::kCount) std::abort();
     return 0;
   }
   const std::unique_ptr<xmldoc::Node> copy = document->Clone(nullptr);

@@ -14,10 +14,7 @@
 namespace {
 
 std::string WriteWithoutDeclaration(const xmldoc::Node& node, std::uint32_t flags) {
-  std::string out;
-  xmldoc::WriteContext context(out, "  ", flags | xmldoc::WriteContext::kOmitDeclaration);
-  node.Write(context);
-  return out;
+  return xmldoc::ToText(node, "  ", flags | xmldoc::WriteContext::kOmitDeclaration);
 }
 
 }  // namespace
@@ -38,9 +35,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       std::abort();
     }
   }
-  std::string full;
-  xmldoc::WriteContext context(full, "    ", 0);
-  document->Write(context);
+  (void)xmldoc::ToText(*document, "    ");
   (void)document->GetText();
   return 0;
 }

@@ -147,6 +147,13 @@ void WriteContext::AppendCollapsedEscaped(std::string_view text) {
 
 // ---- The containers: one frame per open element, attribute or document.
 
+std::string ToText(const Node& node, const char* indent, std::uint32_t flags) {
+  std::string text;
+  WriteContext context(text, indent, flags);
+  node.Write(context);
+  return text;
+}
+
 namespace {
 
 struct WriteFrame {

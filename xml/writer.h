@@ -1,10 +1,9 @@
-// xml/writer.h: the layout state that every node's Write appends through.
+// xml/writer.h: the layout state that every node's Write appends through,
+// and ToText, which writes a node or document into a string of its own.
 //
 // The layout is part of the signed output format, down to each blank and line
 // break, so the steps below are kept exactly as they are. Usage:
-//   std::string out;
-//   xmldoc::WriteContext context(out, "    ", 0);
-//   document.Write(context);
+//   const std::string text = xmldoc::ToText(document, "    ");
 #pragma once
 
 #include <cstdint>
@@ -13,6 +12,7 @@
 
 namespace xmldoc {
 
+class Node;
 class NodeContainer;
 
 class WriteContext {
@@ -62,6 +62,12 @@ class WriteContext {
 
 // Writes a container and everything below it, keeping its own stack so that
 // the depth of the tree never reaches the call stack. The containers' Write
+// The text `node` and everything below it write with a fresh WriteContext of
+// the given indentation unit (two blanks when nullptr) and flags: a document
+// begins with its XML declaration unless kOmitDeclaration is set. The same
+// bytes as calling node.Write on such a context over an empty string.
+std::string ToText(const Node& node, const char* indent = nullptr, std::uint32_t flags = 0);
+
 // operations come here.
 void WriteTree(const NodeContainer& top, WriteContext& context);
 

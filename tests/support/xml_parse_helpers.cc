@@ -101,10 +101,7 @@ std::string DescribeTree(const xmldoc::Node& node) {
 }
 
 std::string WriteDocument(const xmldoc::Document& document) {
-  std::string out;
-  xmldoc::WriteContext context(out, "    ", 0);
-  document.Write(context);
-  return out;
+  return xmldoc::ToText(document, "    ");
 }
 
 }  // namespace brevick::testing

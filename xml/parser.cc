@@ -94,7 +94,7 @@ bool IsReservedTarget(std::string_view target) {
 template <typename List>
 class ClearOnExit {
  public:
-  explicit ClearOnExit(List& list) : list(list) {}
+  explicit ClearOnExit(List& pending) : list(pending) {}
   ClearOnExit(const ClearOnExit&) = delete;
   ClearOnExit& operator=(const ClearOnExit&) = delete;
   ~ClearOnExit() { list.clear(); }

@@ -28,7 +28,7 @@ class NodeContainer;
 class Element;
 class WriteContext;
 
-// Node type ids (the W3C DOM node-type numbers; 6 is unused and both
+// Node type ids (the DOM node-type numbers; 6 is unused and both
 // reference kinds answer 5). Kinds are told apart with IsType, never RTTI.
 inline constexpr int kElementType = 1;
 inline constexpr int kAttributeType = 2;

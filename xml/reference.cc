@@ -17,7 +17,7 @@ struct PredefinedEntity {
   char character;
 };
 
-// Exactly the five entities of XML 1.0; nothing is ever added.
+// Exactly the five predefined XML entities; nothing is ever added.
 constexpr std::array<PredefinedEntity, 5> kPredefinedEntities = {{
     {"lt", '<'},
     {"gt", '>'},

@@ -110,12 +110,7 @@ const xmldoc::Document& Manifest() {
   return *document;
 }
 
-std::string WriteManifest() {
-  std::string out;
-  xmldoc::WriteContext context(out, "    ", 0);
-  Manifest().Write(context);
-  return out;
-}
+std::string WriteManifest() { return xmldoc::ToText(Manifest(), "    "); }
 
 // The written manifest as libxml2 reads it, with or without the whitespace
 // text between elements (without it, libxml2 indents the output itself).

@@ -14,10 +14,7 @@
 namespace {
 
 std::string WriteWithoutDeclaration(const xmldoc::Node& node, std::uint32_t flags) {
-  std::string out;
-  xmldoc::WriteContext context(out, "  ", flags | xmldoc::WriteContext::kOmitDeclaration);
-  node.Write(context);
-  return out;
+  return xmldoc::ToText(node, "  ", flags | xmldoc::WriteContext::kOmitDeclaration);
 }
 
 }  // namespace
@@ -27,7 +24,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   try {
     document = xmldoc::Parser().Parse(reinterpret_cast<const char*>(data), size);
   } catch (const xmldoc::ParsingException& e) {
-    if (e.errorCode <= xmldoc::kNoError || e.errorCode >= xmldoc::kErrorCodeCount) std::abort();
+    using xmldoc::ParseError;
+    if (e.errorCode <= ParseError::kNoError || e.errorCode >= ParseError::kCount) std::abort();
     return 0;
   }
   const std::unique_ptr<xmldoc::Node> copy = document->Clone(nullptr);
@@ -37,9 +35,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       std::abort();
     }
   }
-  std::string full;
-  xmldoc::WriteContext context(full, "    ", 0);
-  document->Write(context);
+  (void)xmldoc::ToText(*document, "    ");
   (void)document->GetText();
   return 0;
 }

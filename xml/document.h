@@ -1,9 +1,8 @@
 // xml/document.h: the document node, the root of a parsed or built tree.
 //
-// Writing a document as the signed manifest is written:
-//   std::string out;
-//   xmldoc::WriteContext context(out, "    ", 0);  // four blanks, no flags
-//   document.Write(context);                       // out holds the XML text
+// Writing a document as the signed manifest is written (four blanks, no
+// flags; see writer.h):
+//   const std::string text = xmldoc::ToText(document, "    ");
 #pragma once
 
 #include <memory>

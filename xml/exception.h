@@ -7,57 +7,65 @@
 
 namespace xmldoc {
 
-// ParsingException codes. Each selects one fixed message (ErrorText).
-inline constexpr int kNoError = 0;  // never raised
-inline constexpr int kUnexpectedEndOfDocument = 1;
-inline constexpr int kIllegalCharacter = 2;
-inline constexpr int kNoEqualSign = 3;
-inline constexpr int kInvalidAttributeValue = 4;
-inline constexpr int kUnexpectedTag = 5;
-inline constexpr int kInvalidReference = 6;
-inline constexpr int kInvalidHexNumber = 7;
-inline constexpr int kInvalidDecimalNumber = 8;
-inline constexpr int kUnknownEntityReference = 9;
-inline constexpr int kInvalidTagName = 10;
-inline constexpr int kInvalidEmptyTag = 11;
-inline constexpr int kInvalidEndTag = 12;
-inline constexpr int kEndTagMismatch = 13;
-inline constexpr int kInvalidMarkup = 14;
-inline constexpr int kCDataEndInText = 15;
-inline constexpr int kNoRootElement = 16;
-inline constexpr int kInvalidXmlDeclarationVersion = 17;
-inline constexpr int kInvalidXmlDeclarationEnd = 18;
-inline constexpr int kInvalidEncodingDeclaration = 19;
-inline constexpr int kInvalidEncodingName = 20;
-inline constexpr int kInvalidStandaloneDeclaration = 21;
-inline constexpr int kInvalidStandaloneValue = 22;
-inline constexpr int kDoubleHyphenInComment = 23;
-inline constexpr int kInvalidPiTarget = 24;
-inline constexpr int kReservedPiTarget = 25;
-inline constexpr int kInvalidDoctype = 26;
-inline constexpr int kInvalidParameterEntity = 27;
-inline constexpr int kInvalidPublicLiteralChar = 28;
-inline constexpr int kInvalidElementDeclaration = 29;
-inline constexpr int kBarExpected = 30;
-inline constexpr int kCommaExpected = 31;
-inline constexpr int kInvalidContentParticle = 32;
-inline constexpr int kInvalidAttlistDeclaration = 33;
-inline constexpr int kInvalidAttributeDefinition = 34;
-inline constexpr int kInvalidNotationType = 35;
-inline constexpr int kInvalidEnumeration = 36;
-inline constexpr int kInvalidFixedDeclaration = 37;
-inline constexpr int kInvalidEntityDeclaration = 38;
-inline constexpr int kInvalidNdataDeclaration = 39;
-inline constexpr int kInvalidNotationDeclaration = 40;
-inline constexpr int kInvalidSystemLiteral = 41;
-inline constexpr int kInvalidPublicLiteral = 42;
-inline constexpr int kDataAfterRoot = 43;
-inline constexpr int kElementsNestedTooDeeply = 44;
-inline constexpr int kErrorCodeCount = 45;
+// The parse error codes, each selecting one fixed message (ErrorText). The
+// numbers run from 0 without gaps, which the message table in exception.cc
+// relies on: a new code goes at the end, before kCount, with its message
+// added there. The number of a code is static_cast<int>(code).
+enum class ParseError : int {
+  kNoError = 0,  // never raised
+  kUnexpectedEndOfDocument = 1,
+  kIllegalCharacter = 2,
+  kNoEqualSign = 3,
+  kInvalidAttributeValue = 4,
+  kUnexpectedTag = 5,
+  kInvalidReference = 6,
+  kInvalidHexNumber = 7,
+  kInvalidDecimalNumber = 8,
+  kUnknownEntityReference = 9,
+  kInvalidTagName = 10,
+  kInvalidEmptyTag = 11,
+  kInvalidEndTag = 12,
+  kEndTagMismatch = 13,
+  kInvalidMarkup = 14,
+  kCDataEndInText = 15,
+  kNoRootElement = 16,
+  kInvalidXmlDeclarationVersion = 17,
+  kInvalidXmlDeclarationEnd = 18,
+  kInvalidEncodingDeclaration = 19,
+  kInvalidEncodingName = 20,
+  kInvalidStandaloneDeclaration = 21,
+  kInvalidStandaloneValue = 22,
+  kDoubleHyphenInComment = 23,
+  kInvalidPiTarget = 24,
+  kReservedPiTarget = 25,
+  kInvalidDoctype = 26,
+  kInvalidParameterEntity = 27,
+  kInvalidPublicLiteralChar = 28,
+  kInvalidElementDeclaration = 29,
+  kBarExpected = 30,
+  kCommaExpected = 31,
+  kInvalidContentParticle = 32,
+  kInvalidAttlistDeclaration = 33,
+  kInvalidAttributeDefinition = 34,
+  kInvalidNotationType = 35,
+  kInvalidEnumeration = 36,
+  kInvalidFixedDeclaration = 37,
+  kInvalidEntityDeclaration = 38,
+  kInvalidNdataDeclaration = 39,
+  kInvalidNotationDeclaration = 40,
+  kInvalidSystemLiteral = 41,
+  kInvalidPublicLiteral = 42,
+  kDataAfterRoot = 43,
+  kElementsNestedTooDeeply = 44,
+  kDuplicateAttribute = 45,
+  kInvalidUtf8 = 46,
+  kCount  // not a code: how many there are
+};
 
-// The fixed message of a code; static text, never freed. A code outside the
-// table gives "Unknown error" rather than reading past it.
-const char* ErrorText(int code);
+// The fixed message of a code; static text, never freed. A value outside the
+// codes (cast in from a number) gives "Unknown error" rather than reading
+// past the table.
+const char* ErrorText(ParseError code);
 
 class Exception {
  public:
@@ -68,14 +76,14 @@ class Exception {
 // carries no position: line and column are for the holder to add.
 class ParsingException : public Exception {
  public:
-  ParsingException(int code, int line, int column)
-      : errorCode(code), line(line), column(column) {}
+  ParsingException(ParseError code, int atLine, int atColumn)
+      : errorCode(code), line(atLine), column(atColumn) {}
   ~ParsingException() override;
 
   // The fixed message for errorCode, e.g. "Unlegal character".
   const char* GetErrorText() const { return ErrorText(errorCode); }
 
-  int errorCode;
+  ParseError errorCode;
   // The reader's position when the error was raised: lines from 1.
   int line;
   int column;

@@ -36,9 +36,10 @@ void TrimSpaces(std::string& text) {
 
 // ---- Node
 
-Node::Node(NodeContainer* parent) : parent(parent != nullptr ? parent : &NullElement()) {}
+Node::Node(NodeContainer* parent)
+    : parentContainer(parent != nullptr ? parent : &NullElement()) {}
 
-Node::Node(NullTag, NodeContainer* parent) : parent(parent), isNull(true) {}
+Node::Node(NullTag, NodeContainer* parent) : parentContainer(parent), isNull(true) {}
 
 Node::~Node() = default;
 
@@ -48,13 +49,13 @@ const std::string& Node::GetName() const {
 }
 
 void Node::SetParent(NodeContainer* newParent) {
-  parent = newParent != nullptr ? newParent : &NullElement();
+  parentContainer = newParent != nullptr ? newParent : &NullElement();
 }
 
 // ---- NodeContainer
 
 NodeContainer::NodeContainer(NodeContainer* parent, std::string name)
-    : Node(parent), name(std::move(name)) {
+    : Node(parent), nodeName(std::move(name)) {
   isContainer = true;
 }
 
@@ -92,7 +93,7 @@ void NodeContainer::Write(WriteContext& context) const {
 
 void NodeContainer::AddChild(std::unique_ptr<Node> child) {
   if (IsNull() || child == nullptr) return;  // dropped: the null objects stay empty
-  child->parent = this;
+  child->parentContainer = this;
   trailingText = child->IsType(kTextType) ? static_cast<Text*>(child.get()) : nullptr;
   children.push_back(std::move(child));
 }

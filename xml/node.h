@@ -28,7 +28,7 @@ class NodeContainer;
 class Element;
 class WriteContext;
 
-// Node type ids (the W3C DOM node-type numbers; 6 is unused and both
+// Node type ids (the DOM node-type numbers; 6 is unused and both
 // reference kinds answer 5). Kinds are told apart with IsType, never RTTI.
 inline constexpr int kElementType = 1;
 inline constexpr int kAttributeType = 2;
@@ -74,7 +74,7 @@ class Node {
   virtual const std::string& GetName() const;
   // The container that holds this node. Before it is added anywhere: the
   // parent given at construction, or the null element when none was given.
-  NodeContainer& GetParent() const { return *parent; }
+  NodeContainer& GetParent() const { return *parentContainer; }
   // True for the five shared null objects and for nothing else.
   bool IsNull() const { return isNull; }
   // True for the nodes with children: Element, Attribute and Document.
@@ -91,7 +91,7 @@ class Node {
  private:
   friend class NodeContainer;
 
-  NodeContainer* parent;
+  NodeContainer* parentContainer;
   bool isNull = false;
   bool isContainer = false;
 };
@@ -105,7 +105,7 @@ class NodeContainer : public Node {
 
   ~NodeContainer() override;
 
-  const std::string& GetName() const override { return name; }
+  const std::string& GetName() const override { return nodeName; }
 
   // Writes each child in order.
   void Write(WriteContext& context) const override;
@@ -171,7 +171,7 @@ class NodeContainer : public Node {
   friend class Element;
   friend class Document;
 
-  std::string name;
+  std::string nodeName;
   ChildList children;
   // The last child when it is a Text, else none; AddText appends to it.
   Text* trailingText = nullptr;

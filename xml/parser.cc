@@ -94,7 +94,7 @@ bool IsReservedTarget(std::string_view target) {
 template <typename List>
 class ClearOnExit {
  public:
-  explicit ClearOnExit(List& list) : list(list) {}
+  explicit ClearOnExit(List& pending) : list(pending) {}
   ClearOnExit(const ClearOnExit&) = delete;
   ClearOnExit& operator=(const ClearOnExit&) = delete;
   ~ClearOnExit() { list.clear(); }
@@ -117,10 +117,10 @@ std::unique_ptr<Document> Parser::Parse(const char* data, std::size_t length) {
   ReadMisc(*document);
   if (ReadDoctype()) ReadMisc(*document);
   std::unique_ptr<Element> root = ReadElement(*document, 1);
-  if (!root) Error(kNoRootElement);
+  if (!root) Error(ParseError::kNoRootElement);
   document->AddRoot(std::move(root));
   ReadMisc(*document);
-  if (GetChar() != 0) Error(kDataAfterRoot);
+  if (GetChar() != 0) Error(ParseError::kDataAfterRoot);
   return document;
 }
 
@@ -230,7 +230,7 @@ bool Parser::MatchKeywordEq(std::string_view keyword) {
     Restore(saved);
     return false;
   }
-  if (!MatchEq()) Error(kNoEqualSign);
+  if (!MatchEq()) Error(ParseError::kNoEqualSign);
   return true;
 }
 
@@ -326,7 +326,7 @@ void Parser::Restore(const TextMark& mark) {
   endRead = mark.endRead;
 }
 
-void Parser::Error(int code) const { throw ParsingException(code, Line(), Column()); }
+void Parser::Error(ParseError code) const { throw ParsingException(code, Line(), Column()); }
 
 int Parser::Line() const { return ClampToInt(line); }
 
@@ -365,13 +365,13 @@ std::string_view Parser::ReadUntil(std::string_view delimiter) {
     }
     if (current >= end) {
       endRead = true;
-      Error(kIllegalCharacter);  // the end of input inside the construct
+      Error(ParseError::kIllegalCharacter);  // the end of input inside the construct
     }
     if (*current == first && MatchString(delimiter)) {
       return {start, static_cast<std::size_t>(current - start) - delimiter.size()};
     }
     const char c = GetChar();
-    if (IsControlByte(c) || c == 0) Error(kIllegalCharacter);
+    if (IsControlByte(c) || c == 0) Error(ParseError::kIllegalCharacter);
   }
 }
 
@@ -382,36 +382,38 @@ void Parser::ReadXmlDeclaration(Document& document) {
   // "xml" is taken for the declaration and refused by the version rule.
   if (!MatchString("<?xml")) return;
 
-  if (!MatchKeywordEq("version")) Error(kInvalidXmlDeclarationVersion);
+  if (!MatchKeywordEq("version")) Error(ParseError::kInvalidXmlDeclarationVersion);
   const char versionQuote = GetChar();
-  if (!IsQuote(versionQuote)) Error(kInvalidXmlDeclarationVersion);
+  if (!IsQuote(versionQuote)) Error(ParseError::kInvalidXmlDeclarationVersion);
   std::string version;
-  if (!ReadVersionNum(version) || !MatchChar(versionQuote)) Error(kInvalidXmlDeclarationVersion);
+  if (!ReadVersionNum(version) || !MatchChar(versionQuote)) {
+    Error(ParseError::kInvalidXmlDeclarationVersion);
+  }
   document.SetVersion(std::move(version));
 
   if (MatchKeywordEq("encoding")) {
     const char quote = GetChar();
-    if (!IsQuote(quote)) Error(kInvalidEncodingDeclaration);
+    if (!IsQuote(quote)) Error(ParseError::kInvalidEncodingDeclaration);
     std::string encoding;
-    if (!ReadEncName(encoding) || !MatchChar(quote)) Error(kInvalidEncodingName);
+    if (!ReadEncName(encoding) || !MatchChar(quote)) Error(ParseError::kInvalidEncodingName);
     document.SetEncoding(std::move(encoding));
   }
 
   if (MatchKeywordEq("standalone")) {
     const char quote = GetChar();
-    if (!IsQuote(quote)) Error(kInvalidStandaloneDeclaration);
+    if (!IsQuote(quote)) Error(ParseError::kInvalidStandaloneDeclaration);
     bool standalone = false;
     if (MatchString("yes")) {
       standalone = true;
     } else if (!MatchString("no")) {
-      Error(kInvalidStandaloneValue);
+      Error(ParseError::kInvalidStandaloneValue);
     }
-    if (!MatchChar(quote)) Error(kInvalidStandaloneValue);
+    if (!MatchChar(quote)) Error(ParseError::kInvalidStandaloneValue);
     document.SetStandalone(standalone);
   }
 
   SkipSpaces();
-  if (!MatchString("?>")) Error(kInvalidXmlDeclarationEnd);
+  if (!MatchString("?>")) Error(ParseError::kInvalidXmlDeclarationEnd);
 }
 
 void Parser::ReadMisc(Document& document) {
@@ -429,15 +431,15 @@ void Parser::ReadMisc(Document& document) {
 std::unique_ptr<Comment> Parser::ReadComment(NodeContainer& parent) {
   if (!MatchString("<!--")) return nullptr;
   const std::string_view text = ReadUntil("--");
-  if (!MatchChar('>')) Error(kDoubleHyphenInComment);
+  if (!MatchChar('>')) Error(ParseError::kDoubleHyphenInComment);
   return std::make_unique<Comment>(&parent, std::string(text));
 }
 
 std::unique_ptr<Pi> Parser::ReadPi(NodeContainer& parent) {
   if (!MatchString("<?")) return nullptr;
   const std::string_view target = ReadNameView();
-  if (target.empty()) Error(kInvalidPiTarget);
-  if (IsReservedTarget(target)) Error(kReservedPiTarget);
+  if (target.empty()) Error(ParseError::kInvalidPiTarget);
+  if (IsReservedTarget(target)) Error(ParseError::kReservedPiTarget);
   SkipSpaces();
   const std::string_view data = ReadUntil("?>");
   return std::make_unique<Pi>(&parent, std::string(target), std::string(data));
@@ -454,10 +456,10 @@ std::unique_ptr<CData> Parser::ReadCData(NodeContainer& parent) {
 std::unique_ptr<Element> Parser::ReadElement(NodeContainer& parent, int depth) {
   if (!MatchChar('<')) return nullptr;
   const std::string_view name = ReadNameView();
-  if (name.empty()) Error(kInvalidTagName);
+  if (name.empty()) Error(ParseError::kInvalidTagName);
   // Counted on the way down rather than by walking up the parents, so the
   // guard costs the same at the 1,000th level as at the first.
-  if (depth > kMaxElementDepth) Error(kElementsNestedTooDeeply);
+  if (depth > kMaxElementDepth) Error(ParseError::kElementsNestedTooDeeply);
   auto element = std::make_unique<Element>(&parent, std::string(name));
 
   if (SkipSpaces()) {
@@ -475,12 +477,12 @@ std::unique_ptr<Element> Parser::ReadElement(NodeContainer& parent, int depth) {
 
   switch (GetChar()) {
     case '/':
-      if (!MatchChar('>')) Error(kInvalidEmptyTag);
+      if (!MatchChar('>')) Error(ParseError::kInvalidEmptyTag);
       return element;
     case '>':
       break;
     default:
-      Error(kInvalidEndTag);
+      Error(ParseError::kInvalidEndTag);
   }
   ReadContent(*element, depth);
   return element;
@@ -489,7 +491,7 @@ std::unique_ptr<Element> Parser::ReadElement(NodeContainer& parent, int depth) {
 std::unique_ptr<Attribute> Parser::ReadAttribute(Element& element) {
   const std::string_view name = ReadNameView();
   if (name.empty()) return nullptr;
-  if (!MatchEq()) Error(kNoEqualSign);
+  if (!MatchEq()) Error(ParseError::kNoEqualSign);
   auto attribute = std::make_unique<Attribute>(&element, std::string(name));
   ReadAttributeValue(*attribute);
   return attribute;
@@ -514,7 +516,7 @@ void Parser::ReadAttributeValue(Attribute& attribute) {
     SkipRun(kAttributePlain.data());
     if (current >= end) {
       endRead = true;
-      Error(kUnexpectedEndOfDocument);
+      Error(ParseError::kUnexpectedEndOfDocument);
     }
     const char c = *current;
     if (c == quote) {
@@ -537,20 +539,20 @@ void Parser::ReadAttributeValue(Attribute& attribute) {
         pendingValue.push_back(std::make_unique<Text>(
             &attribute, std::string(mark, static_cast<std::size_t>(current - mark))));
         std::unique_ptr<Reference> reference = ReadReference(attribute);
-        if (!reference) Error(kInvalidReference);
+        if (!reference) Error(ParseError::kInvalidReference);
         pendingValue.push_back(std::move(reference));
         mark = current;
         break;
       }
       case '<':
         ++current;
-        Error(kUnexpectedTag);
+        Error(ParseError::kUnexpectedTag);
       case '\0':
         ++current;
-        Error(kUnexpectedEndOfDocument);
+        Error(ParseError::kUnexpectedEndOfDocument);
       default:
         ++current;
-        Error(kIllegalCharacter);
+        Error(ParseError::kIllegalCharacter);
     }
   }
 }
@@ -572,13 +574,13 @@ void Parser::ReadContent(Element& element, int depth) {
     SkipRun(kContentPlain.data());
     if (current >= end) {
       endRead = true;
-      Error(kUnexpectedEndOfDocument);
+      Error(ParseError::kUnexpectedEndOfDocument);
     }
     switch (*current) {
       case '&': {
         flush(mark);
         std::unique_ptr<Reference> reference = ReadReference(element);
-        if (!reference) Error(kInvalidReference);
+        if (!reference) Error(ParseError::kInvalidReference);
         pending.push_back(std::move(reference));
         mark = current;
         break;
@@ -590,7 +592,8 @@ void Parser::ReadContent(Element& element, int depth) {
         // element rule) reads exactly as trying all in turn.
         switch (current + 1 < end ? current[1] : '\0') {
           case '/':
-            if (!ReadEndTag(element)) Error(kInvalidMarkup);  // unreachable: "</" is claimed
+            // Unreachable: "</" is claimed.
+            if (!ReadEndTag(element)) Error(ParseError::kInvalidMarkup);
             AttachAll(element, pending);
             return;
           case '?':
@@ -598,7 +601,7 @@ void Parser::ReadContent(Element& element, int depth) {
               pending.push_back(std::move(pi));
               break;
             }
-            Error(kInvalidMarkup);  // unreachable: "<?" is claimed
+            Error(ParseError::kInvalidMarkup);  // unreachable: "<?" is claimed
           case '!':
             if (std::unique_ptr<Comment> comment = ReadComment(element)) {
               pending.push_back(std::move(comment));
@@ -617,14 +620,14 @@ void Parser::ReadContent(Element& element, int depth) {
         break;
       case ']':
         ++current;
-        if (MatchString("]>")) Error(kCDataEndInText);
+        if (MatchString("]>")) Error(ParseError::kCDataEndInText);
         break;
       case '\0':
         ++current;
-        Error(kUnexpectedEndOfDocument);
+        Error(ParseError::kUnexpectedEndOfDocument);
       default:
         ++current;  // only control bytes are left: the run took all text
-        Error(kIllegalCharacter);
+        Error(ParseError::kIllegalCharacter);
     }
   }
 }
@@ -638,10 +641,10 @@ void Parser::AttachAll(NodeContainer& container, std::vector<std::unique_ptr<Nod
 bool Parser::ReadEndTag(const Element& element) {
   if (!MatchString("</")) return false;
   const std::string_view name = ReadNameView();
-  if (name.empty()) Error(kInvalidTagName);
-  if (name != element.GetName()) Error(kEndTagMismatch);
+  if (name.empty()) Error(ParseError::kInvalidTagName);
+  if (name != element.GetName()) Error(ParseError::kEndTagMismatch);
   SkipSpaces();
-  if (!MatchChar('>')) Error(kInvalidEndTag);
+  if (!MatchChar('>')) Error(ParseError::kInvalidEndTag);
   return true;
 }
 
@@ -650,22 +653,22 @@ std::unique_ptr<Reference> Parser::ReadReference(NodeContainer& parent) {
   if (MatchString("&#")) return ReadCharRef(parent);
   ++current;
   const std::string_view name = ReadNameView();
-  if (name.empty() || !MatchChar(';')) Error(kInvalidReference);
+  if (name.empty() || !MatchChar(';')) Error(ParseError::kInvalidReference);
   auto reference = std::make_unique<EntityRef>(&parent, std::string(name));
-  if (!reference->Resolve()) Error(kUnknownEntityReference);
+  if (!reference->Resolve()) Error(ParseError::kUnknownEntityReference);
   return reference;
 }
 
 std::unique_ptr<Reference> Parser::ReadCharRef(NodeContainer& parent) {
   std::uint32_t codePoint = 0;
   if (GetChar() == 'x') {
-    if (!ReadHex(codePoint)) Error(kInvalidHexNumber);
+    if (!ReadHex(codePoint)) Error(ParseError::kInvalidHexNumber);
   } else {
     UngetChar();
-    if (!ReadDecimal(codePoint)) Error(kInvalidDecimalNumber);
+    if (!ReadDecimal(codePoint)) Error(ParseError::kInvalidDecimalNumber);
   }
-  if (!MatchChar(';')) Error(kInvalidReference);
-  if (!IsXmlCodePoint(codePoint)) Error(kIllegalCharacter);
+  if (!MatchChar(';')) Error(ParseError::kInvalidReference);
+  if (!IsXmlCodePoint(codePoint)) Error(ParseError::kIllegalCharacter);
   return std::make_unique<CharRef>(&parent, static_cast<char32_t>(codePoint));
 }
 

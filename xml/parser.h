@@ -22,6 +22,8 @@
 #include <string_view>
 #include <vector>
 
+#include "xml/exception.h"
+
 namespace xmldoc {
 
 class Attribute;
@@ -34,9 +36,9 @@ class NodeContainer;
 class Pi;
 class Reference;
 
-// Deeper element nesting is refused with kElementsNestedTooDeeply rather than
-// risking the stack: each open element costs a few frames of the content
-// rules.
+// Deeper element nesting is refused with ParseError::kElementsNestedTooDeeply
+// rather than risking the stack: each open element costs a few frames of the
+// content rules.
 inline constexpr int kMaxElementDepth = 1000;
 // Nested parentheses of a content model recurse the same way; deeper lists are
 // refused as an invalid content particle.
@@ -108,7 +110,7 @@ class Parser {
   }
 
   // Raises ParsingException with `code` at the reader's line and column.
-  [[noreturn]] void Error(int code) const;
+  [[noreturn]] void Error(ParseError code) const;
   // The reader's position as ParsingException reports it: lines from 1; the
   // column counts the bytes read since the last line end, plus one on the
   // first line.
@@ -167,7 +169,7 @@ class Parser {
   bool ReadPubidLiteral();
   // The rest of a quoted literal after its opening quote, each byte judged by
   // `legal`; a byte it refuses raises `badByteCode`, the end "Unexpected end".
-  void ReadLiteralBody(char quote, bool (*legal)(unsigned char), int badByteCode);
+  void ReadLiteralBody(char quote, bool (*legal)(unsigned char), ParseError badByteCode);
 
   // Nodes read but not yet attached: the content of each open element (by
   // depth), the attributes of the start tag being read, and the parts of the

@@ -31,19 +31,21 @@ bool IsSystemLiteralChar(unsigned char c) { return c >= 0x20 || c == '\t' || c =
 
 bool Parser::ReadDoctype() {
   if (!MatchString("<!DOCTYPE")) return false;
-  if (!SkipSpaces() || ReadNameView().empty()) Error(kInvalidDoctype);
+  if (!SkipSpaces() || ReadNameView().empty()) Error(ParseError::kInvalidDoctype);
   SkipSpaces();
   if (ReadExternalId()) SkipSpaces();
   if (MatchChar('[')) {
     if (!MatchChar(']')) {
       do {
         // Comments and PIs are not taken here: they fall through to the error.
-        if (!SkipSpaces() && !ReadMarkupDeclaration() && !ReadPeReference()) Error(kInvalidDoctype);
+        if (!SkipSpaces() && !ReadMarkupDeclaration() && !ReadPeReference()) {
+          Error(ParseError::kInvalidDoctype);
+        }
       } while (!MatchChar(']'));
     }
     SkipSpaces();
   }
-  if (!MatchChar('>')) Error(kInvalidDoctype);
+  if (!MatchChar('>')) Error(ParseError::kInvalidDoctype);
   return true;
 }
 
@@ -57,10 +59,10 @@ bool Parser::ReadMarkupDeclaration() {
 bool Parser::ReadElementDeclaration() {
   if (!MatchString("<!ELEMENT")) return false;
   if (!SkipSpaces() || ReadNameView().empty() || !SkipSpaces() || !ReadContentSpec()) {
-    Error(kInvalidElementDeclaration);
+    Error(ParseError::kInvalidElementDeclaration);
   }
   SkipSpaces();
-  if (!MatchChar('>')) Error(kInvalidElementDeclaration);
+  if (!MatchChar('>')) Error(ParseError::kInvalidElementDeclaration);
   return true;
 }
 
@@ -78,15 +80,15 @@ bool Parser::ReadMixed() {
   }
   SkipSpaces();
   if (MatchString(")*") || MatchChar(')')) return true;
-  if (!MatchChar('|')) Error(kBarExpected);
+  if (!MatchChar('|')) Error(ParseError::kBarExpected);
   for (;;) {
     SkipSpaces();
     // An empty alternative ("(#PCDATA||a)*") names no element type: refused
     // like any list that lacks a particle after its separator.
-    if (ReadNameView().empty()) Error(kInvalidContentParticle);
+    if (ReadNameView().empty()) Error(ParseError::kInvalidContentParticle);
     SkipSpaces();
     if (MatchString(")*")) return true;
-    if (!MatchChar('|')) Error(kBarExpected);
+    if (!MatchChar('|')) Error(ParseError::kBarExpected);
   }
 }
 
@@ -105,22 +107,24 @@ bool Parser::ReadContentParticle(int depth) {
 bool Parser::ReadParticleList(int depth) {
   if (!MatchChar('(')) return false;
   // Nested lists recurse; a hostile model must not exhaust the stack.
-  if (depth > kMaxParticleDepth) Error(kInvalidContentParticle);
+  if (depth > kMaxParticleDepth) Error(ParseError::kInvalidContentParticle);
   SkipSpaces();
-  if (!ReadContentParticle(depth)) Error(kInvalidContentParticle);
+  if (!ReadContentParticle(depth)) Error(ParseError::kInvalidContentParticle);
   SkipSpaces();
   const char separator = GetChar();
   if (separator == ')') return true;
-  if (separator == 0) Error(kUnexpectedEndOfDocument);
-  if (separator != '|' && separator != ',') Error(kCommaExpected);
+  if (separator == 0) Error(ParseError::kUnexpectedEndOfDocument);
+  if (separator != '|' && separator != ',') Error(ParseError::kCommaExpected);
   for (;;) {
     SkipSpaces();
-    if (!ReadContentParticle(depth)) Error(kInvalidContentParticle);
+    if (!ReadContentParticle(depth)) Error(ParseError::kInvalidContentParticle);
     SkipSpaces();
     const char next = GetChar();
     if (next == ')') return true;
-    if (next == 0) Error(kUnexpectedEndOfDocument);
-    if (next != separator) Error(separator == '|' ? kBarExpected : kCommaExpected);
+    if (next == 0) Error(ParseError::kUnexpectedEndOfDocument);
+    if (next != separator) {
+      Error(separator == '|' ? ParseError::kBarExpected : ParseError::kCommaExpected);
+    }
   }
 }
 
@@ -128,11 +132,11 @@ bool Parser::ReadParticleList(int depth) {
 
 bool Parser::ReadAttlistDeclaration() {
   if (!MatchString("<!ATTLIST")) return false;
-  if (!SkipSpaces() || ReadNameView().empty()) Error(kInvalidAttlistDeclaration);
+  if (!SkipSpaces() || ReadNameView().empty()) Error(ParseError::kInvalidAttlistDeclaration);
   while (ReadAttributeDefinition()) {
   }
   SkipSpaces();
-  if (!MatchChar('>')) Error(kInvalidAttlistDeclaration);
+  if (!MatchChar('>')) Error(ParseError::kInvalidAttlistDeclaration);
   return true;
 }
 
@@ -143,7 +147,7 @@ bool Parser::ReadAttributeDefinition() {
     return false;
   }
   if (!SkipSpaces() || !ReadAttributeType() || !SkipSpaces() || !ReadDefaultDeclaration()) {
-    Error(kInvalidAttributeDefinition);
+    Error(ParseError::kInvalidAttributeDefinition);
   }
   return true;
 }
@@ -159,13 +163,13 @@ bool Parser::ReadAttributeType() {
 
 bool Parser::ReadNotationType() {
   if (!MatchString("NOTATION")) return false;
-  if (!SkipSpaces() || !MatchChar('(')) Error(kInvalidNotationType);
+  if (!SkipSpaces() || !MatchChar('(')) Error(ParseError::kInvalidNotationType);
   do {
     SkipSpaces();
-    if (ReadNameView().empty()) Error(kInvalidNotationType);
+    if (ReadNameView().empty()) Error(ParseError::kInvalidNotationType);
     SkipSpaces();
   } while (MatchChar('|'));
-  if (!MatchChar(')')) Error(kInvalidNotationType);
+  if (!MatchChar(')')) Error(ParseError::kInvalidNotationType);
   return true;
 }
 
@@ -174,16 +178,16 @@ bool Parser::ReadEnumeration() {
   std::string token;
   do {
     SkipSpaces();
-    if (!ReadNmtoken(token)) Error(kInvalidEnumeration);
+    if (!ReadNmtoken(token)) Error(ParseError::kInvalidEnumeration);
     SkipSpaces();
   } while (MatchChar('|'));
-  if (!MatchChar(')')) Error(kInvalidEnumeration);
+  if (!MatchChar(')')) Error(ParseError::kInvalidEnumeration);
   return true;
 }
 
 bool Parser::ReadDefaultDeclaration() {
   if (MatchString("#REQUIRED") || MatchString("#IMPLIED")) return true;
-  if (MatchString("#FIXED") && !SkipSpaces()) Error(kInvalidFixedDeclaration);
+  if (MatchString("#FIXED") && !SkipSpaces()) Error(ParseError::kInvalidFixedDeclaration);
   // The default is checked as an attribute value would be, into a scratch
   // attribute that is dropped. Like the value rule it takes an empty run of
   // digits, so a missing default after the blank is accepted.
@@ -196,21 +200,21 @@ bool Parser::ReadDefaultDeclaration() {
 
 bool Parser::ReadEntityDeclaration() {
   if (!MatchString("<!ENTITY")) return false;
-  if (!SkipSpaces()) Error(kInvalidEntityDeclaration);
+  if (!SkipSpaces()) Error(ParseError::kInvalidEntityDeclaration);
   if (MatchChar('%')) {
     if (!SkipSpaces() || ReadNameView().empty() || !SkipSpaces() ||
         (!ReadEntityValue() && !ReadExternalId())) {
-      Error(kInvalidEntityDeclaration);
+      Error(ParseError::kInvalidEntityDeclaration);
     }
   } else {
-    if (ReadNameView().empty() || !SkipSpaces()) Error(kInvalidEntityDeclaration);
+    if (ReadNameView().empty() || !SkipSpaces()) Error(ParseError::kInvalidEntityDeclaration);
     if (!ReadEntityValue()) {
-      if (!ReadExternalId()) Error(kInvalidEntityDeclaration);
+      if (!ReadExternalId()) Error(ParseError::kInvalidEntityDeclaration);
       ReadNData();
     }
   }
   SkipSpaces();
-  if (!MatchChar('>')) Error(kInvalidEntityDeclaration);
+  if (!MatchChar('>')) Error(ParseError::kInvalidEntityDeclaration);
   return true;
 }
 
@@ -221,7 +225,7 @@ bool Parser::ReadNData() {
     Restore(saved);
     return false;
   }
-  if (!SkipSpaces() || ReadNameView().empty()) Error(kInvalidNdataDeclaration);
+  if (!SkipSpaces() || ReadNameView().empty()) Error(ParseError::kInvalidNdataDeclaration);
   return true;
 }
 
@@ -236,7 +240,7 @@ bool Parser::ReadEntityValue() {
     if (c == quote) return true;
     switch (c) {
       case '\0':
-        Error(kUnexpectedEndOfDocument);
+        Error(ParseError::kUnexpectedEndOfDocument);
       case '%':
         UngetChar();
         ReadPeReference();
@@ -244,18 +248,20 @@ bool Parser::ReadEntityValue() {
       case '&': {
         UngetChar();
         // Checked as in content, entity names included, then dropped.
-        if (!ReadReference(NullElement())) Error(kInvalidReference);
+        if (!ReadReference(NullElement())) Error(ParseError::kInvalidReference);
         break;
       }
       default:
-        if (static_cast<unsigned char>(c) < 0x20 && c != '\t' && c != '\n') Error(kIllegalCharacter);
+        if (static_cast<unsigned char>(c) < 0x20 && c != '\t' && c != '\n') {
+          Error(ParseError::kIllegalCharacter);
+        }
     }
   }
 }
 
 bool Parser::ReadPeReference() {
   if (!MatchChar('%')) return false;
-  if (ReadNameView().empty() || !MatchChar(';')) Error(kInvalidParameterEntity);
+  if (ReadNameView().empty() || !MatchChar(';')) Error(ParseError::kInvalidParameterEntity);
   return true;
 }
 
@@ -263,12 +269,12 @@ bool Parser::ReadPeReference() {
 
 bool Parser::ReadExternalId() {
   if (MatchString("SYSTEM")) {
-    if (!SkipSpaces() || !ReadSystemLiteral()) Error(kInvalidSystemLiteral);
+    if (!SkipSpaces() || !ReadSystemLiteral()) Error(ParseError::kInvalidSystemLiteral);
     return true;
   }
   if (MatchString("PUBLIC")) {
     if (!SkipSpaces() || !ReadPubidLiteral() || !SkipSpaces() || !ReadSystemLiteral()) {
-      Error(kInvalidSystemLiteral);
+      Error(ParseError::kInvalidSystemLiteral);
     }
     return true;
   }
@@ -277,18 +283,20 @@ bool Parser::ReadExternalId() {
 
 bool Parser::ReadNotationDeclaration() {
   if (!MatchString("<!NOTATION")) return false;
-  if (!SkipSpaces() || ReadNameView().empty() || !SkipSpaces()) Error(kInvalidNotationDeclaration);
+  if (!SkipSpaces() || ReadNameView().empty() || !SkipSpaces()) {
+    Error(ParseError::kInvalidNotationDeclaration);
+  }
   if (MatchString("SYSTEM")) {
-    if (!SkipSpaces() || !ReadSystemLiteral()) Error(kInvalidSystemLiteral);
+    if (!SkipSpaces() || !ReadSystemLiteral()) Error(ParseError::kInvalidSystemLiteral);
   } else if (MatchString("PUBLIC")) {
-    if (!SkipSpaces() || !ReadPubidLiteral()) Error(kInvalidPublicLiteral);
+    if (!SkipSpaces() || !ReadPubidLiteral()) Error(ParseError::kInvalidPublicLiteral);
     // A notation may stop at its public identifier.
     if (SkipSpaces()) ReadSystemLiteral();
   } else {
-    Error(kInvalidNotationDeclaration);
+    Error(ParseError::kInvalidNotationDeclaration);
   }
   SkipSpaces();
-  if (!MatchChar('>')) Error(kInvalidNotationDeclaration);
+  if (!MatchChar('>')) Error(ParseError::kInvalidNotationDeclaration);
   return true;
 }
 
@@ -298,7 +306,7 @@ bool Parser::ReadSystemLiteral() {
     UngetChar();
     return false;
   }
-  ReadLiteralBody(quote, IsSystemLiteralChar, kIllegalCharacter);
+  ReadLiteralBody(quote, IsSystemLiteralChar, ParseError::kIllegalCharacter);
   return true;
 }
 
@@ -308,15 +316,15 @@ bool Parser::ReadPubidLiteral() {
     UngetChar();
     return false;
   }
-  ReadLiteralBody(quote, IsPubidChar, kInvalidPublicLiteralChar);
+  ReadLiteralBody(quote, IsPubidChar, ParseError::kInvalidPublicLiteralChar);
   return true;
 }
 
-void Parser::ReadLiteralBody(char quote, bool (*legal)(unsigned char), int badByteCode) {
+void Parser::ReadLiteralBody(char quote, bool (*legal)(unsigned char), ParseError badByteCode) {
   for (;;) {
     const char c = GetChar();
     if (c == quote) return;
-    if (c == 0) Error(kUnexpectedEndOfDocument);
+    if (c == 0) Error(ParseError::kUnexpectedEndOfDocument);
     if (!legal(static_cast<unsigned char>(c))) Error(badByteCode);
   }
 }

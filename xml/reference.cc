@@ -17,7 +17,7 @@ struct PredefinedEntity {
   char character;
 };
 
-// Exactly the five entities of XML 1.0; nothing is ever added.
+// Exactly the five predefined XML entities; nothing is ever added.
 constexpr std::array<PredefinedEntity, 5> kPredefinedEntities = {{
     {"lt", '<'},
     {"gt", '>'},
@@ -59,8 +59,8 @@ Reference::Reference(NodeContainer* parent) : Node(parent) {}
 
 // ---- CharRef
 
-CharRef::CharRef(NodeContainer* parent, char32_t codePoint)
-    : Reference(parent), codePoint(codePoint) {}
+CharRef::CharRef(NodeContainer* parent, char32_t value)
+    : Reference(parent), codePoint(value) {}
 
 std::string CharRef::GetValue() const {
   std::string bytes;
@@ -76,12 +76,12 @@ std::unique_ptr<Node> CharRef::Clone(NodeContainer* parent) const {
 
 // ---- EntityRef
 
-EntityRef::EntityRef(std::string name) : Reference(nullptr), name(std::move(name)) {
+EntityRef::EntityRef(std::string entityName) : Reference(nullptr), name(std::move(entityName)) {
   if (!Resolve()) throw InvalidRefException(GetName());
 }
 
-EntityRef::EntityRef(NodeContainer* parent, std::string name)
-    : Reference(parent), name(std::move(name)) {
+EntityRef::EntityRef(NodeContainer* parent, std::string entityName)
+    : Reference(parent), name(std::move(entityName)) {
   Resolve();
 }
 

@@ -42,7 +42,7 @@ void AppendUtf8(std::string& out, char32_t codePoint);
 class CharRef : public Reference {
  public:
   // The code point is kept as given. nullptr parent: the null element.
-  CharRef(NodeContainer* parent, char32_t codePoint);
+  CharRef(NodeContainer* parent, char32_t value);
   // A plain (signed) char would turn 0xE9 into U+FFFFFFE9 on the way: pass
   // the code point as char32_t or an unsigned number.
   template <typename T>
@@ -68,10 +68,10 @@ class EntityRef : public Reference {
  public:
   // Resolves; throws InvalidRefException (with the name) when the name is
   // not a predefined entity. The parent is the null element.
-  explicit EntityRef(std::string name);
+  explicit EntityRef(std::string entityName);
   // Resolves without throwing: an unknown name leaves the character 0 and
   // the caller decides (the parser calls Resolve itself and reports it).
-  EntityRef(NodeContainer* parent, std::string name);
+  EntityRef(NodeContainer* parent, std::string entityName);
 
   // The entity name, without "&" and ";".
   const std::string& GetName() const override { return name; }

@@ -16,7 +16,7 @@ const std::string& FixedName(const char* name) { return *new std::string(name); 
 
 }  // namespace
 
-Text::Text(NodeContainer* parent, std::string text) : Node(parent), text(std::move(text)) {}
+Text::Text(NodeContainer* parent, std::string text) : Node(parent), content(std::move(text)) {}
 
 const std::string& Text::GetName() const {
   static const std::string& name = FixedName("#text");
@@ -24,12 +24,12 @@ const std::string& Text::GetName() const {
 }
 
 std::unique_ptr<Node> Text::Clone(NodeContainer* parent) const {
-  return std::make_unique<Text>(parent, text);
+  return std::make_unique<Text>(parent, content);
 }
 
 CData::CData(std::string text) : CData(nullptr, std::move(text)) {}
 
-CData::CData(NodeContainer* parent, std::string text) : Node(parent), text(std::move(text)) {}
+CData::CData(NodeContainer* parent, std::string text) : Node(parent), content(std::move(text)) {}
 
 const std::string& CData::GetName() const {
   static const std::string& name = FixedName("#cdata-section");
@@ -43,12 +43,13 @@ std::unique_ptr<Node> CData::Clone(NodeContainer* parent) const {
 }
 
 void CData::SetValue(std::string_view newText) {
-  if (!IsNull()) text.assign(newText);
+  if (!IsNull()) content.assign(newText);
 }
 
 Comment::Comment(std::string text) : Comment(nullptr, std::move(text)) {}
 
-Comment::Comment(NodeContainer* parent, std::string text) : Node(parent), text(std::move(text)) {}
+Comment::Comment(NodeContainer* parent, std::string text)
+    : Node(parent), content(std::move(text)) {}
 
 const std::string& Comment::GetName() const {
   static const std::string& name = FixedName("#comment");
@@ -61,10 +62,11 @@ std::unique_ptr<Node> Comment::Clone(NodeContainer* parent) const {
   return std::make_unique<Comment>(parent, GetValue());
 }
 
-Pi::Pi(std::string target, std::string data) : Pi(nullptr, std::move(target), std::move(data)) {}
+Pi::Pi(std::string targetName, std::string instructionData)
+    : Pi(nullptr, std::move(targetName), std::move(instructionData)) {}
 
-Pi::Pi(NodeContainer* parent, std::string target, std::string data)
-    : Node(parent), target(std::move(target)), data(std::move(data)) {}
+Pi::Pi(NodeContainer* parent, std::string targetName, std::string instructionData)
+    : Node(parent), target(std::move(targetName)), data(std::move(instructionData)) {}
 
 Pi::Pi(NullTag tag) : Node(tag, &NullElement()) {}
 

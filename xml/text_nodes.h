@@ -19,19 +19,19 @@ class Text : public Node {
   // "#text".
   const std::string& GetName() const override;
 
-  std::string GetValue() const override { return text; }
-  std::string GetText() const override { return text; }
+  std::string GetValue() const override { return content; }
+  std::string GetText() const override { return content; }
   bool IsType(int typeId) const override { return typeId == kTextType; }
   std::unique_ptr<Node> Clone(NodeContainer* parent) const override;
   void Write(WriteContext& context) const override;
 
   // The text itself, without a copy.
-  const std::string& Content() const { return text; }
+  const std::string& Content() const { return content; }
   // Extends the text; this is how AddText merges adjacent runs.
-  void AppendText(std::string_view more) { text.append(more); }
+  void AppendText(std::string_view more) { content.append(more); }
 
  private:
-  std::string text;
+  std::string content;
 };
 
 // A CDATA section, named "#cdata-section"; written unchanged.
@@ -44,21 +44,21 @@ class CData : public Node {
   // "#cdata-section"; empty for the null section.
   const std::string& GetName() const override;
 
-  std::string GetValue() const override { return text; }
-  std::string GetText() const override { return text; }
+  std::string GetValue() const override { return content; }
+  std::string GetText() const override { return content; }
   bool IsType(int typeId) const override { return typeId == kCDataType; }
   std::unique_ptr<Node> Clone(NodeContainer* parent) const override;
   void Write(WriteContext& context) const override;
   // Replaces the section's text. Ignored on the null CDATA section.
   void SetValue(std::string_view newText);
 
-  const std::string& Content() const { return text; }
+  const std::string& Content() const { return content; }
 
  private:
   friend CData& NullCData();
   explicit CData(NullTag);
 
-  std::string text;
+  std::string content;
 };
 
 // A comment, named "#comment"; its text is written unchanged and counts in
@@ -72,19 +72,19 @@ class Comment : public Node {
   // "#comment"; empty for the null comment.
   const std::string& GetName() const override;
 
-  std::string GetValue() const override { return text; }
-  std::string GetText() const override { return text; }
+  std::string GetValue() const override { return content; }
+  std::string GetText() const override { return content; }
   bool IsType(int typeId) const override { return typeId == kCommentType; }
   std::unique_ptr<Node> Clone(NodeContainer* parent) const override;
   void Write(WriteContext& context) const override;
 
-  const std::string& Content() const { return text; }
+  const std::string& Content() const { return content; }
 
  private:
   friend Comment& NullComment();
   explicit Comment(NullTag);
 
-  std::string text;
+  std::string content;
 };
 
 // A processing instruction: the target is the node's name; value and text
@@ -92,8 +92,8 @@ class Comment : public Node {
 class Pi : public Node {
  public:
   // The first form has the null element as parent.
-  Pi(std::string target, std::string data);
-  Pi(NodeContainer* parent, std::string target, std::string data);
+  Pi(std::string targetName, std::string instructionData);
+  Pi(NodeContainer* parent, std::string targetName, std::string instructionData);
 
   // The target.
   const std::string& GetName() const override { return target; }

@@ -57,8 +57,10 @@ const char* EscapeName(char byte) {
 
 // ---- WriteContext
 
-WriteContext::WriteContext(std::string& output, const char* indent, std::uint32_t flags)
-    : flags(flags), indent(indent != nullptr ? indent : kDefaultIndent), output(output) {}
+WriteContext::WriteContext(std::string& target, const char* indentUnit, std::uint32_t layoutFlags)
+    : flags(layoutFlags),
+      indent(indentUnit != nullptr ? indentUnit : kDefaultIndent),
+      output(target) {}
 
 void WriteContext::NewLine() {
   if (IsCompact() || atLineStart) return;
@@ -143,6 +145,13 @@ void WriteContext::AppendCollapsedEscaped(std::string_view text) {
   }
   output.append(data + runStart, size - runStart);
   if (size != 0) atLineStart = false;
+}
+
+std::string ToText(const Node& node, const char* indent, std::uint32_t flags) {
+  std::string text;
+  WriteContext context(text, indent, flags);
+  node.Write(context);
+  return text;
 }
 
 // ---- The containers: one frame per open element, attribute or document.
@@ -258,16 +267,16 @@ void WriteTree(const NodeContainer& top, WriteContext& context) {
 
 void Text::Write(WriteContext& context) const {
   if (context.IsCompact()) {
-    context.AppendEscaped(text);
+    context.AppendEscaped(content);
   } else {
-    context.AppendCollapsedEscaped(text);
+    context.AppendCollapsedEscaped(content);
   }
 }
 
 void Comment::Write(WriteContext& context) const {
   context.BeginItem();
   context.Append("<!--");
-  context.Append(text);
+  context.Append(content);
   context.Append("-->");
   context.NewLine();
   context.EndItem();
@@ -289,7 +298,7 @@ void Pi::Write(WriteContext& context) const {
 void CData::Write(WriteContext& context) const {
   context.BeginItem();
   context.Append("<![CDATA[");
-  context.Append(text);
+  context.Append(content);
   context.Append("]]>");
   context.NewLine();
   context.EndItem();

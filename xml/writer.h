@@ -1,10 +1,9 @@
-// xml/writer.h: the layout state that every node's Write appends through.
+// xml/writer.h: the layout state that every node's Write appends through,
+// and ToText, which writes a node or document into a string of its own.
 //
 // The layout is part of the signed output format, down to each blank and line
 // break, so the steps below are kept exactly as they are. Usage:
-//   std::string out;
-//   xmldoc::WriteContext context(out, "    ", 0);
-//   document.Write(context);
+//   const std::string text = xmldoc::ToText(document, "    ");
 #pragma once
 
 #include <cstdint>
@@ -13,6 +12,7 @@
 
 namespace xmldoc {
 
+class Node;
 class NodeContainer;
 
 class WriteContext {
@@ -22,10 +22,12 @@ class WriteContext {
   // The Document writes no XML declaration.
   static constexpr std::uint32_t kOmitDeclaration = 2;
 
-  // Appends to `output` (not cleared). `indent` is one level of indentation,
-  // two blanks when nullptr. Both must outlive the context. Other flag bits
-  // are ignored.
-  WriteContext(std::string& output, const char* indent = nullptr, std::uint32_t flags = 0);
+  // Appends to `target` (not cleared). `indentUnit` is one level of
+  // indentation, two blanks when nullptr. Both must outlive the context.
+  // `layoutFlags` is a combination of kCompact and kOmitDeclaration; other
+  // bits are ignored.
+  WriteContext(std::string& target, const char* indentUnit = nullptr,
+               std::uint32_t layoutFlags = 0);
 
   bool IsCompact() const { return (flags & kCompact) != 0; }
 
@@ -59,6 +61,12 @@ class WriteContext {
   // The output ends with a line break that nothing has followed yet.
   bool atLineStart = false;
 };
+
+// The text `node` and everything below it write with a fresh WriteContext of
+// the given indentation unit (two blanks when nullptr) and flags: a document
+// begins with its XML declaration unless kOmitDeclaration is set. The same
+// bytes as calling node.Write on such a context over an empty string.
+std::string ToText(const Node& node, const char* indent = nullptr, std::uint32_t flags = 0);
 
 // Writes a container and everything below it, keeping its own stack so that
 // the depth of the tree never reaches the call stack. The containers' Write

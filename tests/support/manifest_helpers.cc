@@ -15,7 +15,8 @@ std::unique_ptr<xmldoc::Document> ParseXml(std::string_view xml) {
   try {
     return xmldoc::Parser().Parse(xml.data(), xml.size());
   } catch (const xmldoc::ParsingException& e) {
-    ADD_FAILURE() << "test manifest does not parse: code " << e.errorCode << " at line " << e.line;
+    ADD_FAILURE() << "test manifest does not parse: code " << static_cast<int>(e.errorCode)
+                  << " at line " << e.line;
     return std::make_unique<xmldoc::Document>();
   }
 }

@@ -10,13 +10,11 @@
 
 namespace brevick::testing {
 
-// The text `node` writes with the given indentation and flags.
+// xmldoc::ToText with the tool's four-blank indentation as the default, as
+// most tests want it.
 inline std::string WriteToString(const xmldoc::Node& node, const char* indent = "    ",
                                  std::uint32_t flags = 0) {
-  std::string out;
-  xmldoc::WriteContext context(out, indent, flags);
-  node.Write(context);
-  return out;
+  return xmldoc::ToText(node, indent, flags);
 }
 
 // Appends a new element named `name` to `parent` and returns it.

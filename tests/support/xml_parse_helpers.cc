@@ -17,8 +17,8 @@ std::unique_ptr<xmldoc::Document> ParseOrFail(std::string_view xml) {
   try {
     return xmldoc::Parser().Parse(xml.data(), xml.size());
   } catch (const xmldoc::ParsingException& e) {
-    ADD_FAILURE() << "refused with code " << e.errorCode << " (" << e.GetErrorText() << ") at "
-                  << e.line << ":" << e.column;
+    ADD_FAILURE() << "refused with code " << static_cast<int>(e.errorCode) << " ("
+                  << e.GetErrorText() << ") at " << e.line << ":" << e.column;
     return nullptr;
   }
 }
@@ -30,7 +30,7 @@ xmldoc::ParsingException ParseExpectingFailure(std::string_view xml) {
     return e;
   }
   ADD_FAILURE() << "parsed, but should have been refused";
-  return xmldoc::ParsingException(0, 0, 0);
+  return xmldoc::ParsingException(xmldoc::ParseError::kNoError, 0, 0);
 }
 
 namespace {
@@ -101,10 +101,15 @@ std::string DescribeTree(const xmldoc::Node& node) {
 }
 
 std::string WriteDocument(const xmldoc::Document& document) {
-  std::string out;
-  xmldoc::WriteContext context(out, "    ", 0);
-  document.Write(context);
-  return out;
+  return xmldoc::ToText(document, "    ");
 }
 
 }  // namespace brevick::testing
+
+namespace xmldoc {
+
+void PrintTo(ParseError code, std::ostream* os) {
+  *os << static_cast<int>(code) << " (" << ErrorText(code) << ")";
+}
+
+}  // namespace xmldoc

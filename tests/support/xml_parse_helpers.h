@@ -3,6 +3,7 @@
 #pragma once
 
 #include <memory>
+#include <ostream>
 #include <string>
 #include <string_view>
 
@@ -16,7 +17,7 @@ namespace brevick::testing {
 std::unique_ptr<xmldoc::Document> ParseOrFail(std::string_view xml);
 
 // Parses `xml`, expecting it to be refused; a document that parses fails the
-// test and yields an exception with code 0.
+// test and yields an exception with code ParseError::kNoError.
 xmldoc::ParsingException ParseExpectingFailure(std::string_view xml);
 
 // The tree in one line. Element: name, its attributes in parentheses, its
@@ -32,3 +33,10 @@ std::string DescribeTree(const xmldoc::Node& node);
 std::string WriteDocument(const xmldoc::Document& document);
 
 }  // namespace brevick::testing
+
+namespace xmldoc {
+
+// How GoogleTest shows a code in a failure: its number and its message.
+void PrintTo(ParseError code, std::ostream* os);
+
+}  // namespace xmldoc

@@ -16,6 +16,7 @@ namespace {
 using brevick::testing::DescribeTree;
 using brevick::testing::ParseExpectingFailure;
 using brevick::testing::ParseOrFail;
+using xmldoc::ParseError;
 
 // The internal subset is wrapped around a fixed body, so that a case states
 // only the declarations it is about.
@@ -86,7 +87,7 @@ TEST(ParserDtdTest, RefusesAMalformedDoctypeWithCode26) {
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.xml));
     const xmldoc::ParsingException e = ParseExpectingFailure(c.xml);
-    EXPECT_EQ(xmldoc::kInvalidDoctype, e.errorCode) << e.GetErrorText();
+    EXPECT_EQ(ParseError::kInvalidDoctype, e.errorCode) << e.GetErrorText();
     EXPECT_EQ(c.column, e.column);
   }
 }
@@ -94,76 +95,76 @@ TEST(ParserDtdTest, RefusesAMalformedDoctypeWithCode26) {
 TEST(ParserDtdTest, RefusesMalformedDeclarationsWithTheirCodes) {
   const struct {
     std::string_view subset;
-    int code;
+    ParseError code;
   } cases[] = {
       // element type declarations and content models
-      {"<!ELEMENT>", xmldoc::kInvalidElementDeclaration},
-      {"<!ELEMENT r>", xmldoc::kInvalidElementDeclaration},
-      {"<!ELEMENT r EMPTY x>", xmldoc::kInvalidElementDeclaration},
-      {"<!ELEMENT r empty>", xmldoc::kInvalidElementDeclaration},
-      {"<!ELEMENT r (a,b|c)>", xmldoc::kCommaExpected},
-      {"<!ELEMENT r (a|b,c)>", xmldoc::kBarExpected},
-      {"<!ELEMENT r (a;b)>", xmldoc::kCommaExpected},
-      {"<!ELEMENT r (a|b;c)>", xmldoc::kBarExpected},
-      {"<!ELEMENT r ()>", xmldoc::kInvalidContentParticle},
-      {"<!ELEMENT r (a|)>", xmldoc::kInvalidContentParticle},
-      {"<!ELEMENT r (a,(b|))>", xmldoc::kInvalidContentParticle},
-      {"<!ELEMENT r (#PCDATA|a)>", xmldoc::kBarExpected},  // names need ")*"
-      {"<!ELEMENT r (#PCDATA a)*>", xmldoc::kBarExpected},
-      {"<!ELEMENT r (#PCDATA||a)*>", xmldoc::kInvalidContentParticle},
-      {"<!ELEMENT r (#PCDATA|)*>", xmldoc::kInvalidContentParticle},
+      {"<!ELEMENT>", ParseError::kInvalidElementDeclaration},
+      {"<!ELEMENT r>", ParseError::kInvalidElementDeclaration},
+      {"<!ELEMENT r EMPTY x>", ParseError::kInvalidElementDeclaration},
+      {"<!ELEMENT r empty>", ParseError::kInvalidElementDeclaration},
+      {"<!ELEMENT r (a,b|c)>", ParseError::kCommaExpected},
+      {"<!ELEMENT r (a|b,c)>", ParseError::kBarExpected},
+      {"<!ELEMENT r (a;b)>", ParseError::kCommaExpected},
+      {"<!ELEMENT r (a|b;c)>", ParseError::kBarExpected},
+      {"<!ELEMENT r ()>", ParseError::kInvalidContentParticle},
+      {"<!ELEMENT r (a|)>", ParseError::kInvalidContentParticle},
+      {"<!ELEMENT r (a,(b|))>", ParseError::kInvalidContentParticle},
+      {"<!ELEMENT r (#PCDATA|a)>", ParseError::kBarExpected},  // names need ")*"
+      {"<!ELEMENT r (#PCDATA a)*>", ParseError::kBarExpected},
+      {"<!ELEMENT r (#PCDATA||a)*>", ParseError::kInvalidContentParticle},
+      {"<!ELEMENT r (#PCDATA|)*>", ParseError::kInvalidContentParticle},
       // attribute-list declarations
-      {"<!ATTLIST>", xmldoc::kInvalidAttlistDeclaration},
-      {"<!ATTLIST r a CDATA #IMPLIED|>", xmldoc::kInvalidAttlistDeclaration},
-      {"<!ATTLIST r a CDATA #IMPLIED x>", xmldoc::kInvalidAttributeDefinition},
-      {"<!ATTLIST r a>", xmldoc::kInvalidAttributeDefinition},
-      {"<!ATTLIST r a CDATA>", xmldoc::kInvalidAttributeDefinition},  // no blank before ">"
-      {"<!ATTLIST r a STRING #IMPLIED>", xmldoc::kInvalidAttributeDefinition},
-      {"<!ATTLIST r a IDX #IMPLIED>", xmldoc::kInvalidAttributeDefinition},
-      {"<!ATTLIST r a CDATA #FIXED'1'>", xmldoc::kInvalidFixedDeclaration},
-      {"<!ATTLIST r a CDATA 'x<y'>", xmldoc::kUnexpectedTag},
-      {"<!ATTLIST r a CDATA '&nbsp;'>", xmldoc::kUnknownEntityReference},
-      {"<!ATTLIST r a NOTATION(n) #IMPLIED>", xmldoc::kInvalidNotationType},
-      {"<!ATTLIST r a NOTATION n #IMPLIED>", xmldoc::kInvalidNotationType},
-      {"<!ATTLIST r a NOTATION (1) #IMPLIED>", xmldoc::kInvalidNotationType},
-      {"<!ATTLIST r a NOTATION (n|) #IMPLIED>", xmldoc::kInvalidNotationType},
-      {"<!ATTLIST r a NOTATION (n m) #IMPLIED>", xmldoc::kInvalidNotationType},
-      {"<!ATTLIST r a () #IMPLIED>", xmldoc::kInvalidEnumeration},
-      {"<!ATTLIST r a (x|?) #IMPLIED>", xmldoc::kInvalidEnumeration},
-      {"<!ATTLIST r a (x y) #IMPLIED>", xmldoc::kInvalidEnumeration},
+      {"<!ATTLIST>", ParseError::kInvalidAttlistDeclaration},
+      {"<!ATTLIST r a CDATA #IMPLIED|>", ParseError::kInvalidAttlistDeclaration},
+      {"<!ATTLIST r a CDATA #IMPLIED x>", ParseError::kInvalidAttributeDefinition},
+      {"<!ATTLIST r a>", ParseError::kInvalidAttributeDefinition},
+      {"<!ATTLIST r a CDATA>", ParseError::kInvalidAttributeDefinition},  // no blank before ">"
+      {"<!ATTLIST r a STRING #IMPLIED>", ParseError::kInvalidAttributeDefinition},
+      {"<!ATTLIST r a IDX #IMPLIED>", ParseError::kInvalidAttributeDefinition},
+      {"<!ATTLIST r a CDATA #FIXED'1'>", ParseError::kInvalidFixedDeclaration},
+      {"<!ATTLIST r a CDATA 'x<y'>", ParseError::kUnexpectedTag},
+      {"<!ATTLIST r a CDATA '&nbsp;'>", ParseError::kUnknownEntityReference},
+      {"<!ATTLIST r a NOTATION(n) #IMPLIED>", ParseError::kInvalidNotationType},
+      {"<!ATTLIST r a NOTATION n #IMPLIED>", ParseError::kInvalidNotationType},
+      {"<!ATTLIST r a NOTATION (1) #IMPLIED>", ParseError::kInvalidNotationType},
+      {"<!ATTLIST r a NOTATION (n|) #IMPLIED>", ParseError::kInvalidNotationType},
+      {"<!ATTLIST r a NOTATION (n m) #IMPLIED>", ParseError::kInvalidNotationType},
+      {"<!ATTLIST r a () #IMPLIED>", ParseError::kInvalidEnumeration},
+      {"<!ATTLIST r a (x|?) #IMPLIED>", ParseError::kInvalidEnumeration},
+      {"<!ATTLIST r a (x y) #IMPLIED>", ParseError::kInvalidEnumeration},
       // entity declarations and parameter-entity references
-      {"<!ENTITY>", xmldoc::kInvalidEntityDeclaration},
-      {"<!ENTITY e>", xmldoc::kInvalidEntityDeclaration},
-      {"<!ENTITY e v>", xmldoc::kInvalidEntityDeclaration},
-      {"<!ENTITY %pe 'v'>", xmldoc::kInvalidEntityDeclaration},
-      {"<!ENTITY % pe 'v' NDATA n>", xmldoc::kInvalidEntityDeclaration},
-      {"<!ENTITY e 'v' x>", xmldoc::kInvalidEntityDeclaration},
-      {"<!ENTITY e 'a&nbsp;b'>", xmldoc::kUnknownEntityReference},
-      {"<!ENTITY e 'a& b'>", xmldoc::kInvalidReference},
-      {"<!ENTITY e 'a&#xD800;'>", xmldoc::kIllegalCharacter},
-      {"<!ENTITY e 'a%pe b'>", xmldoc::kInvalidParameterEntity},
-      {"<!ENTITY e 'a\x01'>", xmldoc::kIllegalCharacter},
-      {"<!ENTITY e SYSTEM 's' NDATA>", xmldoc::kInvalidNdataDeclaration},
-      {"<!ENTITY e SYSTEM 's' NDATA 1>", xmldoc::kInvalidNdataDeclaration},
-      {"%pe", xmldoc::kInvalidParameterEntity},
-      {"% pe;", xmldoc::kInvalidParameterEntity},
+      {"<!ENTITY>", ParseError::kInvalidEntityDeclaration},
+      {"<!ENTITY e>", ParseError::kInvalidEntityDeclaration},
+      {"<!ENTITY e v>", ParseError::kInvalidEntityDeclaration},
+      {"<!ENTITY %pe 'v'>", ParseError::kInvalidEntityDeclaration},
+      {"<!ENTITY % pe 'v' NDATA n>", ParseError::kInvalidEntityDeclaration},
+      {"<!ENTITY e 'v' x>", ParseError::kInvalidEntityDeclaration},
+      {"<!ENTITY e 'a&nbsp;b'>", ParseError::kUnknownEntityReference},
+      {"<!ENTITY e 'a& b'>", ParseError::kInvalidReference},
+      {"<!ENTITY e 'a&#xD800;'>", ParseError::kIllegalCharacter},
+      {"<!ENTITY e 'a%pe b'>", ParseError::kInvalidParameterEntity},
+      {"<!ENTITY e 'a\x01'>", ParseError::kIllegalCharacter},
+      {"<!ENTITY e SYSTEM 's' NDATA>", ParseError::kInvalidNdataDeclaration},
+      {"<!ENTITY e SYSTEM 's' NDATA 1>", ParseError::kInvalidNdataDeclaration},
+      {"%pe", ParseError::kInvalidParameterEntity},
+      {"% pe;", ParseError::kInvalidParameterEntity},
       // external identifiers and literals
-      {"<!ENTITY e SYSTEM>", xmldoc::kInvalidSystemLiteral},
-      {"<!ENTITY e SYSTEM s>", xmldoc::kInvalidSystemLiteral},
-      {"<!ENTITY e PUBLIC 'p'>", xmldoc::kInvalidSystemLiteral},
-      {"<!ENTITY e PUBLIC 'p''s'>", xmldoc::kInvalidSystemLiteral},
-      {"<!ENTITY e SYSTEM 'a\x02'>", xmldoc::kIllegalCharacter},
-      {"<!ENTITY e PUBLIC 'a\tb' 's'>", xmldoc::kInvalidPublicLiteralChar},
-      {"<!ENTITY e PUBLIC 'a\"b' 's'>", xmldoc::kInvalidPublicLiteralChar},
-      {"<!ENTITY e PUBLIC 'a{' 's'>", xmldoc::kInvalidPublicLiteralChar},
+      {"<!ENTITY e SYSTEM>", ParseError::kInvalidSystemLiteral},
+      {"<!ENTITY e SYSTEM s>", ParseError::kInvalidSystemLiteral},
+      {"<!ENTITY e PUBLIC 'p'>", ParseError::kInvalidSystemLiteral},
+      {"<!ENTITY e PUBLIC 'p''s'>", ParseError::kInvalidSystemLiteral},
+      {"<!ENTITY e SYSTEM 'a\x02'>", ParseError::kIllegalCharacter},
+      {"<!ENTITY e PUBLIC 'a\tb' 's'>", ParseError::kInvalidPublicLiteralChar},
+      {"<!ENTITY e PUBLIC 'a\"b' 's'>", ParseError::kInvalidPublicLiteralChar},
+      {"<!ENTITY e PUBLIC 'a{' 's'>", ParseError::kInvalidPublicLiteralChar},
       // notation declarations
-      {"<!NOTATION>", xmldoc::kInvalidNotationDeclaration},
-      {"<!NOTATION n>", xmldoc::kInvalidNotationDeclaration},
-      {"<!NOTATION n 's'>", xmldoc::kInvalidNotationDeclaration},
-      {"<!NOTATION n SYSTEM 's' x>", xmldoc::kInvalidNotationDeclaration},
-      {"<!NOTATION n SYSTEM>", xmldoc::kInvalidSystemLiteral},
-      {"<!NOTATION n PUBLIC>", xmldoc::kInvalidPublicLiteral},
-      {"<!NOTATION n PUBLIC s>", xmldoc::kInvalidPublicLiteral},
+      {"<!NOTATION>", ParseError::kInvalidNotationDeclaration},
+      {"<!NOTATION n>", ParseError::kInvalidNotationDeclaration},
+      {"<!NOTATION n 's'>", ParseError::kInvalidNotationDeclaration},
+      {"<!NOTATION n SYSTEM 's' x>", ParseError::kInvalidNotationDeclaration},
+      {"<!NOTATION n SYSTEM>", ParseError::kInvalidSystemLiteral},
+      {"<!NOTATION n PUBLIC>", ParseError::kInvalidPublicLiteral},
+      {"<!NOTATION n PUBLIC s>", ParseError::kInvalidPublicLiteral},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.subset));
@@ -183,14 +184,14 @@ TEST(ParserDtdTest, RefusesTheEndOfInputInsideLiteralsAndModels) {
   };
   for (const std::string_view xml : cases) {
     SCOPED_TRACE(std::string(xml));
-    EXPECT_EQ(xmldoc::kUnexpectedEndOfDocument, ParseExpectingFailure(xml).errorCode);
+    EXPECT_EQ(ParseError::kUnexpectedEndOfDocument, ParseExpectingFailure(xml).errorCode);
   }
 }
 
 TEST(ParserDtdTest, ReportsThePositionOfAFaultInTheSubset) {
   const xmldoc::ParsingException e =
       ParseExpectingFailure("<!DOCTYPE r [\r\n  <!ELEMENT r EMPTY>\r\n  <!ELEMENT s (a,b|c)>\r\n]><r/>");
-  EXPECT_EQ(xmldoc::kCommaExpected, e.errorCode);
+  EXPECT_EQ(ParseError::kCommaExpected, e.errorCode);
   EXPECT_EQ(3, e.line);
   EXPECT_EQ(19, e.column);  // just past the "|"
 }
@@ -202,10 +203,11 @@ std::string NestedModel(int depth) {
 
 TEST(ParserDtdTest, BoundsTheNestingOfContentModels) {
   EXPECT_TRUE(ParseOrFail(NestedModel(xmldoc::kMaxParticleDepth)));
-  EXPECT_EQ(xmldoc::kInvalidContentParticle,
+  EXPECT_EQ(ParseError::kInvalidContentParticle,
             ParseExpectingFailure(NestedModel(xmldoc::kMaxParticleDepth + 1)).errorCode);
   // Far past the limit the parser still answers instead of exhausting the stack.
-  EXPECT_EQ(xmldoc::kInvalidContentParticle, ParseExpectingFailure(NestedModel(200000)).errorCode);
+  EXPECT_EQ(ParseError::kInvalidContentParticle,
+            ParseExpectingFailure(NestedModel(200000)).errorCode);
 }
 
 }  // namespace

@@ -18,6 +18,7 @@ using brevick::testing::DescribeTree;
 using brevick::testing::ParseExpectingFailure;
 using brevick::testing::ParseOrFail;
 using brevick::testing::WriteDocument;
+using xmldoc::ParseError;
 using namespace std::string_view_literals;
 
 struct ShapeCase {
@@ -36,7 +37,7 @@ void ExpectShapes(const ShapeCase* begin, const ShapeCase* end) {
 
 struct FaultCase {
   std::string_view xml;
-  int code;
+  ParseError code;
   int line;
   int column;
 };
@@ -162,7 +163,7 @@ TEST(ParserTest, ParsesSeveralBuffersWithOneParser) {
     parser.Parse(second.data(), second.size());
     ADD_FAILURE() << "parsed";
   } catch (const xmldoc::ParsingException& e) {
-    EXPECT_EQ(xmldoc::kEndTagMismatch, e.errorCode);
+    EXPECT_EQ(ParseError::kEndTagMismatch, e.errorCode);
     EXPECT_EQ(1, e.line);  // the lines of the first buffer are forgotten
     EXPECT_EQ(7, e.column);
   }
@@ -184,94 +185,95 @@ TEST(ParserTest, WritesAParsedDocumentBackInTheToolsLayout) {
 
 TEST(ParserTest, RefusesMalformedPrologWithItsCode) {
   const FaultCase cases[] = {
-      {"", xmldoc::kNoRootElement, 1, 1},
-      {"   ", xmldoc::kNoRootElement, 1, 4},
-      {"\xEF\xBB\xBF<r/>", xmldoc::kNoRootElement, 1, 1},  // a byte-order mark is not skipped
-      {"text<r/>", xmldoc::kNoRootElement, 1, 1},
-      {" <?xml version='1.0'?><r/>", xmldoc::kReservedPiTarget, 1, 7},
-      {"<?xml-stylesheet href='a'?><r/>", xmldoc::kInvalidXmlDeclarationVersion, 1, 6},
-      {"<?xml?><r/>", xmldoc::kInvalidXmlDeclarationVersion, 1, 6},
-      {"<?xml version=1.0?><r/>", xmldoc::kInvalidXmlDeclarationVersion, 1, 16},
-      {"<?xml version=''?><r/>", xmldoc::kInvalidXmlDeclarationVersion, 1, 16},
-      {"<?xml version='1.0\"?><r/>", xmldoc::kInvalidXmlDeclarationVersion, 1, 19},
-      {"<?xml version '1.0'?><r/>", xmldoc::kNoEqualSign, 1, 14},
-      {"<?xml version='1.0'encoding='a'?><r/>", xmldoc::kInvalidXmlDeclarationEnd, 1, 20},
-      {"<?xml version='1.0' encoding=a?><r/>", xmldoc::kInvalidEncodingDeclaration, 1, 31},
-      {"<?xml version='1.0' encoding='9'?><r/>", xmldoc::kInvalidEncodingName, 1, 31},
-      {"<?xml version='1.0' encoding='a\"?><r/>", xmldoc::kInvalidEncodingName, 1, 32},
-      {"<?xml version='1.0' standalone=yes?><r/>", xmldoc::kInvalidStandaloneDeclaration, 1, 33},
-      {"<?xml version='1.0' standalone='Yes'?><r/>", xmldoc::kInvalidStandaloneValue, 1, 33},
-      {"<?xml version='1.0' standalone='no\"?><r/>", xmldoc::kInvalidStandaloneValue, 1, 35},
+      {"", ParseError::kNoRootElement, 1, 1},
+      {"   ", ParseError::kNoRootElement, 1, 4},
+      {"\xEF\xBB\xBF<r/>", ParseError::kNoRootElement, 1, 1},  // a byte-order mark is not skipped
+      {"text<r/>", ParseError::kNoRootElement, 1, 1},
+      {" <?xml version='1.0'?><r/>", ParseError::kReservedPiTarget, 1, 7},
+      {"<?xml-stylesheet href='a'?><r/>", ParseError::kInvalidXmlDeclarationVersion, 1, 6},
+      {"<?xml?><r/>", ParseError::kInvalidXmlDeclarationVersion, 1, 6},
+      {"<?xml version=1.0?><r/>", ParseError::kInvalidXmlDeclarationVersion, 1, 16},
+      {"<?xml version=''?><r/>", ParseError::kInvalidXmlDeclarationVersion, 1, 16},
+      {"<?xml version='1.0\"?><r/>", ParseError::kInvalidXmlDeclarationVersion, 1, 19},
+      {"<?xml version '1.0'?><r/>", ParseError::kNoEqualSign, 1, 14},
+      {"<?xml version='1.0'encoding='a'?><r/>", ParseError::kInvalidXmlDeclarationEnd, 1, 20},
+      {"<?xml version='1.0' encoding=a?><r/>", ParseError::kInvalidEncodingDeclaration, 1, 31},
+      {"<?xml version='1.0' encoding='9'?><r/>", ParseError::kInvalidEncodingName, 1, 31},
+      {"<?xml version='1.0' encoding='a\"?><r/>", ParseError::kInvalidEncodingName, 1, 32},
+      {"<?xml version='1.0' standalone=yes?><r/>",
+       ParseError::kInvalidStandaloneDeclaration, 1, 33},
+      {"<?xml version='1.0' standalone='Yes'?><r/>", ParseError::kInvalidStandaloneValue, 1, 33},
+      {"<?xml version='1.0' standalone='no\"?><r/>", ParseError::kInvalidStandaloneValue, 1, 35},
       {"<?xml version='1.0' standalone='no' encoding='a'?><r/>",
-       xmldoc::kInvalidXmlDeclarationEnd, 1, 37},
-      {"<?xml version='1.0' ?<r/>", xmldoc::kInvalidXmlDeclarationEnd, 1, 21},
-      {"<r/><r/>", xmldoc::kDataAfterRoot, 1, 6},
-      {"<r/>x", xmldoc::kDataAfterRoot, 1, 6},
-      {"<r/><!DOCTYPE r>", xmldoc::kDataAfterRoot, 1, 6},
-      {"<!DOCTYPE r><!DOCTYPE r><r/>", xmldoc::kInvalidTagName, 1, 14},
+       ParseError::kInvalidXmlDeclarationEnd, 1, 37},
+      {"<?xml version='1.0' ?<r/>", ParseError::kInvalidXmlDeclarationEnd, 1, 21},
+      {"<r/><r/>", ParseError::kDataAfterRoot, 1, 6},
+      {"<r/>x", ParseError::kDataAfterRoot, 1, 6},
+      {"<r/><!DOCTYPE r>", ParseError::kDataAfterRoot, 1, 6},
+      {"<!DOCTYPE r><!DOCTYPE r><r/>", ParseError::kInvalidTagName, 1, 14},
   };
   ExpectFaults(std::begin(cases), std::end(cases));
 }
 
 TEST(ParserTest, RefusesMalformedCommentsPisAndCData) {
   const FaultCase cases[] = {
-      {"<!-- a -- b --><r/>", xmldoc::kDoubleHyphenInComment, 1, 10},
-      {"<!--->", xmldoc::kIllegalCharacter, 1, 7},
-      {"<r><!-- open", xmldoc::kIllegalCharacter, 1, 13},  // the end inside a comment
-      {"<!-- \x01 --><r/>", xmldoc::kIllegalCharacter, 1, 7},
-      {"<r><? x?></r>", xmldoc::kInvalidPiTarget, 1, 6},
-      {"<r><?XmL x?></r>", xmldoc::kReservedPiTarget, 1, 9},
-      {"<r><?p \x1f?></r>", xmldoc::kIllegalCharacter, 1, 9},
-      {"<r><?p x", xmldoc::kIllegalCharacter, 1, 9},
-      {"<r><![CDATA[x]]</r>", xmldoc::kIllegalCharacter, 1, 20},
-      {"<r><![CDATA[\x02]]></r>", xmldoc::kIllegalCharacter, 1, 14},
+      {"<!-- a -- b --><r/>", ParseError::kDoubleHyphenInComment, 1, 10},
+      {"<!--->", ParseError::kIllegalCharacter, 1, 7},
+      {"<r><!-- open", ParseError::kIllegalCharacter, 1, 13},  // the end inside a comment
+      {"<!-- \x01 --><r/>", ParseError::kIllegalCharacter, 1, 7},
+      {"<r><? x?></r>", ParseError::kInvalidPiTarget, 1, 6},
+      {"<r><?XmL x?></r>", ParseError::kReservedPiTarget, 1, 9},
+      {"<r><?p \x1f?></r>", ParseError::kIllegalCharacter, 1, 9},
+      {"<r><?p x", ParseError::kIllegalCharacter, 1, 9},
+      {"<r><![CDATA[x]]</r>", ParseError::kIllegalCharacter, 1, 20},
+      {"<r><![CDATA[\x02]]></r>", ParseError::kIllegalCharacter, 1, 14},
   };
   ExpectFaults(std::begin(cases), std::end(cases));
 }
 
 TEST(ParserTest, RefusesMalformedTagsAndContent) {
   const FaultCase cases[] = {
-      {"<r>", xmldoc::kUnexpectedEndOfDocument, 1, 4},
-      {"<r>text", xmldoc::kUnexpectedEndOfDocument, 1, 8},
-      {"<r>a\0b</r>"sv, xmldoc::kUnexpectedEndOfDocument, 1, 6},
-      {"<r>\x07</r>", xmldoc::kIllegalCharacter, 1, 5},
-      {"<r>a]]>b</r>", xmldoc::kCDataEndInText, 1, 8},
-      {"<r><!x></r>", xmldoc::kInvalidTagName, 1, 5},
-      {"<r></>", xmldoc::kInvalidTagName, 1, 6},
-      {"<r>< a/></r>", xmldoc::kInvalidTagName, 1, 5},
-      {"<1/>", xmldoc::kInvalidTagName, 1, 2},
-      {"<r></b>", xmldoc::kEndTagMismatch, 1, 7},
-      {"<r></rr>", xmldoc::kEndTagMismatch, 1, 8},
-      {"<rr></r>", xmldoc::kEndTagMismatch, 1, 8},
-      {"<r></r x>", xmldoc::kInvalidEndTag, 1, 8},
-      {"<r / >", xmldoc::kInvalidEmptyTag, 1, 5},
-      {"<r x='1'y='2'/>", xmldoc::kInvalidEndTag, 1, 10},  // attributes need a blank between
-      {"<r x='1' ?>", xmldoc::kInvalidEndTag, 1, 11},
-      {"<r x/>", xmldoc::kNoEqualSign, 1, 5},
-      {"<r x=abc/>", xmldoc::kInvalidEndTag, 1, 7},
-      {"<r x='a<b'/>", xmldoc::kUnexpectedTag, 1, 9},
-      {"<r x='a", xmldoc::kUnexpectedEndOfDocument, 1, 8},
-      {"<r x='a\0'/>"sv, xmldoc::kUnexpectedEndOfDocument, 1, 9},
-      {"<r x='\x1b'/>", xmldoc::kIllegalCharacter, 1, 8},
-      {"<r x=", xmldoc::kInvalidEndTag, 1, 6},
+      {"<r>", ParseError::kUnexpectedEndOfDocument, 1, 4},
+      {"<r>text", ParseError::kUnexpectedEndOfDocument, 1, 8},
+      {"<r>a\0b</r>"sv, ParseError::kUnexpectedEndOfDocument, 1, 6},
+      {"<r>\x07</r>", ParseError::kIllegalCharacter, 1, 5},
+      {"<r>a]]>b</r>", ParseError::kCDataEndInText, 1, 8},
+      {"<r><!x></r>", ParseError::kInvalidTagName, 1, 5},
+      {"<r></>", ParseError::kInvalidTagName, 1, 6},
+      {"<r>< a/></r>", ParseError::kInvalidTagName, 1, 5},
+      {"<1/>", ParseError::kInvalidTagName, 1, 2},
+      {"<r></b>", ParseError::kEndTagMismatch, 1, 7},
+      {"<r></rr>", ParseError::kEndTagMismatch, 1, 8},
+      {"<rr></r>", ParseError::kEndTagMismatch, 1, 8},
+      {"<r></r x>", ParseError::kInvalidEndTag, 1, 8},
+      {"<r / >", ParseError::kInvalidEmptyTag, 1, 5},
+      {"<r x='1'y='2'/>", ParseError::kInvalidEndTag, 1, 10},  // attributes need a blank between
+      {"<r x='1' ?>", ParseError::kInvalidEndTag, 1, 11},
+      {"<r x/>", ParseError::kNoEqualSign, 1, 5},
+      {"<r x=abc/>", ParseError::kInvalidEndTag, 1, 7},
+      {"<r x='a<b'/>", ParseError::kUnexpectedTag, 1, 9},
+      {"<r x='a", ParseError::kUnexpectedEndOfDocument, 1, 8},
+      {"<r x='a\0'/>"sv, ParseError::kUnexpectedEndOfDocument, 1, 9},
+      {"<r x='\x1b'/>", ParseError::kIllegalCharacter, 1, 8},
+      {"<r x=", ParseError::kInvalidEndTag, 1, 6},
       // A name byte is a single byte: the UTF-8 continuation byte of "é" ends it.
-      {"<a\xC3\xA9/>", xmldoc::kInvalidEndTag, 1, 5},
+      {"<a\xC3\xA9/>", ParseError::kInvalidEndTag, 1, 5},
   };
   ExpectFaults(std::begin(cases), std::end(cases));
 }
 
 TEST(ParserTest, RefusesMalformedReferences) {
   const FaultCase cases[] = {
-      {"<r>& </r>", xmldoc::kInvalidReference, 1, 5},
-      {"<r>&amp </r>", xmldoc::kInvalidReference, 1, 8},
-      {"<r>&nbsp;</r>", xmldoc::kUnknownEntityReference, 1, 10},
-      {"<r>&AMP;</r>", xmldoc::kUnknownEntityReference, 1, 9},
-      {"<r x='&foo;'/>", xmldoc::kUnknownEntityReference, 1, 12},
-      {"<r>&#x;</r>", xmldoc::kInvalidHexNumber, 1, 8},
-      {"<r>&#X41;</r>", xmldoc::kInvalidDecimalNumber, 1, 7},
-      {"<r>&#;</r>", xmldoc::kInvalidDecimalNumber, 1, 7},
-      {"<r>&#65</r>", xmldoc::kInvalidReference, 1, 8},
-      {"<r>&#x41 </r>", xmldoc::kInvalidReference, 1, 9},
+      {"<r>& </r>", ParseError::kInvalidReference, 1, 5},
+      {"<r>&amp </r>", ParseError::kInvalidReference, 1, 8},
+      {"<r>&nbsp;</r>", ParseError::kUnknownEntityReference, 1, 10},
+      {"<r>&AMP;</r>", ParseError::kUnknownEntityReference, 1, 9},
+      {"<r x='&foo;'/>", ParseError::kUnknownEntityReference, 1, 12},
+      {"<r>&#x;</r>", ParseError::kInvalidHexNumber, 1, 8},
+      {"<r>&#X41;</r>", ParseError::kInvalidDecimalNumber, 1, 7},
+      {"<r>&#;</r>", ParseError::kInvalidDecimalNumber, 1, 7},
+      {"<r>&#65</r>", ParseError::kInvalidReference, 1, 8},
+      {"<r>&#x41 </r>", ParseError::kInvalidReference, 1, 9},
   };
   ExpectFaults(std::begin(cases), std::end(cases));
 }
@@ -280,17 +282,17 @@ TEST(ParserTest, RefusesMalformedReferences) {
 // XML forbids is refused, and huge numbers do not wrap around to a harmless one.
 TEST(ParserTest, RefusesCharacterReferencesToForbiddenCodePoints) {
   const FaultCase cases[] = {
-      {"<r>&#0;</r>", xmldoc::kIllegalCharacter, 1, 8},
-      {"<r>&#x1F;</r>", xmldoc::kIllegalCharacter, 1, 10},
-      {"<r>&#xD800;</r>", xmldoc::kIllegalCharacter, 1, 12},
-      {"<r>&#xDFFF;</r>", xmldoc::kIllegalCharacter, 1, 12},
-      {"<r>&#xFFFE;</r>", xmldoc::kIllegalCharacter, 1, 12},
-      {"<r>&#xFFFF;</r>", xmldoc::kIllegalCharacter, 1, 12},
-      {"<r>&#x110000;</r>", xmldoc::kIllegalCharacter, 1, 14},
-      {"<r>&#99999999999999999999;</r>", xmldoc::kIllegalCharacter, 1, 27},
-      {"<r>&#4294967361;</r>", xmldoc::kIllegalCharacter, 1, 17},  // 2^32 + 65
-      {"<r>&#x100000041;</r>", xmldoc::kIllegalCharacter, 1, 17},
-      {"<r x='&#8;'/>", xmldoc::kIllegalCharacter, 1, 11},
+      {"<r>&#0;</r>", ParseError::kIllegalCharacter, 1, 8},
+      {"<r>&#x1F;</r>", ParseError::kIllegalCharacter, 1, 10},
+      {"<r>&#xD800;</r>", ParseError::kIllegalCharacter, 1, 12},
+      {"<r>&#xDFFF;</r>", ParseError::kIllegalCharacter, 1, 12},
+      {"<r>&#xFFFE;</r>", ParseError::kIllegalCharacter, 1, 12},
+      {"<r>&#xFFFF;</r>", ParseError::kIllegalCharacter, 1, 12},
+      {"<r>&#x110000;</r>", ParseError::kIllegalCharacter, 1, 14},
+      {"<r>&#99999999999999999999;</r>", ParseError::kIllegalCharacter, 1, 27},
+      {"<r>&#4294967361;</r>", ParseError::kIllegalCharacter, 1, 17},  // 2^32 + 65
+      {"<r>&#x100000041;</r>", ParseError::kIllegalCharacter, 1, 17},
+      {"<r x='&#8;'/>", ParseError::kIllegalCharacter, 1, 11},
   };
   ExpectFaults(std::begin(cases), std::end(cases));
   // 256 no longer stands for its low byte 0: the whole code point counts.
@@ -303,13 +305,13 @@ TEST(ParserTest, RefusesCharacterReferencesToForbiddenCodePoints) {
 
 TEST(ParserTest, CountsEachLineEndOnceWhateverItsForm) {
   const FaultCase cases[] = {
-      {"<r>\n\n</b>", xmldoc::kEndTagMismatch, 3, 3},
-      {"<r>\r\n\r\n</b>", xmldoc::kEndTagMismatch, 3, 3},
-      {"<r>\r\r</b>", xmldoc::kEndTagMismatch, 3, 3},
-      {"<r>\n\r\r\n\n</b>", xmldoc::kEndTagMismatch, 5, 3},
-      {"<r\r\nx\r\n=\r\n'1'\r\n\r\n/ >", xmldoc::kInvalidEmptyTag, 6, 1},
-      {"<r><!--\r\n\r\n\x01", xmldoc::kIllegalCharacter, 3, 1},
-      {"<r x='\r\n\r\n&bad;'/>", xmldoc::kUnknownEntityReference, 3, 5},
+      {"<r>\n\n</b>", ParseError::kEndTagMismatch, 3, 3},
+      {"<r>\r\n\r\n</b>", ParseError::kEndTagMismatch, 3, 3},
+      {"<r>\r\r</b>", ParseError::kEndTagMismatch, 3, 3},
+      {"<r>\n\r\r\n\n</b>", ParseError::kEndTagMismatch, 5, 3},
+      {"<r\r\nx\r\n=\r\n'1'\r\n\r\n/ >", ParseError::kInvalidEmptyTag, 6, 1},
+      {"<r><!--\r\n\r\n\x01", ParseError::kIllegalCharacter, 3, 1},
+      {"<r x='\r\n\r\n&bad;'/>", ParseError::kUnknownEntityReference, 3, 5},
   };
   ExpectFaults(std::begin(cases), std::end(cases));
 }
@@ -337,7 +339,7 @@ TEST(ParserTest, AcceptsNestingUpToTheLimitAndRefusesOneMore) {
   EXPECT_EQ(xmldoc::kMaxElementDepth, depth);
 
   const xmldoc::ParsingException e = ParseExpectingFailure(Nested(xmldoc::kMaxElementDepth + 1));
-  EXPECT_EQ(xmldoc::kElementsNestedTooDeeply, e.errorCode);
+  EXPECT_EQ(ParseError::kElementsNestedTooDeeply, e.errorCode);
   EXPECT_STREQ("Elements are nested too deeply", e.GetErrorText());
   EXPECT_EQ(1, e.line);
   EXPECT_EQ(3 * (xmldoc::kMaxElementDepth + 1) + 1 - 1, e.column);  // just past the name
@@ -364,7 +366,7 @@ TEST(ParserTest, RefusesEveryTruncationOfADocumentWithoutCrashing) {
       EXPECT_GE(length, lastRequired);
     } catch (const xmldoc::ParsingException& e) {
       EXPECT_LT(length, xml.size());
-      EXPECT_GT(e.errorCode, 0);
+      EXPECT_NE(ParseError::kNoError, e.errorCode);
       EXPECT_GE(e.line, 1);
     }
   }

@@ -2,8 +2,9 @@
 // predefined entities, and the library's exceptions.
 #include <gtest/gtest.h>
 
-#include <memory>
 #include <cstdint>
+#include <memory>
+#include <set>
 #include <string>
 #include <type_traits>
 
@@ -126,22 +127,26 @@ TEST(ReferenceTest, OnlyXmlCharactersAreAllowedCodePoints) {
 
 TEST(ExceptionTest, ParsingExceptionCarriesCodePositionAndExactText) {
   const struct {
-    int code;
+    ParseError code;
     const char* text;
   } cases[] = {
-      {kNoError, "No error"},
-      {kIllegalCharacter, "Unlegal character"},
-      {kEndTagMismatch, "The end tag has not the same name as the start tag"},
-      {kReservedPiTarget,
+      {ParseError::kNoError, "No error"},
+      {ParseError::kIllegalCharacter, "Unlegal character"},
+      {ParseError::kEndTagMismatch, "The end tag has not the same name as the start tag"},
+      {ParseError::kReservedPiTarget,
        "Processing instruction target names may not be 'XML' in any combination of cases"},
-      {kInvalidEntityDeclaration, "Invalid ENTITY declatation"},
-      {kDataAfterRoot, "Unexpected data after the root element"},
-      {kElementsNestedTooDeeply, "Elements are nested too deeply"},
-      {-1, "Unknown error"},
-      {kErrorCodeCount, "Unknown error"},
+      {ParseError::kInvalidEntityDeclaration, "Invalid ENTITY declatation"},
+      {ParseError::kDataAfterRoot, "Unexpected data after the root element"},
+      {ParseError::kElementsNestedTooDeeply, "Elements are nested too deeply"},
+      {ParseError::kDuplicateAttribute, "An attribute appears twice in the same element"},
+      {ParseError::kInvalidUtf8, "Invalid UTF-8 sequence"},
+      // Values cast in from numbers outside the codes.
+      {static_cast<ParseError>(-1), "Unknown error"},
+      {ParseError::kCount, "Unknown error"},
+      {static_cast<ParseError>(1000), "Unknown error"},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.code);
+    SCOPED_TRACE(static_cast<int>(c.code));
     try {
       throw ParsingException(c.code, 3, 7);
     } catch (const Exception& base) {
@@ -152,8 +157,26 @@ TEST(ExceptionTest, ParsingExceptionCarriesCodePositionAndExactText) {
       EXPECT_STREQ(c.text, e.GetErrorText());
     }
   }
-  for (int code = 0; code < kErrorCodeCount; ++code) {
-    EXPECT_STRNE("Unknown error", ErrorText(code)) << code;
+}
+
+// A code's number never moves: new codes are only ever appended.
+TEST(ExceptionTest, CodesKeepTheirNumbers) {
+  EXPECT_EQ(0, static_cast<int>(ParseError::kNoError));
+  EXPECT_EQ(2, static_cast<int>(ParseError::kIllegalCharacter));
+  EXPECT_EQ(13, static_cast<int>(ParseError::kEndTagMismatch));
+  EXPECT_EQ(44, static_cast<int>(ParseError::kElementsNestedTooDeeply));
+  EXPECT_EQ(45, static_cast<int>(ParseError::kDuplicateAttribute));
+  EXPECT_EQ(46, static_cast<int>(ParseError::kInvalidUtf8));
+  EXPECT_EQ(47, static_cast<int>(ParseError::kCount));
+}
+
+TEST(ExceptionTest, EveryCodeHasAMessageOfItsOwn) {
+  std::set<std::string> seen;
+  for (int number = 0; number < static_cast<int>(ParseError::kCount); ++number) {
+    const char* text = ErrorText(static_cast<ParseError>(number));
+    SCOPED_TRACE(text);
+    EXPECT_STRNE("Unknown error", text) << number;
+    EXPECT_TRUE(seen.insert(text).second) << number;  // a row pasted twice would shift meaning
   }
 }
 

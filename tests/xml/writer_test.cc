@@ -125,12 +125,9 @@ TEST(WriterTest, CompactWritesTextByteForByteWithoutBreaks) {
   AddAttribute(*root, "v", "x  y");
   AddElement(*root, "b");
   root->AddChild(std::make_unique<Comment>(root, "c"));
-  std::string out;
-  WriteContext context(out, "    ", WriteContext::kCompact);
-  document->Write(context);
   EXPECT_EQ(
       "<?xml version=\"1.0\" encoding=\"UTF-8\"?><r v=\"x  y\">  a\n\tb &lt;<b/><!--c--></r>",
-      out);
+      ToText(*document, "    ", WriteContext::kCompact));
 }
 
 TEST(WriterTest, DocumentEndsWithBreakOnlyAfterATrailingCommentOrPi) {
@@ -167,6 +164,34 @@ TEST(WriterTest, AppendsToTheOutputAndDefaultsToTwoBlanks) {
   WriteContext context(out, nullptr, 0xFFFC);  // unknown flag bits ignored
   root.Write(context);
   EXPECT_EQ("kept\n<r>\n  <b>\n    <c/>\n  </b>\n</r>", out);
+}
+
+// ToText is the one-call form: a fresh string, the same defaults as the
+// context (two blanks, no flags), and any node, not only a document.
+TEST(WriterTest, ToTextWritesAnyNodeIntoAFreshString) {
+  Element* root = nullptr;
+  const auto document = DocumentWithRoot("r", &root);
+  AddAttribute(AddElement(*root, "b"), "x", "1 & 2");
+  const struct {
+    const char* what;
+    std::string written;
+    const char* expected;
+  } cases[] = {
+      {"document, defaults", ToText(*document),
+       "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<r>\n  <b x=\"1 &amp; 2\"/>\n</r>"},
+      {"document, nullptr indent and no flags spelled out", ToText(*document, nullptr, 0),
+       "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<r>\n  <b x=\"1 &amp; 2\"/>\n</r>"},
+      {"document, tab indent, no declaration",
+       ToText(*document, "\t", WriteContext::kOmitDeclaration),
+       "<r>\n\t<b x=\"1 &amp; 2\"/>\n</r>"},
+      {"element", ToText(*root, ""), "\n<r>\n<b x=\"1 &amp; 2\"/>\n</r>"},
+      {"attribute", ToText(*root->GetChildElement("b").GetAttributes()[0]), "x=\"1 &amp; 2\""},
+      {"null element", ToText(NullElement()), "\n</>"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    EXPECT_EQ(c.expected, c.written);
+  }
 }
 
 TEST(WriterTest, UnresolvedEntityRefIsWrittenByName) {

@@ -1,11 +1,11 @@
 // bench/md2_bench.cc: Brevick's MD2 against nettle's on the same buffer, in the
 // same run, so the printed ratio holds whatever else the machine is doing.
 #include <benchmark/benchmark.h>
-#include <nettle/md2.h>
 
 #include <cstdint>
 #include <cstdio>
 #include <map>
+#include <nettle/md2.h>
 #include <string>
 #include <vector>
 

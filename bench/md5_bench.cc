@@ -5,11 +5,12 @@
 // A second pair hashes a buffer in memory, without the reads. At the end the
 // median times are turned into throughput ratios (Brevick / OpenSSL; above
 // 1.0 means Brevick is faster).
-#include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <openssl/evp.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <benchmark/benchmark.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -43,7 +44,8 @@ std::vector<std::uint8_t> RandomBytes(std::size_t sizeInBytes) {
 // Made once and kept between runs; rewritten when its size is wrong.
 void EnsureBenchFile() {
   struct stat status;
-  if (stat(kFilePath, &status) == 0 && static_cast<std::size_t>(status.st_size) == kFileSizeInBytes) return;
+  if (stat(kFilePath, &status) == 0 && static_cast<std::size_t>(status.st_size) == kFileSizeInBytes)
+    return;
   const std::vector<std::uint8_t> chunk = RandomBytes(std::size_t{1} << 20);
   std::FILE* file = std::fopen(kFilePath, "wb");
   if (file == nullptr) std::abort();

@@ -6,16 +6,16 @@
 //       build/manifests/manifest-100K.xml build/manifests/manifest-10M.xml
 //
 // Files may also come from BREVICK_BENCH_MANIFESTS (colon-separated). After
-// the timings (thread CPU time of the parse call alone) it prints, per file, the throughput ratio (Brevick / libxml2)
-// and each side's heap for the tree: the bytes of live blocks (their usable
+// the timings (thread CPU time of the parse call alone) it prints, per file, the throughput ratio
+// (Brevick / libxml2) and each side's heap for the tree: the bytes of live blocks (their usable
 // size) when the parse has returned, and the peak during the parse.
-#include <benchmark/benchmark.h>
 #include <libxml/parser.h>
 #include <libxml/tree.h>
 #include <libxml/xmlmemory.h>
 #include <malloc.h>
-
 #include <time.h>
+
+#include <benchmark/benchmark.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -215,7 +215,8 @@ bool LoadManifest(const std::string& path) {
   }
   std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   const std::size_t slash = path.find_last_of('/');
-  Manifests().push_back({path.substr(slash == std::string::npos ? 0 : slash + 1), std::move(bytes)});
+  Manifests().push_back(
+      {path.substr(slash == std::string::npos ? 0 : slash + 1), std::move(bytes)});
   return true;
 }
 
@@ -266,10 +267,12 @@ int main(int argc, char** argv) {
   }
 
   for (const Manifest& manifest : Manifests()) {
-    benchmark::RegisterBenchmark(("BrevickParse/" + manifest.label).c_str(), BM_BrevickParse, &manifest)
+    benchmark::RegisterBenchmark(("BrevickParse/" + manifest.label).c_str(), BM_BrevickParse,
+                                 &manifest)
         ->UseManualTime()
         ->Unit(benchmark::kMillisecond);
-    benchmark::RegisterBenchmark(("LibXml2Parse/" + manifest.label).c_str(), BM_LibXml2Parse, &manifest)
+    benchmark::RegisterBenchmark(("LibXml2Parse/" + manifest.label).c_str(), BM_LibXml2Parse,
+                                 &manifest)
         ->UseManualTime()
         ->Unit(benchmark::kMillisecond);
   }
@@ -292,8 +295,9 @@ int main(int argc, char** argv) {
     const HeapFigures theirs = MeasureLibXml2(manifest.bytes);
     std::printf("%-28s %10.1f %10.1f %9.2f | %12.2f %12lld %12.2f | %12.2f %12lld %12.2f\n",
                 manifest.label.c_str(), brevickRate, libxml2Rate,
-                libxml2Rate > 0 ? brevickRate / libxml2Rate : 0.0, Mib(ours.treeBytes), ours.treeBlocks,
-                Mib(ours.peakBytes), Mib(theirs.treeBytes), theirs.treeBlocks, Mib(theirs.peakBytes));
+                libxml2Rate > 0 ? brevickRate / libxml2Rate : 0.0, Mib(ours.treeBytes),
+                ours.treeBlocks, Mib(ours.peakBytes), Mib(theirs.treeBytes), theirs.treeBlocks,
+                Mib(theirs.peakBytes));
   }
   xmlCleanupParser();
   return 0;

@@ -11,9 +11,10 @@
 //
 //   cmake --preset bench && cmake --build --preset bench -j2 --target xml_writer_bench
 //   build/bench/bench/xml_writer_bench
-#include <benchmark/benchmark.h>
 #include <libxml/parser.h>
 #include <libxml/tree.h>
+
+#include <benchmark/benchmark.h>
 
 #include <cstdio>
 #include <map>
@@ -84,8 +85,7 @@ std::unique_ptr<xmldoc::Document> BuildManifest() {
     description.AddChild(std::make_unique<xmldoc::EntityRef>(&description, "gt"));
     xmldoc::Element& dependencies = AddIndentedElement(module, "dependencies", "\n        ");
     for (int d = 0; d < kDependenciesPerModule; ++d) {
-      xmldoc::Element& dependency =
-          AddIndentedElement(dependencies, "dependency", "\n          ");
+      xmldoc::Element& dependency = AddIndentedElement(dependencies, "dependency", "\n          ");
       AddAttribute(dependency, "file", Numbered("mod", m) + "_" + std::to_string(d) + ".dll");
       AddAttribute(dependency, "entryPoint", d == 0 ? "1" : "0");
       xmldoc::Element& destination =

@@ -88,10 +88,8 @@ StageResult SignFile(const std::wstring& path, const SignerChoice& signer) {
 
 StageResult SignAndWrite(const xmldoc::Document& document, const std::wstring& outfile,
                          const SignerChoice& signer) {
-  std::string xmlText;
-  xmldoc::WriteContext context(xmlText, kManifestIndent, kManifestWriteFlags);
-  document.Write(context);
-  return SignAndWriteText(xmlText, outfile, signer);
+  return SignAndWriteText(xmldoc::ToText(document, kManifestIndent, kManifestWriteFlags), outfile,
+                          signer);
 }
 
 StageResult SignAndWriteText(std::string_view xmlText, const std::wstring& outfile,

@@ -36,8 +36,7 @@ void TrimSpaces(std::string& text) {
 
 // ---- Node
 
-Node::Node(NodeContainer* parent)
-    : parentContainer(parent != nullptr ? parent : &NullElement()) {}
+Node::Node(NodeContainer* parent) : parentContainer(parent != nullptr ? parent : &NullElement()) {}
 
 Node::Node(NullTag, NodeContainer* parent) : parentContainer(parent), isNull(true) {}
 
@@ -125,8 +124,7 @@ std::size_t FindPosition(const NodeContainer::ChildList& children, std::string_v
 
 }  // namespace
 
-const Node& NodeContainer::FindChild(std::string_view name, std::size_t index,
-                                     int typeId) const {
+const Node& NodeContainer::FindChild(std::string_view name, std::size_t index, int typeId) const {
   const std::size_t position = FindPosition(children, name, index, typeId);
   if (position == children.size()) return NullElement();
   return *children[position];

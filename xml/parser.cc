@@ -27,7 +27,9 @@ constexpr ByteTable MakeTable(Predicate predicate) {
   return table;
 }
 
-constexpr bool IsLetter(unsigned char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
+constexpr bool IsLetter(unsigned char c) {
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+}
 constexpr bool IsDigit(unsigned char c) { return c >= '0' && c <= '9'; }
 constexpr bool IsHexDigit(unsigned char c) {
   return IsDigit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
@@ -35,9 +37,8 @@ constexpr bool IsHexDigit(unsigned char c) {
 
 // Bytes 0x80 and above never start a name; of the rest only the Latin-1
 // letters (and the middle dot) continue one, as single bytes.
-constexpr ByteTable kNameStart = MakeTable([](unsigned char c) {
-  return IsLetter(c) || c == '_' || c == ':';
-});
+constexpr ByteTable kNameStart =
+    MakeTable([](unsigned char c) { return IsLetter(c) || c == '_' || c == ':'; });
 constexpr ByteTable kNameByte = MakeTable([](unsigned char c) {
   return IsLetter(c) || IsDigit(c) || c == '.' || c == '-' || c == '_' || c == ':' || c == 0xB7 ||
          (c >= 0xC0 && c <= 0xD6) || (c >= 0xD8 && c <= 0xF6) || c >= 0xF8;
@@ -45,16 +46,14 @@ constexpr ByteTable kNameByte = MakeTable([](unsigned char c) {
 constexpr ByteTable kVersionByte = MakeTable([](unsigned char c) {
   return IsLetter(c) || IsDigit(c) || c == '_' || c == '.' || c == ':' || c == '-';
 });
-constexpr ByteTable kEncodingByte = MakeTable([](unsigned char c) {
-  return IsLetter(c) || IsDigit(c) || c == '_' || c == '.' || c == '-';
-});
+constexpr ByteTable kEncodingByte = MakeTable(
+    [](unsigned char c) { return IsLetter(c) || IsDigit(c) || c == '_' || c == '.' || c == '-'; });
 
 // Text that needs no decision: not markup, not a reference, not the "]" that
 // could begin "]]>", not a line end (lines are counted) and not a control
 // byte. Such runs are skipped in one tight loop and cut in one copy.
-constexpr ByteTable kContentPlain = MakeTable([](unsigned char c) {
-  return c == '\t' || (c >= 0x20 && c != '<' && c != '&' && c != ']');
-});
+constexpr ByteTable kContentPlain = MakeTable(
+    [](unsigned char c) { return c == '\t' || (c >= 0x20 && c != '<' && c != '&' && c != ']'); });
 constexpr ByteTable kAttributePlain = MakeTable([](unsigned char c) {
   return c == '\t' || (c >= 0x20 && c != '<' && c != '&' && c != '"' && c != '\'');
 });
@@ -86,7 +85,9 @@ bool IsControlByte(char c) {
 
 bool IsReservedTarget(std::string_view target) {
   if (target.size() != 3) return false;
-  const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+  const auto lower = [](char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+  };
   return lower(target[0]) == 'x' && lower(target[1]) == 'm' && lower(target[2]) == 'l';
 }
 
@@ -192,7 +193,7 @@ bool Parser::MatchChar(char byte) {
 
 bool Parser::SkipSpaces() {
   // Most calls find a non-blank at once: answer those without the loop.
-  if (current < end && static_cast<unsigned char>(*current) > ' ') return false;
+  if (current<end&& static_cast<unsigned char>(*current)> ' ') return false;
   const char* const start = current;
   while (current < end) {
     const char c = *current;
@@ -565,8 +566,8 @@ void Parser::ReadContent(Element& element, int depth) {
   std::vector<std::unique_ptr<Node>>& pending = pendingContent[depth - 1];
   const ClearOnExit<std::vector<std::unique_ptr<Node>>> clear(pending);
   const auto flush = [&](const char* mark) {
-    pending.push_back(
-        std::make_unique<Text>(&element, std::string(mark, static_cast<std::size_t>(current - mark))));
+    pending.push_back(std::make_unique<Text>(
+        &element, std::string(mark, static_cast<std::size_t>(current - mark))));
   };
 
   const char* mark = current;

@@ -2,10 +2,9 @@
 // Every declaration is read for its syntax only and dropped: no entity
 // becomes known, no default applies, nothing is validated against it. So a
 // document parses to the same tree with or without its DOCTYPE.
-#include "xml/parser.h"
-
 #include "xml/element.h"
 #include "xml/exception.h"
+#include "xml/parser.h"
 #include "xml/reference.h"
 
 namespace xmldoc {
@@ -25,7 +24,9 @@ bool IsPubidChar(unsigned char c) {
   return false;
 }
 
-bool IsSystemLiteralChar(unsigned char c) { return c >= 0x20 || c == '\t' || c == '\n' || c == '\r'; }
+bool IsSystemLiteralChar(unsigned char c) {
+  return c >= 0x20 || c == '\t' || c == '\n' || c == '\r';
+}
 
 }  // namespace
 

@@ -59,8 +59,7 @@ Reference::Reference(NodeContainer* parent) : Node(parent) {}
 
 // ---- CharRef
 
-CharRef::CharRef(NodeContainer* parent, char32_t value)
-    : Reference(parent), codePoint(value) {}
+CharRef::CharRef(NodeContainer* parent, char32_t value) : Reference(parent), codePoint(value) {}
 
 std::string CharRef::GetValue() const {
   std::string bytes;

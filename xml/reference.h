@@ -46,8 +46,8 @@ class CharRef : public Reference {
   // A plain (signed) char would turn 0xE9 into U+FFFFFFE9 on the way: pass
   // the code point as char32_t or an unsigned number.
   template <typename T>
-    requires std::same_as<T, char>
-  CharRef(NodeContainer* parent, T byte) = delete;
+  requires std::same_as<T, char> CharRef(NodeContainer* parent, T byte)
+  = delete;
 
   // The UTF-8 bytes of the code point; U+FFFD's bytes for a value that is no
   // Unicode scalar value (a surrogate, or beyond U+10FFFF).

@@ -32,11 +32,16 @@ ByteClass ClassOf(char byte) { return kByteClasses[static_cast<unsigned char>(by
 // The whole reference for each special byte, so it is appended in one go.
 std::string_view EscapedForm(char byte) {
   switch (byte) {
-    case '<': return "&lt;";
-    case '>': return "&gt;";
-    case '&': return "&amp;";
-    case '\'': return "&apos;";
-    default: return "&quot;";
+    case '<':
+      return "&lt;";
+    case '>':
+      return "&gt;";
+    case '&':
+      return "&amp;";
+    case '\'':
+      return "&apos;";
+    default:
+      return "&quot;";
   }
 }
 
@@ -46,12 +51,18 @@ constexpr std::string_view kDefaultIndent = "  ";
 
 const char* EscapeName(char byte) {
   switch (byte) {
-    case '<': return "lt";
-    case '>': return "gt";
-    case '&': return "amp";
-    case '\'': return "apos";
-    case '"': return "quot";
-    default: return nullptr;
+    case '<':
+      return "lt";
+    case '>':
+      return "gt";
+    case '&':
+      return "amp";
+    case '\'':
+      return "apos";
+    case '"':
+      return "quot";
+    default:
+      return nullptr;
   }
 }
 

@@ -70,9 +70,7 @@ TEST_F(SignedOutputTest, WritesTheDocumentSignedAndVerified) {
   xmldoc::Element& root =
       document.AddRoot(std::make_unique<xmldoc::Element>(&document, "dravanePackage"));
   root.AddChild(std::make_unique<xmldoc::Element>(&root, "package"));
-  std::string expectedText;
-  xmldoc::WriteContext context(expectedText, "    ", 0);
-  document.Write(context);
+  const std::string expectedText = xmldoc::ToText(document, "    ");
   const struct {
     std::optional<std::wstring> store;
     std::wstring outfile;

@@ -22,11 +22,8 @@ std::unique_ptr<xmldoc::Document> ParseXml(std::string_view xml) {
 }
 
 std::string CompactXml(const xmldoc::Node& node) {
-  std::string out;
-  xmldoc::WriteContext context(
-      out, nullptr, xmldoc::WriteContext::kCompact | xmldoc::WriteContext::kOmitDeclaration);
-  node.Write(context);
-  return out;
+  return xmldoc::ToText(node, nullptr,
+                        xmldoc::WriteContext::kCompact | xmldoc::WriteContext::kOmitDeclaration);
 }
 
 std::vector<std::string> Lines(const std::string& consoleText) {

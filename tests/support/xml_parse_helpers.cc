@@ -81,8 +81,9 @@ void Describe(const xmldoc::Node& node, std::string& out) {
   } else if (node.IsType(xmldoc::kReferenceType)) {
     if (node.GetName().empty()) {
       char hex[16];
-      std::snprintf(hex, sizeof hex, "%X",
-                    static_cast<unsigned>(static_cast<const xmldoc::CharRef&>(node).GetCodePoint()));
+      std::snprintf(
+          hex, sizeof hex, "%X",
+          static_cast<unsigned>(static_cast<const xmldoc::CharRef&>(node).GetCodePoint()));
       out += std::string("&#x") + hex + ';';
     } else {
       out += '&' + node.GetName() + ';';

@@ -17,8 +17,7 @@ using namespace xmldoc;
 // Every shared null object is empty, parented by NullElement, and counted by
 // IsNull; nothing else is.
 void ExpectNullObjectsUntouched() {
-  const Node* nulls[] = {&NullElement(), &NullAttribute(), &NullComment(), &NullPi(),
-                         &NullCData()};
+  const Node* nulls[] = {&NullElement(), &NullAttribute(), &NullComment(), &NullPi(), &NullCData()};
   for (const Node* node : nulls) {
     SCOPED_TRACE(node->GetName());
     EXPECT_TRUE(node->IsNull());
@@ -90,8 +89,8 @@ TEST(NodeTest, TypeIdsAnswerOnlyTheirOwnKind) {
   const struct {
     const Node* node;
     int typeId;
-  } cases[] = {{&element, 1}, {&attribute, 2}, {&text, 3}, {&cdata, 4},   {&charRef, 5},
-               {&entityRef, 5}, {&pi, 7},       {&comment, 8}, {&document, 9}};
+  } cases[] = {{&element, 1},   {&attribute, 2}, {&text, 3},    {&cdata, 4},   {&charRef, 5},
+               {&entityRef, 5}, {&pi, 7},        {&comment, 8}, {&document, 9}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.typeId);
     for (int typeId = 0; typeId <= 10; ++typeId) {

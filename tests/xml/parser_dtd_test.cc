@@ -175,12 +175,9 @@ TEST(ParserDtdTest, RefusesMalformedDeclarationsWithTheirCodes) {
 
 TEST(ParserDtdTest, RefusesTheEndOfInputInsideLiteralsAndModels) {
   const std::string_view cases[] = {
-      "<!DOCTYPE r [<!ENTITY e 'v",
-      "<!DOCTYPE r SYSTEM 's",
-      "<!DOCTYPE r PUBLIC 'p",
-      "<!DOCTYPE r [<!ELEMENT r (a",
-      "<!DOCTYPE r [<!ELEMENT r (a,b",
-      "<!DOCTYPE r [<!ATTLIST r a CDATA 'v",
+      "<!DOCTYPE r [<!ENTITY e 'v",    "<!DOCTYPE r SYSTEM 's",
+      "<!DOCTYPE r PUBLIC 'p",         "<!DOCTYPE r [<!ELEMENT r (a",
+      "<!DOCTYPE r [<!ELEMENT r (a,b", "<!DOCTYPE r [<!ATTLIST r a CDATA 'v",
   };
   for (const std::string_view xml : cases) {
     SCOPED_TRACE(std::string(xml));
@@ -189,8 +186,8 @@ TEST(ParserDtdTest, RefusesTheEndOfInputInsideLiteralsAndModels) {
 }
 
 TEST(ParserDtdTest, ReportsThePositionOfAFaultInTheSubset) {
-  const xmldoc::ParsingException e =
-      ParseExpectingFailure("<!DOCTYPE r [\r\n  <!ELEMENT r EMPTY>\r\n  <!ELEMENT s (a,b|c)>\r\n]><r/>");
+  const xmldoc::ParsingException e = ParseExpectingFailure(
+      "<!DOCTYPE r [\r\n  <!ELEMENT r EMPTY>\r\n  <!ELEMENT s (a,b|c)>\r\n]><r/>");
   EXPECT_EQ(ParseError::kCommaExpected, e.errorCode);
   EXPECT_EQ(3, e.line);
   EXPECT_EQ(19, e.column);  // just past the "|"

@@ -61,9 +61,8 @@ TEST(ParserTest, MarksEveryBoundaryInContentWithATextNode) {
       {"<a><b/><c/></a>", "a[\"\" b \"\" c \"\"]"},
       {"<a>x<b>y</b>z</a>", "a[\"x\" b[\"y\"] \"z\"]"},
       {"<a>\n  <b/>\n</a>", "a[\"\n  \" b \"\n\"]"},
-      {"<a><!--c--><?p d?><![CDATA[<&]]></a>",
-       "a[\"\" #\"c\" \"\" ?p\"d\" \"\" cdata\"<&\" \"\"]"},
-      {"<a>]]x]</a>", "a[\"]]x]\"]"},  // "]]" not followed by ">" is text
+      {"<a><!--c--><?p d?><![CDATA[<&]]></a>", "a[\"\" #\"c\" \"\" ?p\"d\" \"\" cdata\"<&\" \"\"]"},
+      {"<a>]]x]</a>", "a[\"]]x]\"]"},            // "]]" not followed by ">" is text
       {"<a>1\r\n2\r3</a>", "a[\"1\r\n2\r3\"]"},  // line ends stay as they stood
       {"<a></a >", "a[\"\"]"},
       {"<p:a xmlns:p='u'><p:b/></p:a>", "p:a(xmlns:p=\"u\")[\"\" p:b \"\"]"},
@@ -172,11 +171,13 @@ TEST(ParserTest, ParsesSeveralBuffersWithOneParser) {
 }
 
 TEST(ParserTest, WritesAParsedDocumentBackInTheToolsLayout) {
-  const auto document =
-      ParseOrFail("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<a x='1' y=2>\n  <b>t&amp;&#x141;</b>\n  <c/>\n</a>");
+  const auto document = ParseOrFail(
+      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<a x='1' y=2>\n  <b>t&amp;&#x141;</b>\n  "
+      "<c/>\n</a>");
   ASSERT_TRUE(document);
   EXPECT_EQ(
-      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<a x=\"1\" y=2> \n    <b>t&amp;&#x141;</b> \n    "
+      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<a x=\"1\" y=2> \n    <b>t&amp;&#x141;</b> \n   "
+      " "
       "<c/> \n</a>",
       WriteDocument(*document));
 }
@@ -200,8 +201,8 @@ TEST(ParserTest, RefusesMalformedPrologWithItsCode) {
       {"<?xml version='1.0' encoding=a?><r/>", ParseError::kInvalidEncodingDeclaration, 1, 31},
       {"<?xml version='1.0' encoding='9'?><r/>", ParseError::kInvalidEncodingName, 1, 31},
       {"<?xml version='1.0' encoding='a\"?><r/>", ParseError::kInvalidEncodingName, 1, 32},
-      {"<?xml version='1.0' standalone=yes?><r/>",
-       ParseError::kInvalidStandaloneDeclaration, 1, 33},
+      {"<?xml version='1.0' standalone=yes?><r/>", ParseError::kInvalidStandaloneDeclaration, 1,
+       33},
       {"<?xml version='1.0' standalone='Yes'?><r/>", ParseError::kInvalidStandaloneValue, 1, 33},
       {"<?xml version='1.0' standalone='no\"?><r/>", ParseError::kInvalidStandaloneValue, 1, 35},
       {"<?xml version='1.0' standalone='no' encoding='a'?><r/>",

@@ -22,9 +22,9 @@ TEST(ReferenceTest, PredefinedEntitiesResolveByExactName) {
     bool found;
     char character;
   } cases[] = {
-      {"lt", true, '<'},     {"gt", true, '>'},    {"amp", true, '&'}, {"apos", true, '\''},
-      {"quot", true, '"'},   {"AMP", false, 0},    {"amp ", false, 0}, {"", false, 0},
-      {"nbsp", false, 0},    {"quo", false, 0},
+      {"lt", true, '<'},   {"gt", true, '>'}, {"amp", true, '&'}, {"apos", true, '\''},
+      {"quot", true, '"'}, {"AMP", false, 0}, {"amp ", false, 0}, {"", false, 0},
+      {"nbsp", false, 0},  {"quo", false, 0},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -93,8 +93,8 @@ TEST(ReferenceTest, CharRefKeepsTheWholeCodePoint) {
       {U'\x20AC', "\xE2\x82\xAC", "&#x20AC;"},
       {U'\U0001F600', "\xF0\x9F\x98\x80", "&#x1F600;"},
       {U'\U0010FFFF', "\xF4\x8F\xBF\xBF", "&#x10FFFF;"},
-      {0xD800, "\xEF\xBF\xBD", "&#xD800;"},        // no scalar value: reads as U+FFFD
-      {0x110000, "\xEF\xBF\xBD", "&#x110000;"},    // but is written as it stands
+      {0xD800, "\xEF\xBF\xBD", "&#xD800;"},      // no scalar value: reads as U+FFFD
+      {0x110000, "\xEF\xBF\xBD", "&#x110000;"},  // but is written as it stands
       {0xFFFFFFFF, "\xEF\xBF\xBD", "&#xFFFFFFFF;"},
   };
   for (const auto& c : cases) {
@@ -114,10 +114,10 @@ TEST(ReferenceTest, OnlyXmlCharactersAreAllowedCodePoints) {
     char32_t codePoint;
     bool allowed;
   } cases[] = {
-      {0x0, false},     {0x8, false},      {0x9, true},       {0xA, true},      {0xB, false},
-      {0xD, true},      {0x1F, false},     {0x20, true},      {0xD7FF, true},   {0xD800, false},
-      {0xDFFF, false},  {0xE000, true},    {0xFFFD, true},    {0xFFFE, false},  {0xFFFF, false},
-      {0x10000, true},  {0x10FFFF, true},  {0x110000, false}, {0xFFFFFFFF, false},
+      {0x0, false},    {0x8, false},     {0x9, true},       {0xA, true},         {0xB, false},
+      {0xD, true},     {0x1F, false},    {0x20, true},      {0xD7FF, true},      {0xD800, false},
+      {0xDFFF, false}, {0xE000, true},   {0xFFFD, true},    {0xFFFE, false},     {0xFFFF, false},
+      {0x10000, true}, {0x10FFFF, true}, {0x110000, false}, {0xFFFFFFFF, false},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(static_cast<unsigned long>(c.codePoint));

@@ -43,8 +43,8 @@ TEST(WriterTest, LaysOutElementsTextAndMarkupItems) {
     void (*build)(Element& root);
     const char* expected;  // the root element as written in a document
   } cases[] = {
-      {"an empty Text child keeps start and end tag on one line",
-       [](Element& r) { r.AddText(""); }, "<r></r>"},
+      {"an empty Text child keeps start and end tag on one line", [](Element& r) { r.AddText(""); },
+       "<r></r>"},
       {"whitespace between elements becomes one space before each break",
        [](Element& r) {
          r.AddText("\n    ");
@@ -54,8 +54,8 @@ TEST(WriterTest, LaysOutElementsTextAndMarkupItems) {
        "<r> \n    <b></b> \n</r>"},
       {"leading and trailing runs become one space, nothing trimmed",
        [](Element& r) { r.AddText("\t a \r\n b  "); }, "<r> a b </r>"},
-      {"attribute values collapse too",
-       [](Element& r) { AddAttribute(r, "v", "a  b\tc\nd"); }, "<r v=\"a b c d\"/>"},
+      {"attribute values collapse too", [](Element& r) { AddAttribute(r, "v", "a  b\tc\nd"); },
+       "<r v=\"a b c d\"/>"},
       {"preserveSpace does not stop the collapsing",
        [](Element& r) {
          r.SetPreserveSpace(true);
@@ -125,9 +125,8 @@ TEST(WriterTest, CompactWritesTextByteForByteWithoutBreaks) {
   AddAttribute(*root, "v", "x  y");
   AddElement(*root, "b");
   root->AddChild(std::make_unique<Comment>(root, "c"));
-  EXPECT_EQ(
-      "<?xml version=\"1.0\" encoding=\"UTF-8\"?><r v=\"x  y\">  a\n\tb &lt;<b/><!--c--></r>",
-      ToText(*document, "    ", WriteContext::kCompact));
+  EXPECT_EQ("<?xml version=\"1.0\" encoding=\"UTF-8\"?><r v=\"x  y\">  a\n\tb &lt;<b/><!--c--></r>",
+            ToText(*document, "    ", WriteContext::kCompact));
 }
 
 TEST(WriterTest, DocumentEndsWithBreakOnlyAfterATrailingCommentOrPi) {
@@ -136,8 +135,7 @@ TEST(WriterTest, DocumentEndsWithBreakOnlyAfterATrailingCommentOrPi) {
   EXPECT_EQ(std::string(kDeclaration) + "<r/>", WriteToString(*document));
   document->AddChild(std::make_unique<Comment>(document.get(), "after"));
   document->AddChild(std::make_unique<Pi>(document.get(), "pi", "x"));
-  EXPECT_EQ(std::string(kDeclaration) + "<r/>\n<!--after-->\n<?pi x?>\n",
-            WriteToString(*document));
+  EXPECT_EQ(std::string(kDeclaration) + "<r/>\n<!--after-->\n<?pi x?>\n", WriteToString(*document));
 }
 
 TEST(WriterTest, DeclarationIsOmittedOrWrittenAsTheFieldsStand) {

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that a build needs, and only those missing.
-# Usage: scripts/deps.sh [build|bench|fuzz|demo|valgrind]...   (build is always included)
+# Usage: scripts/deps.sh [build|bench|fuzz|demo|valgrind|style]...   (build is always included)
 set -euo pipefail
 
 packages=(cmake ninja-build g++ pkg-config libssl-dev libgtest-dev libgmock-dev)
@@ -11,6 +11,7 @@ for need in "$@"; do
     fuzz) packages+=(clang libclang-rt-dev) ;;
     demo) packages+=(openssl) ;;
     valgrind) packages+=(valgrind) ;;
+    style) packages+=(clang-format clang-tidy) ;;
     *) echo "deps.sh: unknown set '$need'" >&2; exit 2 ;;
   esac
 done

@@ -1,21 +1,27 @@
 #!/usr/bin/env bash
 # Builds and runs every test: an optimised build with warnings as errors, the
-# same tests under AddressSanitizer + UndefinedBehaviorSanitizer, the runs of
-# the executable once more under valgrind, then each libFuzzer target for a
-# short while on its seed corpus.
-# Usage: scripts/test.sh [ci|sanitize|valgrind|fuzz]...   (default: all four)
+# layout and clang-tidy check, the same tests under AddressSanitizer +
+# UndefinedBehaviorSanitizer, the runs of the executable once more under
+# valgrind, then each libFuzzer target for a short while on its seed corpus.
+# Usage: scripts/test.sh [ci|style|sanitize|valgrind|fuzz]...   (default: all)
 # BREVICK_FUZZ_SECONDS sets the time per fuzz target (default 45).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 stages=("$@")
-[ ${#stages[@]} -gt 0 ] || stages=(ci sanitize valgrind fuzz)
+[ ${#stages[@]} -gt 0 ] || stages=(ci style sanitize valgrind fuzz)
 bash scripts/deps.sh build
 jobs=$(nproc)
 for stage in "${stages[@]}"; do
   echo "== $stage"
   if [ "$stage" = fuzz ]; then
     bash fuzz/run_all.sh "${BREVICK_FUZZ_SECONDS:-45}"
+    continue
+  fi
+  if [ "$stage" = style ]; then
+    bash scripts/deps.sh style
+    cmake --preset ci >/dev/null
+    bash scripts/check_style.sh build/ci
     continue
   fi
   if [ "$stage" = valgrind ]; then

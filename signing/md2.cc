@@ -80,17 +80,17 @@ void Md2::CompressBlock(const std::uint8_t* block) {
   // compiler keeps t in a register instead of xor-ing into memory and loading
   // the byte back, which would put a store-to-load forward on every step.
 #define BREVICK_MD2_STEP(to, from, k) \
-  t = kPiSubstitution[t] ^ from[k];   \
-  to[k] = t
+  t = kPiSubstitution[t] ^ (from)[k]; \
+  (to)[k] = t
 #define BREVICK_MD2_STEP8(to, from, k) \
-  BREVICK_MD2_STEP(to, from, k);       \
-  BREVICK_MD2_STEP(to, from, k + 1);   \
-  BREVICK_MD2_STEP(to, from, k + 2);   \
-  BREVICK_MD2_STEP(to, from, k + 3);   \
-  BREVICK_MD2_STEP(to, from, k + 4);   \
-  BREVICK_MD2_STEP(to, from, k + 5);   \
-  BREVICK_MD2_STEP(to, from, k + 6);   \
-  BREVICK_MD2_STEP(to, from, k + 7)
+  BREVICK_MD2_STEP(to, from, (k));     \
+  BREVICK_MD2_STEP(to, from, (k) + 1); \
+  BREVICK_MD2_STEP(to, from, (k) + 2); \
+  BREVICK_MD2_STEP(to, from, (k) + 3); \
+  BREVICK_MD2_STEP(to, from, (k) + 4); \
+  BREVICK_MD2_STEP(to, from, (k) + 5); \
+  BREVICK_MD2_STEP(to, from, (k) + 6); \
+  BREVICK_MD2_STEP(to, from, (k) + 7)
 #define BREVICK_MD2_ROUND(to, from) \
   BREVICK_MD2_STEP8(to, from, 0);   \
   BREVICK_MD2_STEP8(to, from, 8);   \

@@ -88,7 +88,7 @@ Pkcs7Ptr SignedDataShell(X509* certificate, std::span<const std::uint8_t> conten
       sk_X509_ALGOR_push(message->d.sign->md_algs, digestAlgorithm.get()) <= 0) {
     return nullptr;
   }
-  digestAlgorithm.release();  // the stack owns it now
+  static_cast<void>(digestAlgorithm.release());  // the stack owns it now
   return message;
 }
 
@@ -176,7 +176,7 @@ bool BuildSignedMessage(X509* certificate, EVP_PKEY* privateKey,
       sk_PKCS7_SIGNER_INFO_push(signedData->d.sign->signer_info, info.get()) <= 0) {
     return false;
   }
-  info.release();  // the message owns it now
+  static_cast<void>(info.release());  // the message owns it now
   const int size = i2d_PKCS7(signedData.get(), nullptr);
   if (size <= 0) return false;
   message.resize(static_cast<std::size_t>(size));

@@ -39,8 +39,8 @@ class Document : public NodeContainer {
   // The root element; the null element when there is none.
   const Element& GetRoot() const;
   Element& GetRoot();
-  // Appends `root` as a child and records it as the root element; returns it.
-  Element& AddRoot(std::unique_ptr<Element> root);
+  // Appends `element` as a child and records it as the root element; returns it.
+  Element& AddRoot(std::unique_ptr<Element> element);
 
   // From the XML declaration; the standalone value is kept but never written.
   const std::string& GetVersion() const { return version; }

@@ -18,19 +18,23 @@ set(CPACK_DEBIAN_PACKAGE_MAINTAINER "The Brevick developers <brevick@example.org
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# Control files get 0644 whatever the builder's umask is.
+# Control files, and the directories CPack makes on its own (usr/, usr/share/,
+# ...), get their modes whatever the builder's umask is.
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
-# The synopsis line, then the extended description (lines of at most 79).
+set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS ${CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS})
+set(CPACK_PRE_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/debian/fix_directory_modes.cmake)
+# The synopsis, then the extended description; CPack indents it and turns the
+# empty line into the " ." that separates paragraphs.
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "sign package manifests as PKCS #7 signed-data messages
- Brevick turns a developer's XML package manifest into a signed release
- manifest: it checks the package rules, removes the developer-only
- information, stores the MD5 digest (and optionally a SHA-2 digest) of every
- module file, and signs the result with an RSA certificate from the user's
- certificate stores, or with a key held on a PKCS #11 token.
- .
- It also lists the certificate stores and their certificates, and verifies
- signed manifests: the signature, the signer against trust anchors, and the
- module files of an unpacked package.")
+Brevick turns a developer's XML package manifest into a signed release
+manifest: it checks the package rules, removes the developer-only
+information, stores the MD5 digest (and optionally a SHA-2 digest) of every
+module file, and signs the result with an RSA certificate from the user's
+certificate stores, or with a key held on a PKCS #11 token.
+
+It also lists the certificate stores and their certificates, and verifies
+signed manifests: the signature, the signer against trust anchors, and the
+module files of an unpacked package.")
 
 # Debian wants the changelog of the package in its documentation directory.
 set(brevick_saved_epoch "$ENV{SOURCE_DATE_EPOCH}")

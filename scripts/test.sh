@@ -2,20 +2,25 @@
 # Builds and runs every test: an optimised build with warnings as errors, the
 # same tests under AddressSanitizer + UndefinedBehaviorSanitizer, the runs of
 # the executable once more under valgrind, then each libFuzzer target for a
-# short while on its seed corpus.
-# Usage: scripts/test.sh [ci|sanitize|valgrind|fuzz]...   (default: all four)
+# short while on its seed corpus; last, the Debian package is built, unpacked
+# and tried out, and lintian checks it.
+# Usage: scripts/test.sh [ci|sanitize|valgrind|fuzz|package]...   (default: all five)
 # BREVICK_FUZZ_SECONDS sets the time per fuzz target (default 45).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 stages=("$@")
-[ ${#stages[@]} -gt 0 ] || stages=(ci sanitize valgrind fuzz)
+[ ${#stages[@]} -gt 0 ] || stages=(ci sanitize valgrind fuzz package)
 bash scripts/deps.sh build
 jobs=$(nproc)
 for stage in "${stages[@]}"; do
   echo "== $stage"
   if [ "$stage" = fuzz ]; then
     bash fuzz/run_all.sh "${BREVICK_FUZZ_SECONDS:-45}"
+    continue
+  fi
+  if [ "$stage" = package ]; then
+    BREVICK_JOBS=$jobs bash scripts/package_check.sh
     continue
   fi
   if [ "$stage" = valgrind ]; then

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <string_view>
 
+#include "app/help_text.h"
 #include "app/run.h"
 #include "base/report.h"
 #include "base/utf8.h"
@@ -19,6 +20,11 @@ struct BannerlessMode {
 
 // In order of precedence: the first whose option appears wins.
 constexpr BannerlessMode kModes[] = {
+    {L"--help",
+     [](const std::vector<std::wstring>&) {
+       PrintHelp();
+       return kExitSuccess;
+     }},
     {L"--version",
      [](const std::vector<std::wstring>&) {
        PrintVersion();
@@ -35,6 +41,12 @@ std::optional<int> RunBannerlessMode(const std::vector<std::wstring>& args) {
     }
   }
   return std::nullopt;
+}
+
+std::vector<std::wstring_view> BannerlessModeOptions() {
+  std::vector<std::wstring_view> options;
+  for (const BannerlessMode& mode : kModes) options.push_back(mode.option);
+  return options;
 }
 
 void PrintVersion() {

@@ -108,6 +108,12 @@ CommandLine ParseArguments(const std::vector<std::wstring>& args) {
   return result;
 }
 
+std::vector<std::wstring_view> LongOptionNames() {
+  std::vector<std::wstring_view> names;
+  for (const LongOption& option : kLongOptions) names.push_back(option.name);
+  return names;
+}
+
 void PrintUsage() {
   for (const wchar_t* line : kUsage) WriteLine(line);
 }

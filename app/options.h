@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "app/run_settings.h"
@@ -25,6 +26,10 @@ struct CommandLine {
 // with "--" and is a known long option is taken with its value, if it has
 // one; any other stays a positional argument.
 CommandLine ParseArguments(const std::vector<std::wstring>& args);
+
+// The name of every long option the parser knows ("--jobs", ...), in table
+// order: the help page, the man page and the completion must name each.
+std::vector<std::wstring_view> LongOptionNames();
 
 // The seven usage lines, written whatever the output flags.
 void PrintUsage();

@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that a build needs, and only those missing.
-# Usage: scripts/deps.sh [build|bench|fuzz|demo|valgrind|style]...   (build is always included)
+# Usage: scripts/deps.sh [build|bench|fuzz|demo|valgrind|style|package]...   (build is always included)
 set -euo pipefail
 
-packages=(cmake ninja-build g++ pkg-config libssl-dev libgtest-dev libgmock-dev)
+packages=(cmake ninja-build g++ pkg-config libssl-dev libgtest-dev libgmock-dev scdoc)
 for need in "$@"; do
   case "$need" in
     build) ;;
@@ -12,6 +12,7 @@ for need in "$@"; do
     demo) packages+=(openssl) ;;
     valgrind) packages+=(valgrind) ;;
     style) packages+=(clang-format clang-tidy) ;;
+    package) packages+=(dpkg-dev lintian file man-db) ;;
     *) echo "deps.sh: unknown set '$need'" >&2; exit 2 ;;
   esac
 done

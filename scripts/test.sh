@@ -2,14 +2,16 @@
 # Builds and runs every test: an optimised build with warnings as errors, the
 # layout and clang-tidy check, the same tests under AddressSanitizer +
 # UndefinedBehaviorSanitizer, the runs of the executable once more under
-# valgrind, then each libFuzzer target for a short while on its seed corpus.
-# Usage: scripts/test.sh [ci|style|sanitize|valgrind|fuzz]...   (default: all)
+# valgrind, then each libFuzzer target for a short while on its seed corpus;
+# last, the Debian package is built, unpacked and tried out, and lintian
+# checks it.
+# Usage: scripts/test.sh [ci|style|sanitize|valgrind|fuzz|package]...   (default: all)
 # BREVICK_FUZZ_SECONDS sets the time per fuzz target (default 45).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 stages=("$@")
-[ ${#stages[@]} -gt 0 ] || stages=(ci style sanitize valgrind fuzz)
+[ ${#stages[@]} -gt 0 ] || stages=(ci style sanitize valgrind fuzz package)
 bash scripts/deps.sh build
 jobs=$(nproc)
 for stage in "${stages[@]}"; do
@@ -22,6 +24,10 @@ for stage in "${stages[@]}"; do
     bash scripts/deps.sh style
     cmake --preset ci >/dev/null
     bash scripts/check_style.sh build/ci
+    continue
+  fi
+  if [ "$stage" = package ]; then
+    BREVICK_JOBS=$jobs bash scripts/package_check.sh
     continue
   fi
   if [ "$stage" = valgrind ]; then

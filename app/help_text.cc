@@ -9,8 +9,10 @@
 namespace brevick {
 namespace {
 
+constexpr const char kTitle[] =
+    "brevick " BREVICK_VERSION ": signs package manifests as PKCS #7 signed-data messages";
+
 constexpr const char* kHelp[] = {
-    "brevick " BREVICK_VERSION ": signs package manifests as PKCS #7 signed-data messages",
     "",
     "Usage:",
     "  brevick [-P | -D] [-S STORE] [-R ROOTDIR] [SIGNING OPTIONS] INFILE OUTFILE SUBJECT",
@@ -77,6 +79,7 @@ constexpr const char* kHelp[] = {
 }  // namespace
 
 void PrintHelp() {
+  WriteLineUtf8(kTitle);
   for (const char* line : kHelp) WriteLineUtf8(line);
 }
 

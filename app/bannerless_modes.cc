@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "app/run.h"
+#include "app/verify_mode.h"
 #include "base/report.h"
 #include "base/utf8.h"
 #include "signing/crypto.h"
@@ -24,6 +25,7 @@ constexpr BannerlessMode kModes[] = {
        PrintVersion();
        return kExitSuccess;
      }},
+    {L"--verify", RunVerifyMode},
 };
 
 }  // namespace

@@ -36,6 +36,20 @@ except Exception as error:
 walk("", document)
 )PY";
 
+// Undoes the flattener's escapes of backslash, line feed and tab.
+std::string Unescape(const std::string& text) {
+  std::string plain;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '\\' || i + 1 == text.size()) {
+      plain += text[i];
+      continue;
+    }
+    const char next = text[++i];
+    plain += next == 'n' ? '\n' : next == 't' ? '\t' : next;
+  }
+  return plain;
+}
+
 }  // namespace
 
 std::map<std::string, std::string> JsonFields(const std::string& json) {
@@ -55,7 +69,7 @@ std::map<std::string, std::string> JsonFields(const std::string& json) {
     const std::size_t end = output.find('\n', start);
     const std::string line = output.substr(start, end - start);
     const std::size_t tab = line.find('\t');
-    if (tab != std::string::npos) fields[line.substr(0, tab)] = line.substr(tab + 1);
+    if (tab != std::string::npos) fields[line.substr(0, tab)] = Unescape(line.substr(tab + 1));
     if (end == std::string::npos) break;
     start = end + 1;
   }

@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <span>
 #include <string>
 #include <vector>
@@ -19,6 +20,9 @@
 
 namespace {
 
+struct Scratch;
+const Scratch& GetScratch();
+
 struct Scratch {
   int messageFd = -1;
   std::string messagePath;
@@ -27,20 +31,27 @@ struct Scratch {
 };
 
 const Scratch& GetScratch() {
-  static const Scratch scratch = [] {
-    Scratch made;
-    made.messageFd = memfd_create("verify-fuzz", MFD_CLOEXEC);
-    if (made.messageFd < 0) __builtin_trap();
-    made.messagePath = "/proc/self/fd/" + std::to_string(made.messageFd);
+  // Never destroyed: the exit handler below still reads it.
+  static const Scratch& scratch = *[] {
+    auto* made = new Scratch;
+    made->messageFd = memfd_create("verify-fuzz", MFD_CLOEXEC);
+    if (made->messageFd < 0) __builtin_trap();
+    made->messagePath = "/proc/self/fd/" + std::to_string(made->messageFd);
     char directory[] = "/tmp/brevick-verify-fuzz-XXXXXX";
     if (mkdtemp(directory) == nullptr) __builtin_trap();
-    made.packageDirectory = directory;
+    made->packageDirectory = directory;
     // A module file the seeds name, and a trust file that holds no certificate.
-    FILE* file = fopen((made.packageDirectory + "/harbour.cfg").c_str(), "w");
+    FILE* file = fopen((made->packageDirectory + "/harbour.cfg").c_str(), "w");
     if (file != nullptr) fclose(file);
-    made.trustFile = made.packageDirectory + "/empty.pem";
-    file = fopen(made.trustFile.c_str(), "w");
+    made->trustFile = made->packageDirectory + "/empty.pem";
+    file = fopen(made->trustFile.c_str(), "w");
     if (file != nullptr) fclose(file);
+    std::atexit([] {
+      const Scratch& done = GetScratch();
+      unlink((done.packageDirectory + "/harbour.cfg").c_str());
+      unlink(done.trustFile.c_str());
+      rmdir(done.packageDirectory.c_str());
+    });
     return made;
   }();
   return scratch;
@@ -71,8 +82,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // The checks agree with the signature check above, and an invalid
   // message is never trusted nor has its files checked.
   if (report.signature.valid != (code == brevick::CryptoResult::kOk)) __builtin_trap();
-  if (!report.signature.valid && (report.trust.trusted || report.files.checked ||
-                                  report.exitCode != 1)) {
+  if (!report.signature.valid &&
+      (report.trust.trusted || report.files.checked || report.exitCode != 1)) {
     __builtin_trap();
   }
   if (VerifyReportToJson(report).empty()) __builtin_trap();

@@ -10,6 +10,7 @@ files=${1:-2000}
 fileKib=${2:-256}
 repeats=${3:-5}
 
+bash scripts/deps.sh bench demo
 cmake --preset release >/dev/null
 cmake --build --preset release -j 2 --target brevick >/dev/null
 brevick=$PWD/build/release/app/brevick

@@ -3,7 +3,8 @@
 # Usage: scripts/deps.sh [build|bench|fuzz|demo|valgrind]...   (build is always included)
 set -euo pipefail
 
-packages=(cmake ninja-build g++ pkg-config libssl-dev libgtest-dev libgmock-dev)
+# python3: the tests read the JSON reports back with its json module.
+packages=(cmake ninja-build g++ pkg-config libssl-dev libgtest-dev libgmock-dev python3)
 for need in "$@"; do
   case "$need" in
     build) ;;

@@ -130,6 +130,13 @@ void CheckPackageFiles(std::span<const std::uint8_t> content, const std::string&
   std::unordered_set<std::string> named;
   xmldoc::Element& modules =
       document->GetRoot().GetChildElement("package").GetChildElement("modules");
+  // Signed XML that is no manifest must not pass as a package whose files
+  // all match.
+  if (modules.IsNull()) {
+    files.checked = false;
+    files.error = "the signed content is not a manifest: it has no package modules";
+    return;
+  }
   for (xmldoc::Element* module : ChildElements(modules)) {
     const std::string moduleName = module->FindAttribute("name").GetText();
     const std::string subPath = module->FindAttribute("subPath").GetText();

@@ -488,6 +488,9 @@ TEST_F(VerifyTest, PathsLeavingThePackageAreNeverRead) {
 TEST_F(VerifyTest, PackageDirectoryProblemsSetTheFilesBit) {
   const std::string notXml = (temp.Path() / "notxml.p7").string();
   std::filesystem::rename(WriteSigned("not xml at all", signer.get(), TestRsaKey(0)), notXml);
+  const std::string notManifest = (temp.Path() / "notmanifest.p7").string();
+  std::filesystem::rename(WriteSigned("<html><body/></html>", signer.get(), TestRsaKey(0)),
+                          notManifest);
   const std::string good = SignPackage(kTwoFiles, signer.get(), TestRsaKey(0));
   const struct {
     const char* name;
@@ -498,6 +501,7 @@ TEST_F(VerifyTest, PackageDirectoryProblemsSetTheFilesBit) {
       {"directory missing", good, (temp.Path() / "nowhere").string(), "No such file"},
       {"directory is a file", good, good, "not a directory"},
       {"content is not XML", notXml, PackageDir(), "not XML"},
+      {"content is XML but no manifest", notManifest, PackageDir(), "has no package modules"},
   };
   for (const auto& test : cases) {
     SCOPED_TRACE(test.name);

@@ -6,6 +6,7 @@
 
 #include "app/help_text.h"
 #include "app/run.h"
+#include "app/verify_mode.h"
 #include "base/report.h"
 #include "base/utf8.h"
 #include "signing/crypto.h"
@@ -30,6 +31,7 @@ constexpr BannerlessMode kModes[] = {
        PrintVersion();
        return kExitSuccess;
      }},
+    {L"--verify", RunVerifyMode},
 };
 
 }  // namespace

@@ -3,7 +3,8 @@
 # Usage: scripts/deps.sh [build|bench|fuzz|demo|valgrind|style|package]...   (build is always included)
 set -euo pipefail
 
-packages=(cmake ninja-build g++ pkg-config libssl-dev libgtest-dev libgmock-dev scdoc)
+# python3: the tests read the JSON reports back with its json module.
+packages=(cmake ninja-build g++ pkg-config libssl-dev libgtest-dev libgmock-dev scdoc python3)
 for need in "$@"; do
   case "$need" in
     build) ;;

@@ -66,6 +66,56 @@ X509Ptr MakeCertificate(EVP_PKEY* key, const SubjectEntries& subject, long seria
   return cert;
 }
 
+X509Ptr MakeIssuedCertificate(EVP_PKEY* key, const SubjectEntries& subject, X509* issuer,
+                              EVP_PKEY* issuerKey, const IssuedCertificateOptions& options) {
+  constexpr long kDay = 3600L * 24;
+  X509Ptr cert(X509_new());
+  Require(
+      cert && X509_set_version(cert.get(), 2) == 1 &&
+          ASN1_INTEGER_set(X509_get_serialNumber(cert.get()), options.serial) == 1 &&
+          X509_gmtime_adj(X509_getm_notBefore(cert.get()), options.notBeforeDays * kDay) !=
+              nullptr &&
+          X509_gmtime_adj(X509_getm_notAfter(cert.get()), options.notAfterDays * kDay) != nullptr &&
+          X509_set_pubkey(cert.get(), key) == 1,
+      "issued certificate fields");
+  X509_NAME* name = X509_get_subject_name(cert.get());
+  for (const auto& [field, value] : subject) {
+    Require(X509_NAME_add_entry_by_txt(name, field.c_str(), MBSTRING_UTF8,
+                                       reinterpret_cast<const unsigned char*>(value.c_str()), -1,
+                                       -1, 0) == 1,
+            "subject entry");
+  }
+  if (issuer == nullptr) issuer = cert.get();  // self-signed
+  Require(X509_set_issuer_name(cert.get(), X509_get_subject_name(issuer)) == 1, "issuer");
+  X509V3_CTX context;
+  X509V3_set_ctx(&context, issuer, cert.get(), nullptr, nullptr, 0);
+  const std::pair<int, const std::string*> extensions[] = {
+      {NID_basic_constraints, &options.basicConstraints},
+      {NID_key_usage, &options.keyUsage},
+      {NID_ext_key_usage, &options.extendedKeyUsage},
+  };
+  for (const auto& [nid, value] : extensions) {
+    if (value->empty()) continue;
+    X509_EXTENSION* extension = X509V3_EXT_conf_nid(nullptr, &context, nid, value->c_str());
+    Require(extension != nullptr && X509_add_ext(cert.get(), extension, -1) == 1, "extension");
+    X509_EXTENSION_free(extension);
+  }
+  Require(X509_sign(cert.get(), issuerKey, EVP_sha256()) > 0, "issued certificate signature");
+  return cert;
+}
+
+std::vector<std::uint8_t> AddCarriedCertificate(const std::vector<std::uint8_t>& message,
+                                                X509* extra) {
+  const unsigned char* next = message.data();
+  Pkcs7Ptr decoded(d2i_PKCS7(nullptr, &next, static_cast<long>(message.size())));
+  Require(decoded && PKCS7_add_certificate(decoded.get(), extra) == 1, "carried certificate");
+  unsigned char* der = nullptr;
+  const int size = i2d_PKCS7(decoded.get(), &der);
+  Require(size > 0, "signed message DER");
+  const OpenSslBytesPtr owned(der);
+  return std::vector<std::uint8_t>(der, der + size);
+}
+
 std::string PemOf(X509* certificate) {
   BioPtr bio(BIO_new(BIO_s_mem()));
   Require(bio && PEM_write_bio_X509(bio.get(), certificate) == 1, "PEM certificate");

@@ -2,6 +2,7 @@
 // certificate stores for the signing tests.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -23,6 +24,40 @@ EvpPkeyPtr MakeEcKey();
 // A self-signed certificate for `key`. `altNameEmail` adds a subjectAltName.
 X509Ptr MakeCertificate(EVP_PKEY* key, const SubjectEntries& subject, long serial = 1,
                         const std::string& altNameEmail = "");
+
+// What an issued certificate carries beyond its names; extensions in
+// OpenSSL's configuration syntax, empty for none.
+struct IssuedCertificateOptions {
+  long serial = 2;
+  long notBeforeDays = 0;        // relative to now
+  long notAfterDays = 365;       // relative to now; negative: already expired
+  std::string basicConstraints;  // "critical,CA:TRUE" for a CA
+  std::string keyUsage;          // "digitalSignature", "keyCertSign,cRLSign", ...
+  std::string extendedKeyUsage;  // "codeSigning", "serverAuth", ...
+};
+
+inline IssuedCertificateOptions CertOptions(long serial, std::string keyUsage = "",
+                                            std::string extendedKeyUsage = "",
+                                            std::string basicConstraints = "",
+                                            long notBeforeDays = 0, long notAfterDays = 365) {
+  IssuedCertificateOptions options;
+  options.serial = serial;
+  options.keyUsage = std::move(keyUsage);
+  options.extendedKeyUsage = std::move(extendedKeyUsage);
+  options.basicConstraints = std::move(basicConstraints);
+  options.notBeforeDays = notBeforeDays;
+  options.notAfterDays = notAfterDays;
+  return options;
+}
+
+// A certificate for `key`, issued and signed by `issuer` with `issuerKey`;
+// a null `issuer` makes it self-signed (with `issuerKey` = the key's own).
+X509Ptr MakeIssuedCertificate(EVP_PKEY* key, const SubjectEntries& subject, X509* issuer,
+                              EVP_PKEY* issuerKey, const IssuedCertificateOptions& options = {});
+
+// The DER signed message with `extra` added to its carried certificates.
+std::vector<std::uint8_t> AddCarriedCertificate(const std::vector<std::uint8_t>& message,
+                                                X509* extra);
 
 std::string PemOf(X509* certificate);
 std::string DerOf(X509* certificate);

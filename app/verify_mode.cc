@@ -1,0 +1,181 @@
+// app/verify_mode.cc: the verify mode's command line and its presentation of
+// the report. The checking itself is the verify library's.
+#include "app/verify_mode.h"
+
+#include <optional>
+#include <string_view>
+
+#include "base/file_io.h"
+#include "base/report.h"
+#include "base/utf8.h"
+#include "verify/json_report.h"
+#include "verify/replace_file.h"
+#include "verify/verify.h"
+
+namespace brevick {
+namespace {
+
+constexpr const wchar_t* kVerifyUsage[] = {
+    L"usage: brevick --verify SIGNED [--package DIR] [--trust FILE]... [--trust-store NAME]...",
+    L"                        [--signer SHA256] [--extract FILE] [--json FILE] [--strict]",
+};
+
+constexpr std::wstring_view kJsonToStandardOutput = L"-";
+
+struct VerifyCommandLine {
+  VerifyOptions options;
+  std::optional<std::wstring> jsonPath;
+  std::vector<std::wstring> errors;
+};
+
+void SetOnce(std::optional<std::string>& field, const std::wstring& option,
+             const std::wstring& value, std::vector<std::wstring>& errors) {
+  if (field) errors.push_back(option + L" is given twice");
+  field = ToUtf8(value);
+}
+
+VerifyCommandLine ParseVerifyArguments(const std::vector<std::wstring>& args) {
+  VerifyCommandLine result;
+  VerifyOptions& options = result.options;
+  std::optional<std::wstring> signedPath;
+  bool verifySeen = false;
+  for (std::size_t i = 1; i < args.size(); ++i) {
+    const std::wstring& arg = args[i];
+    if (arg == L"--verify" && !verifySeen) {
+      verifySeen = true;
+      continue;
+    }
+    if (arg == L"--strict") {
+      options.strict = true;
+      continue;
+    }
+    const bool takesValue = arg == L"--package" || arg == L"--trust" || arg == L"--trust-store" ||
+                            arg == L"--signer" || arg == L"--extract" || arg == L"--json";
+    if (takesValue) {
+      if (i + 1 == args.size()) {
+        result.errors.push_back(arg + L" needs a value");
+        break;
+      }
+      const std::wstring& value = args[++i];
+      if (arg == L"--package") {
+        SetOnce(options.packageDirectory, arg, value, result.errors);
+      } else if (arg == L"--trust") {
+        options.trustFiles.push_back(ToUtf8(value));
+      } else if (arg == L"--trust-store") {
+        options.trustStores.push_back(value);
+      } else if (arg == L"--signer") {
+        options.pinnedSha256 = NormaliseSha256(ToUtf8(value));
+        if (!options.pinnedSha256)
+          result.errors.push_back(L"--signer needs a SHA-256 thumbprint (64 hexadecimal digits): " +
+                                  value);
+      } else if (arg == L"--extract") {
+        SetOnce(options.extractPath, arg, value, result.errors);
+      } else {
+        if (result.jsonPath) result.errors.push_back(arg + L" is given twice");
+        result.jsonPath = value;
+      }
+      continue;
+    }
+    if (arg.starts_with(L"--")) {
+      result.errors.push_back(L"unknown option for --verify: " + arg);
+    } else if (signedPath) {
+      result.errors.push_back(L"unexpected argument: " + arg);
+    } else {
+      signedPath = arg;
+    }
+  }
+  if (!signedPath && result.errors.empty()) result.errors.push_back(L"--verify needs SIGNED");
+  if (signedPath) options.signedPath = ToUtf8(*signedPath);
+  return result;
+}
+
+void Line(const std::string& utf8) { WriteLine(ToWide(utf8)); }
+
+std::string CountText(std::size_t count, const char* what) {
+  return std::to_string(count) + " " + what;
+}
+
+void PresentFiles(const VerifyReport::Files& files) {
+  if (!files.error.empty()) {
+    Line("Files: cannot be checked: " + files.error);
+    return;
+  }
+  if (!files.checked) {
+    Line("Files: not checked");
+    return;
+  }
+  std::size_t counts[static_cast<std::size_t>(FileStatus::kCount)] = {};
+  for (const FileEntry& entry : files.entries) ++counts[static_cast<std::size_t>(entry.status)];
+  const auto count = [&](FileStatus status) { return counts[static_cast<std::size_t>(status)]; };
+  Line("Files: " + CountText(files.entries.size(), "checked") + ", " +
+       CountText(count(FileStatus::kOk), "ok") + ", " +
+       CountText(count(FileStatus::kDiffers), "differ") + ", " +
+       CountText(count(FileStatus::kMissing), "missing") + ", " +
+       CountText(count(FileStatus::kUnreadable), "unreadable") + ", " +
+       CountText(count(FileStatus::kOutside), "outside the package") + ", " +
+       CountText(count(FileStatus::kNoDigest), "without digest") + ", " +
+       CountText(files.extra.size(), "extra"));
+  for (const FileEntry& entry : files.entries) {
+    if (entry.status == FileStatus::kOk) continue;
+    std::string line = std::string(FileStatusText(entry.status)) + ": " + entry.path + " (module " +
+                       entry.module + ")";
+    if (!entry.detail.empty()) line += ": " + entry.detail;
+    Line(line);
+  }
+  for (const std::string& extra : files.extra) Line("extra: " + extra);
+}
+
+void PresentReport(const VerifyReport& report) {
+  const std::string digest =
+      report.signature.digest.empty() ? "" : ", digest " + report.signature.digest;
+  Line(report.signature.valid ? "Signature: valid" + digest
+                              : "Signature: not valid: " + report.signature.error + digest);
+  if (report.signer) {
+    const SignerDetails& signer = *report.signer;
+    Line("Signer: " + signer.subject + "; issuer " + signer.issuer + "; serial " + signer.serial +
+         "; SHA-256 " + signer.sha256 + "; SHA-1 " + signer.sha1 + "; valid " + signer.notBefore +
+         " to " + signer.notAfter + "; key " + signer.key);
+  } else {
+    Line("Signer: unknown");
+  }
+  std::string anchors;
+  for (const std::string& anchor : report.trust.anchors)
+    anchors += (anchors.empty() ? "" : ", ") + anchor;
+  Line(std::string("Trust: ") + (report.trust.trusted ? "trusted: " : "not trusted: ") +
+       report.trust.reason + "; anchors: " + (anchors.empty() ? "none" : anchors));
+  PresentFiles(report.files);
+  if (!report.extractError.empty()) Line("Extract: " + report.extractError);
+  Line(report.exitCode == 0 ? "Verified" : "Verification failed");
+}
+
+}  // namespace
+
+int RunVerifyMode(const std::vector<std::wstring>& args) {
+  const VerifyCommandLine commandLine = ParseVerifyArguments(args);
+  if (!commandLine.errors.empty()) {
+    for (const std::wstring& error : commandLine.errors) NoticeLine(error);
+    for (const wchar_t* line : kVerifyUsage) NoticeLine(line);
+    return kExitVerifyUsage;
+  }
+  const VerifyReport report = VerifySignedManifest(commandLine.options);
+  int exitCode = report.exitCode;
+  const bool jsonOnStandardOutput = commandLine.jsonPath == kJsonToStandardOutput;
+  if (!jsonOnStandardOutput) PresentReport(report);
+  if (commandLine.jsonPath) {
+    const std::string json = VerifyReportToJson(report);
+    if (jsonOnStandardOutput) {
+      WriteLineUtf8(std::string_view(json).substr(0, json.size() - 1));
+    } else {
+      const std::string path = ToUtf8(*commandLine.jsonPath);
+      const std::span bytes(reinterpret_cast<const std::uint8_t*>(json.data()), json.size());
+      if (const int error = ReplaceFileWhole(path, bytes); error != 0) {
+        NoticeLine(L"cannot write the JSON report " + *commandLine.jsonPath + L": " +
+                   ToWide(FileErrorText(error)));
+        exitCode |= static_cast<int>(VerifyFailure::kOutputFailed);
+      }
+    }
+  }
+  return exitCode;
+}
+
+}  // namespace brevick

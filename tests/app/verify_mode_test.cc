@@ -1,0 +1,227 @@
+// `brevick --verify` as a child process: exit code bits, the text report,
+// the JSON report read back by a JSON parser, and the usage.
+#include <sys/stat.h>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "signing/signer_details.h"
+#include "tests/support/json_fields.h"
+#include "tests/support/process.h"
+#include "tests/support/verify_fixture.h"
+#include "verify/verify_report.h"
+
+namespace brevick::testing {
+namespace {
+
+constexpr int kInvalid = static_cast<int>(VerifyFailure::kInvalidMessage);
+constexpr int kUntrusted = static_cast<int>(VerifyFailure::kUntrusted);
+constexpr int kFiles = static_cast<int>(VerifyFailure::kFilesDiffer);
+constexpr int kUsage = 64;
+
+const std::vector<PackageFile> kPackage = {
+    {"Harbour Core", "core", "harbour_core.dll", std::string(3000, 'c'), ""},
+    {"Harbour Core", "core", "harbour.cfg", "setting=1\n", ""},
+    {"Harbour Console", "", "strings_\xC5\x81odz.txt", "text", ""},
+};
+
+std::string LastLine(const std::string& output) {
+  const std::size_t end = output.size() > 0 ? output.size() - 1 : 0;
+  const std::size_t start = output.rfind('\n', end == 0 ? 0 : end - 1);
+  return output.substr(start == std::string::npos ? 0 : start + 1,
+                       end - (start == std::string::npos ? 0 : start + 1));
+}
+
+class VerifyModeTest : public VerifyFixture {
+ protected:
+  void SetUp() override {
+    signedPath = SignPackage(kPackage, signer.get(), TestRsaKey(0));
+    rootPem = WriteFile("root.pem", PemOf(root.get()));
+  }
+  ProcessResult Run(std::vector<std::string> args) {
+    args.insert(args.begin(), "--verify");
+    ProcessOptions options;
+    options.env = {{"HOME", temp.Path().string()},
+                   {"XDG_DATA_HOME", (temp.Path() / "data").string()}};
+    return RunBrevick(args, options);
+  }
+  std::string signedPath;
+  std::string rootPem;
+};
+
+TEST_F(VerifyModeTest, ExitBitsAloneAndCombined) {
+  const std::string changed = PackageDir() + "/core/harbour.cfg";
+  const struct {
+    const char* name;
+    std::vector<std::string> args;
+    bool changeOneByte;
+    int exitCode;
+    const char* lastLine;
+  } cases[] = {
+      {"everything holds", {"SIGNED", "--package", "PKG", "--trust", "ROOT"}, false, 0, "Verified"},
+      {"no trust option", {"SIGNED", "--package", "PKG"}, false, kUntrusted, "Verification failed"},
+      {"one byte changed",
+       {"SIGNED", "--package", "PKG", "--trust", "ROOT"},
+       true,
+       kFiles,
+       "Verification failed"},
+      {"untrusted and changed",
+       {"SIGNED", "--package", "PKG"},
+       true,
+       kUntrusted | kFiles,
+       "Verification failed"},
+      {"plain XML",
+       {"PLAIN", "--package", "PKG", "--trust", "ROOT"},
+       true,
+       kInvalid,
+       "Verification failed"},
+      {"signature only, trusted", {"SIGNED", "--trust", "ROOT"}, true, 0, "Verified"},
+  };
+  const std::string plain = WriteFile("plain.xml", ManifestFor(kPackage));
+  for (const auto& test : cases) {
+    SCOPED_TRACE(test.name);
+    WriteFile("pkg/core/harbour.cfg", test.changeOneByte ? "setting=2\n" : "setting=1\n");
+    std::vector<std::string> args = test.args;
+    for (std::string& arg : args) {
+      if (arg == "SIGNED") arg = signedPath;
+      if (arg == "PKG") arg = PackageDir();
+      if (arg == "ROOT") arg = rootPem;
+      if (arg == "PLAIN") arg = plain;
+    }
+    const ProcessResult result = Run(args);
+    EXPECT_EQ(test.exitCode, result.exitCode) << result.output << result.errors;
+    EXPECT_EQ(test.lastLine, LastLine(result.output));
+    EXPECT_EQ(std::string::npos, result.output.find("Manifest compilation utility"));  // no banner
+    EXPECT_EQ("", result.errors);
+  }
+}
+
+TEST_F(VerifyModeTest, TextReportNamesSignerTrustAndEachFileNotOk) {
+  WriteFile("pkg/core/harbour.cfg", "setting=2\n");
+  std::filesystem::remove(PackageDir() + "/strings_\xC5\x81odz.txt");
+  WriteFile("pkg/stray.bin", "x");
+  const ProcessResult result = Run({signedPath, "--package", PackageDir(), "--trust", rootPem});
+  EXPECT_EQ(kFiles, result.exitCode);
+  EXPECT_EQ(
+      "Signature: valid, digest md2\n"
+      "Signer: CN=Release Signer,O=Example; issuer CN=Test Root; serial 07; SHA-256 " +
+          Sha256Thumbprint(signer.get()) + "; SHA-1 " + DescribeCertificate(signer.get()).sha1 +
+          "; valid " + DescribeCertificate(signer.get()).notBefore + " to " +
+          DescribeCertificate(signer.get()).notAfter +
+          "; key RSA 1024\n"
+          "Trust: trusted: chains to CN=Test Root (" +
+          rootPem + "); anchors: " + rootPem +
+          ": CN=Test Root\n"
+          "Files: 3 checked, 1 ok, 1 differ, 1 missing, 0 unreadable, 0 outside the package, 0 "
+          "without digest, 1 extra\n"
+          "differs: core\\harbour.cfg (module Harbour Core)\n"
+          "missing: strings_\xC5\x81odz.txt (module Harbour Console)\n"
+          "extra: stray.bin\n"
+          "Verification failed\n",
+      result.output);
+}
+
+TEST_F(VerifyModeTest, JsonOnStandardOutputReadsBackFieldByField) {
+  WriteFile("pkg/core/harbour.cfg", "setting=2\n");
+  const ProcessResult result = Run({signedPath, "--package", PackageDir(), "--json", "-",
+                                    "--signer", Sha256Thumbprint(signer.get())});
+  EXPECT_EQ(kFiles, result.exitCode);
+  const std::map<std::string, std::string> json = JsonFields(result.output);
+  ASSERT_EQ(0u, json.count("error")) << json.at("error") << "\n" << result.output;
+  const SignerDetails details = DescribeCertificate(signer.get());
+  const std::pair<std::string, std::string> expected[] = {
+      {"version", "1"},
+      {"file", signedPath},
+      {"signature.valid", "true"},
+      {"signature.digest", "md2"},
+      {"signature.error", "null"},
+      {"signer.subject", "CN=Release Signer,O=Example"},
+      {"signer.issuer", "CN=Test Root"},
+      {"signer.serial", "07"},
+      {"signer.sha256", details.sha256},
+      {"signer.sha1", details.sha1},
+      {"signer.not_before", details.notBefore},
+      {"signer.not_after", details.notAfter},
+      {"signer.key", "RSA 1024"},
+      {"trust.checked", "true"},
+      {"trust.trusted", "true"},
+      {"trust.anchors#", "1"},
+      {"trust.anchors[0]", "pinned sha256 " + details.sha256},
+      {"trust.reason", "the SHA-256 thumbprint is the pinned one"},
+      {"files.checked", "true"},
+      {"files.root", PackageDir()},
+      {"files.entries#", "3"},
+      {"files.entries[0].module", "Harbour Core"},
+      {"files.entries[0].path", "core\\harbour_core.dll"},
+      {"files.entries[0].status", "ok"},
+      {"files.entries[1].status", "differs"},
+      {"files.entries[1].digests.md5.expected", Md5Hex("setting=1\n")},
+      {"files.entries[1].digests.md5.actual", Md5Hex("setting=2\n")},
+      {"files.entries[2].path", "strings_\xC5\x81odz.txt"},
+      {"files.extra#", "0"},
+      {"exit_code", std::to_string(kFiles)},
+  };
+  for (const auto& [field, value] : expected) {
+    SCOPED_TRACE(field);
+    ASSERT_EQ(1u, json.count(field));
+    EXPECT_EQ(value, json.at(field));
+  }
+}
+
+TEST_F(VerifyModeTest, JsonFileBesideTheTextReport) {
+  const std::string jsonPath = (temp.Path() / "report.json").string();
+  const ProcessResult result = Run({"--json", jsonPath, signedPath});
+  EXPECT_EQ(kUntrusted, result.exitCode);
+  EXPECT_EQ("Verification failed", LastLine(result.output));
+  const std::map<std::string, std::string> json = JsonFields(ReadFileBytes(jsonPath));
+  EXPECT_EQ("false", json.at("trust.checked"));
+  EXPECT_EQ("not checked against any trust anchor", json.at("trust.reason"));
+  EXPECT_EQ("false", json.at("files.checked"));
+  EXPECT_EQ("2", json.at("exit_code"));
+}
+
+TEST_F(VerifyModeTest, ExtractEqualsTheSignedContent) {
+  const std::string out = (temp.Path() / "release.xml").string();
+  const ProcessResult result = Run({signedPath, "--extract", out, "--trust", rootPem});
+  EXPECT_EQ(0, result.exitCode) << result.output;
+  EXPECT_EQ(ManifestFor(kPackage), ReadFileBytes(out));
+}
+
+TEST_F(VerifyModeTest, FifoAsModuleFileIsUnreadableWithoutBlocking) {
+  std::filesystem::remove(PackageDir() + "/core/harbour.cfg");
+  ASSERT_EQ(0, ::mkfifo((PackageDir() + "/core/harbour.cfg").c_str(), 0600));
+  const ProcessResult result = Run({signedPath, "--package", PackageDir(), "--trust", rootPem});
+  EXPECT_EQ(kFiles, result.exitCode);
+  EXPECT_NE(
+      std::string::npos,
+      result.output.find("unreadable: core\\harbour.cfg (module Harbour Core): Not a regular file"))
+      << result.output;
+}
+
+TEST_F(VerifyModeTest, UnusableCommandLinesPrintTheVerifyUsage) {
+  const struct {
+    std::vector<std::string> args;
+    const char* firstLine;
+  } cases[] = {
+      {{}, "brevick: --verify needs SIGNED\n"},
+      {{"a.p7", "b.p7"}, "brevick: unexpected argument: b.p7\n"},
+      {{"a.p7", "--frobnicate"}, "brevick: unknown option for --verify: --frobnicate\n"},
+      {{"a.p7", "--trust"}, "brevick: --trust needs a value\n"},
+      {{"a.p7", "--signer", "abc"},
+       "brevick: --signer needs a SHA-256 thumbprint (64 hexadecimal digits): abc\n"},
+      {{"a.p7", "--json", "x", "--json", "y"}, "brevick: --json is given twice\n"},
+  };
+  for (const auto& test : cases) {
+    SCOPED_TRACE(::testing::PrintToString(test.args));
+    const ProcessResult result = Run(test.args);
+    EXPECT_EQ(kUsage, result.exitCode);
+    EXPECT_EQ("", result.output);
+    EXPECT_TRUE(result.errors.starts_with(test.firstLine)) << result.errors;
+    EXPECT_NE(std::string::npos, result.errors.find("brevick: usage: brevick --verify SIGNED"));
+  }
+}
+
+}  // namespace
+}  // namespace brevick::testing

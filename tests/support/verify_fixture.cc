@@ -1,0 +1,89 @@
+// tests/support/verify_fixture.cc
+#include "tests/support/verify_fixture.h"
+
+#include <algorithm>
+#include <map>
+
+#include "manifest/file_hashes.h"
+#include "manifest/md5.h"
+#include "signing/signed_message.h"
+
+namespace brevick::testing {
+
+std::string Md5Hex(const std::string& bytes) {
+  return DigestToText(Md5::Of(bytes.data(), bytes.size()));
+}
+
+std::string Sha256Hex(const std::string& bytes) {
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned int size = 0;
+  EVP_Digest(bytes.data(), bytes.size(), digest, &size, EVP_sha256(), nullptr);
+  static constexpr char kDigits[] = "0123456789abcdef";
+  std::string hex;
+  for (unsigned i = 0; i < size; ++i) {
+    hex += kDigits[digest[i] >> 4];
+    hex += kDigits[digest[i] & 0x0F];
+  }
+  return hex;
+}
+
+std::string ManifestFor(const std::vector<PackageFile>& files) {
+  std::vector<std::string> order;
+  std::map<std::string, std::string> bodies;
+  std::map<std::string, std::string> subPaths;
+  for (const PackageFile& file : files) {
+    if (!bodies.contains(file.module)) order.push_back(file.module);
+    subPaths[file.module] = file.subPath;
+    const std::string digests = file.digestElements.empty()
+                                    ? "<md5 value=\"0x" + Md5Hex(file.bytes) + "\"/>"
+                                    : file.digestElements;
+    bodies[file.module] += "<dependency file=\"" + file.file +
+                           "\" entryPoint=\"0\"><destination value=\"local\"/>" + digests +
+                           "</dependency>";
+  }
+  std::string xml =
+      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<dravanePackage><package "
+      "name=\"Test\" id=\"{3F2504E0-4F89-11D3-9A0C-0305E82C3301}\"><modules>";
+  for (const std::string& module : order) {
+    xml += "<module name=\"" + module + "\" subPath=\"" + subPaths[module] + "\"><dependencies>" +
+           bodies[module] + "</dependencies></module>";
+  }
+  return xml + "</modules></package></dravanePackage>\n";
+}
+
+VerifyFixture::VerifyFixture() {
+  root = MakeIssuedCertificate(TestRsaKey(1), {{"CN", "Test Root"}}, nullptr, TestRsaKey(1),
+                               CertOptions(1, "keyCertSign,cRLSign", "", "critical,CA:TRUE"));
+  signer = MakeIssuedCertificate(TestRsaKey(0), {{"O", "Example"}, {"CN", "Release Signer"}},
+                                 root.get(), TestRsaKey(1),
+                                 CertOptions(7, "critical,digitalSignature", "codeSigning"));
+  selfSigned = MakeCertificate(TestRsaKey(2), {{"CN", "Self Signer"}}, 3);
+  otherRoot = MakeIssuedCertificate(TestRsaKey(3), {{"CN", "Other Root"}}, nullptr, TestRsaKey(3),
+                                    CertOptions(1, "", "", "critical,CA:TRUE"));
+}
+
+std::string VerifyFixture::WriteFile(const std::string& relative, const std::string& bytes) const {
+  return temp.WriteFile(relative, bytes).string();
+}
+
+std::string VerifyFixture::WriteSigned(const std::string& content, X509* signerCert, EVP_PKEY* key,
+                                       X509* carriedExtra) {
+  std::vector<std::uint8_t> message;
+  const std::span bytes(reinterpret_cast<const std::uint8_t*>(content.data()), content.size());
+  EXPECT_TRUE(BuildSignedMessage(signerCert, key, bytes, message));
+  if (carriedExtra != nullptr) message = AddCarriedCertificate(message, carriedExtra);
+  return WriteFile("signed.p7", std::string(message.begin(), message.end()));
+}
+
+std::string VerifyFixture::SignPackage(const std::vector<PackageFile>& files, X509* signerCert,
+                                       EVP_PKEY* key, X509* carriedExtra) {
+  for (const PackageFile& file : files) {
+    std::string relative = file.subPath.empty() ? file.file : file.subPath + "/" + file.file;
+    std::replace(relative.begin(), relative.end(), '\\', '/');
+    WriteFile("pkg/" + relative, file.bytes);
+  }
+  std::filesystem::create_directories(temp.Path() / "pkg");
+  return WriteSigned(ManifestFor(files), signerCert, key, carriedExtra);
+}
+
+}  // namespace brevick::testing

@@ -1,0 +1,48 @@
+// The JSON string escaper on the text a report can carry: names from
+// certificates, paths from manifests and from disk, any bytes at all.
+#include "verify/json_report.h"
+
+#include <gtest/gtest.h>
+
+#include "tests/support/json_fields.h"
+
+namespace brevick {
+namespace {
+
+TEST(JsonStringTest, EscapesWhatJsonAndTheConsoleCannotTakeLiterally) {
+  const struct {
+    const char* name;
+    std::string text;
+    std::string json;
+  } cases[] = {
+      {"plain", "CN=Signer", "\"CN=Signer\""},
+      {"quote and backslash", "a\"b\\c", "\"a\\\"b\\\\c\""},
+      {"line ends and tab", "a\nb\rc\td", "\"a\\nb\\rc\\td\""},
+      {"other C0 and DEL", std::string("\x01\x1f\x7f", 3), "\"\\u0001\\u001f\\u007f\""},
+      {"NUL inside", std::string("a\0b", 3), "\"a\\u0000b\""},
+      {"UTF-8 kept", "\xC5\x81odz \xF0\x9F\x98\x80", "\"\xC5\x81odz \xF0\x9F\x98\x80\""},
+      {"C1 control", "\xC2\x85", "\"\\u0085\""},
+      {"bidirectional override", "\xE2\x80\xAE", "\"\\u202e\""},
+      {"stray continuation byte", "a\x80z", "\"a\\ufffdz\""},
+      {"Latin-1 byte", "caf\xE9", "\"caf\\ufffd\""},
+      {"truncated sequence at the end", "\xE2\x82", "\"\\ufffd\\ufffd\""},
+      {"overlong slash", "\xC0\xAF", "\"\\ufffd\\ufffd\""},
+      {"surrogate", "\xED\xA0\x80", "\"\\ufffd\\ufffd\\ufffd\""},
+      {"above U+10FFFF", "\xF4\x90\x80\x80", "\"\\ufffd\\ufffd\\ufffd\\ufffd\""},
+  };
+  for (const auto& test : cases) {
+    SCOPED_TRACE(test.name);
+    EXPECT_EQ(test.json, JsonString(test.text));
+  }
+}
+
+TEST(JsonStringTest, EveryByteValueReadsBackThroughAJsonParser) {
+  std::string all;
+  for (int byte = 1; byte < 256; ++byte) all += static_cast<char>(byte);
+  const auto fields = testing::JsonFields("{\"v\":" + JsonString(all) + "}");
+  ASSERT_EQ(0u, fields.count("error")) << fields.at("error");
+  EXPECT_EQ(all.substr(0, 127), fields.at("v").substr(0, 127));
+}
+
+}  // namespace
+}  // namespace brevick

@@ -1,0 +1,586 @@
+// The verify library on real signed messages, certificates and files.
+#include "verify/verify.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "signing/signer_details.h"
+#include "tests/support/verify_fixture.h"
+
+namespace brevick::testing {
+namespace {
+
+constexpr int kInvalid = static_cast<int>(VerifyFailure::kInvalidMessage);
+constexpr int kUntrusted = static_cast<int>(VerifyFailure::kUntrusted);
+constexpr int kFiles = static_cast<int>(VerifyFailure::kFilesDiffer);
+constexpr int kOutput = static_cast<int>(VerifyFailure::kOutputFailed);
+
+const std::vector<PackageFile> kTwoFiles = {
+    {"Core", "core", "a.dll", "alpha bytes", ""},
+    {"Core", "core", "b.cfg", "beta", ""},
+};
+
+class VerifyTest : public VerifyFixture {};
+
+TEST_F(VerifyTest, TrustVerdictsForEachAnchorKind) {
+  const X509Ptr expired =
+      MakeIssuedCertificate(TestRsaKey(0), {{"CN", "Expired Signer"}}, root.get(), TestRsaKey(1),
+                            CertOptions(8, "digitalSignature", "", "", -30, -1));
+  const X509Ptr certSignOnly =
+      MakeIssuedCertificate(TestRsaKey(0), {{"CN", "No Signing"}}, root.get(), TestRsaKey(1),
+                            CertOptions(9, "keyEncipherment"));
+  const X509Ptr serverOnly =
+      MakeIssuedCertificate(TestRsaKey(0), {{"CN", "Server"}}, root.get(), TestRsaKey(1),
+                            CertOptions(10, "", "serverAuth"));
+  const std::string rootPem = WriteFile("root.pem", PemOf(otherRoot.get()) + PemOf(root.get()));
+  const std::string rootDer = WriteFile("root.der", DerOf(root.get()));
+  const std::string otherPem = WriteFile("other.pem", PemOf(otherRoot.get()));
+  const std::string selfPem = WriteFile("self.pem", PemOf(selfSigned.get()));
+  const std::string empty = WriteFile("empty.pem", "");
+  const std::string garbage =
+      WriteFile("garbage.pem", "-----BEGIN CERTIFICATE-----\nAAAA\n-----END CERTIFICATE-----\n");
+  const std::string signerPin = Sha256Thumbprint(signer.get());
+  StoreHome home;
+  home.AddFile("Anchors", "root.pem", PemOf(root.get()));
+
+  const struct {
+    const char* name;
+    X509* cert;
+    EVP_PKEY* key;
+    std::vector<std::string> trustFiles;
+    std::vector<std::wstring> stores;
+    std::optional<std::string> pin;
+    bool strict;
+    bool trusted;
+    const char* reasonPart;
+  } cases[] = {
+      {"CA-issued, root among several PEM anchors",
+       signer.get(),
+       TestRsaKey(0),
+       {rootPem},
+       {},
+       {},
+       false,
+       true,
+       "chains to CN=Test Root"},
+      {"CA-issued, root as DER",
+       signer.get(),
+       TestRsaKey(0),
+       {rootDer},
+       {},
+       {},
+       false,
+       true,
+       "root.der"},
+      {"self-signed, itself as anchor",
+       selfSigned.get(),
+       TestRsaKey(2),
+       {selfPem},
+       {},
+       {},
+       false,
+       true,
+       "chains to CN=Self Signer"},
+      {"root from a Brevick store",
+       signer.get(),
+       TestRsaKey(0),
+       {},
+       {L"anchors"},
+       {},
+       false,
+       true,
+       "store anchors"},
+      {"signer outside the trust file",
+       signer.get(),
+       TestRsaKey(0),
+       {otherPem},
+       {},
+       {},
+       false,
+       false,
+       "unable to get local issuer certificate"},
+      {"self-signed against a CA",
+       selfSigned.get(),
+       TestRsaKey(2),
+       {rootPem},
+       {},
+       {},
+       false,
+       false,
+       "no chain to the anchors"},
+      {"expired signer",
+       expired.get(),
+       TestRsaKey(0),
+       {rootPem},
+       {},
+       {},
+       false,
+       false,
+       "certificate has expired"},
+      {"no trust option",
+       signer.get(),
+       TestRsaKey(0),
+       {},
+       {},
+       {},
+       false,
+       false,
+       "not checked against any trust anchor"},
+      {"pinned thumbprint",
+       signer.get(),
+       TestRsaKey(0),
+       {},
+       {},
+       signerPin,
+       false,
+       true,
+       "pinned one"},
+      {"another thumbprint pinned",
+       selfSigned.get(),
+       TestRsaKey(2),
+       {},
+       {},
+       signerPin,
+       false,
+       false,
+       "is not the pinned one"},
+      {"pinned but expired",
+       expired.get(),
+       TestRsaKey(0),
+       {},
+       {},
+       Sha256Thumbprint(expired.get()),
+       false,
+       false,
+       "pinned, but certificate has expired"},
+      {"pin rescues a failed chain",
+       signer.get(),
+       TestRsaKey(0),
+       {otherPem},
+       {},
+       signerPin,
+       false,
+       true,
+       "pinned one"},
+      {"key usage without digitalSignature",
+       certSignOnly.get(),
+       TestRsaKey(0),
+       {rootPem},
+       {},
+       {},
+       false,
+       false,
+       "does not allow digital signatures"},
+      {"serverAuth only, lenient",
+       serverOnly.get(),
+       TestRsaKey(0),
+       {rootPem},
+       {},
+       {},
+       false,
+       true,
+       "chains to"},
+      {"serverAuth only, strict",
+       serverOnly.get(),
+       TestRsaKey(0),
+       {rootPem},
+       {},
+       {},
+       true,
+       false,
+       "does not allow code signing"},
+      {"empty trust file",
+       signer.get(),
+       TestRsaKey(0),
+       {empty, rootPem},
+       {},
+       {},
+       false,
+       false,
+       "empty.pem holds no certificate"},
+      {"trust file that does not decode",
+       signer.get(),
+       TestRsaKey(0),
+       {garbage},
+       {},
+       {},
+       false,
+       false,
+       "garbage.pem does not decode"},
+      {"trust file missing",
+       signer.get(),
+       TestRsaKey(0),
+       {rootPem + ".nope"},
+       {},
+       {},
+       false,
+       false,
+       "cannot be read (No such file"},
+      {"store missing",
+       signer.get(),
+       TestRsaKey(0),
+       {},
+       {L"Nope"},
+       {},
+       false,
+       false,
+       "store Nope cannot be opened"},
+  };
+  for (const auto& test : cases) {
+    SCOPED_TRACE(test.name);
+    VerifyOptions options;
+    options.signedPath = WriteSigned("<x/>", test.cert, test.key);
+    options.trustFiles = test.trustFiles;
+    options.trustStores = test.stores;
+    options.pinnedSha256 = test.pin;
+    options.strict = test.strict;
+    const VerifyReport report = VerifySignedManifest(options);
+    EXPECT_TRUE(report.signature.valid);
+    EXPECT_EQ(test.trusted, report.trust.trusted) << report.trust.reason;
+    EXPECT_NE(std::string::npos, report.trust.reason.find(test.reasonPart)) << report.trust.reason;
+    EXPECT_EQ(test.trusted ? 0 : kUntrusted, report.exitCode);
+  }
+}
+
+TEST_F(VerifyTest, IntermediateCarriedInTheMessageCompletesTheChain) {
+  const X509Ptr intermediate =
+      MakeIssuedCertificate(TestRsaKey(3), {{"CN", "Intermediate"}}, root.get(), TestRsaKey(1),
+                            CertOptions(20, "keyCertSign", "", "critical,CA:TRUE"));
+  const X509Ptr leaf = MakeIssuedCertificate(TestRsaKey(0), {{"CN", "Leaf"}}, intermediate.get(),
+                                             TestRsaKey(3), CertOptions(21));
+  VerifyOptions options;
+  options.trustFiles = {WriteFile("root.pem", PemOf(root.get()))};
+  options.signedPath = WriteSigned("<x/>", leaf.get(), TestRsaKey(0));
+  EXPECT_FALSE(VerifySignedManifest(options).trust.trusted);
+  options.signedPath = WriteSigned("<x/>", leaf.get(), TestRsaKey(0), intermediate.get());
+  const VerifyReport report = VerifySignedManifest(options);
+  EXPECT_TRUE(report.signature.valid);
+  EXPECT_TRUE(report.trust.trusted) << report.trust.reason;
+  EXPECT_EQ("CN=Leaf", report.signer->subject);
+}
+
+TEST_F(VerifyTest, SignerDetailsDescribeTheCarriedCertificate) {
+  VerifyOptions options;
+  options.signedPath = WriteSigned("<x/>", signer.get(), TestRsaKey(0));
+  const VerifyReport report = VerifySignedManifest(options);
+  ASSERT_TRUE(report.signer);
+  EXPECT_EQ("md2", report.signature.digest);
+  EXPECT_EQ("CN=Release Signer,O=Example", report.signer->subject);
+  EXPECT_EQ("CN=Test Root", report.signer->issuer);
+  EXPECT_EQ("07", report.signer->serial);
+  EXPECT_EQ(Sha256Thumbprint(signer.get()), report.signer->sha256);
+  EXPECT_EQ(64u, report.signer->sha256.size());
+  EXPECT_EQ(40u, report.signer->sha1.size());
+  EXPECT_EQ("RSA 1024", report.signer->key);
+  EXPECT_LT(report.signer->notBefore, report.signer->notAfter);
+  EXPECT_EQ('Z', report.signer->notAfter.back());
+}
+
+TEST_F(VerifyTest, InvalidMessagesStopBeforeTrustAndFiles) {
+  const std::string good = ReadFileBytes(SignPackage(kTwoFiles, signer.get(), TestRsaKey(0)));
+  std::string tampered = good;
+  tampered[tampered.find("alpha") == std::string::npos ? tampered.find("dravane") : 0] ^= 0;
+  const std::size_t contentAt = tampered.find("dravanePackage");
+  ASSERT_NE(std::string::npos, contentAt);
+  tampered[contentAt] = 'D';
+  const struct {
+    const char* name;
+    std::string bytes;
+    const char* errorPart;
+  } cases[] = {
+      {"truncated", good.substr(0, good.size() - 10), "cannot be decoded"},
+      {"one content byte changed", tampered, "does not match"},
+      {"plain XML", ManifestFor(kTwoFiles), "not a signed message"},
+      {"empty", "", "not a signed message"},
+      {"trailing bytes", good + "x", "cannot be decoded"},
+  };
+  for (const auto& test : cases) {
+    SCOPED_TRACE(test.name);
+    VerifyOptions options;
+    options.signedPath = WriteFile("bad.p7", test.bytes);
+    options.packageDirectory = PackageDir();
+    options.trustFiles = {WriteFile("root.pem", PemOf(root.get()))};
+    options.extractPath = (temp.Path() / "extracted.xml").string();
+    const VerifyReport report = VerifySignedManifest(options);
+    EXPECT_FALSE(report.signature.valid);
+    EXPECT_NE(std::string::npos, report.signature.error.find(test.errorPart))
+        << report.signature.error;
+    EXPECT_EQ(kInvalid, report.exitCode);
+    EXPECT_FALSE(report.trust.checked);
+    EXPECT_FALSE(report.files.checked);
+    EXPECT_FALSE(std::filesystem::exists(*options.extractPath));
+  }
+  VerifyOptions missing;
+  missing.signedPath = (temp.Path() / "absent.p7").string();
+  const VerifyReport report = VerifySignedManifest(missing);
+  EXPECT_EQ(kInvalid, report.exitCode);
+  EXPECT_EQ("cannot be read: No such file or directory", report.signature.error);
+}
+
+// Each case starts from a fresh, matching package and changes one thing.
+TEST_F(VerifyTest, FileStatusesAndTheFilesBit) {
+  const struct {
+    const char* name;
+    std::vector<PackageFile> files;
+    void (*change)(const std::filesystem::path& package);
+    bool strict;
+    std::vector<FileStatus> statuses;
+    std::vector<std::string> extra;
+    int exitCode;
+  } cases[] = {
+      {"all match",
+       kTwoFiles,
+       [](const std::filesystem::path&) {},
+       true,
+       {FileStatus::kOk, FileStatus::kOk},
+       {},
+       0},
+      {"one byte changed",
+       kTwoFiles,
+       [](const std::filesystem::path& p) {
+         std::ofstream(p / "core/b.cfg", std::ios::binary) << "betA";
+       },
+       false,
+       {FileStatus::kOk, FileStatus::kDiffers},
+       {},
+       kFiles},
+      {"missing",
+       kTwoFiles,
+       [](const std::filesystem::path& p) { std::filesystem::remove(p / "core/a.dll"); },
+       false,
+       {FileStatus::kMissing, FileStatus::kOk},
+       {},
+       kFiles},
+      {"extra, lenient",
+       kTwoFiles,
+       [](const std::filesystem::path& p) { std::ofstream(p / "core/new.txt") << "x"; },
+       false,
+       {FileStatus::kOk, FileStatus::kOk},
+       {"core/new.txt"},
+       0},
+      {"extra, strict",
+       kTwoFiles,
+       [](const std::filesystem::path& p) { std::ofstream(p / "stray") << "x"; },
+       true,
+       {FileStatus::kOk, FileStatus::kOk},
+       {"stray"},
+       kFiles},
+      {"no digest, lenient",
+       {{"M", "", "plain.txt", "p", "<md5/>"}},
+       [](const std::filesystem::path&) {},
+       false,
+       {FileStatus::kNoDigest},
+       {},
+       0},
+      {"no digest, strict",
+       {{"M", "", "plain.txt", "p", "<md5/>"}},
+       [](const std::filesystem::path&) {},
+       true,
+       {FileStatus::kNoDigest},
+       {},
+       kFiles},
+      {"FIFO as module file",
+       kTwoFiles,
+       [](const std::filesystem::path& p) {
+         std::filesystem::remove(p / "core/a.dll");
+         ASSERT_EQ(0, ::mkfifo((p / "core/a.dll").c_str(), 0600));
+       },
+       false,
+       {FileStatus::kUnreadable, FileStatus::kOk},
+       {},
+       kFiles},
+      {"directory as module file",
+       kTwoFiles,
+       [](const std::filesystem::path& p) {
+         std::filesystem::remove(p / "core/a.dll");
+         std::filesystem::create_directory(p / "core/a.dll");
+       },
+       false,
+       {FileStatus::kUnreadable, FileStatus::kOk},
+       {},
+       kFiles},
+      {"sha256 matches beside md5",
+       {{"M", "", "s.bin", "sha",
+         "<md5 value=\"0x" + Md5Hex("sha") + "\"/><sha256 value=\"" + Sha256Hex("sha") + "\"/>"}},
+       [](const std::filesystem::path&) {},
+       false,
+       {FileStatus::kOk},
+       {},
+       0},
+      {"sha256 differs although md5 matches",
+       {{"M", "", "s.bin", "sha",
+         "<md5 value=\"0x" + Md5Hex("sha") + "\"/><sha256 value=\"" + Sha256Hex("shb") + "\"/>"}},
+       [](const std::filesystem::path&) {},
+       false,
+       {FileStatus::kDiffers},
+       {},
+       kFiles},
+      {"backslash path and uppercase digest",
+       {{"M", "sub\\deep", "x.bin", "xx",
+         "<md5 value=\"0X" +
+             [] {
+               std::string h = Md5Hex("xx");
+               for (char& c : h) c = static_cast<char>(std::toupper(c));
+               return h;
+             }() +
+             "\"/>"}},
+       [](const std::filesystem::path&) {},
+       true,
+       {FileStatus::kOk},
+       {},
+       0},
+  };
+  for (const auto& test : cases) {
+    SCOPED_TRACE(test.name);
+    std::filesystem::remove_all(PackageDir());
+    VerifyOptions options;
+    options.signedPath = SignPackage(test.files, signer.get(), TestRsaKey(0));
+    options.packageDirectory = PackageDir();
+    options.pinnedSha256 = Sha256Thumbprint(signer.get());
+    options.strict = test.strict;
+    test.change(PackageDir());
+    const VerifyReport report = VerifySignedManifest(options);
+    ASSERT_TRUE(report.files.checked) << report.files.error;
+    ASSERT_EQ(test.statuses.size(), report.files.entries.size());
+    for (std::size_t i = 0; i < test.statuses.size(); ++i) {
+      EXPECT_EQ(FileStatusText(test.statuses[i]),
+                std::string(FileStatusText(report.files.entries[i].status)))
+          << report.files.entries[i].path;
+    }
+    EXPECT_EQ(test.extra, report.files.extra);
+    EXPECT_EQ(test.exitCode, report.exitCode);
+  }
+}
+
+TEST_F(VerifyTest, PathsLeavingThePackageAreNeverRead) {
+  const std::string secret = WriteFile("secret.txt", "outside");
+  const std::string digest = "<md5 value=\"0x" + Md5Hex("outside") + "\"/>";
+  std::filesystem::create_directories(PackageDir());
+  std::filesystem::create_symlink(secret, temp.Path() / "pkg/link.txt");
+  std::filesystem::create_symlink(temp.Path(), temp.Path() / "pkg/up");
+  const std::string manifest = ManifestFor({
+      {"M", "", "..\\secret.txt", "", digest},
+      {"M", "", "..\\..\\..\\..\\etc\\passwd", "", digest},
+      {"M", "", secret, "", digest},
+      {"M", "", "link.txt", "", digest},
+      {"M", "", "up\\secret.txt", "", digest},
+      {"N", "a\\..\\..", "secret.txt", "", digest},
+  });
+  VerifyOptions options;
+  options.signedPath = WriteSigned(manifest, signer.get(), TestRsaKey(0));
+  options.packageDirectory = PackageDir();
+  options.pinnedSha256 = Sha256Thumbprint(signer.get());
+  const VerifyReport report = VerifySignedManifest(options);
+  ASSERT_EQ(6u, report.files.entries.size());
+  for (const FileEntry& entry : report.files.entries) {
+    SCOPED_TRACE(entry.path);
+    EXPECT_EQ(FileStatus::kOutside, entry.status);
+    EXPECT_EQ("", entry.digests[0].actual);  // nothing was hashed
+  }
+  EXPECT_EQ(kFiles, report.exitCode);
+}
+
+TEST_F(VerifyTest, PackageDirectoryProblemsSetTheFilesBit) {
+  const std::string notXml = (temp.Path() / "notxml.p7").string();
+  std::filesystem::rename(WriteSigned("not xml at all", signer.get(), TestRsaKey(0)), notXml);
+  const std::string notManifest = (temp.Path() / "notmanifest.p7").string();
+  std::filesystem::rename(WriteSigned("<html><body/></html>", signer.get(), TestRsaKey(0)),
+                          notManifest);
+  const std::string good = SignPackage(kTwoFiles, signer.get(), TestRsaKey(0));
+  const struct {
+    const char* name;
+    std::string signedPath;
+    std::string directory;
+    const char* errorPart;
+  } cases[] = {
+      {"directory missing", good, (temp.Path() / "nowhere").string(), "No such file"},
+      {"directory is a file", good, good, "not a directory"},
+      {"content is not XML", notXml, PackageDir(), "not XML"},
+      {"content is XML but no manifest", notManifest, PackageDir(), "has no package modules"},
+  };
+  for (const auto& test : cases) {
+    SCOPED_TRACE(test.name);
+    VerifyOptions options;
+    options.signedPath = test.signedPath;
+    options.packageDirectory = test.directory;
+    const VerifyReport report = VerifySignedManifest(options);
+    EXPECT_NE(std::string::npos, report.files.error.find(test.errorPart)) << report.files.error;
+    EXPECT_EQ(kUntrusted | kFiles, report.exitCode);
+  }
+}
+
+TEST_F(VerifyTest, SignedMessageInsideThePackageIsNotExtra) {
+  std::filesystem::create_directories(PackageDir());
+  VerifyOptions options;
+  options.signedPath = SignPackage(kTwoFiles, signer.get(), TestRsaKey(0));
+  const std::string inside = PackageDir() + "/release.p7";
+  std::filesystem::rename(options.signedPath, inside);
+  options.signedPath = inside;
+  options.packageDirectory = PackageDir();
+  options.strict = true;
+  const VerifyReport report = VerifySignedManifest(options);
+  EXPECT_TRUE(report.files.extra.empty());
+  EXPECT_EQ(kUntrusted, report.exitCode);
+}
+
+TEST_F(VerifyTest, ExtractWritesTheSignedContentWhole) {
+  VerifyOptions options;
+  options.signedPath = SignPackage(kTwoFiles, signer.get(), TestRsaKey(0));
+  options.extractPath = (temp.Path() / "out.xml").string();
+  WriteFile("out.xml", "old content that is longer than anything");
+  VerifyReport report = VerifySignedManifest(options);
+  EXPECT_EQ(ManifestFor(kTwoFiles), ReadFileBytes(*options.extractPath));
+  EXPECT_EQ(kUntrusted, report.exitCode);
+  for (const auto& entry : std::filesystem::directory_iterator(temp.Path()))
+    EXPECT_EQ(std::string::npos, entry.path().filename().string().find(".brevick-"));
+
+  options.extractPath = options.signedPath;  // would destroy the input
+  report = VerifySignedManifest(options);
+  EXPECT_NE(std::string::npos, report.extractError.find("it is the signed message"));
+  EXPECT_EQ(kUntrusted | kOutput, report.exitCode);
+  EXPECT_TRUE(report.signature.valid);
+
+  options.extractPath = (temp.Path() / "no/such/dir/out.xml").string();
+  report = VerifySignedManifest(options);
+  EXPECT_EQ(kUntrusted | kOutput, report.exitCode);
+}
+
+TEST_F(VerifyTest, HundredThousandDependencies) {
+  std::string modules;
+  for (int i = 0; i < 100000; ++i) {
+    // Kept short: the signature's MD2 runs over the whole content twice.
+    modules += "<dependency file=\"f" + std::to_string(i) + "\"/>";
+  }
+  const std::string manifest =
+      "<dravanePackage><package><modules><module name=\"Big\"><dependencies>" + modules +
+      "</dependencies></module></modules></package></dravanePackage>";
+  std::filesystem::create_directories(PackageDir());
+  WriteFile("pkg/f5", "five");
+  VerifyOptions options;
+  options.signedPath = WriteSigned(manifest, signer.get(), TestRsaKey(0));
+  options.packageDirectory = PackageDir();
+  const VerifyReport report = VerifySignedManifest(options);
+  ASSERT_EQ(100000u, report.files.entries.size());
+  EXPECT_EQ(FileStatus::kNoDigest, report.files.entries[5].status);
+  EXPECT_EQ(FileStatus::kMissing, report.files.entries[99999].status);
+  EXPECT_EQ(kUntrusted | kFiles, report.exitCode);
+}
+
+TEST(NormaliseSha256Test, AcceptsThumbprintSpellings) {
+  const std::string hex(64, 'a');
+  EXPECT_EQ(hex, NormaliseSha256(std::string(64, 'A')));
+  std::string colons;
+  for (int i = 0; i < 32; ++i) colons += (i ? ":" : "") + std::string("aa");
+  EXPECT_EQ(hex, NormaliseSha256(colons));
+  EXPECT_FALSE(NormaliseSha256(std::string(63, 'a')));
+  EXPECT_FALSE(NormaliseSha256(std::string(63, 'a') + "g"));
+  EXPECT_FALSE(NormaliseSha256(""));
+}
+
+}  // namespace
+}  // namespace brevick::testing

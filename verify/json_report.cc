@@ -1,0 +1,222 @@
+// verify/json_report.cc
+#include "verify/json_report.h"
+
+#include <cstdio>
+
+namespace brevick {
+namespace {
+
+constexpr char32_t kReplacement = 0xFFFD;
+
+// The code point at `text[i]` and its length; U+FFFD and length 1 for a byte
+// that does not start a well-formed sequence.
+char32_t DecodeUtf8(std::string_view text, std::size_t i, std::size_t& length) {
+  const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[i + k]); };
+  const unsigned char first = byte(0);
+  length = 1;
+  if (first < 0x80) return first;
+  std::size_t need = 0;
+  char32_t value = 0;
+  char32_t minimum = 0;
+  if (first >= 0xC2 && first <= 0xDF) {
+    need = 1, value = first & 0x1F, minimum = 0x80;
+  } else if (first >= 0xE0 && first <= 0xEF) {
+    need = 2, value = first & 0x0F, minimum = 0x800;
+  } else if (first >= 0xF0 && first <= 0xF4) {
+    need = 3, value = first & 0x07, minimum = 0x10000;
+  } else {
+    return kReplacement;
+  }
+  if (i + need >= text.size()) return kReplacement;
+  for (std::size_t k = 1; k <= need; ++k) {
+    if ((byte(k) & 0xC0) != 0x80) return kReplacement;
+    value = (value << 6) | (byte(k) & 0x3F);
+  }
+  if (value < minimum || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF))
+    return kReplacement;
+  length = need + 1;
+  return value;
+}
+
+void AppendUtf8(std::string& out, char32_t c) {
+  if (c < 0x80) {
+    out += static_cast<char>(c);
+  } else if (c < 0x800) {
+    out += static_cast<char>(0xC0 | (c >> 6));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else if (c < 0x10000) {
+    out += static_cast<char>(0xE0 | (c >> 12));
+    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (c >> 18));
+    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  }
+}
+
+bool NeedsUnicodeEscape(char32_t c) {
+  return c < 0x20 || c == 0x7F || (c >= 0x80 && c <= 0x9F) || (c >= 0x202A && c <= 0x202E) ||
+         (c >= 0x2066 && c <= 0x2069) || c == kReplacement;
+}
+
+// Appends `,"name":` (no comma before the first field of an object).
+class ObjectWriter {
+ public:
+  explicit ObjectWriter(std::string& output) : out(output) { out += '{'; }
+  std::string& Field(std::string_view name) {
+    if (!first) out += ',';
+    first = false;
+    out += JsonString(name);
+    out += ':';
+    return out;
+  }
+  void String(std::string_view name, std::string_view value) { Field(name) += JsonString(value); }
+  void Bool(std::string_view name, bool value) { Field(name) += value ? "true" : "false"; }
+  void Close() { out += '}'; }
+
+ private:
+  std::string& out;
+  bool first = true;
+};
+
+void StringArray(std::string& out, const std::vector<std::string>& values) {
+  out += '[';
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    if (i != 0) out += ',';
+    out += JsonString(values[i]);
+  }
+  out += ']';
+}
+
+void OptionalString(ObjectWriter& object, std::string_view name, const std::string& value) {
+  if (value.empty()) {
+    object.Field(name) += "null";
+  } else {
+    object.String(name, value);
+  }
+}
+
+void WriteSigner(std::string& out, const std::optional<SignerDetails>& signer) {
+  if (!signer) {
+    out += "null";
+    return;
+  }
+  ObjectWriter object(out);
+  object.String("subject", signer->subject);
+  object.String("issuer", signer->issuer);
+  object.String("serial", signer->serial);
+  object.String("sha256", signer->sha256);
+  object.String("sha1", signer->sha1);
+  object.String("not_before", signer->notBefore);
+  object.String("not_after", signer->notAfter);
+  object.String("key", signer->key);
+  object.Close();
+}
+
+void WriteEntry(std::string& out, const FileEntry& entry) {
+  ObjectWriter object(out);
+  object.String("module", entry.module);
+  object.String("path", entry.path);
+  object.String("status", FileStatusText(entry.status));
+  if (!entry.detail.empty()) object.String("detail", entry.detail);
+  std::string& digests = object.Field("digests");
+  ObjectWriter digestObject(digests);
+  for (const DigestComparison& digest : entry.digests) {
+    ObjectWriter pair(digestObject.Field(DigestKindName(digest.kind)));
+    pair.String("expected", digest.expected);
+    OptionalString(pair, "actual", digest.actual);
+    pair.Close();
+  }
+  digestObject.Close();
+  object.Close();
+}
+
+void WriteFiles(std::string& out, const VerifyReport::Files& files) {
+  ObjectWriter object(out);
+  object.Bool("checked", files.checked);
+  OptionalString(object, "root", files.root);
+  OptionalString(object, "error", files.error);
+  std::string& entries = object.Field("entries");
+  entries += '[';
+  for (std::size_t i = 0; i < files.entries.size(); ++i) {
+    if (i != 0) entries += ',';
+    WriteEntry(entries, files.entries[i]);
+  }
+  entries += ']';
+  StringArray(object.Field("extra"), files.extra);
+  object.Close();
+}
+
+}  // namespace
+
+std::string JsonString(std::string_view text) {
+  std::string out;
+  out.reserve(text.size() + 2);
+  out += '"';
+  for (std::size_t i = 0; i < text.size();) {
+    std::size_t length = 1;
+    const char32_t c = DecodeUtf8(text, i, length);
+    i += length;
+    switch (c) {
+      case '"':
+        out += "\\\"";
+        continue;
+      case '\\':
+        out += "\\\\";
+        continue;
+      case '\n':
+        out += "\\n";
+        continue;
+      case '\r':
+        out += "\\r";
+        continue;
+      case '\t':
+        out += "\\t";
+        continue;
+      default:
+        break;
+    }
+    if (NeedsUnicodeEscape(c)) {
+      char escape[8];
+      std::snprintf(escape, sizeof escape, "\\u%04x", static_cast<unsigned>(c));
+      out += escape;
+    } else {
+      AppendUtf8(out, c);
+    }
+  }
+  out += '"';
+  return out;
+}
+
+std::string VerifyReportToJson(const VerifyReport& report) {
+  std::string out;
+  ObjectWriter object(out);
+  object.Field("version") += std::to_string(kVerifyJsonVersion);
+  object.String("file", report.file);
+  {
+    ObjectWriter signature(object.Field("signature"));
+    signature.Bool("valid", report.signature.valid);
+    OptionalString(signature, "digest", report.signature.digest);
+    OptionalString(signature, "error", report.signature.error);
+    signature.Close();
+  }
+  WriteSigner(object.Field("signer"), report.signer);
+  {
+    ObjectWriter trust(object.Field("trust"));
+    trust.Bool("checked", report.trust.checked);
+    trust.Bool("trusted", report.trust.trusted);
+    StringArray(trust.Field("anchors"), report.trust.anchors);
+    trust.String("reason", report.trust.reason);
+    trust.Close();
+  }
+  WriteFiles(object.Field("files"), report.files);
+  if (!report.extractError.empty()) object.String("extract_error", report.extractError);
+  object.Field("exit_code") += std::to_string(report.exitCode);
+  object.Close();
+  out += '\n';
+  return out;
+}
+
+}  // namespace brevick

@@ -1,0 +1,35 @@
+// verify/verify.h: checking a signed manifest as its recipient: the
+// signature, whether the signer is trusted, and the package's files against
+// the digests the manifest holds. Prints nothing; everything is in the report.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "verify/verify_report.h"
+
+namespace brevick {
+
+struct VerifyOptions {
+  std::string signedPath;                       // the signed message (DER)
+  std::optional<std::string> packageDirectory;  // where the module files lie
+  std::vector<std::string> trustFiles;          // PEM (one or more) or DER certificates
+  std::vector<std::wstring> trustStores;        // Brevick store names
+  std::optional<std::string> pinnedSha256;      // 64 lowercase hexadecimal digits
+  std::optional<std::string> extractPath;       // receives the content when the signature holds
+  // Extra files and files without a digest fail the files check; an extended
+  // key usage without code signing fails trust.
+  bool strict = false;
+};
+
+// Runs every check that applies and fills in the exit code. A message whose
+// signature does not hold stops the check there: trust and files are then
+// reported as not checked. Throws only std::bad_alloc.
+VerifyReport VerifySignedManifest(const VerifyOptions& options);
+
+// Accepts a SHA-256 thumbprint as 64 hexadecimal digits in any case, with
+// optional ':' or ' ' between bytes; nothing when it is not one.
+std::optional<std::string> NormaliseSha256(std::string_view text);
+
+}  // namespace brevick

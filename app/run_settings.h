@@ -5,6 +5,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace brevick {
 
@@ -23,7 +24,10 @@ struct RunSettings {
 
   // Reached only through long options ("--name"); absent from the echo.
   std::optional<bool>
-      progressDisplay;  // --progress / --no-progress; absent: when stderr is a terminal
+      progressDisplay;      // --progress / --no-progress; absent: when stderr is a terminal
+  std::optional<int> jobs;  // --jobs N; absent: the CPUs the process may run on
+  // --confine DIR, each resolved to its real path; empty: module files anywhere.
+  std::vector<std::string> confinedDirectories;
 };
 
 }  // namespace brevick

@@ -80,8 +80,7 @@ constexpr LongOption kLongOptions[] = {
        // with it whatever links lead to either.
        const std::unique_ptr<char, decltype(&std::free)> resolved(
            ::realpath(OpenablePath(value).c_str(), nullptr), &std::free);
-       if (!resolved)
-         return L"--confine " + value + L": " + ToWide(FileErrorText(errno));
+       if (!resolved) return L"--confine " + value + L": " + ToWide(FileErrorText(errno));
        struct stat status {};
        if (::stat(resolved.get(), &status) != 0 || !S_ISDIR(status.st_mode))
          return L"--confine " + value + L": " + ToWide(FileErrorText(ENOTDIR));

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <climits>
 #include <cstdlib>
 #include <memory>
@@ -19,6 +20,17 @@ namespace {
 // Results a worker may run ahead of the reader, per worker: enough to keep
 // every worker busy while the reader handles one slow file's successors.
 constexpr std::size_t kResultsAheadPerWorker = 16;
+
+constexpr std::array<std::wstring_view, 5> kHashFailureReasons = {
+    L"",  // kHashed
+    L"Check that it exists",
+    L"The file changed while it was read",
+    L"It lies outside the confined directories",
+    L"Check that it exists",  // kOutOfMemory
+};
+static_assert(kHashFailureReasons.size() ==
+                  static_cast<std::size_t>(FileHashOutcome::kOutOfMemory) + 1,
+              "every hashing outcome has its reason");
 
 bool IsInside(const std::string& resolved, const std::vector<std::string>& directories) {
   for (const std::string& directory : directories) {
@@ -41,6 +53,10 @@ std::string OpenedPath(int fd) {
 }
 
 }  // namespace
+
+std::wstring_view HashFailureReason(FileHashOutcome outcome) {
+  return kHashFailureReasons[static_cast<std::size_t>(outcome)];
+}
 
 FileDigests HashFile(const std::string& openablePath, const FileHashOptions& options,
                      std::span<std::uint8_t> buffer, std::atomic<std::uint64_t>* bytesRead) {

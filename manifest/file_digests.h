@@ -19,6 +19,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -44,6 +45,11 @@ enum class FileHashOutcome {
   kOutsideConfinement,  // resolves outside every confined directory
   kOutOfMemory,         // a worker could not allocate; the caller reports it
 };
+
+// What follows "Error generating MD5 for '<path>'. " for a file that was not
+// hashed. A missing or unreadable file keeps the classic reason; so does a
+// failed allocation, which callers report as the run's memory failure instead.
+std::wstring_view HashFailureReason(FileHashOutcome outcome);
 
 struct FileDigests {
   FileHashOutcome outcome = FileHashOutcome::kUnreadable;

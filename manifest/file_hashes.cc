@@ -87,20 +87,6 @@ std::wstring Refusal(const std::wstring& filePath, std::string_view file, std::s
   return std::wstring();
 }
 
-const wchar_t* FailureReason(FileHashOutcome outcome) {
-  switch (outcome) {
-    case FileHashOutcome::kChanged:
-      return L"The file changed while it was read";
-    case FileHashOutcome::kOutsideConfinement:
-      return L"It lies outside the confined directories";
-    case FileHashOutcome::kHashed:
-    case FileHashOutcome::kUnreadable:
-    case FileHashOutcome::kOutOfMemory:
-      break;
-  }
-  return L"Check that it exists";
-}
-
 // A dependency's file as the walk planned it.
 struct PlannedFile {
   xmldoc::Element* dependency;
@@ -231,7 +217,7 @@ StageResult GenerateFileHashes(xmldoc::Document& document, const HashSettings& s
       meter.Update(filesDone, hasher.BytesRead());
       if (!digests || digests->outcome != FileHashOutcome::kHashed) {
         const std::wstring reason =
-            digests ? std::wstring(FailureReason(digests->outcome)) : file.refusal;
+            digests ? std::wstring(HashFailureReason(digests->outcome)) : file.refusal;
         emit([&] { RecordError(L"Error generating MD5 for '" + file.path + L"'. " + reason); });
         ++failureCount;
         continue;

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Module-file hashing benchmark: a package of 2,000 module files of 256 KiB
-# and a manifest of about 300 KB naming them. In one run, interleaved so that
+# and a manifest of about 500 KB naming them. In one run, interleaved so that
 # load from elsewhere falls on every command alike, it times the whole
 # `brevick` run with the default jobs and with --jobs 1, and `md5sum` over the
 # same files, and prints the ratios. Then it compares the run with

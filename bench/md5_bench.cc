@@ -1,7 +1,8 @@
 // bench/md5_bench.cc: Brevick's MD5 against OpenSSL's, side by side in one run.
 //
 // Both hash the same 256 MiB file, held in the page cache, through the same
-// 256 KiB reads (the hashing stage's block), so the ratio compares the digest code and nothing else.
+// 256 KiB reads (the hashing stage's block), so the ratio compares the digest
+// code and nothing else.
 // A second pair hashes a buffer in memory, without the reads. At the end the
 // median times are turned into throughput ratios (Brevick / OpenSSL; above
 // 1.0 means Brevick is faster).

@@ -1,10 +1,17 @@
 // app/options.cc: option parsing, the usage text and the settings echo.
 #include "app/options.h"
 
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <memory>
 #include <optional>
 #include <string_view>
 
+#include "base/file_io.h"
 #include "base/report.h"
+#include "base/utf8.h"
 
 namespace brevick {
 namespace {
@@ -52,6 +59,33 @@ constexpr LongOption kLongOptions[] = {
     {L"--no-progress", false,
      [](CommandLine& c, const std::wstring&) -> std::optional<std::wstring> {
        c.settings.progressDisplay = false;
+       return std::nullopt;
+     }},
+    {L"--jobs", true,
+     [](CommandLine& c, const std::wstring& value) -> std::optional<std::wstring> {
+       // Digits only: "+2", " 2" and "2x" are refused like any other non-number.
+       int jobs = 0;
+       bool valid = !value.empty() && value.size() <= 6;
+       for (const wchar_t ch : value) {
+         if (ch < L'0' || ch > L'9') valid = false;
+         if (valid) jobs = jobs * 10 + (ch - L'0');
+       }
+       if (!valid || jobs == 0)
+         return L"--jobs needs a whole number of at least 1, not '" + value + L"'";
+       c.settings.jobs = jobs;
+       return std::nullopt;
+     }},
+    {L"--confine", true,
+     [](CommandLine& c, const std::wstring& value) -> std::optional<std::wstring> {
+       // Resolved once here, so that a module file's real path can be compared
+       // with it whatever links lead to either.
+       const std::unique_ptr<char, decltype(&std::free)> resolved(
+           ::realpath(OpenablePath(value).c_str(), nullptr), &std::free);
+       if (!resolved) return L"--confine " + value + L": " + ToWide(FileErrorText(errno));
+       struct stat status {};
+       if (::stat(resolved.get(), &status) != 0 || !S_ISDIR(status.st_mode))
+         return L"--confine " + value + L": " + ToWide(FileErrorText(ENOTDIR));
+       c.settings.confinedDirectories.emplace_back(resolved.get());
        return std::nullopt;
      }},
 };

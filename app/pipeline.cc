@@ -1,6 +1,8 @@
 // app/pipeline.cc: the manifest pipeline.
 #include "app/pipeline.h"
 
+#include <unistd.h>
+
 #include <cstdint>
 #include <vector>
 
@@ -42,8 +44,11 @@ StageResult ProcessManifest(const std::wstring& infile, const std::wstring& outf
   const StageResult validation = ValidateManifest(*document);
   if (validation != StageResult::kGoOn) return validation;
 
-  const StageResult preparation =
-      Prepare(*document, HashSettings{ManifestDirectory(infile), settings.rootDirectory});
+  HashSettings hashSettings{ManifestDirectory(infile), settings.rootDirectory};
+  hashSettings.jobs = settings.jobs.value_or(AvailableCpuCount());
+  hashSettings.confinedDirectories = settings.confinedDirectories;
+  hashSettings.progressDisplay = settings.progressDisplay.value_or(::isatty(STDERR_FILENO) == 1);
+  const StageResult preparation = Prepare(*document, hashSettings);
   if (preparation != StageResult::kGoOn) {
     ProgressLine(L"Not generating new manifest due to errors");
     return preparation;

@@ -5,6 +5,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace brevick {
 
@@ -24,6 +25,10 @@ struct RunSettings {
   // Reached only through long options ("--name"); absent from the echo.
   std::optional<bool>
       progressDisplay;  // --progress / --no-progress; absent: when stderr is a terminal
+  // --jobs N: module files hashed at once; absent: the CPUs the process may run on.
+  std::optional<int> jobs;
+  // --confine DIR, each resolved to its real path; empty: module files anywhere.
+  std::vector<std::string> confinedDirectories;
 };
 
 }  // namespace brevick

@@ -102,6 +102,20 @@ ssize_t ReadFully(int fd, std::uint8_t* buffer, std::size_t sizeInBytes) {
   return static_cast<ssize_t>(filled);
 }
 
+int ReadFileStamp(int fd, FileStamp& stamp) {
+  struct stat status {};
+  if (::fstat(fd, &status) != 0) return errno;
+  stamp = {static_cast<std::uint64_t>(status.st_size),
+           static_cast<std::int64_t>(status.st_mtim.tv_sec), status.st_mtim.tv_nsec};
+  return 0;
+}
+
+void AdviseSequentialRead(int fd) {
+  if (::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL) != 0) {
+    // Only advice: the read works the same without it.
+  }
+}
+
 std::string FileErrorText(int error) {
   if (error == kNotRegularFile) return "Not a regular file";
   return std::strerror(error);

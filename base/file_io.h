@@ -71,6 +71,22 @@ std::string OpenablePath(std::wstring_view path);
 // size is filled in on success.
 FileResult OpenRegularFile(int dirFd, const std::string& path, FileDescriptor& file);
 
+// What tells a change of a file's content without reading it again: its
+// size and its modification time, to the nanosecond.
+struct FileStamp {
+  std::uint64_t sizeInBytes = 0;
+  std::int64_t modifiedSeconds = 0;
+  long modifiedNanoseconds = 0;
+  bool operator==(const FileStamp&) const = default;
+};
+
+// The stamp of an open file: 0, or the errno of fstat.
+int ReadFileStamp(int fd, FileStamp& stamp);
+
+// Tells the kernel the file will be read once from start to end, so that it
+// reads ahead in large steps. Advice only: a failure changes nothing.
+void AdviseSequentialRead(int fd);
+
 // Reads until `buffer` is full or the file ends, retrying EINTR and short
 // reads. Returns the byte count, or -1 with errno set.
 ssize_t ReadFully(int fd, std::uint8_t* buffer, std::size_t sizeInBytes);

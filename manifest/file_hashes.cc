@@ -1,19 +1,35 @@
 // manifest/file_hashes.cc: module file digests for the release manifest.
+//
+// The stage runs in three steps so that many files can be read at once while
+// the console and the error list see exactly what one file after the other
+// gives: a walk that edits the tree and plans every file in document order,
+// the hashing on worker threads, and the results applied in document order.
 #include "manifest/file_hashes.h"
 
+#include <sys/stat.h>
+
 #include <array>
+#include <chrono>
+#include <memory>
+#include <new>
 #include <string_view>
+#include <utility>
 
 #include "base/file_io.h"
 #include "base/report.h"
 #include "base/stage_result.h"
 #include "base/utf8.h"
 #include "manifest/manifest_tree.h"
+#include "manifest/progress_meter.h"
 #include "manifest/source_path.h"
 #include "xml/xmldoc.h"
 
 namespace brevick {
 namespace {
+
+// How long the reader waits for the next result before it redraws the
+// progress line.
+constexpr auto kProgressWait = std::chrono::milliseconds(100);
 
 // Joins with the Windows separator, as the manifest's own paths are written;
 // nothing is put in front of a relative part when the base is empty.
@@ -33,28 +49,131 @@ std::wstring BaseDirectory(const xmldoc::Element& dependency, const HashSettings
   return JoinPath(settings.manifestDirectory, subPath);
 }
 
-// One dependency: returns whether its file was hashed.
-bool HashDependency(xmldoc::Element& dependency, const HashSettings& settings,
-                    const std::wstring& subPath) {
-  const std::string file = dependency.GetOrCreateAttribute("file").GetText();
-  const std::wstring baseDirectory = BaseDirectory(dependency, settings, subPath);
-  // The build location never reaches the release manifest, hashed or not.
-  dependency.RemoveChildElement("signInfo", 0);
-
-  const std::wstring filePath = JoinPath(baseDirectory, ToWide(file));
-  FileIdentity identity;
-  const std::optional<Md5Digest> digest = ComputeFileMd5(filePath, &identity);
-  if (!digest) {
-    RecordError(L"Error generating MD5 for '" + filePath + L"'. Check that it exists");
-    return false;
+bool IsUtf8Document(const xmldoc::Document& document) {
+  const std::string& encoding = document.GetEncoding();
+  if (encoding.empty()) return true;
+  constexpr std::string_view kUtf8 = "utf-8";
+  if (encoding.size() != kUtf8.size()) return false;
+  for (std::size_t i = 0; i < encoding.size(); ++i) {
+    char ch = encoding[i];
+    if (ch >= 'A' && ch <= 'Z') ch = static_cast<char>(ch - 'A' + 'a');
+    if (ch != kUtf8[i]) return false;
   }
-  if (settings.hashedFiles != nullptr) settings.hashedFiles->push_back(identity);
-  ProgressLine(L"Generated MD5 for " + filePath);
-  // Without an `md5` element the digest has nowhere to go and is dropped.
-  xmldoc::Element& md5 = dependency.GetChildElement("md5");
-  if (!md5.IsNull())
-    SetAttributeValue(md5.GetOrCreateAttribute("value"), "0x" + DigestToText(*digest));
   return true;
+}
+
+// The writer collapses these, so the signed manifest would name another file.
+bool ChangesWhenWritten(std::string_view name) {
+  return name.find_first_of("\t\r\n") != std::string_view::npos ||
+         name.find("  ") != std::string_view::npos;
+}
+
+bool HasNonAscii(std::string_view name) {
+  for (const char ch : name)
+    if (static_cast<unsigned char>(ch) >= 0x80) return true;
+  return false;
+}
+
+// Why a dependency's file is refused before it is opened; empty when it is
+// not. `file` and `subPath` are the names the written manifest carries.
+std::wstring Refusal(const std::wstring& filePath, std::string_view file, std::string_view subPath,
+                     bool utf8Document) {
+  // The conversion stops at a NUL, which would name some other file.
+  if (filePath.find(L'\0') != std::wstring::npos) return L"Check that it exists";
+  if (ChangesWhenWritten(file) || ChangesWhenWritten(subPath))
+    return L"Its name would change when the manifest is written";
+  if (!utf8Document && (HasNonAscii(file) || HasNonAscii(subPath)))
+    return L"Non-ASCII names need a UTF-8 manifest";
+  return std::wstring();
+}
+
+// A dependency's file as the walk planned it.
+struct PlannedFile {
+  xmldoc::Element* dependency;
+  std::wstring path;     // as built, for messages
+  std::wstring refusal;  // why it is not opened; empty when it is hashed
+};
+
+struct PlannedModule {
+  std::wstring name;
+  std::vector<PlannedFile> files;
+};
+
+// Puts `element` right after `anchor` among `parent`'s children. The tree
+// has no insertion in place, so the children are rebuilt in order.
+void InsertAfter(xmldoc::Element& parent, const xmldoc::Node& anchor,
+                 std::unique_ptr<xmldoc::Element> element) {
+  std::vector<std::unique_ptr<xmldoc::Node>> children;
+  children.reserve(parent.GetChildren().size() + 1);
+  for (const std::unique_ptr<xmldoc::Node>& child : parent.GetChildren()) {
+    std::unique_ptr<xmldoc::Node> copy = child->Clone(&parent);
+    if (child->IsType(xmldoc::kElementType)) {
+      static_cast<xmldoc::Element&>(*copy).SetPreserveSpace(
+          static_cast<const xmldoc::Element&>(*child).IsPreserveSpace());
+    }
+    children.push_back(std::move(copy));
+    if (child.get() == &anchor) children.push_back(std::move(element));
+  }
+  parent.RemoveAllChildren();
+  for (std::unique_ptr<xmldoc::Node>& child : children) parent.AddChild(std::move(child));
+}
+
+// Stores the digests in the dependency's elements.
+void StoreDigests(xmldoc::Element& dependency, const FileDigests& digests,
+                  DigestAlgorithm extraDigest) {
+  // Without an `md5` element the digests have nowhere to go and are dropped.
+  xmldoc::Element& md5 = dependency.GetChildElement("md5");
+  if (md5.IsNull()) return;
+  SetAttributeValue(md5.GetOrCreateAttribute("value"), "0x" + DigestToText(digests.md5));
+  if (extraDigest == DigestAlgorithm::kMd2) return;
+  const std::string value = "0x" + HexText(digests.extra);
+  const std::string_view name = DigestName(extraDigest);
+  xmldoc::Element& existing = dependency.GetChildElement(name);
+  if (!existing.IsNull()) {
+    SetAttributeValue(existing.GetOrCreateAttribute("value"), value);
+    return;
+  }
+  auto element = std::make_unique<xmldoc::Element>(&dependency, std::string(name));
+  SetAttributeValue(element->GetOrCreateAttribute("value"), value);
+  InsertAfter(dependency, md5, std::move(element));
+}
+
+// Walks the modules in document order, makes the tree edits that do not
+// depend on a digest, and plans every file.
+std::vector<PlannedModule> PlanFiles(xmldoc::Document& document, const HashSettings& settings) {
+  const bool utf8Document = IsUtf8Document(document);
+  std::vector<PlannedModule> plan;
+  xmldoc::Element& modules =
+      document.GetRoot().GetChildElement("package").GetChildElement("modules");
+  for (xmldoc::Element* module : ChildElements(modules)) {
+    PlannedModule& planned = plan.emplace_back();
+    planned.name = WideAttributeValue(*module, "name");
+    // Both are created when absent and so appear, empty, in the output.
+    const std::string subPath = module->GetOrCreateAttribute("subPath").GetText();
+    const std::wstring wideSubPath = ToWide(subPath);
+    xmldoc::Element& dependencies = module->GetOrCreateChildElement("dependencies", 0);
+    for (xmldoc::Element* dependency : ChildElements(dependencies)) {
+      const std::string file = dependency->GetOrCreateAttribute("file").GetText();
+      const std::wstring baseDirectory = BaseDirectory(*dependency, settings, wideSubPath);
+      // The build location never reaches the release manifest, hashed or not.
+      dependency->RemoveChildElement("signInfo", 0);
+      std::wstring path = JoinPath(baseDirectory, ToWide(file));
+      std::wstring refusal = Refusal(path, file, subPath, utf8Document);
+      planned.files.push_back({dependency, std::move(path), std::move(refusal)});
+    }
+  }
+  return plan;
+}
+
+// The sizes of the files to hash, for the progress line's estimate.
+std::uint64_t TotalSize(const std::vector<std::string>& paths) {
+  std::uint64_t total = 0;
+  for (const std::string& path : paths) {
+    struct stat status {};
+    if (::stat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode))
+      total += static_cast<std::uint64_t>(status.st_size);
+  }
+  return total;
 }
 
 }  // namespace
@@ -62,17 +181,50 @@ bool HashDependency(xmldoc::Element& dependency, const HashSettings& settings,
 StageResult GenerateFileHashes(xmldoc::Document& document, const HashSettings& settings) {
   ProgressLine(L"Generating dependencing hashes for module files");  // sic: release scripts match
                                                                      // the line as it stands
+  const std::vector<PlannedModule> plan = PlanFiles(document, settings);
+  std::vector<std::string> paths;
+  std::uint64_t fileCount = 0;
+  for (const PlannedModule& module : plan) {
+    for (const PlannedFile& file : module.files) {
+      ++fileCount;
+      if (file.refusal.empty()) paths.push_back(OpenablePath(file.path));
+    }
+  }
+
+  ProgressMeter meter(settings.progressDisplay, fileCount,
+                      settings.progressDisplay ? TotalSize(paths) : 0);
+  OrderedFileHasher hasher(paths,
+                           FileHashOptions{DigestSet{settings.extraDigest},
+                                           settings.confinedDirectories, settings.afterBlock},
+                           settings.jobs);
+  // Every console line comes from this thread, in document order; the
+  // progress line steps aside for each.
   int failureCount = 0;
-  xmldoc::Element& modules =
-      document.GetRoot().GetChildElement("package").GetChildElement("modules");
-  for (xmldoc::Element* module : ChildElements(modules)) {
-    ProgressLine(L"Generating hashes for files in module '" + WideAttributeValue(*module, "name") +
-                 L"'.");
-    // Both are created when absent and so appear, empty, in the output.
-    const std::wstring subPath = ToWide(module->GetOrCreateAttribute("subPath").GetText());
-    xmldoc::Element& dependencies = module->GetOrCreateChildElement("dependencies", 0);
-    for (xmldoc::Element* dependency : ChildElements(dependencies)) {
-      if (!HashDependency(*dependency, settings, subPath)) ++failureCount;
+  std::uint64_t filesDone = 0;
+  const auto emit = [&meter](auto writeLine) {
+    meter.Hide();
+    writeLine();
+  };
+  for (const PlannedModule& module : plan) {
+    emit([&] { ProgressLine(L"Generating hashes for files in module '" + module.name + L"'."); });
+    for (const PlannedFile& file : module.files) {
+      std::optional<FileDigests> digests;
+      if (file.refusal.empty()) {
+        while (!(digests = hasher.Next(kProgressWait))) meter.Update(filesDone, hasher.BytesRead());
+        if (digests->outcome == FileHashOutcome::kOutOfMemory) throw std::bad_alloc();
+      }
+      ++filesDone;
+      meter.Update(filesDone, hasher.BytesRead());
+      if (!digests || digests->outcome != FileHashOutcome::kHashed) {
+        const std::wstring reason =
+            digests ? std::wstring(HashFailureReason(digests->outcome)) : file.refusal;
+        emit([&] { RecordError(L"Error generating MD5 for '" + file.path + L"'. " + reason); });
+        ++failureCount;
+        continue;
+      }
+      if (settings.hashedFiles != nullptr) settings.hashedFiles->push_back(digests->identity);
+      emit([&] { ProgressLine(L"Generated MD5 for " + file.path); });
+      StoreDigests(*file.dependency, *digests, settings.extraDigest);
     }
   }
   return failureCount > 0 ? StageResult::kHashingFailed : StageResult::kGoOn;
@@ -81,25 +233,14 @@ StageResult GenerateFileHashes(xmldoc::Document& document, const HashSettings& s
 std::optional<Md5Digest> ComputeFileMd5(const std::wstring& path, FileIdentity* identity) {
   // The conversion stops at a NUL, which would name some other file.
   if (path.find(L'\0') != std::wstring::npos) return std::nullopt;
-  // Only a regular file is hashed: a FIFO would hold the run and a device
-  // such as /dev/zero would never end. Either is reported like a missing file.
-  FileDescriptor file;
-  const FileResult opened = OpenRegularFile(AT_FDCWD, OpenablePath(path), file);
-  if (!opened.Ok()) return std::nullopt;
-  if (identity != nullptr) *identity = opened.identity;
-
-  Md5 md5;
-  std::array<std::uint8_t, kHashReadBlockSizeInBytes> block;
-  for (;;) {
-    const ssize_t got = ReadFully(file.Get(), block.data(), block.size());
-    if (got < 0) return std::nullopt;
-    md5.Update(block.data(), static_cast<std::size_t>(got));
-    if (static_cast<std::size_t>(got) < block.size()) break;  // the end of the file
-  }
-  return md5.Final();
+  std::vector<std::uint8_t> buffer(kHashReadBlockSizeInBytes);
+  const FileDigests digests = HashFile(OpenablePath(path), FileHashOptions{}, buffer);
+  if (digests.outcome != FileHashOutcome::kHashed) return std::nullopt;
+  if (identity != nullptr) *identity = digests.identity;
+  return digests.md5;
 }
 
-std::string DigestToText(const Md5Digest& digest) {
+std::string HexText(std::span<const std::uint8_t> bytes) {
   static constexpr std::array<std::array<char, 2>, 256> kHexPairs = [] {
     constexpr char kDigits[] = "0123456789abcdef";
     std::array<std::array<char, 2>, 256> pairs{};
@@ -108,8 +249,8 @@ std::string DigestToText(const Md5Digest& digest) {
     return pairs;
   }();
   std::string text;
-  text.reserve(2 * digest.size());
-  for (const std::uint8_t byte : digest) text.append(kHexPairs[byte].data(), 2);
+  text.reserve(2 * bytes.size());
+  for (const std::uint8_t byte : bytes) text.append(kHexPairs[byte].data(), 2);
   return text;
 }
 

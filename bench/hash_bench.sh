@@ -1,0 +1,94 @@
+#!/usr/bin/env bash
+# Module-file hashing benchmark: a package of 2,000 module files of 256 KiB
+# and a manifest of about 500 KB naming them. In one run, interleaved so that
+# load from elsewhere falls on every command alike, it times the whole
+# `brevick` run with the default jobs and with --jobs 1, and `md5sum` over the
+# same files, and prints the ratios. Then it compares the run with
+# --digest sha256 against the plain run: as whole runs when the executable
+# has --digest, else the hashing stage alone (bench/file_hashing_bench.cc),
+# whose ratio bounds the whole run's from above. Files stay in the page cache.
+# Usage: bench/hash_bench.sh [modules] [file_kib] [repeats]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+source=$PWD
+modules=${1:-2000}
+fileKib=${2:-256}
+repeats=${3:-5}
+
+bash scripts/deps.sh bench demo
+cmake --preset release >/dev/null
+cmake --build --preset release -j2 --target brevick >/dev/null
+brevick=$PWD/build/release/app/brevick
+
+work=$(mktemp -d /tmp/brevick-hash-bench.XXXXXX)
+trap 'rm -rf "$work"' EXIT
+export XDG_DATA_HOME="$work/data"
+store="$XDG_DATA_HOME/brevick/certstores/My"
+mkdir -p "$store" "$work/pkg/files"
+openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj "/CN=Bench Signer" \
+  -keyout "$store/bench.key" -out "$store/bench.pem" 2>/dev/null
+
+echo "generating $modules files of $fileKib KiB in $work"
+head -c $((modules * fileKib * 1024)) /dev/urandom |
+  split -a 5 -d -b $((fileKib * 1024)) - "$work/pkg/files/m"
+python3 - "$work/pkg/manifest.xml" "$modules" <<'PY'
+import sys
+path, modules = sys.argv[1], int(sys.argv[2])
+with open(path, "w") as out:
+    out.write('<?xml version="1.0" encoding="UTF-8"?>\n<dravanePackage>\n')
+    out.write(' <package name="Bench" id="{00000000-0000-0000-0000-000000000000}" mode="debug">\n <modules>\n')
+    for i in range(modules):
+        out.write(f'  <module name="Module {i}" id="{{{i:08X}-0000-4000-8000-000000000000}}" host="Engine"'
+                  f' subPath="files">\n   <dependencies>\n')
+        out.write(f'    <dependency file="m{i:05d}" entryPoint="1">\n')
+        out.write('     <destination value="local"/>\n     <md5/>\n    </dependency>\n')
+        out.write('   </dependencies>\n  </module>\n')
+    out.write(' </modules>\n </package>\n</dravanePackage>\n')
+PY
+echo "manifest: $(stat -c %s "$work/pkg/manifest.xml") bytes; CPUs: $(nproc)"
+
+cat "$work"/pkg/files/* > /dev/null   # warm the page cache
+cd "$work/pkg"
+seconds() {
+  local start end
+  start=$(date +%s.%N)
+  "$@" >/dev/null 2>&1 || true
+  end=$(date +%s.%N)
+  echo "$end - $start" | bc -l
+}
+least() { if [ -z "$1" ] || (( $(echo "$2 < $1" | bc -l) )); then echo "$2"; else echo "$1"; fi; }
+sign() { "$brevick" "$@" manifest.xml "$work/out.p7" "Bench Signer"; }
+
+sign | tail -1
+digestRun=no
+if sign --digest sha256 2>/dev/null | grep -q '^Done$'; then digestRun=yes; fi
+tDefault="" tOne="" tMd5sum="" tSha="" tMd2=""
+echo "uptime before: $(uptime)"
+for _ in $(seq "$repeats"); do
+  tDefault=$(least "$tDefault" "$(seconds sign)")
+  tOne=$(least "$tOne" "$(seconds sign --jobs 1)")
+  tMd5sum=$(least "$tMd5sum" "$(seconds sh -c 'md5sum files/* > /dev/null')")
+  if [ $digestRun = yes ]; then
+    tMd2=$(least "$tMd2" "$(seconds sign --digest md2)")
+    tSha=$(least "$tSha" "$(seconds sign --digest sha256)")
+  fi
+done
+echo "uptime after:  $(uptime)"
+printf 'best of %d: brevick %.3f s   brevick --jobs 1 %.3f s   md5sum %.3f s\n' \
+  "$repeats" "$tDefault" "$tOne" "$tMd5sum"
+printf 'brevick (default jobs) / md5sum = %.2fx  (goal: at most 0.60x)\n' \
+  "$(echo "$tDefault / $tMd5sum" | bc -l)"
+printf 'brevick --jobs 1 / md5sum       = %.2fx  (goal: at most 1.05x)\n' \
+  "$(echo "$tOne / $tMd5sum" | bc -l)"
+if [ $digestRun = yes ]; then
+  printf 'brevick --digest sha256 / --digest md2 = %.2fx  (goal: at most 1.35x)\n' \
+    "$(echo "$tSha / $tMd2" | bc -l)"
+else
+  echo "this brevick has no --digest yet: the hashing stage alone, MD5 + SHA-256 vs MD5"
+  cd "$source"
+  cmake --preset bench >/dev/null
+  cmake --build --preset bench -j2 --target file_hashing_bench >/dev/null
+  BREVICK_BENCH_MANIFEST="$work/pkg/manifest.xml" build/bench/bench/file_hashing_bench \
+    --benchmark_filter='BM_HashingStage/[01]/'
+  echo "uptime: $(uptime)"
+fi

@@ -1,0 +1,125 @@
+// manifest/file_digests.h: the digests of module files, read once each
+// through one descriptor, one file or many at a time.
+//
+// A file is hashed only when it is a regular file that stays the same while
+// it is read: its size and modification time are taken when it is opened and
+// again at its end, and reading stops as soon as more bytes arrive than it
+// had when opened. So a file rewritten meanwhile gets no digest of neither
+// version, and a file that grows without end (or a /proc file that reports no
+// size) ends in bounded time.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+#include "base/digest_algorithm.h"
+#include "base/file_io.h"
+#include "manifest/md5.h"
+
+namespace brevick {
+
+// Each worker reads through one buffer of this size.
+inline constexpr std::size_t kHashReadBlockSizeInBytes = 256 * 1024;
+
+// What the digests of a file are taken for: MD5 always, and one more digest
+// when `extraDigest` is not kMd2 (kMd2 meaning no extra digest).
+struct DigestSet {
+  DigestAlgorithm extraDigest = DigestAlgorithm::kMd2;
+};
+
+enum class FileHashOutcome {
+  kHashed,
+  kUnreadable,          // missing, not a regular file, or a failed open or read
+  kChanged,             // changed size or time while read, or grew past its size
+  kOutsideConfinement,  // resolves outside every confined directory
+  kOutOfMemory,         // a worker could not allocate; the caller reports it
+};
+
+// What follows "Error generating MD5 for '<path>'. " for a file that was not
+// hashed. A missing or unreadable file keeps the classic reason; so does a
+// failed allocation, which callers report as the run's memory failure instead.
+std::wstring_view HashFailureReason(FileHashOutcome outcome);
+
+struct FileDigests {
+  FileHashOutcome outcome = FileHashOutcome::kUnreadable;
+  FileIdentity identity;          // of the file opened
+  std::uint64_t sizeInBytes = 0;  // the bytes digested
+  Md5Digest md5{};
+  std::vector<std::uint8_t> extra;  // the extra digest; empty when none was asked
+};
+
+struct FileHashOptions {
+  DigestSet digests;
+  // Real paths (no links, no "..", no trailing slash) of the directories
+  // every file must resolve inside; empty: files may lie anywhere.
+  std::vector<std::string> confinedDirectories;
+  // For tests: called after each block read with the bytes read so far.
+  std::function<void(std::uint64_t)> afterBlock;
+};
+
+// Hashes one file, opened by `openablePath` (slashes, UTF-8), through
+// `buffer` (any size above zero; kHashReadBlockSizeInBytes reads fastest).
+// `bytesRead`, when given, is advanced by every block as it is read.
+FileDigests HashFile(const std::string& openablePath, const FileHashOptions& options,
+                     std::span<std::uint8_t> buffer,
+                     std::atomic<std::uint64_t>* bytesRead = nullptr);
+
+// Hashes a list of files on `jobs` threads (at least one) and hands the
+// results out strictly in list order, whichever file finishes first. Memory
+// stays bounded whatever the list's length: one read buffer per worker, and
+// workers wait when they run a fixed number of files ahead of the reader.
+class OrderedFileHasher {
+ public:
+  // `paths` must outlive the hasher.
+  OrderedFileHasher(std::span<const std::string> paths, FileHashOptions options, int jobs);
+  // Stops the workers (files under way are finished) and joins them.
+  ~OrderedFileHasher();
+  OrderedFileHasher(const OrderedFileHasher&) = delete;
+  OrderedFileHasher& operator=(const OrderedFileHasher&) = delete;
+
+  // The next file's digests in list order, waiting for them at most `wait`;
+  // nothing when the wait ran out first or every result has been taken.
+  std::optional<FileDigests> Next(std::chrono::milliseconds wait);
+  // Whether every result has been taken.
+  bool Done() const { return delivered == paths.size(); }
+  // Bytes read so far by all workers, files under way included.
+  std::uint64_t BytesRead() const { return bytesRead.load(std::memory_order_relaxed); }
+
+ private:
+  void Work();
+
+  std::span<const std::string> paths;
+  FileHashOptions options;
+  std::size_t window;                             // how far workers may run ahead of Next
+  std::vector<std::optional<FileDigests>> slots;  // results by index % window
+  std::size_t nextToClaim = 0;
+  std::size_t delivered = 0;
+  bool stopping = false;
+  std::mutex mutex;
+  std::condition_variable resultReady;
+  std::condition_variable roomFreed;
+  std::atomic<std::uint64_t> bytesRead{0};
+  std::vector<std::thread> workers;
+};
+
+// The digests of every file, in the order of `paths`, hashed on `jobs`
+// threads. For callers that need all results at once, such as a check of a
+// package against its manifest.
+std::vector<FileDigests> HashFiles(std::span<const std::string> paths, DigestSet digests, int jobs);
+
+// The number of CPUs this process may run on (at least one): the default for
+// the number of hashing jobs.
+int AvailableCpuCount();
+
+}  // namespace brevick

@@ -1,0 +1,235 @@
+// tests/app/hashing_options_test.cc: --jobs, --confine and the progress line
+// in whole runs of the built executable.
+#include <fcntl.h>
+#include <pty.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "tests/support/process.h"
+#include "tests/support/signing_certs.h"
+#include "tests/support/temp_dir.h"
+
+namespace brevick::testing {
+namespace {
+
+constexpr const char* kSubject = "Hashing Test Signer";
+
+std::string Manifest(int fileCount, const std::vector<std::string>& extraFiles = {}) {
+  std::string text =
+      "<?xml version=\"1.0\"?>\n<dravanePackage><package name=\"P\" "
+      "id=\"{00000000-0000-0000-0000-000000000000}\"><modules>\n";
+  std::vector<std::string> files;
+  for (int i = 0; i < fileCount; ++i) files.push_back("f" + std::to_string(i));
+  // Extra files go at the start, in the middle and at the end in turn.
+  for (std::size_t i = 0; i < extraFiles.size(); ++i) {
+    const std::size_t at = i % 3 == 0 ? 0 : i % 3 == 1 ? files.size() / 2 : files.size();
+    files.insert(files.begin() + static_cast<std::ptrdiff_t>(at), extraFiles[i]);
+  }
+  for (std::size_t m = 0; m < files.size(); m += 4) {
+    text += "<module name=\"M" + std::to_string(m) +
+            "\" id=\"{00000000-0000-0000-0000-000000000001}\" host=\"Engine\" "
+            "subPath=\"bin\"><dependencies>";
+    for (std::size_t i = m; i < files.size() && i < m + 4; ++i) {
+      text += "<dependency file=\"" + files[i] + "\" entryPoint=\"" + (i == m ? "1" : "0") +
+              "\"><destination value=\"local\"/><md5/></dependency>";
+    }
+    text += "</dependencies></module>\n";
+  }
+  return text + "</modules></package></dravanePackage>\n";
+}
+
+class HashingOptionsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    certificate = MakeCertificate(TestRsaKey(0), {{"CN", kSubject}});
+    stores.AddPemWithKey("My", "signer.pem", certificate.get(), TestRsaKey(0));
+    for (int i = 0; i < 30; ++i)
+      package.WriteFile("bin/f" + std::to_string(i),
+                        std::string(static_cast<std::size_t>(i) * 30011, static_cast<char>(i)));
+  }
+
+  ProcessResult Run(std::vector<std::string> args) {
+    ProcessOptions options;
+    options.workingDirectory = package.Path().string();
+    options.env = {{"HOME", stores.Root().string()}};
+    return RunBrevick(args, options);
+  }
+
+  std::string OutputBytes() const {
+    const std::filesystem::path output = package.Path() / "out.p7";
+    return std::filesystem::exists(output) ? ReadFileBytes(output) : "<none>";
+  }
+
+  StoreHome stores;
+  TempDir package;
+  X509Ptr certificate;
+};
+
+TEST_F(HashingOptionsTest, EveryJobCountPrintsAndWritesWhatOneJobDoes) {
+  ASSERT_EQ(0, ::mkdir((package.Path() / "bin/directory").c_str(), 0755));
+  const struct {
+    const char* name;
+    std::string manifest;
+  } kCases[] = {
+      {"clean", Manifest(30)},
+      {"missing, unreadable and refused files",
+       Manifest(30, {"missing1", "directory", "tab&#9;name", "missing2", "a  b", "missing3"})},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    package.WriteFile("m.xml", c.manifest);
+    std::filesystem::remove(package.Path() / "out.p7");
+    const ProcessResult sequential = Run({"-P", "--jobs", "1", "m.xml", "out.p7", kSubject});
+    const std::string sequentialOutput = OutputBytes();
+    EXPECT_EQ(c.manifest == kCases[0].manifest ? 0 : 1, sequential.exitCode) << sequential.output;
+    for (const char* jobs : {"2", "5", "100"}) {
+      SCOPED_TRACE(jobs);
+      std::filesystem::remove(package.Path() / "out.p7");
+      const ProcessResult parallel = Run({"-P", "--jobs", jobs, "m.xml", "out.p7", kSubject});
+      EXPECT_EQ(sequential.output, parallel.output);
+      EXPECT_EQ(sequential.errors, parallel.errors);
+      EXPECT_EQ(sequential.exitCode, parallel.exitCode);
+      EXPECT_EQ(sequentialOutput, OutputBytes());
+    }
+    // The default job count too.
+    std::filesystem::remove(package.Path() / "out.p7");
+    EXPECT_EQ(sequential.output, Run({"-P", "m.xml", "out.p7", kSubject}).output);
+    EXPECT_EQ(sequentialOutput, OutputBytes());
+  }
+  EXPECT_EQ(1, Run({"--jobs", "2", "m.xml", "out.p7", kSubject}).exitCode);
+}
+
+TEST_F(HashingOptionsTest, AJobCountThatIsNotAPositiveNumberIsAUsageError) {
+  package.WriteFile("m.xml", Manifest(2));
+  for (const char* value : {"0", "x", "", "-1", "2x", "+2", "1.5", "9999999"}) {
+    SCOPED_TRACE(value);
+    const ProcessResult result = Run({"--jobs", value, "m.xml", "out.p7", kSubject});
+    EXPECT_EQ(Banner() + UsageText(), result.output);
+    EXPECT_EQ(
+        std::string("brevick: --jobs needs a whole number of at least 1, not '") + value + "'\n",
+        result.errors);
+    EXPECT_EQ(1, result.exitCode);
+    EXPECT_FALSE(std::filesystem::exists(package.Path() / "out.p7"));
+  }
+  const ProcessResult missing = Run({"m.xml", "out.p7", kSubject, "--jobs"});
+  EXPECT_EQ("brevick: --jobs needs a value\n", missing.errors);
+  EXPECT_EQ(1, missing.exitCode);
+}
+
+TEST_F(HashingOptionsTest, ConfineAcceptsFilesInsideAndRefusesOthers) {
+  package.WriteFile("m.xml", Manifest(3));
+  package.WriteFile("elsewhere/f0", "abc");
+  const std::filesystem::path bin = package.Path() / "bin";
+  std::filesystem::create_directory_symlink(bin, package.Path() / "bin-link");
+  const std::string outside =
+      "Error generating MD5 for 'bin\\f0'. It lies outside the confined directories\n";
+  const struct {
+    const char* name;
+    std::vector<std::string> confine;
+    bool signs;
+  } kCases[] = {
+      {"inside", {"bin"}, true},
+      {"inside, named through a link", {"bin-link"}, true},
+      {"inside one of two", {"elsewhere", "bin"}, true},
+      {"outside", {"elsewhere"}, false},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    std::vector<std::string> args;
+    for (const std::string& directory : c.confine)
+      args.insert(args.end(), {"--confine", directory});
+    args.insert(args.end(), {"m.xml", "out.p7", kSubject});
+    std::filesystem::remove(package.Path() / "out.p7");
+    const ProcessResult result = Run(args);
+    EXPECT_EQ(c.signs ? 0 : 1, result.exitCode);
+    EXPECT_EQ(c.signs, result.output.find(outside) == std::string::npos) << result.output;
+    EXPECT_EQ(c.signs, std::filesystem::exists(package.Path() / "out.p7"));
+  }
+  // A file reached through a link that leads out of the confined directory.
+  std::filesystem::rename(bin / "f1", package.Path() / "elsewhere/f1");
+  std::filesystem::create_symlink(package.Path() / "elsewhere/f1", bin / "f1");
+  const ProcessResult linked = Run({"--confine", "bin", "m.xml", "out.p7", kSubject});
+  EXPECT_NE(std::string::npos,
+            linked.output.find(
+                "Error generating MD5 for 'bin\\f1'. It lies outside the confined directories\n"));
+  EXPECT_EQ(1, linked.exitCode);
+
+  const ProcessResult absent = Run({"--confine", "no-such-dir", "m.xml", "out.p7", kSubject});
+  EXPECT_EQ("brevick: --confine no-such-dir: No such file or directory\n", absent.errors);
+  EXPECT_EQ(1, absent.exitCode);
+}
+
+// Runs the executable with standard error on a pseudo-terminal; returns what
+// the terminal received. Standard output goes to a file.
+std::string RunOnTerminal(const TempDir& package, const StoreHome& stores,
+                          const std::vector<std::string>& args) {
+  int master = -1;
+  int terminal = -1;
+  if (::openpty(&master, &terminal, nullptr, nullptr, nullptr) != 0) return "<no pty>";
+  std::vector<std::string> argv0 = {BREVICK_EXE};
+  argv0.insert(argv0.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (std::string& arg : argv0) argv.push_back(arg.data());
+  argv.push_back(nullptr);
+  const std::string out = (package.Path() / "stdout.txt").string();
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::close(master);
+    const int in = ::open("/dev/null", O_RDONLY);
+    const int stdoutFile = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ::dup2(in, 0);
+    ::dup2(stdoutFile, 1);
+    ::dup2(terminal, 2);
+    if (::chdir(package.Path().c_str()) != 0) ::_exit(127);
+    ::setenv("HOME", stores.Root().c_str(), 1);
+    ::execv(argv[0], argv.data());
+    ::_exit(127);
+  }
+  ::close(terminal);
+  std::string received;
+  char buffer[4096];
+  for (;;) {
+    const ssize_t got = ::read(master, buffer, sizeof buffer);
+    if (got <= 0) break;  // EIO once the child's side is closed
+    received.append(buffer, static_cast<std::size_t>(got));
+  }
+  ::close(master);
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << received;
+  return received;
+}
+
+TEST_F(HashingOptionsTest, TheProgressLineAppearsOnATerminalOnlyAndIsErasedAtTheEnd) {
+  package.WriteFile("m.xml", Manifest(30));
+  const std::vector<std::string> run = {"m.xml", "out.p7", kSubject};
+  const std::string plainOutput = Run(run).output;
+
+  const std::string shown = RunOnTerminal(package, stores, run);
+  EXPECT_NE(std::string::npos, shown.find("\r\x1b[Kbrevick: hashed ")) << shown;
+  EXPECT_NE(std::string::npos, shown.find(" of 30 files")) << shown;
+  EXPECT_TRUE(shown.ends_with("\r\x1b[K")) << shown;
+  EXPECT_EQ(plainOutput, ReadFileBytes(package.Path() / "stdout.txt"));
+
+  std::vector<std::string> off = {"--no-progress"};
+  off.insert(off.end(), run.begin(), run.end());
+  EXPECT_EQ("", RunOnTerminal(package, stores, off));
+
+  // Not a terminal: nothing, unless forced.
+  EXPECT_EQ("", Run(run).errors);
+  std::vector<std::string> forced = {"--progress"};
+  forced.insert(forced.end(), run.begin(), run.end());
+  const ProcessResult piped = Run(forced);
+  EXPECT_NE(std::string::npos, piped.errors.find("brevick: hashed ")) << piped.errors;
+  EXPECT_EQ(plainOutput, piped.output);
+}
+
+}  // namespace
+}  // namespace brevick::testing

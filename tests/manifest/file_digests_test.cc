@@ -1,0 +1,208 @@
+// tests/manifest/file_digests_test.cc: hashing one file and many, against the
+// system's digest tools, with files that change or never end while read.
+#include "manifest/file_digests.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "manifest/file_hashes.h"
+#include "tests/support/temp_dir.h"
+
+namespace brevick {
+namespace {
+
+using testing::TempDir;
+
+// The first word that `tool file` prints: the system tool's digest.
+std::string SystemDigest(const std::string& tool, const std::filesystem::path& file) {
+  const std::string command = tool + " '" + file.string() + "'";
+  FILE* pipe = ::popen(command.c_str(), "r");
+  EXPECT_NE(nullptr, pipe) << command;
+  if (pipe == nullptr) return "";
+  std::array<char, 256> line{};
+  std::string output;
+  while (std::fgets(line.data(), line.size(), pipe) != nullptr) output += line.data();
+  EXPECT_EQ(0, ::pclose(pipe)) << command;
+  return output.substr(0, output.find(' '));
+}
+
+std::string Pattern(std::size_t size) {
+  std::string bytes(size, '\0');
+  std::uint32_t state = 12345;
+  for (char& byte : bytes) {
+    state = state * 1103515245u + 12345u;
+    byte = static_cast<char>(state >> 24);
+  }
+  return bytes;
+}
+
+FileDigests HashWith(const std::string& path, const FileHashOptions& options,
+                     std::uint64_t* bytesRead = nullptr) {
+  std::vector<std::uint8_t> buffer(kHashReadBlockSizeInBytes);
+  std::atomic<std::uint64_t> counter{0};
+  FileDigests digests = HashFile(path, options, buffer, &counter);
+  if (bytesRead != nullptr) *bytesRead = counter.load();
+  return digests;
+}
+
+TEST(FileDigestsTest, EveryDigestMatchesTheSystemTools) {
+  const TempDir dir;
+  const std::vector<std::filesystem::path> files = {
+      dir.WriteFile("empty", ""), dir.WriteFile("abc", "abc"),
+      dir.WriteFile("one-block", Pattern(kHashReadBlockSizeInBytes)),
+      dir.WriteFile("blocks-and-a-bit", Pattern(2 * kHashReadBlockSizeInBytes + 7))};
+  std::vector<std::string> paths;
+  for (const auto& file : files) paths.push_back(file.string());
+  const struct {
+    DigestAlgorithm algorithm;
+    const char* tool;
+  } kCases[] = {{DigestAlgorithm::kSha256, "sha256sum"},
+                {DigestAlgorithm::kSha384, "sha384sum"},
+                {DigestAlgorithm::kSha512, "sha512sum"},
+                {DigestAlgorithm::kMd2, nullptr}};
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(std::string(DigestName(c.algorithm)));
+    const std::vector<FileDigests> results = HashFiles(paths, DigestSet{c.algorithm}, 2);
+    ASSERT_EQ(paths.size(), results.size());
+    for (std::size_t i = 0; i < paths.size(); ++i) {
+      SCOPED_TRACE(paths[i]);
+      ASSERT_EQ(FileHashOutcome::kHashed, results[i].outcome);
+      EXPECT_EQ(SystemDigest("md5sum", files[i]), DigestToText(results[i].md5));
+      if (c.tool == nullptr) {
+        EXPECT_TRUE(results[i].extra.empty());
+      } else {
+        EXPECT_EQ(SystemDigest(c.tool, files[i]), HexText(results[i].extra));
+      }
+    }
+  }
+}
+
+// Each case changes the file after its first block is read, as another
+// process rewriting or appending to it would.
+TEST(FileDigestsTest, AFileThatChangesWhileReadGetsNoDigest) {
+  const TempDir dir;
+  const std::string content = Pattern(3 * kHashReadBlockSizeInBytes);
+  const struct {
+    const char* name;
+    void (*change)(const std::string& path);
+  } kCases[] = {
+      {"modification time moved",
+       [](const std::string& path) {
+         const timespec times[2] = {{0, UTIME_OMIT}, {1000000000, 0}};
+         ASSERT_EQ(0, ::utimensat(AT_FDCWD, path.c_str(), times, 0));
+       }},
+      {"rewritten with the same size",
+       [](const std::string& path) {
+         std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);
+         file.seekp(0);
+         file.write("changed", 7);
+       }},
+      {"truncated", [](const std::string& path) { ASSERT_EQ(0, ::truncate(path.c_str(), 10)); }},
+      {"grows", [](const std::string& path) {
+         std::ofstream(path, std::ios::app | std::ios::binary) << "more";
+       }}};
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    const std::string path = dir.WriteFile(c.name, content).string();
+    // An hour old, so that a rewrite within the clock's tick still moves it.
+    const timespec anHourAgo[2] = {{0, UTIME_OMIT}, {::time(nullptr) - 3600, 0}};
+    ASSERT_EQ(0, ::utimensat(AT_FDCWD, path.c_str(), anHourAgo, 0));
+    FileHashOptions options;
+    bool changed = false;
+    options.afterBlock = [&](std::uint64_t) {
+      if (!changed) c.change(path);
+      changed = true;
+    };
+    EXPECT_EQ(FileHashOutcome::kChanged, HashWith(path, options).outcome);
+    // The same file left alone hashes.
+    EXPECT_EQ(FileHashOutcome::kHashed, HashWith(path, FileHashOptions{}).outcome);
+  }
+}
+
+TEST(FileDigestsTest, EndlessFilesStopAfterTheirStartingSize) {
+  const TempDir dir;
+  // Grows by a block after every block read: without the limit the read
+  // would never end.
+  const std::string growing = dir.WriteFile("growing", Pattern(kHashReadBlockSizeInBytes)).string();
+  FileHashOptions options;
+  options.afterBlock = [&](std::uint64_t) {
+    std::ofstream(growing, std::ios::app | std::ios::binary) << Pattern(kHashReadBlockSizeInBytes);
+  };
+  std::uint64_t bytesRead = 0;
+  EXPECT_EQ(FileHashOutcome::kChanged, HashWith(growing, options, &bytesRead).outcome);
+  EXPECT_LE(bytesRead, 2 * kHashReadBlockSizeInBytes);
+
+  // Reports no size but gives bytes for every page of the address space.
+  EXPECT_EQ(FileHashOutcome::kChanged,
+            HashWith("/proc/self/pagemap", FileHashOptions{}, &bytesRead).outcome);
+  EXPECT_LE(bytesRead, kHashReadBlockSizeInBytes);
+}
+
+TEST(FileDigestsTest, ConfinementFollowsLinksBothWays) {
+  const TempDir dir;
+  dir.WriteFile("inside/a.dll", "abc");
+  dir.WriteFile("outside/b.dll", "abc");
+  const std::filesystem::path root = dir.Path();
+  std::filesystem::create_symlink(root / "outside/b.dll", root / "inside/to-outside.dll");
+  std::filesystem::create_symlink(root / "inside/a.dll", root / "outside/to-inside.dll");
+  std::filesystem::create_directory_symlink(root / "inside", root / "inside-link");
+  FileHashOptions options;
+  options.confinedDirectories = {std::filesystem::canonical(root / "inside").string()};
+  const struct {
+    const char* path;
+    FileHashOutcome expected;
+  } kCases[] = {{"inside/a.dll", FileHashOutcome::kHashed},
+                {"inside-link/a.dll", FileHashOutcome::kHashed},
+                {"outside/to-inside.dll", FileHashOutcome::kHashed},
+                {"inside/../outside/b.dll", FileHashOutcome::kOutsideConfinement},
+                {"inside/to-outside.dll", FileHashOutcome::kOutsideConfinement},
+                {"outside/b.dll", FileHashOutcome::kOutsideConfinement},
+                {"insideX", FileHashOutcome::kUnreadable},
+                {"inside/missing.dll", FileHashOutcome::kUnreadable}};
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.path);
+    EXPECT_EQ(c.expected, HashWith((root / c.path).string(), options).outcome);
+  }
+  // A directory whose name begins like a confined one is not inside it.
+  dir.WriteFile("inside2/c.dll", "abc");
+  EXPECT_EQ(FileHashOutcome::kOutsideConfinement,
+            HashWith((root / "inside2/c.dll").string(), options).outcome);
+}
+
+TEST(FileDigestsTest, ResultsComeInListOrderWhateverTheJobs) {
+  const TempDir dir;
+  std::vector<std::string> paths;
+  for (int i = 0; i < 60; ++i) {
+    // Sizes that finish out of order; every seventh file is missing.
+    const std::string name = "f" + std::to_string(i);
+    if (i % 7 == 3) {
+      paths.push_back((dir.Path() / "missing").string());
+      continue;
+    }
+    paths.push_back(dir.WriteFile(name, Pattern((i * 37919) % 400000)).string());
+  }
+  const std::vector<FileDigests> sequential = HashFiles(paths, DigestSet{}, 1);
+  for (const int jobs : {2, 3, 8, 200}) {
+    SCOPED_TRACE(jobs);
+    const std::vector<FileDigests> parallel = HashFiles(paths, DigestSet{}, jobs);
+    ASSERT_EQ(sequential.size(), parallel.size());
+    for (std::size_t i = 0; i < paths.size(); ++i) {
+      EXPECT_EQ(sequential[i].outcome, parallel[i].outcome) << i;
+      EXPECT_EQ(sequential[i].md5, parallel[i].md5) << i;
+      EXPECT_EQ(sequential[i].identity, parallel[i].identity) << i;
+    }
+  }
+  EXPECT_TRUE(HashFiles({}, DigestSet{}, 4).empty());
+}
+
+}  // namespace
+}  // namespace brevick

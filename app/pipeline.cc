@@ -49,9 +49,13 @@ StageResult ProcessManifest(const std::wstring& infile, const std::wstring& outf
     return preparation;
   }
   ProgressLine(L"Signing and writing manifest: " + outfile);
-  return SignAndWrite(
-      *document, outfile,
-      SignerChoice{settings.certSubjectName.value_or(L""), settings.storeName.value_or(L"")});
+  SignerChoice signer;
+  signer.subject = settings.certSubjectName.value_or(L"");
+  signer.storeName = settings.storeName.value_or(L"");
+  signer.thumbprint = settings.thumbprint;
+  signer.digest = settings.digest;
+  signer.strict = settings.strict;
+  return SignAndWrite(*document, outfile, signer);
 }
 
 std::unique_ptr<xmldoc::Document> ReadManifest(const std::wstring& path) {

@@ -3,8 +3,12 @@
 // they need as parameters.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
+
+#include "base/digest_algorithm.h"
 
 namespace brevick {
 
@@ -24,6 +28,9 @@ struct RunSettings {
   // Reached only through long options ("--name"); absent from the echo.
   std::optional<bool>
       progressDisplay;  // --progress / --no-progress; absent: when stderr is a terminal
+  DigestAlgorithm digest = DigestAlgorithm::kMd2;  // --digest NAME
+  std::vector<std::uint8_t> thumbprint;            // --thumbprint HEX; empty: none
+  bool strict = false;                             // --strict: certificate warnings are errors
 };
 
 }  // namespace brevick

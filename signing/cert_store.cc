@@ -127,7 +127,9 @@ X509Ptr DecodeCertificate(const std::vector<std::uint8_t>& bytes) {
   return der;
 }
 
-bool HoldsPemKey(const std::vector<std::uint8_t>& bytes) { return Holds(bytes, "PRIVATE KEY-----"); }
+bool HoldsPemKey(const std::vector<std::uint8_t>& bytes) {
+  return Holds(bytes, "PRIVATE KEY-----");
+}
 
 // The PEM private key in `bytes`, or why there is none usable.
 EvpPkeyPtr DecodePemKey(const std::vector<std::uint8_t>& bytes, KeyProblem& problem) {
@@ -325,8 +327,8 @@ std::optional<CertStore> CertStore::Open(const std::wstring& name) {
 
 std::optional<CertStore> CertStore::OpenEntry(const std::string& entry) {
   const std::string directory = CertStoresDirectory();
-  if (directory.empty() || entry.empty() || entry.find('/') != std::string::npos ||
-      entry == "." || entry == "..") {
+  if (directory.empty() || entry.empty() || entry.find('/') != std::string::npos || entry == "." ||
+      entry == "..") {
     return std::nullopt;
   }
   const int fd = open((directory + "/" + entry).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);

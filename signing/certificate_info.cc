@@ -5,8 +5,8 @@
 #include <openssl/core_names.h>
 #include <openssl/objects.h>
 
-#include <array>
 #include <algorithm>
+#include <array>
 
 #include "base/file_io.h"
 #include "base/utf8.h"
@@ -116,7 +116,8 @@ std::wstring TimeText(const ASN1_TIME* time) {
   std::tm parts{};
   if (time == nullptr || ASN1_TIME_to_tm(time, &parts) != 1) return L"(unreadable)";
   char text[32];
-  if (std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S UTC", &parts) == 0) return L"(unreadable)";
+  if (std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S UTC", &parts) == 0)
+    return L"(unreadable)";
   return ToWide(text);
 }
 
@@ -135,12 +136,13 @@ std::wstring NameValuesText(const X509_NAME* name) {
   std::wstring text;
   for (int i = 0; i < X509_NAME_entry_count(name); ++i) {
     unsigned char* utf8 = nullptr;
-    const int length = ASN1_STRING_to_UTF8(&utf8, X509_NAME_ENTRY_get_data(X509_NAME_get_entry(name, i)));
+    const int length =
+        ASN1_STRING_to_UTF8(&utf8, X509_NAME_ENTRY_get_data(X509_NAME_get_entry(name, i)));
     if (i > 0) text += L", ";
     if (length < 0) continue;
     const OpenSslBytesPtr owned(utf8);
-    text += ToWide(std::string_view(reinterpret_cast<const char*>(utf8),
-                                    static_cast<std::size_t>(length)));
+    text += ToWide(
+        std::string_view(reinterpret_cast<const char*>(utf8), static_cast<std::size_t>(length)));
   }
   return text;
 }
@@ -177,9 +179,8 @@ std::wstring KeyDescription(const EVP_PKEY* key) {
   }
   char group[80] = {};
   std::size_t groupSize = 0;
-  if (id == EVP_PKEY_EC &&
-      EVP_PKEY_get_utf8_string_param(key, OSSL_PKEY_PARAM_GROUP_NAME, group, sizeof group,
-                                     &groupSize) == 1) {
+  if (id == EVP_PKEY_EC && EVP_PKEY_get_utf8_string_param(key, OSSL_PKEY_PARAM_GROUP_NAME, group,
+                                                          sizeof group, &groupSize) == 1) {
     text += L" " + ToWide(std::string_view(group, groupSize));
   }
   return text + L" " + std::to_wstring(EVP_PKEY_get_bits(key)) + L" bits";
@@ -197,7 +198,8 @@ std::vector<CertificateWarning> CheckSigningCertificate(X509* certificate, std::
     case Validity::kCurrent:
       break;
   }
-  if (!KeyUsageAllowsSigning(certificate)) warnings.push_back(CertificateWarning::kNoDigitalSignature);
+  if (!KeyUsageAllowsSigning(certificate))
+    warnings.push_back(CertificateWarning::kNoDigitalSignature);
   if (!ExtendedKeyUsageAllowsCodeSigning(certificate)) {
     warnings.push_back(CertificateWarning::kNoCodeSigning);
   }

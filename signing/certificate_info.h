@@ -5,8 +5,8 @@
 // records or reads files.
 #pragma once
 
-#include <ctime>
 #include <cstdint>
+#include <ctime>
 #include <optional>
 #include <span>
 #include <string>
@@ -92,14 +92,14 @@ std::wstring CertificateWarningText(CertificateWarning warning, X509* certificat
 
 // Why a stored certificate has no private key that can sign.
 enum class KeyProblem {
-  kNone,          // the key is there and can sign
-  kNoKey,         // no key in the file and no <stem>.key beside it
-  kEncrypted,     // the key is protected by a passphrase
-  kNotRsa,        // the signature is PKCS #1 v1.5, which needs RSA
-  kMismatch,      // the key is not the certificate's own
-  kUnreadable,    // the key file cannot be read (see the error number)
-  kUndecodable,   // the key file holds no private key OpenSSL can read
-  kCount          // not a problem: the size of the text table
+  kNone,         // the key is there and can sign
+  kNoKey,        // no key in the file and no <stem>.key beside it
+  kEncrypted,    // the key is protected by a passphrase
+  kNotRsa,       // the signature is PKCS #1 v1.5, which needs RSA
+  kMismatch,     // the key is not the certificate's own
+  kUnreadable,   // the key file cannot be read (see the error number)
+  kUndecodable,  // the key file holds no private key OpenSSL can read
+  kCount         // not a problem: the size of the text table
 };
 
 struct KeyStatus {

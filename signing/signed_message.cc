@@ -201,8 +201,8 @@ std::vector<std::uint8_t> DigestInfo(DigestAlgorithm algorithm,
   X509_ALGOR* digestAlgorithm = nullptr;
   ASN1_OCTET_STRING* digestField = nullptr;
   X509_SIG_getm(digestInfo.get(), &digestAlgorithm, &digestField);
-  if (X509_ALGOR_set0(digestAlgorithm, OBJ_nid2obj(KindOf(algorithm).nid), V_ASN1_NULL,
-                      nullptr) != 1 ||
+  if (X509_ALGOR_set0(digestAlgorithm, OBJ_nid2obj(KindOf(algorithm).nid), V_ASN1_NULL, nullptr) !=
+          1 ||
       ASN1_OCTET_STRING_set(digestField, digest.data(), static_cast<int>(digest.size())) != 1) {
     return {};
   }

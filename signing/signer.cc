@@ -44,7 +44,8 @@ std::vector<std::wstring> Doubts(const CertificateMatch& match, const SignerChoi
   X509* certificate = match.chosen->certificate.get();
   const std::wstring name = SimpleDisplayName(certificate);
   std::vector<std::wstring> doubts;
-  for (const CertificateWarning warning : CheckSigningCertificate(certificate, std::time(nullptr))) {
+  for (const CertificateWarning warning :
+       CheckSigningCertificate(certificate, std::time(nullptr))) {
     doubts.push_back(CertificateWarningText(warning, certificate, name));
   }
   if (match.matchCount > 1) {

@@ -16,7 +16,7 @@ namespace brevick {
 struct SignerChoice {
   std::wstring subject;
   std::wstring storeName;
-  std::vector<std::uint8_t> thumbprint;  // SHA-1 (20 bytes), SHA-256 (32) or none
+  std::vector<std::uint8_t> thumbprint{};  // SHA-1 (20 bytes), SHA-256 (32) or none
   DigestAlgorithm digest = DigestAlgorithm::kMd2;
   bool strict = false;  // a warning about the certificate stops the signing
 };

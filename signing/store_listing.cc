@@ -60,9 +60,9 @@ void ShowCertificateDetails(const StoredCertificate& stored) {
   WriteLine(L"  Valid to:    " + TimeText(X509_get0_notAfter(certificate)) + L" (" +
             ValidityState(certificate) + L")");
   WriteLine(L"  Key:         " + KeyDescription(X509_get0_pubkey(certificate)));
-  WriteLine(L"  Private key: " + (stored.privateKey ? std::wstring(L"usable for signing")
-                                                    : L"none usable: " +
-                                                          KeyProblemText(stored.keyStatus)));
+  WriteLine(L"  Private key: " + (stored.privateKey
+                                      ? std::wstring(L"usable for signing")
+                                      : L"none usable: " + KeyProblemText(stored.keyStatus)));
 }
 
 void ShowStoreDetails(const std::wstring& name, const CertStore& store) {

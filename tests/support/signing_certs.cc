@@ -66,6 +66,56 @@ X509Ptr MakeCertificate(EVP_PKEY* key, const SubjectEntries& subject, long seria
   return cert;
 }
 
+X509Ptr MakeShapedCertificate(EVP_PKEY* key, const SubjectEntries& subject,
+                              const CertificateShape& shape, long serial) {
+  X509Ptr cert(X509_new());
+  Require(
+      cert && X509_set_version(cert.get(), 2) == 1 &&
+          ASN1_INTEGER_set(X509_get_serialNumber(cert.get()), serial) == 1 &&
+          X509_gmtime_adj(X509_getm_notBefore(cert.get()), shape.notBeforeDays * 86400L) !=
+              nullptr &&
+          X509_gmtime_adj(X509_getm_notAfter(cert.get()), shape.notAfterDays * 86400L) != nullptr &&
+          X509_set_pubkey(cert.get(), key) == 1,
+      "certificate fields");
+  X509_NAME* name = X509_get_subject_name(cert.get());
+  for (const auto& [field, value] : subject) {
+    Require(X509_NAME_add_entry_by_txt(name, field.c_str(), MBSTRING_UTF8,
+                                       reinterpret_cast<const unsigned char*>(value.c_str()), -1,
+                                       -1, 0) == 1,
+            "subject entry");
+  }
+  Require(X509_set_issuer_name(cert.get(), name) == 1, "issuer");
+  for (const auto& [nid, value] : {std::pair{NID_key_usage, shape.keyUsage},
+                                   std::pair{NID_ext_key_usage, shape.extKeyUsage}}) {
+    if (value.empty()) continue;
+    X509_EXTENSION* extension = X509V3_EXT_conf_nid(nullptr, nullptr, nid, value.c_str());
+    Require(extension != nullptr && X509_add_ext(cert.get(), extension, -1) == 1, "extension");
+    X509_EXTENSION_free(extension);
+  }
+  Require(X509_sign(cert.get(), key, EVP_sha256()) > 0, "certificate signature");
+  return cert;
+}
+
+std::filesystem::path TestDataPath(const std::string& relative) {
+  return std::filesystem::path(BREVICK_TEST_DATA) / relative;
+}
+
+X509Ptr FixedSignerCertificate() {
+  const std::string pem = ReadFileBytes(TestDataPath("signing/fixed_signer.crt"));
+  BioPtr bio(BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size())));
+  X509Ptr cert(bio ? PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr) : nullptr);
+  Require(cert != nullptr, "fixed signer certificate");
+  return cert;
+}
+
+EvpPkeyPtr FixedSignerKey() {
+  const std::string pem = ReadFileBytes(TestDataPath("signing/fixed_signer.key"));
+  BioPtr bio(BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size())));
+  EvpPkeyPtr key(bio ? PEM_read_bio_PrivateKey(bio.get(), nullptr, nullptr, nullptr) : nullptr);
+  Require(key != nullptr, "fixed signer key");
+  return key;
+}
+
 std::string PemOf(X509* certificate) {
   BioPtr bio(BIO_new(BIO_s_mem()));
   Require(bio && PEM_write_bio_X509(bio.get(), certificate) == 1, "PEM certificate");

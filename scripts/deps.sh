@@ -4,6 +4,8 @@
 set -euo pipefail
 
 packages=(cmake ninja-build g++ pkg-config libssl-dev libgtest-dev libgmock-dev)
+# The signing tests check their output with the openssl command.
+packages+=(openssl)
 for need in "$@"; do
   case "$need" in
     build) ;;

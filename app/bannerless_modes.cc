@@ -10,9 +10,25 @@
 #include "base/report.h"
 #include "base/utf8.h"
 #include "signing/crypto.h"
+#include "signing/store_listing.h"
 
 namespace brevick {
 namespace {
+
+// --certificates [-S STORE]: nothing else may stand beside it.
+int RunCertificateDetails(const std::vector<std::wstring>& args) {
+  std::optional<std::wstring> storeName;
+  for (std::size_t i = 1; i < args.size(); ++i) {
+    if (args[i] == L"--certificates") continue;
+    if (args[i] == L"-S" && i + 1 < args.size() && !storeName) {
+      storeName = args[++i];
+      continue;
+    }
+    NoticeLine(L"--certificates takes only -S STORE beside it, not '" + args[i] + L"'");
+    return kExitFailure;
+  }
+  return ListCertificateDetails(storeName) == StageResult::kGoOn ? kExitSuccess : kExitFailure;
+}
 
 struct BannerlessMode {
   std::wstring_view option;  // the argument that selects it, anywhere on the line
@@ -32,6 +48,7 @@ constexpr BannerlessMode kModes[] = {
        return kExitSuccess;
      }},
     {L"--verify", RunVerifyMode},
+    {L"--certificates", RunCertificateDetails},
 };
 
 }  // namespace

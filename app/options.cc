@@ -12,6 +12,7 @@
 #include "base/file_io.h"
 #include "base/report.h"
 #include "base/utf8.h"
+#include "signing/certificate_info.h"
 
 namespace brevick {
 namespace {
@@ -86,6 +87,28 @@ constexpr LongOption kLongOptions[] = {
        if (::stat(resolved.get(), &status) != 0 || !S_ISDIR(status.st_mode))
          return L"--confine " + value + L": " + ToWide(FileErrorText(ENOTDIR));
        c.settings.confinedDirectories.emplace_back(resolved.get());
+       return std::nullopt;
+     }},
+    {L"--digest", true,
+     [](CommandLine& c, const std::wstring& value) -> std::optional<std::wstring> {
+       const std::optional<DigestAlgorithm> digest = DigestByName(value);
+       if (!digest) return L"--digest takes md2, sha256, sha384 or sha512, not '" + value + L"'";
+       c.settings.digest = *digest;
+       return std::nullopt;
+     }},
+    {L"--thumbprint", true,
+     [](CommandLine& c, const std::wstring& value) -> std::optional<std::wstring> {
+       std::optional<std::vector<std::uint8_t>> thumbprint = ParseThumbprint(value);
+       if (!thumbprint) {
+         return L"--thumbprint takes a SHA-1 (40 hex digits) or SHA-256 (64) thumbprint, not '" +
+                value + L"'";
+       }
+       c.settings.thumbprint = std::move(*thumbprint);
+       return std::nullopt;
+     }},
+    {L"--strict", false,
+     [](CommandLine& c, const std::wstring&) -> std::optional<std::wstring> {
+       c.settings.strict = true;
        return std::nullopt;
      }},
 };

@@ -47,6 +47,7 @@ StageResult ProcessManifest(const std::wstring& infile, const std::wstring& outf
   HashSettings hashSettings{ManifestDirectory(infile), settings.rootDirectory};
   hashSettings.jobs = settings.jobs.value_or(AvailableCpuCount());
   hashSettings.confinedDirectories = settings.confinedDirectories;
+  hashSettings.extraDigest = settings.digest;
   hashSettings.progressDisplay = settings.progressDisplay.value_or(::isatty(STDERR_FILENO) == 1);
   const StageResult preparation = Prepare(*document, hashSettings);
   if (preparation != StageResult::kGoOn) {
@@ -54,9 +55,13 @@ StageResult ProcessManifest(const std::wstring& infile, const std::wstring& outf
     return preparation;
   }
   ProgressLine(L"Signing and writing manifest: " + outfile);
-  return SignAndWrite(
-      *document, outfile,
-      SignerChoice{settings.certSubjectName.value_or(L""), settings.storeName.value_or(L"")});
+  SignerChoice signer;
+  signer.subject = settings.certSubjectName.value_or(L"");
+  signer.storeName = settings.storeName.value_or(L"");
+  signer.thumbprint = settings.thumbprint;
+  signer.digest = settings.digest;
+  signer.strict = settings.strict;
+  return SignAndWrite(*document, outfile, signer);
 }
 
 std::unique_ptr<xmldoc::Document> ReadManifest(const std::wstring& path) {

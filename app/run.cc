@@ -39,7 +39,9 @@ bool Dispatch(const CommandLine& commandLine, std::size_t argCount) {
   } else if (commandLine.listStores) {
     ListStores(false, settings.storeName);
   } else {
-    if (!settings.infile || !settings.outfile || !settings.certSubjectName) return false;
+    // A thumbprint names the certificate by itself; the subject may then go.
+    const bool signerNamed = settings.certSubjectName || !settings.thumbprint.empty();
+    if (!settings.infile || !settings.outfile || !signerNamed) return false;
     ProcessManifest(*settings.infile, *settings.outfile, settings);
   }
   return true;

@@ -3,9 +3,12 @@
 // they need as parameters.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "base/digest_algorithm.h"
 
 namespace brevick {
 
@@ -29,6 +32,9 @@ struct RunSettings {
   std::optional<int> jobs;
   // --confine DIR, each resolved to its real path; empty: module files anywhere.
   std::vector<std::string> confinedDirectories;
+  DigestAlgorithm digest = DigestAlgorithm::kMd2;  // --digest NAME
+  std::vector<std::uint8_t> thumbprint;            // --thumbprint HEX; empty: none
+  bool strict = false;                             // --strict: certificate warnings are errors
 };
 
 }  // namespace brevick

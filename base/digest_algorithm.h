@@ -1,23 +1,28 @@
-// base/digest_algorithm.h: the digest a run adds to MD2 signatures and MD5
-// file values. kMd2 is the classic run: nothing beyond the MD5 values.
+// base/digest_algorithm.h: the digest a run signs with, and the name an
+// operator gives it on the command line. The manifest's file digests and the
+// signature take the same choice, so it lives below both.
 #pragma once
 
-#include <array>
-#include <cstddef>
+#include <optional>
 #include <string_view>
 
 namespace brevick {
 
-enum class DigestAlgorithm { kMd2, kSha256, kSha384, kSha512 };
+// MD2 is the signed manifest's historic digest and stays the default: the
+// consumers of the classic format verify nothing else.
+enum class DigestAlgorithm {
+  kMd2,
+  kSha256,
+  kSha384,
+  kSha512,
+  kCount  // not an algorithm: the size of the name table
+};
 
-inline constexpr std::array<std::string_view, 4> kDigestNames = {"md2", "sha256", "sha384",
-                                                                 "sha512"};
-static_assert(kDigestNames.size() == static_cast<std::size_t>(DigestAlgorithm::kSha512) + 1,
-              "every digest algorithm has a name");
+// "md2", "sha256", "sha384" or "sha512": the option value and the name of the
+// manifest's digest element alike.
+std::string_view DigestName(DigestAlgorithm algorithm);
 
-// The lowercase name used on the command line and as the manifest element.
-inline std::string_view DigestName(DigestAlgorithm algorithm) {
-  return kDigestNames[static_cast<std::size_t>(algorithm)];
-}
+// The algorithm of that exact (lowercase) name; nothing for any other text.
+std::optional<DigestAlgorithm> DigestByName(std::wstring_view name);
 
 }  // namespace brevick

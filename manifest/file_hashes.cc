@@ -16,6 +16,7 @@
 #include <utility>
 
 #include "base/file_io.h"
+#include "base/hex_text.h"
 #include "base/report.h"
 #include "base/stage_result.h"
 #include "base/utf8.h"
@@ -238,20 +239,6 @@ std::optional<Md5Digest> ComputeFileMd5(const std::wstring& path, FileIdentity* 
   if (digests.outcome != FileHashOutcome::kHashed) return std::nullopt;
   if (identity != nullptr) *identity = digests.identity;
   return digests.md5;
-}
-
-std::string HexText(std::span<const std::uint8_t> bytes) {
-  static constexpr std::array<std::array<char, 2>, 256> kHexPairs = [] {
-    constexpr char kDigits[] = "0123456789abcdef";
-    std::array<std::array<char, 2>, 256> pairs{};
-    for (int value = 0; value < 256; ++value)
-      pairs[value] = {kDigits[value >> 4], kDigits[value & 15]};
-    return pairs;
-  }();
-  std::string text;
-  text.reserve(2 * bytes.size());
-  for (const std::uint8_t byte : bytes) text.append(kHexPairs[byte].data(), 2);
-  return text;
 }
 
 }  // namespace brevick

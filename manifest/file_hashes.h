@@ -10,6 +10,7 @@
 
 #include "base/digest_algorithm.h"
 #include "base/file_io.h"
+#include "base/hex_text.h"
 #include "base/stage_result.h"
 #include "manifest/file_digests.h"
 #include "manifest/md5.h"
@@ -65,7 +66,6 @@ std::optional<Md5Digest> ComputeFileMd5(const std::wstring& path, FileIdentity* 
 
 // Lowercase hexadecimal digits of the bytes, high nibble first; the caller
 // puts "0x" in front.
-std::string HexText(std::span<const std::uint8_t> bytes);
 inline std::string DigestToText(const Md5Digest& digest) { return HexText(digest); }
 
 }  // namespace brevick

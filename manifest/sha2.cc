@@ -19,6 +19,7 @@ const EVP_MD* EvpDigest(DigestAlgorithm algorithm) {
     case DigestAlgorithm::kSha512:
       return EVP_sha512();
     case DigestAlgorithm::kMd2:
+    case DigestAlgorithm::kCount:
       break;
   }
   return nullptr;

@@ -72,6 +72,80 @@ std::vector<std::string> StoreEntries(DirPtr& root) {
   return SortedEntries(root.get(), IsStoreEntry);
 }
 
+// Refuses every passphrase request, so an encrypted key fails to load instead
+// of OpenSSL prompting on the terminal of an unattended build.
+int RefusePassphrase(char* /*buffer*/, int /*size*/, int /*verify*/, void* /*userData*/) {
+  return -1;
+}
+
+bool Holds(const std::vector<std::uint8_t>& bytes, std::string_view text) {
+  return std::search(bytes.begin(), bytes.end(), text.begin(), text.end()) != bytes.end();
+}
+
+// Reads a store file of at most kMaxCertificateFileSize bytes; a larger one
+// fails with EFBIG before a byte of it is read.
+FileResult ReadStoreFile(int dirFd, const std::string& name, std::vector<std::uint8_t>& bytes) {
+  bytes.clear();
+  FileDescriptor file;
+  FileResult result = OpenRegularFile(dirFd, name, file);
+  if (!result.Ok()) return result;
+  result.opened = true;
+  if (result.sizeInBytes > kMaxCertificateFileSize) {
+    result.error = EFBIG;
+    return result;
+  }
+  // One byte more than the size tells a file that grew while it was read.
+  bytes.resize(static_cast<std::size_t>(result.sizeInBytes) + 1);
+  const ssize_t got = ReadFully(file.Get(), bytes.data(), bytes.size());
+  if (got < 0) {
+    result.error = errno;
+    bytes.clear();
+  } else if (static_cast<std::uint64_t>(got) > result.sizeInBytes) {
+    result.error = EFBIG;
+    bytes.clear();
+  } else {
+    bytes.resize(static_cast<std::size_t>(got));
+  }
+  return result;
+}
+
+BioPtr MemoryBio(const std::vector<std::uint8_t>& bytes) {
+  return BioPtr(BIO_new_mem_buf(bytes.data(), static_cast<int>(bytes.size())));
+}
+
+X509Ptr DecodeCertificate(const std::vector<std::uint8_t>& bytes) {
+  // OpenSSL's PEM reader looks for this line; without it, asking OpenSSL
+  // costs time for nothing, which adds up over a store full of junk.
+  if (Holds(bytes, "-----BEGIN")) {
+    if (BioPtr bio = MemoryBio(bytes)) {
+      if (X509Ptr pem{PEM_read_bio_X509(bio.get(), nullptr, RefusePassphrase, nullptr)}) return pem;
+    }
+  }
+  const unsigned char* next = bytes.data();
+  X509Ptr der{d2i_X509(nullptr, &next, static_cast<long>(bytes.size()))};
+  if (!der || next != bytes.data() + bytes.size()) return nullptr;
+  return der;
+}
+
+bool HoldsPemKey(const std::vector<std::uint8_t>& bytes) {
+  return Holds(bytes, "PRIVATE KEY-----");
+}
+
+// The PEM private key in `bytes`, or why there is none usable.
+EvpPkeyPtr DecodePemKey(const std::vector<std::uint8_t>& bytes, KeyProblem& problem) {
+  problem = KeyProblem::kUndecodable;
+  if (!HoldsPemKey(bytes)) return nullptr;
+  if (Holds(bytes, "ENCRYPTED PRIVATE KEY-----") || Holds(bytes, "Proc-Type: 4,ENCRYPTED")) {
+    problem = KeyProblem::kEncrypted;
+    return nullptr;
+  }
+  BioPtr bio = MemoryBio(bytes);
+  if (!bio) return nullptr;
+  EvpPkeyPtr key(PEM_read_bio_PrivateKey(bio.get(), nullptr, RefusePassphrase, nullptr));
+  if (key) problem = KeyProblem::kNone;
+  return key;
+}
+
 enum class CertificateFileKind { kNone, kSingle, kPkcs12 };
 
 // File names come from Windows exports too ("SIGNER.PFX"), so the
@@ -87,43 +161,13 @@ CertificateFileKind KindOf(const std::string& name) {
   return CertificateFileKind::kNone;
 }
 
-// Refuses every passphrase request, so an encrypted key fails to load instead
-// of OpenSSL prompting on the terminal of an unattended build.
-int RefusePassphrase(char* /*buffer*/, int /*size*/, int /*verify*/, void* /*userData*/) {
-  return -1;
-}
-
-BioPtr MemoryBio(const std::vector<std::uint8_t>& bytes) {
-  return BioPtr(BIO_new_mem_buf(bytes.data(), static_cast<int>(bytes.size())));
-}
-
-X509Ptr DecodeCertificate(const std::vector<std::uint8_t>& bytes) {
-  if (BioPtr bio = MemoryBio(bytes)) {
-    if (X509Ptr pem{PEM_read_bio_X509(bio.get(), nullptr, RefusePassphrase, nullptr)}) return pem;
-  }
-  const unsigned char* next = bytes.data();
-  X509Ptr der{d2i_X509(nullptr, &next, static_cast<long>(bytes.size()))};
-  if (!der || next != bytes.data() + bytes.size()) return nullptr;
-  return der;
-}
-
-EvpPkeyPtr DecodePemKey(const std::vector<std::uint8_t>& bytes) {
-  BioPtr bio = MemoryBio(bytes);
-  if (!bio) return nullptr;
-  return EvpPkeyPtr(PEM_read_bio_PrivateKey(bio.get(), nullptr, RefusePassphrase, nullptr));
-}
-
-std::optional<StoredCertificate> LoadSingle(int dirFd, const std::string& name,
-                                            const std::vector<std::uint8_t>& bytes) {
-  StoredCertificate loaded{DecodeCertificate(bytes), DecodePemKey(bytes)};
-  if (!loaded.certificate) return std::nullopt;
-  if (!loaded.privateKey) {
-    std::vector<std::uint8_t> keyBytes;
-    const std::string keyName = name.substr(0, name.rfind('.')) + ".key";
-    if (ReadRegularFile(dirFd, keyName, keyBytes).Ok()) loaded.privateKey = DecodePemKey(keyBytes);
-  }
-  return loaded;
-}
+// A certificate file read and its certificate decoded; the key of a single
+// certificate file is looked for only when asked (AttachKey).
+struct CertificateFile {
+  StoredCertificate stored;
+  std::vector<std::uint8_t> bytes;
+  CertificateFileKind kind = CertificateFileKind::kNone;
+};
 
 std::optional<StoredCertificate> LoadPkcs12(const std::vector<std::uint8_t>& bytes) {
   const unsigned char* next = bytes.data();
@@ -133,33 +177,73 @@ std::optional<StoredCertificate> LoadPkcs12(const std::vector<std::uint8_t>& byt
   X509* cert = nullptr;
   STACK_OF(X509)* others = nullptr;
   const bool parsed = PKCS12_parse(bundle.get(), "", &key, &cert, &others) == 1;
-  StoredCertificate loaded{X509Ptr(cert), EvpPkeyPtr(key)};
+  StoredCertificate loaded{X509Ptr(cert), EvpPkeyPtr(key), {}, {}};
   const X509StackPtr ownedOthers(others);
   if (!parsed || !loaded.certificate) return std::nullopt;
   return loaded;
 }
 
-// Only a key that is RSA (the signature is PKCS #1 v1.5) and that belongs to
-// the certificate can sign for it.
-void DropUnusableKey(StoredCertificate& loaded) {
-  if (!loaded.privateKey) return;
-  if (EVP_PKEY_get_base_id(loaded.privateKey.get()) != EVP_PKEY_RSA ||
-      X509_check_private_key(loaded.certificate.get(), loaded.privateKey.get()) != 1) {
-    loaded.privateKey.reset();
-  }
-}
-
-std::optional<StoredCertificate> LoadCertificateFile(int dirFd, const std::string& name) {
-  const CertificateFileKind kind = KindOf(name);
-  std::vector<std::uint8_t> bytes;
-  if (kind == CertificateFileKind::kNone || !ReadRegularFile(dirFd, name, bytes).Ok()) {
+std::optional<CertificateFile> ReadCertificateFile(int dirFd, const std::string& name) {
+  CertificateFile file;
+  file.kind = KindOf(name);
+  if (file.kind == CertificateFileKind::kNone || !ReadStoreFile(dirFd, name, file.bytes).Ok()) {
     return std::nullopt;
   }
-  if (bytes.size() > static_cast<std::size_t>(std::numeric_limits<int>::max())) return std::nullopt;
-  std::optional<StoredCertificate> loaded =
-      kind == CertificateFileKind::kSingle ? LoadSingle(dirFd, name, bytes) : LoadPkcs12(bytes);
-  if (loaded) DropUnusableKey(*loaded);
-  return loaded;
+  if (file.kind == CertificateFileKind::kSingle) {
+    file.stored.certificate = DecodeCertificate(file.bytes);
+    if (!file.stored.certificate) return std::nullopt;
+  } else {
+    std::optional<StoredCertificate> bundle = LoadPkcs12(file.bytes);
+    if (!bundle) return std::nullopt;
+    file.stored = std::move(*bundle);
+  }
+  file.stored.fileName = name;
+  return file;
+}
+
+// Finds the key of a single certificate file (in the file, else in
+// <stem>.key) and keeps it only when it can sign for the certificate; the
+// status says why not.
+void AttachKey(int dirFd, CertificateFile& file) {
+  StoredCertificate& stored = file.stored;
+  KeyStatus& status = stored.keyStatus;
+  if (file.kind == CertificateFileKind::kSingle) {
+    KeyProblem inFile = KeyProblem::kNoKey;
+    if (HoldsPemKey(file.bytes)) stored.privateKey = DecodePemKey(file.bytes, inFile);
+    if (!stored.privateKey) {
+      status.keyFile = stored.fileName.substr(0, stored.fileName.rfind('.')) + ".key";
+      std::vector<std::uint8_t> keyBytes;
+      const FileResult read = ReadStoreFile(dirFd, status.keyFile, keyBytes);
+      if (read.Ok()) {
+        KeyProblem fromKeyFile = KeyProblem::kUndecodable;
+        stored.privateKey = DecodePemKey(keyBytes, fromKeyFile);
+        status.problem = fromKeyFile;
+      } else if (read.error == ENOENT) {
+        // A key in the certificate's own file that failed says more.
+        status.problem = inFile;
+      } else {
+        status.problem = KeyProblem::kUnreadable;
+        status.error = read.error;
+      }
+      if (status.problem == KeyProblem::kNone) status.keyFile.clear();
+    }
+  }
+  if (stored.privateKey || status.problem == KeyProblem::kNone) {
+    status.problem = CheckSigningKey(stored.certificate.get(), stored.privateKey.get());
+  }
+  if (status.problem != KeyProblem::kNone) stored.privateKey.reset();
+  file.bytes.clear();
+}
+
+// The certificate files of the store, in byte order of their names; the
+// extension decides, and only regular files (links followed) count.
+std::vector<std::string> CandidateFiles(DIR* dir) {
+  const auto isCandidate = [](int dirFd, const std::string& name) {
+    if (KindOf(name) == CertificateFileKind::kNone) return false;
+    struct stat status {};
+    return fstatat(dirFd, name.c_str(), &status, 0) == 0 && S_ISREG(status.st_mode);
+  };
+  return SortedEntries(dir, isCandidate);
 }
 
 std::wstring EntryText(const X509_NAME_ENTRY* entry) {
@@ -213,10 +297,14 @@ std::string CertStoresDirectory() {
 }
 
 std::vector<std::wstring> EnumerateStoreNames() {
-  DirPtr root;
   std::vector<std::wstring> names;
-  for (const std::string& entry : StoreEntries(root)) names.push_back(ToWide(entry));
+  for (const std::string& entry : EnumerateStoreEntries()) names.push_back(ToWide(entry));
   return names;
+}
+
+std::vector<std::string> EnumerateStoreEntries() {
+  DirPtr root;
+  return StoreEntries(root);
 }
 
 std::optional<CertStore> CertStore::Open(const std::wstring& name) {
@@ -229,49 +317,67 @@ std::optional<CertStore> CertStore::Open(const std::wstring& name) {
       return EqualsIgnoringAsciiCase(entry, wanted);
     });
   }
+  if (found == entries.end()) {
+    found = std::find_if(entries.begin(), entries.end(),
+                         [&](const std::string& entry) { return ToWide(entry) == name; });
+  }
   if (found == entries.end()) return std::nullopt;
-  const int fd = openat(dirfd(root.get()), found->c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  return OpenEntry(*found);
+}
+
+std::optional<CertStore> CertStore::OpenEntry(const std::string& entry) {
+  const std::string directory = CertStoresDirectory();
+  if (directory.empty() || entry.empty() || entry.find('/') != std::string::npos || entry == "." ||
+      entry == "..") {
+    return std::nullopt;
+  }
+  const int fd = open((directory + "/" + entry).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return std::nullopt;
-  DirPtr directory(fdopendir(fd));
-  if (!directory) {
+  DirPtr opened(fdopendir(fd));
+  if (!opened) {
     close(fd);
     return std::nullopt;
   }
-  return CertStore(std::move(directory));
+  return CertStore(std::move(opened));
 }
 
 std::vector<StoredCertificate> CertStore::Certificates() const {
   const OpenSslErrorScope errorScope;
-  const auto isCandidate = [](int dirFd, const std::string& name) {
-    struct stat status {};
-    return KindOf(name) != CertificateFileKind::kNone &&
-           fstatat(dirFd, name.c_str(), &status, 0) == 0 && S_ISREG(status.st_mode);
-  };
+  const int dirFd = dirfd(directory.get());
   std::vector<StoredCertificate> certificates;
-  for (const std::string& name : SortedEntries(directory.get(), isCandidate)) {
-    if (std::optional<StoredCertificate> loaded =
-            LoadCertificateFile(dirfd(directory.get()), name)) {
-      certificates.push_back(std::move(*loaded));
+  for (const std::string& name : CandidateFiles(directory.get())) {
+    if (std::optional<CertificateFile> file = ReadCertificateFile(dirFd, name)) {
+      AttachKey(dirFd, *file);
+      certificates.push_back(std::move(file->stored));
     }
   }
   return certificates;
 }
 
-std::optional<StoredCertificate> CertStore::FindBySubject(const std::wstring& text) const {
-  for (StoredCertificate& stored : Certificates()) {
-    if (ContainsIgnoringCase(SubjectText(stored.certificate.get()), text)) return std::move(stored);
+CertificateMatch CertStore::Find(const std::function<bool(const X509*)>& matches) const {
+  const OpenSslErrorScope errorScope;
+  const int dirFd = dirfd(directory.get());
+  CertificateMatch result;
+  for (const std::string& name : CandidateFiles(directory.get())) {
+    std::optional<CertificateFile> file = ReadCertificateFile(dirFd, name);
+    if (!file || !matches(file->stored.certificate.get())) continue;
+    if (++result.matchCount == 1) {
+      AttachKey(dirFd, *file);
+      result.chosen = std::move(file->stored);
+    }
   }
-  return std::nullopt;
+  return result;
+}
+
+std::optional<StoredCertificate> CertStore::FindBySubject(const std::wstring& text) const {
+  return Find([&](const X509* certificate) {
+           return ContainsIgnoringCase(SubjectText(certificate), text);
+         })
+      .chosen;
 }
 
 std::wstring SubjectText(const X509* certificate) {
-  const X509_NAME* subject = X509_get_subject_name(certificate);
-  std::wstring text;
-  for (int i = 0; i < X509_NAME_entry_count(subject); ++i) {
-    if (i > 0) text += L", ";
-    text += EntryText(X509_NAME_get_entry(subject, i));
-  }
-  return text;
+  return NameValuesText(X509_get_subject_name(certificate));
 }
 
 std::wstring SimpleDisplayName(const X509* certificate) {

@@ -4,13 +4,15 @@
 // std::bad_alloc, which goes up to the entry.
 //
 // The signed form is an attached PKCS #7 signed-data message (DER) carrying
-// the signer's certificate, digested with MD2.
+// the signer's certificate, digested with MD2 unless another digest is asked for.
 #pragma once
 
 #include <cstdint>
 #include <span>
 #include <string>
 #include <vector>
+
+#include "base/digest_algorithm.h"
 
 namespace brevick {
 
@@ -56,7 +58,8 @@ class CryptoAPI {
   // message in `signedMessage`, or kCannotOpenStore, kCannotSign or
   // kNoSigningCertificate with `signedMessage` empty.
   CryptoResult Sign(const std::wstring& subjectText, std::span<const std::uint8_t> data,
-                    std::vector<std::uint8_t>& signedMessage, const std::wstring& storeName);
+                    std::vector<std::uint8_t>& signedMessage, const std::wstring& storeName,
+                    DigestAlgorithm digest = DigestAlgorithm::kMd2);
 
   // Checks the signature of a message made by Sign against the certificate
   // it carries (no chain, validity or trust check). `content` holds the

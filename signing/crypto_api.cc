@@ -11,6 +11,7 @@
 #include "signing/crypto.h"
 #include "signing/openssl_handles.h"
 #include "signing/signed_message.h"
+#include "signing/signer.h"
 
 namespace brevick {
 namespace {
@@ -47,17 +48,19 @@ void ReportCryptoError(CryptoResult code) { RecordError(ToWide(CryptoErrorText(c
 
 CryptoResult CryptoAPI::Sign(const std::wstring& subjectText, std::span<const std::uint8_t> data,
                              std::vector<std::uint8_t>& signedMessage,
-                             const std::wstring& storeName) {
+                             const std::wstring& storeName, DigestAlgorithm digest) {
   const OpenSslErrorScope errorScope;
   signedMessage.clear();
   const std::optional<CertStore> store =
       CertStore::Open(storeName.empty() ? kDefaultStoreName : storeName);
   if (!store) return CryptoResult::kCannotOpenStore;
-  const std::optional<StoredCertificate> signer = store->FindBySubject(subjectText);
+  SignerChoice choice;
+  choice.subject = subjectText;
+  const std::optional<StoredCertificate> signer = FindSigner(*store, choice).chosen;
   if (!signer || SimpleDisplayName(signer->certificate.get()).empty())
     return CryptoResult::kNoSigningCertificate;
   if (!signer->privateKey || data.size() > kMaxBlockSizeInBytes) return CryptoResult::kCannotSign;
-  if (!BuildSignedMessage(signer->certificate.get(), signer->privateKey.get(), data,
+  if (!BuildSignedMessage(signer->certificate.get(), signer->privateKey.get(), data, digest,
                           signedMessage)) {
     return CryptoResult::kCannotSign;
   }

@@ -1,7 +1,8 @@
 // signing/signed_message.cc: assembling and checking the signed-data message.
 // OpenSSL 3 cannot digest with MD2, so PKCS7_sign and PKCS7_signatureVerify
 // are of no use here: the structures are filled field by field, and the RSA
-// step signs (or recovers) the DigestInfo with no digest of its own.
+// step signs (or recovers) the DigestInfo with no digest of its own. The
+// SHA-2 forms go the same way, so that all four share one layout.
 #include "signing/signed_message.h"
 
 #include <openssl/objects.h>
@@ -9,6 +10,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <optional>
 
 #include "base/file_io.h"
 #include "signing/cert_store.h"
@@ -22,14 +24,56 @@ constexpr std::uint8_t kDerSequenceTag = 0x30;
 constexpr long kSignedDataVersion = 1;
 constexpr long kSignerInfoVersion = 1;
 
-// md2 with absent parameters, as in digestAlgorithms and the SignerInfo.
-X509AlgorPtr Md2Algorithm() {
-  X509AlgorPtr algorithm(X509_ALGOR_new());
-  if (!algorithm ||
-      X509_ALGOR_set0(algorithm.get(), OBJ_nid2obj(NID_md2), V_ASN1_UNDEF, nullptr) != 1) {
+struct DigestKind {
+  int nid;
+  const EVP_MD* (*sha)();  // null for MD2, which is Brevick's own
+};
+
+DigestKind KindOf(DigestAlgorithm algorithm) {
+  switch (algorithm) {
+    case DigestAlgorithm::kSha256:
+      return {NID_sha256, EVP_sha256};
+    case DigestAlgorithm::kSha384:
+      return {NID_sha384, EVP_sha384};
+    case DigestAlgorithm::kSha512:
+      return {NID_sha512, EVP_sha512};
+    default:
+      return {NID_md2, nullptr};
+  }
+}
+
+std::optional<DigestAlgorithm> AlgorithmOfNid(int nid) {
+  for (const DigestAlgorithm algorithm : {DigestAlgorithm::kMd2, DigestAlgorithm::kSha256,
+                                          DigestAlgorithm::kSha384, DigestAlgorithm::kSha512}) {
+    if (KindOf(algorithm).nid == nid) return algorithm;
+  }
+  return std::nullopt;
+}
+
+std::vector<std::uint8_t> ComputeDigest(DigestAlgorithm algorithm,
+                                        std::span<const std::uint8_t> content) {
+  const DigestKind kind = KindOf(algorithm);
+  if (kind.sha == nullptr) {
+    const Md2Digest md2 = ComputeMd2(content);
+    return std::vector<std::uint8_t>(md2.begin(), md2.end());
+  }
+  std::vector<std::uint8_t> digest(EVP_MAX_MD_SIZE);
+  unsigned int size = 0;
+  if (EVP_Digest(content.data(), content.size(), digest.data(), &size, kind.sha(), nullptr) != 1) {
+    return {};
+  }
+  digest.resize(size);
+  return digest;
+}
+
+// The digest with absent parameters, as in digestAlgorithms and the SignerInfo.
+X509AlgorPtr DigestAlgorithmIdentifier(DigestAlgorithm algorithm) {
+  X509AlgorPtr identifier(X509_ALGOR_new());
+  if (!identifier || X509_ALGOR_set0(identifier.get(), OBJ_nid2obj(KindOf(algorithm).nid),
+                                     V_ASN1_UNDEF, nullptr) != 1) {
     return nullptr;
   }
-  return algorithm;
+  return identifier;
 }
 
 std::vector<std::uint8_t> RsaSign(EVP_PKEY* privateKey,
@@ -52,7 +96,8 @@ std::vector<std::uint8_t> RsaSign(EVP_PKEY* privateKey,
   return signature;
 }
 
-Pkcs7SignerInfoPtr SignerInfo(X509* certificate, const std::vector<std::uint8_t>& signature) {
+Pkcs7SignerInfoPtr SignerInfo(X509* certificate, DigestAlgorithm algorithm,
+                              const std::vector<std::uint8_t>& signature) {
   Pkcs7SignerInfoPtr info(PKCS7_SIGNER_INFO_new());
   if (!info || ASN1_INTEGER_set(info->version, kSignerInfoVersion) != 1 ||
       X509_NAME_set(&info->issuer_and_serial->issuer, X509_get_issuer_name(certificate)) != 1) {
@@ -62,7 +107,8 @@ Pkcs7SignerInfoPtr SignerInfo(X509* certificate, const std::vector<std::uint8_t>
   if (serial == nullptr) return nullptr;
   ASN1_INTEGER_free(info->issuer_and_serial->serial);
   info->issuer_and_serial->serial = serial;
-  if (X509_ALGOR_set0(info->digest_alg, OBJ_nid2obj(NID_md2), V_ASN1_UNDEF, nullptr) != 1 ||
+  if (X509_ALGOR_set0(info->digest_alg, OBJ_nid2obj(KindOf(algorithm).nid), V_ASN1_UNDEF,
+                      nullptr) != 1 ||
       X509_ALGOR_set0(info->digest_enc_alg, OBJ_nid2obj(NID_rsaEncryption), V_ASN1_NULL, nullptr) !=
           1 ||
       ASN1_OCTET_STRING_set(info->enc_digest, signature.data(),
@@ -72,8 +118,9 @@ Pkcs7SignerInfoPtr SignerInfo(X509* certificate, const std::vector<std::uint8_t>
   return info;
 }
 
-// The signed-data frame: version, md2, the content and the certificate.
-Pkcs7Ptr SignedDataShell(X509* certificate, std::span<const std::uint8_t> content) {
+// The signed-data frame: version, digest, the content and the certificate.
+Pkcs7Ptr SignedDataShell(X509* certificate, DigestAlgorithm algorithm,
+                         std::span<const std::uint8_t> content) {
   Pkcs7Ptr message(PKCS7_new());
   if (!message || PKCS7_set_type(message.get(), NID_pkcs7_signed) != 1 ||
       ASN1_INTEGER_set(message->d.sign->version, kSignedDataVersion) != 1 ||
@@ -83,7 +130,7 @@ Pkcs7Ptr SignedDataShell(X509* certificate, std::span<const std::uint8_t> conten
       PKCS7_add_certificate(message.get(), certificate) != 1) {
     return nullptr;
   }
-  X509AlgorPtr digestAlgorithm = Md2Algorithm();
+  X509AlgorPtr digestAlgorithm = DigestAlgorithmIdentifier(algorithm);
   if (!digestAlgorithm ||
       sk_X509_ALGOR_push(message->d.sign->md_algs, digestAlgorithm.get()) <= 0) {
     return nullptr;
@@ -108,7 +155,9 @@ X509* FindCarriedCertificate(PKCS7* message, const PKCS7_ISSUER_AND_SERIAL* want
 // with the DigestInfo of the content as it stands now.
 bool SignatureMatches(const PKCS7_SIGNER_INFO* info, X509* signer,
                       std::span<const std::uint8_t> content) {
-  if (OBJ_obj2nid(info->digest_alg->algorithm) != NID_md2) return false;
+  const std::optional<DigestAlgorithm> algorithm =
+      AlgorithmOfNid(OBJ_obj2nid(info->digest_alg->algorithm));
+  if (!algorithm) return false;
   EVP_PKEY* publicKey = X509_get0_pubkey(signer);
   if (publicKey == nullptr || EVP_PKEY_get_base_id(publicKey) != EVP_PKEY_RSA) return false;
   const EvpPkeyCtxPtr context(EVP_PKEY_CTX_new(publicKey, nullptr));
@@ -126,7 +175,8 @@ bool SignatureMatches(const PKCS7_SIGNER_INFO* info, X509* signer,
     return false;
   }
   recovered.resize(size);
-  return recovered == Md2DigestInfo(content);
+  const std::vector<std::uint8_t> expected = DigestInfo(*algorithm, content);
+  return !expected.empty() && recovered == expected;
 }
 
 // The signed-data message with attached data content, or null (code 3).
@@ -143,14 +193,16 @@ Pkcs7Ptr DecodeSignedData(std::span<const std::uint8_t> message) {
 
 }  // namespace
 
-std::vector<std::uint8_t> Md2DigestInfo(std::span<const std::uint8_t> content) {
-  const Md2Digest digest = ComputeMd2(content);
+std::vector<std::uint8_t> DigestInfo(DigestAlgorithm algorithm,
+                                     std::span<const std::uint8_t> content) {
+  const std::vector<std::uint8_t> digest = ComputeDigest(algorithm, content);
   const X509SigPtr digestInfo(X509_SIG_new());
-  if (!digestInfo) return {};
-  X509_ALGOR* algorithm = nullptr;
+  if (digest.empty() || !digestInfo) return {};
+  X509_ALGOR* digestAlgorithm = nullptr;
   ASN1_OCTET_STRING* digestField = nullptr;
-  X509_SIG_getm(digestInfo.get(), &algorithm, &digestField);
-  if (X509_ALGOR_set0(algorithm, OBJ_nid2obj(NID_md2), V_ASN1_NULL, nullptr) != 1 ||
+  X509_SIG_getm(digestInfo.get(), &digestAlgorithm, &digestField);
+  if (X509_ALGOR_set0(digestAlgorithm, OBJ_nid2obj(KindOf(algorithm).nid), V_ASN1_NULL, nullptr) !=
+          1 ||
       ASN1_OCTET_STRING_set(digestField, digest.data(), static_cast<int>(digest.size())) != 1) {
     return {};
   }
@@ -162,16 +214,17 @@ std::vector<std::uint8_t> Md2DigestInfo(std::span<const std::uint8_t> content) {
 }
 
 bool BuildSignedMessage(X509* certificate, EVP_PKEY* privateKey,
-                        std::span<const std::uint8_t> content, std::vector<std::uint8_t>& message) {
+                        std::span<const std::uint8_t> content, DigestAlgorithm algorithm,
+                        std::vector<std::uint8_t>& message) {
   message.clear();
   // OpenSSL's ASN.1 strings measure their length in an int.
   if (content.size() > static_cast<std::size_t>(std::numeric_limits<int>::max())) return false;
-  const std::vector<std::uint8_t> digestInfo = Md2DigestInfo(content);
+  const std::vector<std::uint8_t> digestInfo = DigestInfo(algorithm, content);
   if (digestInfo.empty()) return false;
   const std::vector<std::uint8_t> signature = RsaSign(privateKey, digestInfo);
   if (signature.empty()) return false;
-  Pkcs7Ptr signedData = SignedDataShell(certificate, content);
-  Pkcs7SignerInfoPtr info = SignerInfo(certificate, signature);
+  Pkcs7Ptr signedData = SignedDataShell(certificate, algorithm, content);
+  Pkcs7SignerInfoPtr info = SignerInfo(certificate, algorithm, signature);
   if (!signedData || !info ||
       sk_PKCS7_SIGNER_INFO_push(signedData->d.sign->signer_info, info.get()) <= 0) {
     return false;

@@ -1,33 +1,42 @@
 // signing/signed_message.h: the PKCS #7 signed-data message in DER, built
-// and checked with OpenSSL's ASN.1 types and Brevick's own MD2:
-//   digestAlgorithms           md2 (1.2.840.113549.2.2), parameters absent
+// and checked with OpenSSL's ASN.1 types, with Brevick's own MD2 (the
+// default) or SHA-256/384/512 from OpenSSL:
+//   digestAlgorithms           the digest (md2: 1.2.840.113549.2.2),
+//                              parameters absent
 //   contentInfo                data, the content itself (attached)
 //   certificates               the signer's certificate only; no CRLs
-//   signerInfo                 issuer and serial of that certificate, md2,
-//                              no attributes, rsaEncryption, and the PKCS #1
-//                              v1.5 signature of the DER DigestInfo
-//                              {md2 with NULL parameters, MD2(content)}
+//   signerInfo                 issuer and serial of that certificate, the
+//                              digest, no attributes, rsaEncryption, and the
+//                              PKCS #1 v1.5 signature of the DER DigestInfo
+//                              {digest with NULL parameters, digest(content)}
+// Without signed attributes, `openssl cms -verify` checks the SHA-2 forms
+// as they are; no standard tool still checks MD2.
 #pragma once
 
 #include <cstdint>
 #include <span>
 #include <vector>
 
+#include "base/digest_algorithm.h"
 #include "signing/crypto.h"
 #include "signing/openssl_handles.h"
 
 namespace brevick {
 
-// The DER DigestInfo that the RSA signature covers.
-std::vector<std::uint8_t> Md2DigestInfo(std::span<const std::uint8_t> content);
+// The DER DigestInfo that the RSA signature covers; empty if OpenSSL fails.
+std::vector<std::uint8_t> DigestInfo(DigestAlgorithm algorithm,
+                                     std::span<const std::uint8_t> content);
 
 // Builds the message; false when OpenSSL fails (the key cannot sign, say),
-// `message` then being empty. The key must be RSA.
+// `message` then being empty. The key must be RSA. PKCS #1 v1.5 has no
+// randomness: the same input gives the same bytes.
 bool BuildSignedMessage(X509* certificate, EVP_PKEY* privateKey,
-                        std::span<const std::uint8_t> content, std::vector<std::uint8_t>& message);
+                        std::span<const std::uint8_t> content, DigestAlgorithm algorithm,
+                        std::vector<std::uint8_t>& message);
 
 // Decodes the message and checks its first signature against the carried
-// certificate that the signer names. Returns kOk, kCannotDecode,
+// certificate that the signer names, with whichever of the four digests the
+// signer used. Returns kOk, kCannotDecode,
 // kNoSignerCertificate, kCannotReadSigner, kSignatureMismatch or
 // kNotSignedMessage; `content` is filled with kOk and kSignatureMismatch only.
 CryptoResult VerifySignedMessage(std::span<const std::uint8_t> message,

@@ -8,6 +8,7 @@
 #include "base/report.h"
 #include "base/utf8.h"
 #include "signing/crypto.h"
+#include "signing/signer.h"
 #include "xml/document.h"
 #include "xml/writer.h"
 
@@ -65,16 +66,12 @@ bool WriteWholeFile(const std::wstring& path, const std::vector<std::uint8_t>& b
 
 // Signs the file's bytes in place; returns kGoOn, kOutputNotOpened (cannot
 // be read), kSignatureNotWritten (the unsigned text is put back) or
-// kSigningFailed (the crypto service's text is recorded).
+// kSigningFailed (the reason is recorded).
 StageResult SignFile(const std::wstring& path, const SignerChoice& signer) {
   std::vector<std::uint8_t> text;
   if (ReadWholeFile(path, text) != StageResult::kGoOn) return StageResult::kOutputNotOpened;
   std::vector<std::uint8_t> signedMessage;
-  const CryptoResult code = CryptoAPI().Sign(signer.subject, text, signedMessage, signer.storeName);
-  if (code != CryptoResult::kOk) {
-    ReportCryptoError(code);
-    return StageResult::kSigningFailed;
-  }
+  if (!SignAsChosen(signer, text, signedMessage)) return StageResult::kSigningFailed;
   if (!WriteWholeFile(path, signedMessage)) {
     // Opening with truncation has wiped the text already: put it back, so
     // that a failed signing leaves the unsigned manifest and nothing is lost.

@@ -11,19 +11,13 @@
 #include <string_view>
 
 #include "base/stage_result.h"
+#include "signing/signer_choice.h"
 
 namespace xmldoc {
 class Document;
 }
 
 namespace brevick {
-
-// Which certificate signs: the first in the store whose subject contains
-// `subject`. An empty store name means the default store.
-struct SignerChoice {
-  std::wstring subject;
-  std::wstring storeName;
-};
 
 // Writes, signs and verifies; returns kGoOn, kOutputNotOpened,
 // kOutputReadWriteFailed, kSignatureNotWritten, kSigningFailed or

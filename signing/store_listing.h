@@ -14,4 +14,11 @@ namespace brevick {
 // kStoreNotShown when no store was shown; failures are recorded.
 StageResult ListStores(bool withCertificates, const std::optional<std::wstring>& storeFilter);
 
+// The detailed listing: for every store (or only the one `storeName` opens,
+// by the rules of signing's -S), each certificate's display name and file,
+// subject, issuer, serial, SHA-256 thumbprint, validity, key type and size,
+// and whether a private key that can sign is there and, if not, why. Returns
+// kGoOn, or kStoreNotShown with the reason on standard error.
+StageResult ListCertificateDetails(const std::optional<std::wstring>& storeName);
+
 }  // namespace brevick

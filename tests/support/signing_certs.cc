@@ -116,6 +116,33 @@ std::vector<std::uint8_t> AddCarriedCertificate(const std::vector<std::uint8_t>&
   return std::vector<std::uint8_t>(der, der + size);
 }
 
+X509Ptr MakeShapedCertificate(EVP_PKEY* key, const SubjectEntries& subject,
+                              const CertificateShape& shape, long serial) {
+  return MakeIssuedCertificate(key, subject, nullptr, key,
+                               CertOptions(serial, shape.keyUsage, shape.extKeyUsage, "",
+                                           shape.notBeforeDays, shape.notAfterDays));
+}
+
+std::filesystem::path TestDataPath(const std::string& relative) {
+  return std::filesystem::path(BREVICK_TEST_DATA) / relative;
+}
+
+X509Ptr FixedSignerCertificate() {
+  const std::string pem = ReadFileBytes(TestDataPath("signing/fixed_signer.crt"));
+  BioPtr bio(BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size())));
+  X509Ptr cert(bio ? PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr) : nullptr);
+  Require(cert != nullptr, "fixed signer certificate");
+  return cert;
+}
+
+EvpPkeyPtr FixedSignerKey() {
+  const std::string pem = ReadFileBytes(TestDataPath("signing/fixed_signer.key"));
+  BioPtr bio(BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size())));
+  EvpPkeyPtr key(bio ? PEM_read_bio_PrivateKey(bio.get(), nullptr, nullptr, nullptr) : nullptr);
+  Require(key != nullptr, "fixed signer key");
+  return key;
+}
+
 std::string PemOf(X509* certificate) {
   BioPtr bio(BIO_new(BIO_s_mem()));
   Require(bio && PEM_write_bio_X509(bio.get(), certificate) == 1, "PEM certificate");

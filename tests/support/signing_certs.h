@@ -59,6 +59,23 @@ X509Ptr MakeIssuedCertificate(EVP_PKEY* key, const SubjectEntries& subject, X509
 std::vector<std::uint8_t> AddCarriedCertificate(const std::vector<std::uint8_t>& message,
                                                 X509* extra);
 
+// A self-signed certificate whose validity and uses are set: days relative
+// to now, and OpenSSL's config syntax for the extensions ("" leaves one out).
+struct CertificateShape {
+  long notBeforeDays = 0;
+  long notAfterDays = 365;
+  std::string keyUsage;     // e.g. "critical,keyEncipherment"
+  std::string extKeyUsage;  // e.g. "serverAuth"
+};
+X509Ptr MakeShapedCertificate(EVP_PKEY* key, const SubjectEntries& subject,
+                              const CertificateShape& shape, long serial = 1);
+
+// The 2048-bit signer kept in tests/data/signing (valid until 2126, key
+// usage digitalSignature, extended key usage codeSigning), and its key.
+X509Ptr FixedSignerCertificate();
+EvpPkeyPtr FixedSignerKey();
+std::filesystem::path TestDataPath(const std::string& relative);
+
 std::string PemOf(X509* certificate);
 std::string DerOf(X509* certificate);
 // PKCS #8 PEM; encrypted with AES-256-CBC when a password is given.

@@ -70,7 +70,7 @@ std::string VerifyFixture::WriteSigned(const std::string& content, X509* signerC
                                        X509* carriedExtra) {
   std::vector<std::uint8_t> message;
   const std::span bytes(reinterpret_cast<const std::uint8_t*>(content.data()), content.size());
-  EXPECT_TRUE(BuildSignedMessage(signerCert, key, bytes, message));
+  EXPECT_TRUE(BuildSignedMessage(signerCert, key, bytes, DigestAlgorithm::kMd2, message));
   if (carriedExtra != nullptr) message = AddCarriedCertificate(message, carriedExtra);
   return WriteFile("signed.p7", std::string(message.begin(), message.end()));
 }

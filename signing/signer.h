@@ -1,0 +1,28 @@
+// signing/signer.h: choosing the signing certificate, checking it and
+// signing, with the operator told on standard error what was chosen, what is
+// doubtful about it and why signing failed. Standard output and the error
+// list keep the crypto service's fixed texts.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "signing/cert_store.h"
+#include "signing/crypto.h"
+#include "signing/signer_choice.h"
+
+namespace brevick {
+
+// Searches the store for the certificates the choice names; no output.
+CertificateMatch FindSigner(const CertStore& store, const SignerChoice& choice);
+
+// Signs `content` as the choice says. On success `message` holds the signed
+// message and "signed by ..." has gone to standard error. On failure nothing
+// is signed, false is returned and the failure is recorded: the crypto
+// service's text (with the reason on standard error), or with `strict` one
+// error per warning about the certificate.
+bool SignAsChosen(const SignerChoice& choice, std::span<const std::uint8_t> content,
+                  std::vector<std::uint8_t>& message);
+
+}  // namespace brevick

@@ -11,6 +11,8 @@
 #include "manifest/developer_info.h"
 #include "manifest/file_hashes.h"
 #include "manifest/validation.h"
+#include "signing/cert_store.h"
+#include "signing/output_guard.h"
 #include "signing/signed_output.h"
 #include "xml/document.h"
 #include "xml/exception.h"
@@ -42,8 +44,12 @@ StageResult ProcessManifest(const std::wstring& infile, const std::wstring& outf
   const StageResult validation = ValidateManifest(*document);
   if (validation != StageResult::kGoOn) return validation;
 
+  // The output must not replace what this run read: the manifest, the module
+  // files hashed, the certificate stores.
+  OutputGuard guard{infile, {}, CertStoresDirectory()};
   const StageResult preparation =
-      Prepare(*document, HashSettings{ManifestDirectory(infile), settings.rootDirectory});
+      Prepare(*document,
+              HashSettings{ManifestDirectory(infile), settings.rootDirectory, &guard.moduleFiles});
   if (preparation != StageResult::kGoOn) {
     ProgressLine(L"Not generating new manifest due to errors");
     return preparation;
@@ -51,7 +57,8 @@ StageResult ProcessManifest(const std::wstring& infile, const std::wstring& outf
   ProgressLine(L"Signing and writing manifest: " + outfile);
   return SignAndWrite(
       *document, outfile,
-      SignerChoice{settings.certSubjectName.value_or(L""), settings.storeName.value_or(L"")});
+      SignerChoice{settings.certSubjectName.value_or(L""), settings.storeName.value_or(L"")},
+      guard);
 }
 
 std::unique_ptr<xmldoc::Document> ReadManifest(const std::wstring& path) {

@@ -58,6 +58,12 @@ class CryptoAPI {
   CryptoResult Sign(const std::wstring& subjectText, std::span<const std::uint8_t> data,
                     std::vector<std::uint8_t>& signedMessage, const std::wstring& storeName);
 
+  // The same for data whose DigestInfo (Md2DigestInfo of signed_message.h)
+  // the caller has computed already: the data is not digested again.
+  CryptoResult Sign(const std::wstring& subjectText, std::span<const std::uint8_t> data,
+                    std::span<const std::uint8_t> digestInfo,
+                    std::vector<std::uint8_t>& signedMessage, const std::wstring& storeName);
+
   // Checks the signature of a message made by Sign against the certificate
   // it carries (no chain, validity or trust check). `content` holds the
   // signed content with kOk and kSignatureMismatch, else is empty.

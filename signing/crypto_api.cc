@@ -48,6 +48,13 @@ void ReportCryptoError(CryptoResult code) { RecordError(ToWide(CryptoErrorText(c
 CryptoResult CryptoAPI::Sign(const std::wstring& subjectText, std::span<const std::uint8_t> data,
                              std::vector<std::uint8_t>& signedMessage,
                              const std::wstring& storeName) {
+  return Sign(subjectText, data, {}, signedMessage, storeName);
+}
+
+CryptoResult CryptoAPI::Sign(const std::wstring& subjectText, std::span<const std::uint8_t> data,
+                             std::span<const std::uint8_t> digestInfo,
+                             std::vector<std::uint8_t>& signedMessage,
+                             const std::wstring& storeName) {
   const OpenSslErrorScope errorScope;
   signedMessage.clear();
   const std::optional<CertStore> store =
@@ -57,11 +64,14 @@ CryptoResult CryptoAPI::Sign(const std::wstring& subjectText, std::span<const st
   if (!signer || SimpleDisplayName(signer->certificate.get()).empty())
     return CryptoResult::kNoSigningCertificate;
   if (!signer->privateKey || data.size() > kMaxBlockSizeInBytes) return CryptoResult::kCannotSign;
-  if (!BuildSignedMessage(signer->certificate.get(), signer->privateKey.get(), data,
-                          signedMessage)) {
-    return CryptoResult::kCannotSign;
-  }
-  return CryptoResult::kOk;
+  // No DigestInfo given: the message is built over a digest of its own.
+  const bool built =
+      digestInfo.empty()
+          ? BuildSignedMessage(signer->certificate.get(), signer->privateKey.get(), data,
+                               signedMessage)
+          : BuildSignedMessageOver(signer->certificate.get(), signer->privateKey.get(), data,
+                                   digestInfo, signedMessage);
+  return built ? CryptoResult::kOk : CryptoResult::kCannotSign;
 }
 
 CryptoResult CryptoAPI::Verify(std::span<const std::uint8_t> signedMessage,

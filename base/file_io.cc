@@ -195,7 +195,8 @@ FileResult ReplaceFile(const std::string& path, std::span<const std::uint8_t> by
   const std::string directory =
       slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
   const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-  if (name.empty()) return {EISDIR, false, 0, {}};
+  if (path.empty()) return {ENOENT, false, 0, {}};
+  if (name.empty()) return {EISDIR, false, 0, {}};  // "dir/" names a directory
 
   // What stands at the path now decides whether it may be replaced at all:
   // renaming over a device node or a FIFO would destroy it.

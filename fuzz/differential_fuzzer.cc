@@ -141,8 +141,7 @@ bool QuoteAttributes(xmldoc::NodeContainer& container) {
 xmlNode* FirstChildElement(xmlNode* parent, const char* name) {
   for (xmlNode* child = parent == nullptr ? nullptr : parent->children; child != nullptr;
        child = child->next) {
-    if (child->type == XML_ELEMENT_NODE && xmlStrcmp(child->name, BAD_CAST name) == 0)
-      return child;
+    if (child->type == XML_ELEMENT_NODE && xmlStrcmp(child->name, BAD_CAST name) == 0) return child;
   }
   return nullptr;
 }
@@ -225,10 +224,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   document->Write(context);
 
   using XmlDocPtr = std::unique_ptr<xmlDoc, decltype(&xmlFreeDoc)>;
-  const XmlDocPtr parsed(xmlReadMemory(text.data(), static_cast<int>(text.size()), "signed.xml",
-                                       nullptr, XML_PARSE_NONET | XML_PARSE_NOERROR |
-                                                    XML_PARSE_NOWARNING | XML_PARSE_HUGE),
-                         xmlFreeDoc);
+  const XmlDocPtr parsed(
+      xmlReadMemory(text.data(), static_cast<int>(text.size()), "signed.xml", nullptr,
+                    XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING | XML_PARSE_HUGE),
+      xmlFreeDoc);
   if (!parsed) {
     const xmlError* error = xmlGetLastError();
     if (error != nullptr && error->code == XML_ERR_UNSUPPORTED_ENCODING) return 0;

@@ -13,6 +13,8 @@
 #include "manifest/developer_info.h"
 #include "manifest/file_hashes.h"
 #include "manifest/validation.h"
+#include "signing/cert_store.h"
+#include "signing/output_guard.h"
 #include "signing/signed_output.h"
 #include "xml/document.h"
 #include "xml/exception.h"
@@ -44,7 +46,10 @@ StageResult ProcessManifest(const std::wstring& infile, const std::wstring& outf
   const StageResult validation = ValidateManifest(*document);
   if (validation != StageResult::kGoOn) return validation;
 
-  HashSettings hashSettings{ManifestDirectory(infile), settings.rootDirectory};
+  // The output must not replace what this run read: the manifest, the module
+  // files hashed, the certificate stores.
+  OutputGuard guard{infile, {}, CertStoresDirectory()};
+  HashSettings hashSettings{ManifestDirectory(infile), settings.rootDirectory, &guard.moduleFiles};
   hashSettings.jobs = settings.jobs.value_or(AvailableCpuCount());
   hashSettings.confinedDirectories = settings.confinedDirectories;
   hashSettings.extraDigest = settings.digest;
@@ -61,7 +66,7 @@ StageResult ProcessManifest(const std::wstring& infile, const std::wstring& outf
   signer.thumbprint = settings.thumbprint;
   signer.digest = settings.digest;
   signer.strict = settings.strict;
-  return SignAndWrite(*document, outfile, signer);
+  return SignAndWrite(*document, outfile, signer, guard);
 }
 
 std::unique_ptr<xmldoc::Document> ReadManifest(const std::wstring& path) {

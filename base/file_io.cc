@@ -1,12 +1,15 @@
 // base/file_io.cc: POSIX file access with EINTR and short transfers handled.
 #include "base/file_io.h"
 
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstring>
+#include <ctime>
 
 #include "base/utf8.h"
 
@@ -57,6 +60,50 @@ int WriteAll(int fd, std::span<const std::uint8_t> bytes) {
     done += static_cast<std::size_t>(count);
   }
   return 0;
+}
+
+// A file name may hold at most this many bytes on the file systems in use.
+constexpr std::size_t kMaxFileNameBytes = 255;
+// Exclusive creation retries this often with a fresh name before giving up.
+constexpr int kMaxNameAttempts = 100;
+
+// Six letters or digits, from the system's random source (the clock and the
+// process as a fallback), for the name of a replacement file.
+std::string RandomSuffix() {
+  static constexpr std::string_view kLetters =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  std::array<std::uint8_t, 6> random{};
+  if (::getrandom(random.data(), random.size(), GRND_NONBLOCK) !=
+      static_cast<ssize_t>(random.size())) {
+    static std::uint64_t counter = 0;
+    std::uint64_t seed = static_cast<std::uint64_t>(::getpid()) * 0x9E3779B97F4A7C15u ^
+                         static_cast<std::uint64_t>(std::time(nullptr)) ^ ++counter;
+    for (std::uint8_t& byte : random) {
+      seed = seed * 6364136223846793005u + 1442695040888963407u;
+      byte = static_cast<std::uint8_t>(seed >> 56);
+    }
+  }
+  std::string suffix;
+  for (const std::uint8_t byte : random) suffix.push_back(kLetters[byte % kLetters.size()]);
+  return suffix;
+}
+
+// Removes the replacement file on every path out unless it became the output.
+struct TemporaryFileRemover {
+  std::string path;
+  ~TemporaryFileRemover() {
+    if (!path.empty()) ::unlink(path.c_str());
+  }
+};
+
+// Makes the rename durable. Some file systems cannot flush a directory; the
+// new file is in place either way, so a failure here changes nothing that the
+// caller could act on.
+void FlushDirectory(const std::string& directory) {
+  const FileDescriptor dir(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (dir.Get() >= 0 && ::fsync(dir.Get()) != 0) {
+    // See above.
+  }
 }
 
 }  // namespace
@@ -147,30 +194,67 @@ FileResult ReadRegularFile(int dirFd, const std::string& path, std::vector<std::
   return result;
 }
 
-FileResult WriteRegularFile(const std::string& path, std::span<const std::uint8_t> bytes) {
-  // Non-blocking so that a FIFO without a reader fails at once (ENXIO)
-  // instead of hanging the run; it changes nothing for a regular file.
-  FileDescriptor file(
-      ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0666));
-  if (file.Get() < 0) return {errno, false, 0, {}};
-  struct stat status {};
-  if (const int error = RegularFileCheck(file.Get(), status); error != 0)
-    return {error, false, 0, {}};
-  int error = WriteAll(file.Get(), bytes);
-  if (error != 0) {
-    if (::ftruncate(file.Get(), 0) != 0) {
-      // Nothing more can be done; the write error is the one worth reporting.
+std::string ReplacementFileName(std::string_view outputName, std::string_view suffix) {
+  constexpr std::string_view kMarker = ".brevick-";
+  const std::size_t room = kMaxFileNameBytes - 1 - kMarker.size() - suffix.size();
+  std::string name = ".";
+  name += outputName.substr(0, std::min(outputName.size(), room));
+  name += kMarker;
+  name += suffix;
+  return name;
+}
+
+FileResult ReplaceFile(const std::string& path, std::span<const std::uint8_t> bytes) {
+  const std::size_t slash = path.rfind('/');
+  const std::string directory =
+      slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
+  const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+  if (path.empty()) return {ENOENT, false, 0, {}};
+  if (name.empty()) return {EISDIR, false, 0, {}};  // "dir/" names a directory
+
+  // What stands at the path now decides whether it may be replaced at all:
+  // renaming over a device node or a FIFO would destroy it.
+  mode_t mode = 0666;
+  bool keepMode = false;
+  struct stat current {};
+  if (::lstat(path.c_str(), &current) == 0) {
+    if (S_ISDIR(current.st_mode)) return {EISDIR, false, 0, {}};
+    if (S_ISREG(current.st_mode)) {
+      mode = current.st_mode & 07777;
+      keepMode = true;
+    } else if (!S_ISLNK(current.st_mode)) {
+      return {kNotRegularFile, false, 0, {}};
     }
-    return {error, true, 0, {}};
+  } else if (errno != ENOENT) {
+    return {errno, false, 0, {}};
   }
-  error = file.Close();
-  if (error != 0) {
-    if (::truncate(path.c_str(), 0) != 0) {
-      // As above: the close error stands.
+
+  FileDescriptor file;
+  std::string temporary;
+  for (int attempt = 0; file.Get() < 0; ++attempt) {
+    temporary = directory + "/" + ReplacementFileName(name, RandomSuffix());
+    const int fd = ::open(temporary.c_str(),
+                          O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, 0666);
+    if (fd >= 0) {
+      file.Reset(fd);
+    } else if (errno != EEXIST && errno != EINTR) {
+      return {errno, false, 0, {}};
+    } else if (attempt >= kMaxNameAttempts) {
+      return {EEXIST, false, 0, {}};
     }
-    return {error, true, 0, {}};
   }
-  return {};
+  TemporaryFileRemover remover{temporary};
+
+  int error = 0;
+  if (keepMode && ::fchmod(file.Get(), mode) != 0) error = errno;
+  if (error == 0) error = WriteAll(file.Get(), bytes);
+  if (error == 0 && ::fsync(file.Get()) != 0) error = errno;
+  if (error == 0) error = file.Close();
+  if (error == 0 && ::rename(temporary.c_str(), path.c_str()) != 0) error = errno;
+  if (error != 0) return {error, true, 0, {}};
+  remover.path.clear();  // it is the output now
+  FlushDirectory(directory);
+  return {0, true, bytes.size(), {}};
 }
 
 }  // namespace brevick

@@ -96,9 +96,22 @@ ssize_t ReadFully(int fd, std::uint8_t* buffer, std::size_t sizeInBytes);
 // kMaxBlockSizeInBytes fails after opening with EFBIG. Never blocks on a FIFO.
 FileResult ReadRegularFile(int dirFd, const std::string& path, std::vector<std::uint8_t>& bytes);
 
-// Creates or empties the file and writes all bytes. When writing or closing
-// fails after the open, the file is emptied again (best effort) so that no
-// half-written block is mistaken for a whole one.
-FileResult WriteRegularFile(const std::string& path, std::span<const std::uint8_t> bytes);
+// Replaces the file at `path` as a whole with `bytes`. The bytes go to a new
+// file ".<name>.brevick-XXXXXX" created exclusively in the same directory,
+// flushed to disk and renamed over the path, and the directory is flushed
+// too, so that the path only ever holds its old content or all of the new,
+// whatever happens meanwhile (a kill, a full disk, another writer). A
+// symbolic link at the path is replaced, never followed; the mode of a
+// regular file there is kept. A directory there fails with EISDIR, any other
+// file that is not regular with kNotRegularFile, both before anything is
+// created. `opened` is false when the new file could not be created, true
+// when writing, flushing or renaming failed after that; the new file is
+// removed on every failure.
+FileResult ReplaceFile(const std::string& path, std::span<const std::uint8_t> bytes);
+
+// The name of the file ReplaceFile writes before renaming it: the output name
+// behind a dot, cut short where needed to fit a file name, then
+// ".brevick-" and `suffix`.
+std::string ReplacementFileName(std::string_view outputName, std::string_view suffix);
 
 }  // namespace brevick

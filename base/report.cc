@@ -17,7 +17,51 @@ std::string* captureTarget = nullptr;       // set while a ConsoleCapture lives
 std::string* errorCaptureTarget = nullptr;  // likewise, for standard error
 Verbosity currentVerbosity;
 
-void Emit(std::string line, bool flush) {
+// The length of the well-formed UTF-8 sequence of two to four bytes at the
+// start of `bytes`, or 0 (overlong, surrogate, beyond U+10FFFF, truncated).
+std::size_t WellFormedUtf8Length(std::string_view bytes) {
+  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(bytes[i]); };
+  const unsigned char lead = byte(0);
+  std::size_t length = 0;
+  unsigned char low = 0x80, high = 0xBF;  // the range of the second byte
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3;
+    if (lead == 0xE0) low = 0xA0;
+    if (lead == 0xED) high = 0x9F;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4;
+    if (lead == 0xF0) low = 0x90;
+    if (lead == 0xF4) high = 0x8F;
+  } else {
+    return 0;
+  }
+  if (bytes.size() < length || byte(1) < low || byte(1) > high) return 0;
+  for (std::size_t i = 2; i < length; ++i) {
+    if (byte(i) < 0x80 || byte(i) > 0xBF) return 0;
+  }
+  return length;
+}
+
+char32_t DecodeUtf8(std::string_view sequence) {
+  const auto lead = static_cast<unsigned char>(sequence[0]);
+  char32_t codePoint = lead & (0x7F >> sequence.size());
+  for (std::size_t i = 1; i < sequence.size(); ++i) {
+    codePoint = (codePoint << 6) | (static_cast<unsigned char>(sequence[i]) & 0x3F);
+  }
+  return codePoint;
+}
+
+// C1 controls, and the bidirectional embeddings, overrides and isolates that
+// can make a line read otherwise than it is.
+bool IsHiddenCodePoint(char32_t codePoint) {
+  return (codePoint >= 0x80 && codePoint <= 0x9F) || (codePoint >= 0x202A && codePoint <= 0x202E) ||
+         (codePoint >= 0x2066 && codePoint <= 0x2069);
+}
+
+void Emit(std::string_view text, bool flush) {
+  std::string line = ConsoleSafe(text);
   line.push_back('\n');
   if (captureTarget != nullptr) {
     captureTarget->append(line);
@@ -31,8 +75,41 @@ void Emit(std::string line, bool flush) {
 
 }  // namespace
 
+std::string ConsoleSafe(std::string_view text) {
+  constexpr std::string_view kReplacement = "\xEF\xBF\xBD";  // U+FFFD
+  std::string safe;
+  safe.reserve(text.size());
+  std::size_t at = 0;
+  while (at < text.size()) {
+    const auto lead = static_cast<unsigned char>(text[at]);
+    if (lead < 0x80) {
+      const bool control = (lead < 0x20 && lead != '\t') || lead == 0x7F;
+      if (control) {
+        safe += kReplacement;
+      } else {
+        safe.push_back(static_cast<char>(lead));
+      }
+      ++at;
+      continue;
+    }
+    const std::size_t length = WellFormedUtf8Length(text.substr(at));
+    if (length == 0) {  // an ill-formed byte: a terminal could read it as C1
+      safe += kReplacement;
+      ++at;
+      continue;
+    }
+    if (IsHiddenCodePoint(DecodeUtf8(text.substr(at, length)))) {
+      safe += kReplacement;
+    } else {
+      safe.append(text.substr(at, length));
+    }
+    at += length;
+  }
+  return safe;
+}
+
 void NoticeLine(std::wstring_view text) {
-  std::string line = "brevick: " + ToUtf8(text) + "\n";
+  std::string line = "brevick: " + ConsoleSafe(ToUtf8(text)) + "\n";
   if (errorCaptureTarget != nullptr) {
     errorCaptureTarget->append(line);
     return;
@@ -45,7 +122,7 @@ void SetVerbosity(Verbosity verbosity) { currentVerbosity = verbosity; }
 
 void WriteLine(std::wstring_view text) { Emit(ToUtf8(text), false); }
 
-void WriteLineUtf8(std::string_view text) { Emit(std::string(text), false); }
+void WriteLineUtf8(std::string_view text) { Emit(text, false); }
 
 void ProgressLine(std::wstring_view text) {
   if (currentVerbosity.showProgress) Emit(ToUtf8(text), true);

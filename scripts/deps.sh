@@ -11,7 +11,7 @@ for need in "$@"; do
   case "$need" in
     build) ;;
     bench) packages+=(libbenchmark-dev libxml2-dev libxml2-utils nettle-dev python3 bc) ;;
-    fuzz) packages+=(clang libclang-rt-dev) ;;
+    fuzz) packages+=(clang libclang-rt-dev libxml2-dev) ;;
     demo) packages+=(openssl) ;;
     valgrind) packages+=(valgrind) ;;
     style) packages+=(clang-format clang-tidy) ;;

@@ -76,8 +76,7 @@ X509AlgorPtr DigestAlgorithmIdentifier(DigestAlgorithm algorithm) {
   return identifier;
 }
 
-std::vector<std::uint8_t> RsaSign(EVP_PKEY* privateKey,
-                                  const std::vector<std::uint8_t>& digestInfo) {
+std::vector<std::uint8_t> RsaSign(EVP_PKEY* privateKey, std::span<const std::uint8_t> digestInfo) {
   // No signature digest is set: PKCS #1 v1.5 padding is applied to the
   // DigestInfo as given, which is the old RSA_private_encrypt.
   const EvpPkeyCtxPtr context(EVP_PKEY_CTX_new(privateKey, nullptr));
@@ -151,15 +150,13 @@ X509* FindCarriedCertificate(PKCS7* message, const PKCS7_ISSUER_AND_SERIAL* want
   return nullptr;
 }
 
-// Recovers what the signer's key signed and compares it, algorithm included,
-// with the DigestInfo of the content as it stands now.
-bool SignatureMatches(const PKCS7_SIGNER_INFO* info, X509* signer,
-                      std::span<const std::uint8_t> content) {
-  const std::optional<DigestAlgorithm> algorithm =
-      AlgorithmOfNid(OBJ_obj2nid(info->digest_alg->algorithm));
-  if (!algorithm) return false;
+// What the signer's key signed, recovered from the signature: a DigestInfo
+// when the message is sound; empty when it cannot be recovered or the
+// message names a digest Brevick does not sign with.
+std::vector<std::uint8_t> RecoveredDigestInfo(const PKCS7_SIGNER_INFO* info, X509* signer) {
+  if (!AlgorithmOfNid(OBJ_obj2nid(info->digest_alg->algorithm))) return {};
   EVP_PKEY* publicKey = X509_get0_pubkey(signer);
-  if (publicKey == nullptr || EVP_PKEY_get_base_id(publicKey) != EVP_PKEY_RSA) return false;
+  if (publicKey == nullptr || EVP_PKEY_get_base_id(publicKey) != EVP_PKEY_RSA) return {};
   const EvpPkeyCtxPtr context(EVP_PKEY_CTX_new(publicKey, nullptr));
   const unsigned char* signature = ASN1_STRING_get0_data(info->enc_digest);
   const auto signatureSize = static_cast<std::size_t>(ASN1_STRING_length(info->enc_digest));
@@ -167,17 +164,49 @@ bool SignatureMatches(const PKCS7_SIGNER_INFO* info, X509* signer,
   if (!context || EVP_PKEY_verify_recover_init(context.get()) != 1 ||
       EVP_PKEY_CTX_set_rsa_padding(context.get(), RSA_PKCS1_PADDING) != 1 ||
       EVP_PKEY_verify_recover(context.get(), nullptr, &size, signature, signatureSize) != 1) {
-    return false;
+    return {};
   }
   std::vector<std::uint8_t> recovered(size);
   if (EVP_PKEY_verify_recover(context.get(), recovered.data(), &size, signature, signatureSize) !=
       1) {
-    return false;
+    return {};
   }
   recovered.resize(size);
-  const std::vector<std::uint8_t> expected = DigestInfo(*algorithm, content);
-  return !expected.empty() && recovered == expected;
+  return recovered;
 }
+
+// Compares what the signer's key signed, algorithm included, with the
+// DigestInfo of the content as it stands now.
+bool SignatureMatches(const PKCS7_SIGNER_INFO* info, X509* signer,
+                      std::span<const std::uint8_t> content) {
+  const std::vector<std::uint8_t> recovered = RecoveredDigestInfo(info, signer);
+  if (recovered.empty()) return false;
+  const std::optional<DigestAlgorithm> algorithm =
+      AlgorithmOfNid(OBJ_obj2nid(info->digest_alg->algorithm));
+  return algorithm && recovered == DigestInfo(*algorithm, content);
+}
+
+// Lends the caller's content to the message's data field for as long as it
+// lives, so that encoding needs no copy of its own; the field is emptied
+// again before the message is freed.
+class BorrowedContent {
+ public:
+  BorrowedContent(ASN1_OCTET_STRING* field, std::span<const std::uint8_t> content) : data(field) {
+    // set0 never writes through the pointer; i2d only reads it.
+    ASN1_STRING_set0(data, const_cast<std::uint8_t*>(content.data()),
+                     static_cast<int>(content.size()));
+  }
+  // set0 would free the borrowed bytes: the fields are cleared directly.
+  ~BorrowedContent() {
+    data->data = nullptr;
+    data->length = 0;
+  }
+  BorrowedContent(const BorrowedContent&) = delete;
+  BorrowedContent& operator=(const BorrowedContent&) = delete;
+
+ private:
+  ASN1_OCTET_STRING* data;
+};
 
 // The signed-data message with attached data content, or null (code 3).
 Pkcs7Ptr DecodeSignedData(std::span<const std::uint8_t> message) {
@@ -221,15 +250,25 @@ bool BuildSignedMessage(X509* certificate, EVP_PKEY* privateKey,
   if (content.size() > static_cast<std::size_t>(std::numeric_limits<int>::max())) return false;
   const std::vector<std::uint8_t> digestInfo = DigestInfo(algorithm, content);
   if (digestInfo.empty()) return false;
+  return BuildSignedMessageOver(certificate, privateKey, content, algorithm, digestInfo, message);
+}
+
+bool BuildSignedMessageOver(X509* certificate, EVP_PKEY* privateKey,
+                            std::span<const std::uint8_t> content, DigestAlgorithm algorithm,
+                            std::span<const std::uint8_t> digestInfo,
+                            std::vector<std::uint8_t>& message) {
+  message.clear();
+  if (content.size() > static_cast<std::size_t>(std::numeric_limits<int>::max())) return false;
   const std::vector<std::uint8_t> signature = RsaSign(privateKey, digestInfo);
   if (signature.empty()) return false;
-  Pkcs7Ptr signedData = SignedDataShell(certificate, algorithm, content);
+  Pkcs7Ptr signedData = SignedDataShell(certificate, algorithm, {});
   Pkcs7SignerInfoPtr info = SignerInfo(certificate, algorithm, signature);
   if (!signedData || !info ||
       sk_PKCS7_SIGNER_INFO_push(signedData->d.sign->signer_info, info.get()) <= 0) {
     return false;
   }
   static_cast<void>(info.release());  // the message owns it now
+  const BorrowedContent borrowed(signedData->d.sign->contents->d.data, content);
   const int size = i2d_PKCS7(signedData.get(), nullptr);
   if (size <= 0) return false;
   message.resize(static_cast<std::size_t>(size));
@@ -264,6 +303,36 @@ CryptoResult VerifySignedMessage(std::span<const std::uint8_t> message,
                                   : CryptoResult::kSignatureMismatch;
   content.assign(signedContent.begin(), signedContent.end());
   return result;
+}
+
+CryptoResult VerifySignedMessageOf(std::span<const std::uint8_t> message,
+                                   std::span<const std::uint8_t> expectedContent,
+                                   std::span<const std::uint8_t> expectedDigestInfo,
+                                   bool& contentMatches) {
+  contentMatches = false;
+  if (message.empty() || message[0] != kDerSequenceTag) return CryptoResult::kNotSignedMessage;
+  if (message.size() > kMaxBlockSizeInBytes) return CryptoResult::kCannotDecode;
+  const Pkcs7Ptr decoded = DecodeSignedData(message);
+  if (!decoded) return CryptoResult::kCannotDecode;
+  const ASN1_OCTET_STRING* carriedContent = decoded->d.sign->contents->d.data;
+  const std::span<const std::uint8_t> signedContent(
+      ASN1_STRING_get0_data(carriedContent),
+      static_cast<std::size_t>(ASN1_STRING_length(carriedContent)));
+
+  const PKCS7_SIGNER_INFO* info = sk_PKCS7_SIGNER_INFO_value(decoded->d.sign->signer_info, 0);
+  if (info == nullptr || info->issuer_and_serial == nullptr) return CryptoResult::kCannotReadSigner;
+  X509* signer = FindCarriedCertificate(decoded.get(), info->issuer_and_serial);
+  if (signer == nullptr || SimpleDisplayName(signer).empty())
+    return CryptoResult::kNoSignerCertificate;
+
+  contentMatches = std::equal(signedContent.begin(), signedContent.end(), expectedContent.begin(),
+                              expectedContent.end());
+  if (!contentMatches) return CryptoResult::kSignatureMismatch;
+  const std::vector<std::uint8_t> recovered = RecoveredDigestInfo(info, signer);
+  return !recovered.empty() && std::equal(recovered.begin(), recovered.end(),
+                                          expectedDigestInfo.begin(), expectedDigestInfo.end())
+             ? CryptoResult::kOk
+             : CryptoResult::kSignatureMismatch;
 }
 
 }  // namespace brevick

@@ -39,7 +39,26 @@ bool BuildSignedMessage(X509* certificate, EVP_PKEY* privateKey,
 // signer used. Returns kOk, kCannotDecode,
 // kNoSignerCertificate, kCannotReadSigner, kSignatureMismatch or
 // kNotSignedMessage; `content` is filled with kOk and kSignatureMismatch only.
+// BuildSignedMessage for content whose DigestInfo (of `algorithm`) the
+// caller has computed already, so that a run digests its content once. The
+// content is encoded straight from the caller's bytes.
+bool BuildSignedMessageOver(X509* certificate, EVP_PKEY* privateKey,
+                            std::span<const std::uint8_t> content, DigestAlgorithm algorithm,
+                            std::span<const std::uint8_t> digestInfo,
+                            std::vector<std::uint8_t>& message);
+
 CryptoResult VerifySignedMessage(std::span<const std::uint8_t> message,
                                  std::vector<std::uint8_t>& content);
+
+// Checks a message read back against what was signed, without digesting its
+// content again: the carried content must equal `expectedContent` byte for
+// byte, and the signature, recovered with the carried signer's key, must
+// cover `expectedDigestInfo` (the content's DigestInfo). Returns what
+// VerifySignedMessage would; `contentMatches` tells whether a decoded
+// message carried the expected content (kSignatureMismatch when not).
+CryptoResult VerifySignedMessageOf(std::span<const std::uint8_t> message,
+                                   std::span<const std::uint8_t> expectedContent,
+                                   std::span<const std::uint8_t> expectedDigestInfo,
+                                   bool& contentMatches);
 
 }  // namespace brevick

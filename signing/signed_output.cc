@@ -2,12 +2,15 @@
 #include "signing/signed_output.h"
 
 #include <cstdint>
+#include <span>
 #include <vector>
 
 #include "base/file_io.h"
 #include "base/report.h"
 #include "base/utf8.h"
 #include "signing/crypto.h"
+#include "signing/openssl_handles.h"
+#include "signing/signed_message.h"
 #include "signing/signer.h"
 #include "xml/document.h"
 #include "xml/writer.h"
@@ -34,11 +37,11 @@ void StageFailureReport(StageResult result, std::string_view prefix) {
   RecordError(ToWide(message));
 }
 
-// Writes the unsigned text. A write that fails after the open counts as a
-// failed open: the file is left empty, and nothing after this step can work.
-StageResult WriteText(std::string_view xmlText, const std::wstring& outfile) {
-  const auto* bytes = reinterpret_cast<const std::uint8_t*>(xmlText.data());
-  const FileResult result = WriteRegularFile(OpenablePath(outfile), {bytes, xmlText.size()});
+// Writes the unsigned text. A write that fails after the replacement file
+// was created counts as a failed open: the output path keeps what it held,
+// and nothing after this step can work.
+StageResult WriteText(std::span<const std::uint8_t> text, const std::wstring& outfile) {
+  const FileResult result = ReplaceFile(OpenablePath(outfile), text);
   if (result.Ok()) return StageResult::kGoOn;
   if (!result.opened) {
     RecordOpenFailure(outfile, result.error);
@@ -60,43 +63,56 @@ StageResult ReadWholeFile(const std::wstring& path, std::vector<std::uint8_t>& b
   return StageResult::kOutputReadWriteFailed;
 }
 
-bool WriteWholeFile(const std::wstring& path, const std::vector<std::uint8_t>& bytes) {
-  return WriteRegularFile(OpenablePath(path), bytes).Ok();
-}
-
-// Signs the file's bytes in place; returns kGoOn, kOutputNotOpened (cannot
-// be read), kSignatureNotWritten (the unsigned text is put back) or
+// Signs the text from memory and replaces it on disk with the message;
+// returns kGoOn, kSignatureNotWritten (the unsigned text stays) or
 // kSigningFailed (the reason is recorded).
-StageResult SignFile(const std::wstring& path, const SignerChoice& signer) {
-  std::vector<std::uint8_t> text;
-  if (ReadWholeFile(path, text) != StageResult::kGoOn) return StageResult::kOutputNotOpened;
+StageResult SignText(std::span<const std::uint8_t> text, std::span<const std::uint8_t> digestInfo,
+                     const std::wstring& path, const SignerChoice& signer) {
   std::vector<std::uint8_t> signedMessage;
-  if (!SignAsChosen(signer, text, signedMessage)) return StageResult::kSigningFailed;
-  if (!WriteWholeFile(path, signedMessage)) {
-    // Opening with truncation has wiped the text already: put it back, so
-    // that a failed signing leaves the unsigned manifest and nothing is lost.
-    WriteWholeFile(path, text);
+  if (!SignAsChosen(signer, text, digestInfo, signedMessage)) return StageResult::kSigningFailed;
+  if (!ReplaceFile(OpenablePath(path), signedMessage).Ok())
     return StageResult::kSignatureNotWritten;
-  }
   return StageResult::kGoOn;
 }
 
-}  // namespace
-
-StageResult SignAndWrite(const xmldoc::Document& document, const std::wstring& outfile,
-                         const SignerChoice& signer) {
-  return SignAndWriteText(xmldoc::ToText(document, kManifestIndent, kManifestWriteFlags), outfile,
-                          signer);
-}
-
-StageResult SignAndWriteText(std::string_view xmlText, const std::wstring& outfile,
-                             const SignerChoice& signer) {
-  if (const StageResult result = WriteText(xmlText, outfile); result != StageResult::kGoOn) {
+// Reads the output back and checks that it is the message just signed: its
+// content the text, its signature over the text's digest. Whatever replaced
+// the file meanwhile fails here instead of being taken for the release.
+StageResult VerifyWritten(const std::wstring& path, std::span<const std::uint8_t> text,
+                          std::span<const std::uint8_t> digestInfo) {
+  std::vector<std::uint8_t> signedMessage;
+  if (const StageResult result = ReadWholeFile(path, signedMessage); result != StageResult::kGoOn) {
     return result;
   }
-  const StageResult signResult = SignFile(outfile, signer);
+  bool contentMatches = false;
+  const OpenSslErrorScope errorScope;
+  const CryptoResult code = VerifySignedMessageOf(signedMessage, text, digestInfo, contentMatches);
+  if (code == CryptoResult::kOk) return StageResult::kGoOn;
+  if (code == CryptoResult::kSignatureMismatch && !contentMatches) {
+    RecordError(L"The signed content differs from the manifest written");
+  } else {
+    ReportCryptoError(code);
+  }
+  return StageResult::kVerifyFailed;
+}
+
+// Sign and write once the output path is known not to be protected.
+StageResult WriteSignAndVerify(std::string_view xmlText, const std::wstring& outfile,
+                               const SignerChoice& signer) {
+  const std::span<const std::uint8_t> text(reinterpret_cast<const std::uint8_t*>(xmlText.data()),
+                                           xmlText.size());
+  if (const StageResult result = WriteText(text, outfile); result != StageResult::kGoOn) {
+    return result;
+  }
+  // One digest of the text serves the signature and the check after writing.
+  const std::vector<std::uint8_t> digestInfo = DigestInfo(signer.digest, text);
+  if (digestInfo.empty()) {
+    ReportCryptoError(CryptoResult::kCannotSign);
+    return StageResult::kSigningFailed;
+  }
+  const StageResult signResult = SignText(text, digestInfo, outfile, signer);
   if (signResult == StageResult::kGoOn) {
-    const StageResult verifyResult = VerifyFile(outfile);
+    const StageResult verifyResult = VerifyWritten(outfile, text, digestInfo);
     if (verifyResult != StageResult::kGoOn) {
       StageFailureReport(verifyResult, "Error verifying signature ");
     }
@@ -106,6 +122,29 @@ StageResult SignAndWriteText(std::string_view xmlText, const std::wstring& outfi
   // only repeat it.
   if (signResult != StageResult::kSigningFailed) StageFailureReport(signResult, "Failed");
   return signResult;
+}
+
+}  // namespace
+
+StageResult SignAndWrite(const xmldoc::Document& document, const std::wstring& outfile,
+                         const SignerChoice& signer, const OutputGuard& guard) {
+  if (const StageResult refused = RefuseProtectedOutput(outfile, guard);
+      refused != StageResult::kGoOn) {
+    return refused;
+  }
+  std::string xmlText;
+  xmldoc::WriteContext context(xmlText, kManifestIndent, kManifestWriteFlags);
+  document.Write(context);
+  return WriteSignAndVerify(xmlText, outfile, signer);
+}
+
+StageResult SignAndWriteText(std::string_view xmlText, const std::wstring& outfile,
+                             const SignerChoice& signer, const OutputGuard& guard) {
+  if (const StageResult refused = RefuseProtectedOutput(outfile, guard);
+      refused != StageResult::kGoOn) {
+    return refused;
+  }
+  return WriteSignAndVerify(xmlText, outfile, signer);
 }
 
 StageResult VerifyFile(const std::wstring& path) {

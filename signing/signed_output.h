@@ -1,16 +1,21 @@
 // signing/signed_output.h: the tool's main output. The prepared manifest is
-// written as XML text, read back, signed, written over with the signed
-// message and verified. Failures are recorded here; the caller gets only a
-// stage result. What stands in the output file after a failure:
-//   the file cannot be opened or written for the text     nothing (empty)
-//   reading back, signing, or writing the signed message   the unsigned text
-//   verifying fails                                        the signed message
+// written as XML text, signed from memory, written over with the signed
+// message and verified against the text signed. Every write replaces the
+// output path as a whole (base/file_io.h ReplaceFile), so the path holds its
+// old content, the whole text or the whole message, never a part. Failures
+// are recorded here; the caller gets only a stage result. What stands at the
+// output path after a failure:
+//   refused, or the text cannot be written         what stood there before
+//   signing, or writing the signed message, fails  the unsigned text
+//   verifying fails                                the signed message (or
+//                                                  what replaced it meanwhile)
 #pragma once
 
 #include <string>
 #include <string_view>
 
 #include "base/stage_result.h"
+#include "signing/output_guard.h"
 #include "signing/signer_choice.h"
 
 namespace xmldoc {
@@ -21,14 +26,15 @@ namespace brevick {
 
 // Writes, signs and verifies; returns kGoOn, kOutputNotOpened,
 // kOutputReadWriteFailed, kSignatureNotWritten, kSigningFailed or
-// kVerifyFailed.
+// kVerifyFailed. An output path that `guard` protects is refused
+// (kOutputNotOpened) before anything is written.
 StageResult SignAndWrite(const xmldoc::Document& document, const std::wstring& outfile,
-                         const SignerChoice& signer);
+                         const SignerChoice& signer, const OutputGuard& guard = {});
 
 // The same for XML text already written out: what SignAndWrite does after
 // writing the document.
 StageResult SignAndWriteText(std::string_view xmlText, const std::wstring& outfile,
-                             const SignerChoice& signer);
+                             const SignerChoice& signer, const OutputGuard& guard = {});
 
 // Reads and verifies the file; returns kGoOn, kOutputNotOpened,
 // kOutputReadWriteFailed or kVerifyFailed, with the reason recorded.

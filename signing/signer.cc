@@ -70,7 +70,7 @@ CertificateMatch FindSigner(const CertStore& store, const SignerChoice& choice) 
 }
 
 bool SignAsChosen(const SignerChoice& choice, std::span<const std::uint8_t> content,
-                  std::vector<std::uint8_t>& message) {
+                  std::span<const std::uint8_t> digestInfo, std::vector<std::uint8_t>& message) {
   const OpenSslErrorScope errorScope;
   message.clear();
   const std::optional<CertStore> store = CertStore::Open(StoreNameOf(choice));
@@ -103,8 +103,8 @@ bool SignAsChosen(const SignerChoice& choice, std::span<const std::uint8_t> cont
     return false;
   }
   if (content.size() > kMaxBlockSizeInBytes ||
-      !BuildSignedMessage(signer.certificate.get(), signer.privateKey.get(), content, choice.digest,
-                          message)) {
+      !BuildSignedMessageOver(signer.certificate.get(), signer.privateKey.get(), content,
+                              choice.digest, digestInfo, message)) {
     CannotSignNotice(signer.certificate.get(), L"the private key failed to make the signature");
     ReportCryptoError(CryptoResult::kCannotSign);
     return false;
@@ -112,6 +112,11 @@ bool SignAsChosen(const SignerChoice& choice, std::span<const std::uint8_t> cont
   NoticeLine(L"signed by " + SubjectText(signer.certificate.get()) + L" (SHA-256 " +
              Sha256Text(signer.certificate.get()) + L")");
   return true;
+}
+
+bool SignAsChosen(const SignerChoice& choice, std::span<const std::uint8_t> content,
+                  std::vector<std::uint8_t>& message) {
+  return SignAsChosen(choice, content, DigestInfo(choice.digest, content), message);
 }
 
 }  // namespace brevick

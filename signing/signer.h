@@ -22,6 +22,11 @@ CertificateMatch FindSigner(const CertStore& store, const SignerChoice& choice);
 // is signed, false is returned and the failure is recorded: the crypto
 // service's text (with the reason on standard error), or with `strict` one
 // error per warning about the certificate.
+// `digestInfo` is the content's DigestInfo of choice.digest, computed once by
+// the caller for the signature and the check after writing alike.
+bool SignAsChosen(const SignerChoice& choice, std::span<const std::uint8_t> content,
+                  std::span<const std::uint8_t> digestInfo, std::vector<std::uint8_t>& message);
+// The same, digesting the content itself.
 bool SignAsChosen(const SignerChoice& choice, std::span<const std::uint8_t> content,
                   std::vector<std::uint8_t>& message);
 

@@ -25,7 +25,18 @@ using Strings = std::vector<std::wstring>;
 
 constexpr std::string_view kManifestText = "<?xml version=\"1.0\"?>\n<dravanePackage/>\n";
 
+const std::string kPrevious = "the previous release";
+
 std::wstring Wide(const std::filesystem::path& path) { return ToWide(path.string()); }
+
+// Replacement files left in the directory (and one level below).
+int LeftoverCount(const std::filesystem::path& directory) {
+  int count = 0;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(directory)) {
+    if (entry.path().filename().string().find(".brevick-") != std::string::npos) ++count;
+  }
+  return count;
+}
 
 // Makes writes beyond `limitInBytes` fail with EFBIG while it lives, as a
 // full disk would after the open (root is not stopped by permissions).
@@ -148,14 +159,15 @@ TEST_F(SignedOutputTest, FailuresAreRecordedAndLeaveTheFileAsTheyShould) {
        StageResult::kOutputNotOpened,
        {L"Failed to open " + dir + L" Is a directory"},
        std::nullopt},
-      {"writing the text fails: an empty file",
+      // A full disk: the previous release stays whole.
+      {"writing the text fails: the previous content stays",
        out,
        L"Release",
        std::nullopt,
        text.size() - 1,
        StageResult::kOutputNotOpened,
        {L"Error writing the file " + out + L" [File too large]"},
-       ""},
+       kPrevious},
       // The message carries a certificate: far larger than the text.
       {"writing the message fails: the text is put back",
        out,
@@ -168,7 +180,7 @@ TEST_F(SignedOutputTest, FailuresAreRecordedAndLeaveTheFileAsTheyShould) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
-    std::filesystem::remove(home.Root() / "out.xml");
+    std::ofstream(home.Root() / "out.xml", std::ios::binary) << kPrevious;
     const ConsoleCapture capture;
     {
       std::optional<FileSizeLimit> limit;
@@ -183,6 +195,7 @@ TEST_F(SignedOutputTest, FailuresAreRecordedAndLeaveTheFileAsTheyShould) {
                                  ? std::optional(testing::ReadFileBytes(path))
                                  : std::nullopt);
     }
+    EXPECT_EQ(0, LeftoverCount(home.Root()));
   }
 }
 

@@ -12,6 +12,7 @@
 #include <limits>
 
 #include "base/file_io.h"
+#include "base/report.h"
 #include "base/utf8.h"
 
 namespace brevick {
@@ -113,14 +114,36 @@ EvpPkeyPtr DecodePemKey(const std::vector<std::uint8_t>& bytes) {
   return EvpPkeyPtr(PEM_read_bio_PrivateKey(bio.get(), nullptr, RefusePassphrase, nullptr));
 }
 
+// A key file that names a key on a PKCS #11 token rather than holding one.
+bool IsTokenKeyFile(const std::vector<std::uint8_t>& bytes) {
+  return LooksLikePkcs11Uri(std::string_view(reinterpret_cast<const char*>(bytes.data()),
+                                             std::min<std::size_t>(bytes.size(), 64)));
+}
+
+// The URI of a token key file; a malformed one is reported, since the
+// operator meant it as a key and would otherwise see only "Can't sign data".
+std::optional<Pkcs11Uri> ReadTokenKey(const std::string& keyName,
+                                      const std::vector<std::uint8_t>& bytes) {
+  std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+  text = text.substr(0, text.find('\n'));
+  Pkcs11UriParse parsed = ParsePkcs11Uri(text);
+  if (parsed.error == Pkcs11UriError::kNone) return std::move(parsed.uri);
+  NoticeLine(ToWide(keyName + ": " + Pkcs11UriErrorText(parsed.error) + " '" + parsed.detail +
+                    "'"));
+  return std::nullopt;
+}
+
 std::optional<StoredCertificate> LoadSingle(int dirFd, const std::string& name,
                                             const std::vector<std::uint8_t>& bytes) {
-  StoredCertificate loaded{DecodeCertificate(bytes), DecodePemKey(bytes)};
+  StoredCertificate loaded{DecodeCertificate(bytes), DecodePemKey(bytes), std::nullopt};
   if (!loaded.certificate) return std::nullopt;
   if (!loaded.privateKey) {
     std::vector<std::uint8_t> keyBytes;
     const std::string keyName = name.substr(0, name.rfind('.')) + ".key";
-    if (ReadRegularFile(dirFd, keyName, keyBytes).Ok()) loaded.privateKey = DecodePemKey(keyBytes);
+    if (ReadRegularFile(dirFd, keyName, keyBytes).Ok()) {
+      if (IsTokenKeyFile(keyBytes)) loaded.tokenKey = ReadTokenKey(keyName, keyBytes);
+      else loaded.privateKey = DecodePemKey(keyBytes);
+    }
   }
   return loaded;
 }
@@ -133,7 +156,7 @@ std::optional<StoredCertificate> LoadPkcs12(const std::vector<std::uint8_t>& byt
   X509* cert = nullptr;
   STACK_OF(X509)* others = nullptr;
   const bool parsed = PKCS12_parse(bundle.get(), "", &key, &cert, &others) == 1;
-  StoredCertificate loaded{X509Ptr(cert), EvpPkeyPtr(key)};
+  StoredCertificate loaded{X509Ptr(cert), EvpPkeyPtr(key), std::nullopt};
   const X509StackPtr ownedOthers(others);
   if (!parsed || !loaded.certificate) return std::nullopt;
   return loaded;

@@ -4,7 +4,8 @@
 // certificates, read in ascending byte order of file name:
 //   *.pem, *.crt, *.cer  one X.509 certificate, PEM or DER; a PEM file may
 //                        hold the private key too, else an unencrypted PEM
-//                        <stem>.key beside it is the key
+//                        <stem>.key beside it is the key, or that file
+//                        holds one line, a PKCS #11 URI of a key on a token
 //   *.p12, *.pfx         PKCS #12 with an empty password: certificate and key
 // Other files, and files that do not decode, are passed over without a word.
 // Stores are only ever read.
@@ -18,6 +19,7 @@
 #include <vector>
 
 #include "signing/openssl_handles.h"
+#include "signing/pkcs11_uri.h"
 
 namespace brevick {
 
@@ -26,6 +28,11 @@ struct StoredCertificate {
   // Null when the certificate has no usable key: none found, encrypted, not
   // RSA, or not the certificate's own. Such a certificate cannot sign.
   EvpPkeyPtr privateKey;
+  // The key on a PKCS #11 token that <stem>.key names instead. Whether the
+  // token is there and the key fits is only found out when signing.
+  std::optional<Pkcs11Uri> tokenKey;
+
+  bool HasKey() const { return privateKey || tokenKey; }
 };
 
 // The directory that holds the stores; empty when neither XDG_DATA_HOME nor

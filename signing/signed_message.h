@@ -15,6 +15,7 @@
 
 #include "signing/crypto.h"
 #include "signing/openssl_handles.h"
+#include "signing/pkcs11_uri.h"
 
 namespace brevick {
 
@@ -22,9 +23,12 @@ namespace brevick {
 std::vector<std::uint8_t> Md2DigestInfo(std::span<const std::uint8_t> content);
 
 // Builds the message; false when OpenSSL fails (the key cannot sign, say),
-// `message` then being empty. The key must be RSA.
+// `message` then being empty. The key must be RSA. With `tokenKey`, the
+// signature is made on that PKCS #11 token instead of with `privateKey`
+// (which may then be null), and a failure's reason goes to standard error.
 bool BuildSignedMessage(X509* certificate, EVP_PKEY* privateKey,
-                        std::span<const std::uint8_t> content, std::vector<std::uint8_t>& message);
+                        std::span<const std::uint8_t> content, std::vector<std::uint8_t>& message,
+                        const Pkcs11Uri* tokenKey = nullptr);
 
 // Decodes the message and checks its first signature against the carried
 // certificate that the signer names. Returns kOk, kCannotDecode,

@@ -144,7 +144,7 @@ TEST_F(Pkcs11SigningTest, EachFailureSaysWhyOnStandardError) {
        "pkcs11:token=release;object=other-key?module-path=" + std::string(kSoftHsmModule) + pin, 0,
        "PKCS #11 token 'release' holds no private key object 'other-key'"},
       {"wrong id", "pkcs11:token=release;id=%02?module-path=" + std::string(kSoftHsmModule) + pin,
-       0, "holds no private key with the given id"},
+       0, "PKCS #11 token 'release' holds no private key with the given id"},
       {"not a private key",
        "pkcs11:token=release;object=signing-key;type=cert?module-path=" +
            std::string(kSoftHsmModule) + pin,
@@ -176,14 +176,20 @@ TEST_F(Pkcs11SigningTest, EachFailureSaysWhyOnStandardError) {
 }
 
 TEST_F(Pkcs11SigningTest, TokenThatRefusesTheMechanismIsReported) {
-  token.reset();  // one token at a time
-  token = std::make_unique<SoftHsmToken>(0, "slots.mechanisms = -CKM_RSA_PKCS\n");
-  AddTokenEntry(certificate.get(), TokenUri("", "&pin-value=1234"));
+  // A key that may only make PSS signatures: its certificate carries the
+  // token's public key, issued by another key since it cannot sign itself.
+  const EvpPkeyPtr publicKey = token->GenerateKeyPair("pss-only", "02", "SHA256-RSA-PKCS-PSS");
+  ASSERT_TRUE(publicKey);
+  const X509Ptr pssCertificate = MakeCertificate(TestRsaKey(1), {{"CN", kSubject}});
+  ASSERT_EQ(1, X509_set_pubkey(pssCertificate.get(), publicKey.get()));
+  ASSERT_GT(X509_sign(pssCertificate.get(), TestRsaKey(1), EVP_sha256()), 0);
+  AddTokenEntry(pssCertificate.get(), "pkcs11:token=release;object=pss-only?module-path=" +
+                                          std::string(kSoftHsmModule) + "&pin-value=1234");
   const ProcessResult result = SignExample();
   EXPECT_EQ(1, result.exitCode);
   EXPECT_NE(std::string::npos,
             result.errors.find("brevick: PKCS #11 token 'release' refuses to sign with key "
-                               "'signing-key' by raw RSA PKCS #1 v1.5 (CKM_RSA_PKCS): "
+                               "'pss-only' by raw RSA PKCS #1 v1.5 (CKM_RSA_PKCS): "
                                "CKR_MECHANISM_INVALID"))
       << result.errors;
 }

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <string>
 
+#include "signing/openssl_handles.h"
 #include "tests/support/signing_certs.h"
 #include "tests/support/temp_dir.h"
 
@@ -22,12 +23,16 @@ std::string SoftHsmMissing();
 // A token labelled "release" (user PIN 1234) with TestRsaKey(keyIndex)
 // imported as the private key "signing-key", id 01. SOFTHSM2_CONF points at
 // its configuration while it lives, so the module and child processes see
-// it. `extraConfig` is appended to the configuration file.
+// it.
 class SoftHsmToken {
  public:
-  explicit SoftHsmToken(int keyIndex = 0, const std::string& extraConfig = "");
+  explicit SoftHsmToken(int keyIndex = 0);
 
   const std::filesystem::path& Directory() const { return temp.Path(); }
+  // Generates an RSA 2048 key pair on the token, usable only with the
+  // mechanisms listed (pkcs11-tool names, comma-separated); its public key.
+  EvpPkeyPtr GenerateKeyPair(const std::string& label, const std::string& id,
+                             const std::string& allowedMechanisms) const;
   // Writes `pin` and a line end to a file of the token directory; its path.
   std::string WritePinFile(const std::string& pin) const;
 

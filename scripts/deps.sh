@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that a build needs, and only those missing.
-# Usage: scripts/deps.sh [build|bench|fuzz|demo|valgrind]...   (build is always included)
+# Usage: scripts/deps.sh [build|bench|fuzz|demo|valgrind|pkcs11]...   (build is always included)
 set -euo pipefail
 
-packages=(cmake ninja-build g++ pkg-config libssl-dev libgtest-dev libgmock-dev)
+packages=(cmake ninja-build g++ pkg-config libssl-dev libp11-kit-dev libgtest-dev libgmock-dev)
 for need in "$@"; do
   case "$need" in
     build) ;;
@@ -11,6 +11,8 @@ for need in "$@"; do
     fuzz) packages+=(clang libclang-rt-dev) ;;
     demo) packages+=(openssl) ;;
     valgrind) packages+=(valgrind) ;;
+    # The PKCS #11 header, and SoftHSM with OpenSC's pkcs11-tool for the token tests.
+    pkcs11) packages+=(libp11-kit-dev softhsm2 opensc) ;;
     *) echo "deps.sh: unknown set '$need'" >&2; exit 2 ;;
   esac
 done

@@ -32,7 +32,8 @@ static_assert(kTokenErrorNames.size() == static_cast<std::size_t>(TokenError::kC
 // Keys are looked at up to this many per URI; a URI that matches more is
 // too loose to be meant for one signing key anyway.
 constexpr CK_ULONG kMaxKeysLooked = 64;
-constexpr CK_ULONG kMaxSlots = 256;
+// Slots past this many are not looked at (a proxy over many readers has dozens).
+constexpr CK_ULONG kMaxSlots = 1024;
 
 // The proxy p11-kit installs; its library exports the same entry point, for
 // systems where the proxy's own file is not installed.
@@ -202,9 +203,14 @@ struct FoundToken {
 std::optional<FoundToken> FindToken(const Pkcs11Module& module, const Pkcs11Uri& uri,
                                     TokenOutcome& outcome) {
   CK_FUNCTION_LIST* f = module.Functions();
-  std::vector<CK_SLOT_ID> slots(kMaxSlots);
-  CK_ULONG count = kMaxSlots;
-  if (const CK_RV rv = f->C_GetSlotList(CK_TRUE, slots.data(), &count); rv != CKR_OK) {
+  CK_ULONG count = 0;
+  CK_RV rv = f->C_GetSlotList(CK_TRUE, nullptr, &count);
+  std::vector<CK_SLOT_ID> slots(std::min(count, kMaxSlots));
+  if (rv == CKR_OK) {
+    count = slots.size();
+    rv = f->C_GetSlotList(CK_TRUE, slots.data(), &count);
+  }
+  if (rv != CKR_OK) {
     outcome = Fail(TokenError::kModuleFailed, "the PKCS #11 module " + Quoted(module.Name()) +
                                                   " cannot list its tokens: " + ResultName(rv));
     return std::nullopt;

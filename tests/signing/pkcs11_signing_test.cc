@@ -137,6 +137,8 @@ TEST_F(Pkcs11SigningTest, EachFailureSaysWhyOnStandardError) {
       {"no PIN", TokenUri("", ""), 0, "PKCS #11 token 'release' needs a PIN"},
       {"unreadable PIN file", TokenUri("", "&pin-source=file:/nonexistent/pin"), 0,
        "cannot read the PIN file '/nonexistent/pin': No such file or directory"},
+      {"PIN file that is no file", TokenUri("", "&pin-source=file:/"), 0,
+       "cannot read the PIN file '/': "},
       {"missing token",
        "pkcs11:token=nosuch;object=signing-key?module-path=" + std::string(kSoftHsmModule) + pin, 0,
        "no PKCS #11 token matches the key's URI (token 'nosuch'); tokens seen: 'release' in slot"},

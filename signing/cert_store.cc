@@ -125,11 +125,12 @@ bool IsTokenKeyFile(const std::vector<std::uint8_t>& bytes) {
 std::optional<Pkcs11Uri> ReadTokenKey(const std::string& keyName,
                                       const std::vector<std::uint8_t>& bytes) {
   std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
-  text = text.substr(0, text.find('\n'));
+  text.remove_prefix(std::min(text.size(), text.find_first_not_of(" \t\r\n")));
+  text = text.substr(0, text.find('\n'));  // the URI's one line
   Pkcs11UriParse parsed = ParsePkcs11Uri(text);
   if (parsed.error == Pkcs11UriError::kNone) return std::move(parsed.uri);
-  NoticeLine(ToWide(keyName + ": " + Pkcs11UriErrorText(parsed.error) + " '" + parsed.detail +
-                    "'"));
+  NoticeLine(
+      ToWide(keyName + ": " + Pkcs11UriErrorText(parsed.error) + " '" + parsed.detail + "'"));
   return std::nullopt;
 }
 
@@ -141,8 +142,10 @@ std::optional<StoredCertificate> LoadSingle(int dirFd, const std::string& name,
     std::vector<std::uint8_t> keyBytes;
     const std::string keyName = name.substr(0, name.rfind('.')) + ".key";
     if (ReadRegularFile(dirFd, keyName, keyBytes).Ok()) {
-      if (IsTokenKeyFile(keyBytes)) loaded.tokenKey = ReadTokenKey(keyName, keyBytes);
-      else loaded.privateKey = DecodePemKey(keyBytes);
+      if (IsTokenKeyFile(keyBytes))
+        loaded.tokenKey = ReadTokenKey(keyName, keyBytes);
+      else
+        loaded.privateKey = DecodePemKey(keyBytes);
     }
   }
   return loaded;

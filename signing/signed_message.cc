@@ -173,7 +173,8 @@ bool BuildSignedMessage(X509* certificate, EVP_PKEY* privateKey,
   if (content.size() > static_cast<std::size_t>(std::numeric_limits<int>::max())) return false;
   const std::vector<std::uint8_t> digestInfo = Md2DigestInfo(content);
   if (digestInfo.empty()) return false;
-  const std::vector<std::uint8_t> signature = RsaSign(certificate, privateKey, tokenKey, digestInfo);
+  const std::vector<std::uint8_t> signature =
+      RsaSign(certificate, privateKey, tokenKey, digestInfo);
   if (signature.empty()) return false;
   Pkcs7Ptr signedData = SignedDataShell(certificate, content);
   Pkcs7SignerInfoPtr info = SignerInfo(certificate, signature);

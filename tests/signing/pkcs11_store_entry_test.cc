@@ -26,7 +26,7 @@ class Pkcs11StoreEntryTest : public ::testing::Test {
 
 TEST_F(Pkcs11StoreEntryTest, KeyFileWithAUriGivesATokenKey) {
   stores.AddFile("My", "signer.key",
-                 "  pkcs11:token=release;object=signing-key?module-path=/m.so\r\n");
+                 "\n  pkcs11:token=release;object=signing-key?module-path=/m.so\r\nsecond line\n");
   const ConsoleCapture console;
   const std::optional<StoredCertificate> stored = Load();
   ASSERT_TRUE(stored);

@@ -106,11 +106,35 @@ struct OpenedLibrary {
   std::string name;
 };
 
+// The library that p11-kit's configuration gives for the module `name`
+// ("module: PATH" in <name>.module; a relative path lies in the module
+// directory); empty when it has none.
+std::string ConfiguredModule(const std::string& name) {
+  if (name.find('/') != std::string::npos) return {};
+  for (const std::string directory : {"/etc/pkcs11/modules", BREVICK_P11_MODULE_CONFIGS}) {
+    std::vector<std::uint8_t> bytes;
+    if (!ReadRegularFile(AT_FDCWD, directory + "/" + name + ".module", bytes).Ok()) continue;
+    const std::string text(bytes.begin(), bytes.end());
+    for (std::size_t start = 0; start < text.size();) {
+      const std::size_t end = std::min(text.find('\n', start), text.size());
+      std::string line = text.substr(start, end - start);
+      start = end + 1;
+      if (line.rfind("module:", 0) != 0) continue;
+      line.erase(0, line.find_first_not_of(" \t", 7));
+      line.erase(line.find_last_not_of(" \t\r") + 1);
+      if (line.empty()) continue;
+      return line[0] == '/' ? line : std::string(BREVICK_P11_MODULE_DIR) + "/" + line;
+    }
+  }
+  return {};
+}
+
 // The libraries to try, in order, and what to call the module in messages.
 std::vector<std::string> ModuleCandidates(const Pkcs11Uri& uri) {
   if (uri.modulePath) return {*uri.modulePath};
   if (uri.moduleName) {
     const std::string& name = *uri.moduleName;
+    if (std::string configured = ConfiguredModule(name); !configured.empty()) return {configured};
     return {std::string(BREVICK_P11_MODULE_DIR) + "/" + name + ".so",
             std::string(BREVICK_P11_MODULE_DIR) + "/lib" + name + ".so", name + ".so",
             "lib" + name + ".so"};

@@ -3,7 +3,8 @@
 // standard C interface of the module library itself.
 //
 // The module is the URI's module-path, else the library named by its
-// module-name, else p11-kit's proxy, which offers every module the system has
+// module-name (as p11-kit's module configuration gives it, else
+// <name>.so or lib<name>.so), else p11-kit's proxy, which offers every module the system has
 // configured. The PIN comes from the URI's pin-source file (its first line),
 // else from the environment variable BREVICK_PKCS11_PIN, else from the URI's
 // pin-value; never from a prompt. A token that needs no login gets none, and

@@ -218,6 +218,11 @@ TEST_F(Pkcs11SigningTest, DescribesTheTokenKeyAndWhetherItCanBeReached) {
       {"labels found on the token",
        "pkcs11:id=%01?module-path=" + std::string(kSoftHsmModule) + "&pin-value=1234",
        L"PKCS #11 token 'release', object 'signing-key'", true},
+      // Debian's softhsm2 registers its module with p11-kit as "softhsm2".
+      {"module by name", "pkcs11:token=release;object=signing-key?module-name=softhsm2",
+       L"PKCS #11 token 'release', object 'signing-key'", true},
+      {"p11-kit's proxy", "pkcs11:token=release;object=signing-key",
+       L"PKCS #11 token 'release', object 'signing-key'", true},
       {"without the PIN", TokenUri("", ""), L"PKCS #11 token 'release', object 'signing-key'",
        false},
       {"missing token", "pkcs11:token=nosuch;object=k?module-path=" + std::string(kSoftHsmModule),
@@ -229,6 +234,9 @@ TEST_F(Pkcs11SigningTest, DescribesTheTokenKeyAndWhetherItCanBeReached) {
     SCOPED_TRACE(c.what);
     const Pkcs11UriParse parsed = ParsePkcs11Uri(c.uri);
     ASSERT_EQ(Pkcs11UriError::kNone, parsed.error);
+    const ScopedEnv pin(kPkcs11PinVariable, c.uri.find("module-path") == std::string::npos
+                                                ? std::optional<std::string>(kUserPin)
+                                                : std::nullopt);
     bool reachable = !c.reachable;
     EXPECT_EQ(c.text, DescribeTokenKey(parsed.uri, reachable));
     EXPECT_EQ(c.reachable, reachable);

@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that a build needs, and only those missing.
-# Usage: scripts/deps.sh [build|bench|fuzz|demo|valgrind|style|package]...   (build is always included)
+# Usage: scripts/deps.sh [build|bench|fuzz|demo|valgrind|style|package|pkcs11]...   (build is always included)
 set -euo pipefail
 
 # python3: the tests read the JSON reports back with its json module.
-packages=(cmake ninja-build g++ pkg-config libssl-dev libgtest-dev libgmock-dev scdoc python3)
+packages=(cmake ninja-build g++ pkg-config libssl-dev libp11-kit-dev libgtest-dev libgmock-dev scdoc python3)
 # The signing tests check their output with the openssl command.
 packages+=(openssl)
 for need in "$@"; do
@@ -16,6 +16,8 @@ for need in "$@"; do
     valgrind) packages+=(valgrind) ;;
     style) packages+=(clang-format clang-tidy) ;;
     package) packages+=(dpkg-dev lintian file man-db) ;;
+    # The PKCS #11 header, and SoftHSM with OpenSC's pkcs11-tool for the token tests.
+    pkcs11) packages+=(libp11-kit-dev softhsm2 opensc) ;;
     *) echo "deps.sh: unknown set '$need'" >&2; exit 2 ;;
   esac
 done

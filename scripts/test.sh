@@ -12,7 +12,7 @@ cd "$(dirname "$0")/.."
 
 stages=("$@")
 [ ${#stages[@]} -gt 0 ] || stages=(ci style sanitize valgrind fuzz package)
-bash scripts/deps.sh build
+bash scripts/deps.sh build pkcs11
 jobs=$(nproc)
 for stage in "${stages[@]}"; do
   echo "== $stage"

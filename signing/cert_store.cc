@@ -12,6 +12,7 @@
 #include <limits>
 
 #include "base/file_io.h"
+#include "base/report.h"
 #include "base/utf8.h"
 
 namespace brevick {
@@ -169,6 +170,26 @@ struct CertificateFile {
   CertificateFileKind kind = CertificateFileKind::kNone;
 };
 
+// A key file that names a key on a PKCS #11 token rather than holding one.
+bool IsTokenKeyFile(const std::vector<std::uint8_t>& bytes) {
+  return LooksLikePkcs11Uri(std::string_view(reinterpret_cast<const char*>(bytes.data()),
+                                             std::min<std::size_t>(bytes.size(), 64)));
+}
+
+// The URI of a token key file; for a malformed one, what is wrong with it,
+// since the operator meant it as a key and would otherwise learn only that
+// signing failed.
+std::optional<Pkcs11Uri> ReadTokenKey(const std::vector<std::uint8_t>& bytes,
+                                      std::string& problem) {
+  std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+  text.remove_prefix(std::min(text.size(), text.find_first_not_of(" \t\r\n")));
+  text = text.substr(0, text.find('\n'));  // the URI's one line
+  Pkcs11UriParse parsed = ParsePkcs11Uri(text);
+  if (parsed.error == Pkcs11UriError::kNone) return std::move(parsed.uri);
+  problem = std::string(Pkcs11UriErrorText(parsed.error)) + " '" + parsed.detail + "'";
+  return std::nullopt;
+}
+
 std::optional<StoredCertificate> LoadPkcs12(const std::vector<std::uint8_t>& bytes) {
   const unsigned char* next = bytes.data();
   Pkcs12Ptr bundle{d2i_PKCS12(nullptr, &next, static_cast<long>(bytes.size()))};
@@ -177,7 +198,7 @@ std::optional<StoredCertificate> LoadPkcs12(const std::vector<std::uint8_t>& byt
   X509* cert = nullptr;
   STACK_OF(X509)* others = nullptr;
   const bool parsed = PKCS12_parse(bundle.get(), "", &key, &cert, &others) == 1;
-  StoredCertificate loaded{X509Ptr(cert), EvpPkeyPtr(key), {}, {}};
+  StoredCertificate loaded{X509Ptr(cert), EvpPkeyPtr(key), {}, {}, std::nullopt};
   const X509StackPtr ownedOthers(others);
   if (!parsed || !loaded.certificate) return std::nullopt;
   return loaded;
@@ -214,7 +235,12 @@ void AttachKey(int dirFd, CertificateFile& file) {
       status.keyFile = stored.fileName.substr(0, stored.fileName.rfind('.')) + ".key";
       std::vector<std::uint8_t> keyBytes;
       const FileResult read = ReadStoreFile(dirFd, status.keyFile, keyBytes);
-      if (read.Ok()) {
+      if (read.Ok() && IsTokenKeyFile(keyBytes)) {
+        // The key stays on its token; whether it is there and fits the
+        // certificate is found out when it signs.
+        stored.tokenKey = ReadTokenKey(keyBytes, status.detail);
+        status.problem = stored.tokenKey ? KeyProblem::kNone : KeyProblem::kBadTokenUri;
+      } else if (read.Ok()) {
         KeyProblem fromKeyFile = KeyProblem::kUndecodable;
         stored.privateKey = DecodePemKey(keyBytes, fromKeyFile);
         status.problem = fromKeyFile;
@@ -228,7 +254,7 @@ void AttachKey(int dirFd, CertificateFile& file) {
       if (status.problem == KeyProblem::kNone) status.keyFile.clear();
     }
   }
-  if (stored.privateKey || status.problem == KeyProblem::kNone) {
+  if (!stored.tokenKey && (stored.privateKey || status.problem == KeyProblem::kNone)) {
     status.problem = CheckSigningKey(stored.certificate.get(), stored.privateKey.get());
   }
   if (status.problem != KeyProblem::kNone) stored.privateKey.reset();

@@ -4,7 +4,8 @@
 // certificates, read in ascending byte order of file name:
 //   *.pem, *.crt, *.cer  one X.509 certificate, PEM or DER; a PEM file may
 //                        hold the private key too, else an unencrypted PEM
-//                        <stem>.key beside it is the key
+//                        <stem>.key beside it is the key, or that file
+//                        holds one line, a PKCS #11 URI of a key on a token
 //   *.p12, *.pfx         PKCS #12 with an empty password: certificate and key
 // Other files, files that do not decode and files over kMaxCertificateFileSize
 // are passed over without a word. Stores are only ever read.
@@ -21,6 +22,7 @@
 
 #include "signing/certificate_info.h"
 #include "signing/openssl_handles.h"
+#include "signing/pkcs11_uri.h"
 
 namespace brevick {
 
@@ -35,6 +37,11 @@ struct StoredCertificate {
   EvpPkeyPtr privateKey;
   KeyStatus keyStatus;   // why privateKey is null, when it is
   std::string fileName;  // the certificate's file in the store, as its bytes
+  // The key on a PKCS #11 token that <stem>.key names instead. Whether the
+  // token is there and the key fits is only found out when signing.
+  std::optional<Pkcs11Uri> tokenKey;
+
+  bool HasKey() const { return privateKey || tokenKey; }
 };
 
 // The outcome of a search: the first certificate (in file order) that

@@ -40,7 +40,7 @@ constexpr std::array<WarningText, 5> kWarningTexts = {{
 static_assert(kWarningTexts.size() == static_cast<std::size_t>(CertificateWarning::kCount),
               "one text per certificate warning");
 
-constexpr std::array<const wchar_t*, 7> kKeyProblemTexts = {
+constexpr std::array<const wchar_t*, 8> kKeyProblemTexts = {
     L"",
     L"no private key",
     L"the private key is encrypted",
@@ -48,6 +48,7 @@ constexpr std::array<const wchar_t*, 7> kKeyProblemTexts = {
     L"the private key does not match the certificate",
     L"the key file cannot be read",
     L"the key file holds no readable private key",
+    L"the key file holds a PKCS #11 URI that cannot be read",
 };
 static_assert(kKeyProblemTexts.size() == static_cast<std::size_t>(KeyProblem::kCount),
               "one text per key problem");
@@ -237,6 +238,9 @@ std::wstring KeyProblemText(const KeyStatus& status) {
       break;
     case KeyProblem::kUndecodable:
       text = L"the key file " + file + L" holds no readable private key";
+      break;
+    case KeyProblem::kBadTokenUri:
+      text = file + L": " + ToWide(status.detail);
       break;
     default:
       break;

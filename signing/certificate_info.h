@@ -99,6 +99,7 @@ enum class KeyProblem {
   kMismatch,     // the key is not the certificate's own
   kUnreadable,   // the key file cannot be read (see the error number)
   kUndecodable,  // the key file holds no private key OpenSSL can read
+  kBadTokenUri,  // the key file names a token key with a URI that does not parse
   kCount         // not a problem: the size of the text table
 };
 
@@ -106,6 +107,7 @@ struct KeyStatus {
   KeyProblem problem = KeyProblem::kNone;
   int error = 0;        // errno with kUnreadable
   std::string keyFile;  // the file the key was looked for in, as its bytes
+  std::string detail;   // with kBadTokenUri: what is wrong with the URI
 };
 
 // "no private key file (signer.key)", "the private key is encrypted", ...,

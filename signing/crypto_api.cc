@@ -59,9 +59,9 @@ CryptoResult CryptoAPI::Sign(const std::wstring& subjectText, std::span<const st
   const std::optional<StoredCertificate> signer = FindSigner(*store, choice).chosen;
   if (!signer || SimpleDisplayName(signer->certificate.get()).empty())
     return CryptoResult::kNoSigningCertificate;
-  if (!signer->privateKey || data.size() > kMaxBlockSizeInBytes) return CryptoResult::kCannotSign;
+  if (!signer->HasKey() || data.size() > kMaxBlockSizeInBytes) return CryptoResult::kCannotSign;
   if (!BuildSignedMessage(signer->certificate.get(), signer->privateKey.get(), data, digest,
-                          signedMessage)) {
+                          signedMessage, signer->tokenKey ? &*signer->tokenKey : nullptr)) {
     return CryptoResult::kCannotSign;
   }
   return CryptoResult::kOk;

@@ -16,6 +16,7 @@
 #include "signing/cert_store.h"
 #include "signing/crypto.h"
 #include "signing/md2.h"
+#include "signing/pkcs11_token.h"
 
 namespace brevick {
 namespace {
@@ -76,7 +77,11 @@ X509AlgorPtr DigestAlgorithmIdentifier(DigestAlgorithm algorithm) {
   return identifier;
 }
 
-std::vector<std::uint8_t> RsaSign(EVP_PKEY* privateKey, std::span<const std::uint8_t> digestInfo) {
+std::vector<std::uint8_t> RsaSign(X509* certificate, EVP_PKEY* privateKey,
+                                  const Pkcs11Uri* tokenKey,
+                                  std::span<const std::uint8_t> digestInfo) {
+  // A key held on a token signs the same DigestInfo there, with the same padding.
+  if (tokenKey != nullptr) return SignWithTokenKey(*tokenKey, certificate, digestInfo);
   // No signature digest is set: PKCS #1 v1.5 padding is applied to the
   // DigestInfo as given, which is the old RSA_private_encrypt.
   const EvpPkeyCtxPtr context(EVP_PKEY_CTX_new(privateKey, nullptr));
@@ -244,22 +249,24 @@ std::vector<std::uint8_t> DigestInfo(DigestAlgorithm algorithm,
 
 bool BuildSignedMessage(X509* certificate, EVP_PKEY* privateKey,
                         std::span<const std::uint8_t> content, DigestAlgorithm algorithm,
-                        std::vector<std::uint8_t>& message) {
+                        std::vector<std::uint8_t>& message, const Pkcs11Uri* tokenKey) {
   message.clear();
   // OpenSSL's ASN.1 strings measure their length in an int.
   if (content.size() > static_cast<std::size_t>(std::numeric_limits<int>::max())) return false;
   const std::vector<std::uint8_t> digestInfo = DigestInfo(algorithm, content);
   if (digestInfo.empty()) return false;
-  return BuildSignedMessageOver(certificate, privateKey, content, algorithm, digestInfo, message);
+  return BuildSignedMessageOver(certificate, privateKey, content, algorithm, digestInfo, message,
+                                tokenKey);
 }
 
 bool BuildSignedMessageOver(X509* certificate, EVP_PKEY* privateKey,
                             std::span<const std::uint8_t> content, DigestAlgorithm algorithm,
                             std::span<const std::uint8_t> digestInfo,
-                            std::vector<std::uint8_t>& message) {
+                            std::vector<std::uint8_t>& message, const Pkcs11Uri* tokenKey) {
   message.clear();
   if (content.size() > static_cast<std::size_t>(std::numeric_limits<int>::max())) return false;
-  const std::vector<std::uint8_t> signature = RsaSign(privateKey, digestInfo);
+  const std::vector<std::uint8_t> signature =
+      RsaSign(certificate, privateKey, tokenKey, digestInfo);
   if (signature.empty()) return false;
   Pkcs7Ptr signedData = SignedDataShell(certificate, algorithm, {});
   Pkcs7SignerInfoPtr info = SignerInfo(certificate, algorithm, signature);

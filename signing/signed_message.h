@@ -20,6 +20,7 @@
 #include "base/digest_algorithm.h"
 #include "signing/crypto.h"
 #include "signing/openssl_handles.h"
+#include "signing/pkcs11_uri.h"
 
 namespace brevick {
 
@@ -29,24 +30,27 @@ std::vector<std::uint8_t> DigestInfo(DigestAlgorithm algorithm,
 
 // Builds the message; false when OpenSSL fails (the key cannot sign, say),
 // `message` then being empty. The key must be RSA. PKCS #1 v1.5 has no
-// randomness: the same input gives the same bytes.
+// randomness: the same input gives the same bytes. With `tokenKey`, the
+// signature is made on that PKCS #11 token instead of with `privateKey`
+// (which may then be null), and a failure's reason goes to standard error.
 bool BuildSignedMessage(X509* certificate, EVP_PKEY* privateKey,
                         std::span<const std::uint8_t> content, DigestAlgorithm algorithm,
-                        std::vector<std::uint8_t>& message);
+                        std::vector<std::uint8_t>& message, const Pkcs11Uri* tokenKey = nullptr);
 
-// Decodes the message and checks its first signature against the carried
-// certificate that the signer names, with whichever of the four digests the
-// signer used. Returns kOk, kCannotDecode,
-// kNoSignerCertificate, kCannotReadSigner, kSignatureMismatch or
-// kNotSignedMessage; `content` is filled with kOk and kSignatureMismatch only.
 // BuildSignedMessage for content whose DigestInfo (of `algorithm`) the
 // caller has computed already, so that a run digests its content once. The
 // content is encoded straight from the caller's bytes.
 bool BuildSignedMessageOver(X509* certificate, EVP_PKEY* privateKey,
                             std::span<const std::uint8_t> content, DigestAlgorithm algorithm,
                             std::span<const std::uint8_t> digestInfo,
-                            std::vector<std::uint8_t>& message);
+                            std::vector<std::uint8_t>& message,
+                            const Pkcs11Uri* tokenKey = nullptr);
 
+// Decodes the message and checks its first signature against the carried
+// certificate that the signer names, with whichever of the four digests the
+// signer used. Returns kOk, kCannotDecode,
+// kNoSignerCertificate, kCannotReadSigner, kSignatureMismatch or
+// kNotSignedMessage; `content` is filled with kOk and kSignatureMismatch only.
 CryptoResult VerifySignedMessage(std::span<const std::uint8_t> message,
                                  std::vector<std::uint8_t>& content);
 

@@ -97,15 +97,19 @@ bool SignAsChosen(const SignerChoice& choice, std::span<const std::uint8_t> cont
     }
   }
   if (choice.strict && !doubts.empty()) return false;
-  if (!signer.privateKey) {
+  if (!signer.HasKey()) {
     CannotSignNotice(signer.certificate.get(), KeyProblemText(signer.keyStatus));
     ReportCryptoError(CryptoResult::kCannotSign);
     return false;
   }
+  const Pkcs11Uri* tokenKey = signer.tokenKey ? &*signer.tokenKey : nullptr;
   if (content.size() > kMaxBlockSizeInBytes ||
       !BuildSignedMessageOver(signer.certificate.get(), signer.privateKey.get(), content,
-                              choice.digest, digestInfo, message)) {
-    CannotSignNotice(signer.certificate.get(), L"the private key failed to make the signature");
+                              choice.digest, digestInfo, message, tokenKey)) {
+    // A token has said why on standard error already.
+    if (tokenKey == nullptr) {
+      CannotSignNotice(signer.certificate.get(), L"the private key failed to make the signature");
+    }
     ReportCryptoError(CryptoResult::kCannotSign);
     return false;
   }

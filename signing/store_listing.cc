@@ -11,6 +11,7 @@
 #include "base/utf8.h"
 #include "signing/cert_store.h"
 #include "signing/certificate_info.h"
+#include "signing/pkcs11_token.h"
 
 namespace brevick {
 namespace {
@@ -48,6 +49,17 @@ std::wstring ValidityState(const X509* certificate) {
   return L"valid now";
 }
 
+// Where the key is and whether it can sign now; a token is asked.
+std::wstring PrivateKeyText(const StoredCertificate& stored) {
+  if (stored.tokenKey) {
+    bool reachable = false;
+    const std::wstring description = DescribeTokenKey(*stored.tokenKey, reachable);
+    return description + (reachable ? L", reachable now" : L", not reachable now");
+  }
+  if (stored.privateKey) return L"usable for signing";
+  return L"none usable: " + KeyProblemText(stored.keyStatus);
+}
+
 void ShowCertificateDetails(const StoredCertificate& stored) {
   const X509* certificate = stored.certificate.get();
   WriteLine(L" Certificate '" + SimpleDisplayName(certificate) + L"' (" + ToWide(stored.fileName) +
@@ -60,9 +72,7 @@ void ShowCertificateDetails(const StoredCertificate& stored) {
   WriteLine(L"  Valid to:    " + TimeText(X509_get0_notAfter(certificate)) + L" (" +
             ValidityState(certificate) + L")");
   WriteLine(L"  Key:         " + KeyDescription(X509_get0_pubkey(certificate)));
-  WriteLine(L"  Private key: " + (stored.privateKey
-                                      ? std::wstring(L"usable for signing")
-                                      : L"none usable: " + KeyProblemText(stored.keyStatus)));
+  WriteLine(L"  Private key: " + PrivateKeyText(stored));
 }
 
 void ShowStoreDetails(const std::wstring& name, const CertStore& store) {

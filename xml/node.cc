@@ -103,7 +103,7 @@ void NodeContainer::AddText(std::string_view text) {
     trailing->AppendText(text);
     return;
   }
-  AddChild(std::make_unique<Text>(this, std::string(text)));
+  AddChild(Text::Create(this, text));
 }
 
 namespace {

@@ -642,7 +642,7 @@ void Parser::ReadAttributeValue(Attribute& attribute) {
       if (pendingValue.empty()) {
         attribute.AddText(last);  // the common case: no reference, one Text
       } else {
-        pendingValue.push_back(std::make_unique<Text>(&attribute, std::string(last)));
+        pendingValue.push_back(Text::Create(&attribute, last));
         AttachAll(attribute, pendingValue);
       }
       return;
@@ -653,8 +653,8 @@ void Parser::ReadAttributeValue(Attribute& attribute) {
         ++current;  // the other quote is part of the value
         break;
       case '&': {
-        pendingValue.push_back(std::make_unique<Text>(
-            &attribute, std::string(mark, static_cast<std::size_t>(current - mark))));
+        pendingValue.push_back(Text::Create(
+            &attribute, std::string_view(mark, static_cast<std::size_t>(current - mark))));
         std::unique_ptr<Reference> reference = ReadReference(attribute);
         if (!reference) Error(ParseError::kInvalidReference);
         pendingValue.push_back(std::move(reference));
@@ -682,8 +682,8 @@ void Parser::ReadContent(Element& element, int depth) {
   std::vector<std::unique_ptr<Node>>& pending = pendingContent[depth - 1];
   const ClearOnExit<std::vector<std::unique_ptr<Node>>> clear(pending);
   const auto flush = [&](const char* mark) {
-    pending.push_back(std::make_unique<Text>(
-        &element, std::string(mark, static_cast<std::size_t>(current - mark))));
+    pending.push_back(
+        Text::Create(&element, std::string_view(mark, static_cast<std::size_t>(current - mark))));
   };
 
   const char* mark = current;

@@ -15,7 +15,8 @@ class Attribute;
 // An element: its name is the tag name; it owns its attributes and children.
 class Element : public NodeContainer {
  public:
-  using AttributeList = std::vector<std::unique_ptr<Attribute>>;
+  // Reads like std::vector<std::unique_ptr<Attribute>> (see owned_list.h).
+  using AttributeList = OwnedList<Attribute>;
 
   // No attributes, no children, preserveSpace false. nullptr parent: the
   // null element.
@@ -68,7 +69,6 @@ class Element : public NodeContainer {
   explicit Element(NullTag);
 
   AttributeList attributes;
-  bool preserveSpace = false;
 };
 
 // An attribute: its name is the attribute name, its value is its children
@@ -99,8 +99,6 @@ class Attribute : public NodeContainer {
  private:
   friend Attribute& NullAttribute();
   explicit Attribute(NullTag);
-
-  bool unquoted = false;
 };
 
 // The shared null objects: built on first use, never destroyed, never

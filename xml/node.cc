@@ -72,7 +72,7 @@ NodeContainer::~NodeContainer() {
     pending.pop_back();
     if (!node->isContainer) continue;
     auto& container = static_cast<NodeContainer&>(*node);
-    container.trailingText = nullptr;
+    container.trailingIsText = false;
     if (container.IsType(kDocumentType)) static_cast<Document&>(container).root = nullptr;
     if (container.IsType(kElementType)) {
       // Attributes may hold anything AddChild was given, elements included.
@@ -93,17 +93,17 @@ void NodeContainer::Write(WriteContext& context) const {
 void NodeContainer::AddChild(std::unique_ptr<Node> child) {
   if (IsNull() || child == nullptr) return;  // dropped: the null objects stay empty
   child->parentContainer = this;
-  trailingText = child->IsType(kTextType) ? static_cast<Text*>(child.get()) : nullptr;
+  trailingIsText = child->IsType(kTextType);
   children.push_back(std::move(child));
 }
 
 void NodeContainer::AddText(std::string_view text) {
   if (IsNull()) return;
-  if (trailingText != nullptr) {
-    trailingText->AppendText(text);
+  if (Text* const trailing = TrailingText()) {
+    trailing->AppendText(text);
     return;
   }
-  AddChild(std::make_unique<Text>(this, std::string(text)));
+  AddChild(Text::Create(this, text));
 }
 
 namespace {
@@ -179,8 +179,14 @@ void NodeContainer::RemoveAllChildren() {
   children.clear();
 }
 
+Text* NodeContainer::TrailingText() const {
+  return trailingIsText ? static_cast<Text*>(children.back().get()) : nullptr;
+}
+
+// Only the last child can be the trailing Text, and once it is gone the
+// child before it must not become it: only the next AddChild sets the flag.
 void NodeContainer::ForgetChild(const Node& child) {
-  if (&child == trailingText) trailingText = nullptr;
+  if (trailingIsText && &child == children.back().get()) trailingIsText = false;
 }
 
 void NodeContainer::NormaliseText(std::string&) const {}
@@ -242,7 +248,8 @@ std::unique_ptr<Node> NodeContainer::CloneTree(NodeContainer* parent) const {
       std::unique_ptr<NodeContainer> attributeCopy =
           static_cast<const NodeContainer&>(attribute).CloneEmpty(&target);
       NodeContainer* attributeTarget = attributeCopy.get();
-      target.attributes.emplace_back(static_cast<Attribute*>(attributeCopy.release()));
+      target.attributes.push_back(
+          std::unique_ptr<Attribute>(static_cast<Attribute*>(attributeCopy.release())));
       stack.push_back({&attribute, attributeTarget, 0, false});
       continue;
     }

@@ -20,7 +20,8 @@
 #include <memory>
 #include <string>
 #include <string_view>
-#include <vector>
+
+#include "xml/owned_list.h"
 
 namespace xmldoc {
 
@@ -88,6 +89,16 @@ class Node {
   // nullptr: the null element.
   void SetParent(NodeContainer* newParent);
 
+  // Flags of the subclasses, kept here in the padding after the node's own
+  // two: in the subclasses each would round the object up by 8 bytes, and a
+  // parsed tree holds a great many attributes and elements.
+  // NodeContainer: the last child is the Text that AddText extends.
+  bool trailingIsText = false;
+  // Element: set from xml:space.
+  bool preserveSpace = false;
+  // Attribute: the value stood without quotes.
+  bool unquoted = false;
+
  private:
   friend class NodeContainer;
 
@@ -101,7 +112,8 @@ class Text;
 // A node with children: Element, Attribute and Document.
 class NodeContainer : public Node {
  public:
-  using ChildList = std::vector<std::unique_ptr<Node>>;
+  // Reads like std::vector<std::unique_ptr<Node>> (see owned_list.h).
+  using ChildList = OwnedList<Node>;
 
   ~NodeContainer() override;
 
@@ -171,10 +183,12 @@ class NodeContainer : public Node {
   friend class Element;
   friend class Document;
 
+  // The last child when trailingIsText is set, else none; AddText appends
+  // to it.
+  Text* TrailingText() const;
+
   std::string nodeName;
   ChildList children;
-  // The last child when it is a Text, else none; AddText appends to it.
-  Text* trailingText = nullptr;
 };
 
 }  // namespace xmldoc

@@ -43,6 +43,10 @@ constexpr ByteTable kNameByte = MakeTable([](unsigned char c) {
   return IsLetter(c) || IsDigit(c) || c == '.' || c == '-' || c == '_' || c == ':' || c == 0xB7 ||
          (c >= 0xC0 && c <= 0xD6) || (c >= 0xD8 && c <= 0xF6) || c >= 0xF8;
 });
+// In a UTF-8 document the name scan stops at bytes of 0x80 and above too,
+// so that they are checked as sequences before they are taken.
+constexpr ByteTable kNameByteAscii =
+    MakeTable([](unsigned char c) { return c < 0x80 && kNameByte[c]; });
 constexpr ByteTable kVersionByte = MakeTable([](unsigned char c) {
   return IsLetter(c) || IsDigit(c) || c == '_' || c == '.' || c == ':' || c == '-';
 });
@@ -57,6 +61,30 @@ constexpr ByteTable kContentPlain = MakeTable(
 constexpr ByteTable kAttributePlain = MakeTable([](unsigned char c) {
   return c == '\t' || (c >= 0x20 && c != '<' && c != '&' && c != '"' && c != '\'');
 });
+
+// The same runs for a UTF-8 document: bytes of 0x80 and above leave the tight
+// loop to be checked as sequences.
+constexpr ByteTable kContentPlainAscii =
+    MakeTable([](unsigned char c) { return c < 0x80 && kContentPlain[c]; });
+constexpr ByteTable kAttributePlainAscii =
+    MakeTable([](unsigned char c) { return c < 0x80 && kAttributePlain[c]; });
+
+// Comparing each new attribute name with those before it is cheapest for
+// the few attributes of a usual tag; past this many a hash set takes over,
+// so that thousands of attributes do not cost a quadratic number of
+// comparisons.
+constexpr std::size_t kLinearAttributeCheck = 16;
+
+bool IsUtf8Name(std::string_view encoding) {
+  constexpr std::string_view kUtf8 = "utf-8";
+  if (encoding.size() != kUtf8.size()) return false;
+  for (std::size_t i = 0; i < kUtf8.size(); ++i) {
+    char c = encoding[i];
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    if (c != kUtf8[i]) return false;
+  }
+  return true;
+}
 
 // Past the largest code point the exact value no longer matters: any such
 // number is refused, so it is held here instead of wrapping modulo 2^32.
@@ -104,6 +132,12 @@ class ClearOnExit {
   List& list;
 };
 
+// One-or-more run of bytes from `table` starting at `from`; its end.
+const char* EndOfRun(const char* from, const char* end, const ByteTable& table) {
+  while (from < end && table[static_cast<unsigned char>(*from)]) ++from;
+  return from;
+}
+
 int ClampToInt(std::int64_t value) { return value > INT_MAX ? INT_MAX : static_cast<int>(value); }
 
 }  // namespace
@@ -115,6 +149,7 @@ std::unique_ptr<Document> Parser::Parse(const char* data, std::size_t length) {
   Start(data, length);
   auto document = std::make_unique<Document>();
   ReadXmlDeclaration(*document);
+  checkUtf8 = IsUtf8Name(document->GetEncoding());
   ReadMisc(*document);
   if (ReadDoctype()) ReadMisc(*document);
   std::unique_ptr<Element> root = ReadElement(*document, 1);
@@ -134,6 +169,7 @@ void Parser::Start(const char* data, std::size_t length) {
   lineStart = data;
   line = 1;
   endRead = false;
+  checkUtf8 = true;
 }
 
 char Parser::GetChar() {
@@ -268,20 +304,21 @@ std::string_view Parser::ReadNameView() {
     return {};
   }
   ++current;
-  while (current < end && kNameByte[static_cast<unsigned char>(*current)]) ++current;
+  const ByteTable& nameByte = checkUtf8 ? kNameByteAscii : kNameByte;
+  while (current < end && nameByte[static_cast<unsigned char>(*current)]) ++current;
+  if (checkUtf8 && current < end && static_cast<unsigned char>(*current) >= 0x80) {
+    // Bytes of 0x80 and above are checked as sequences, then taken as name
+    // bytes one by one, as in any other document. A sequence right after
+    // the name is checked too: an ill-formed one is an encoding fault, not
+    // a syntax fault.
+    const char* const stop = EndOfRun(current, end, kNameByte);
+    if (stop == current) Utf8Length(current);
+    CheckUtf8(current, stop);
+    current = stop;
+  }
   if (current >= end) endRead = true;
   return {start, static_cast<std::size_t>(current - start)};
 }
-
-namespace {
-
-// One-or-more run of bytes from `table` starting at `from`; its end.
-const char* EndOfRun(const char* from, const char* end, const ByteTable& table) {
-  while (from < end && table[static_cast<unsigned char>(*from)]) ++from;
-  return from;
-}
-
-}  // namespace
 
 bool Parser::ReadName(std::string& name) {
   const std::string_view view = ReadNameView();
@@ -294,6 +331,7 @@ bool Parser::ReadNmtoken(std::string& token) {
   const char* const stop = EndOfRun(current, end, kNameByte);
   if (stop >= end) endRead = true;
   if (stop == current) return false;
+  CheckUtf8(current, stop);
   token.assign(current, stop);
   current = stop;
   return true;
@@ -329,6 +367,57 @@ void Parser::Restore(const TextMark& mark) {
 
 void Parser::Error(ParseError code) const { throw ParsingException(code, Line(), Column()); }
 
+void Parser::ErrorAt(const char* at, ParseError code) {
+  current = at;
+  Error(code);
+}
+
+std::size_t Parser::Utf8Length(const char* at) {
+  const auto* bytes = reinterpret_cast<const unsigned char*>(at);
+  const unsigned char lead = bytes[0];
+  // The lead byte fixes the length and the range of the second byte, which
+  // is where overlong forms, surrogates and values past U+10FFFF show.
+  std::size_t length = 0;
+  unsigned char low = 0x80;
+  unsigned char high = 0xBF;
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3;
+    if (lead == 0xE0) low = 0xA0;
+    if (lead == 0xED) high = 0x9F;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4;
+    if (lead == 0xF0) low = 0x90;
+    if (lead == 0xF4) high = 0x8F;
+  } else {
+    ErrorAt(at, ParseError::kInvalidUtf8);  // a stray continuation byte, C0, C1 or F5-FF
+  }
+  if (static_cast<std::size_t>(end - at) < length || bytes[1] < low || bytes[1] > high) {
+    ErrorAt(at, ParseError::kInvalidUtf8);
+  }
+  for (std::size_t i = 2; i < length; ++i) {
+    if ((bytes[i] & 0xC0) != 0x80) ErrorAt(at, ParseError::kInvalidUtf8);
+  }
+  if (lead == 0xEF && bytes[1] == 0xBF && bytes[2] >= 0xBE) {
+    ErrorAt(at, ParseError::kIllegalCharacter);  // U+FFFE, U+FFFF
+  }
+  return length;
+}
+
+void Parser::CheckUtf8(const char* from, const char* to) {
+  if (!checkUtf8) return;
+  while (from < to) {
+    from += static_cast<unsigned char>(*from) < 0x80 ? 1 : Utf8Length(from);
+  }
+}
+
+void Parser::TakeRestOfSequence(char c) {
+  if (!checkUtf8 || static_cast<unsigned char>(c) < 0x80) return;
+  const char* const at = current - 1;
+  current = at + Utf8Length(at);
+}
+
 int Parser::Line() const { return ClampToInt(line); }
 
 int Parser::Column() const {
@@ -346,6 +435,10 @@ void Parser::SkipRun(const bool* plain) {
     } else if (*p == '\r') {
       ++p;
       if (p < end && *p == '\n') ++p;
+    } else if (static_cast<unsigned char>(*p) >= 0x80) {
+      // Only a UTF-8 document's table stops here.
+      p += Utf8Length(p);
+      continue;
     } else {
       break;
     }
@@ -358,10 +451,13 @@ void Parser::SkipRun(const bool* plain) {
 std::string_view Parser::ReadUntil(std::string_view delimiter) {
   const char* const start = current;
   const char first = delimiter.front();
+  // A UTF-8 document stops the scan at bytes of 0x80 and above as well.
+  const unsigned highStop = checkUtf8 ? 0x80 : 0x100;
   for (;;) {
     // Only a byte equal to the delimiter's first can begin it; everything
     // else that is neither a control byte nor a line end passes untouched.
-    while (current < end && *current != first && static_cast<unsigned char>(*current) >= 0x20) {
+    while (current < end && *current != first && static_cast<unsigned char>(*current) >= 0x20 &&
+           static_cast<unsigned char>(*current) < highStop) {
       ++current;
     }
     if (current >= end) {
@@ -370,6 +466,10 @@ std::string_view Parser::ReadUntil(std::string_view delimiter) {
     }
     if (*current == first && MatchString(delimiter)) {
       return {start, static_cast<std::size_t>(current - start) - delimiter.size()};
+    }
+    if (static_cast<unsigned char>(*current) >= 0x80) {
+      current += Utf8Length(current);
+      continue;
     }
     const char c = GetChar();
     if (IsControlByte(c) || c == 0) Error(ParseError::kIllegalCharacter);
@@ -465,6 +565,7 @@ std::unique_ptr<Element> Parser::ReadElement(NodeContainer& parent, int depth) {
 
   if (SkipSpaces()) {
     const ClearOnExit<decltype(pendingAttributes)> clear(pendingAttributes);
+    const ClearOnExit<decltype(attributeNames)> clearNames(attributeNames);
     while (std::unique_ptr<Attribute> attribute = ReadAttribute(*element)) {
       pendingAttributes.push_back(std::move(attribute));
       if (!SkipSpaces()) break;
@@ -492,6 +593,21 @@ std::unique_ptr<Element> Parser::ReadElement(NodeContainer& parent, int depth) {
 std::unique_ptr<Attribute> Parser::ReadAttribute(Element& element) {
   const std::string_view name = ReadNameView();
   if (name.empty()) return nullptr;
+  // Names hold no line ends: the error is raised at the name's first byte.
+  if (pendingAttributes.size() < kLinearAttributeCheck) {
+    for (const std::unique_ptr<Attribute>& before : pendingAttributes) {
+      if (before->GetName() == name) ErrorAt(name.data(), ParseError::kDuplicateAttribute);
+    }
+  } else {
+    if (attributeNames.empty()) {
+      for (const std::unique_ptr<Attribute>& before : pendingAttributes) {
+        attributeNames.insert(before->GetName());
+      }
+    }
+    if (!attributeNames.insert(name).second) {
+      ErrorAt(name.data(), ParseError::kDuplicateAttribute);
+    }
+  }
   if (!MatchEq()) Error(ParseError::kNoEqualSign);
   auto attribute = std::make_unique<Attribute>(&element, std::string(name));
   ReadAttributeValue(*attribute);
@@ -514,7 +630,7 @@ void Parser::ReadAttributeValue(Attribute& attribute) {
   const ClearOnExit<decltype(pendingValue)> clear(pendingValue);
   const char* mark = current;
   for (;;) {
-    SkipRun(kAttributePlain.data());
+    SkipRun(checkUtf8 ? kAttributePlainAscii.data() : kAttributePlain.data());
     if (current >= end) {
       endRead = true;
       Error(ParseError::kUnexpectedEndOfDocument);
@@ -526,7 +642,7 @@ void Parser::ReadAttributeValue(Attribute& attribute) {
       if (pendingValue.empty()) {
         attribute.AddText(last);  // the common case: no reference, one Text
       } else {
-        pendingValue.push_back(std::make_unique<Text>(&attribute, std::string(last)));
+        pendingValue.push_back(Text::Create(&attribute, last));
         AttachAll(attribute, pendingValue);
       }
       return;
@@ -537,8 +653,8 @@ void Parser::ReadAttributeValue(Attribute& attribute) {
         ++current;  // the other quote is part of the value
         break;
       case '&': {
-        pendingValue.push_back(std::make_unique<Text>(
-            &attribute, std::string(mark, static_cast<std::size_t>(current - mark))));
+        pendingValue.push_back(Text::Create(
+            &attribute, std::string_view(mark, static_cast<std::size_t>(current - mark))));
         std::unique_ptr<Reference> reference = ReadReference(attribute);
         if (!reference) Error(ParseError::kInvalidReference);
         pendingValue.push_back(std::move(reference));
@@ -566,13 +682,13 @@ void Parser::ReadContent(Element& element, int depth) {
   std::vector<std::unique_ptr<Node>>& pending = pendingContent[depth - 1];
   const ClearOnExit<std::vector<std::unique_ptr<Node>>> clear(pending);
   const auto flush = [&](const char* mark) {
-    pending.push_back(std::make_unique<Text>(
-        &element, std::string(mark, static_cast<std::size_t>(current - mark))));
+    pending.push_back(
+        Text::Create(&element, std::string_view(mark, static_cast<std::size_t>(current - mark))));
   };
 
   const char* mark = current;
   for (;;) {
-    SkipRun(kContentPlain.data());
+    SkipRun(checkUtf8 ? kContentPlainAscii.data() : kContentPlain.data());
     if (current >= end) {
       endRead = true;
       Error(ParseError::kUnexpectedEndOfDocument);

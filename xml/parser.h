@@ -8,6 +8,14 @@
 // Parsing stops at the first fault with a ParsingException carrying the code
 // and the reader's line and column; whatever was built is destroyed.
 //
+// A document in UTF-8 (no declaration, no encoding in it, or "UTF-8" in any
+// letter case) must be well-formed UTF-8 wherever bytes of 0x80 and above may
+// stand: names, attribute values, text, comments, PIs, CDATA sections and the
+// literals of a DOCTYPE. An ill-formed sequence is refused at its first byte;
+// U+FFFE and U+FFFF are refused like their references. The scans stay on
+// ASCII and look at a sequence only when they meet a byte of 0x80 or above. A
+// document that names another encoding keeps its bytes unchecked.
+//
 // Every grammar rule follows one convention: it recognises its construct and
 // returns the new node (or true), or declines with nullptr (or false) leaving
 // the reader where it was, or, once the construct has begun and turns out
@@ -20,6 +28,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
 #include "xml/exception.h"
@@ -111,6 +120,20 @@ class Parser {
 
   // Raises ParsingException with `code` at the reader's line and column.
   [[noreturn]] void Error(ParseError code) const;
+  // Raises `code` at `at`, a byte of the current line at or before the reader.
+  [[noreturn]] void ErrorAt(const char* at, ParseError code);
+
+  // In a UTF-8 document, the length of the sequence that starts at `at`
+  // (whose first byte is 0x80 or above); raises kInvalidUtf8 at `at` when it
+  // is ill-formed, kIllegalCharacter when it is U+FFFE or U+FFFF. `at` lies
+  // on the current line.
+  std::size_t Utf8Length(const char* at);
+  // Checks every sequence that begins in [from, to) (a sequence may run past
+  // `to`); nothing in a document of another encoding.
+  void CheckUtf8(const char* from, const char* to);
+  // After GetChar returned `c`: in a UTF-8 document a lead byte takes the
+  // rest of its sequence with it.
+  void TakeRestOfSequence(char c);
   // The reader's position as ParsingException reports it: lines from 1; the
   // column counts the bytes read since the last line end, plus one on the
   // first line.
@@ -178,6 +201,9 @@ class Parser {
   std::deque<std::vector<std::unique_ptr<Node>>> pendingContent;
   std::vector<std::unique_ptr<Attribute>> pendingAttributes;
   std::vector<std::unique_ptr<Node>> pendingValue;
+  // The names of the start tag's attributes, once there are too many of
+  // them to compare each new name with all before it. Views into the input.
+  std::unordered_set<std::string_view> attributeNames;
 
   const char* begin = nullptr;
   const char* current = nullptr;
@@ -188,6 +214,8 @@ class Parser {
   std::int64_t line = 1;
   // The end of input has been read: a step back no longer moves.
   bool endRead = false;
+  // The document is in UTF-8: bytes of 0x80 and above are checked.
+  bool checkUtf8 = true;
 };
 
 }  // namespace xmldoc

@@ -256,6 +256,7 @@ bool Parser::ReadEntityValue() {
         if (static_cast<unsigned char>(c) < 0x20 && c != '\t' && c != '\n') {
           Error(ParseError::kIllegalCharacter);
         }
+        TakeRestOfSequence(c);
     }
   }
 }
@@ -326,7 +327,12 @@ void Parser::ReadLiteralBody(char quote, bool (*legal)(unsigned char), ParseErro
     const char c = GetChar();
     if (c == quote) return;
     if (c == 0) Error(ParseError::kUnexpectedEndOfDocument);
+    // The sequence is checked before the byte's place in the literal: an
+    // ill-formed one is an encoding fault wherever it stands.
+    const std::size_t length =
+        checkUtf8 && static_cast<unsigned char>(c) >= 0x80 ? Utf8Length(current - 1) : 1;
     if (!legal(static_cast<unsigned char>(c))) Error(badByteCode);
+    current += length - 1;
   }
 }
 

@@ -2,6 +2,8 @@
 // Write operations live with the rest of the layout in writer.cc.
 #include "xml/text_nodes.h"
 
+#include <new>
+#include <string>
 #include <utility>
 
 #include "xml/element.h"
@@ -16,16 +18,53 @@ const std::string& FixedName(const char* name) { return *new std::string(name); 
 
 }  // namespace
 
-Text::Text(NodeContainer* parent, std::string text) : Node(parent), content(std::move(text)) {}
+Text::Text(NodeContainer* parent, std::string_view text)
+    : Node(parent), bytes(new char[text.size() + 1]), size(text.size()), capacity(text.size() + 1) {
+  text.copy(bytes, size);
+}
+
+Text::Text(InlineTag, NodeContainer* parent, std::string_view text)
+    : Node(parent), bytes(reinterpret_cast<char*>(this + 1)), size(text.size()) {
+  text.copy(bytes, size);
+}
+
+std::unique_ptr<Text> Text::Create(NodeContainer* parent, std::string_view text) {
+  void* const block = ::operator new(sizeof(Text) + text.size());
+  try {
+    return std::unique_ptr<Text>(::new (block) Text(InlineTag{}, parent, text));
+  } catch (...) {
+    ::operator delete(block);
+    throw;
+  }
+}
+
+Text::~Text() {
+  if (capacity != 0) delete[] bytes;
+}
+
+void Text::AppendText(std::string_view more) {
+  if (more.empty()) return;
+  if (capacity - size < more.size() || capacity == 0) {
+    // Doubling keeps a long run of appends linear.
+    std::size_t wanted = capacity == 0 ? size + more.size() : capacity;
+    while (wanted < size + more.size()) wanted *= 2;
+    wanted = wanted < 32 ? 32 : wanted;
+    char* const grown = new char[wanted];
+    std::char_traits<char>::copy(grown, bytes, size);
+    if (capacity != 0) delete[] bytes;
+    bytes = grown;
+    capacity = wanted;
+  }
+  more.copy(bytes + size, more.size());
+  size += more.size();
+}
 
 const std::string& Text::GetName() const {
   static const std::string& name = FixedName("#text");
   return name;
 }
 
-std::unique_ptr<Node> Text::Clone(NodeContainer* parent) const {
-  return std::make_unique<Text>(parent, content);
-}
+std::unique_ptr<Node> Text::Clone(NodeContainer* parent) const { return Create(parent, Content()); }
 
 CData::CData(std::string text) : CData(nullptr, std::move(text)) {}
 

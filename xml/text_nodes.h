@@ -12,26 +12,45 @@ namespace xmldoc {
 
 // Character data, named "#text". Written with whitespace collapsed and the
 // five special bytes escaped (unchanged but escaped when compact).
+//
+// A parsed tree is mostly Text nodes (every run of indentation is one), and
+// most of their text is too long for a string's inline room. So a Text made
+// by Create keeps its bytes right behind the node, in the node's own
+// allocation; only text appended later moves to a buffer of its own.
 class Text : public Node {
  public:
-  Text(NodeContainer* parent, std::string text);
+  // The bytes in a buffer of their own.
+  Text(NodeContainer* parent, std::string_view text);
+  // The bytes in the node's own allocation; the usual way to make one.
+  static std::unique_ptr<Text> Create(NodeContainer* parent, std::string_view text);
+  ~Text() override;
+  // Every Text is freed whole through the global operator, whatever its
+  // allocation's size (see Create).
+  static void operator delete(void* block) { ::operator delete(block); }
 
   // "#text".
   const std::string& GetName() const override;
 
-  std::string GetValue() const override { return content; }
-  std::string GetText() const override { return content; }
+  std::string GetValue() const override { return std::string(Content()); }
+  std::string GetText() const override { return std::string(Content()); }
   bool IsType(int typeId) const override { return typeId == kTextType; }
   std::unique_ptr<Node> Clone(NodeContainer* parent) const override;
   void Write(WriteContext& context) const override;
 
-  // The text itself, without a copy.
-  const std::string& Content() const { return content; }
+  // The text itself, without a copy; valid until the text is extended.
+  std::string_view Content() const { return {bytes, size}; }
   // Extends the text; this is how AddText merges adjacent runs.
-  void AppendText(std::string_view more) { content.append(more); }
+  void AppendText(std::string_view more);
 
  private:
-  std::string content;
+  struct InlineTag {};
+  Text(InlineTag, NodeContainer* parent, std::string_view text);
+
+  // The bytes: right behind the node while capacity is 0, else a buffer of
+  // `capacity` bytes that the node owns.
+  char* bytes;
+  std::size_t size;
+  std::size_t capacity = 0;
 };
 
 // A CDATA section, named "#cdata-section"; written unchanged.

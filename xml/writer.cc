@@ -278,9 +278,9 @@ void WriteTree(const NodeContainer& top, WriteContext& context) {
 
 void Text::Write(WriteContext& context) const {
   if (context.IsCompact()) {
-    context.AppendEscaped(content);
+    context.AppendEscaped(Content());
   } else {
-    context.AppendCollapsedEscaped(content);
+    context.AppendCollapsedEscaped(Content());
   }
 }
 

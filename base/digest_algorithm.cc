@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <array>
 #include <cstddef>
+#include <cstdint>
+#include <string>
 
 namespace brevick {
 namespace {
@@ -21,9 +23,8 @@ std::string_view DigestName(DigestAlgorithm algorithm) {
 std::optional<DigestAlgorithm> DigestByName(std::wstring_view name) {
   for (std::size_t i = 0; i < kDigestNames.size(); ++i) {
     const std::string_view candidate = kDigestNames[i];
-    if (name.size() == candidate.size() &&
-        std::equal(name.begin(), name.end(), candidate.begin(),
-                   [](wchar_t a, char b) { return a == static_cast<unsigned char>(b); })) {
+    // The names are ASCII, so widening them byte by byte is exact.
+    if (name == std::wstring(candidate.begin(), candidate.end())) {
       return static_cast<DigestAlgorithm>(i);
     }
   }

@@ -174,8 +174,8 @@ std::optional<FileDigests> OrderedFileHasher::Next(std::chrono::milliseconds wai
   if (delivered == paths.size()) return std::nullopt;
   std::optional<FileDigests>& slot = slots[delivered % window];
   if (!resultReady.wait_for(lock, wait, [&slot] { return slot.has_value(); })) return std::nullopt;
-  std::optional<FileDigests> result = std::move(slot);
-  slot.reset();
+  std::optional<FileDigests> result;
+  result.swap(slot);  // leaves the slot empty for the file that comes after
   ++delivered;
   lock.unlock();
   roomFreed.notify_all();

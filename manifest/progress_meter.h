@@ -14,7 +14,7 @@ class ProgressMeter {
  public:
   // Draws nothing when `enabled` is false. The totals are what the meter
   // counts towards; the byte total may be an estimate.
-  ProgressMeter(bool enabled, std::uint64_t totalFiles, std::uint64_t totalBytes);
+  ProgressMeter(bool show, std::uint64_t fileCount, std::uint64_t byteCount);
   // Erases the line.
   ~ProgressMeter();
   ProgressMeter(const ProgressMeter&) = delete;
@@ -28,9 +28,8 @@ class ProgressMeter {
 
   // The line drawn for these counts after `elapsed`, without the terminal
   // controls around it.
-  static std::string Text(std::uint64_t filesDone, std::uint64_t totalFiles,
-                          std::uint64_t bytesDone, std::uint64_t totalBytes,
-                          std::chrono::steady_clock::duration elapsed);
+  static std::string Text(std::uint64_t filesDone, std::uint64_t fileTotal, std::uint64_t bytesDone,
+                          std::uint64_t byteTotal, std::chrono::steady_clock::duration elapsed);
 
  private:
   bool enabled;

@@ -113,7 +113,11 @@ std::string ConfiguredModule(const std::string& name) {
   if (name.find('/') != std::string::npos) return {};
   for (const std::string directory : {"/etc/pkcs11/modules", BREVICK_P11_MODULE_CONFIGS}) {
     std::vector<std::uint8_t> bytes;
-    if (!ReadRegularFile(AT_FDCWD, directory + "/" + name + ".module", bytes).Ok()) continue;
+    std::string configFile = directory;
+    configFile += '/';
+    configFile += name;
+    configFile += ".module";
+    if (!ReadRegularFile(AT_FDCWD, configFile, bytes).Ok()) continue;
     const std::string text(bytes.begin(), bytes.end());
     for (std::size_t start = 0; start < text.size();) {
       const std::size_t end = std::min(text.find('\n', start), text.size());

@@ -9,7 +9,6 @@
 #include "base/report.h"
 #include "base/utf8.h"
 #include "verify/json_report.h"
-#include "verify/replace_file.h"
 #include "verify/verify.h"
 
 namespace brevick {
@@ -168,7 +167,7 @@ int RunVerifyMode(const std::vector<std::wstring>& args) {
     } else {
       const std::string path = ToUtf8(*commandLine.jsonPath);
       const std::span bytes(reinterpret_cast<const std::uint8_t*>(json.data()), json.size());
-      if (const int error = ReplaceFileWhole(path, bytes); error != 0) {
+      if (const int error = ReplaceFile(path, bytes).error; error != 0) {
         NoticeLine(L"cannot write the JSON report " + *commandLine.jsonPath + L": " +
                    ToWide(FileErrorText(error)));
         exitCode |= static_cast<int>(VerifyFailure::kOutputFailed);

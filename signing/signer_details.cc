@@ -7,19 +7,10 @@
 #include <cstdio>
 #include <ctime>
 
+#include "base/hex_text.h"
+
 namespace brevick {
 namespace {
-
-std::string Hex(const unsigned char* bytes, std::size_t size) {
-  static constexpr char kDigits[] = "0123456789abcdef";
-  std::string text;
-  text.reserve(size * 2);
-  for (std::size_t i = 0; i < size; ++i) {
-    text += kDigits[bytes[i] >> 4];
-    text += kDigits[bytes[i] & 0x0F];
-  }
-  return text;
-}
 
 std::string NameText(const X509_NAME* name) {
   // RFC 2253 order and escaping, but UTF-8 kept as it is instead of \XX.
@@ -86,7 +77,7 @@ std::string Thumbprint(const X509* certificate, const EVP_MD* digest) {
   unsigned char bytes[EVP_MAX_MD_SIZE];
   unsigned int size = 0;
   if (X509_digest(certificate, digest, bytes, &size) != 1) return {};
-  return Hex(bytes, size);
+  return HexText(std::span<const std::uint8_t>(bytes, size));
 }
 
 }  // namespace

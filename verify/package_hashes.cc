@@ -7,6 +7,7 @@
 #include <optional>
 
 #include "base/file_io.h"
+#include "base/hex_text.h"
 #include "manifest/md5.h"
 #include "signing/evp_digest.h"
 
@@ -18,17 +19,6 @@ constexpr std::size_t kReadBlockSizeInBytes = 1 << 20;
 
 constexpr const char* kEvpNames[] = {nullptr, "SHA256", "SHA384", "SHA512"};
 static_assert(std::size(kEvpNames) == static_cast<std::size_t>(DigestKind::kCount));
-
-std::string Hex(const std::uint8_t* bytes, std::size_t size) {
-  static constexpr char kDigits[] = "0123456789abcdef";
-  std::string text;
-  text.reserve(size * 2);
-  for (std::size_t i = 0; i < size; ++i) {
-    text += kDigits[bytes[i] >> 4];
-    text += kDigits[bytes[i] & 0x0F];
-  }
-  return text;
-}
 
 void HashOne(PackageFileHash& file, std::uint8_t* buffer) {
   FileDescriptor descriptor;
@@ -71,7 +61,7 @@ void HashOne(PackageFileHash& file, std::uint8_t* buffer) {
   }
   if (md5) {
     const Md5Digest digest = md5->Final();
-    file.hex[static_cast<std::size_t>(DigestKind::kMd5)] = Hex(digest.data(), digest.size());
+    file.hex[static_cast<std::size_t>(DigestKind::kMd5)] = HexText(digest);
   }
   for (std::size_t kind = 1; kind < std::size(kEvpNames); ++kind) {
     if (!sha[kind]) continue;
@@ -80,7 +70,7 @@ void HashOne(PackageFileHash& file, std::uint8_t* buffer) {
       file.error = EIO;
       return;
     }
-    file.hex[kind] = Hex(digest.data(), digest.size());
+    file.hex[kind] = HexText(digest);
   }
 }
 

@@ -16,7 +16,6 @@
 #include "signing/signer_details.h"
 #include "signing/trust.h"
 #include "verify/package_check.h"
-#include "verify/replace_file.h"
 
 namespace brevick {
 namespace {
@@ -168,7 +167,7 @@ void Extract(const std::string& path, const std::vector<std::uint8_t>& content,
     report.extractError = "refusing to overwrite " + path + ": it is the signed message";
     return;
   }
-  if (const int error = ReplaceFileWhole(path, content); error != 0)
+  if (const int error = ReplaceFile(path, content).error; error != 0)
     report.extractError = "cannot write " + path + ": " + FileErrorText(error);
 }
 

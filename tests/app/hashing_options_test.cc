@@ -207,24 +207,12 @@ std::string RunOnTerminal(const TempDir& package, const StoreHome& stores,
   return received;
 }
 
-// Standard error without the signing stage's own lines (the signer's name,
-// certificate warnings), which a terminal shows with CR LF line ends.
-std::string HashingPart(std::string text) {
-  for (const std::string_view notice : {"brevick: warning: ", "brevick: signed by "}) {
-    for (std::size_t at; (at = text.find(notice)) != std::string::npos;) {
-      const std::size_t end = text.find('\n', at);
-      text.erase(at, end == std::string::npos ? std::string::npos : end + 1 - at);
-    }
-  }
-  return text;
-}
-
 TEST_F(HashingOptionsTest, TheProgressLineAppearsOnATerminalOnlyAndIsErasedAtTheEnd) {
   package.WriteFile("m.xml", Manifest(30));
   const std::vector<std::string> run = {"m.xml", "out.p7", kSubject};
   const std::string plainOutput = Run(run).output;
 
-  const std::string shown = HashingPart(RunOnTerminal(package, stores, run));
+  const std::string shown = WithoutSigningNotices(RunOnTerminal(package, stores, run));
   EXPECT_NE(std::string::npos, shown.find("\r\x1b[Kbrevick: hashed ")) << shown;
   EXPECT_NE(std::string::npos, shown.find(" of 30 files")) << shown;
   EXPECT_TRUE(shown.ends_with("\r\x1b[K")) << shown;
@@ -232,10 +220,10 @@ TEST_F(HashingOptionsTest, TheProgressLineAppearsOnATerminalOnlyAndIsErasedAtThe
 
   std::vector<std::string> off = {"--no-progress"};
   off.insert(off.end(), run.begin(), run.end());
-  EXPECT_EQ("", HashingPart(RunOnTerminal(package, stores, off)));
+  EXPECT_EQ("", WithoutSigningNotices(RunOnTerminal(package, stores, off)));
 
   // Not a terminal: nothing, unless forced.
-  EXPECT_EQ("", HashingPart(Run(run).errors));
+  EXPECT_EQ("", WithoutSigningNotices(Run(run).errors));
   std::vector<std::string> forced = {"--progress"};
   forced.insert(forced.end(), run.begin(), run.end());
   const ProcessResult piped = Run(forced);

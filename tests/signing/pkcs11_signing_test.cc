@@ -21,18 +21,6 @@
 namespace brevick::testing {
 namespace {
 
-// Standard error without the lines every signing run may write (warnings
-// about the small test keys, the signer's name): what is left is the reason.
-std::string ReasonLines(std::string errors) {
-  for (const std::string_view notice : {"brevick: warning: ", "brevick: signed by "}) {
-    for (std::size_t at; (at = errors.find(notice)) != std::string::npos;) {
-      const std::size_t end = errors.find('\n', at);
-      errors.erase(at, end == std::string::npos ? std::string::npos : end + 1 - at);
-    }
-  }
-  return errors;
-}
-
 constexpr const char* kSubject = "Token Signer";
 const std::string kExample = std::string(BREVICK_SOURCE_DIR) + "/examples/package";
 
@@ -99,7 +87,7 @@ TEST_F(Pkcs11SigningTest, SignsTheExamplePackageExactlyAsTheSameKeyInAFileWould)
                 TokenUri("", "&pin-source=file:" + token->WritePinFile(kUserPin)));
   const ProcessResult onToken = SignExample("token.p7");
   EXPECT_EQ(0, onToken.exitCode) << onToken.output << onToken.errors;
-  EXPECT_EQ("", ReasonLines(onToken.errors));
+  EXPECT_EQ("", WithoutSigningNotices(onToken.errors));
   const std::string message = ReadFileBytes(work.Path() / "token.p7");
   EXPECT_TRUE(SignedBy(message, certificate.get()));
 
@@ -184,7 +172,7 @@ TEST_F(Pkcs11SigningTest, EachFailureSaysWhyOnStandardError) {
     const ProcessResult result = SignExample();
     EXPECT_EQ(Banner() + "\nThere were errors:\nCan't sign data\n", result.output);
     EXPECT_EQ(1, result.exitCode);
-    const std::string reasons = ReasonLines(result.errors);
+    const std::string reasons = WithoutSigningNotices(result.errors);
     EXPECT_NE(std::string::npos, reasons.find("brevick: " + c.reason)) << reasons;
     EXPECT_EQ(std::string::npos, reasons.find('\n', reasons.find('\n') + 1))
         << "one line: " << reasons;

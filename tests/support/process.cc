@@ -103,4 +103,14 @@ std::string UsageText() {
          "-R rootdirectory   Specify the root directory for files usable with %SourceRoot%\n";
 }
 
+std::string WithoutSigningNotices(std::string errors) {
+  for (const std::string_view notice : {"brevick: warning: ", "brevick: signed by "}) {
+    for (std::size_t at; (at = errors.find(notice)) != std::string::npos;) {
+      const std::size_t end = errors.find('\n', at);
+      errors.erase(at, end == std::string::npos ? std::string::npos : end + 1 - at);
+    }
+  }
+  return errors;
+}
+
 }  // namespace brevick::testing

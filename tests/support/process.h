@@ -22,6 +22,11 @@ struct ProcessOptions {
 // Runs `brevick` with `args` (program name not included), stdin from /dev/null.
 ProcessResult RunBrevick(const std::vector<std::string>& args, const ProcessOptions& options = {});
 
+// Standard error without the lines a signing run writes on success or
+// whatever else happens (certificate warnings, the signer's name), so that a
+// test sees only what its own case adds. Works on CR LF lines too.
+std::string WithoutSigningNotices(std::string errors);
+
 // The banner every run starts with.
 std::string Banner();
 // The seven usage lines.

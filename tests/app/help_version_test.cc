@@ -2,8 +2,6 @@
 // must name every option the command line knows.
 #include <gtest/gtest.h>
 
-#include <regex>
-
 #include "app/bannerless_modes.h"
 #include "app/options.h"
 #include "base/utf8.h"
@@ -95,7 +93,16 @@ TEST_F(HelpVersionTest, DashHStaysAPositionalArgumentAsInTheClassicCommandLine) 
 
 // Whether `option` stands as a word of its own in the shell script `text`.
 bool NamedInScript(const std::string& text, const std::string& option) {
-  return std::regex_search(text, std::regex("(^|[\\s\"(|])" + option + "($|[\\s\")|])"));
+  const auto isBoundary = [](char c) {
+    return std::string_view(" \t\n\"()|").find(c) != std::string_view::npos;
+  };
+  for (std::size_t at = text.find(option); at != std::string::npos;
+       at = text.find(option, at + 1)) {
+    const std::size_t end = at + option.size();
+    if ((at == 0 || isBoundary(text[at - 1])) && (end == text.size() || isBoundary(text[end])))
+      return true;
+  }
+  return false;
 }
 
 // A long option that the help page, the man page or the completion leaves out

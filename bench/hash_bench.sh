@@ -15,22 +15,8 @@ modules=${1:-2000}
 fileKib=${2:-256}
 repeats=${3:-5}
 
-bash scripts/deps.sh bench demo
-cmake --preset release >/dev/null
-cmake --build --preset release -j2 --target brevick >/dev/null
-brevick=$PWD/build/release/app/brevick
-
-work=$(mktemp -d /tmp/brevick-hash-bench.XXXXXX)
-trap 'rm -rf "$work"' EXIT
-export XDG_DATA_HOME="$work/data"
-store="$XDG_DATA_HOME/brevick/certstores/My"
-mkdir -p "$store" "$work/pkg/files"
-openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj "/CN=Bench Signer" \
-  -keyout "$store/bench.key" -out "$store/bench.pem" 2>/dev/null
-
-echo "generating $modules files of $fileKib KiB in $work"
-head -c $((modules * fileKib * 1024)) /dev/urandom |
-  split -a 5 -d -b $((fileKib * 1024)) - "$work/pkg/files/m"
+source bench/bench_setup.sh
+bench_setup hash "$modules" "$fileKib"
 python3 - "$work/pkg/manifest.xml" "$modules" <<'PY'
 import sys
 path, modules = sys.argv[1], int(sys.argv[2])

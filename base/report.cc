@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "base/utf8.h"
+#include "xml/reference.h"
 
 namespace brevick {
 namespace {
@@ -16,33 +17,6 @@ std::vector<std::wstring>& ErrorListStorage() {
 std::string* captureTarget = nullptr;       // set while a ConsoleCapture lives
 std::string* errorCaptureTarget = nullptr;  // likewise, for standard error
 Verbosity currentVerbosity;
-
-// The length of the well-formed UTF-8 sequence of two to four bytes at the
-// start of `bytes`, or 0 (overlong, surrogate, beyond U+10FFFF, truncated).
-std::size_t WellFormedUtf8Length(std::string_view bytes) {
-  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(bytes[i]); };
-  const unsigned char lead = byte(0);
-  std::size_t length = 0;
-  unsigned char low = 0x80, high = 0xBF;  // the range of the second byte
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    length = 2;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    length = 3;
-    if (lead == 0xE0) low = 0xA0;
-    if (lead == 0xED) high = 0x9F;
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    length = 4;
-    if (lead == 0xF0) low = 0x90;
-    if (lead == 0xF4) high = 0x8F;
-  } else {
-    return 0;
-  }
-  if (bytes.size() < length || byte(1) < low || byte(1) > high) return 0;
-  for (std::size_t i = 2; i < length; ++i) {
-    if (byte(i) < 0x80 || byte(i) > 0xBF) return 0;
-  }
-  return length;
-}
 
 char32_t DecodeUtf8(std::string_view sequence) {
   const auto lead = static_cast<unsigned char>(sequence[0]);
@@ -92,7 +66,7 @@ std::string ConsoleSafe(std::string_view text) {
       ++at;
       continue;
     }
-    const std::size_t length = WellFormedUtf8Length(text.substr(at));
+    const std::size_t length = xmldoc::WellFormedUtf8Length(text.substr(at));
     if (length == 0) {  // an ill-formed byte: a terminal could read it as C1
       safe += kReplacement;
       ++at;

@@ -373,32 +373,11 @@ void Parser::ErrorAt(const char* at, ParseError code) {
 }
 
 std::size_t Parser::Utf8Length(const char* at) {
+  const std::size_t length =
+      WellFormedUtf8Length(std::string_view(at, static_cast<std::size_t>(end - at)));
+  if (length == 0) ErrorAt(at, ParseError::kInvalidUtf8);
   const auto* bytes = reinterpret_cast<const unsigned char*>(at);
   const unsigned char lead = bytes[0];
-  // The lead byte fixes the length and the range of the second byte, which
-  // is where overlong forms, surrogates and values past U+10FFFF show.
-  std::size_t length = 0;
-  unsigned char low = 0x80;
-  unsigned char high = 0xBF;
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    length = 2;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    length = 3;
-    if (lead == 0xE0) low = 0xA0;
-    if (lead == 0xED) high = 0x9F;
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    length = 4;
-    if (lead == 0xF0) low = 0x90;
-    if (lead == 0xF4) high = 0x8F;
-  } else {
-    ErrorAt(at, ParseError::kInvalidUtf8);  // a stray continuation byte, C0, C1 or F5-FF
-  }
-  if (static_cast<std::size_t>(end - at) < length || bytes[1] < low || bytes[1] > high) {
-    ErrorAt(at, ParseError::kInvalidUtf8);
-  }
-  for (std::size_t i = 2; i < length; ++i) {
-    if ((bytes[i] & 0xC0) != 0x80) ErrorAt(at, ParseError::kInvalidUtf8);
-  }
   if (lead == 0xEF && bytes[1] == 0xBF && bytes[2] >= 0xBE) {
     ErrorAt(at, ParseError::kIllegalCharacter);  // U+FFFE, U+FFFF
   }

@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Module-file hashing benchmark: a package of 2,000 module files of 256 KiB
-# and a manifest of about 500 KB naming them. In one run, interleaved so that
-# load from elsewhere falls on every command alike, it times the whole
-# `brevick` run with the default jobs and with --jobs 1, and `md5sum` over the
-# same files, and prints the ratios. Then it compares the run with
+# and a manifest of about 200 KB naming them, ten files to a module. In one
+# run, interleaved so that load from elsewhere falls on every command alike,
+# it times the whole `brevick` run with the default jobs and with --jobs 1,
+# and `md5sum` over the same files, and prints the ratios. Then it compares the run with
 # --digest sha256 against the plain run: as whole runs when the executable
 # has --digest, else the hashing stage alone (bench/file_hashing_bench.cc),
 # whose ratio bounds the whole run's from above. Files stay in the page cache.
@@ -19,15 +19,18 @@ source bench/bench_setup.sh
 bench_setup hash "$modules" "$fileKib"
 python3 - "$work/pkg/manifest.xml" "$modules" <<'PY'
 import sys
-path, modules = sys.argv[1], int(sys.argv[2])
+path, files = sys.argv[1], int(sys.argv[2])
+perModule = 10  # a module ships several files: about 100 manifest bytes per file
 with open(path, "w") as out:
     out.write('<?xml version="1.0" encoding="UTF-8"?>\n<dravanePackage>\n')
     out.write(' <package name="Bench" id="{00000000-0000-0000-0000-000000000000}" mode="debug">\n <modules>\n')
-    for i in range(modules):
-        out.write(f'  <module name="Module {i}" id="{{{i:08X}-0000-4000-8000-000000000000}}" host="Engine"'
-                  f' subPath="files">\n   <dependencies>\n')
-        out.write(f'    <dependency file="m{i:05d}" entryPoint="1">\n')
-        out.write('     <destination value="local"/>\n     <md5/>\n    </dependency>\n')
+    for first in range(0, files, perModule):
+        out.write(f'  <module name="Module {first // perModule}" id="{{{first:08X}-0000-4000-8000-000000000000}}"'
+                  f' host="Engine" subPath="files">\n   <dependencies>\n')
+        for i in range(first, min(first + perModule, files)):
+            entry = 1 if i == first else 0
+            out.write(f'    <dependency file="m{i:05d}" entryPoint="{entry}">'
+                      '<destination value="local"/><md5/></dependency>\n')
         out.write('   </dependencies>\n  </module>\n')
     out.write(' </modules>\n </package>\n</dravanePackage>\n')
 PY

@@ -27,6 +27,13 @@ class Md5 {
   // One-shot convenience for whole messages held in memory.
   static Md5Digest Of(const void* data, std::size_t sizeInBytes);
 
+  // Feeds `sizeInBytes` bytes to each of two digests at once: the same as
+  // first.Update(firstData, n) and second.Update(secondData, n), about twice
+  // as fast when neither holds a partial block, since a core runs the two
+  // serial chains side by side. `first` and `second` must be distinct.
+  static void UpdatePair(Md5& first, const void* firstData, Md5& second, const void* secondData,
+                         std::size_t sizeInBytes);
+
  private:
   void Reset();
   // Runs the compression function over `blockCount` whole 64-byte blocks.

@@ -61,5 +61,45 @@ TEST(Md5Test, EqualsOpenSslAtEveryPaddingBoundaryHoweverTheMessageIsSplit) {
   }
 }
 
+// Two messages fed side by side must digest exactly as each alone, whether
+// the pair starts on a block boundary (the fast path) or after a partial
+// block of either (the fallback), and whatever is fed after the pair.
+TEST(Md5Test, TwoMessagesSideBySideDigestAsEachAlone) {
+  const struct {
+    std::size_t firstLead;   // bytes fed to the first digest alone before the pair
+    std::size_t secondLead;  // the same for the second
+    std::size_t paired;      // bytes fed to both at once
+  } cases[] = {
+      {0, 0, 0},
+      {0, 0, 1},
+      {0, 0, 63},
+      {0, 0, 64},
+      {0, 0, 65},
+      {0, 0, 640},
+      {64, 0, 64},
+      {0, 1, 128},
+      {5, 5, 1000},
+      {128, 64, 4096 + 7},
+      {0, 0, 3 * 1024 * 1024 + 9},
+  };
+  unsigned seed = 100;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(::testing::Message()
+                 << c.firstLead << "+" << c.secondLead << " then " << c.paired << " side by side");
+    const std::string first = RandomBytes(c.firstLead + c.paired + 11, seed++);
+    const std::string second = RandomBytes(c.secondLead + c.paired + 13, seed++);
+    Md5 firstDigest;
+    Md5 secondDigest;
+    firstDigest.Update(first.data(), c.firstLead);
+    secondDigest.Update(second.data(), c.secondLead);
+    Md5::UpdatePair(firstDigest, first.data() + c.firstLead, secondDigest,
+                    second.data() + c.secondLead, c.paired);
+    firstDigest.Update(first.data() + c.firstLead + c.paired, 11);
+    secondDigest.Update(second.data() + c.secondLead + c.paired, 13);
+    EXPECT_EQ(DigestToText(OpenSslMd5(first)), DigestToText(firstDigest.Final()));
+    EXPECT_EQ(DigestToText(OpenSslMd5(second)), DigestToText(secondDigest.Final()));
+  }
+}
+
 }  // namespace
 }  // namespace brevick

@@ -58,64 +58,99 @@ std::wstring_view HashFailureReason(FileHashOutcome outcome) {
   return kHashFailureReasons[static_cast<std::size_t>(outcome)];
 }
 
-FileDigests HashFile(const std::string& openablePath, const FileHashOptions& options,
-                     std::span<std::uint8_t> buffer, std::atomic<std::uint64_t>* bytesRead) {
+namespace {
+
+// A file being hashed: opened, checked and stamped, then fed block by block.
+struct FileUnderWay {
+  explicit FileUnderWay(DigestAlgorithm extraDigest) : extra(extraDigest) {}
+
+  FileDescriptor file;
+  FileIdentity identity;
+  FileStamp before;
+  Md5 md5;
+  Sha2 extra;
+  std::uint64_t total = 0;  // bytes read so far
+  bool atEnd = false;       // the last read came up short: nothing more to read
+};
+
+FileDigests Failed(FileHashOutcome outcome) {
   FileDigests result;
+  result.outcome = outcome;
+  return result;
+}
+
+// Opens the file for hashing; anything but kHashed means it cannot be hashed.
+FileHashOutcome StartHashing(const std::string& openablePath, const FileHashOptions& options,
+                             FileUnderWay& hashing) {
   const bool confined = !options.confinedDirectories.empty();
   if (confined) {
     // Checked before the open too, so that nothing outside is ever opened
     // (opening some devices has effects of its own).
     const std::unique_ptr<char, decltype(&std::free)> resolved(
         ::realpath(openablePath.c_str(), nullptr), &std::free);
-    if (!resolved) return result;  // missing: reported as any missing file
-    if (!IsInside(resolved.get(), options.confinedDirectories)) {
-      result.outcome = FileHashOutcome::kOutsideConfinement;
-      return result;
-    }
+    if (!resolved) return FileHashOutcome::kUnreadable;  // reported as any missing file
+    if (!IsInside(resolved.get(), options.confinedDirectories))
+      return FileHashOutcome::kOutsideConfinement;
   }
-  FileDescriptor file;
-  const FileResult opened = OpenRegularFile(AT_FDCWD, openablePath, file);
-  if (!opened.Ok()) return result;
+  const FileResult opened = OpenRegularFile(AT_FDCWD, openablePath, hashing.file);
+  if (!opened.Ok()) return FileHashOutcome::kUnreadable;
   // A link swapped between the check and the open is caught here.
-  if (confined && !IsInside(OpenedPath(file.Get()), options.confinedDirectories)) {
-    result.outcome = FileHashOutcome::kOutsideConfinement;
-    return result;
-  }
-  FileStamp before;
-  if (ReadFileStamp(file.Get(), before) != 0) return result;
-  AdviseSequentialRead(file.Get());
+  if (confined && !IsInside(OpenedPath(hashing.file.Get()), options.confinedDirectories))
+    return FileHashOutcome::kOutsideConfinement;
+  if (ReadFileStamp(hashing.file.Get(), hashing.before) != 0) return FileHashOutcome::kUnreadable;
+  AdviseSequentialRead(hashing.file.Get());
+  hashing.identity = opened.identity;
+  return FileHashOutcome::kHashed;
+}
 
-  Md5 md5;
-  Sha2 extra(options.digests.extraDigest);
-  std::uint64_t total = 0;
-  for (;;) {
-    const ssize_t got = ReadFully(file.Get(), buffer.data(), buffer.size());
-    if (got < 0) return result;
-    total += static_cast<std::uint64_t>(got);
-    if (bytesRead != nullptr) bytesRead->fetch_add(static_cast<std::uint64_t>(got));
-    if (total > before.sizeInBytes) {
-      // Growing as it is read: stop here rather than follow it for ever.
-      result.outcome = FileHashOutcome::kChanged;
-      return result;
-    }
-    md5.Update(buffer.data(), static_cast<std::size_t>(got));
-    extra.Update(buffer.data(), static_cast<std::size_t>(got));
-    if (options.afterBlock) options.afterBlock(total);
-    if (static_cast<std::size_t>(got) < buffer.size()) break;  // the end of the file
-  }
+// Reads the next block into `buffer`, setting `got` to its size; a short
+// block is the file's last.
+FileHashOutcome ReadNextBlock(FileUnderWay& hashing, const FileHashOptions& options,
+                              std::span<std::uint8_t> buffer, std::atomic<std::uint64_t>* bytesRead,
+                              std::size_t& got) {
+  const ssize_t read = ReadFully(hashing.file.Get(), buffer.data(), buffer.size());
+  if (read < 0) return FileHashOutcome::kUnreadable;
+  got = static_cast<std::size_t>(read);
+  hashing.total += got;
+  if (bytesRead != nullptr) bytesRead->fetch_add(got);
+  // Growing as it is read: stop here rather than follow it for ever.
+  if (hashing.total > hashing.before.sizeInBytes) return FileHashOutcome::kChanged;
+  if (got < buffer.size()) hashing.atEnd = true;
+  if (options.afterBlock) options.afterBlock(hashing.total);
+  return FileHashOutcome::kHashed;
+}
+
+// The digests of a file read to its end, if it stayed the same meanwhile.
+FileDigests FinishHashing(FileUnderWay& hashing) {
   FileStamp after;
-  if (ReadFileStamp(file.Get(), after) != 0) return result;
-  if (after != before || total != before.sizeInBytes) {
-    result.outcome = FileHashOutcome::kChanged;
-    return result;
-  }
-  result.extra = extra.Final();
-  if (!extra.Ok()) return result;
-  result.identity = opened.identity;
-  result.md5 = md5.Final();
-  result.sizeInBytes = total;
+  if (ReadFileStamp(hashing.file.Get(), after) != 0) return Failed(FileHashOutcome::kUnreadable);
+  if (after != hashing.before || hashing.total != hashing.before.sizeInBytes)
+    return Failed(FileHashOutcome::kChanged);
+  FileDigests result;
+  result.extra = hashing.extra.Final();
+  if (!hashing.extra.Ok()) return Failed(FileHashOutcome::kUnreadable);
+  result.identity = hashing.identity;
+  result.md5 = hashing.md5.Final();
+  result.sizeInBytes = hashing.total;
   result.outcome = FileHashOutcome::kHashed;
   return result;
+}
+
+}  // namespace
+
+FileDigests HashFile(const std::string& openablePath, const FileHashOptions& options,
+                     std::span<std::uint8_t> buffer, std::atomic<std::uint64_t>* bytesRead) {
+  FileUnderWay hashing(options.digests.extraDigest);
+  FileHashOutcome outcome = StartHashing(openablePath, options, hashing);
+  while (outcome == FileHashOutcome::kHashed && !hashing.atEnd) {
+    std::size_t got = 0;
+    outcome = ReadNextBlock(hashing, options, buffer, bytesRead, got);
+    if (outcome != FileHashOutcome::kHashed) break;
+    hashing.md5.Update(buffer.data(), got);
+    hashing.extra.Update(buffer.data(), got);
+  }
+  if (outcome != FileHashOutcome::kHashed) return Failed(outcome);
+  return FinishHashing(hashing);
 }
 
 OrderedFileHasher::OrderedFileHasher(std::span<const std::string> filePaths,
@@ -126,6 +161,8 @@ OrderedFileHasher::OrderedFileHasher(std::span<const std::string> filePaths,
   window = std::max<std::size_t>(1, workerCount * kResultsAheadPerWorker);
   slots.resize(std::min(window, paths.size()));
   window = std::max<std::size_t>(1, slots.size());
+  // One file at a time when asked for one job; otherwise two per worker.
+  lanesPerWorker = jobs <= 1 ? 1 : 2;
   workers.reserve(workerCount);
   for (std::size_t i = 0; i < workerCount; ++i) {
     try {
@@ -147,25 +184,124 @@ OrderedFileHasher::~OrderedFileHasher() {
   for (std::thread& worker : workers) worker.join();
 }
 
-void OrderedFileHasher::Work() {
-  std::vector<std::uint8_t> buffer(kHashReadBlockSizeInBytes);
+// A file a worker has under way, with the block read from it and how much
+// of that block is digested.
+struct OrderedFileHasher::Lane {
+  std::size_t index = 0;
+  std::optional<FileUnderWay> hashing;  // engaged while a file is under way
+  std::vector<std::uint8_t> buffer = std::vector<std::uint8_t>(kHashReadBlockSizeInBytes);
+  std::size_t filled = 0;  // bytes of the buffer read
+  std::size_t used = 0;    // bytes of those digested
+
+  bool Busy() const { return hashing.has_value(); }
+  std::size_t Waiting() const { return filled - used; }
+  const std::uint8_t* Next() const { return buffer.data() + used; }
+};
+
+std::optional<std::size_t> OrderedFileHasher::Claim(bool wait) {
   std::unique_lock lock(mutex);
-  for (;;) {
+  if (wait) {
     roomFreed.wait(lock, [this] {
       return stopping || nextToClaim == paths.size() || nextToClaim < delivered + window;
     });
-    if (stopping || nextToClaim == paths.size()) return;
-    const std::size_t index = nextToClaim++;
-    lock.unlock();
-    FileDigests digests;
-    try {
-      digests = HashFile(paths[index], options, buffer, &bytesRead);
-    } catch (const std::bad_alloc&) {
-      digests.outcome = FileHashOutcome::kOutOfMemory;
+  }
+  if (stopping || nextToClaim == paths.size() || nextToClaim >= delivered + window)
+    return std::nullopt;
+  return nextToClaim++;
+}
+
+void OrderedFileHasher::Publish(std::size_t index, FileDigests digests) {
+  const std::lock_guard lock(mutex);
+  slots[index % window] = std::move(digests);
+  if (index == delivered) resultReady.notify_one();
+}
+
+void OrderedFileHasher::Close(Lane& lane, FileDigests digests) {
+  lane.hashing.reset();
+  lane.filled = lane.used = 0;
+  Publish(lane.index, std::move(digests));
+}
+
+// A worker keeps up to `lanesPerWorker` files under way and digests them side
+// by side wherever both have whole blocks read: MD5 leaves room in a core for
+// a second chain. It waits for work only when it has none under way, so a
+// file the reader waits for never waits behind a full window.
+void OrderedFileHasher::Work() {
+  std::vector<Lane> lanes(lanesPerWorker);
+  const auto anyBusy = [&lanes] {
+    return std::any_of(lanes.begin(), lanes.end(), [](const Lane& lane) { return lane.Busy(); });
+  };
+  for (;;) {
+    for (Lane& lane : lanes) {
+      while (!lane.Busy()) {
+        const std::optional<std::size_t> index = Claim(!anyBusy());
+        if (!index) break;
+        lane.index = *index;
+        FileHashOutcome outcome = FileHashOutcome::kOutOfMemory;
+        try {
+          lane.hashing.emplace(options.digests.extraDigest);
+          outcome = StartHashing(paths[*index], options, *lane.hashing);
+        } catch (const std::bad_alloc&) {
+        }
+        if (outcome != FileHashOutcome::kHashed) Close(lane, Failed(outcome));
+      }
     }
-    lock.lock();
-    slots[index % window] = std::move(digests);
-    if (index == delivered) resultReady.notify_one();
+    if (!anyBusy()) return;  // every file claimed, or stopping
+
+    // Lanes whose block is all digested read the next one, or are done.
+    for (Lane& lane : lanes) {
+      if (!lane.Busy() || lane.Waiting() > 0) continue;
+      try {
+        if (lane.hashing->atEnd) {
+          Close(lane, FinishHashing(*lane.hashing));
+          continue;
+        }
+        std::size_t got = 0;
+        const FileHashOutcome outcome =
+            ReadNextBlock(*lane.hashing, options, lane.buffer, &bytesRead, got);
+        if (outcome != FileHashOutcome::kHashed) {
+          Close(lane, Failed(outcome));
+          continue;
+        }
+        lane.filled = got;
+        lane.used = 0;
+      } catch (const std::bad_alloc&) {
+        Close(lane, Failed(FileHashOutcome::kOutOfMemory));
+      }
+    }
+
+    // Two lanes with whole blocks waiting go side by side; a lane alone, or
+    // the short tail of a file, goes by itself.
+    Lane* first = nullptr;
+    Lane* second = nullptr;
+    for (Lane& lane : lanes) {
+      if (!lane.Busy() || lane.Waiting() == 0) continue;
+      (first == nullptr ? first : second) = &lane;
+    }
+    if (first == nullptr) continue;
+    std::size_t paired = 0;
+    if (second != nullptr) {
+      paired = std::min(first->Waiting(), second->Waiting()) / kMd5BlockSizeInBytes *
+               kMd5BlockSizeInBytes;
+    }
+    if (paired > 0) {
+      Md5::UpdatePair(first->hashing->md5, first->Next(), second->hashing->md5, second->Next(),
+                      paired);
+      for (Lane* lane : {first, second}) {
+        lane->hashing->extra.Update(lane->Next(), paired);
+        lane->used += paired;
+      }
+      continue;
+    }
+    for (Lane* lane : {first, second}) {
+      if (lane == nullptr) continue;
+      // With a partner, only a tail under a block goes alone: the rest waits
+      // to be paired with the partner's next block.
+      if (second != nullptr && lane->Waiting() >= kMd5BlockSizeInBytes) continue;
+      lane->hashing->md5.Update(lane->Next(), lane->Waiting());
+      lane->hashing->extra.Update(lane->Next(), lane->Waiting());
+      lane->used = lane->filled;
+    }
   }
 }
 

@@ -76,14 +76,16 @@ FileDigests HashFile(const std::string& openablePath, const FileHashOptions& opt
                      std::atomic<std::uint64_t>* bytesRead = nullptr);
 
 // Hashes a list of files on `jobs` threads (at least one) and hands the
-// results out strictly in list order, whichever file finishes first. Memory
-// stays bounded whatever the list's length: one read buffer per worker, and
-// workers wait when they run a fixed number of files ahead of the reader.
+// results out strictly in list order, whichever file finishes first. With
+// one job, files are hashed one at a time; with more, each thread keeps two
+// files under way and digests them side by side. Memory stays bounded
+// whatever the list's length: a read buffer per file under way, and workers
+// wait when they run a fixed number of files ahead of the reader.
 class OrderedFileHasher {
  public:
   // `paths` must outlive the hasher.
   OrderedFileHasher(std::span<const std::string> paths, FileHashOptions options, int jobs);
-  // Stops the workers (files under way are finished) and joins them.
+  // Stops the workers (files under way are finished first) and joins them.
   ~OrderedFileHasher();
   OrderedFileHasher(const OrderedFileHasher&) = delete;
   OrderedFileHasher& operator=(const OrderedFileHasher&) = delete;
@@ -97,11 +99,18 @@ class OrderedFileHasher {
   std::uint64_t BytesRead() const { return bytesRead.load(std::memory_order_relaxed); }
 
  private:
+  struct Lane;
   void Work();
+  // The next file's index to hash; when `wait`, waits for room in the window.
+  std::optional<std::size_t> Claim(bool wait);
+  void Publish(std::size_t index, FileDigests digests);
+  // Ends the lane's file with `digests` and frees the lane.
+  void Close(Lane& lane, FileDigests digests);
 
   std::span<const std::string> paths;
   FileHashOptions options;
   std::size_t window;                             // how far workers may run ahead of Next
+  std::size_t lanesPerWorker = 1;                 // files a worker keeps under way
   std::vector<std::optional<FileDigests>> slots;  // results by index % window
   std::size_t nextToClaim = 0;
   std::size_t delivered = 0;

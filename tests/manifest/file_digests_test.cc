@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "manifest/file_hashes.h"
+#include "manifest/md5.h"
 #include "tests/support/temp_dir.h"
 
 namespace brevick {
@@ -180,24 +181,41 @@ TEST(FileDigestsTest, ConfinementFollowsLinksBothWays) {
 
 TEST(FileDigestsTest, ResultsComeInListOrderWhateverTheJobs) {
   const TempDir dir;
+  ASSERT_EQ(0, ::mkfifo((dir.Path() / "fifo").c_str(), 0600));
+  std::filesystem::create_directory(dir.Path() / "directory");
+  // Sizes around the MD5 block and the read block, so that files digested
+  // side by side end at every kind of offset against each other.
+  const std::size_t block = kHashReadBlockSizeInBytes;
+  std::vector<std::size_t> sizes = {0,         1,     63,        64,         65,
+                                    block - 1, block, block + 1, block + 64, 2 * block + 65,
+                                    3 * block, 100,   block - 64};
+  for (int i = 0; i < 40; ++i) sizes.push_back((i * 37919) % 400000);
   std::vector<std::string> paths;
-  for (int i = 0; i < 60; ++i) {
-    // Sizes that finish out of order; every seventh file is missing.
-    const std::string name = "f" + std::to_string(i);
+  for (std::size_t i = 0; i < sizes.size(); ++i) {
+    // Every seventh entry is missing, a FIFO or a directory.
     if (i % 7 == 3) {
-      paths.push_back((dir.Path() / "missing").string());
+      const char* names[] = {"missing", "fifo", "directory"};
+      paths.push_back((dir.Path() / names[(i / 7) % 3]).string());
       continue;
     }
-    paths.push_back(dir.WriteFile(name, Pattern((i * 37919) % 400000)).string());
+    paths.push_back(dir.WriteFile("f" + std::to_string(i), Pattern(sizes[i])).string());
   }
-  const std::vector<FileDigests> sequential = HashFiles(paths, DigestSet{}, 1);
+  const DigestSet withSha256{DigestAlgorithm::kSha256};
+  const std::vector<FileDigests> sequential = HashFiles(paths, withSha256, 1);
+  for (std::size_t i = 0; i < paths.size(); ++i) {
+    if (sequential[i].outcome != FileHashOutcome::kHashed) continue;
+    const std::string bytes = Pattern(sizes[i]);
+    EXPECT_EQ(Md5::Of(bytes.data(), bytes.size()), sequential[i].md5) << i;
+  }
   for (const int jobs : {2, 3, 8, 200}) {
     SCOPED_TRACE(jobs);
-    const std::vector<FileDigests> parallel = HashFiles(paths, DigestSet{}, jobs);
+    const std::vector<FileDigests> parallel = HashFiles(paths, withSha256, jobs);
     ASSERT_EQ(sequential.size(), parallel.size());
     for (std::size_t i = 0; i < paths.size(); ++i) {
       EXPECT_EQ(sequential[i].outcome, parallel[i].outcome) << i;
       EXPECT_EQ(sequential[i].md5, parallel[i].md5) << i;
+      EXPECT_EQ(sequential[i].extra, parallel[i].extra) << i;
+      EXPECT_EQ(sequential[i].sizeInBytes, parallel[i].sizeInBytes) << i;
       EXPECT_EQ(sequential[i].identity, parallel[i].identity) << i;
     }
   }

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <string>
 
+#include "tests/support/manifest_helpers.h"
 #include "tests/support/process.h"
 #include "tests/support/signing_certs.h"
 #include "tests/support/temp_dir.h"
@@ -14,16 +15,6 @@ namespace brevick::testing {
 namespace {
 
 constexpr const char* kSubject = "Hostile Input Signer";
-
-// A manifest whose one module file is `file`, relative to the manifest.
-std::string ManifestNaming(const std::string& file) {
-  return "<dravanePackage><package name=\"P\" id=\"{1}\"><modules>"
-         "<module name=\"M\" id=\"{2}\" host=\"UI\"><dependencies>"
-         "<dependency file=\"" +
-         file +
-         "\" entryPoint=\"1\"><destination value=\"local\"/><md5/></dependency>"
-         "</dependencies></module></modules></package></dravanePackage>";
-}
 
 class HostileInputTest : public ::testing::Test {
  protected:

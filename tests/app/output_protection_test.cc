@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <string>
 
+#include "tests/support/manifest_helpers.h"
 #include "tests/support/process.h"
 #include "tests/support/signing_certs.h"
 #include "tests/support/temp_dir.h"
@@ -13,15 +14,6 @@ namespace brevick::testing {
 namespace {
 
 constexpr const char* kSubject = "Protection Signer";
-
-std::string ManifestNaming(const std::string& file) {
-  return "<dravanePackage><package name=\"P\" id=\"{1}\"><modules>"
-         "<module name=\"M\" id=\"{2}\" host=\"UI\"><dependencies>"
-         "<dependency file=\"" +
-         file +
-         "\" entryPoint=\"1\"><destination value=\"local\"/><md5/></dependency>"
-         "</dependencies></module></modules></package></dravanePackage>";
-}
 
 bool HasLeftovers(const std::filesystem::path& directory) {
   for (const auto& entry : std::filesystem::recursive_directory_iterator(directory)) {

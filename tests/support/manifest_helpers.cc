@@ -21,6 +21,15 @@ std::unique_ptr<xmldoc::Document> ParseXml(std::string_view xml) {
   }
 }
 
+std::string ManifestNaming(const std::string& file) {
+  return "<dravanePackage><package name=\"P\" id=\"{1}\"><modules>"
+         "<module name=\"M\" id=\"{2}\" host=\"UI\"><dependencies>"
+         "<dependency file=\"" +
+         file +
+         "\" entryPoint=\"1\"><destination value=\"local\"/><md5/></dependency>"
+         "</dependencies></module></modules></package></dravanePackage>";
+}
+
 std::string CompactXml(const xmldoc::Node& node) {
   return xmldoc::ToText(node, nullptr,
                         xmldoc::WriteContext::kCompact | xmldoc::WriteContext::kOmitDeclaration);

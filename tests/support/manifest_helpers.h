@@ -15,6 +15,10 @@ namespace brevick::testing {
 // Parses `xml`; a malformed test input fails the test with the parser's code.
 std::unique_ptr<xmldoc::Document> ParseXml(std::string_view xml);
 
+// A one-module manifest whose one module file is `file`, relative to the
+// manifest, with an empty md5 element for the run to fill in.
+std::string ManifestNaming(const std::string& file);
+
 // The document (or node) as compact XML without the declaration, so that a
 // whole tree can be compared in one line.
 std::string CompactXml(const xmldoc::Node& node);

@@ -13,11 +13,7 @@ const std::string kUsage = UsageText();
 class CliTest : public ::testing::Test {
  protected:
   ProcessResult Run(const std::vector<std::string>& args) {
-    ProcessOptions options;
-    options.workingDirectory = home.Path().string();
-    options.env = {{"HOME", home.Path().string()},
-                   {"XDG_DATA_HOME", (home.Path() / "data").string()}};
-    return RunBrevick(args, options);
+    return RunBrevickAtHome(home.Path(), args);
   }
   void MakeStore(const std::string& name) {
     std::filesystem::create_directories(home.Path() / "data/brevick/certstores" / name);

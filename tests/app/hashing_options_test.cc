@@ -56,10 +56,7 @@ class HashingOptionsTest : public ::testing::Test {
   }
 
   ProcessResult Run(std::vector<std::string> args) {
-    ProcessOptions options;
-    options.workingDirectory = package.Path().string();
-    options.env = {{"HOME", stores.Root().string()}};
-    return RunBrevick(args, options);
+    return RunBrevickIn(package.Path(), stores.Root(), args);
   }
 
   std::string OutputBytes() const {

@@ -15,11 +15,7 @@ namespace {
 class HelpVersionTest : public ::testing::Test {
  protected:
   ProcessResult Run(const std::vector<std::string>& args) {
-    ProcessOptions options;
-    options.workingDirectory = home.Path().string();
-    options.env = {{"HOME", home.Path().string()},
-                   {"XDG_DATA_HOME", (home.Path() / "data").string()}};
-    return RunBrevick(args, options);
+    return RunBrevickAtHome(home.Path(), args);
   }
   TempDir home;
 };

@@ -25,11 +25,7 @@ class HostileInputTest : public ::testing::Test {
   }
 
   ProcessResult Run(const std::vector<std::string>& args, long addressSpaceLimitBytes = 0) {
-    ProcessOptions options;
-    options.workingDirectory = work.Path().string();
-    options.env = {{"HOME", stores.Root().string()}};
-    options.addressSpaceLimitBytes = addressSpaceLimitBytes;
-    return RunBrevick(args, options);
+    return RunBrevickIn(work.Path(), stores.Root(), args, addressSpaceLimitBytes);
   }
 
   // The run failed with exactly these errors and signed nothing.

@@ -32,10 +32,7 @@ class OutputProtectionTest : public ::testing::Test {
   }
 
   ProcessResult Run(const std::vector<std::string>& args) {
-    ProcessOptions options;
-    options.workingDirectory = work.Path().string();
-    options.env = {{"HOME", stores.Root().string()}};
-    return RunBrevick(args, options);
+    return RunBrevickIn(work.Path(), stores.Root(), args);
   }
 
   StoreHome stores;

@@ -90,10 +90,7 @@ class PipelineEndToEndTest : public ::testing::Test {
   }
 
   ProcessResult Run(std::vector<std::string> args) {
-    ProcessOptions options;
-    options.workingDirectory = package.Path().string();
-    options.env = {{"HOME", stores.Root().string()}};
-    return RunBrevick(args, options);
+    return RunBrevickIn(package.Path(), stores.Root(), args);
   }
 
   std::filesystem::path Output() const { return package.Path() / "out.p7"; }

@@ -103,6 +103,24 @@ std::string UsageText() {
          "-R rootdirectory   Specify the root directory for files usable with %SourceRoot%\n";
 }
 
+ProcessResult RunBrevickIn(const std::filesystem::path& workingDirectory,
+                           const std::filesystem::path& home, const std::vector<std::string>& args,
+                           long addressSpaceLimitBytes) {
+  ProcessOptions options;
+  options.workingDirectory = workingDirectory.string();
+  options.env = {{"HOME", home.string()}};
+  options.addressSpaceLimitBytes = addressSpaceLimitBytes;
+  return RunBrevick(args, options);
+}
+
+ProcessResult RunBrevickAtHome(const std::filesystem::path& home,
+                               const std::vector<std::string>& args) {
+  ProcessOptions options;
+  options.workingDirectory = home.string();
+  options.env = {{"HOME", home.string()}, {"XDG_DATA_HOME", (home / "data").string()}};
+  return RunBrevick(args, options);
+}
+
 std::string WithoutSigningNotices(std::string errors) {
   for (const std::string_view notice : {"brevick: warning: ", "brevick: signed by "}) {
     for (std::size_t at; (at = errors.find(notice)) != std::string::npos;) {

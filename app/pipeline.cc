@@ -37,7 +37,7 @@ StageResult Prepare(xmldoc::Document& document, const HashSettings& settings) {
 StageResult ProcessManifest(const std::wstring& infile, const std::wstring& outfile,
                             const RunSettings& settings) {
   ProgressLine(L"Reading manifest: " + infile);
-  const std::unique_ptr<xmldoc::Document> document = ReadManifest(infile);
+  std::unique_ptr<xmldoc::Document> document = ReadManifest(infile);
   if (!document) return StageResult::kManifestRejected;
   if (document->IsEmpty()) {
     RecordError(L"No nodes found in the XML file.");
@@ -66,7 +66,11 @@ StageResult ProcessManifest(const std::wstring& infile, const std::wstring& outf
   signer.thumbprint = settings.thumbprint;
   signer.digest = settings.digest;
   signer.strict = settings.strict;
-  return SignAndWrite(*document, outfile, signer, guard);
+  // Nothing reads the tree once it is text: it is freed before the message
+  // is signed, so that the two are never held at once with the read-back.
+  const std::string text = ManifestText(*document);
+  document.reset();
+  return SignAndWriteText(text, outfile, signer, guard);
 }
 
 std::unique_ptr<xmldoc::Document> ReadManifest(const std::wstring& path) {

@@ -31,6 +31,10 @@ namespace brevick {
 StageResult SignAndWrite(const xmldoc::Document& document, const std::wstring& outfile,
                          const SignerChoice& signer, const OutputGuard& guard = {});
 
+// The text SignAndWrite signs for `document`: what a caller writes out first
+// when it would free the document before signing.
+std::string ManifestText(const xmldoc::Document& document);
+
 // The same for XML text already written out: what SignAndWrite does after
 // writing the document.
 StageResult SignAndWriteText(std::string_view xmlText, const std::wstring& outfile,

@@ -122,26 +122,6 @@ bool ReadsBackAs(const std::wstring& path, std::span<const std::span<const std::
   return ReadFully(file.Get(), block.data(), 1) == 0;
 }
 
-// Reads the output back and checks that it is the message just signed: its
-// content the text, its signature over the text's digest. Whatever replaced
-// the file meanwhile fails here instead of being taken for the release.
-// The file is compared with the message in blocks, then the signature it
-// carries is checked with the content left out; the text's digest stands
-// for the content's only because the two compared equal byte for byte. Any
-// difference reads the file again as a whole to tell why.
-StageResult VerifyWritten(const std::wstring& path, std::span<const std::uint8_t> text,
-                          std::span<const std::uint8_t> digestInfo,
-                          const SignedMessageFrame& frame) {
-  SignedMessageFrame readBack;
-  const std::span<const std::uint8_t> expected[] = {frame.head, text, frame.tail};
-  std::vector<std::uint8_t>* const kept[] = {&readBack.head, nullptr, &readBack.tail};
-  if (ReadsBackAs(path, expected, kept)) {
-    const OpenSslErrorScope errorScope;
-    if (VerifySignedFrame(readBack, digestInfo) == CryptoResult::kOk) return StageResult::kGoOn;
-  }
-  return VerifyWholeFile(path, text, digestInfo);
-}
-
 // Sign and write once the output path is known not to be protected.
 StageResult WriteSignAndVerify(std::string_view xmlText, const std::wstring& outfile,
                                const SignerChoice& signer) {
@@ -159,7 +139,7 @@ StageResult WriteSignAndVerify(std::string_view xmlText, const std::wstring& out
   SignedMessageFrame frame;
   const StageResult signResult = SignText(text, digestInfo, outfile, signer, frame);
   if (signResult == StageResult::kGoOn) {
-    const StageResult verifyResult = VerifyWritten(outfile, text, digestInfo, frame);
+    const StageResult verifyResult = VerifyWrittenMessage(outfile, xmlText, digestInfo, frame);
     if (verifyResult != StageResult::kGoOn) {
       StageFailureReport(verifyResult, "Error verifying signature ");
     }
@@ -196,6 +176,25 @@ StageResult SignAndWriteText(std::string_view xmlText, const std::wstring& outfi
     return refused;
   }
   return WriteSignAndVerify(xmlText, outfile, signer);
+}
+
+// The file is compared with the message in blocks, then the signature it
+// carries is checked with the content left out; the text's digest stands
+// for the content's only because the two compared equal byte for byte. Any
+// difference reads the file again as a whole to tell why.
+StageResult VerifyWrittenMessage(const std::wstring& path, std::string_view xmlText,
+                                 std::span<const std::uint8_t> digestInfo,
+                                 const SignedMessageFrame& frame) {
+  const std::span<const std::uint8_t> text(reinterpret_cast<const std::uint8_t*>(xmlText.data()),
+                                           xmlText.size());
+  SignedMessageFrame readBack;
+  const std::span<const std::uint8_t> expected[] = {frame.head, text, frame.tail};
+  std::vector<std::uint8_t>* const kept[] = {&readBack.head, nullptr, &readBack.tail};
+  if (ReadsBackAs(path, expected, kept)) {
+    const OpenSslErrorScope errorScope;
+    if (VerifySignedFrame(readBack, digestInfo) == CryptoResult::kOk) return StageResult::kGoOn;
+  }
+  return VerifyWholeFile(path, text, digestInfo);
 }
 
 StageResult VerifyFile(const std::wstring& path) {

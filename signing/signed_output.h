@@ -11,11 +11,14 @@
 //                                                  what replaced it meanwhile)
 #pragma once
 
+#include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 
 #include "base/stage_result.h"
 #include "signing/output_guard.h"
+#include "signing/signed_message.h"
 #include "signing/signer_choice.h"
 
 namespace xmldoc {
@@ -39,6 +42,15 @@ std::string ManifestText(const xmldoc::Document& document);
 // writing the document.
 StageResult SignAndWriteText(std::string_view xmlText, const std::wstring& outfile,
                              const SignerChoice& signer, const OutputGuard& guard = {});
+
+// Reads the output back and checks that it is the message just signed: the
+// frame around `xmlText`, its signature over `digestInfo` (the text's).
+// Whatever replaced the file meanwhile fails here instead of being taken
+// for the release. Returns kGoOn, kOutputNotOpened, kOutputReadWriteFailed
+// or kVerifyFailed, with the reason recorded.
+StageResult VerifyWrittenMessage(const std::wstring& path, std::string_view xmlText,
+                                 std::span<const std::uint8_t> digestInfo,
+                                 const SignedMessageFrame& frame);
 
 // Reads and verifies the file; returns kGoOn, kOutputNotOpened,
 // kOutputReadWriteFailed or kVerifyFailed, with the reason recorded.

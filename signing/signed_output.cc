@@ -162,8 +162,9 @@ StageResult SignAndWrite(const xmldoc::Document& document, const std::wstring& o
   return WriteSignAndVerify(ManifestText(document), outfile, signer);
 }
 
-std::string ManifestText(const xmldoc::Document& document) {
+std::string ManifestText(const xmldoc::Document& document, std::size_t capacityHint) {
   std::string xmlText;
+  xmlText.reserve(capacityHint);
   xmldoc::WriteContext context(xmlText, kManifestIndent, kManifestWriteFlags);
   document.Write(context);
   return xmlText;

@@ -35,8 +35,11 @@ StageResult SignAndWrite(const xmldoc::Document& document, const std::wstring& o
                          const SignerChoice& signer, const OutputGuard& guard = {});
 
 // The text SignAndWrite signs for `document`: what a caller writes out first
-// when it would free the document before signing.
-std::string ManifestText(const xmldoc::Document& document);
+// when it would free the document before signing. `capacityHint` bytes are
+// reserved first; a generous hint costs address space only (pages never
+// written never become resident) and spares a large text the copies of
+// growing, each of which holds the old buffer and the new at once.
+std::string ManifestText(const xmldoc::Document& document, std::size_t capacityHint = 0);
 
 // The same for XML text already written out: what SignAndWrite does after
 // writing the document.

@@ -1,6 +1,7 @@
 // bench/md2_pass.cc: the time of one MD2 pass over the content of a signed
 // manifest, with the same MD2 code brevick runs, for the whole-run scripts.
 // Usage: md2_pass SIGNED_MESSAGE [REPEATS]  -> prints the best time in seconds
+#include <openssl/objects.h>
 #include <openssl/pkcs7.h>
 
 #include <chrono>

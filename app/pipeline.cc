@@ -23,6 +23,12 @@
 namespace brevick {
 namespace {
 
+// The signed text is reserved at this multiple of the manifest's size and
+// some more: the hashes it gains outweigh the developer attributes it loses,
+// and what stays unwritten of the reservation is never made resident.
+constexpr std::uint64_t kTextCapacityFactor = 2;
+constexpr std::size_t kTextCapacitySlackInBytes = std::size_t{64} << 10;
+
 bool IsSeparator(wchar_t ch) { return ch == L'/' || ch == L'\\'; }
 
 // Removes the developer attributes, then hashes every module file.
@@ -37,7 +43,8 @@ StageResult Prepare(xmldoc::Document& document, const HashSettings& settings) {
 StageResult ProcessManifest(const std::wstring& infile, const std::wstring& outfile,
                             const RunSettings& settings) {
   ProgressLine(L"Reading manifest: " + infile);
-  const std::unique_ptr<xmldoc::Document> document = ReadManifest(infile);
+  std::uint64_t manifestSize = 0;
+  std::unique_ptr<xmldoc::Document> document = ReadManifest(infile, &manifestSize);
   if (!document) return StageResult::kManifestRejected;
   if (document->IsEmpty()) {
     RecordError(L"No nodes found in the XML file.");
@@ -66,10 +73,17 @@ StageResult ProcessManifest(const std::wstring& infile, const std::wstring& outf
   signer.thumbprint = settings.thumbprint;
   signer.digest = settings.digest;
   signer.strict = settings.strict;
-  return SignAndWrite(*document, outfile, signer, guard);
+  // Nothing reads the tree once it is text: it is freed before the message
+  // is signed, so that the two are never held at once with the read-back.
+  const std::string text =
+      ManifestText(*document, static_cast<std::size_t>(kTextCapacityFactor * manifestSize) +
+                                  kTextCapacitySlackInBytes);
+  document.reset();
+  return SignAndWriteText(text, outfile, signer, guard);
 }
 
-std::unique_ptr<xmldoc::Document> ReadManifest(const std::wstring& path) {
+std::unique_ptr<xmldoc::Document> ReadManifest(const std::wstring& path,
+                                               std::uint64_t* sizeInBytes) {
   std::vector<std::uint8_t> buffer;
   const FileResult read = ReadRegularFile(AT_FDCWD, OpenablePath(path), buffer);
   if (!read.opened) {
@@ -77,6 +91,7 @@ std::unique_ptr<xmldoc::Document> ReadManifest(const std::wstring& path) {
     return nullptr;
   }
   DebugLine(L"  Length of file: " + std::to_wstring(read.sizeInBytes) + L" bytes");
+  if (sizeInBytes != nullptr) *sizeInBytes = read.sizeInBytes;
   if (!read.Ok()) {
     RecordError(ReadErrorMessage(path, read.error));
     return nullptr;

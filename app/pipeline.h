@@ -2,6 +2,7 @@
 // output, and where a run stops.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -20,8 +21,10 @@ namespace brevick {
 StageResult ProcessManifest(const std::wstring& infile, const std::wstring& outfile,
                             const RunSettings& settings);
 
-// Reads and parses the file; every failure is recorded before null is returned.
-std::unique_ptr<xmldoc::Document> ReadManifest(const std::wstring& path);
+// Reads and parses the file; every failure is recorded before null is
+// returned. `sizeInBytes`, when given, is set to the file's size.
+std::unique_ptr<xmldoc::Document> ReadManifest(const std::wstring& path,
+                                               std::uint64_t* sizeInBytes = nullptr);
 
 // The directory part of a path, the base for a module's subPath. A doubled
 // backslash before the file name is cut as one separator.

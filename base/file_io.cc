@@ -205,6 +205,12 @@ std::string ReplacementFileName(std::string_view outputName, std::string_view su
 }
 
 FileResult ReplaceFile(const std::string& path, std::span<const std::uint8_t> bytes) {
+  const std::span<const std::uint8_t> pieces[] = {bytes};
+  return ReplaceFile(path, pieces);
+}
+
+FileResult ReplaceFile(const std::string& path,
+                       std::span<const std::span<const std::uint8_t>> pieces) {
   const std::size_t slash = path.rfind('/');
   const std::string directory =
       slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
@@ -247,14 +253,18 @@ FileResult ReplaceFile(const std::string& path, std::span<const std::uint8_t> by
 
   int error = 0;
   if (keepMode && ::fchmod(file.Get(), mode) != 0) error = errno;
-  if (error == 0) error = WriteAll(file.Get(), bytes);
+  std::uint64_t written = 0;
+  for (const std::span<const std::uint8_t> piece : pieces) {
+    if (error == 0) error = WriteAll(file.Get(), piece);
+    written += piece.size();
+  }
   if (error == 0 && ::fsync(file.Get()) != 0) error = errno;
   if (error == 0) error = file.Close();
   if (error == 0 && ::rename(temporary.c_str(), path.c_str()) != 0) error = errno;
   if (error != 0) return {error, true, 0, {}};
   remover.path.clear();  // it is the output now
   FlushDirectory(directory);
-  return {0, true, bytes.size(), {}};
+  return {0, true, written, {}};
 }
 
 }  // namespace brevick

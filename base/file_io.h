@@ -108,6 +108,10 @@ FileResult ReadRegularFile(int dirFd, const std::string& path, std::vector<std::
 // when writing, flushing or renaming failed after that; the new file is
 // removed on every failure.
 FileResult ReplaceFile(const std::string& path, std::span<const std::uint8_t> bytes);
+// The same for a file made of `pieces` one after the other, so that a caller
+// need not join them in memory first.
+FileResult ReplaceFile(const std::string& path,
+                       std::span<const std::span<const std::uint8_t>> pieces);
 
 // The name of the file ReplaceFile writes before renaming it: the output name
 // behind a dot, cut short where needed to fit a file name, then

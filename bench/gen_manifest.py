@@ -6,6 +6,13 @@ Usage: bench/gen_manifest.py OUTDIR SIZE [SIZE...]
   e.g. 100K or 10M. Each size gives OUTDIR/manifest-SIZE.xml. The same size
   always gives the same bytes.
 
+Usage: bench/gen_manifest.py --package PATH MODULES MB [PER_DIR]
+  A manifest for a whole signing run: MODULES modules of one dependency
+  each, padded by descriptions to MB megabytes (0: no descriptions, the
+  smallest manifest). Without PER_DIR module i names files/m%05d (the names
+  `split -a 5 -d` gives); with it, files/dN/m%07d, PER_DIR files in each
+  directory dN (N = i // PER_DIR), for counts one directory cannot hold well.
+
 The documents look like the manifests Brevick signs: dravanePackage, package,
 modules/module with many dependencies, each with destination, signInfo and md5
 elements, indented with blanks and CR LF line ends, developer attributes,
@@ -92,7 +99,32 @@ def manifest(size):
     return "".join(parts).encode("utf-8")
 
 
+def package(path, modules, mb, per_dir):
+    pad = max(0, int(mb * 1_000_000 / modules) - 700) if mb > 0 else 0
+    with open(path, "w") as out:
+        out.write('<?xml version="1.0" encoding="UTF-8"?>\n<dravanePackage>\n')
+        out.write(' <package name="Bench" id="{00000000-0000-0000-0000-000000000000}" mode="debug">\n'
+                  ' <modules>\n')
+        for i in range(modules):
+            sub, file = ("files", "m%05d" % i) if per_dir == 0 else \
+                ("files\\d%d" % (i // per_dir), "m%07d" % i)
+            out.write(f'  <module name="Module {i}" id="{{{i:08X}-0000-4000-8000-000000000000}}" host="Engine"'
+                      f' subPath="{sub}" debugPath="obj\\Debug\\{i}" releasePath="obj\\Release\\{i}">\n')
+            out.write('   <dependencies>\n')
+            out.write(f'    <dependency file="{file}" entryPoint="1">\n')
+            out.write('     <destination value="local"/>\n     <md5/>\n    </dependency>\n')
+            out.write('   </dependencies>\n')
+            if mb > 0:
+                out.write(f'   <description lang="en">{("Module &amp; notes " * (pad // 18 + 1))[:pad]}'
+                          '</description>\n')
+            out.write('  </module>\n')
+        out.write(' </modules>\n </package>\n</dravanePackage>\n')
+
+
 def main(argv):
+    if len(argv) >= 5 and argv[1] == "--package":
+        package(argv[2], int(argv[3]), float(argv[4]), int(argv[5]) if len(argv) > 5 else 0)
+        return
     if len(argv) < 3:
         raise SystemExit(__doc__)
     outdir = argv[1]

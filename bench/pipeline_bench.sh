@@ -14,24 +14,7 @@ repeats=${4:-3}
 source bench/bench_setup.sh
 bench_setup pipeline "$modules" "$fileKib"
 # Each module names its file; a description pads the manifest to the size asked.
-python3 - "$work/pkg/manifest.xml" "$modules" "$manifestMb" <<'PY'
-import sys
-path, modules, mb = sys.argv[1], int(sys.argv[2]), float(sys.argv[3])
-pad = max(0, int(mb * 1_000_000 / modules) - 700)
-with open(path, "w") as out:
-    out.write('<?xml version="1.0" encoding="UTF-8"?>\n<dravanePackage>\n')
-    out.write(' <package name="Bench" id="{00000000-0000-0000-0000-000000000000}" mode="debug">\n <modules>\n')
-    for i in range(modules):
-        out.write(f'  <module name="Module {i}" id="{{{i:08X}-0000-4000-8000-000000000000}}" host="Engine"'
-                  f' subPath="files" debugPath="obj\\Debug\\{i}" releasePath="obj\\Release\\{i}">\n')
-        out.write('   <dependencies>\n')
-        out.write(f'    <dependency file="m{i:05d}" entryPoint="1">\n')
-        out.write('     <destination value="local"/>\n     <md5/>\n    </dependency>\n')
-        out.write('   </dependencies>\n')
-        out.write(f'   <description lang="en">{("Module &amp; notes " * (pad // 18 + 1))[:pad]}</description>\n')
-        out.write('  </module>\n')
-    out.write(' </modules>\n </package>\n</dravanePackage>\n')
-PY
+python3 bench/gen_manifest.py --package "$work/pkg/manifest.xml" "$modules" "$manifestMb"
 echo "manifest: $(stat -c %s "$work/pkg/manifest.xml") bytes"
 
 # Seconds taken by a command, best of $repeats (the least disturbed run).

@@ -9,6 +9,8 @@
 #include <openssl/rsa.h>
 
 #include <algorithm>
+#include <array>
+#include <iterator>
 #include <limits>
 #include <optional>
 
@@ -22,6 +24,14 @@ namespace brevick {
 namespace {
 
 constexpr std::uint8_t kDerSequenceTag = 0x30;
+constexpr std::uint8_t kDerOctetStringTag = 0x04;
+constexpr std::uint8_t kDerExplicitZeroTag = 0xA0;
+constexpr std::uint8_t kDerLongLengthFlag = 0x80;
+constexpr std::uint8_t kDerHighTagNumber = 0x1F;
+// Eight length octets hold any size; more never occur.
+constexpr std::size_t kMaxLengthOctets = 8;
+// Content no larger than this cannot make any enclosing length overflow.
+constexpr std::uint64_t kMaxFramedContentSize = std::uint64_t{1} << 62;
 constexpr long kSignedDataVersion = 1;
 constexpr long kSignerInfoVersion = 1;
 
@@ -225,7 +235,135 @@ Pkcs7Ptr DecodeSignedData(std::span<const std::uint8_t> message) {
   return decoded;
 }
 
+struct DerHeader {
+  std::uint8_t tag = 0;
+  std::size_t headerSize = 0;
+  std::uint64_t contentSize = 0;
+};
+
+// The tag and definite length at the start of `bytes`; nullopt when they
+// are cut short, indefinite or of a multi-octet tag (none of which a
+// message Brevick writes holds on the way to its content).
+std::optional<DerHeader> ReadHeader(std::span<const std::uint8_t> bytes) {
+  if (bytes.size() < 2 || (bytes[0] & kDerHighTagNumber) == kDerHighTagNumber) return std::nullopt;
+  DerHeader header{bytes[0], 2, bytes[1]};
+  if (bytes[1] < kDerLongLengthFlag) return header;
+  const std::size_t count = bytes[1] & ~kDerLongLengthFlag;
+  if (count == 0 || count > kMaxLengthOctets || bytes.size() < 2 + count) return std::nullopt;
+  header.contentSize = 0;
+  for (std::size_t i = 0; i < count; ++i)
+    header.contentSize = header.contentSize << 8 | bytes[2 + i];
+  header.headerSize = 2 + count;
+  return header;
+}
+
+std::size_t HeaderSize(std::uint64_t contentSize) {
+  std::size_t size = 2;
+  if (contentSize < kDerLongLengthFlag) return size;
+  for (; contentSize != 0; contentSize >>= 8) ++size;
+  return size;
+}
+
+void AppendHeader(std::vector<std::uint8_t>& out, std::uint8_t tag, std::uint64_t contentSize) {
+  out.push_back(tag);
+  if (contentSize < kDerLongLengthFlag) {
+    out.push_back(static_cast<std::uint8_t>(contentSize));
+    return;
+  }
+  const std::size_t count = HeaderSize(contentSize) - 2;
+  out.push_back(static_cast<std::uint8_t>(kDerLongLengthFlag | count));
+  for (std::size_t i = count; i > 0; --i)
+    out.push_back(static_cast<std::uint8_t>(contentSize >> (8 * (i - 1))));
+}
+
+// The way from a message's first octet to its content: ContentInfo
+// {type, [0] SignedData {version, digestAlgorithms, ContentInfo {type, [0]
+// OCTET STRING ...}, certificates, signerInfos}}. Each step is a header of
+// `tag`, then `skipped` whole elements before the next step's header.
+struct PathStep {
+  std::uint8_t tag;
+  int skipped;
+};
+constexpr PathStep kPathToContent[] = {{kDerSequenceTag, 1},
+                                       {kDerExplicitZeroTag, 0},
+                                       {kDerSequenceTag, 2},
+                                       {kDerSequenceTag, 1},
+                                       {kDerExplicitZeroTag, 0}};
+constexpr std::size_t kPathLength = std::size(kPathToContent);
+
+// A message's head as read from its first octet: the length each step
+// declares and the elements skipped after its header.
+struct ParsedHead {
+  std::array<std::uint64_t, kPathLength> lengths{};
+  std::array<std::span<const std::uint8_t>, kPathLength> skipped{};
+  std::size_t headSize = 0;  // up to the content's own octets
+  std::uint64_t contentSize = 0;
+};
+
+std::optional<ParsedHead> ParseHead(std::span<const std::uint8_t> bytes) {
+  ParsedHead parsed;
+  std::size_t at = 0;
+  for (std::size_t step = 0; step < kPathLength; ++step) {
+    const std::optional<DerHeader> header = ReadHeader(bytes.subspan(at));
+    if (!header || header->tag != kPathToContent[step].tag) return std::nullopt;
+    parsed.lengths[step] = header->contentSize;
+    at += header->headerSize;
+    const std::size_t start = at;
+    for (int i = 0; i < kPathToContent[step].skipped; ++i) {
+      const std::optional<DerHeader> element = ReadHeader(bytes.subspan(at));
+      if (!element || element->contentSize > bytes.size() - at - element->headerSize)
+        return std::nullopt;
+      at += element->headerSize + static_cast<std::size_t>(element->contentSize);
+    }
+    parsed.skipped[step] = bytes.subspan(start, at - start);
+  }
+  const std::optional<DerHeader> content = ReadHeader(bytes.subspan(at));
+  if (!content || content->tag != kDerOctetStringTag) return std::nullopt;
+  parsed.headSize = at + content->headerSize;
+  parsed.contentSize = content->contentSize;
+  return parsed;
+}
+
 }  // namespace
+
+std::optional<SignedMessageFrame> ResizedFrame(const SignedMessageFrame& frame,
+                                               std::uint64_t contentSize) {
+  const std::optional<ParsedHead> parsed = ParseHead(frame.head);
+  if (!parsed || parsed->headSize != frame.head.size() || contentSize > kMaxFramedContentSize ||
+      parsed->contentSize > kMaxFramedContentSize) {
+    return std::nullopt;
+  }
+  // What each step holds after the next step's element: all of it is in
+  // the tail, innermost first.
+  std::array<std::uint64_t, kPathLength> after{};
+  std::uint64_t inner = HeaderSize(parsed->contentSize) + parsed->contentSize;
+  std::uint64_t tailSize = 0;
+  for (std::size_t step = kPathLength; step-- > 0;) {
+    const std::uint64_t before = parsed->skipped[step].size() + inner;
+    if (parsed->lengths[step] < before) return std::nullopt;
+    after[step] = parsed->lengths[step] - before;
+    tailSize += after[step];
+    inner = HeaderSize(parsed->lengths[step]) + parsed->lengths[step];
+  }
+  if (tailSize != frame.tail.size()) return std::nullopt;
+
+  std::array<std::uint64_t, kPathLength> lengths{};
+  inner = HeaderSize(contentSize) + contentSize;
+  for (std::size_t step = kPathLength; step-- > 0;) {
+    lengths[step] = parsed->skipped[step].size() + inner + after[step];
+    inner = HeaderSize(lengths[step]) + lengths[step];
+  }
+  SignedMessageFrame resized;
+  resized.head.reserve(frame.head.size() + kPathLength * kMaxLengthOctets);
+  for (std::size_t step = 0; step < kPathLength; ++step) {
+    AppendHeader(resized.head, kPathToContent[step].tag, lengths[step]);
+    resized.head.insert(resized.head.end(), parsed->skipped[step].begin(),
+                        parsed->skipped[step].end());
+  }
+  AppendHeader(resized.head, kDerOctetStringTag, contentSize);
+  resized.tail = frame.tail;
+  return resized;
+}
 
 std::vector<std::uint8_t> DigestInfo(DigestAlgorithm algorithm,
                                      std::span<const std::uint8_t> content) {
@@ -285,6 +423,35 @@ bool BuildSignedMessageOver(X509* certificate, EVP_PKEY* privateKey,
     return false;
   }
   return true;
+}
+
+bool BuildSignedMessageFrame(X509* certificate, EVP_PKEY* privateKey, std::uint64_t contentSize,
+                             DigestAlgorithm algorithm, std::span<const std::uint8_t> digestInfo,
+                             SignedMessageFrame& frame, const Pkcs11Uri* tokenKey) {
+  frame = {};
+  if (contentSize > static_cast<std::uint64_t>(std::numeric_limits<int>::max())) return false;
+  // The message with no content: its lengths are then set for the real size.
+  std::vector<std::uint8_t> empty;
+  if (!BuildSignedMessageOver(certificate, privateKey, {}, algorithm, digestInfo, empty, tokenKey))
+    return false;
+  const std::optional<ParsedHead> parsed = ParseHead(empty);
+  if (!parsed || parsed->contentSize != 0) return false;
+  const auto headEnd = empty.begin() + static_cast<std::ptrdiff_t>(parsed->headSize);
+  const SignedMessageFrame emptyFrame{{empty.begin(), headEnd}, {headEnd, empty.end()}};
+  std::optional<SignedMessageFrame> resized = ResizedFrame(emptyFrame, contentSize);
+  if (!resized) return false;
+  frame = std::move(*resized);
+  return true;
+}
+
+CryptoResult VerifySignedFrame(const SignedMessageFrame& frame,
+                               std::span<const std::uint8_t> expectedDigestInfo) {
+  const std::optional<SignedMessageFrame> empty = ResizedFrame(frame, 0);
+  if (!empty) return CryptoResult::kCannotDecode;
+  std::vector<std::uint8_t> message = empty->head;
+  message.insert(message.end(), empty->tail.begin(), empty->tail.end());
+  bool contentMatches = false;
+  return VerifySignedMessageOf(message, {}, expectedDigestInfo, contentMatches);
 }
 
 CryptoResult VerifySignedMessage(std::span<const std::uint8_t> message,

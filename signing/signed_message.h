@@ -14,6 +14,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -45,6 +46,37 @@ bool BuildSignedMessageOver(X509* certificate, EVP_PKEY* privateKey,
                             std::span<const std::uint8_t> digestInfo,
                             std::vector<std::uint8_t>& message,
                             const Pkcs11Uri* tokenKey = nullptr);
+
+// A message's DER split around its attached content: the message is head,
+// then the content, then tail. A large content is written and checked
+// where it lies instead of being copied into the message.
+struct SignedMessageFrame {
+  std::vector<std::uint8_t> head;  // up to the content's own octets
+  std::vector<std::uint8_t> tail;  // the certificate and the signer after it
+};
+
+// The frame re-encoded for content of `contentSize` bytes: the lengths of
+// everything that encloses the content change, nothing else. Nullopt when
+// the frame is not a definite-length signed-data message with attached data
+// content (its tail exactly what follows the content) or the size does not
+// fit.
+std::optional<SignedMessageFrame> ResizedFrame(const SignedMessageFrame& frame,
+                                               std::uint64_t contentSize);
+
+// BuildSignedMessageOver without the content: only its size is needed, as
+// the content's DigestInfo is given. The frame's head, the content and its
+// tail make exactly the bytes BuildSignedMessageOver makes.
+bool BuildSignedMessageFrame(X509* certificate, EVP_PKEY* privateKey, std::uint64_t contentSize,
+                             DigestAlgorithm algorithm, std::span<const std::uint8_t> digestInfo,
+                             SignedMessageFrame& frame, const Pkcs11Uri* tokenKey = nullptr);
+
+// Checks the frame of a message read back whose content the caller has
+// compared with the text signed already: decodes it with the content left
+// out and checks the signature, with the carried signer's key, against
+// `expectedDigestInfo`. Returns what VerifySignedMessageOf would for a
+// message whose content matched.
+CryptoResult VerifySignedFrame(const SignedMessageFrame& frame,
+                               std::span<const std::uint8_t> expectedDigestInfo);
 
 // Decodes the message and checks its first signature against the carried
 // certificate that the signer names, with whichever of the four digests the

@@ -1,6 +1,7 @@
 // signing/signed_output.cc: writing, signing and verifying the output file.
 #include "signing/signed_output.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <span>
 #include <vector>
@@ -21,6 +22,8 @@ namespace {
 // One level of indentation in the signed manifest text.
 constexpr char kManifestIndent[] = "    ";
 constexpr std::uint32_t kManifestWriteFlags = 0;
+// The written output is read back and compared in blocks of this size.
+constexpr std::size_t kReadBackBlockSizeInBytes = std::size_t{1} << 20;
 
 void RecordOpenFailure(const std::wstring& path, int error) {
   RecordError(L"Failed to open " + path + L" " + ToWide(FileErrorText(error)));
@@ -65,21 +68,21 @@ StageResult ReadWholeFile(const std::wstring& path, std::vector<std::uint8_t>& b
 
 // Signs the text from memory and replaces it on disk with the message;
 // returns kGoOn, kSignatureNotWritten (the unsigned text stays) or
-// kSigningFailed (the reason is recorded).
+// kSigningFailed (the reason is recorded). The message is written around
+// the text in place, so no second copy of the text is made.
 StageResult SignText(std::span<const std::uint8_t> text, std::span<const std::uint8_t> digestInfo,
-                     const std::wstring& path, const SignerChoice& signer) {
-  std::vector<std::uint8_t> signedMessage;
-  if (!SignAsChosen(signer, text, digestInfo, signedMessage)) return StageResult::kSigningFailed;
-  if (!ReplaceFile(OpenablePath(path), signedMessage).Ok())
-    return StageResult::kSignatureNotWritten;
+                     const std::wstring& path, const SignerChoice& signer,
+                     SignedMessageFrame& frame) {
+  if (!SignAsChosen(signer, text.size(), digestInfo, frame)) return StageResult::kSigningFailed;
+  const std::span<const std::uint8_t> pieces[] = {frame.head, text, frame.tail};
+  if (!ReplaceFile(OpenablePath(path), pieces).Ok()) return StageResult::kSignatureNotWritten;
   return StageResult::kGoOn;
 }
 
-// Reads the output back and checks that it is the message just signed: its
-// content the text, its signature over the text's digest. Whatever replaced
-// the file meanwhile fails here instead of being taken for the release.
-StageResult VerifyWritten(const std::wstring& path, std::span<const std::uint8_t> text,
-                          std::span<const std::uint8_t> digestInfo) {
+// Reads the whole output back and checks that it is the message just
+// signed, saying why not when it is not.
+StageResult VerifyWholeFile(const std::wstring& path, std::span<const std::uint8_t> text,
+                            std::span<const std::uint8_t> digestInfo) {
   std::vector<std::uint8_t> signedMessage;
   if (const StageResult result = ReadWholeFile(path, signedMessage); result != StageResult::kGoOn) {
     return result;
@@ -96,6 +99,29 @@ StageResult VerifyWritten(const std::wstring& path, std::span<const std::uint8_t
   return StageResult::kVerifyFailed;
 }
 
+// Reads the file in blocks and compares it with `expected` (the pieces one
+// after the other), keeping the bytes read for the pieces `kept` marks;
+// false at the first difference, a read error, or a file of another length.
+bool ReadsBackAs(const std::wstring& path, std::span<const std::span<const std::uint8_t>> expected,
+                 std::span<std::vector<std::uint8_t>* const> kept) {
+  FileDescriptor file;
+  if (!OpenRegularFile(AT_FDCWD, OpenablePath(path), file).Ok()) return false;
+  AdviseSequentialRead(file.Get());
+  std::vector<std::uint8_t> block(kReadBackBlockSizeInBytes);
+  for (std::size_t piece = 0; piece < expected.size(); ++piece) {
+    for (std::size_t done = 0; done < expected[piece].size();) {
+      const std::size_t want = std::min(block.size(), expected[piece].size() - done);
+      if (ReadFully(file.Get(), block.data(), want) != static_cast<ssize_t>(want)) return false;
+      const std::span<const std::uint8_t> got(block.data(), want);
+      if (!std::equal(got.begin(), got.end(), expected[piece].begin() + done)) return false;
+      if (kept[piece] != nullptr) kept[piece]->insert(kept[piece]->end(), got.begin(), got.end());
+      done += want;
+    }
+  }
+  // Anything after the message would be content that no signature covers.
+  return ReadFully(file.Get(), block.data(), 1) == 0;
+}
+
 // Sign and write once the output path is known not to be protected.
 StageResult WriteSignAndVerify(std::string_view xmlText, const std::wstring& outfile,
                                const SignerChoice& signer) {
@@ -110,9 +136,10 @@ StageResult WriteSignAndVerify(std::string_view xmlText, const std::wstring& out
     ReportCryptoError(CryptoResult::kCannotSign);
     return StageResult::kSigningFailed;
   }
-  const StageResult signResult = SignText(text, digestInfo, outfile, signer);
+  SignedMessageFrame frame;
+  const StageResult signResult = SignText(text, digestInfo, outfile, signer, frame);
   if (signResult == StageResult::kGoOn) {
-    const StageResult verifyResult = VerifyWritten(outfile, text, digestInfo);
+    const StageResult verifyResult = VerifyWrittenMessage(outfile, xmlText, digestInfo, frame);
     if (verifyResult != StageResult::kGoOn) {
       StageFailureReport(verifyResult, "Error verifying signature ");
     }
@@ -132,10 +159,15 @@ StageResult SignAndWrite(const xmldoc::Document& document, const std::wstring& o
       refused != StageResult::kGoOn) {
     return refused;
   }
+  return WriteSignAndVerify(ManifestText(document), outfile, signer);
+}
+
+std::string ManifestText(const xmldoc::Document& document, std::size_t capacityHint) {
   std::string xmlText;
+  xmlText.reserve(capacityHint);
   xmldoc::WriteContext context(xmlText, kManifestIndent, kManifestWriteFlags);
   document.Write(context);
-  return WriteSignAndVerify(xmlText, outfile, signer);
+  return xmlText;
 }
 
 StageResult SignAndWriteText(std::string_view xmlText, const std::wstring& outfile,
@@ -145,6 +177,25 @@ StageResult SignAndWriteText(std::string_view xmlText, const std::wstring& outfi
     return refused;
   }
   return WriteSignAndVerify(xmlText, outfile, signer);
+}
+
+// The file is compared with the message in blocks, then the signature it
+// carries is checked with the content left out; the text's digest stands
+// for the content's only because the two compared equal byte for byte. Any
+// difference reads the file again as a whole to tell why.
+StageResult VerifyWrittenMessage(const std::wstring& path, std::string_view xmlText,
+                                 std::span<const std::uint8_t> digestInfo,
+                                 const SignedMessageFrame& frame) {
+  const std::span<const std::uint8_t> text(reinterpret_cast<const std::uint8_t*>(xmlText.data()),
+                                           xmlText.size());
+  SignedMessageFrame readBack;
+  const std::span<const std::uint8_t> expected[] = {frame.head, text, frame.tail};
+  std::vector<std::uint8_t>* const kept[] = {&readBack.head, nullptr, &readBack.tail};
+  if (ReadsBackAs(path, expected, kept)) {
+    const OpenSslErrorScope errorScope;
+    if (VerifySignedFrame(readBack, digestInfo) == CryptoResult::kOk) return StageResult::kGoOn;
+  }
+  return VerifyWholeFile(path, text, digestInfo);
 }
 
 StageResult VerifyFile(const std::wstring& path) {

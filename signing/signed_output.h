@@ -11,11 +11,14 @@
 //                                                  what replaced it meanwhile)
 #pragma once
 
+#include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 
 #include "base/stage_result.h"
 #include "signing/output_guard.h"
+#include "signing/signed_message.h"
 #include "signing/signer_choice.h"
 
 namespace xmldoc {
@@ -31,10 +34,26 @@ namespace brevick {
 StageResult SignAndWrite(const xmldoc::Document& document, const std::wstring& outfile,
                          const SignerChoice& signer, const OutputGuard& guard = {});
 
+// The text SignAndWrite signs for `document`: what a caller writes out first
+// when it would free the document before signing. `capacityHint` bytes are
+// reserved first; a generous hint costs address space only (pages never
+// written never become resident) and spares a large text the copies of
+// growing, each of which holds the old buffer and the new at once.
+std::string ManifestText(const xmldoc::Document& document, std::size_t capacityHint = 0);
+
 // The same for XML text already written out: what SignAndWrite does after
 // writing the document.
 StageResult SignAndWriteText(std::string_view xmlText, const std::wstring& outfile,
                              const SignerChoice& signer, const OutputGuard& guard = {});
+
+// Reads the output back and checks that it is the message just signed: the
+// frame around `xmlText`, its signature over `digestInfo` (the text's).
+// Whatever replaced the file meanwhile fails here instead of being taken
+// for the release. Returns kGoOn, kOutputNotOpened, kOutputReadWriteFailed
+// or kVerifyFailed, with the reason recorded.
+StageResult VerifyWrittenMessage(const std::wstring& path, std::string_view xmlText,
+                                 std::span<const std::uint8_t> digestInfo,
+                                 const SignedMessageFrame& frame);
 
 // Reads and verifies the file; returns kGoOn, kOutputNotOpened,
 // kOutputReadWriteFailed or kVerifyFailed, with the reason recorded.

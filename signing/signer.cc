@@ -69,10 +69,10 @@ CertificateMatch FindSigner(const CertStore& store, const SignerChoice& choice) 
   });
 }
 
-bool SignAsChosen(const SignerChoice& choice, std::span<const std::uint8_t> content,
-                  std::span<const std::uint8_t> digestInfo, std::vector<std::uint8_t>& message) {
+bool SignAsChosen(const SignerChoice& choice, std::uint64_t contentSize,
+                  std::span<const std::uint8_t> digestInfo, SignedMessageFrame& frame) {
   const OpenSslErrorScope errorScope;
-  message.clear();
+  frame = {};
   const std::optional<CertStore> store = CertStore::Open(StoreNameOf(choice));
   if (!store) {
     NoticeLine(L"there is no certificate store '" + StoreNameOf(choice) + L"' in " +
@@ -103,9 +103,9 @@ bool SignAsChosen(const SignerChoice& choice, std::span<const std::uint8_t> cont
     return false;
   }
   const Pkcs11Uri* tokenKey = signer.tokenKey ? &*signer.tokenKey : nullptr;
-  if (content.size() > kMaxBlockSizeInBytes ||
-      !BuildSignedMessageOver(signer.certificate.get(), signer.privateKey.get(), content,
-                              choice.digest, digestInfo, message, tokenKey)) {
+  if (contentSize > kMaxBlockSizeInBytes ||
+      !BuildSignedMessageFrame(signer.certificate.get(), signer.privateKey.get(), contentSize,
+                               choice.digest, digestInfo, frame, tokenKey)) {
     // A token has said why on standard error already.
     if (tokenKey == nullptr) {
       CannotSignNotice(signer.certificate.get(), L"the private key failed to make the signature");
@@ -120,7 +120,15 @@ bool SignAsChosen(const SignerChoice& choice, std::span<const std::uint8_t> cont
 
 bool SignAsChosen(const SignerChoice& choice, std::span<const std::uint8_t> content,
                   std::vector<std::uint8_t>& message) {
-  return SignAsChosen(choice, content, DigestInfo(choice.digest, content), message);
+  message.clear();
+  SignedMessageFrame frame;
+  if (!SignAsChosen(choice, content.size(), DigestInfo(choice.digest, content), frame))
+    return false;
+  message.reserve(frame.head.size() + content.size() + frame.tail.size());
+  message = std::move(frame.head);
+  message.insert(message.end(), content.begin(), content.end());
+  message.insert(message.end(), frame.tail.begin(), frame.tail.end());
+  return true;
 }
 
 }  // namespace brevick

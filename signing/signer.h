@@ -10,6 +10,7 @@
 
 #include "signing/cert_store.h"
 #include "signing/crypto.h"
+#include "signing/signed_message.h"
 #include "signing/signer_choice.h"
 
 namespace brevick {
@@ -17,16 +18,16 @@ namespace brevick {
 // Searches the store for the certificates the choice names; no output.
 CertificateMatch FindSigner(const CertStore& store, const SignerChoice& choice);
 
-// Signs `content` as the choice says. On success `message` holds the signed
-// message and "signed by ..." has gone to standard error. On failure nothing
-// is signed, false is returned and the failure is recorded: the crypto
+// Signs content of `contentSize` bytes as the choice says. On success
+// `frame` holds the signed message around the content and "signed by ..." has gone to standard
+// error. On failure nothing is signed, false is returned and the failure is recorded: the crypto
 // service's text (with the reason on standard error), or with `strict` one
 // error per warning about the certificate.
 // `digestInfo` is the content's DigestInfo of choice.digest, computed once by
 // the caller for the signature and the check after writing alike.
-bool SignAsChosen(const SignerChoice& choice, std::span<const std::uint8_t> content,
-                  std::span<const std::uint8_t> digestInfo, std::vector<std::uint8_t>& message);
-// The same, digesting the content itself.
+bool SignAsChosen(const SignerChoice& choice, std::uint64_t contentSize,
+                  std::span<const std::uint8_t> digestInfo, SignedMessageFrame& frame);
+// The same, digesting the content itself; `message` is the whole message.
 bool SignAsChosen(const SignerChoice& choice, std::span<const std::uint8_t> content,
                   std::vector<std::uint8_t>& message);
 

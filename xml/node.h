@@ -17,7 +17,9 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
+#include <new>
 #include <string>
 #include <string_view>
 
@@ -27,6 +29,7 @@ namespace xmldoc {
 
 class NodeContainer;
 class Element;
+class NodeArena;
 class WriteContext;
 
 // Node type ids (the DOM node-type numbers; 6 is unused and both
@@ -81,6 +84,13 @@ class Node {
   // True for the nodes with children: Element, Attribute and Document.
   bool IsContainer() const { return isContainer; }
 
+  // Every node is destroyed through this: a node the parser placed in an
+  // arena block hands its room back to the block (node_arena.h), any other
+  // frees its own heap block.
+  static void operator delete(Node* node, std::destroying_delete_t);
+  // Frees the block of a node whose constructor threw in a new-expression.
+  static void operator delete(void* block) { ::operator delete(block); }
+
  protected:
   explicit Node(NodeContainer* parent);
   struct NullTag {};
@@ -89,9 +99,14 @@ class Node {
   // nullptr: the null element.
   void SetParent(NodeContainer* newParent);
 
-  // Flags of the subclasses, kept here in the padding after the node's own
-  // two: in the subclasses each would round the object up by 8 bytes, and a
-  // parsed tree holds a great many attributes and elements.
+  // The fields are declared in this order so that the flags share one word:
+  // a parsed tree holds a great many nodes.
+ private:
+  NodeContainer* parentContainer;
+
+ protected:
+  // Flags of the subclasses, kept here beside the node's own: in the
+  // subclasses each would round the object up by 8 bytes.
   // NodeContainer: the last child is the Text that AddText extends.
   bool trailingIsText = false;
   // Element: set from xml:space.
@@ -101,10 +116,12 @@ class Node {
 
  private:
   friend class NodeContainer;
+  friend class NodeArena;
 
-  NodeContainer* parentContainer;
   bool isNull = false;
   bool isContainer = false;
+  // Where the node lies in its arena block; 0 when it has a heap block.
+  std::uint16_t arenaSlot = 0;
 };
 
 class Text;

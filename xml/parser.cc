@@ -146,6 +146,10 @@ Parser::Parser() = default;
 Parser::~Parser() = default;
 
 std::unique_ptr<Document> Parser::Parse(const char* data, std::size_t length) {
+  struct CloseArena {
+    NodeArena& arena;
+    ~CloseArena() { arena.Close(); }
+  } const closeArena{nodes};
   Start(data, length);
   auto document = std::make_unique<Document>();
   ReadXmlDeclaration(*document);
@@ -512,7 +516,7 @@ std::unique_ptr<Comment> Parser::ReadComment(NodeContainer& parent) {
   if (!MatchString("<!--")) return nullptr;
   const std::string_view text = ReadUntil("--");
   if (!MatchChar('>')) Error(ParseError::kDoubleHyphenInComment);
-  return std::make_unique<Comment>(&parent, std::string(text));
+  return nodes.New<Comment>(&parent, std::string(text));
 }
 
 std::unique_ptr<Pi> Parser::ReadPi(NodeContainer& parent) {
@@ -522,13 +526,13 @@ std::unique_ptr<Pi> Parser::ReadPi(NodeContainer& parent) {
   if (IsReservedTarget(target)) Error(ParseError::kReservedPiTarget);
   SkipSpaces();
   const std::string_view data = ReadUntil("?>");
-  return std::make_unique<Pi>(&parent, std::string(target), std::string(data));
+  return nodes.New<Pi>(&parent, std::string(target), std::string(data));
 }
 
 std::unique_ptr<CData> Parser::ReadCData(NodeContainer& parent) {
   if (!MatchString("<![CDATA[")) return nullptr;
   const std::string_view text = ReadUntil("]]>");
-  return std::make_unique<CData>(&parent, std::string(text));
+  return nodes.New<CData>(&parent, std::string(text));
 }
 
 // ---------------------------------------------------------------- elements
@@ -540,7 +544,7 @@ std::unique_ptr<Element> Parser::ReadElement(NodeContainer& parent, int depth) {
   // Counted on the way down rather than by walking up the parents, so the
   // guard costs the same at the 1,000th level as at the first.
   if (depth > kMaxElementDepth) Error(ParseError::kElementsNestedTooDeeply);
-  auto element = std::make_unique<Element>(&parent, std::string(name));
+  auto element = nodes.New<Element>(&parent, std::string(name));
 
   if (SkipSpaces()) {
     const ClearOnExit<decltype(pendingAttributes)> clear(pendingAttributes);
@@ -588,7 +592,7 @@ std::unique_ptr<Attribute> Parser::ReadAttribute(Element& element) {
     }
   }
   if (!MatchEq()) Error(ParseError::kNoEqualSign);
-  auto attribute = std::make_unique<Attribute>(&element, std::string(name));
+  auto attribute = nodes.New<Attribute>(&element, std::string(name));
   ReadAttributeValue(*attribute);
   return attribute;
 }
@@ -602,7 +606,8 @@ void Parser::ReadAttributeValue(Attribute& attribute) {
     const char* const start = current;
     while (current < end && IsDigit(static_cast<unsigned char>(*current))) ++current;
     if (current >= end) endRead = true;
-    attribute.AddText(std::string_view(start, static_cast<std::size_t>(current - start)));
+    attribute.AddChild(Text::Create(
+        &attribute, std::string_view(start, static_cast<std::size_t>(current - start)), nodes));
     return;
   }
 
@@ -619,9 +624,9 @@ void Parser::ReadAttributeValue(Attribute& attribute) {
       const std::string_view last(mark, static_cast<std::size_t>(current - mark));
       ++current;
       if (pendingValue.empty()) {
-        attribute.AddText(last);  // the common case: no reference, one Text
+        attribute.AddChild(Text::Create(&attribute, last, nodes));  // the usual case: one Text
       } else {
-        pendingValue.push_back(Text::Create(&attribute, last));
+        pendingValue.push_back(Text::Create(&attribute, last, nodes));
         AttachAll(attribute, pendingValue);
       }
       return;
@@ -633,7 +638,7 @@ void Parser::ReadAttributeValue(Attribute& attribute) {
         break;
       case '&': {
         pendingValue.push_back(Text::Create(
-            &attribute, std::string_view(mark, static_cast<std::size_t>(current - mark))));
+            &attribute, std::string_view(mark, static_cast<std::size_t>(current - mark)), nodes));
         std::unique_ptr<Reference> reference = ReadReference(attribute);
         if (!reference) Error(ParseError::kInvalidReference);
         pendingValue.push_back(std::move(reference));
@@ -661,8 +666,8 @@ void Parser::ReadContent(Element& element, int depth) {
   std::vector<std::unique_ptr<Node>>& pending = pendingContent[depth - 1];
   const ClearOnExit<std::vector<std::unique_ptr<Node>>> clear(pending);
   const auto flush = [&](const char* mark) {
-    pending.push_back(
-        Text::Create(&element, std::string_view(mark, static_cast<std::size_t>(current - mark))));
+    pending.push_back(Text::Create(
+        &element, std::string_view(mark, static_cast<std::size_t>(current - mark)), nodes));
   };
 
   const char* mark = current;
@@ -750,7 +755,7 @@ std::unique_ptr<Reference> Parser::ReadReference(NodeContainer& parent) {
   ++current;
   const std::string_view name = ReadNameView();
   if (name.empty() || !MatchChar(';')) Error(ParseError::kInvalidReference);
-  auto reference = std::make_unique<EntityRef>(&parent, std::string(name));
+  auto reference = nodes.New<EntityRef>(&parent, std::string(name));
   if (!reference->Resolve()) Error(ParseError::kUnknownEntityReference);
   return reference;
 }
@@ -765,7 +770,7 @@ std::unique_ptr<Reference> Parser::ReadCharRef(NodeContainer& parent) {
   }
   if (!MatchChar(';')) Error(ParseError::kInvalidReference);
   if (!IsXmlCodePoint(codePoint)) Error(ParseError::kIllegalCharacter);
-  return std::make_unique<CharRef>(&parent, static_cast<char32_t>(codePoint));
+  return nodes.New<CharRef>(&parent, static_cast<char32_t>(codePoint));
 }
 
 }  // namespace xmldoc

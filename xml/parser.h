@@ -32,6 +32,7 @@
 #include <vector>
 
 #include "xml/exception.h"
+#include "xml/node_arena.h"
 
 namespace xmldoc {
 
@@ -204,6 +205,10 @@ class Parser {
   // The names of the start tag's attributes, once there are too many of
   // them to compare each new name with all before it. Views into the input.
   std::unordered_set<std::string_view> attributeNames;
+
+  // Where the nodes of the document being parsed are placed; let go of
+  // when the parse ends, so that a parser kept between parses holds none.
+  NodeArena nodes;
 
   const char* begin = nullptr;
   const char* current = nullptr;

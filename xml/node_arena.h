@@ -70,11 +70,26 @@ class NodeArena {
     std::uint16_t slot;
   };
 
-  Room Take(std::size_t size);
+  // Nodes are 8-byte aligned; a node finds its block from its offset in
+  // these units, which a 16-bit slot holds for blocks up to 512 KiB.
+  static constexpr std::size_t kSlotBytes = 8;
+
+  Room Take(std::size_t size) {
+    const std::size_t rounded = (size + kSlotBytes - 1) & ~(kSlotBytes - 1);
+    if (rounded > static_cast<std::size_t>(limit - next)) return TakeElsewhere(rounded);
+    const Room room{
+        next, static_cast<std::uint16_t>(static_cast<std::size_t>(next - block) / kSlotBytes)};
+    next += rounded;
+    ++*reinterpret_cast<std::size_t*>(block);
+    return room;
+  }
+  // Take when the block being filled has no room left: a new block, or a
+  // heap block of its own for a large node.
+  Room TakeElsewhere(std::size_t rounded);
   void GiveBack(const Room& room) noexcept;
   static void MarkPlaced(Node& node, std::uint16_t slot) noexcept;
 
-  // The block being filled (its first bytes count its live nodes, plus one
+  // The block being filled (its first slot counts its live nodes, plus one
   // for the arena while it fills it), the next free byte, and its end.
   char* block = nullptr;
   char* next = nullptr;

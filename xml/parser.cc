@@ -4,9 +4,14 @@
 #include "xml/parser.h"
 
 #include <array>
+#include <bit>
 #include <climits>
 #include <cstring>
 #include <utility>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "xml/document.h"
 #include "xml/element.h"
@@ -68,6 +73,55 @@ constexpr ByteTable kContentPlainAscii =
     MakeTable([](unsigned char c) { return c < 0x80 && kContentPlain[c]; });
 constexpr ByteTable kAttributePlainAscii =
     MakeTable([](unsigned char c) { return c < 0x80 && kAttributePlain[c]; });
+
+// The printable ASCII bytes each run stops at (the content's one twice, to
+// fill the four).
+constexpr std::array<char, 4> kContentStops{'<', '&', ']', ']'};
+constexpr std::array<char, 4> kAttributeStops{'<', '&', '"', '\''};
+
+constexpr bool StopsMatch(const ByteTable& plain, const std::array<char, 4>& stops) {
+  for (int byte = 0x20; byte < 0x80; ++byte) {
+    bool isStop = false;
+    for (const char stop : stops) isStop = isStop || stop == byte;
+    if (plain[byte] == isStop) return false;
+  }
+  return true;
+}
+static_assert(StopsMatch(kContentPlainAscii, kContentStops));
+static_assert(StopsMatch(kAttributePlainAscii, kAttributeStops));
+
+// The start of a run of text skipped sixteen bytes at a time, where the
+// processor has SSE2: up to the first block that holds a control byte
+// (tab and the line ends included), a byte of 0x80 or above or one of
+// `stops`, and there to that byte. Every byte skipped is plain in every run
+// table; the byte tables judge the rest. Most runs (indentation, attribute
+// values, paths) are a few dozen bytes.
+const char* SkipPrintableAscii(const char* from, const char* end,
+                               const std::array<char, 4>& stops) {
+#if defined(__SSE2__)
+  const __m128i belowSpace = _mm_set1_epi8(0x20);
+  const __m128i stop0 = _mm_set1_epi8(stops[0]);
+  const __m128i stop1 = _mm_set1_epi8(stops[1]);
+  const __m128i stop2 = _mm_set1_epi8(stops[2]);
+  const __m128i stop3 = _mm_set1_epi8(stops[3]);
+  while (end - from >= 16) {
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from));
+    // A signed comparison: bytes of 0x80 and above count as below 0x20 too.
+    __m128i found = _mm_cmplt_epi8(bytes, belowSpace);
+    found = _mm_or_si128(found, _mm_cmpeq_epi8(bytes, stop0));
+    found = _mm_or_si128(found, _mm_cmpeq_epi8(bytes, stop1));
+    found = _mm_or_si128(found, _mm_cmpeq_epi8(bytes, stop2));
+    found = _mm_or_si128(found, _mm_cmpeq_epi8(bytes, stop3));
+    const auto mask = static_cast<unsigned>(_mm_movemask_epi8(found));
+    if (mask != 0) return from + std::countr_zero(mask);
+    from += 16;
+  }
+#else
+  static_cast<void>(end);
+  static_cast<void>(stops);
+#endif
+  return from;
+}
 
 // Comparing each new attribute name with those before it is cheapest for
 // the few attributes of a usual tag; past this many a hash set takes over,
@@ -408,10 +462,17 @@ int Parser::Column() const {
   return ClampToInt((current - lineStart) + (line == 1 ? 1 : 0));
 }
 
-void Parser::SkipRun(const bool* plain) {
+void Parser::SkipRun(const bool* plain, const std::array<char, 4>& stops) {
   const char* p = current;
   for (;;) {
-    while (p < end && plain[static_cast<unsigned char>(*p)]) ++p;
+    // The block scan stops at tabs, and at bytes of 0x80 and above in a
+    // document that takes them as they come: one step over such a byte and
+    // blocks again.
+    for (;;) {
+      p = SkipPrintableAscii(p, end, stops);
+      if (p >= end || !plain[static_cast<unsigned char>(*p)]) break;
+      ++p;
+    }
     if (p >= end) break;
     if (*p == '\n') {
       ++p;
@@ -614,7 +675,7 @@ void Parser::ReadAttributeValue(Attribute& attribute) {
   const ClearOnExit<decltype(pendingValue)> clear(pendingValue);
   const char* mark = current;
   for (;;) {
-    SkipRun(checkUtf8 ? kAttributePlainAscii.data() : kAttributePlain.data());
+    SkipRun(checkUtf8 ? kAttributePlainAscii.data() : kAttributePlain.data(), kAttributeStops);
     if (current >= end) {
       endRead = true;
       Error(ParseError::kUnexpectedEndOfDocument);
@@ -672,7 +733,7 @@ void Parser::ReadContent(Element& element, int depth) {
 
   const char* mark = current;
   for (;;) {
-    SkipRun(checkUtf8 ? kContentPlainAscii.data() : kContentPlain.data());
+    SkipRun(checkUtf8 ? kContentPlainAscii.data() : kContentPlain.data(), kContentStops);
     if (current >= end) {
       endRead = true;
       Error(ParseError::kUnexpectedEndOfDocument);

@@ -22,6 +22,7 @@
 // malformed, raises through Error.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
@@ -166,7 +167,8 @@ class Parser {
   static void AttachAll(NodeContainer& container, std::vector<std::unique_ptr<Node>>& pending);
   // Consumes a run of plain bytes (those `plain` marks, plus tab, CR, LF),
   // counting lines; stops at the first other byte or the end, unread.
-  void SkipRun(const bool* plain);
+  // `stops` are the printable ASCII bytes that `plain` does not mark.
+  void SkipRun(const bool* plain, const std::array<char, 4>& stops);
 
   // Document type declaration (parser_dtd.cc).
   bool ReadDoctype();

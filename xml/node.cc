@@ -108,6 +108,22 @@ void NodeContainer::AddChild(std::unique_ptr<Node> child) {
   children.push_back(std::move(child));
 }
 
+void NodeContainer::AddChildren(std::vector<std::unique_ptr<Node>>& nodes) {
+  if (!IsNull()) {
+    children.reserve(children.size() + nodes.size());
+    const Node* last = nullptr;
+    for (std::unique_ptr<Node>& node : nodes) {
+      if (node == nullptr) continue;
+      node->parentContainer = this;
+      last = node.get();
+      children.push_back(std::move(node));
+    }
+    // Only the last node added decides, as with AddChild.
+    if (last != nullptr) trailingIsText = last->IsType(kTextType);
+  }
+  nodes.clear();
+}
+
 void NodeContainer::AddText(std::string_view text) {
   if (IsNull()) return;
   if (Text* const trailing = TrailingText()) {

@@ -22,6 +22,7 @@
 #include <new>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "xml/owned_list.h"
 
@@ -169,12 +170,10 @@ class NodeContainer : public Node {
   bool RemoveChildElement(std::string_view name, std::size_t index = 0);
   // Destroys every child. Nothing on a null object.
   void RemoveAllChildren();
-  // Makes room for `count` children in all, so that adding that many sizes
-  // the list once (the parser knows a container's children before it adds
-  // them). Changes nothing a caller can see.
-  void ReserveChildren(std::size_t count) {
-    if (!IsNull()) children.reserve(count);
-  }
+  // Appends every node of `nodes` in order, exactly as AddChild would one
+  // by one, sizing the list once; `nodes` is left empty. The parser gathers
+  // a container's children before it adds them.
+  void AddChildren(std::vector<std::unique_ptr<Node>>& nodes);
 
  protected:
   NodeContainer(NodeContainer* parent, std::string name);

@@ -1,6 +1,7 @@
 // xml/node_arena.cc: the arena's blocks and the count of live nodes in each.
 #include "xml/node_arena.h"
 
+#include <atomic>
 #include <new>
 
 #include "xml/node.h"
@@ -23,8 +24,13 @@ using LiveCount = std::size_t;
 
 LiveCount& LiveNodes(char* block) { return *reinterpret_cast<LiveCount*>(block); }
 
+// The count only grows while the parser fills the block, on the parser's
+// thread; it shrinks as nodes die, which may happen on several threads at
+// once when they destroy disjoint parts of one tree.
 void Unreference(char* block) noexcept {
-  if (--LiveNodes(block) == 0) ::operator delete(block);
+  if (std::atomic_ref<LiveCount>(LiveNodes(block)).fetch_sub(1, std::memory_order_acq_rel) == 1) {
+    ::operator delete(block);
+  }
 }
 
 }  // namespace

@@ -11,8 +11,8 @@
 // destroyed and the arena has moved on to another; the memory of a node
 // removed early returns with the rest of its block.
 //
-// Not thread-safe: the nodes of one block (one document) are destroyed from
-// one thread at a time, as a tree is edited.
+// An arena belongs to one parser and its thread; the nodes it placed may be
+// destroyed on any thread, as any node.
 #pragma once
 
 #include <cstddef>

@@ -795,13 +795,25 @@ void Parser::ReadContent(Element& element, int depth) {
 }
 
 void Parser::AttachAll(NodeContainer& container, std::vector<std::unique_ptr<Node>>& pending) {
-  container.ReserveChildren(pending.size());
-  for (std::unique_ptr<Node>& node : pending) container.AddChild(std::move(node));
-  pending.clear();
+  container.AddChildren(pending);
 }
 
 bool Parser::ReadEndTag(const Element& element) {
   if (!MatchString("</")) return false;
+  // The usual case, the start tag's name followed by an ASCII byte that
+  // cannot continue a name, is told without scanning the name again: the
+  // same bytes made the same name (sequences checked) in the start tag. A
+  // byte of 0x80 or above after it takes the long way, which checks it.
+  const std::string& expected = element.GetName();
+  const std::size_t left = static_cast<std::size_t>(end - current);
+  if (left > expected.size() && std::memcmp(current, expected.data(), expected.size()) == 0 &&
+      static_cast<unsigned char>(current[expected.size()]) < 0x80 &&
+      !kNameByte[static_cast<unsigned char>(current[expected.size()])]) {
+    current += expected.size();
+    SkipSpaces();
+    if (!MatchChar('>')) Error(ParseError::kInvalidEndTag);
+    return true;
+  }
   const std::string_view name = ReadNameView();
   if (name.empty()) Error(ParseError::kInvalidTagName);
   if (name != element.GetName()) Error(ParseError::kEndTagMismatch);

@@ -163,4 +163,39 @@ TEST(ParserScanTest, TakesHighBytesAsTheyComeInAnotherEncodingAndStillStops) {
   }
 }
 
+TEST(ParserScanTest, ClosesAnElementByItsNameWhateverFollowsIt) {
+  struct Case {
+    std::string_view xml;
+    ParseError code;  // kNoError: parses
+    int column;
+  };
+  const Case cases[] = {
+      {"<md5>t</md5>", ParseError::kNoError, 0},
+      {"<md5>t</md5 \r\n >", ParseError::kNoError, 0},
+      {"<md5>t</md>", ParseError::kEndTagMismatch, 11},
+      {"<md5>t</md5x>", ParseError::kEndTagMismatch, 13},
+      {"<md5>t</md5.>", ParseError::kEndTagMismatch, 13},
+      {"<md5>t</md5", ParseError::kInvalidEndTag, 12},  // the end right after the name
+      {"<md5>t</md5/>", ParseError::kInvalidEndTag, 12},
+      // 0xC3 continues a name as a single byte, 0xA9 does not.
+      {"<md5>t</md5\xC3\xA9>", ParseError::kEndTagMismatch, 13},
+      {"<md5>t</md5\x80>", ParseError::kInvalidUtf8, 12},  // checked before it is refused
+      {"<md5>t</md5\xFF>", ParseError::kInvalidUtf8, 12},
+      {"<md5>t</md5\xEF\xBF\xBF>", ParseError::kIllegalCharacter, 12},
+      {"<a\xC3\xB7>t</a\xC3\xB7>", ParseError::kNoError, 0},  // U+00F7: both bytes continue
+      {"<a\xC3\xB7>t</a\xC3\xB7\x80>", ParseError::kInvalidEndTag, 12},
+      {"<a\xC3\xB7>t</a\xC3\xB7\xFF>", ParseError::kInvalidUtf8, 12},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.xml));
+    if (c.code == ParseError::kNoError) {
+      EXPECT_TRUE(ParseOrFail(c.xml));
+      continue;
+    }
+    const xmldoc::ParsingException e = ParseExpectingFailure(c.xml);
+    EXPECT_EQ(c.code, e.errorCode) << e.GetErrorText();
+    EXPECT_EQ(c.column, e.column);
+  }
+}
+
 }  // namespace

@@ -1,15 +1,21 @@
 // bench/parser_bench.cc: Brevick's parser against libxml2's xmlReadMemory on
 // the same bytes in the same run, with the heap each tree takes.
 //
-//   python3 bench/gen_manifest.py build/manifests 100K 10M
-//   build/bench/bench/parser_bench --benchmark_repetitions=5
-//       build/manifests/manifest-100K.xml build/manifests/manifest-10M.xml
+//   build/bench/bench/parser_bench [benchmark options] [MANIFEST...]
 //
-// Files may also come from BREVICK_BENCH_MANIFESTS (colon-separated). After
-// the timings (thread CPU time of the parse call alone) it prints, per file, the throughput ratio
-// (Brevick / libxml2) and each side's heap for the tree: the bytes of live blocks (their usable
-// size) when the parse has returned, and the peak during the parse. Last, the ratio again from
-// parses that alternate between the two, which a drift in the machine's speed cannot skew.
+// Without files (and without BREVICK_BENCH_MANIFESTS, colon-separated) it
+// parses manifests of 100 KiB, 10 MiB and 100 MiB from build/manifests in
+// the source tree, writing any that are missing with bench/gen_manifest.py.
+//
+// Each iteration parses the manifest once with each parser, from memory into
+// a tree, the two in turns (which goes first alternates too), so that the
+// load of a shared machine falls on both alike. Only the parse call is timed,
+// in thread CPU time; both trees are freed outside the timing. The figure per
+// size is the median over the iterations of libxml2's time / Brevick's time,
+// which is Brevick's throughput over libxml2's. Then each side's heap for the
+// tree: the bytes of the live blocks (their usable size) when the parse has
+// returned, and the peak during the parse. The load (uptime) is printed
+// before and after.
 #include <libxml/parser.h>
 #include <libxml/tree.h>
 #include <libxml/xmlmemory.h>
@@ -18,12 +24,12 @@
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iterator>
-#include <map>
 #include <memory>
 #include <new>
 #include <sstream>
@@ -147,9 +153,34 @@ double ThreadSeconds() {
   return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
 }
 
+double TimeBrevick(const std::string& bytes) {
+  const double start = ThreadSeconds();
+  std::unique_ptr<xmldoc::Document> document = ParseWithBrevick(bytes);
+  const double stop = ThreadSeconds();
+  benchmark::DoNotOptimize(document.get());
+  document.reset();  // outside the timing, as libxml2's below
+  ReleaseFreedMemory();
+  return stop - start;
+}
+
+// Negative when libxml2 refuses the manifest.
+double TimeLibXml2(const std::string& bytes) {
+  const double start = ThreadSeconds();
+  xmlDocPtr document = ParseWithLibXml2(bytes);
+  const double stop = ThreadSeconds();
+  if (document == nullptr) return -1;
+  benchmark::DoNotOptimize(document);
+  xmlFreeDoc(document);
+  ReleaseFreedMemory();
+  return stop - start;
+}
+
 struct Manifest {
-  std::string label;
+  std::string label;  // the size as named in the file name, e.g. 100K
   std::string bytes;
+  // Per iteration, the seconds each parser took.
+  std::vector<double> brevickSeconds;
+  std::vector<double> libxml2Seconds;
 };
 
 std::vector<Manifest>& Manifests() {
@@ -157,56 +188,40 @@ std::vector<Manifest>& Manifests() {
   return manifests;
 }
 
-void BM_BrevickParse(benchmark::State& state, const Manifest* manifest) {
-  for (auto _ : state) {
-    const double start = ThreadSeconds();
-    std::unique_ptr<xmldoc::Document> document = ParseWithBrevick(manifest->bytes);
-    const double stop = ThreadSeconds();
-    benchmark::DoNotOptimize(document.get());
-    document.reset();  // freeing the tree is not part of the parse
-    ReleaseFreedMemory();
-    state.SetIterationTime(stop - start);
+void BM_AlternatingParse(benchmark::State& state, Manifest* manifest) {
+  // The first parses touch fresh memory: the page faults would count
+  // against whichever parser came first.
+  TimeBrevick(manifest->bytes);
+  if (TimeLibXml2(manifest->bytes) < 0) {
+    state.SkipWithError("libxml2 refused the manifest");
+    return;
   }
-  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
+  bool brevickFirst = true;
+  for (auto _ : state) {
+    double brevick = 0;
+    double libxml2 = 0;
+    if (brevickFirst) {
+      brevick = TimeBrevick(manifest->bytes);
+      libxml2 = TimeLibXml2(manifest->bytes);
+    } else {
+      libxml2 = TimeLibXml2(manifest->bytes);
+      brevick = TimeBrevick(manifest->bytes);
+    }
+    brevickFirst = !brevickFirst;
+    manifest->brevickSeconds.push_back(brevick);
+    manifest->libxml2Seconds.push_back(libxml2);
+    state.SetIterationTime(brevick + libxml2);
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * 2 *
                           static_cast<std::int64_t>(manifest->bytes.size()));
 }
 
-void BM_LibXml2Parse(benchmark::State& state, const Manifest* manifest) {
-  for (auto _ : state) {
-    const double start = ThreadSeconds();
-    xmlDocPtr document = ParseWithLibXml2(manifest->bytes);
-    const double stop = ThreadSeconds();
-    if (document == nullptr) {
-      state.SkipWithError("libxml2 refused the manifest");
-      break;
-    }
-    benchmark::DoNotOptimize(document);
-    xmlFreeDoc(document);
-    ReleaseFreedMemory();
-    state.SetIterationTime(stop - start);
-  }
-  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
-                          static_cast<std::int64_t>(manifest->bytes.size()));
+double Median(std::vector<double> values) {
+  if (values.empty()) return 0;
+  std::sort(values.begin(), values.end());
+  const std::size_t middle = values.size() / 2;
+  return values.size() % 2 != 0 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
 }
-
-// Keeps the seconds per iteration of every run, to set the two parsers side
-// by side once all have run. With --benchmark_repetitions the fastest
-// repetition counts: on a shared machine the others carry the neighbours' load.
-class RecordingReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    for (const Run& run : runs) {
-      if (run.iterations > 0 && !run.error_occurred && run.run_type == Run::RT_Iteration) {
-        const double seconds = run.real_accumulated_time / static_cast<double>(run.iterations);
-        const auto [kept, added] = secondsPerIteration.emplace(run.benchmark_name(), seconds);
-        if (!added && seconds < kept->second) kept->second = seconds;
-      }
-    }
-    ConsoleReporter::ReportRuns(runs);
-  }
-
-  std::map<std::string, double> secondsPerIteration;
-};
 
 bool LoadManifest(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -215,38 +230,39 @@ bool LoadManifest(const std::string& path) {
     return false;
   }
   std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  const std::size_t slash = path.find_last_of('/');
-  Manifests().push_back(
-      {path.substr(slash == std::string::npos ? 0 : slash + 1), std::move(bytes)});
+  std::string label = path.substr(path.find_last_of('/') + 1);  // npos + 1 is 0
+  if (label.rfind("manifest-", 0) == 0) label.erase(0, std::strlen("manifest-"));
+  if (label.size() > 4 && label.compare(label.size() - 4, 4, ".xml") == 0) {
+    label.erase(label.size() - 4);
+  }
+  Manifests().push_back({label, std::move(bytes), {}, {}});
   return true;
 }
 
-// The machine's speed drifts in phases of tens of seconds on a shared host,
-// so a parser timed in its own block of runs can land in a slower phase than
-// the other. Here the two alternate parse by parse, and the fastest of each
-// is kept: both see the same phases.
-struct Interleaved {
-  double brevickSeconds;
-  double libxml2Seconds;
-};
-
-Interleaved MeasureInterleaved(const std::string& bytes, int pairs) {
-  Interleaved best{1e30, 1e30};
-  for (int i = 0; i < pairs; ++i) {
-    double start = ThreadSeconds();
-    std::unique_ptr<xmldoc::Document> document = ParseWithBrevick(bytes);
-    double stop = ThreadSeconds();
-    document.reset();
-    ReleaseFreedMemory();
-    if (stop - start < best.brevickSeconds) best.brevickSeconds = stop - start;
-    start = ThreadSeconds();
-    xmlDocPtr theirs = ParseWithLibXml2(bytes);
-    stop = ThreadSeconds();
-    xmlFreeDoc(theirs);
-    ReleaseFreedMemory();
-    if (stop - start < best.libxml2Seconds) best.libxml2Seconds = stop - start;
+// The default manifests, written by the generator when missing.
+std::vector<std::string> DefaultManifests() {
+  const std::string directory = BREVICK_SOURCE_DIR "/build/manifests";
+  std::vector<std::string> paths;
+  std::string missing;
+  for (const char* size : {"100K", "10M", "100M"}) {
+    paths.push_back(directory + "/manifest-" + size + ".xml");
+    if (!std::ifstream(paths.back())) missing += std::string(" ") + size;
   }
-  return best;
+  if (!missing.empty()) {
+    const std::string command = "python3 '" BREVICK_SOURCE_DIR "/bench/gen_manifest.py' " +
+                                directory + missing + " >/dev/null";
+    if (std::system(command.c_str()) != 0) {
+      std::fprintf(stderr, "parser_bench: could not write the manifests: %s\n", command.c_str());
+      return {};
+    }
+  }
+  return paths;
+}
+
+void PrintLoad(const char* when) {
+  std::printf("load %s: ", when);
+  std::fflush(stdout);
+  if (std::system("uptime") != 0) std::printf("(uptime failed)\n");
 }
 
 double Mib(long long bytes) { return static_cast<double>(bytes) / (1024.0 * 1024.0); }
@@ -263,6 +279,16 @@ void* operator new(std::size_t size) {
 void operator delete(void* block) noexcept { CountingFree(block); }
 void operator delete(void* block, std::size_t) noexcept { CountingFree(block); }
 void* operator new[](std::size_t size) { return operator new(size); }
+void* operator new(std::size_t size, std::align_val_t alignment) {
+  void* block = std::aligned_alloc(static_cast<std::size_t>(alignment),
+                                   (size + static_cast<std::size_t>(alignment) - 1) &
+                                       ~(static_cast<std::size_t>(alignment) - 1));
+  if (block == nullptr) throw std::bad_alloc();
+  CountIn(block);
+  return block;
+}
+void operator delete(void* block, std::align_val_t) noexcept { CountingFree(block); }
+void operator delete(void* block, std::size_t, std::align_val_t) noexcept { CountingFree(block); }
 void operator delete[](void* block) noexcept { CountingFree(block); }
 void operator delete[](void* block, std::size_t) noexcept { CountingFree(block); }
 
@@ -283,63 +309,61 @@ int main(int argc, char** argv) {
       if (!path.empty()) paths.push_back(path);
     }
   }
-  if (paths.empty()) {
-    std::fprintf(stderr,
-                 "usage: parser_bench [benchmark options] MANIFEST...\n"
-                 "  (or BREVICK_BENCH_MANIFESTS=a.xml:b.xml); make some with\n"
-                 "  python3 bench/gen_manifest.py build/manifests 100K 10M\n");
-    return 2;
-  }
+  if (paths.empty()) paths = DefaultManifests();
+  if (paths.empty()) return 1;
   Manifests().reserve(paths.size());
   for (const std::string& path : paths) {
     if (!LoadManifest(path)) return 1;
   }
 
-  for (const Manifest& manifest : Manifests()) {
-    benchmark::RegisterBenchmark(("BrevickParse/" + manifest.label).c_str(), BM_BrevickParse,
-                                 &manifest)
+  PrintLoad("before");
+  for (Manifest& manifest : Manifests()) {
+    // About a second of parsing for the smallest manifest, a few seconds for
+    // the 10 MiB one, over ten for the largest.
+    const std::size_t size = manifest.bytes.size();
+    const int pairs = size > 50'000'000 ? 11 : size > 1'000'000 ? 41 : 401;
+    benchmark::RegisterBenchmark(("AlternatingParse/" + manifest.label).c_str(),
+                                 BM_AlternatingParse, &manifest)
         ->UseManualTime()
-        ->Unit(benchmark::kMillisecond);
-    benchmark::RegisterBenchmark(("LibXml2Parse/" + manifest.label).c_str(), BM_LibXml2Parse,
-                                 &manifest)
-        ->UseManualTime()
+        ->Iterations(pairs)
         ->Unit(benchmark::kMillisecond);
   }
-  RecordingReporter reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
+  benchmark::RunSpecifiedBenchmarks();
 
-  std::printf("\n%-28s %10s %10s %9s | %12s %12s %12s | %12s %12s %12s\n", "manifest", "Brevick",
-              "libxml2", "ratio", "Brevick tree", "blocks", "peak", "libxml2 tree", "blocks",
-              "peak");
-  std::printf("%-28s %10s %10s %9s | %12s %12s %12s | %12s %12s %12s\n", "", "MB/s", "MB/s",
-              "B/libxml2", "MiB", "", "MiB", "MiB", "", "MiB");
+  std::printf(
+      "\nBoth parsers parse from memory into a tree; only the parse is timed (thread CPU\n"
+      "time), both trees are freed outside the timing. Ratio: the median over the\n"
+      "alternating pairs of libxml2's time / Brevick's.\n\n");
   for (const Manifest& manifest : Manifests()) {
-    const auto& times = reporter.secondsPerIteration;
-    const auto brevick = times.find("BrevickParse/" + manifest.label + "/manual_time");
-    const auto libxml2 = times.find("LibXml2Parse/" + manifest.label + "/manual_time");
+    if (manifest.brevickSeconds.empty()) continue;
+    std::vector<double> ratios;
+    for (std::size_t i = 0; i < manifest.brevickSeconds.size(); ++i) {
+      ratios.push_back(manifest.libxml2Seconds[i] / manifest.brevickSeconds[i]);
+    }
     const double megabytes = static_cast<double>(manifest.bytes.size()) / 1e6;
-    const double brevickRate = brevick != times.end() ? megabytes / brevick->second : 0;
-    const double libxml2Rate = libxml2 != times.end() ? megabytes / libxml2->second : 0;
+    const auto [lowest, highest] = std::minmax_element(ratios.begin(), ratios.end());
+    std::printf("parse %s: brevick/libxml2 throughput = %.2fx (goal: at least 1.50x)\n",
+                manifest.label.c_str(), Median(ratios));
+    std::printf(
+        "    %zu pairs, pair ratios %.2fx to %.2fx; median MB/s Brevick %.1f, libxml2 %.1f\n",
+        ratios.size(), *lowest, *highest, megabytes / Median(manifest.brevickSeconds),
+        megabytes / Median(manifest.libxml2Seconds));
+  }
+  std::printf("\n");
+  for (const Manifest& manifest : Manifests()) {
     const HeapFigures ours = MeasureBrevick(manifest.bytes);
     const HeapFigures theirs = MeasureLibXml2(manifest.bytes);
-    std::printf("%-28s %10.1f %10.1f %9.2f | %12.2f %12lld %12.2f | %12.2f %12lld %12.2f\n",
-                manifest.label.c_str(), brevickRate, libxml2Rate,
-                libxml2Rate > 0 ? brevickRate / libxml2Rate : 0.0, Mib(ours.treeBytes),
-                ours.treeBlocks, Mib(ours.peakBytes), Mib(theirs.treeBytes), theirs.treeBlocks,
-                Mib(theirs.peakBytes));
+    std::printf("tree %s: brevick/libxml2 memory = %.2fx (goal: at most 1.00x)\n",
+                manifest.label.c_str(),
+                static_cast<double>(ours.treeBytes) / static_cast<double>(theirs.treeBytes));
+    std::printf(
+        "    Brevick %.2f MiB in %lld blocks (peak %.2f MiB); libxml2 %.2f MiB in %lld "
+        "blocks (peak %.2f MiB)\n",
+        Mib(ours.treeBytes), ours.treeBlocks, Mib(ours.peakBytes), Mib(theirs.treeBytes),
+        theirs.treeBlocks, Mib(theirs.peakBytes));
   }
-  std::printf("\n%-28s %10s %10s %9s   (parses alternating, fastest of each)\n", "interleaved",
-              "Brevick", "libxml2", "ratio");
-  for (const Manifest& manifest : Manifests()) {
-    const double megabytes = static_cast<double>(manifest.bytes.size()) / 1e6;
-    const int pairs = manifest.bytes.size() > 50'000'000  ? 5
-                      : manifest.bytes.size() > 1'000'000 ? 15
-                                                          : 200;
-    const Interleaved best = MeasureInterleaved(manifest.bytes, pairs);
-    std::printf("%-28s %10.1f %10.1f %9.2f\n", manifest.label.c_str(),
-                megabytes / best.brevickSeconds, megabytes / best.libxml2Seconds,
-                best.libxml2Seconds / best.brevickSeconds);
-  }
+  std::printf("\n");
+  PrintLoad("after");
   xmlCleanupParser();
   return 0;
 }

@@ -6,6 +6,7 @@
 
 #include "xml/document.h"
 #include "xml/element.h"
+#include "xml/node_arena.h"
 #include "xml/text_nodes.h"
 
 namespace xmldoc {
@@ -41,6 +42,16 @@ Node::Node(NodeContainer* parent) : parentContainer(parent != nullptr ? parent :
 Node::Node(NullTag, NodeContainer* parent) : parentContainer(parent), isNull(true) {}
 
 Node::~Node() = default;
+
+void Node::operator delete(Node* node, std::destroying_delete_t) {
+  const std::uint16_t slot = node->arenaSlot;
+  node->~Node();
+  if (slot != 0) {
+    NodeArena::Release(node, slot);
+  } else {
+    ::operator delete(node);
+  }
+}
 
 const std::string& Node::GetName() const {
   static const std::string* const empty = new std::string();  // never freed, like the null objects
@@ -95,6 +106,22 @@ void NodeContainer::AddChild(std::unique_ptr<Node> child) {
   child->parentContainer = this;
   trailingIsText = child->IsType(kTextType);
   children.push_back(std::move(child));
+}
+
+void NodeContainer::AddChildren(std::vector<std::unique_ptr<Node>>& nodes) {
+  if (!IsNull()) {
+    children.reserve(children.size() + nodes.size());
+    const Node* last = nullptr;
+    for (std::unique_ptr<Node>& node : nodes) {
+      if (node == nullptr) continue;
+      node->parentContainer = this;
+      last = node.get();
+      children.push_back(std::move(node));
+    }
+    // Only the last node added decides, as with AddChild.
+    if (last != nullptr) trailingIsText = last->IsType(kTextType);
+  }
+  nodes.clear();
 }
 
 void NodeContainer::AddText(std::string_view text) {

@@ -17,9 +17,12 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
+#include <new>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "xml/owned_list.h"
 
@@ -27,6 +30,7 @@ namespace xmldoc {
 
 class NodeContainer;
 class Element;
+class NodeArena;
 class WriteContext;
 
 // Node type ids (the DOM node-type numbers; 6 is unused and both
@@ -81,6 +85,13 @@ class Node {
   // True for the nodes with children: Element, Attribute and Document.
   bool IsContainer() const { return isContainer; }
 
+  // Every node is destroyed through this: a node the parser placed in an
+  // arena block hands its room back to the block (node_arena.h), any other
+  // frees its own heap block.
+  static void operator delete(Node* node, std::destroying_delete_t);
+  // Frees the block of a node whose constructor threw in a new-expression.
+  static void operator delete(void* block) { ::operator delete(block); }
+
  protected:
   explicit Node(NodeContainer* parent);
   struct NullTag {};
@@ -89,9 +100,14 @@ class Node {
   // nullptr: the null element.
   void SetParent(NodeContainer* newParent);
 
-  // Flags of the subclasses, kept here in the padding after the node's own
-  // two: in the subclasses each would round the object up by 8 bytes, and a
-  // parsed tree holds a great many attributes and elements.
+  // The fields are declared in this order so that the flags share one word:
+  // a parsed tree holds a great many nodes.
+ private:
+  NodeContainer* parentContainer;
+
+ protected:
+  // Flags of the subclasses, kept here beside the node's own: in the
+  // subclasses each would round the object up by 8 bytes.
   // NodeContainer: the last child is the Text that AddText extends.
   bool trailingIsText = false;
   // Element: set from xml:space.
@@ -101,10 +117,12 @@ class Node {
 
  private:
   friend class NodeContainer;
+  friend class NodeArena;
 
-  NodeContainer* parentContainer;
   bool isNull = false;
   bool isContainer = false;
+  // Where the node lies in its arena block; 0 when it has a heap block.
+  std::uint16_t arenaSlot = 0;
 };
 
 class Text;
@@ -152,12 +170,10 @@ class NodeContainer : public Node {
   bool RemoveChildElement(std::string_view name, std::size_t index = 0);
   // Destroys every child. Nothing on a null object.
   void RemoveAllChildren();
-  // Makes room for `count` children in all, so that adding that many sizes
-  // the list once (the parser knows a container's children before it adds
-  // them). Changes nothing a caller can see.
-  void ReserveChildren(std::size_t count) {
-    if (!IsNull()) children.reserve(count);
-  }
+  // Appends every node of `nodes` in order, exactly as AddChild would one
+  // by one, sizing the list once; `nodes` is left empty. The parser gathers
+  // a container's children before it adds them.
+  void AddChildren(std::vector<std::unique_ptr<Node>>& nodes);
 
  protected:
   NodeContainer(NodeContainer* parent, std::string name);

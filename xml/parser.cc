@@ -4,9 +4,14 @@
 #include "xml/parser.h"
 
 #include <array>
+#include <bit>
 #include <climits>
 #include <cstring>
 #include <utility>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "xml/document.h"
 #include "xml/element.h"
@@ -68,6 +73,55 @@ constexpr ByteTable kContentPlainAscii =
     MakeTable([](unsigned char c) { return c < 0x80 && kContentPlain[c]; });
 constexpr ByteTable kAttributePlainAscii =
     MakeTable([](unsigned char c) { return c < 0x80 && kAttributePlain[c]; });
+
+// The printable ASCII bytes each run stops at (the content's one twice, to
+// fill the four).
+constexpr std::array<char, 4> kContentStops{'<', '&', ']', ']'};
+constexpr std::array<char, 4> kAttributeStops{'<', '&', '"', '\''};
+
+constexpr bool StopsMatch(const ByteTable& plain, const std::array<char, 4>& stops) {
+  for (int byte = 0x20; byte < 0x80; ++byte) {
+    bool isStop = false;
+    for (const char stop : stops) isStop = isStop || stop == byte;
+    if (plain[byte] == isStop) return false;
+  }
+  return true;
+}
+static_assert(StopsMatch(kContentPlainAscii, kContentStops));
+static_assert(StopsMatch(kAttributePlainAscii, kAttributeStops));
+
+// The start of a run of text skipped sixteen bytes at a time, where the
+// processor has SSE2: up to the first block that holds a control byte
+// (tab and the line ends included), a byte of 0x80 or above or one of
+// `stops`, and there to that byte. Every byte skipped is plain in every run
+// table; the byte tables judge the rest. Most runs (indentation, attribute
+// values, paths) are a few dozen bytes.
+const char* SkipPrintableAscii(const char* from, const char* end,
+                               const std::array<char, 4>& stops) {
+#if defined(__SSE2__)
+  const __m128i belowSpace = _mm_set1_epi8(0x20);
+  const __m128i stop0 = _mm_set1_epi8(stops[0]);
+  const __m128i stop1 = _mm_set1_epi8(stops[1]);
+  const __m128i stop2 = _mm_set1_epi8(stops[2]);
+  const __m128i stop3 = _mm_set1_epi8(stops[3]);
+  while (end - from >= 16) {
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from));
+    // A signed comparison: bytes of 0x80 and above count as below 0x20 too.
+    __m128i found = _mm_cmplt_epi8(bytes, belowSpace);
+    found = _mm_or_si128(found, _mm_cmpeq_epi8(bytes, stop0));
+    found = _mm_or_si128(found, _mm_cmpeq_epi8(bytes, stop1));
+    found = _mm_or_si128(found, _mm_cmpeq_epi8(bytes, stop2));
+    found = _mm_or_si128(found, _mm_cmpeq_epi8(bytes, stop3));
+    const auto mask = static_cast<unsigned>(_mm_movemask_epi8(found));
+    if (mask != 0) return from + std::countr_zero(mask);
+    from += 16;
+  }
+#else
+  static_cast<void>(end);
+  static_cast<void>(stops);
+#endif
+  return from;
+}
 
 // Comparing each new attribute name with those before it is cheapest for
 // the few attributes of a usual tag; past this many a hash set takes over,
@@ -146,6 +200,10 @@ Parser::Parser() = default;
 Parser::~Parser() = default;
 
 std::unique_ptr<Document> Parser::Parse(const char* data, std::size_t length) {
+  struct CloseArena {
+    NodeArena& arena;
+    ~CloseArena() { arena.Close(); }
+  } const closeArena{nodes};
   Start(data, length);
   auto document = std::make_unique<Document>();
   ReadXmlDeclaration(*document);
@@ -404,10 +462,17 @@ int Parser::Column() const {
   return ClampToInt((current - lineStart) + (line == 1 ? 1 : 0));
 }
 
-void Parser::SkipRun(const bool* plain) {
+void Parser::SkipRun(const bool* plain, const std::array<char, 4>& stops) {
   const char* p = current;
   for (;;) {
-    while (p < end && plain[static_cast<unsigned char>(*p)]) ++p;
+    // The block scan stops at tabs, and at bytes of 0x80 and above in a
+    // document that takes them as they come: one step over such a byte and
+    // blocks again.
+    for (;;) {
+      p = SkipPrintableAscii(p, end, stops);
+      if (p >= end || !plain[static_cast<unsigned char>(*p)]) break;
+      ++p;
+    }
     if (p >= end) break;
     if (*p == '\n') {
       ++p;
@@ -512,7 +577,7 @@ std::unique_ptr<Comment> Parser::ReadComment(NodeContainer& parent) {
   if (!MatchString("<!--")) return nullptr;
   const std::string_view text = ReadUntil("--");
   if (!MatchChar('>')) Error(ParseError::kDoubleHyphenInComment);
-  return std::make_unique<Comment>(&parent, std::string(text));
+  return nodes.New<Comment>(&parent, std::string(text));
 }
 
 std::unique_ptr<Pi> Parser::ReadPi(NodeContainer& parent) {
@@ -522,13 +587,13 @@ std::unique_ptr<Pi> Parser::ReadPi(NodeContainer& parent) {
   if (IsReservedTarget(target)) Error(ParseError::kReservedPiTarget);
   SkipSpaces();
   const std::string_view data = ReadUntil("?>");
-  return std::make_unique<Pi>(&parent, std::string(target), std::string(data));
+  return nodes.New<Pi>(&parent, std::string(target), std::string(data));
 }
 
 std::unique_ptr<CData> Parser::ReadCData(NodeContainer& parent) {
   if (!MatchString("<![CDATA[")) return nullptr;
   const std::string_view text = ReadUntil("]]>");
-  return std::make_unique<CData>(&parent, std::string(text));
+  return nodes.New<CData>(&parent, std::string(text));
 }
 
 // ---------------------------------------------------------------- elements
@@ -540,7 +605,7 @@ std::unique_ptr<Element> Parser::ReadElement(NodeContainer& parent, int depth) {
   // Counted on the way down rather than by walking up the parents, so the
   // guard costs the same at the 1,000th level as at the first.
   if (depth > kMaxElementDepth) Error(ParseError::kElementsNestedTooDeeply);
-  auto element = std::make_unique<Element>(&parent, std::string(name));
+  auto element = nodes.New<Element>(&parent, std::string(name));
 
   if (SkipSpaces()) {
     const ClearOnExit<decltype(pendingAttributes)> clear(pendingAttributes);
@@ -588,7 +653,7 @@ std::unique_ptr<Attribute> Parser::ReadAttribute(Element& element) {
     }
   }
   if (!MatchEq()) Error(ParseError::kNoEqualSign);
-  auto attribute = std::make_unique<Attribute>(&element, std::string(name));
+  auto attribute = nodes.New<Attribute>(&element, std::string(name));
   ReadAttributeValue(*attribute);
   return attribute;
 }
@@ -602,14 +667,15 @@ void Parser::ReadAttributeValue(Attribute& attribute) {
     const char* const start = current;
     while (current < end && IsDigit(static_cast<unsigned char>(*current))) ++current;
     if (current >= end) endRead = true;
-    attribute.AddText(std::string_view(start, static_cast<std::size_t>(current - start)));
+    attribute.AddChild(Text::Create(
+        &attribute, std::string_view(start, static_cast<std::size_t>(current - start)), nodes));
     return;
   }
 
   const ClearOnExit<decltype(pendingValue)> clear(pendingValue);
   const char* mark = current;
   for (;;) {
-    SkipRun(checkUtf8 ? kAttributePlainAscii.data() : kAttributePlain.data());
+    SkipRun(checkUtf8 ? kAttributePlainAscii.data() : kAttributePlain.data(), kAttributeStops);
     if (current >= end) {
       endRead = true;
       Error(ParseError::kUnexpectedEndOfDocument);
@@ -619,9 +685,9 @@ void Parser::ReadAttributeValue(Attribute& attribute) {
       const std::string_view last(mark, static_cast<std::size_t>(current - mark));
       ++current;
       if (pendingValue.empty()) {
-        attribute.AddText(last);  // the common case: no reference, one Text
+        attribute.AddChild(Text::Create(&attribute, last, nodes));  // the usual case: one Text
       } else {
-        pendingValue.push_back(Text::Create(&attribute, last));
+        pendingValue.push_back(Text::Create(&attribute, last, nodes));
         AttachAll(attribute, pendingValue);
       }
       return;
@@ -633,7 +699,7 @@ void Parser::ReadAttributeValue(Attribute& attribute) {
         break;
       case '&': {
         pendingValue.push_back(Text::Create(
-            &attribute, std::string_view(mark, static_cast<std::size_t>(current - mark))));
+            &attribute, std::string_view(mark, static_cast<std::size_t>(current - mark)), nodes));
         std::unique_ptr<Reference> reference = ReadReference(attribute);
         if (!reference) Error(ParseError::kInvalidReference);
         pendingValue.push_back(std::move(reference));
@@ -661,13 +727,13 @@ void Parser::ReadContent(Element& element, int depth) {
   std::vector<std::unique_ptr<Node>>& pending = pendingContent[depth - 1];
   const ClearOnExit<std::vector<std::unique_ptr<Node>>> clear(pending);
   const auto flush = [&](const char* mark) {
-    pending.push_back(
-        Text::Create(&element, std::string_view(mark, static_cast<std::size_t>(current - mark))));
+    pending.push_back(Text::Create(
+        &element, std::string_view(mark, static_cast<std::size_t>(current - mark)), nodes));
   };
 
   const char* mark = current;
   for (;;) {
-    SkipRun(checkUtf8 ? kContentPlainAscii.data() : kContentPlain.data());
+    SkipRun(checkUtf8 ? kContentPlainAscii.data() : kContentPlain.data(), kContentStops);
     if (current >= end) {
       endRead = true;
       Error(ParseError::kUnexpectedEndOfDocument);
@@ -729,13 +795,25 @@ void Parser::ReadContent(Element& element, int depth) {
 }
 
 void Parser::AttachAll(NodeContainer& container, std::vector<std::unique_ptr<Node>>& pending) {
-  container.ReserveChildren(pending.size());
-  for (std::unique_ptr<Node>& node : pending) container.AddChild(std::move(node));
-  pending.clear();
+  container.AddChildren(pending);
 }
 
 bool Parser::ReadEndTag(const Element& element) {
   if (!MatchString("</")) return false;
+  // The usual case, the start tag's name followed by an ASCII byte that
+  // cannot continue a name, is told without scanning the name again: the
+  // same bytes made the same name (sequences checked) in the start tag. A
+  // byte of 0x80 or above after it takes the long way, which checks it.
+  const std::string& expected = element.GetName();
+  const std::size_t left = static_cast<std::size_t>(end - current);
+  if (left > expected.size() && std::memcmp(current, expected.data(), expected.size()) == 0 &&
+      static_cast<unsigned char>(current[expected.size()]) < 0x80 &&
+      !kNameByte[static_cast<unsigned char>(current[expected.size()])]) {
+    current += expected.size();
+    SkipSpaces();
+    if (!MatchChar('>')) Error(ParseError::kInvalidEndTag);
+    return true;
+  }
   const std::string_view name = ReadNameView();
   if (name.empty()) Error(ParseError::kInvalidTagName);
   if (name != element.GetName()) Error(ParseError::kEndTagMismatch);
@@ -750,7 +828,7 @@ std::unique_ptr<Reference> Parser::ReadReference(NodeContainer& parent) {
   ++current;
   const std::string_view name = ReadNameView();
   if (name.empty() || !MatchChar(';')) Error(ParseError::kInvalidReference);
-  auto reference = std::make_unique<EntityRef>(&parent, std::string(name));
+  auto reference = nodes.New<EntityRef>(&parent, std::string(name));
   if (!reference->Resolve()) Error(ParseError::kUnknownEntityReference);
   return reference;
 }
@@ -765,7 +843,7 @@ std::unique_ptr<Reference> Parser::ReadCharRef(NodeContainer& parent) {
   }
   if (!MatchChar(';')) Error(ParseError::kInvalidReference);
   if (!IsXmlCodePoint(codePoint)) Error(ParseError::kIllegalCharacter);
-  return std::make_unique<CharRef>(&parent, static_cast<char32_t>(codePoint));
+  return nodes.New<CharRef>(&parent, static_cast<char32_t>(codePoint));
 }
 
 }  // namespace xmldoc

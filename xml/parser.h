@@ -22,6 +22,7 @@
 // malformed, raises through Error.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
@@ -32,6 +33,7 @@
 #include <vector>
 
 #include "xml/exception.h"
+#include "xml/node_arena.h"
 
 namespace xmldoc {
 
@@ -165,7 +167,8 @@ class Parser {
   static void AttachAll(NodeContainer& container, std::vector<std::unique_ptr<Node>>& pending);
   // Consumes a run of plain bytes (those `plain` marks, plus tab, CR, LF),
   // counting lines; stops at the first other byte or the end, unread.
-  void SkipRun(const bool* plain);
+  // `stops` are the printable ASCII bytes that `plain` does not mark.
+  void SkipRun(const bool* plain, const std::array<char, 4>& stops);
 
   // Document type declaration (parser_dtd.cc).
   bool ReadDoctype();
@@ -204,6 +207,10 @@ class Parser {
   // The names of the start tag's attributes, once there are too many of
   // them to compare each new name with all before it. Views into the input.
   std::unordered_set<std::string_view> attributeNames;
+
+  // Where the nodes of the document being parsed are placed; let go of
+  // when the parse ends, so that a parser kept between parses holds none.
+  NodeArena nodes;
 
   const char* begin = nullptr;
   const char* current = nullptr;

@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "xml/element.h"
+#include "xml/node_arena.h"
 
 namespace xmldoc {
 
@@ -36,6 +37,11 @@ std::unique_ptr<Text> Text::Create(NodeContainer* parent, std::string_view text)
     ::operator delete(block);
     throw;
   }
+}
+
+std::unique_ptr<Text> Text::Create(NodeContainer* parent, std::string_view text, NodeArena& arena) {
+  return arena.Make<Text>(sizeof(Text) + text.size(),
+                          [&](void* at) { return ::new (at) Text(InlineTag{}, parent, text); });
 }
 
 Text::~Text() {

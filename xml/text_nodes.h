@@ -23,10 +23,10 @@ class Text : public Node {
   Text(NodeContainer* parent, std::string_view text);
   // The bytes in the node's own allocation; the usual way to make one.
   static std::unique_ptr<Text> Create(NodeContainer* parent, std::string_view text);
+  // The same, placed in `arena` (the parser's way).
+  static std::unique_ptr<Text> Create(NodeContainer* parent, std::string_view text,
+                                      NodeArena& arena);
   ~Text() override;
-  // Every Text is freed whole through the global operator, whatever its
-  // allocation's size (see Create).
-  static void operator delete(void* block) { ::operator delete(block); }
 
   // "#text".
   const std::string& GetName() const override;

@@ -8,6 +8,7 @@
 #include <array>
 #include <climits>
 #include <cstdlib>
+#include <deque>
 #include <memory>
 #include <new>
 #include <system_error>
@@ -87,6 +88,9 @@ FileDigests HashFile(const std::string& openablePath, const FileHashOptions& opt
 
   Md5 md5;
   Sha2 extra(options.digests.extraDigest);
+  std::deque<Sha2> further;  // Sha2 does not move; a deque builds it in place
+  for (const DigestAlgorithm algorithm : options.digests.furtherDigests)
+    further.emplace_back(algorithm);
   std::uint64_t total = 0;
   for (;;) {
     const ssize_t got = ReadFully(file.Get(), buffer.data(), buffer.size());
@@ -98,8 +102,9 @@ FileDigests HashFile(const std::string& openablePath, const FileHashOptions& opt
       result.outcome = FileHashOutcome::kChanged;
       return result;
     }
-    md5.Update(buffer.data(), static_cast<std::size_t>(got));
+    if (options.digests.md5) md5.Update(buffer.data(), static_cast<std::size_t>(got));
     extra.Update(buffer.data(), static_cast<std::size_t>(got));
+    for (Sha2& digest : further) digest.Update(buffer.data(), static_cast<std::size_t>(got));
     if (options.afterBlock) options.afterBlock(total);
     if (static_cast<std::size_t>(got) < buffer.size()) break;  // the end of the file
   }
@@ -111,8 +116,12 @@ FileDigests HashFile(const std::string& openablePath, const FileHashOptions& opt
   }
   result.extra = extra.Final();
   if (!extra.Ok()) return result;
+  for (Sha2& digest : further) {
+    result.further.push_back(digest.Final());
+    if (!digest.Ok()) return result;
+  }
   result.identity = opened.identity;
-  result.md5 = md5.Final();
+  if (options.digests.md5) result.md5 = md5.Final();
   result.sizeInBytes = total;
   result.outcome = FileHashOutcome::kHashed;
   return result;

@@ -12,6 +12,7 @@
 #include <memory>
 #include <new>
 #include <system_error>
+#include <utility>
 
 #include "manifest/sha2.h"
 
@@ -195,7 +196,7 @@ std::vector<FileDigests> HashFiles(std::span<const std::string> paths, DigestSet
                                    int jobs) {
   std::vector<FileDigests> results;
   results.reserve(paths.size());
-  OrderedFileHasher hasher(paths, FileHashOptions{digests, {}, {}}, jobs);
+  OrderedFileHasher hasher(paths, FileHashOptions{std::move(digests), {}, {}}, jobs);
   while (!hasher.Done()) {
     if (std::optional<FileDigests> next = hasher.Next(std::chrono::hours(1)))
       results.push_back(std::move(*next));

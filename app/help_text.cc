@@ -59,6 +59,7 @@ constexpr const char* kHelp[] = {
     "  --json FILE         write a JSON report to FILE (- for standard output)",
     "  --strict            extra files, files without a digest and an extended key usage",
     "                      without codeSigning fail too",
+    "  --jobs N            hash N module files at a time (default: the CPUs available)",
     "",
     "Other:",
     "  --help              show this page",

@@ -64,17 +64,7 @@ constexpr LongOption kLongOptions[] = {
      }},
     {L"--jobs", true,
      [](CommandLine& c, const std::wstring& value) -> std::optional<std::wstring> {
-       // Digits only: "+2", " 2" and "2x" are refused like any other non-number.
-       int jobs = 0;
-       bool valid = !value.empty() && value.size() <= 6;
-       for (const wchar_t ch : value) {
-         if (ch < L'0' || ch > L'9') valid = false;
-         if (valid) jobs = jobs * 10 + (ch - L'0');
-       }
-       if (!valid || jobs == 0)
-         return L"--jobs needs a whole number of at least 1, not '" + value + L"'";
-       c.settings.jobs = jobs;
-       return std::nullopt;
+       return ReadJobCount(value, c.settings.jobs);
      }},
     {L"--confine", true,
      [](CommandLine& c, const std::wstring& value) -> std::optional<std::wstring> {
@@ -137,6 +127,20 @@ bool TakeLongOption(const std::vector<std::wstring>& args, std::size_t& i, Comma
 }
 
 }  // namespace
+
+std::optional<std::wstring> ReadJobCount(const std::wstring& value, std::optional<int>& jobs) {
+  // Digits only: "+2", " 2" and "2x" are refused like any other non-number.
+  int count = 0;
+  bool valid = !value.empty() && value.size() <= 6;
+  for (const wchar_t ch : value) {
+    if (ch < L'0' || ch > L'9') valid = false;
+    if (valid) count = count * 10 + (ch - L'0');
+  }
+  if (!valid || count == 0)
+    return L"--jobs needs a whole number of at least 1, not '" + value + L"'";
+  jobs = count;
+  return std::nullopt;
+}
 
 CommandLine ParseArguments(const std::vector<std::wstring>& args) {
   CommandLine result;

@@ -1,6 +1,7 @@
 // app/options.h: the command line read into the run settings.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -26,6 +27,10 @@ struct CommandLine {
 // with "--" and is a known long option is taken with its value, if it has
 // one; any other stays a positional argument.
 CommandLine ParseArguments(const std::vector<std::wstring>& args);
+
+// Reads the value of --jobs, a whole number of at least 1 in digits only, into
+// `jobs` (signing and verifying alike); the usage error when it is none.
+std::optional<std::wstring> ReadJobCount(const std::wstring& value, std::optional<int>& jobs);
 
 // The name of every long option the parser knows ("--jobs", ...), in table
 // order: the help page, the man page and the completion must name each.

@@ -5,6 +5,7 @@
 #include <optional>
 #include <string_view>
 
+#include "app/options.h"
 #include "base/file_io.h"
 #include "base/report.h"
 #include "base/utf8.h"
@@ -17,6 +18,7 @@ namespace {
 constexpr const wchar_t* kVerifyUsage[] = {
     L"usage: brevick --verify SIGNED [--package DIR] [--trust FILE]... [--trust-store NAME]...",
     L"                        [--signer SHA256] [--extract FILE] [--json FILE] [--strict]",
+    L"                        [--jobs N]",
 };
 
 constexpr std::wstring_view kJsonToStandardOutput = L"-";
@@ -49,7 +51,8 @@ VerifyCommandLine ParseVerifyArguments(const std::vector<std::wstring>& args) {
       continue;
     }
     const bool takesValue = arg == L"--package" || arg == L"--trust" || arg == L"--trust-store" ||
-                            arg == L"--signer" || arg == L"--extract" || arg == L"--json";
+                            arg == L"--signer" || arg == L"--extract" || arg == L"--json" ||
+                            arg == L"--jobs";
     if (takesValue) {
       if (i + 1 == args.size()) {
         result.errors.push_back(arg + L" needs a value");
@@ -67,6 +70,9 @@ VerifyCommandLine ParseVerifyArguments(const std::vector<std::wstring>& args) {
         if (!options.pinnedSha256)
           result.errors.push_back(L"--signer needs a SHA-256 thumbprint (64 hexadecimal digits): " +
                                   value);
+      } else if (arg == L"--jobs") {
+        if (std::optional<std::wstring> error = ReadJobCount(value, options.jobs))
+          result.errors.push_back(std::move(*error));
       } else if (arg == L"--extract") {
         SetOnce(options.extractPath, arg, value, result.errors);
       } else {

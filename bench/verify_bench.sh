@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Recipient's check benchmark: signs a package of 2,000 module files of
-# 256 KiB, then times `brevick --verify --package` on it and, in the same run,
-# `md5sum` over the same files, and prints the ratio. Files stay in the page
-# cache between the runs; each time is the best of the repeats.
+# 256 KiB, then, in one run and interleaved so that load from elsewhere falls
+# on every command alike, times `brevick --verify --package` on it with the
+# default jobs and with --jobs 1, and `md5sum` over the same files, and prints
+# the ratios. Files stay in the page cache between the runs; each time is the
+# best of the repeats.
 # Usage: bench/verify_bench.sh [files] [file_kib] [repeats]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -28,27 +30,33 @@ PY
 "$brevick" "$work/manifest.xml" "$work/signed.p7" "Bench Signer" | tail -1
 thumbprint=$(openssl x509 -in "$store/bench.pem" -noout -fingerprint -sha256 | cut -d= -f2)
 
-# Seconds taken by a command, best of $repeats (the least disturbed run).
-best() {
-  local bestTime=""
-  for _ in $(seq "$repeats"); do
-    local start end t
-    start=$(date +%s.%N)
-    "$@" >/dev/null 2>&1 || true
-    end=$(date +%s.%N)
-    t=$(echo "$end - $start" | bc -l)
-    if [ -z "$bestTime" ] || (( $(echo "$t < $bestTime" | bc -l) )); then bestTime=$t; fi
-  done
-  echo "$bestTime"
-}
-
 cat "$work"/pkg/files/* > /dev/null   # warm the page cache
 cd "$work/pkg"
+verify() { "$brevick" --verify "$work/signed.p7" --package . --signer "$thumbprint" "$@"; }
 status=0
-"$brevick" --verify "$work/signed.p7" --package . --signer "$thumbprint" | tail -2 || status=$?
-echo "exit code $status"
-tVerify=$(best "$brevick" --verify "$work/signed.p7" --package . --signer "$thumbprint")
-tMd5sum=$(best sh -c 'md5sum files/* > /dev/null')
-printf 'brevick --verify --package %.3f s   md5sum %.3f s\n' "$tVerify" "$tMd5sum"
-printf 'brevick --verify / md5sum = %.2fx  (goal: at most 1.10x)\n' "$(echo "$tVerify / $tMd5sum" | bc -l)"
-echo "load: $(uptime)"
+verify | tail -2 || status=$?
+echo "exit code $status; CPUs: $(nproc)"
+
+seconds() {
+  local start end
+  start=$(date +%s.%N)
+  "$@" >/dev/null 2>&1 || true
+  end=$(date +%s.%N)
+  echo "$end - $start" | bc -l
+}
+least() { if [ -z "$1" ] || (( $(echo "$2 < $1" | bc -l) )); then echo "$2"; else echo "$1"; fi; }
+
+tDefault="" tOne="" tMd5sum=""
+echo "uptime before: $(uptime)"
+for _ in $(seq "$repeats"); do
+  tDefault=$(least "$tDefault" "$(seconds verify)")
+  tOne=$(least "$tOne" "$(seconds verify --jobs 1)")
+  tMd5sum=$(least "$tMd5sum" "$(seconds sh -c 'md5sum files/* > /dev/null')")
+done
+echo "uptime after:  $(uptime)"
+printf 'best of %d: brevick --verify --package %.3f s   with --jobs 1 %.3f s   md5sum %.3f s\n' \
+  "$repeats" "$tDefault" "$tOne" "$tMd5sum"
+printf 'brevick --verify --package (default jobs) / md5sum = %.2fx  (goal: at most 0.60x)\n' \
+  "$(echo "$tDefault / $tMd5sum" | bc -l)"
+printf 'brevick --verify --package --jobs 1 / md5sum       = %.2fx\n' \
+  "$(echo "$tOne / $tMd5sum" | bc -l)"

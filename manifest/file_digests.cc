@@ -8,9 +8,11 @@
 #include <array>
 #include <climits>
 #include <cstdlib>
+#include <deque>
 #include <memory>
 #include <new>
 #include <system_error>
+#include <utility>
 
 #include "manifest/sha2.h"
 
@@ -62,15 +64,30 @@ namespace {
 
 // A file being hashed: opened, checked and stamped, then fed block by block.
 struct FileUnderWay {
-  explicit FileUnderWay(DigestAlgorithm extraDigest) : extra(extraDigest) {}
+  explicit FileUnderWay(const DigestSet& digests)
+      : wantsMd5(digests.md5), extra(digests.extraDigest) {
+    for (const DigestAlgorithm algorithm : digests.furtherDigests) further.emplace_back(algorithm);
+  }
+
+  // Feeds every digest but MD5, which callers may feed two files at a time.
+  void UpdateOthers(const std::uint8_t* bytes, std::size_t sizeInBytes) {
+    extra.Update(bytes, sizeInBytes);
+    for (Sha2& digest : further) digest.Update(bytes, sizeInBytes);
+  }
+  void Update(const std::uint8_t* bytes, std::size_t sizeInBytes) {
+    if (wantsMd5) md5.Update(bytes, sizeInBytes);
+    UpdateOthers(bytes, sizeInBytes);
+  }
 
   FileDescriptor file;
   FileIdentity identity;
   FileStamp before;
+  bool wantsMd5;
   Md5 md5;
   Sha2 extra;
-  std::uint64_t total = 0;  // bytes read so far
-  bool atEnd = false;       // the last read came up short: nothing more to read
+  std::deque<Sha2> further;  // Sha2 does not move; a deque builds it in place
+  std::uint64_t total = 0;   // bytes read so far
+  bool atEnd = false;        // the last read came up short: nothing more to read
 };
 
 FileDigests Failed(FileHashOutcome outcome) {
@@ -98,7 +115,9 @@ FileHashOutcome StartHashing(const std::string& openablePath, const FileHashOpti
   if (confined && !IsInside(OpenedPath(hashing.file.Get()), options.confinedDirectories))
     return FileHashOutcome::kOutsideConfinement;
   if (ReadFileStamp(hashing.file.Get(), hashing.before) != 0) return FileHashOutcome::kUnreadable;
-  AdviseSequentialRead(hashing.file.Get());
+  // A file read in one block gains nothing from read-ahead advice.
+  if (hashing.before.sizeInBytes > kHashReadBlockSizeInBytes)
+    AdviseSequentialRead(hashing.file.Get());
   hashing.identity = opened.identity;
   return FileHashOutcome::kHashed;
 }
@@ -115,7 +134,10 @@ FileHashOutcome ReadNextBlock(FileUnderWay& hashing, const FileHashOptions& opti
   if (bytesRead != nullptr) bytesRead->fetch_add(got);
   // Growing as it is read: stop here rather than follow it for ever.
   if (hashing.total > hashing.before.sizeInBytes) return FileHashOutcome::kChanged;
-  if (got < buffer.size()) hashing.atEnd = true;
+  // A block that brings the file to its size is its last: one read fewer per
+  // file. Were the file longer now, its stamp at the end would tell.
+  if (got < buffer.size() || (got > 0 && hashing.total == hashing.before.sizeInBytes))
+    hashing.atEnd = true;
   if (options.afterBlock) options.afterBlock(hashing.total);
   return FileHashOutcome::kHashed;
 }
@@ -129,8 +151,12 @@ FileDigests FinishHashing(FileUnderWay& hashing) {
   FileDigests result;
   result.extra = hashing.extra.Final();
   if (!hashing.extra.Ok()) return Failed(FileHashOutcome::kUnreadable);
+  for (Sha2& digest : hashing.further) {
+    result.further.push_back(digest.Final());
+    if (!digest.Ok()) return Failed(FileHashOutcome::kUnreadable);
+  }
   result.identity = hashing.identity;
-  result.md5 = hashing.md5.Final();
+  if (hashing.wantsMd5) result.md5 = hashing.md5.Final();
   result.sizeInBytes = hashing.total;
   result.outcome = FileHashOutcome::kHashed;
   return result;
@@ -140,14 +166,13 @@ FileDigests FinishHashing(FileUnderWay& hashing) {
 
 FileDigests HashFile(const std::string& openablePath, const FileHashOptions& options,
                      std::span<std::uint8_t> buffer, std::atomic<std::uint64_t>* bytesRead) {
-  FileUnderWay hashing(options.digests.extraDigest);
+  FileUnderWay hashing(options.digests);
   FileHashOutcome outcome = StartHashing(openablePath, options, hashing);
   while (outcome == FileHashOutcome::kHashed && !hashing.atEnd) {
     std::size_t got = 0;
     outcome = ReadNextBlock(hashing, options, buffer, bytesRead, got);
     if (outcome != FileHashOutcome::kHashed) break;
-    hashing.md5.Update(buffer.data(), got);
-    hashing.extra.Update(buffer.data(), got);
+    hashing.Update(buffer.data(), got);
   }
   if (outcome != FileHashOutcome::kHashed) return Failed(outcome);
   return FinishHashing(hashing);
@@ -239,7 +264,7 @@ void OrderedFileHasher::Work() {
         lane.index = *index;
         FileHashOutcome outcome = FileHashOutcome::kOutOfMemory;
         try {
-          lane.hashing.emplace(options.digests.extraDigest);
+          lane.hashing.emplace(options.digests);
           outcome = StartHashing(paths[*index], options, *lane.hashing);
         } catch (const std::bad_alloc&) {
         }
@@ -285,10 +310,12 @@ void OrderedFileHasher::Work() {
                kMd5BlockSizeInBytes;
     }
     if (paired > 0) {
-      Md5::UpdatePair(first->hashing->md5, first->Next(), second->hashing->md5, second->Next(),
-                      paired);
+      if (options.digests.md5) {
+        Md5::UpdatePair(first->hashing->md5, first->Next(), second->hashing->md5, second->Next(),
+                        paired);
+      }
       for (Lane* lane : {first, second}) {
-        lane->hashing->extra.Update(lane->Next(), paired);
+        lane->hashing->UpdateOthers(lane->Next(), paired);
         lane->used += paired;
       }
       continue;
@@ -298,8 +325,7 @@ void OrderedFileHasher::Work() {
       // With a partner, only a tail under a block goes alone: the rest waits
       // to be paired with the partner's next block.
       if (second != nullptr && lane->Waiting() >= kMd5BlockSizeInBytes) continue;
-      lane->hashing->md5.Update(lane->Next(), lane->Waiting());
-      lane->hashing->extra.Update(lane->Next(), lane->Waiting());
+      lane->hashing->Update(lane->Next(), lane->Waiting());
       lane->used = lane->filled;
     }
   }
@@ -322,7 +348,7 @@ std::vector<FileDigests> HashFiles(std::span<const std::string> paths, DigestSet
                                    int jobs) {
   std::vector<FileDigests> results;
   results.reserve(paths.size());
-  OrderedFileHasher hasher(paths, FileHashOptions{digests, {}, {}}, jobs);
+  OrderedFileHasher hasher(paths, FileHashOptions{std::move(digests), {}, {}}, jobs);
   while (!hasher.Done()) {
     if (std::optional<FileDigests> next = hasher.Next(std::chrono::hours(1)))
       results.push_back(std::move(*next));

@@ -32,10 +32,14 @@ namespace brevick {
 // Each worker reads through one buffer of this size.
 inline constexpr std::size_t kHashReadBlockSizeInBytes = 256 * 1024;
 
-// What the digests of a file are taken for: MD5 always, and one more digest
-// when `extraDigest` is not kMd2 (kMd2 meaning no extra digest).
+// What the digests of a file are taken for: MD5 unless `md5` is false, one
+// more digest when `extraDigest` is not kMd2 (kMd2 meaning no extra digest),
+// and each of `furtherDigests` after it, for a check against a manifest that
+// holds several SHA-2 digests of one file.
 struct DigestSet {
   DigestAlgorithm extraDigest = DigestAlgorithm::kMd2;
+  bool md5 = true;
+  std::vector<DigestAlgorithm> furtherDigests = {};
 };
 
 enum class FileHashOutcome {
@@ -53,10 +57,11 @@ std::wstring_view HashFailureReason(FileHashOutcome outcome);
 
 struct FileDigests {
   FileHashOutcome outcome = FileHashOutcome::kUnreadable;
-  FileIdentity identity;          // of the file opened
-  std::uint64_t sizeInBytes = 0;  // the bytes digested
-  Md5Digest md5{};
-  std::vector<std::uint8_t> extra;  // the extra digest; empty when none was asked
+  FileIdentity identity;                           // of the file opened
+  std::uint64_t sizeInBytes = 0;                   // the bytes digested
+  Md5Digest md5{};                                 // all zero when MD5 was not asked
+  std::vector<std::uint8_t> extra;                 // the extra digest; empty when none was asked
+  std::vector<std::vector<std::uint8_t>> further;  // one per DigestSet::furtherDigests
 };
 
 struct FileHashOptions {

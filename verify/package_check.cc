@@ -10,6 +10,8 @@
 #include <memory>
 #include <unordered_set>
 
+#include "base/utf8.h"
+#include "manifest/file_digests.h"
 #include "manifest/manifest_tree.h"
 #include "verify/package_hashes.h"
 #include "xml/parser.h"
@@ -110,7 +112,7 @@ void ListExtraFiles(const std::string& realRoot, const std::unordered_set<std::s
 }  // namespace
 
 void CheckPackageFiles(std::span<const std::uint8_t> content, const std::string& root,
-                       const FileIdentity& skip, VerifyReport::Files& files) {
+                       const FileIdentity& skip, int hashJobs, VerifyReport::Files& files) {
   files.root = root;
   const std::string realRoot = RealPath(root);
   struct stat rootStatus {};
@@ -196,11 +198,17 @@ void CheckPackageFiles(std::span<const std::uint8_t> content, const std::string&
     }
   }
 
-  HashPackageFiles(jobs);
+  HashPackageFiles(jobs, hashJobs);
 
   for (const PendingFile& item : pending) {
     FileEntry& entry = files.entries[item.entry];
     const PackageFileHash& job = jobs[item.job];
+    if (job.changedWhileRead) {
+      // Neither the old content nor the new one was seen whole: not a pass.
+      entry.status = FileStatus::kUnreadable;
+      entry.detail = ToUtf8(HashFailureReason(FileHashOutcome::kChanged));
+      continue;
+    }
     if (job.error != 0) {
       entry.status = job.error == ENOENT ? FileStatus::kMissing : FileStatus::kUnreadable;
       if (entry.status == FileStatus::kUnreadable) entry.detail = FileErrorText(job.error);

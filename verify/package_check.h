@@ -15,7 +15,8 @@ namespace brevick {
 // Paths that leave `root` (through "..", an absolute path or a symbolic link)
 // are reported as outside and never opened. Files under `root` that no
 // dependency names, except the file `skip` (the signed message), are extra.
+// The files are hashed `hashJobs` at a time (at least one).
 void CheckPackageFiles(std::span<const std::uint8_t> content, const std::string& root,
-                       const FileIdentity& skip, VerifyReport::Files& files);
+                       const FileIdentity& skip, int hashJobs, VerifyReport::Files& files);
 
 }  // namespace brevick

@@ -9,6 +9,7 @@
 
 #include "base/file_io.h"
 #include "base/utf8.h"
+#include "manifest/file_digests.h"
 #include "signing/cert_store.h"
 #include "signing/crypto.h"
 #include "signing/message_signer.h"
@@ -216,7 +217,8 @@ VerifyReport VerifySignedManifest(const VerifyOptions& options) {
   if (!report.trust.trusted) report.exitCode |= Bit(VerifyFailure::kUntrusted);
 
   if (options.packageDirectory) {
-    CheckPackageFiles(content, *options.packageDirectory, read.identity, report.files);
+    CheckPackageFiles(content, *options.packageDirectory, read.identity,
+                      options.jobs.value_or(AvailableCpuCount()), report.files);
     const bool fails =
         !report.files.error.empty() ||
         std::any_of(report.files.entries.begin(), report.files.entries.end(),

@@ -21,6 +21,8 @@ struct VerifyOptions {
   // Extra files and files without a digest fail the files check; an extended
   // key usage without code signing fails trust.
   bool strict = false;
+  // Module files hashed at once; absent: the CPUs the process may run on.
+  std::optional<int> jobs;
 };
 
 // Runs every check that applies and fills in the exit code. A message whose

@@ -1,6 +1,7 @@
 // `brevick --verify` as a child process: exit code bits, the text report,
 // the JSON report read back by a JSON parser, and the usage.
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -200,6 +201,74 @@ TEST_F(VerifyModeTest, FifoAsModuleFileIsUnreadableWithoutBlocking) {
       << result.output;
 }
 
+// However many files are hashed at once and whichever finishes first, the
+// text and JSON reports are those of one file at a time, byte for byte: files
+// that fail at the start, in the middle and at the end, between files that
+// pass, and more jobs than files.
+TEST_F(VerifyModeTest, ReportsAreTheSameWhateverTheJobs) {
+  std::filesystem::remove_all(PackageDir());
+  const bool rootReadsAnything = ::geteuid() == 0;  // chmod 000 stops no one then
+  std::vector<PackageFile> files = {{"M", "", "first-missing.bin", "gone", ""}};
+  for (int i = 0; i < 6; ++i)
+    files.push_back({"M", "", "ok" + std::to_string(i), std::string(1000 * i, 'o'), ""});
+  files.push_back({"M", "", "middle-fifo", "fifo", ""});
+  files.push_back({"M", "", "big.bin", std::string(700 * 1024, 'b'), ""});  // several reads
+  files.push_back({"M", "", "locked.bin", "locked", ""});
+  files.push_back({"M", "", "differs.bin", "same", ""});
+  files.push_back({"M", "", "no-digest.bin", "n", "<md5/>"});
+  files.push_back({"N", "sub", "ok-after.bin", "after", ""});
+  files.push_back({"N", "sub", "last-differs.bin", "last", ""});
+  const std::string signedPackage = SignPackage(files, signer.get(), TestRsaKey(0));
+  const std::filesystem::path package = PackageDir();
+  std::filesystem::remove(package / "first-missing.bin");
+  std::filesystem::remove(package / "middle-fifo");
+  ASSERT_EQ(0, ::mkfifo((package / "middle-fifo").c_str(), 0600));
+  ASSERT_EQ(0, ::chmod((package / "locked.bin").c_str(), 0));
+  WriteFile("pkg/differs.bin", "sam3");
+  WriteFile("pkg/sub/last-differs.bin", "last!");
+  WriteFile("pkg/stray.txt", "x");
+
+  const auto run = [&](std::vector<std::string> extra) {
+    std::vector<std::string> args = {signedPackage, "--package", PackageDir(), "--trust", rootPem};
+    args.insert(args.end(), extra.begin(), extra.end());
+    return Run(args);
+  };
+  const ProcessResult text = run({"--jobs", "1"});
+  const ProcessResult json = run({"--jobs", "1", "--json", "-"});
+  EXPECT_EQ(kFiles, text.exitCode);
+  EXPECT_EQ("", text.errors);
+  const std::string lines =
+      std::string("Files: 14 checked, ") + (rootReadsAnything ? "9" : "8") +
+      " ok, 2 differ, 1 missing, " + (rootReadsAnything ? "1" : "2") +
+      " unreadable, 0 outside the package, 1 without digest, 1 extra\n"
+      "missing: first-missing.bin (module M)\n"
+      "unreadable: middle-fifo (module M): Not a regular file\n" +
+      (rootReadsAnything ? "" : "unreadable: locked.bin (module M): Permission denied\n") +
+      "differs: differs.bin (module M)\n"
+      "no-digest: no-digest.bin (module M)\n"
+      "differs: sub\\last-differs.bin (module N)\n"
+      "extra: stray.txt\n"
+      "Verification failed\n";
+  EXPECT_TRUE(text.output.ends_with(lines)) << text.output;
+  EXPECT_EQ(kFiles, json.exitCode);
+  EXPECT_EQ(std::to_string(files.size()), JsonFields(json.output).at("files.entries#"));
+
+  const std::vector<std::vector<std::string>> jobChoices = {
+      {"--jobs", "2"}, {"--jobs", "8"}, {"--jobs", "64"}, {}};
+  for (const std::vector<std::string>& jobs : jobChoices) {
+    SCOPED_TRACE(jobs.empty() ? "default jobs" : jobs[1]);
+    const ProcessResult sameText = run(jobs);
+    EXPECT_EQ(text.output, sameText.output);
+    EXPECT_EQ(text.errors, sameText.errors);
+    EXPECT_EQ(text.exitCode, sameText.exitCode);
+    std::vector<std::string> jsonArgs = jobs;
+    jsonArgs.insert(jsonArgs.end(), {"--json", "-"});
+    const ProcessResult sameJson = run(jsonArgs);
+    EXPECT_EQ(json.output, sameJson.output);
+    EXPECT_EQ(json.exitCode, sameJson.exitCode);
+  }
+}
+
 TEST_F(VerifyModeTest, UnusableCommandLinesPrintTheVerifyUsage) {
   const struct {
     std::vector<std::string> args;
@@ -212,6 +281,10 @@ TEST_F(VerifyModeTest, UnusableCommandLinesPrintTheVerifyUsage) {
       {{"a.p7", "--signer", "abc"},
        "brevick: --signer needs a SHA-256 thumbprint (64 hexadecimal digits): abc\n"},
       {{"a.p7", "--json", "x", "--json", "y"}, "brevick: --json is given twice\n"},
+      {{"a.p7", "--jobs", "0"}, "brevick: --jobs needs a whole number of at least 1, not '0'\n"},
+      {{"a.p7", "--jobs", "x"}, "brevick: --jobs needs a whole number of at least 1, not 'x'\n"},
+      {{"a.p7", "--jobs", "-2"}, "brevick: --jobs needs a whole number of at least 1, not '-2'\n"},
+      {{"a.p7", "--jobs"}, "brevick: --jobs needs a value\n"},
   };
   for (const auto& test : cases) {
     SCOPED_TRACE(::testing::PrintToString(test.args));

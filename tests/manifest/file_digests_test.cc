@@ -87,6 +87,50 @@ TEST(FileDigestsTest, EveryDigestMatchesTheSystemTools) {
   }
 }
 
+// A set without MD5 leaves it zero; further SHA-2 digests come after the
+// extra one, in the order asked, all from the one read.
+TEST(FileDigestsTest, DigestSetsWithoutMd5OrWithSeveralShaDigests) {
+  const TempDir dir;
+  const std::filesystem::path file = dir.WriteFile("f", Pattern(kHashReadBlockSizeInBytes + 3));
+  const std::vector<std::string> paths = {file.string()};
+  const struct {
+    const char* name;
+    DigestAlgorithm extra;
+    bool md5;
+    std::vector<DigestAlgorithm> further;
+    const char* extraTool;
+    std::vector<const char*> furtherTools;
+  } kCases[] = {
+      {"sha256 alone", DigestAlgorithm::kSha256, false, {}, "sha256sum", {}},
+      {"nothing at all", DigestAlgorithm::kMd2, false, {}, nullptr, {}},
+      {"md5, sha512, then sha256 and sha384",
+       DigestAlgorithm::kSha512,
+       true,
+       {DigestAlgorithm::kSha256, DigestAlgorithm::kSha384},
+       "sha512sum",
+       {"sha256sum", "sha384sum"}},
+      {"sha384 then sha512, no md5",
+       DigestAlgorithm::kSha384,
+       false,
+       {DigestAlgorithm::kSha512},
+       "sha384sum",
+       {"sha512sum"}},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    const std::vector<FileDigests> results =
+        HashFiles(paths, DigestSet{c.extra, c.md5, c.further}, 1);
+    ASSERT_EQ(1u, results.size());
+    ASSERT_EQ(FileHashOutcome::kHashed, results[0].outcome);
+    EXPECT_EQ(c.md5 ? SystemDigest("md5sum", file) : std::string(32, '0'),
+              DigestToText(results[0].md5));
+    EXPECT_EQ(c.extraTool ? SystemDigest(c.extraTool, file) : "", HexText(results[0].extra));
+    ASSERT_EQ(c.furtherTools.size(), results[0].further.size());
+    for (std::size_t i = 0; i < c.furtherTools.size(); ++i)
+      EXPECT_EQ(SystemDigest(c.furtherTools[i], file), HexText(results[0].further[i]));
+  }
+}
+
 // Each case changes the file after its first block is read, as another
 // process rewriting or appending to it would.
 TEST(FileDigestsTest, AFileThatChangesWhileReadGetsNoDigest) {

@@ -14,10 +14,12 @@ std::string Md5Hex(const std::string& bytes) {
   return DigestToText(Md5::Of(bytes.data(), bytes.size()));
 }
 
-std::string Sha256Hex(const std::string& bytes) {
+std::string Sha256Hex(const std::string& bytes) { return ShaHex(bytes, "SHA256"); }
+
+std::string ShaHex(const std::string& bytes, const char* name) {
   unsigned char digest[EVP_MAX_MD_SIZE];
   unsigned int size = 0;
-  EVP_Digest(bytes.data(), bytes.size(), digest, &size, EVP_sha256(), nullptr);
+  EVP_Digest(bytes.data(), bytes.size(), digest, &size, EVP_get_digestbyname(name), nullptr);
   static constexpr char kDigits[] = "0123456789abcdef";
   std::string hex;
   for (unsigned i = 0; i < size; ++i) {

@@ -26,6 +26,8 @@ struct PackageFile {
 std::string ManifestFor(const std::vector<PackageFile>& files);
 std::string Md5Hex(const std::string& bytes);
 std::string Sha256Hex(const std::string& bytes);
+// The OpenSSL digest `name` ("SHA384", ...) of `bytes`, lowercase hexadecimal.
+std::string ShaHex(const std::string& bytes, const char* name);
 
 class VerifyFixture : public ::testing::Test {
  protected:

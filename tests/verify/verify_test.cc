@@ -457,6 +457,75 @@ TEST_F(VerifyTest, FileStatusesAndTheFilesBit) {
   }
 }
 
+// Each file is hashed with exactly the digests its manifest entry holds,
+// whichever of them and however many, and each result lands on its own kind.
+TEST_F(VerifyTest, EveryDigestCombinationComparesEachKind) {
+  const auto md5 = [](const std::string& b) { return "<md5 value=\"" + Md5Hex(b) + "\"/>"; };
+  const auto sha = [](const char* element, const char* name, const std::string& b) {
+    return std::string("<") + element + " value=\"" + ShaHex(b, name) + "\"/>";
+  };
+  const struct {
+    const char* file;
+    std::string bytes;
+    std::string digestElements;
+    FileStatus status;
+  } cases[] = {
+      {"md5.bin", "m", md5("m"), FileStatus::kOk},
+      {"sha256-only.bin", "s", sha("sha256", "SHA256", "s"), FileStatus::kOk},
+      {"sha512-only-differs.bin", "t", sha("sha512", "SHA512", "not t"), FileStatus::kDiffers},
+      {"every-digest.bin", std::string(300000, 'e'),
+       md5(std::string(300000, 'e')) + sha("sha256", "SHA256", std::string(300000, 'e')) +
+           sha("sha384", "SHA384", std::string(300000, 'e')) +
+           sha("sha512", "SHA512", std::string(300000, 'e')),
+       FileStatus::kOk},
+      {"sha384-and-sha512.bin", "x", sha("sha384", "SHA384", "x") + sha("sha512", "SHA512", "x"),
+       FileStatus::kOk},
+      {"md5-ok-sha384-differs.bin", "y", md5("y") + sha("sha384", "SHA384", "z"),
+       FileStatus::kDiffers},
+  };
+  std::vector<PackageFile> files;
+  for (const auto& c : cases) files.push_back({"M", "", c.file, c.bytes, c.digestElements});
+  for (const int jobs : {1, 3}) {
+    SCOPED_TRACE(jobs);
+    std::filesystem::remove_all(PackageDir());
+    VerifyOptions options;
+    options.signedPath = SignPackage(files, signer.get(), TestRsaKey(0));
+    options.packageDirectory = PackageDir();
+    options.jobs = jobs;
+    const VerifyReport report = VerifySignedManifest(options);
+    ASSERT_EQ(std::size(cases), report.files.entries.size());
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+      const FileEntry& entry = report.files.entries[i];
+      SCOPED_TRACE(entry.path);
+      EXPECT_EQ(cases[i].status, entry.status);
+      for (const DigestComparison& digest : entry.digests) {
+        SCOPED_TRACE(DigestKindName(digest.kind));
+        const char* const kOpenSslNames[] = {nullptr, "SHA256", "SHA384", "SHA512"};
+        EXPECT_EQ(digest.kind == DigestKind::kMd5
+                      ? Md5Hex(cases[i].bytes)
+                      : ShaHex(cases[i].bytes, kOpenSslNames[static_cast<int>(digest.kind)]),
+                  digest.actual);
+      }
+    }
+  }
+}
+
+// A file whose size does not hold still while it is read (as a /proc file,
+// which claims none) has no digest of any one content: it cannot pass.
+TEST_F(VerifyTest, FileChangingWhileReadIsUnreadable) {
+  VerifyOptions options;
+  options.signedPath =
+      WriteSigned(ManifestFor({{"M", "", "status", "", "<md5 value=\"" + Md5Hex("") + "\"/>"}}),
+                  signer.get(), TestRsaKey(0));
+  options.packageDirectory = "/proc/self";
+  const VerifyReport report = VerifySignedManifest(options);
+  ASSERT_EQ(1u, report.files.entries.size());
+  EXPECT_EQ(FileStatus::kUnreadable, report.files.entries[0].status);
+  EXPECT_EQ("The file changed while it was read", report.files.entries[0].detail);
+  EXPECT_EQ("", report.files.entries[0].digests[0].actual);
+  EXPECT_EQ(kUntrusted | kFiles, report.exitCode);
+}
+
 TEST_F(VerifyTest, PathsLeavingThePackageAreNeverRead) {
   const std::string secret = WriteFile("secret.txt", "outside");
   const std::string digest = "<md5 value=\"0x" + Md5Hex("outside") + "\"/>";

@@ -2,6 +2,7 @@
 # scratch directory (removed at exit) with a throwaway signing certificate in
 # its own store and `count` random module files of `kib` KiB in pkg/files.
 # Usage: bench_setup NAME COUNT KIB   -> sets brevick, work, store
+# Also defines the timing helpers the scripts share: seconds, least, best.
 bench_setup() {
   local name=$1 count=$2 kib=$3
   bash scripts/deps.sh bench demo
@@ -18,4 +19,23 @@ bench_setup() {
   echo "generating $count files of $kib KiB in $work"
   head -c $((count * kib * 1024)) /dev/urandom |
     split -a 5 -d -b $((kib * 1024)) - "$work/pkg/files/m"
+}
+
+# Seconds a command takes, its output thrown away.
+seconds() {
+  local start end
+  start=$(date +%s.%N)
+  "$@" >/dev/null 2>&1 || true
+  end=$(date +%s.%N)
+  echo "$end - $start" | bc -l
+}
+
+# The lesser of two times; the first may be empty.
+least() { if [ -z "$1" ] || (( $(echo "$2 < $1" | bc -l) )); then echo "$2"; else echo "$1"; fi; }
+
+# Seconds a command takes at best over $repeats runs (the least disturbed).
+best() {
+  local bestTime=""
+  for _ in $(seq "$repeats"); do bestTime=$(least "$bestTime" "$(seconds "$@")"); done
+  echo "$bestTime"
 }

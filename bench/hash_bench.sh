@@ -38,14 +38,6 @@ echo "manifest: $(stat -c %s "$work/pkg/manifest.xml") bytes; CPUs: $(nproc)"
 
 cat "$work"/pkg/files/* > /dev/null   # warm the page cache
 cd "$work/pkg"
-seconds() {
-  local start end
-  start=$(date +%s.%N)
-  "$@" >/dev/null 2>&1 || true
-  end=$(date +%s.%N)
-  echo "$end - $start" | bc -l
-}
-least() { if [ -z "$1" ] || (( $(echo "$2 < $1" | bc -l) )); then echo "$2"; else echo "$1"; fi; }
 sign() { "$brevick" "$@" manifest.xml "$work/out.p7" "Bench Signer"; }
 
 sign | tail -1

@@ -17,21 +17,6 @@ bench_setup pipeline "$modules" "$fileKib"
 python3 bench/gen_manifest.py --package "$work/pkg/manifest.xml" "$modules" "$manifestMb"
 echo "manifest: $(stat -c %s "$work/pkg/manifest.xml") bytes"
 
-# Seconds taken by a command, best of $repeats (the least disturbed run).
-best() {
-  local bestTime=""
-  for _ in $(seq "$repeats"); do
-    local start end
-    start=$(date +%s.%N)
-    "$@" >/dev/null 2>&1 || true
-    end=$(date +%s.%N)
-    local t
-    t=$(echo "$end - $start" | bc -l)
-    if [ -z "$bestTime" ] || (( $(echo "$t < $bestTime" | bc -l) )); then bestTime=$t; fi
-  done
-  echo "$bestTime"
-}
-
 cat "$work"/pkg/files/* > /dev/null   # warm the page cache
 cd "$work/pkg"
 tBrevick=$(best "$brevick" manifest.xml "$work/out.p7" "Bench Signer")

@@ -37,14 +37,6 @@ status=0
 verify | tail -2 || status=$?
 echo "exit code $status; CPUs: $(nproc)"
 
-seconds() {
-  local start end
-  start=$(date +%s.%N)
-  "$@" >/dev/null 2>&1 || true
-  end=$(date +%s.%N)
-  echo "$end - $start" | bc -l
-}
-least() { if [ -z "$1" ] || (( $(echo "$2 < $1" | bc -l) )); then echo "$2"; else echo "$1"; fi; }
 
 tDefault="" tOne="" tMd5sum=""
 echo "uptime before: $(uptime)"

@@ -29,6 +29,10 @@ namespace {
 // and what stays unwritten of the reservation is never made resident.
 constexpr std::uint64_t kTextCapacityFactor = 2;
 constexpr std::size_t kTextCapacitySlackInBytes = std::size_t{64} << 10;
+// How much text is written between two hand-backs of the memory the tree
+// freed meanwhile: often enough to keep the peak near the tree's size, seldom
+// enough that the walks over the free lists cost nothing noticeable.
+constexpr std::size_t kTrimEveryBytes = std::size_t{16} << 20;
 
 bool IsSeparator(wchar_t ch) { return ch == L'/' || ch == L'\\'; }
 
@@ -74,16 +78,21 @@ StageResult ProcessManifest(const std::wstring& infile, const std::wstring& outf
   signer.thumbprint = settings.thumbprint;
   signer.digest = settings.digest;
   signer.strict = settings.strict;
-  // Hashing freed its plan in small blocks between the tree's, and the tree
-  // goes before signing: handing the whole free pages back each time keeps
-  // them out of the peak, which is the tree and the text together.
+  // Hashing freed its plan in small blocks between the tree's: handing the
+  // whole free pages back keeps them out of the text's way.
   ::malloc_trim(0);
-  // Nothing reads the tree once it is text: it is freed before the message
-  // is signed, so that the two are never held at once with the read-back.
-  const std::string text =
-      ManifestText(*document, static_cast<std::size_t>(kTextCapacityFactor * manifestSize) +
-                                  kTextCapacitySlackInBytes);
-  document.reset();
+  // Nothing reads the tree once it is text, so it is destroyed as it is
+  // written, and what it frees is handed back as the text grows: the tree
+  // and the whole text are never held at once.
+  std::size_t trimmedAt = 0;
+  const std::string text = ManifestText(
+      std::move(document),
+      static_cast<std::size_t>(kTextCapacityFactor * manifestSize) + kTextCapacitySlackInBytes,
+      [&trimmedAt](std::size_t written) {
+        if (written - trimmedAt < kTrimEveryBytes) return;
+        trimmedAt = written;
+        ::malloc_trim(0);
+      });
   ::malloc_trim(0);
   return SignAndWriteText(text, outfile, signer, guard);
 }

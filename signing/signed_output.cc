@@ -170,6 +170,15 @@ std::string ManifestText(const xmldoc::Document& document, std::size_t capacityH
   return xmlText;
 }
 
+std::string ManifestText(std::unique_ptr<xmldoc::Document> document, std::size_t capacityHint,
+                         const std::function<void(std::size_t)>& released) {
+  std::string xmlText;
+  xmlText.reserve(capacityHint);
+  xmldoc::WriteContext context(xmlText, kManifestIndent, kManifestWriteFlags);
+  xmldoc::WriteReleasing(std::move(document), context, released);
+  return xmlText;
+}
+
 StageResult SignAndWriteText(std::string_view xmlText, const std::wstring& outfile,
                              const SignerChoice& signer, const OutputGuard& guard) {
   if (const StageResult refused = RefuseProtectedOutput(outfile, guard);

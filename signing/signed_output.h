@@ -12,6 +12,8 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <span>
 #include <string>
 #include <string_view>
@@ -40,6 +42,11 @@ StageResult SignAndWrite(const xmldoc::Document& document, const std::wstring& o
 // written never become resident) and spares a large text the copies of
 // growing, each of which holds the old buffer and the new at once.
 std::string ManifestText(const xmldoc::Document& document, std::size_t capacityHint = 0);
+// The same, destroying `document` as it is written, for a caller done with
+// the tree: the tree shrinks while the text grows (xmldoc::WriteReleasing).
+// `released` is called as parts of the tree go, with the text's size so far.
+std::string ManifestText(std::unique_ptr<xmldoc::Document> document, std::size_t capacityHint,
+                         const std::function<void(std::size_t)>& released);
 
 // The same for XML text already written out: what SignAndWrite does after
 // writing the document.

@@ -62,6 +62,12 @@ bool Element::RemoveAttribute(std::string_view name) {
   return false;
 }
 
+void Element::RemoveAllAttributes() {
+  if (IsNull()) return;
+  AttributeList removed = std::move(attributes);
+  attributes.clear();
+}
+
 void Element::SetPreserveSpace(bool preserve) {
   if (!IsNull()) preserveSpace = preserve;
 }

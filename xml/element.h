@@ -53,6 +53,8 @@ class Element : public NodeContainer {
   // Removes and destroys the first attribute named `name`; false when there
   // is none, or on a null object.
   bool RemoveAttribute(std::string_view name);
+  // Destroys every attribute. Nothing on a null object.
+  void RemoveAllAttributes();
 
   // Set by the parser from xml:space; only GetText reads it. Ignored on the
   // null element.

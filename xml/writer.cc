@@ -239,7 +239,13 @@ void GrowOutput(std::string& output) {
 
 }  // namespace
 
-void WriteTree(const NodeContainer& top, WriteContext& context) {
+namespace {
+
+// What is done to a container once it is written to its end; nothing when
+// the tree is kept.
+using AfterWritten = std::function<void(const NodeContainer&)>;
+
+void WriteFrames(const NodeContainer& top, WriteContext& context, const AfterWritten* written) {
   std::vector<WriteFrame> stack;
   OpenContainer(top, context, stack);
   while (!stack.empty()) {
@@ -256,7 +262,10 @@ void WriteTree(const NodeContainer& top, WriteContext& context) {
       }
       frame.inAttributes = false;
       frame.next = 0;
-      if (!FinishStartTag(container, context)) stack.pop_back();
+      if (!FinishStartTag(container, context)) {
+        stack.pop_back();
+        if (written != nullptr) (*written)(container);
+      }
       continue;
     }
     const auto& children = container.GetChildren();
@@ -271,7 +280,28 @@ void WriteTree(const NodeContainer& top, WriteContext& context) {
     }
     stack.pop_back();
     CloseContainer(container, context);
+    if (written != nullptr) (*written)(container);
   }
+}
+
+}  // namespace
+
+void WriteTree(const NodeContainer& top, WriteContext& context) {
+  WriteFrames(top, context, nullptr);
+}
+
+void WriteReleasing(std::unique_ptr<Document> document, WriteContext& context,
+                    const std::function<void(std::size_t)>& released) {
+  if (!document) return;
+  // The writer reads through const references; the nodes released belong
+  // to `document`, which no one else holds, so no one sees the tree shrink.
+  const AfterWritten release = [&](const NodeContainer& container) {
+    auto& owned = const_cast<NodeContainer&>(container);
+    if (owned.IsType(kElementType)) static_cast<Element&>(owned).RemoveAllAttributes();
+    owned.RemoveAllChildren();
+    if (released) released(context.output.size());
+  };
+  WriteFrames(*document, context, &release);
 }
 
 // ---- The leaves

@@ -7,11 +7,14 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 
 namespace xmldoc {
 
+class Document;
 class Node;
 class NodeContainer;
 
@@ -72,6 +75,14 @@ std::string ToText(const Node& node, const char* indent = nullptr, std::uint32_t
 // the depth of the tree never reaches the call stack. The containers' Write
 // operations come here.
 void WriteTree(const NodeContainer& top, WriteContext& context);
+
+// Writes `document` as Write does, destroying each element's attributes and
+// children as soon as its end tag is written, so that the tree shrinks while
+// the text grows: for a caller that has no more use for the tree, where the
+// two at once would be the largest memory of the run. `released`, when set,
+// is called after each release with the size of the output so far.
+void WriteReleasing(std::unique_ptr<Document> document, WriteContext& context,
+                    const std::function<void(std::size_t)>& released = {});
 
 // The entity name that the writer puts in place of `byte`, or nullptr when
 // the byte is written as it is.

@@ -2,10 +2,13 @@
 // signed output is this text, so every blank and line break is checked.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "tests/support/xml_helpers.h"
+#include "xml/parser.h"
 #include "xml/xmldoc.h"
 
 namespace {
@@ -213,3 +216,36 @@ TEST(WriterTest, EscapeNameMapsExactlyTheFiveSpecialBytes) {
 }
 
 }  // namespace
+
+// Writing while releasing the tree must give the very bytes of writing it
+// whole, in every layout, and report the output's growth as parts go.
+TEST(WriterTest, WritingThatReleasesTheTreeWritesTheSameBytes) {
+  const char* const inputs[] = {
+      "<r/>",
+      "<r a=\"1\" b='x &amp; y'><e/><e k=\"v\">t&lt;</e><!--c--><?p d?></r>",
+      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<m>\n <x>\n  <y z=\"&#65;\"><![CDATA[<]]></y>\n"
+      " </x>\n text <w/>\n</m>\n<!--after-->",
+      "<a><b><c><d><e f=\"g\"/></d></c></b><b2>mixed <i>in</i> text</b2></a>",
+  };
+  const std::uint32_t layouts[] = {0, WriteContext::kCompact, WriteContext::kOmitDeclaration};
+  for (const char* input : inputs) {
+    for (const std::uint32_t flags : layouts) {
+      SCOPED_TRACE(::testing::Message() << input << " flags " << flags);
+      const std::string expected =
+          ToText(*Parser().Parse(input, std::char_traits<char>::length(input)), "  ", flags);
+      std::string out;
+      WriteContext context(out, "  ", flags);
+      std::vector<std::size_t> sizes;
+      WriteReleasing(Parser().Parse(input, std::char_traits<char>::length(input)), context,
+                     [&sizes](std::size_t size) { sizes.push_back(size); });
+      EXPECT_EQ(expected, out);
+      ASSERT_FALSE(sizes.empty());
+      EXPECT_TRUE(std::is_sorted(sizes.begin(), sizes.end()));
+      EXPECT_LE(sizes.back(), out.size());
+    }
+  }
+  std::string out;
+  WriteContext context(out);
+  WriteReleasing(nullptr, context);
+  EXPECT_EQ("", out);
+}

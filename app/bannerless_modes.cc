@@ -6,11 +6,11 @@
 
 #include "app/help_text.h"
 #include "app/run.h"
+#include "app/store_listing.h"
 #include "app/verify_mode.h"
 #include "base/report.h"
 #include "base/utf8.h"
-#include "signing/crypto.h"
-#include "signing/store_listing.h"
+#include "pki/crypto_result.h"
 
 namespace brevick {
 namespace {

@@ -12,7 +12,7 @@
 #include "base/file_io.h"
 #include "base/report.h"
 #include "base/utf8.h"
-#include "signing/certificate_info.h"
+#include "pki/certificate_info.h"
 
 namespace brevick {
 namespace {

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "app/output_guard.h"
+#include "app/signed_output.h"
 #include "base/file_io.h"
 #include "base/report.h"
 #include "base/stage_result.h"
@@ -14,9 +16,7 @@
 #include "manifest/developer_info.h"
 #include "manifest/file_hashes.h"
 #include "manifest/validation.h"
-#include "signing/cert_store.h"
-#include "signing/output_guard.h"
-#include "signing/signed_output.h"
+#include "pki/cert_store.h"
 #include "xml/document.h"
 #include "xml/exception.h"
 #include "xml/parser.h"

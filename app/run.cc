@@ -7,8 +7,8 @@
 #include "app/bannerless_modes.h"
 #include "app/options.h"
 #include "app/pipeline.h"
+#include "app/store_listing.h"
 #include "base/report.h"
-#include "signing/store_listing.h"
 
 namespace brevick {
 namespace {

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "base/digest_algorithm.h"
+#include "digest/digest_algorithm.h"
 
 namespace brevick {
 

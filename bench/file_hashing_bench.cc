@@ -13,10 +13,10 @@
 #include <sstream>
 #include <string>
 
-#include "base/digest_algorithm.h"
 #include "base/report.h"
 #include "base/stage_result.h"
 #include "base/utf8.h"
+#include "digest/digest_algorithm.h"
 #include "manifest/file_digests.h"
 #include "manifest/file_hashes.h"
 #include "xml/parser.h"

@@ -22,8 +22,8 @@ perDir=1000
 source bench/bench_setup.sh
 bench_setup large 2000 1
 uptime
-g++ -O2 -std=c++20 -I. bench/sign_check_pass.cc build/release/signing/libbrevick_signing.a \
-  build/release/base/libbrevick_base.a build/release/xml/libbrevick_xml.a -lcrypto \
+g++ -O2 -std=c++20 -I. bench/sign_check_pass.cc build/release/cms/libbrevick_cms.a build/release/pki/libbrevick_pki.a \
+  build/release/digest/libbrevick_digest.a build/release/base/libbrevick_base.a build/release/xml/libbrevick_xml.a -lcrypto \
   -o "$work/sign_check_pass"
 
 echo "== a. 10 MB manifest, 2000 modules of 1 KiB"

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "signing/md2.h"
+#include "digest/md2.h"
 
 namespace {
 

@@ -24,8 +24,8 @@
 #include <string>
 #include <vector>
 
+#include "digest/md5.h"
 #include "manifest/file_hashes.h"
-#include "manifest/md5.h"
 
 namespace {
 

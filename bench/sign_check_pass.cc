@@ -22,10 +22,10 @@
 #include <string_view>
 #include <vector>
 
+#include "app/signed_output.h"
 #include "base/stage_result.h"
 #include "base/utf8.h"
-#include "signing/md2.h"
-#include "signing/signed_output.h"
+#include "digest/md2.h"
 
 namespace {
 

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "signing/crypto.h"
+#include "pki/crypto_result.h"
 #include "verify/json_report.h"
 #include "verify/verify.h"
 
@@ -61,7 +61,7 @@ const Scratch& GetScratch() {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   std::vector<std::uint8_t> content;
-  const brevick::CryptoResult code = brevick::CryptoAPI().Verify(std::span(data, size), content);
+  const brevick::CryptoResult code = brevick::VerifySignedMessage(std::span(data, size), content);
   // Content is handed out exactly with success and with a failed signature.
   const bool gaveContent =
       code == brevick::CryptoResult::kOk || code == brevick::CryptoResult::kSignatureMismatch;

@@ -14,7 +14,7 @@
 #include <system_error>
 #include <utility>
 
-#include "manifest/sha2.h"
+#include "digest/sha2.h"
 
 namespace brevick {
 namespace {

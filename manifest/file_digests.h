@@ -23,9 +23,9 @@
 #include <thread>
 #include <vector>
 
-#include "base/digest_algorithm.h"
 #include "base/file_io.h"
-#include "manifest/md5.h"
+#include "digest/digest_algorithm.h"
+#include "digest/md5.h"
 
 namespace brevick {
 

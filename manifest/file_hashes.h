@@ -8,12 +8,12 @@
 #include <string>
 #include <vector>
 
-#include "base/digest_algorithm.h"
 #include "base/file_io.h"
 #include "base/hex_text.h"
 #include "base/stage_result.h"
+#include "digest/digest_algorithm.h"
+#include "digest/md5.h"
 #include "manifest/file_digests.h"
-#include "manifest/md5.h"
 
 namespace xmldoc {
 class Document;

@@ -10,7 +10,7 @@ build=${1:-build/ci}
 mapfile -t sources < <(git ls-files '*.cc' '*.h')
 clang-format --dry-run --Werror "${sources[@]}"
 
-mapfile -t units < <(git ls-files 'xml/*.cc' 'base/*.cc' 'manifest/*.cc' 'signing/*.cc' 'verify/*.cc' 'app/*.cc')
+mapfile -t units < <(git ls-files 'xml/*.cc' 'base/*.cc' 'digest/*.cc' 'manifest/*.cc' 'pki/*.cc' 'token/*.cc' 'cms/*.cc' 'verify/*.cc' 'app/*.cc')
 printf '%s\n' "${units[@]}" | xargs -P "$(nproc)" -n 4 clang-tidy -p "$build" --quiet \
   --extra-arg=-Wno-unknown-warning-option 2>/dev/null
 echo "style: clang-format and clang-tidy found nothing"

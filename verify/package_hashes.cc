@@ -8,9 +8,9 @@
 #include <map>
 #include <new>
 
-#include "base/digest_algorithm.h"
 #include "base/file_io.h"
 #include "base/hex_text.h"
+#include "digest/digest_algorithm.h"
 #include "manifest/file_digests.h"
 
 namespace brevick {

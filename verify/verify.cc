@@ -9,13 +9,13 @@
 
 #include "base/file_io.h"
 #include "base/utf8.h"
+#include "cms/message_signer.h"
+#include "cms/signed_message.h"
 #include "manifest/file_digests.h"
-#include "signing/cert_store.h"
-#include "signing/crypto.h"
-#include "signing/message_signer.h"
-#include "signing/signed_message.h"
-#include "signing/signer_details.h"
-#include "signing/trust.h"
+#include "pki/cert_store.h"
+#include "pki/crypto_result.h"
+#include "pki/signer_details.h"
+#include "pki/trust.h"
 #include "verify/package_check.h"
 
 namespace brevick {

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "signing/signer_details.h"
+#include "pki/signer_details.h"
 
 namespace brevick {
 

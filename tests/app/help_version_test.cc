@@ -5,7 +5,7 @@
 #include "app/bannerless_modes.h"
 #include "app/options.h"
 #include "base/utf8.h"
-#include "signing/crypto.h"
+#include "pki/crypto_result.h"
 #include "tests/support/process.h"
 #include "tests/support/temp_dir.h"
 

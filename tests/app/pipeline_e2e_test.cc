@@ -6,7 +6,8 @@
 #include <filesystem>
 #include <vector>
 
-#include "signing/crypto.h"
+#include "cms/signed_message.h"
+#include "pki/crypto_result.h"
 #include "tests/support/process.h"
 #include "tests/support/signing_certs.h"
 #include "tests/support/temp_dir.h"
@@ -99,7 +100,7 @@ class PipelineEndToEndTest : public ::testing::Test {
   std::string VerifiedContent() const {
     const std::string message = ReadFileBytes(Output());
     std::vector<std::uint8_t> content;
-    const CryptoResult code = CryptoAPI().Verify(
+    const CryptoResult code = VerifySignedMessage(
         std::span(reinterpret_cast<const std::uint8_t*>(message.data()), message.size()), content);
     EXPECT_EQ(CryptoResult::kOk, code);
     return std::string(content.begin(), content.end());

@@ -5,7 +5,7 @@
 #include <filesystem>
 
 #include "base/utf8.h"
-#include "signing/certificate_info.h"
+#include "pki/certificate_info.h"
 #include "tests/support/process.h"
 #include "tests/support/signing_certs.h"
 #include "tests/support/temp_dir.h"

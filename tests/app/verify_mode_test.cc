@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "signing/signer_details.h"
+#include "pki/signer_details.h"
 #include "tests/support/json_fields.h"
 #include "tests/support/process.h"
 #include "tests/support/verify_fixture.h"

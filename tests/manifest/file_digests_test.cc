@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "digest/md5.h"
 #include "manifest/file_hashes.h"
-#include "manifest/md5.h"
 #include "tests/support/temp_dir.h"
 
 namespace brevick {

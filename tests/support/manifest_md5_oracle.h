@@ -4,7 +4,7 @@
 
 #include <string_view>
 
-#include "manifest/md5.h"
+#include "digest/md5.h"
 
 namespace brevick::testing {
 

@@ -7,6 +7,12 @@
 #include <array>
 #include <stdexcept>
 
+#include "app/signer.h"
+#include "base/file_io.h"
+#include "cms/signed_message.h"
+#include "pki/cert_store.h"
+#include "pki/certificate_info.h"
+
 namespace brevick::testing {
 namespace {
 
@@ -226,6 +232,25 @@ void StoreHome::AddDerWithKeyFile(const std::string& store, const std::string& s
 void StoreHome::AddPkcs12(const std::string& store, const std::string& fileName, X509* certificate,
                           EVP_PKEY* key) const {
   AddFile(store, fileName, Pkcs12Of(certificate, key));
+}
+
+CryptoResult SignFromStore(const std::wstring& subject, std::span<const std::uint8_t> data,
+                           std::vector<std::uint8_t>& message, const std::wstring& storeName) {
+  message.clear();
+  const std::optional<CertStore> store =
+      CertStore::Open(storeName.empty() ? kDefaultStoreName : storeName);
+  if (!store) return CryptoResult::kCannotOpenStore;
+  SignerChoice choice;
+  choice.subject = subject;
+  const std::optional<StoredCertificate> signer = FindSigner(*store, choice).chosen;
+  if (!signer || SimpleDisplayName(signer->certificate.get()).empty())
+    return CryptoResult::kNoSigningCertificate;
+  if (!signer->HasKey() || data.size() > kMaxBlockSizeInBytes) return CryptoResult::kCannotSign;
+  if (!BuildSignedMessage(signer->certificate.get(), signer->privateKey.get(), data,
+                          DigestAlgorithm::kMd2, message)) {
+    return CryptoResult::kCannotSign;
+  }
+  return CryptoResult::kOk;
 }
 
 }  // namespace brevick::testing

@@ -5,11 +5,13 @@
 #include <cstdint>
 #include <filesystem>
 #include <optional>
+#include <span>
 #include <string>
 #include <utility>
 #include <vector>
 
-#include "signing/openssl_handles.h"
+#include "pki/crypto_result.h"
+#include "pki/openssl_handles.h"
 #include "tests/support/temp_dir.h"
 
 namespace brevick::testing {
@@ -121,5 +123,11 @@ class StoreHome {
   TempDir temp;
   ScopedEnv dataHome;
 };
+
+// Signs `data` with MD2 as a signing run does, from a store of the current
+// HOME: the first certificate whose subject contains `subject` (the empty
+// store name means the default store).
+CryptoResult SignFromStore(const std::wstring& subject, std::span<const std::uint8_t> data,
+                           std::vector<std::uint8_t>& message, const std::wstring& storeName);
 
 }  // namespace brevick::testing

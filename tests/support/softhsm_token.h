@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <string>
 
-#include "signing/openssl_handles.h"
+#include "pki/openssl_handles.h"
 #include "tests/support/signing_certs.h"
 #include "tests/support/temp_dir.h"
 

@@ -4,9 +4,9 @@
 #include <algorithm>
 #include <map>
 
+#include "cms/signed_message.h"
+#include "digest/md5.h"
 #include "manifest/file_hashes.h"
-#include "manifest/md5.h"
-#include "signing/signed_message.h"
 
 namespace brevick::testing {
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "signing/openssl_handles.h"
+#include "pki/openssl_handles.h"
 #include "tests/support/signing_certs.h"
 #include "tests/support/temp_dir.h"
 #include "verify/verify.h"

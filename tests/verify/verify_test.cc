@@ -9,7 +9,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "signing/signer_details.h"
+#include "pki/signer_details.h"
 #include "tests/support/verify_fixture.h"
 
 namespace brevick::testing {

@@ -1,0 +1,141 @@
+// app/signer.cc: the signing certificate chosen, checked and used.
+#include "app/signer.h"
+
+#include <ctime>
+#include <string>
+
+#include "base/file_io.h"
+#include "base/report.h"
+#include "base/utf8.h"
+#include "cms/signed_message.h"
+#include "pki/certificate_info.h"
+#include "token/pkcs11_token.h"
+
+namespace brevick {
+namespace {
+
+std::wstring StoreNameOf(const SignerChoice& choice) {
+  return choice.storeName.empty() ? std::wstring(kDefaultStoreName) : choice.storeName;
+}
+
+std::wstring ThumbprintKindName(const std::vector<std::uint8_t>& thumbprint) {
+  return thumbprint.size() == 20 ? L"SHA-1" : L"SHA-256";
+}
+
+std::wstring Sha256Text(const X509* certificate) {
+  return ThumbprintText(Thumbprint(certificate, ThumbprintKind::kSha256));
+}
+
+// What was looked for, for the line that says nothing matched.
+std::wstring SearchText(const SignerChoice& choice) {
+  std::wstring text = L"no certificate in store '" + StoreNameOf(choice) + L"' has";
+  if (!choice.subject.empty() || choice.thumbprint.empty()) {
+    text += L" a subject containing '" + choice.subject + L"'";
+    if (!choice.thumbprint.empty()) text += L" and";
+  }
+  if (!choice.thumbprint.empty()) {
+    text += L" the " + ThumbprintKindName(choice.thumbprint) + L" thumbprint " +
+            ThumbprintText(choice.thumbprint);
+  }
+  return text;
+}
+
+// The clauses of every doubt about the chosen certificate.
+std::vector<std::wstring> Doubts(const CertificateMatch& match, const SignerChoice& choice) {
+  X509* certificate = match.chosen->certificate.get();
+  const std::wstring name = SimpleDisplayName(certificate);
+  std::vector<std::wstring> doubts;
+  for (const CertificateWarning warning :
+       CheckSigningCertificate(certificate, std::time(nullptr))) {
+    doubts.push_back(CertificateWarningText(warning, certificate, name));
+  }
+  if (match.matchCount > 1) {
+    doubts.push_back(std::to_wstring(match.matchCount) + L" certificates in store '" +
+                     StoreNameOf(choice) + L"' match; the first in file order signs: '" + name +
+                     L"' (SHA-256 " + Sha256Text(certificate) + L")");
+  }
+  return doubts;
+}
+
+void CannotSignNotice(const X509* certificate, const std::wstring& reason) {
+  NoticeLine(L"cannot sign with certificate '" + SimpleDisplayName(certificate) + L"': " + reason);
+}
+
+}  // namespace
+
+CertificateMatch FindSigner(const CertStore& store, const SignerChoice& choice) {
+  return store.Find([&](const X509* certificate) {
+    return ContainsIgnoringCase(SubjectText(certificate), choice.subject) &&
+           (choice.thumbprint.empty() || HasThumbprint(certificate, choice.thumbprint));
+  });
+}
+
+bool SignAsChosen(const SignerChoice& choice, std::uint64_t contentSize,
+                  std::span<const std::uint8_t> digestInfo, SignedMessageFrame& frame) {
+  const OpenSslErrorScope errorScope;
+  frame = {};
+  const std::optional<CertStore> store = CertStore::Open(StoreNameOf(choice));
+  if (!store) {
+    NoticeLine(L"there is no certificate store '" + StoreNameOf(choice) + L"' in " +
+               ToWide(CertStoresDirectory()));
+    ReportCryptoError(CryptoResult::kCannotOpenStore);
+    return false;
+  }
+  const CertificateMatch match = FindSigner(*store, choice);
+  if (!match.chosen || SimpleDisplayName(match.chosen->certificate.get()).empty()) {
+    NoticeLine(match.chosen ? L"the matching certificate has no name to sign under"
+                            : SearchText(choice));
+    ReportCryptoError(CryptoResult::kNoSigningCertificate);
+    return false;
+  }
+  const StoredCertificate& signer = *match.chosen;
+  const std::vector<std::wstring> doubts = Doubts(match, choice);
+  for (const std::wstring& doubt : doubts) {
+    if (choice.strict) {
+      RecordError(L"Refusing to sign: " + doubt);
+    } else {
+      NoticeLine(L"warning: " + doubt);
+    }
+  }
+  if (choice.strict && !doubts.empty()) return false;
+  if (!signer.HasKey()) {
+    CannotSignNotice(signer.certificate.get(), KeyProblemText(signer.keyStatus));
+    ReportCryptoError(CryptoResult::kCannotSign);
+    return false;
+  }
+  // A key held on a token signs the same DigestInfo there, with the same padding.
+  DigestInfoSigner tokenSigner;
+  if (signer.tokenKey) {
+    tokenSigner = [&signer](std::span<const std::uint8_t> digestInfoToSign) {
+      return SignWithTokenKey(*signer.tokenKey, signer.certificate.get(), digestInfoToSign);
+    };
+  }
+  if (contentSize > kMaxBlockSizeInBytes ||
+      !BuildSignedMessageFrame(signer.certificate.get(), signer.privateKey.get(), contentSize,
+                               choice.digest, digestInfo, frame, &tokenSigner)) {
+    // A token has said why on standard error already.
+    if (!signer.tokenKey) {
+      CannotSignNotice(signer.certificate.get(), L"the private key failed to make the signature");
+    }
+    ReportCryptoError(CryptoResult::kCannotSign);
+    return false;
+  }
+  NoticeLine(L"signed by " + SubjectText(signer.certificate.get()) + L" (SHA-256 " +
+             Sha256Text(signer.certificate.get()) + L")");
+  return true;
+}
+
+bool SignAsChosen(const SignerChoice& choice, std::span<const std::uint8_t> content,
+                  std::vector<std::uint8_t>& message) {
+  message.clear();
+  SignedMessageFrame frame;
+  if (!SignAsChosen(choice, content.size(), DigestInfo(choice.digest, content), frame))
+    return false;
+  message.reserve(frame.head.size() + content.size() + frame.tail.size());
+  message = std::move(frame.head);
+  message.insert(message.end(), content.begin(), content.end());
+  message.insert(message.end(), frame.tail.begin(), frame.tail.end());
+  return true;
+}
+
+}  // namespace brevick

@@ -1,0 +1,34 @@
+// app/signer.h: choosing the signing certificate, checking it and
+// signing, with the operator told on standard error what was chosen, what is
+// doubtful about it and why signing failed. Standard output and the error
+// list keep the crypto service's fixed texts.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "app/signer_choice.h"
+#include "cms/signed_message.h"
+#include "pki/cert_store.h"
+#include "pki/crypto_result.h"
+
+namespace brevick {
+
+// Searches the store for the certificates the choice names; no output.
+CertificateMatch FindSigner(const CertStore& store, const SignerChoice& choice);
+
+// Signs content of `contentSize` bytes as the choice says. On success
+// `frame` holds the signed message around the content and "signed by ..." has gone to standard
+// error. On failure nothing is signed, false is returned and the failure is recorded: the crypto
+// service's text (with the reason on standard error), or with `strict` one
+// error per warning about the certificate.
+// `digestInfo` is the content's DigestInfo of choice.digest, computed once by
+// the caller for the signature and the check after writing alike.
+bool SignAsChosen(const SignerChoice& choice, std::uint64_t contentSize,
+                  std::span<const std::uint8_t> digestInfo, SignedMessageFrame& frame);
+// The same, digesting the content itself; `message` is the whole message.
+bool SignAsChosen(const SignerChoice& choice, std::span<const std::uint8_t> content,
+                  std::vector<std::uint8_t>& message);
+
+}  // namespace brevick

@@ -1,0 +1,132 @@
+// app/store_listing.cc: -LS and -L. Lines go straight to the console,
+// whatever the output flags; only failures go to the error list.
+#include "app/store_listing.h"
+
+#include <ctime>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "base/report.h"
+#include "base/utf8.h"
+#include "pki/cert_store.h"
+#include "pki/certificate_info.h"
+#include "token/pkcs11_token.h"
+
+namespace brevick {
+namespace {
+
+// Writes one store and, when asked, its certificates; false when the store
+// cannot be opened. The entry's own bytes open it, whatever its name shows.
+bool ShowStore(const std::string& entry, bool withCertificates, bool& storeShown) {
+  const std::wstring name = ToWide(entry);
+  const std::optional<CertStore> store = CertStore::OpenEntry(entry);
+  if (!store) {
+    RecordError(L"Can't display information for store '" + name + L"'");
+    return false;
+  }
+  storeShown = true;
+  WriteLine(L"Store '" + name + L"'");
+  if (!withCertificates) return true;
+  std::size_t count = 0;
+  for (const StoredCertificate& stored : store->Certificates()) {
+    WriteLine(L" " + SimpleDisplayName(stored.certificate.get()));
+    ++count;
+  }
+  WriteLine(L"Store contained " + std::to_wstring(count) + L" certificate(s)");
+  return true;
+}
+
+std::wstring ValidityState(const X509* certificate) {
+  switch (ValidityAt(certificate, std::time(nullptr))) {
+    case Validity::kNotYetValid:
+      return L"not yet valid";
+    case Validity::kExpired:
+      return L"expired";
+    case Validity::kCurrent:
+      break;
+  }
+  return L"valid now";
+}
+
+// Where the key is and whether it can sign now; a token is asked.
+std::wstring PrivateKeyText(const StoredCertificate& stored) {
+  if (stored.tokenKey) {
+    bool reachable = false;
+    const std::wstring description = DescribeTokenKey(*stored.tokenKey, reachable);
+    return description + (reachable ? L", reachable now" : L", not reachable now");
+  }
+  if (stored.privateKey) return L"usable for signing";
+  return L"none usable: " + KeyProblemText(stored.keyStatus);
+}
+
+void ShowCertificateDetails(const StoredCertificate& stored) {
+  const X509* certificate = stored.certificate.get();
+  WriteLine(L" Certificate '" + SimpleDisplayName(certificate) + L"' (" + ToWide(stored.fileName) +
+            L")");
+  WriteLine(L"  Subject:     " + SubjectText(certificate));
+  WriteLine(L"  Issuer:      " + IssuerText(certificate));
+  WriteLine(L"  Serial:      " + SerialText(certificate));
+  WriteLine(L"  SHA-256:     " + ThumbprintText(Thumbprint(certificate, ThumbprintKind::kSha256)));
+  WriteLine(L"  Valid from:  " + TimeText(X509_get0_notBefore(certificate)));
+  WriteLine(L"  Valid to:    " + TimeText(X509_get0_notAfter(certificate)) + L" (" +
+            ValidityState(certificate) + L")");
+  WriteLine(L"  Key:         " + KeyDescription(X509_get0_pubkey(certificate)));
+  WriteLine(L"  Private key: " + PrivateKeyText(stored));
+}
+
+void ShowStoreDetails(const std::wstring& name, const CertStore& store) {
+  WriteLine(L"Store '" + name + L"'");
+  const std::vector<StoredCertificate> certificates = store.Certificates();
+  for (const StoredCertificate& stored : certificates) ShowCertificateDetails(stored);
+  WriteLine(L"Store contained " + std::to_wstring(certificates.size()) + L" certificate(s)");
+}
+
+}  // namespace
+
+StageResult ListCertificateDetails(const std::optional<std::wstring>& storeName) {
+  const OpenSslErrorScope errorScope;
+  if (storeName) {
+    const std::optional<CertStore> store = CertStore::Open(*storeName);
+    if (!store) {
+      NoticeLine(L"there is no certificate store '" + *storeName + L"' in " +
+                 ToWide(CertStoresDirectory()));
+      return StageResult::kStoreNotShown;
+    }
+    ShowStoreDetails(*storeName, *store);
+    return StageResult::kGoOn;
+  }
+  bool storeShown = false;
+  for (const std::string& entry : EnumerateStoreEntries()) {
+    const std::optional<CertStore> store = CertStore::OpenEntry(entry);
+    if (!store) {
+      NoticeLine(L"cannot open the certificate store '" + ToWide(entry) + L"'");
+      continue;
+    }
+    ShowStoreDetails(ToWide(entry), *store);
+    storeShown = true;
+  }
+  if (!storeShown) {
+    NoticeLine(L"no certificate store to list in " + ToWide(CertStoresDirectory()));
+    return StageResult::kStoreNotShown;
+  }
+  return StageResult::kGoOn;
+}
+
+StageResult ListStores(bool withCertificates, const std::optional<std::wstring>& storeFilter) {
+  const OpenSslErrorScope errorScope;  // reading names can leave entries behind
+  bool storeShown = false;
+  for (const std::string& entry : EnumerateStoreEntries()) {
+    // The filter is exact, unlike opening by name: -S names one store as listed.
+    if (storeFilter && *storeFilter != ToWide(entry)) continue;
+    // A store that cannot be opened ends the listing; those before it stand.
+    if (!ShowStore(entry, withCertificates, storeShown)) break;
+  }
+  if (!storeShown) {
+    RecordError(L"No stores to display");
+    return StageResult::kStoreNotShown;
+  }
+  return StageResult::kGoOn;
+}
+
+}  // namespace brevick

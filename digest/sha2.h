@@ -1,0 +1,36 @@
+// digest/sha2.h: SHA-256, SHA-384 and SHA-512 of module files, computed by
+// OpenSSL. The only place in manifest/ that calls OpenSSL.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "digest/digest_algorithm.h"
+
+namespace brevick {
+
+// Incremental SHA-2 digest: Update with pieces of any size, then Final.
+// An object built for DigestAlgorithm::kMd2 digests nothing and gives an
+// empty digest, so that a caller can feed it unconditionally.
+class Sha2 {
+ public:
+  explicit Sha2(DigestAlgorithm algorithm);
+  ~Sha2();
+  Sha2(const Sha2&) = delete;
+  Sha2& operator=(const Sha2&) = delete;
+
+  // False after OpenSSL failed (then Final gives an empty digest).
+  bool Ok() const { return ok; }
+  void Update(const void* data, std::size_t sizeInBytes);
+  // The digest (32, 48 or 64 bytes); empty for kMd2 or after a failure.
+  std::vector<std::uint8_t> Final();
+
+ private:
+  struct Context;
+  std::unique_ptr<Context> context;
+  bool ok = true;
+};
+
+}  // namespace brevick

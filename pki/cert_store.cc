@@ -1,0 +1,425 @@
+// pki/cert_store.cc: certificate stores as directories of certificate files.
+#include "pki/cert_store.h"
+
+#include <openssl/pem.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+
+#include "base/file_io.h"
+#include "base/report.h"
+#include "base/utf8.h"
+
+namespace brevick {
+namespace {
+
+constexpr char kStoresBelowDataHome[] = "/brevick/certstores";
+
+std::string HomeDirectory() {
+  if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') return home;
+  // No HOME (a bare cron job, say): the password database still knows it.
+  std::vector<char> buffer(16 * 1024);
+  passwd entry{};
+  passwd* found = nullptr;
+  if (getpwuid_r(geteuid(), &entry, buffer.data(), buffer.size(), &found) != 0 ||
+      found == nullptr || found->pw_dir == nullptr) {
+    return {};
+  }
+  return found->pw_dir;
+}
+
+unsigned char AsciiLower(unsigned char c) {
+  return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c - 'A' + 'a') : c;
+}
+
+bool EqualsIgnoringAsciiCase(const std::string& a, const std::string& b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return AsciiLower(static_cast<unsigned char>(x)) ==
+                  AsciiLower(static_cast<unsigned char>(y));
+         });
+}
+
+// Names in the directory for which `keep(dirFd, name)` holds, in byte order.
+template <typename Keep>
+std::vector<std::string> SortedEntries(DIR* dir, Keep keep) {
+  std::vector<std::string> names;
+  rewinddir(dir);
+  while (const dirent* entry = readdir(dir)) {
+    const std::string name = entry->d_name;
+    if (name == "." || name == "..") continue;
+    if (keep(dirfd(dir), name)) names.push_back(name);
+  }
+  std::sort(names.begin(), names.end());  // std::string compares as unsigned bytes
+  return names;
+}
+
+bool IsStoreEntry(int dirFd, const std::string& name) {
+  struct stat status {};
+  if (fstatat(dirFd, name.c_str(), &status, 0) == 0) return S_ISDIR(status.st_mode);
+  return fstatat(dirFd, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(status.st_mode);
+}
+
+// The names of the store directories; empty when there is no stores directory.
+std::vector<std::string> StoreEntries(DirPtr& root) {
+  const std::string directory = CertStoresDirectory();
+  if (directory.empty()) return {};
+  root.reset(opendir(directory.c_str()));
+  if (!root) return {};
+  return SortedEntries(root.get(), IsStoreEntry);
+}
+
+// Refuses every passphrase request, so an encrypted key fails to load instead
+// of OpenSSL prompting on the terminal of an unattended build.
+int RefusePassphrase(char* /*buffer*/, int /*size*/, int /*verify*/, void* /*userData*/) {
+  return -1;
+}
+
+bool Holds(const std::vector<std::uint8_t>& bytes, std::string_view text) {
+  return std::search(bytes.begin(), bytes.end(), text.begin(), text.end()) != bytes.end();
+}
+
+// Reads a store file of at most kMaxCertificateFileSize bytes; a larger one
+// fails with EFBIG before a byte of it is read.
+FileResult ReadStoreFile(int dirFd, const std::string& name, std::vector<std::uint8_t>& bytes) {
+  bytes.clear();
+  FileDescriptor file;
+  FileResult result = OpenRegularFile(dirFd, name, file);
+  if (!result.Ok()) return result;
+  result.opened = true;
+  if (result.sizeInBytes > kMaxCertificateFileSize) {
+    result.error = EFBIG;
+    return result;
+  }
+  // One byte more than the size tells a file that grew while it was read.
+  bytes.resize(static_cast<std::size_t>(result.sizeInBytes) + 1);
+  const ssize_t got = ReadFully(file.Get(), bytes.data(), bytes.size());
+  if (got < 0) {
+    result.error = errno;
+    bytes.clear();
+  } else if (static_cast<std::uint64_t>(got) > result.sizeInBytes) {
+    result.error = EFBIG;
+    bytes.clear();
+  } else {
+    bytes.resize(static_cast<std::size_t>(got));
+  }
+  return result;
+}
+
+BioPtr MemoryBio(const std::vector<std::uint8_t>& bytes) {
+  return BioPtr(BIO_new_mem_buf(bytes.data(), static_cast<int>(bytes.size())));
+}
+
+X509Ptr DecodeCertificate(const std::vector<std::uint8_t>& bytes) {
+  // OpenSSL's PEM reader looks for this line; without it, asking OpenSSL
+  // costs time for nothing, which adds up over a store full of junk.
+  if (Holds(bytes, "-----BEGIN")) {
+    if (BioPtr bio = MemoryBio(bytes)) {
+      if (X509Ptr pem{PEM_read_bio_X509(bio.get(), nullptr, RefusePassphrase, nullptr)}) return pem;
+    }
+  }
+  const unsigned char* next = bytes.data();
+  X509Ptr der{d2i_X509(nullptr, &next, static_cast<long>(bytes.size()))};
+  if (!der || next != bytes.data() + bytes.size()) return nullptr;
+  return der;
+}
+
+bool HoldsPemKey(const std::vector<std::uint8_t>& bytes) {
+  return Holds(bytes, "PRIVATE KEY-----");
+}
+
+// The PEM private key in `bytes`, or why there is none usable.
+EvpPkeyPtr DecodePemKey(const std::vector<std::uint8_t>& bytes, KeyProblem& problem) {
+  problem = KeyProblem::kUndecodable;
+  if (!HoldsPemKey(bytes)) return nullptr;
+  if (Holds(bytes, "ENCRYPTED PRIVATE KEY-----") || Holds(bytes, "Proc-Type: 4,ENCRYPTED")) {
+    problem = KeyProblem::kEncrypted;
+    return nullptr;
+  }
+  BioPtr bio = MemoryBio(bytes);
+  if (!bio) return nullptr;
+  EvpPkeyPtr key(PEM_read_bio_PrivateKey(bio.get(), nullptr, RefusePassphrase, nullptr));
+  if (key) problem = KeyProblem::kNone;
+  return key;
+}
+
+enum class CertificateFileKind { kNone, kSingle, kPkcs12 };
+
+// File names come from Windows exports too ("SIGNER.PFX"), so the
+// extension is compared without regard to ASCII case.
+CertificateFileKind KindOf(const std::string& name) {
+  const std::size_t dot = name.rfind('.');
+  if (dot == std::string::npos) return CertificateFileKind::kNone;
+  std::string extension = name.substr(dot + 1);
+  for (char& c : extension) c = static_cast<char>(AsciiLower(static_cast<unsigned char>(c)));
+  if (extension == "pem" || extension == "crt" || extension == "cer")
+    return CertificateFileKind::kSingle;
+  if (extension == "p12" || extension == "pfx") return CertificateFileKind::kPkcs12;
+  return CertificateFileKind::kNone;
+}
+
+// A certificate file read and its certificate decoded; the key of a single
+// certificate file is looked for only when asked (AttachKey).
+struct CertificateFile {
+  StoredCertificate stored;
+  std::vector<std::uint8_t> bytes;
+  CertificateFileKind kind = CertificateFileKind::kNone;
+};
+
+// A key file that names a key on a PKCS #11 token rather than holding one.
+bool IsTokenKeyFile(const std::vector<std::uint8_t>& bytes) {
+  return LooksLikePkcs11Uri(std::string_view(reinterpret_cast<const char*>(bytes.data()),
+                                             std::min<std::size_t>(bytes.size(), 64)));
+}
+
+// The URI of a token key file; for a malformed one, what is wrong with it,
+// since the operator meant it as a key and would otherwise learn only that
+// signing failed.
+std::optional<Pkcs11Uri> ReadTokenKey(const std::vector<std::uint8_t>& bytes,
+                                      std::string& problem) {
+  std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+  text.remove_prefix(std::min(text.size(), text.find_first_not_of(" \t\r\n")));
+  text = text.substr(0, text.find('\n'));  // the URI's one line
+  Pkcs11UriParse parsed = ParsePkcs11Uri(text);
+  if (parsed.error == Pkcs11UriError::kNone) return std::move(parsed.uri);
+  problem = std::string(Pkcs11UriErrorText(parsed.error)) + " '" + parsed.detail + "'";
+  return std::nullopt;
+}
+
+std::optional<StoredCertificate> LoadPkcs12(const std::vector<std::uint8_t>& bytes) {
+  const unsigned char* next = bytes.data();
+  Pkcs12Ptr bundle{d2i_PKCS12(nullptr, &next, static_cast<long>(bytes.size()))};
+  if (!bundle) return std::nullopt;
+  EVP_PKEY* key = nullptr;
+  X509* cert = nullptr;
+  STACK_OF(X509)* others = nullptr;
+  const bool parsed = PKCS12_parse(bundle.get(), "", &key, &cert, &others) == 1;
+  StoredCertificate loaded{X509Ptr(cert), EvpPkeyPtr(key), {}, {}, std::nullopt};
+  const X509StackPtr ownedOthers(others);
+  if (!parsed || !loaded.certificate) return std::nullopt;
+  return loaded;
+}
+
+std::optional<CertificateFile> ReadCertificateFile(int dirFd, const std::string& name) {
+  CertificateFile file;
+  file.kind = KindOf(name);
+  if (file.kind == CertificateFileKind::kNone || !ReadStoreFile(dirFd, name, file.bytes).Ok()) {
+    return std::nullopt;
+  }
+  if (file.kind == CertificateFileKind::kSingle) {
+    file.stored.certificate = DecodeCertificate(file.bytes);
+    if (!file.stored.certificate) return std::nullopt;
+  } else {
+    std::optional<StoredCertificate> bundle = LoadPkcs12(file.bytes);
+    if (!bundle) return std::nullopt;
+    file.stored = std::move(*bundle);
+  }
+  file.stored.fileName = name;
+  return file;
+}
+
+// Finds the key of a single certificate file (in the file, else in
+// <stem>.key) and keeps it only when it can sign for the certificate; the
+// status says why not.
+void AttachKey(int dirFd, CertificateFile& file) {
+  StoredCertificate& stored = file.stored;
+  KeyStatus& status = stored.keyStatus;
+  if (file.kind == CertificateFileKind::kSingle) {
+    KeyProblem inFile = KeyProblem::kNoKey;
+    if (HoldsPemKey(file.bytes)) stored.privateKey = DecodePemKey(file.bytes, inFile);
+    if (!stored.privateKey) {
+      status.keyFile = stored.fileName.substr(0, stored.fileName.rfind('.')) + ".key";
+      std::vector<std::uint8_t> keyBytes;
+      const FileResult read = ReadStoreFile(dirFd, status.keyFile, keyBytes);
+      if (read.Ok() && IsTokenKeyFile(keyBytes)) {
+        // The key stays on its token; whether it is there and fits the
+        // certificate is found out when it signs.
+        stored.tokenKey = ReadTokenKey(keyBytes, status.detail);
+        status.problem = stored.tokenKey ? KeyProblem::kNone : KeyProblem::kBadTokenUri;
+      } else if (read.Ok()) {
+        KeyProblem fromKeyFile = KeyProblem::kUndecodable;
+        stored.privateKey = DecodePemKey(keyBytes, fromKeyFile);
+        status.problem = fromKeyFile;
+      } else if (read.error == ENOENT) {
+        // A key in the certificate's own file that failed says more.
+        status.problem = inFile;
+      } else {
+        status.problem = KeyProblem::kUnreadable;
+        status.error = read.error;
+      }
+      if (status.problem == KeyProblem::kNone) status.keyFile.clear();
+    }
+  }
+  if (!stored.tokenKey && (stored.privateKey || status.problem == KeyProblem::kNone)) {
+    status.problem = CheckSigningKey(stored.certificate.get(), stored.privateKey.get());
+  }
+  if (status.problem != KeyProblem::kNone) stored.privateKey.reset();
+  file.bytes.clear();
+}
+
+// The certificate files of the store, in byte order of their names; the
+// extension decides, and only regular files (links followed) count.
+std::vector<std::string> CandidateFiles(DIR* dir) {
+  const auto isCandidate = [](int dirFd, const std::string& name) {
+    if (KindOf(name) == CertificateFileKind::kNone) return false;
+    struct stat status {};
+    return fstatat(dirFd, name.c_str(), &status, 0) == 0 && S_ISREG(status.st_mode);
+  };
+  return SortedEntries(dir, isCandidate);
+}
+
+std::wstring EntryText(const X509_NAME_ENTRY* entry) {
+  unsigned char* utf8 = nullptr;
+  const int length = ASN1_STRING_to_UTF8(&utf8, X509_NAME_ENTRY_get_data(entry));
+  if (length < 0) return {};
+  const OpenSslBytesPtr owned(utf8);
+  return ToWide(
+      std::string_view(reinterpret_cast<const char*>(utf8), static_cast<std::size_t>(length)));
+}
+
+std::wstring FirstAltNameEmail(const X509* certificate) {
+  const GeneralNamesPtr names(static_cast<GENERAL_NAMES*>(
+      X509_get_ext_d2i(certificate, NID_subject_alt_name, nullptr, nullptr)));
+  if (!names) return {};
+  for (int i = 0; i < sk_GENERAL_NAME_num(names.get()); ++i) {
+    const GENERAL_NAME* name = sk_GENERAL_NAME_value(names.get(), i);
+    if (name->type != GEN_EMAIL) continue;
+    const ASN1_IA5STRING* email = name->d.rfc822Name;
+    return ToWide(std::string_view(reinterpret_cast<const char*>(ASN1_STRING_get0_data(email)),
+                                   static_cast<std::size_t>(ASN1_STRING_length(email))));
+  }
+  return {};
+}
+
+// Simple case folding of the scripts a certificate subject is likely to use;
+// outside them a character only matches itself.
+wchar_t FoldCase(wchar_t c) {
+  if ((c >= L'A' && c <= L'Z') || (c >= 0xC0 && c <= 0xDE && c != 0xD7)) return c + 0x20;
+  if ((c >= 0x100 && c <= 0x137) || (c >= 0x14A && c <= 0x177)) return c | 1;
+  if ((c >= 0x139 && c <= 0x148) || (c >= 0x179 && c <= 0x17E)) return (c & 1) ? c + 1 : c;
+  if (c == 0x178) return 0xFF;
+  if (c >= 0x391 && c <= 0x3AB && c != 0x3A2) return c + 0x20;
+  if (c >= 0x410 && c <= 0x42F) return c + 0x20;
+  if (c >= 0x400 && c <= 0x40F) return c + 0x50;
+  return c;
+}
+
+}  // namespace
+
+std::string CertStoresDirectory() {
+  // A relative XDG_DATA_HOME is invalid by the base-directory rules and is
+  // ignored, as the other XDG tools do.
+  if (const char* dataHome = std::getenv("XDG_DATA_HOME");
+      dataHome != nullptr && dataHome[0] == '/') {
+    return std::string(dataHome) + kStoresBelowDataHome;
+  }
+  const std::string home = HomeDirectory();
+  if (home.empty()) return {};
+  return home + "/.local/share" + kStoresBelowDataHome;
+}
+
+std::vector<std::wstring> EnumerateStoreNames() {
+  std::vector<std::wstring> names;
+  for (const std::string& entry : EnumerateStoreEntries()) names.push_back(ToWide(entry));
+  return names;
+}
+
+std::vector<std::string> EnumerateStoreEntries() {
+  DirPtr root;
+  return StoreEntries(root);
+}
+
+std::optional<CertStore> CertStore::Open(const std::wstring& name) {
+  DirPtr root;
+  const std::vector<std::string> entries = StoreEntries(root);
+  const std::string wanted = ToUtf8(name);
+  auto found = std::find(entries.begin(), entries.end(), wanted);
+  if (found == entries.end()) {
+    found = std::find_if(entries.begin(), entries.end(), [&](const std::string& entry) {
+      return EqualsIgnoringAsciiCase(entry, wanted);
+    });
+  }
+  if (found == entries.end()) {
+    found = std::find_if(entries.begin(), entries.end(),
+                         [&](const std::string& entry) { return ToWide(entry) == name; });
+  }
+  if (found == entries.end()) return std::nullopt;
+  return OpenEntry(*found);
+}
+
+std::optional<CertStore> CertStore::OpenEntry(const std::string& entry) {
+  const std::string directory = CertStoresDirectory();
+  if (directory.empty() || entry.empty() || entry.find('/') != std::string::npos || entry == "." ||
+      entry == "..") {
+    return std::nullopt;
+  }
+  const int fd = open((directory + "/" + entry).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return std::nullopt;
+  DirPtr opened(fdopendir(fd));
+  if (!opened) {
+    close(fd);
+    return std::nullopt;
+  }
+  return CertStore(std::move(opened));
+}
+
+std::vector<StoredCertificate> CertStore::Certificates() const {
+  const OpenSslErrorScope errorScope;
+  const int dirFd = dirfd(directory.get());
+  std::vector<StoredCertificate> certificates;
+  for (const std::string& name : CandidateFiles(directory.get())) {
+    if (std::optional<CertificateFile> file = ReadCertificateFile(dirFd, name)) {
+      AttachKey(dirFd, *file);
+      certificates.push_back(std::move(file->stored));
+    }
+  }
+  return certificates;
+}
+
+CertificateMatch CertStore::Find(const std::function<bool(const X509*)>& matches) const {
+  const OpenSslErrorScope errorScope;
+  const int dirFd = dirfd(directory.get());
+  CertificateMatch result;
+  for (const std::string& name : CandidateFiles(directory.get())) {
+    std::optional<CertificateFile> file = ReadCertificateFile(dirFd, name);
+    if (!file || !matches(file->stored.certificate.get())) continue;
+    if (++result.matchCount == 1) {
+      AttachKey(dirFd, *file);
+      result.chosen = std::move(file->stored);
+    }
+  }
+  return result;
+}
+
+std::optional<StoredCertificate> CertStore::FindBySubject(const std::wstring& text) const {
+  return Find([&](const X509* certificate) {
+           return ContainsIgnoringCase(SubjectText(certificate), text);
+         })
+      .chosen;
+}
+
+std::wstring SubjectText(const X509* certificate) {
+  return NameValuesText(X509_get_subject_name(certificate));
+}
+
+std::wstring SimpleDisplayName(const X509* certificate) {
+  const X509_NAME* subject = X509_get_subject_name(certificate);
+  for (const int nid :
+       {NID_commonName, NID_organizationalUnitName, NID_organizationName, NID_pkcs9_emailAddress}) {
+    const int index = X509_NAME_get_index_by_NID(subject, nid, -1);
+    if (index >= 0) return EntryText(X509_NAME_get_entry(subject, index));
+  }
+  return FirstAltNameEmail(certificate);
+}
+
+bool ContainsIgnoringCase(std::wstring_view text, std::wstring_view part) {
+  if (part.empty()) return true;  // std::search finds no empty part in an empty text
+  return std::search(text.begin(), text.end(), part.begin(), part.end(),
+                     [](wchar_t a, wchar_t b) { return FoldCase(a) == FoldCase(b); }) != text.end();
+}
+
+}  // namespace brevick

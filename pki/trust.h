@@ -1,0 +1,62 @@
+// pki/trust.h: whether a signer's certificate is trusted: anchors read
+// from files, OpenSSL's chain verification at the current time, and the key
+// usage a signing certificate must allow.
+#pragma once
+
+#include <span>
+#include <string>
+#include <vector>
+
+#include "pki/openssl_handles.h"
+
+namespace brevick {
+
+enum class CertificateFileResult {
+  kOk,
+  kCannotRead,    // with the errno in `error`
+  kEmpty,         // no bytes, or PEM text without a certificate
+  kCannotDecode,  // neither PEM certificates nor one DER certificate
+  kCount
+};
+
+// "cannot be read", "holds no certificate", "does not decode"; empty for kOk.
+const char* CertificateFileResultText(CertificateFileResult result);
+
+// Every certificate of a file: PEM with one or more certificates (other PEM
+// blocks and text between them are passed over), or one DER certificate.
+// A PEM file with one certificate that does not decode fails as a whole, so
+// that an anchor is never silently dropped. Only regular files are read.
+CertificateFileResult ReadCertificateFile(const std::string& path,
+                                          std::vector<X509Ptr>& certificates, int& error);
+
+struct ChainVerdict {
+  bool trusted = false;
+  std::string reason;  // OpenSSL's text for the failure; empty when trusted
+  // The certificate the chain ended at, when it was built.
+  X509Ptr anchor;
+};
+
+// Builds and checks a chain from `leaf` to one of `anchors` at the current
+// time, `intermediates` filling the gaps. Any anchor may end the chain, a
+// self-signed root or not.
+ChainVerdict VerifyCertificateChain(X509* leaf, std::span<X509* const> intermediates,
+                                    std::span<X509* const> anchors);
+
+enum class SigningUsage {
+  kAllowed,
+  kNoDigitalSignature,  // a key usage extension without digitalSignature
+  kNoCodeSigning,       // an extended key usage without codeSigning or anyExtendedKeyUsage
+  kCount
+};
+
+const char* SigningUsageText(SigningUsage usage);
+
+// Checks the key usage always, the extended key usage only when
+// `requireCodeSigning` is set. Absent extensions allow everything.
+SigningUsage CheckSigningUsage(X509* certificate, bool requireCodeSigning);
+
+// Empty when the current time lies within the certificate's validity, else
+// "certificate has expired" or "certificate is not yet valid".
+std::string ValidityProblem(const X509* certificate);
+
+}  // namespace brevick

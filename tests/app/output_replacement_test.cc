@@ -1,0 +1,265 @@
+// The output path under interference: another writer swapping the file,
+// two runs at once, kills at any moment. Whatever happens, the path holds a
+// whole file, and a run that says it is done signed exactly its own text.
+// BREVICK_STRESS_RUNS multiplies the loop counts for a longer run.
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <random>
+#include <thread>
+
+#include "app/signed_output.h"
+#include "base/file_io.h"
+#include "base/report.h"
+#include "base/utf8.h"
+#include "cms/signed_message.h"
+#include "pki/crypto_result.h"
+#include "tests/support/signing_certs.h"
+
+namespace brevick {
+namespace {
+
+using testing::ReadFileBytes;
+using Strings = std::vector<std::wstring>;
+
+const Strings kDiffers = {L"The signed content differs from the manifest written",
+                          L"Error verifying signature :Error while attempting to verify the "
+                          L"signature."};
+
+int Runs(int base) {
+  const char* factor = std::getenv("BREVICK_STRESS_RUNS");
+  return factor == nullptr ? base : base * std::max(1, std::atoi(factor));
+}
+
+std::span<const std::uint8_t> Bytes(std::string_view text) {
+  return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
+}
+
+// The content of a signed message that verifies, or nothing.
+std::optional<std::string> VerifiedContent(const std::string& message) {
+  std::vector<std::uint8_t> content;
+  if (VerifySignedMessage(Bytes(message), content) != CryptoResult::kOk) return std::nullopt;
+  return std::string(content.begin(), content.end());
+}
+
+void WriteWhole(const std::filesystem::path& path, std::string_view bytes) {
+  const std::filesystem::path temporary = path.string() + ".swap";
+  std::ofstream(temporary, std::ios::binary) << bytes;
+  std::filesystem::rename(temporary, path);
+}
+
+class OutputReplacementTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    signer = testing::MakeCertificate(testing::TestRsaKey(0), {{"CN", "Release Signer"}});
+    home.AddPemWithKey("My", "signer.pem", signer.get(), testing::TestRsaKey(0));
+    out = home.Root() / "out.p7";
+  }
+
+  std::string SignedMessageOf(std::string_view text) {
+    std::vector<std::uint8_t> message;
+    EXPECT_EQ(CryptoResult::kOk, testing::SignFromStore(L"Release", Bytes(text), message, L""));
+    return std::string(message.begin(), message.end());
+  }
+
+  // Runs SignAndWriteText in a child process; its stage result is the exit
+  // status.
+  pid_t StartChild(const std::string& text) {
+    const pid_t child = fork();
+    if (child == 0) {
+      const ConsoleCapture capture;
+      const StageResult result =
+          SignAndWriteText(text, ToWide(out.string()), SignerChoice{L"Release", L""});
+      _exit(static_cast<int>(result));
+    }
+    return child;
+  }
+
+  testing::StoreHome home;
+  X509Ptr signer;
+  std::filesystem::path out;
+};
+
+TEST_F(OutputReplacementTest, CheckAgainstTheTextSignedTellsContentFromSignature) {
+  const std::string text = "<dravanePackage/>\n";
+  const std::string other = "<dravanePackage>other</dravanePackage>\n";
+  const std::string message = SignedMessageOf(text);
+  const std::vector<std::uint8_t> digestInfo = DigestInfo(DigestAlgorithm::kMd2, Bytes(text));
+  const std::vector<std::uint8_t> otherDigestInfo = DigestInfo(DigestAlgorithm::kMd2, Bytes(other));
+  const struct {
+    const char* what;
+    std::string message, expected;
+    const std::vector<std::uint8_t>& digestInfo;
+    CryptoResult result;
+    bool contentMatches;
+  } cases[] = {
+      {"the message signed", message, text, digestInfo, CryptoResult::kOk, true},
+      {"another text's message", SignedMessageOf(other), text, digestInfo,
+       CryptoResult::kSignatureMismatch, false},
+      {"a digest that is not the text's", message, text, otherDigestInfo,
+       CryptoResult::kSignatureMismatch, true},
+      {"one byte of content more", message, text + " ", digestInfo,
+       CryptoResult::kSignatureMismatch, false},
+      {"the unsigned text", text, text, digestInfo, CryptoResult::kNotSignedMessage, false},
+      {"a cut message", message.substr(0, message.size() - 1), text, digestInfo,
+       CryptoResult::kCannotDecode, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    bool contentMatches = !c.contentMatches;
+    EXPECT_EQ(c.result, VerifySignedMessageOf(Bytes(c.message), Bytes(c.expected), c.digestInfo,
+                                              contentMatches));
+    EXPECT_EQ(c.contentMatches, contentMatches);
+  }
+}
+
+TEST_F(OutputReplacementTest, ASymbolicLinkAtTheOutputIsReplacedAndTheFileModeKept) {
+  const std::string text = "<dravanePackage/>\n";
+  std::ofstream(home.Root() / "target", std::ios::binary) << "keep";
+  std::filesystem::create_symlink("target", out);
+  {
+    const ConsoleCapture capture;
+    EXPECT_EQ(StageResult::kGoOn,
+              SignAndWriteText(text, ToWide(out.string()), SignerChoice{L"Release", L""}));
+    EXPECT_EQ(Strings{}, Errors());
+  }
+  EXPECT_FALSE(std::filesystem::is_symlink(out));
+  EXPECT_EQ("keep", ReadFileBytes(home.Root() / "target"));
+  EXPECT_EQ(text, VerifiedContent(ReadFileBytes(out)));
+
+  ASSERT_EQ(0, chmod(out.c_str(), 0640));
+  const ConsoleCapture capture;
+  EXPECT_EQ(StageResult::kGoOn,
+            SignAndWriteText(text, ToWide(out.string()), SignerChoice{L"Release", L""}));
+  struct stat status {};
+  ASSERT_EQ(0, stat(out.c_str(), &status));
+  EXPECT_EQ(0640u, status.st_mode & 07777);
+}
+
+TEST_F(OutputReplacementTest, ReplacementFileNamesFitAFileName) {
+  EXPECT_EQ(".out.p7.brevick-Ab3xYz", ReplacementFileName("out.p7", "Ab3xYz"));
+  const std::string longName(255, 'n');
+  const std::string name = ReplacementFileName(longName, "Ab3xYz");
+  EXPECT_EQ(255u, name.size());
+  EXPECT_EQ(".nnn", name.substr(0, 4));
+  EXPECT_EQ(".brevick-Ab3xYz", name.substr(name.size() - 15));
+  // A name at the limit can still be written.
+  const std::filesystem::path longOut = home.Root() / longName;
+  const ConsoleCapture capture;
+  EXPECT_EQ(StageResult::kGoOn,
+            SignAndWriteText("<a/>", ToWide(longOut.string()), SignerChoice{L"Release", L""}));
+}
+
+// Another process that can write the output swaps in a validly signed
+// message of other content as soon as the file appears or changes.
+TEST_F(OutputReplacementTest, ASwappedOutputIsNeverTakenForTheTextSigned) {
+  const std::string text = "<dravanePackage>release</dravanePackage>\n";
+  const std::string swapped = SignedMessageOf("<dravanePackage>evil</dravanePackage>\n");
+  std::atomic<bool> stop = false;
+  std::thread swapper([&] {
+    while (!stop) {
+      std::ifstream file(out, std::ios::binary);
+      if (!file) continue;
+      const std::string now((std::istreambuf_iterator<char>(file)), {});
+      if (now != swapped) WriteWhole(out, swapped);
+    }
+  });
+  int signedRuns = 0, caughtRuns = 0;
+  for (int run = 0; run < Runs(100); ++run) {
+    SCOPED_TRACE(run);
+    const ConsoleCapture capture;
+    const StageResult result =
+        SignAndWriteText(text, ToWide(out.string()), SignerChoice{L"Release", L""});
+    if (result == StageResult::kGoOn) {
+      EXPECT_EQ(Strings{}, Errors());
+      ++signedRuns;
+    } else {
+      EXPECT_EQ(StageResult::kVerifyFailed, result);
+      EXPECT_EQ(kDiffers, Errors());
+      ++caughtRuns;
+    }
+  }
+  stop = true;
+  swapper.join();
+  std::cout << "swap runs: " << signedRuns << " signed their own text, " << caughtRuns
+            << " caught a swap\n";
+}
+
+TEST_F(OutputReplacementTest, TwoRunsAtOnceLeaveOneWholeSignedMessage) {
+  const std::string first = "<dravanePackage>first</dravanePackage>\n";
+  const std::string second = "<dravanePackage>second</dravanePackage>\n";
+  int firstWins = 0, secondWins = 0;
+  for (int run = 0; run < Runs(40); ++run) {
+    SCOPED_TRACE(run);
+    std::filesystem::remove(out);
+    const pid_t a = StartChild(first);
+    const pid_t b = StartChild(second);
+    for (const pid_t child : {a, b}) {
+      int status = 0;
+      ASSERT_EQ(child, waitpid(child, &status, 0));
+      ASSERT_TRUE(WIFEXITED(status));
+      const auto result = static_cast<StageResult>(WEXITSTATUS(status));
+      EXPECT_TRUE(result == StageResult::kGoOn || result == StageResult::kVerifyFailed)
+          << WEXITSTATUS(status);
+    }
+    const std::optional<std::string> content = VerifiedContent(ReadFileBytes(out));
+    ASSERT_TRUE(content == first || content == second);
+    (content == first ? firstWins : secondWins)++;
+  }
+  std::size_t leftovers = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(home.Root()))
+    leftovers += entry.path().filename().string().starts_with(".out.p7.brevick-");
+  EXPECT_EQ(0u, leftovers);
+  std::cout << "races: first won " << firstWins << ", second " << secondWins << "\n";
+}
+
+TEST_F(OutputReplacementTest, AKillAtAnyMomentLeavesAWholeFile) {
+  // Long enough to be killed while writing, signing or checking.
+  std::string text = "<dravanePackage>";
+  while (text.size() < 1'500'000) text += "<module name=\"M\" id=\"{2}\"/>";
+  text += "</dravanePackage>\n";
+  const std::string previous = "the previous release";
+
+  const auto start = std::chrono::steady_clock::now();
+  int status = 0;
+  const pid_t timed = StartChild(text);
+  ASSERT_EQ(timed, waitpid(timed, &status, 0));
+  const auto runTime = std::chrono::duration_cast<std::chrono::microseconds>(
+      std::chrono::steady_clock::now() - start);
+  ASSERT_EQ(0, WEXITSTATUS(status));
+
+  std::mt19937 random(12345);
+  std::uniform_int_distribution<long> moment(0, runTime.count());
+  int old = 0, unsignedText = 0, signedMessage = 0;
+  for (int run = 0; run < Runs(6); ++run) {
+    WriteWhole(out, previous);
+    const long delay = moment(random);
+    SCOPED_TRACE(delay);
+    const pid_t child = StartChild(text);
+    std::this_thread::sleep_for(std::chrono::microseconds(delay));
+    kill(child, run % 2 == 0 ? SIGKILL : SIGTERM);
+    ASSERT_EQ(child, waitpid(child, &status, 0));
+    const std::string after = ReadFileBytes(out);
+    if (after == previous) {
+      ++old;
+    } else if (after == text) {
+      ++unsignedText;
+    } else {
+      ASSERT_EQ(text, VerifiedContent(after)) << "a part of a file, " << after.size() << " bytes";
+      ++signedMessage;
+    }
+  }
+  std::cout << "kills over a run of " << runTime.count() << " us: " << old << " old, "
+            << unsignedText << " unsigned text, " << signedMessage << " signed message\n";
+}
+
+}  // namespace
+}  // namespace brevick

@@ -12,7 +12,6 @@
 #include <limits>
 
 #include "base/file_io.h"
-#include "base/report.h"
 #include "base/utf8.h"
 
 namespace brevick {

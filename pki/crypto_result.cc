@@ -5,9 +5,6 @@
 
 #include <array>
 
-#include "base/report.h"
-#include "base/utf8.h"
-
 namespace brevick {
 namespace {
 
@@ -38,7 +35,5 @@ const char* CryptoErrorText(CryptoResult code) {
 }
 
 std::string CryptoLibraryVersion() { return OpenSSL_version(OPENSSL_VERSION); }
-
-void ReportCryptoError(CryptoResult code) { RecordError(ToWide(CryptoErrorText(code))); }
 
 }  // namespace brevick

@@ -38,9 +38,6 @@ inline constexpr wchar_t kDefaultStoreName[] = L"MY";
 // kCannotCreateHash and kCannotReadDigest.
 const char* CryptoErrorText(CryptoResult code);
 
-// Records the text of the result in the error list (the empty text included).
-void ReportCryptoError(CryptoResult code);
-
 // The name and version of the cryptography library in use, as it reports
 // itself ("OpenSSL 3.0.x ...").
 std::string CryptoLibraryVersion();

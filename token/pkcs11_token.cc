@@ -15,7 +15,6 @@
 #include <optional>
 
 #include "base/file_io.h"
-#include "base/report.h"
 #include "base/utf8.h"
 
 namespace brevick {
@@ -555,14 +554,6 @@ TokenOutcome SignOnToken(const Pkcs11Uri& uri, X509* certificate,
                                               " does not verify with the certificate's key");
   }
   return {};
-}
-
-std::vector<std::uint8_t> SignWithTokenKey(const Pkcs11Uri& uri, X509* certificate,
-                                           std::span<const std::uint8_t> digestInfo) {
-  std::vector<std::uint8_t> signature;
-  const TokenOutcome outcome = SignOnToken(uri, certificate, digestInfo, signature);
-  if (outcome.error != TokenError::kNone) NoticeLine(ToWide(outcome.reason));
-  return signature;
 }
 
 std::wstring DescribeTokenKey(const Pkcs11Uri& uri, bool& reachable) {

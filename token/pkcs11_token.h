@@ -114,11 +114,6 @@ TokenOutcome SignOnToken(const Pkcs11Uri& uri, X509* certificate,
                          std::span<const std::uint8_t> digestInfo,
                          std::vector<std::uint8_t>& signature);
 
-// SignOnToken, with the reason of a failure written to standard error.
-// Empty on failure.
-std::vector<std::uint8_t> SignWithTokenKey(const Pkcs11Uri& uri, X509* certificate,
-                                           std::span<const std::uint8_t> digestInfo);
-
 // "PKCS #11 token '<label>', object '<label>'" for a listing, and whether the
 // token and a private key matching the URI can be reached now (a PIN, where
 // one is needed, taken as for signing). Writes nothing.

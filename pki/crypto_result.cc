@@ -9,7 +9,7 @@ namespace brevick {
 namespace {
 
 // Build logs are searched for these texts: each stays letter for letter.
-constexpr std::array<const char*, 13> kCryptoErrorTexts = {
+constexpr std::array<const char*, 9> kCryptoErrorTexts = {
     "",                                                                  // 0
     "Can't open certificate store",                                      // 1
     "Can't sign data",                                                   // 2
@@ -19,10 +19,6 @@ constexpr std::array<const char*, 13> kCryptoErrorTexts = {
     "Message signature failed verification.",                            // 6
     "Could not find the specified signing certificate.",                 // 7
     "Failed signature check. The data is not to be trusted.",            // 8
-    "Could not find the default cryptographic provider on the system.",  // 9
-    "Error while hashing data.",                                         // 10
-    "",                                                                  // 11
-    "",                                                                  // 12
 };
 static_assert(kCryptoErrorTexts.size() == static_cast<std::size_t>(CryptoResult::kCount),
               "one text per crypto result code");

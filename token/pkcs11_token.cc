@@ -20,14 +20,6 @@
 namespace brevick {
 namespace {
 
-constexpr std::array<const char*, 14> kTokenErrorNames = {
-    "",       "module not loaded", "module failed",     "no token",       "PIN pad",
-    "no PIN", "PIN unreadable",    "wrong PIN",         "PIN locked",     "login failed",
-    "no key", "key mismatch",      "mechanism refused", "signing failed",
-};
-static_assert(kTokenErrorNames.size() == static_cast<std::size_t>(TokenError::kCount),
-              "one name per token error");
-
 // Keys are looked at up to this many per URI; a URI that matches more is
 // too loose to be meant for one signing key anyway.
 constexpr CK_ULONG kMaxKeysLooked = 64;
@@ -495,11 +487,6 @@ TokenOutcome OpenToken(const Pkcs11Uri& uri, TokenAccess& access) {
 }
 
 }  // namespace
-
-const char* TokenErrorName(TokenError error) {
-  const auto index = static_cast<std::size_t>(error);
-  return index < kTokenErrorNames.size() ? kTokenErrorNames[index] : "";
-}
 
 std::unique_ptr<Pkcs11Module> Pkcs11Module::Load(const Pkcs11Uri& uri, TokenOutcome& outcome) {
   const std::optional<OpenedLibrary> opened = OpenLibrary(uri, outcome);

@@ -43,11 +43,7 @@ enum class TokenError {
   kKeyMismatch,       // the key is not the certificate's key
   kMechanismRefused,  // the token will not sign with CKM_RSA_PKCS
   kSignFailed,        // the token failed while signing
-  kCount              // not an error: the size of the text table
 };
-
-// A short name for the error, as tests and logs use it ("wrong PIN").
-const char* TokenErrorName(TokenError error);
 
 struct TokenOutcome {
   TokenError error = TokenError::kNone;

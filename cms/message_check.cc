@@ -13,16 +13,15 @@
 #include <cctype>
 
 #include "base/file_io.h"
+#include "cms/der.h"
 #include "cms/signed_message.h"
-#include "digest/md2.h"
 #include "pki/signer_details.h"
 
 namespace brevick {
 namespace {
 
-constexpr std::uint8_t kDerSequenceTag = 0x30;
-constexpr std::uint8_t kDerLongLengthFlag = 0x80;
-constexpr std::size_t kMaxLengthOctets = 8;
+// BER's length octet for "ends at an end-of-contents marker".
+constexpr std::uint8_t kDerIndefiniteLength = 0x80;
 
 std::optional<DigestAlgorithm> AlgorithmOfNid(int nid) {
   switch (nid) {
@@ -187,26 +186,17 @@ SignerCheck CheckSigner(const PKCS7* message, PKCS7_SIGNER_INFO* info,
 }  // namespace
 
 std::optional<MessageHeader> ReadMessageHeader(std::span<const std::uint8_t> firstBytes) {
-  MessageHeader header;
   if (firstBytes.empty()) return std::nullopt;
+  MessageHeader header;
   header.sequence = firstBytes[0] == kDerSequenceTag;
   if (!header.sequence) return header;
-  if (firstBytes.size() < 2) return std::nullopt;
-  const std::uint8_t first = firstBytes[1];
-  if (first < kDerLongLengthFlag) {
-    header.totalSize = 2u + first;
-    return header;
-  }
-  const std::size_t count = first & ~kDerLongLengthFlag;
-  if (count == 0) {
+  if (firstBytes.size() >= 2 && firstBytes[1] == kDerIndefiniteLength) {
     header.indefinite = true;
     return header;
   }
-  if (count > kMaxLengthOctets || firstBytes.size() < 2 + count) return std::nullopt;
-  std::uint64_t length = 0;
-  for (std::size_t i = 0; i < count; ++i) length = length << 8 | firstBytes[2 + i];
-  if (length > UINT64_MAX - 2 - count) return std::nullopt;
-  header.totalSize = 2 + count + length;
+  const std::optional<DerHeader> der = ReadDerHeader(firstBytes);
+  if (!der || der->contentSize > UINT64_MAX - der->headerSize) return std::nullopt;
+  header.totalSize = der->headerSize + der->contentSize;
   return header;
 }
 

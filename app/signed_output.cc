@@ -162,23 +162,6 @@ StageResult WriteSignAndVerify(std::string_view xmlText, const std::wstring& out
 
 }  // namespace
 
-StageResult SignAndWrite(const xmldoc::Document& document, const std::wstring& outfile,
-                         const SignerChoice& signer, const OutputGuard& guard) {
-  if (const StageResult refused = RefuseProtectedOutput(outfile, guard);
-      refused != StageResult::kGoOn) {
-    return refused;
-  }
-  return WriteSignAndVerify(ManifestText(document), outfile, signer);
-}
-
-std::string ManifestText(const xmldoc::Document& document, std::size_t capacityHint) {
-  std::string xmlText;
-  xmlText.reserve(capacityHint);
-  xmldoc::WriteContext context(xmlText, kManifestIndent, kManifestWriteFlags);
-  document.Write(context);
-  return xmlText;
-}
-
 std::string ManifestText(std::unique_ptr<xmldoc::Document> document, std::size_t capacityHint,
                          const std::function<void(std::size_t)>& released) {
   std::string xmlText;
@@ -215,20 +198,6 @@ StageResult VerifyWrittenMessage(const std::wstring& path, std::string_view xmlT
       return TimestampsHold(TimestampProblem(readBack));
   }
   return VerifyWholeFile(path, text, digestInfo);
-}
-
-StageResult VerifyFile(const std::wstring& path) {
-  std::vector<std::uint8_t> signedMessage;
-  if (const StageResult result = ReadWholeFile(path, signedMessage); result != StageResult::kGoOn) {
-    return result;
-  }
-  std::vector<std::uint8_t> content;
-  if (const CryptoResult code = VerifySignedMessage(signedMessage, content);
-      code != CryptoResult::kOk) {
-    ReportCryptoError(code);
-    return StageResult::kVerifyFailed;
-  }
-  return StageResult::kGoOn;
 }
 
 }  // namespace brevick

@@ -93,8 +93,9 @@ TEST_F(SignedOutputTest, WritesTheDocumentSignedAndVerified) {
     SCOPED_TRACE(ToUtf8(c.outfile));
     std::filesystem::remove(home.Root() / "sub" / "out.xml");
     const ConsoleCapture capture;
-    EXPECT_EQ(StageResult::kGoOn,
-              SignAndWrite(document, c.outfile, SignerChoice{L"release", c.store.value_or(L"")}));
+    EXPECT_EQ(
+        StageResult::kGoOn,
+        SignAndWriteText(expectedText, c.outfile, SignerChoice{L"release", c.store.value_or(L"")}));
     EXPECT_EQ(Strings{}, Errors());
     const std::string written = testing::ReadFileBytes(home.Root() / "sub" / "out.xml");
     std::vector<std::uint8_t> content;
@@ -199,7 +200,7 @@ TEST_F(SignedOutputTest, FailuresAreRecordedAndLeaveTheFileAsTheyShould) {
   }
 }
 
-TEST_F(SignedOutputTest, VerifyFileRecordsWhyItCannotReadOrTrustTheFile) {
+TEST_F(SignedOutputTest, TheCheckAfterWritingRecordsWhyItCannotReadOrTrustTheFile) {
   std::ofstream(home.Root() / "plain.xml", std::ios::binary) << kManifestText;
   ASSERT_EQ(0,
             mkfifo((home.Root() / "fifo").c_str(), 0600));  // reading it must not wait for a writer
@@ -221,7 +222,7 @@ TEST_F(SignedOutputTest, VerifyFileRecordsWhyItCannotReadOrTrustTheFile) {
   for (const auto& c : cases) {
     SCOPED_TRACE(ToUtf8(c.path));
     const ConsoleCapture capture;
-    EXPECT_EQ(c.result, VerifyFile(c.path));
+    EXPECT_EQ(c.result, VerifyWrittenMessage(c.path, kManifestText, {}, SignedMessageFrame{}));
     EXPECT_EQ(Strings{c.error}, Errors());
   }
 }

@@ -32,6 +32,12 @@ _brevick() {
       COMPREPLY=($(compgen -W "md2 sha256 sha384 sha512" -- "$cur"))
       return 0
       ;;
+    --text)
+      local IFS=$'\n'
+      COMPREPLY=($(compgen -f -- "$cur"))
+      compopt -o filenames 2>/dev/null
+      return 0
+      ;;
     -R | --confine | --package)
       local IFS=$'\n'
       COMPREPLY=($(compgen -d -- "$cur"))
@@ -45,8 +51,8 @@ _brevick() {
 
   if [[ "$cur" == -* ]]; then
     local options="-P -D -S -R -L -LS --digest --thumbprint --strict --confine --jobs
-      --progress --no-progress --certificates --verify --package --trust --trust-store
-      --signer --extract --json --help --version"
+      --progress --no-progress --dry-run --print --text --quiet --certificates --probe
+      --verify --package --trust --trust-store --signer --extract --json --help --version"
     COMPREPLY=($(compgen -W "$options" -- "$cur"))
     return 0
   fi

@@ -13,6 +13,7 @@
 #include <optional>
 #include <string_view>
 
+#include "app/timestamping.h"
 #include "base/file_io.h"
 #include "base/report.h"
 #include "base/utf8.h"
@@ -170,6 +171,26 @@ constexpr LongOption kLongOptions[] = {
      }},
     {L"--probe", false, kCertificatesMode,
      [](CommandLine& c, const std::wstring&) { return Set(c.probe); }},
+    {L"--timestamp", true, kClassicMode,
+     [](CommandLine& c, const std::wstring& value) {
+       return ApplyTimestampOption(L"--timestamp", value, c.settings.timestamp);
+     }},
+    {L"--timestamp-digest", true, kClassicMode,
+     [](CommandLine& c, const std::wstring& value) {
+       return ApplyTimestampOption(L"--timestamp-digest", value, c.settings.timestamp);
+     }},
+    {L"--timestamp-retries", true, kClassicMode,
+     [](CommandLine& c, const std::wstring& value) {
+       return ApplyTimestampOption(L"--timestamp-retries", value, c.settings.timestamp);
+     }},
+    {L"--timestamp-wait", true, kClassicMode,
+     [](CommandLine& c, const std::wstring& value) {
+       return ApplyTimestampOption(L"--timestamp-wait", value, c.settings.timestamp);
+     }},
+    {L"--timestamp-timeout", true, kClassicMode,
+     [](CommandLine& c, const std::wstring& value) {
+       return ApplyTimestampOption(L"--timestamp-timeout", value, c.settings.timestamp);
+     }},
 };
 // clang-format on
 
@@ -311,6 +332,8 @@ CommandLine ParseArguments(const std::vector<std::wstring>& args) {
     ++result.classicArgumentCount;
     TakePositional(result, args[i]);
   }
+  if (std::optional<std::wstring> problem = TimestampOptionsProblem(result.settings.timestamp))
+    result.usageErrors.push_back(std::move(*problem));
   return result;
 }
 
@@ -401,6 +424,10 @@ void EchoSettings(const CommandLine& commandLine, const std::vector<std::wstring
   DebugLine(L"Store:" + settings.storeName.value_or(L"Default"));
   DebugLine(std::wstring(L"Show Progress:") + YesNo(settings.showProgress));
   DebugLine(L"");
+  // The classic echo stays as it was; what only long options set goes to
+  // standard error.
+  if (settings.showDebug && settings.timestamp.Wanted())
+    NoticeLine(TimestampSettingsText(settings.timestamp));
 }
 
 }  // namespace brevick

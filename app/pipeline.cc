@@ -44,6 +44,7 @@ SignerChoice SignerOf(const RunSettings& settings) {
   signer.thumbprint = settings.thumbprint;
   signer.digest = settings.digest;
   signer.strict = settings.strict;
+  signer.timestamp = settings.timestamp;
   return signer;
 }
 

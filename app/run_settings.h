@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "app/timestamping.h"
 #include "digest/digest_algorithm.h"
 
 namespace brevick {
@@ -40,6 +41,7 @@ struct RunSettings {
   bool dryRun = false;     // --dry-run: everything but signing and writing the output
   bool printText = false;  // --print: a dry run's text to standard output
   std::optional<std::wstring> textPath;  // --text FILE: a dry run's text to FILE
+  TimestampSettings timestamp;           // --timestamp URL and its --timestamp-* options
 };
 
 }  // namespace brevick

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "app/signer.h"
+#include "app/timestamping.h"
 #include "base/file_io.h"
 #include "base/report.h"
 #include "base/utf8.h"
@@ -84,6 +85,14 @@ StageResult SignatureNotWritten(const std::wstring& outfile, int error) {
   return StageResult::kSignatureNotWritten;
 }
 
+// A token that does not cover the signature read back fails the check after
+// writing like a signature that does not verify.
+StageResult TimestampsHold(const std::optional<std::string>& problem) {
+  if (!problem) return StageResult::kGoOn;
+  RecordError(L"The timestamp written does not hold: " + ToWide(*problem));
+  return StageResult::kVerifyFailed;
+}
+
 // Reads the whole new file back and checks that it is the message just
 // signed, saying why not when it is not.
 StageResult CheckWholeFile(const std::wstring& outfile, int fd, std::span<const std::uint8_t> text,
@@ -96,7 +105,7 @@ StageResult CheckWholeFile(const std::wstring& outfile, int fd, std::span<const 
   bool contentMatches = false;
   const OpenSslErrorScope errorScope;
   const CryptoResult code = VerifySignedMessageOf(signedMessage, text, digestInfo, contentMatches);
-  if (code == CryptoResult::kOk) return StageResult::kGoOn;
+  if (code == CryptoResult::kOk) return TimestampsHold(TimestampProblem(signedMessage));
   if (code == CryptoResult::kSignatureMismatch && !contentMatches) {
     RecordError(L"The signed content differs from the manifest written");
   } else {
@@ -214,7 +223,8 @@ StageResult CheckWrittenMessage(const std::wstring& outfile, int fd, std::string
   std::vector<std::uint8_t>* const kept[] = {&readBack.head, nullptr, &readBack.tail};
   if (ReadsBackAs(fd, expected, kept)) {
     const OpenSslErrorScope errorScope;
-    if (VerifySignedFrame(readBack, digestInfo) == CryptoResult::kOk) return StageResult::kGoOn;
+    if (VerifySignedFrame(readBack, digestInfo) == CryptoResult::kOk)
+      return TimestampsHold(TimestampProblem(readBack));
   }
   return CheckWholeFile(outfile, fd, text, digestInfo);
 }

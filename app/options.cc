@@ -360,6 +360,8 @@ CommandLine ParseVerifyArguments(const std::vector<std::wstring>& args) {
   if (!signedPath && result.usageErrors.empty())
     result.usageErrors.push_back(L"--verify needs SIGNED");
   if (signedPath) result.verify.signedPath = ToPathBytes(*signedPath);
+  if (result.jsonPath && *result.jsonPath != L"-")
+    result.verify.reportPath = ToPathBytes(*result.jsonPath);
   return result;
 }
 

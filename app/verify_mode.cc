@@ -30,6 +30,10 @@ std::string CountText(std::size_t count, const char* what) {
 }
 
 void PresentFiles(const VerifyReport::Files& files) {
+  if (!files.skipped.empty()) {
+    Line("Files: not checked: " + files.skipped);
+    return;
+  }
   if (!files.error.empty()) {
     Line("Files: cannot be checked: " + files.error);
     return;
@@ -59,27 +63,49 @@ void PresentFiles(const VerifyReport::Files& files) {
   for (const std::string& extra : files.extra) Line("extra: " + extra);
 }
 
+std::string SignerText(const SignerDetails& signer) {
+  return signer.subject + "; issuer " + signer.issuer + "; serial " + signer.serial + "; SHA-256 " +
+         signer.sha256 + "; SHA-1 " + signer.sha1 + "; valid " + signer.notBefore + " to " +
+         signer.notAfter + "; key " + signer.key;
+}
+
+// One line per SignerInfo, only when there is more than one to tell apart.
+void PresentSigners(const std::vector<VerifyReport::SignerResult>& signers) {
+  if (signers.size() < 2) return;
+  for (std::size_t i = 0; i < signers.size(); ++i) {
+    const VerifyReport::SignerResult& signer = signers[i];
+    Line("Signer " + std::to_string(i + 1) + " of " + std::to_string(signers.size()) + ": " +
+         (signer.valid ? "valid" : "not valid: " + signer.error) + ", digest " + signer.digest +
+         "; " + (signer.certificate ? SignerText(*signer.certificate) : "unknown"));
+  }
+}
+
 void PresentReport(const VerifyReport& report) {
   const std::string digest =
       report.signature.digest.empty() ? "" : ", digest " + report.signature.digest;
   Line(report.signature.valid ? "Signature: valid" + digest
                               : "Signature: not valid: " + report.signature.error + digest);
-  if (report.signer) {
-    const SignerDetails& signer = *report.signer;
-    Line("Signer: " + signer.subject + "; issuer " + signer.issuer + "; serial " + signer.serial +
-         "; SHA-256 " + signer.sha256 + "; SHA-1 " + signer.sha1 + "; valid " + signer.notBefore +
-         " to " + signer.notAfter + "; key " + signer.key);
-  } else {
-    Line("Signer: unknown");
-  }
+  Line("Signer: " + (report.signer ? SignerText(*report.signer) : std::string("unknown")));
+  // Said by the signer, not proven: shown, never used for trust.
+  if (!report.signature.signingTime.empty()) Line("Signed at: " + report.signature.signingTime);
+  PresentSigners(report.signers);
   std::string anchors;
   for (const std::string& anchor : report.trust.anchors)
     anchors += (anchors.empty() ? "" : ", ") + anchor;
   Line(std::string("Trust: ") + (report.trust.trusted ? "trusted: " : "not trusted: ") +
        report.trust.reason + "; anchors: " + (anchors.empty() ? "none" : anchors));
   PresentFiles(report.files);
-  if (!report.extractError.empty()) Line("Extract: " + report.extractError);
   Line(report.exitCode == 0 ? "Verified" : "Verification failed");
+}
+
+// What did not go to standard output's report: warnings, and why an output
+// was not written. Standard error, so that `--json -` stays pure JSON.
+void Notices(const VerifyReport& report, const CommandLine& commandLine) {
+  for (const std::string& warning : report.warnings) NoticeLine(L"warning: " + ToWide(warning));
+  if (!report.extractError.empty())
+    NoticeLine(L"--extract " + ToWide(*commandLine.verify.extractPath) + L": " +
+               ToWide(report.extractError));
+  if (!report.reportError.empty()) NoticeLine(L"--json: " + ToWide(report.reportError));
 }
 
 // Writes the JSON report to standard output or to its file; false when it
@@ -116,7 +142,9 @@ int RunVerifyMode(const std::vector<std::wstring>& args) {
   const VerifyReport report = VerifySignedManifest(commandLine.verify);
   int exitCode = report.exitCode;
   if (commandLine.jsonPath != kJsonToStandardOutput) PresentReport(report);
-  if (commandLine.jsonPath && !WriteJsonReport(report, *commandLine.jsonPath))
+  Notices(report, commandLine);
+  if (commandLine.jsonPath && report.reportError.empty() &&
+      !WriteJsonReport(report, *commandLine.jsonPath))
     exitCode |= static_cast<int>(VerifyFailure::kOutputFailed);
   return exitCode;
 }

@@ -125,6 +125,7 @@ TEST_F(HashingOptionsTest, ConfineAcceptsFilesInsideAndRefusesOthers) {
   package.WriteFile("elsewhere/f0", "abc");
   const std::filesystem::path bin = package.Path() / "bin";
   std::filesystem::create_directory_symlink(bin, package.Path() / "bin-link");
+  std::filesystem::create_directory(package.Path() / "bi");
   const std::string outside =
       "Error generating MD5 for 'bin\\f0'. It lies outside the confined directories\n";
   const struct {
@@ -136,6 +137,7 @@ TEST_F(HashingOptionsTest, ConfineAcceptsFilesInsideAndRefusesOthers) {
       {"inside, named through a link", {"bin-link"}, true},
       {"inside one of two", {"elsewhere", "bin"}, true},
       {"outside", {"elsewhere"}, false},
+      {"outside a directory whose name begins the file's", {"bi"}, false},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.name);

@@ -1,7 +1,7 @@
 // The output path under interference: another writer swapping the file,
 // two runs at once, kills at any moment. Whatever happens, the path holds a
 // whole file, and a run that says it is done signed exactly its own text.
-// BREVICK_STRESS_RUNS multiplies the loop counts for a longer run.
+// Each loop has a short default and a long run (tests/support/long_tests.h).
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -23,6 +23,7 @@
 #include "base/utf8.h"
 #include "cms/signed_message.h"
 #include "pki/crypto_result.h"
+#include "tests/support/long_tests.h"
 #include "tests/support/signing_certs.h"
 
 namespace brevick {
@@ -35,10 +36,7 @@ const Strings kDiffers = {L"The signed content differs from the manifest written
                           L"Error verifying signature :Error while attempting to verify the "
                           L"signature."};
 
-int Runs(int base) {
-  const char* factor = std::getenv("BREVICK_STRESS_RUNS");
-  return factor == nullptr ? base : base * std::max(1, std::atoi(factor));
-}
+using testing::ShortOrLong;
 
 std::span<const std::uint8_t> Bytes(std::string_view text) {
   return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
@@ -185,7 +183,7 @@ TEST_F(OutputReplacementTest, ASwappedOutputIsNeverTakenForTheTextSigned) {
     }
   });
   int signedRuns = 0, caughtRuns = 0;
-  for (int run = 0; run < Runs(100); ++run) {
+  for (int run = 0; run < ShortOrLong(10, 300); ++run) {
     SCOPED_TRACE(run);
     const ConsoleCapture capture;
     const StageResult result =
@@ -209,7 +207,7 @@ TEST_F(OutputReplacementTest, TwoRunsAtOnceLeaveOneWholeSignedMessage) {
   const std::string first = "<dravanePackage>first</dravanePackage>\n";
   const std::string second = "<dravanePackage>second</dravanePackage>\n";
   int firstWins = 0, secondWins = 0;
-  for (int run = 0; run < Runs(40); ++run) {
+  for (int run = 0; run < ShortOrLong(4, 120); ++run) {
     SCOPED_TRACE(run);
     std::filesystem::remove(out);
     const pid_t a = StartChild(first);
@@ -260,7 +258,7 @@ TEST_F(OutputReplacementTest, AKillAtAnyMomentLeavesAWholeFileAndNoTemporaryOne)
   // Up to twice the run's time: a child starts slower than it runs.
   std::uniform_int_distribution<long> moment(0, 2 * runTime.count());
   int old = 0, signedMessage = 0;
-  for (int run = 0; run < Runs(100); ++run) {
+  for (int run = 0; run < ShortOrLong(100, 400); ++run) {
     const auto& kill = kills[run % std::size(kills)];
     WriteWhole(out, previous);
     const long delay = moment(random);
@@ -301,7 +299,7 @@ TEST_F(OutputReplacementTest, AnOutputDirectoryFlippedIntoTheStoresIsNeverWritte
     }
   });
   int written = 0, refused = 0;
-  for (int run = 0; run < Runs(200); ++run) {
+  for (int run = 0; run < ShortOrLong(100, 400); ++run) {
     const ConsoleCapture capture;
     const StageResult result =
         SignAndWriteText("<dravanePackage/>\n", ToWide((flip / "out.p7").string()),

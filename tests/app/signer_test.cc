@@ -273,6 +273,20 @@ TEST_F(SignerTest, AFailedSigningSaysWhyOnStandardErrorAndKeepsItsText) {
   }
 }
 
+// Without -S the store is "MY": where both "MY" and "My" exist, the one of
+// exactly that name signs, as a store named on the command line would.
+TEST_F(SignerTest, TheDefaultStoreOpensByItsExactNameFirst) {
+  const X509Ptr exact = testing::MakeShapedCertificate(fixedKey.get(), {{"CN", "Default"}}, {}, 31);
+  const X509Ptr folded =
+      testing::MakeShapedCertificate(fixedKey.get(), {{"CN", "Default"}}, {}, 32);
+  StoreHome both;
+  both.AddPemWithKey("My", "folded.pem", folded.get(), fixedKey.get());
+  both.AddPemWithKey("MY", "exact.pem", exact.get(), fixedKey.get());
+  Bytes message;
+  ASSERT_TRUE(Sign(Choice(L"Default"), "x", message));
+  EXPECT_EQ("brevick: signed by Default (SHA-256 " + Sha256Hex(exact.get()) + ")\n", stderrText);
+}
+
 TEST_F(SignerTest, StoresAreReadByTheirBytesAndBigFilesAreSkipped) {
   // A PEM file may carry text after its blocks: padding makes one of exactly
   // the limit (read) and one a byte over it (skipped without a word).

@@ -8,6 +8,7 @@
 #include <fstream>
 
 #include "cms/timestamp_token.h"
+#include "tests/support/bytes.h"
 #include "tests/support/process.h"
 #include "tests/support/signing_certs.h"
 #include "tests/support/softhsm_token.h"
@@ -33,8 +34,6 @@ constexpr const char* kManifest =
     "  </package>\n"
     "</dravanePackage>\n";
 constexpr const char* kPrevious = "the previous release\n";
-
-std::vector<std::uint8_t> Bytes(const std::string& text) { return {text.begin(), text.end()}; }
 
 class TimestampTest : public ::testing::Test {
  protected:

@@ -13,6 +13,7 @@
 #include "base/utf8.h"
 #include "cms/signed_message.h"
 #include "pki/certificate_info.h"
+#include "tests/support/bytes.h"
 #include "tests/support/signing_certs.h"
 #include "tests/support/temp_dir.h"
 
@@ -26,8 +27,6 @@ using Bytes = std::vector<std::uint8_t>;
 
 constexpr DigestAlgorithm kAllDigests[] = {DigestAlgorithm::kMd2, DigestAlgorithm::kSha256,
                                            DigestAlgorithm::kSha384, DigestAlgorithm::kSha512};
-
-Bytes BytesOf(const std::string& text) { return Bytes(text.begin(), text.end()); }
 
 SignerChoice Choice(const std::wstring& subject, DigestAlgorithm digest = DigestAlgorithm::kMd2) {
   SignerChoice choice;
@@ -57,7 +56,7 @@ class SignerTest : public ::testing::Test {
   // Signs in a fresh capture; the capture's standard error is kept.
   bool Sign(const SignerChoice& choice, const std::string& content, Bytes& message) {
     const ConsoleCapture capture;
-    const bool ok = SignAsChosen(choice, BytesOf(content), message);
+    const bool ok = SignAsChosen(choice, testing::Bytes(content), message);
     errors = Errors();
     stderrText = capture.ErrorText();
     return ok;
@@ -89,7 +88,7 @@ TEST_F(SignerTest, EveryDigestSignsWhatOpensslCmsVerifiesAndTheSameInputGivesThe
               stderrText);
     Bytes verified;
     EXPECT_EQ(CryptoResult::kOk, VerifySignedMessage(first, verified));
-    EXPECT_EQ(BytesOf(content), verified);
+    EXPECT_EQ(testing::Bytes(content), verified);
     if (digest == DigestAlgorithm::kMd2) continue;  // OpenSSL has no MD2
     const std::string in = (work.Path() / "msg.p7").string();
     work.WriteFile("msg.p7", std::string(first.begin(), first.end()));

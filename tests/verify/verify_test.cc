@@ -534,6 +534,7 @@ TEST_F(VerifyTest, OutputsRefuseEveryFileTheCheckReads) {
   const std::string signedLink = (temp.Path() / "signed-link").string();
   const std::string moduleHard = (temp.Path() / "module-hard").string();
   const std::string signedBytes = ReadFileBytes(signedPath);
+  const std::string plainPath = WriteFile("plain.xml", ManifestFor(kTwoFiles));
   const struct {
     const char* name;
     std::optional<std::string> extract;
@@ -548,12 +549,13 @@ TEST_F(VerifyTest, OutputsRefuseEveryFileTheCheckReads) {
       {"extract over a module file", module, {}, "it is a module file", ""},
       {"json over a module file by a hard link", {}, moduleHard, "", "it is a module file"},
       {"both elsewhere", out, out + ".json", "", ""},
+      {"json over SIGNED that is no signed message", {}, plainPath, "", "it is the signed message"},
   };
   for (const auto& test : cases) {
     SCOPED_TRACE(test.name);
     std::filesystem::remove(out);
     VerifyOptions options;
-    options.signedPath = signedPath;
+    options.signedPath = test.json == plainPath ? plainPath : signedPath;
     options.packageDirectory = PackageDir();
     options.pinnedSha256 = Sha256Thumbprint(signer.get());
     options.extractPath = test.extract;
@@ -565,7 +567,7 @@ TEST_F(VerifyTest, OutputsRefuseEveryFileTheCheckReads) {
     EXPECT_TRUE(holds(report.extractError, test.extractError)) << report.extractError;
     EXPECT_TRUE(holds(report.reportError, test.reportError)) << report.reportError;
     EXPECT_EQ(*test.extractError == '\0' && *test.reportError == '\0' ? 0 : kOutput,
-              report.exitCode);
+              report.exitCode & ~kInvalid);
     EXPECT_EQ("alpha bytes", ReadFileBytes(module));
     EXPECT_EQ(signedBytes, ReadFileBytes(signedPath));
   }

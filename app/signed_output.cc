@@ -43,17 +43,6 @@ void StageFailureReport(StageResult result, std::string_view prefix) {
   RecordError(ToWide(message));
 }
 
-StageResult ReadWholeFile(const std::wstring& path, std::vector<std::uint8_t>& bytes) {
-  const FileResult result = ReadRegularFile(AT_FDCWD, OpenablePath(path), bytes);
-  if (result.Ok()) return StageResult::kGoOn;
-  if (!result.opened) {
-    RecordOpenFailure(path, result.error);
-    return StageResult::kOutputNotOpened;
-  }
-  RecordError(ReadErrorMessage(path, result.error));
-  return StageResult::kOutputReadWriteFailed;
-}
-
 std::span<const std::uint8_t> BytesOf(std::string_view text) {
   return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
 }

@@ -119,64 +119,17 @@ TEST_F(SignedOutputTest, FailuresAreRecordedAndLeaveTheFileAsTheyShould) {
     Strings errors;
     std::optional<std::string> fileAfter;  // nullopt: no file
   } cases[] = {
-      {"no certificate matches",
-       out,
-       L"Nobody",
-       std::nullopt,
-       0,
-       StageResult::kSigningFailed,
-       {L"Could not find the specified signing certificate."},
-       text},
-      {"certificate has no key",
-       out,
-       L"Keyless",
-       std::nullopt,
-       0,
-       StageResult::kSigningFailed,
-       {L"Can't sign data"},
-       text},
-      {"store does not exist",
-       out,
-       L"Release",
-       L"Other",
-       0,
-       StageResult::kSigningFailed,
-       {L"Can't open certificate store"},
-       text},
-      {"output directory missing",
-       missingDir,
-       L"Release",
-       std::nullopt,
-       0,
-       StageResult::kOutputNotOpened,
-       {L"Failed to open " + missingDir + L" No such file or directory"},
-       std::nullopt},
-      {"output is a directory",
-       dir,
-       L"Release",
-       std::nullopt,
-       0,
-       StageResult::kOutputNotOpened,
-       {L"Failed to open " + dir + L" Is a directory"},
-       std::nullopt},
+      // clang-format off
+      {"no certificate matches", out, L"Nobody", std::nullopt, 0, StageResult::kSigningFailed, {L"Could not find the specified signing certificate."}, text},
+      {"certificate has no key", out, L"Keyless", std::nullopt, 0, StageResult::kSigningFailed, {L"Can't sign data"}, text},
+      {"store does not exist", out, L"Release", L"Other", 0, StageResult::kSigningFailed, {L"Can't open certificate store"}, text},
+      {"output directory missing", missingDir, L"Release", std::nullopt, 0, StageResult::kOutputNotOpened, {L"Failed to open " + missingDir + L" No such file or directory"}, std::nullopt},
+      {"output is a directory", dir, L"Release", std::nullopt, 0, StageResult::kOutputNotOpened, {L"Failed to open " + dir + L" Is a directory"}, std::nullopt},
       // A full disk: the previous release stays whole.
-      {"writing the text fails: the previous content stays",
-       out,
-       L"Release",
-       std::nullopt,
-       text.size() - 1,
-       StageResult::kOutputNotOpened,
-       {L"Error writing the file " + out + L" [File too large]"},
-       kPrevious},
+      {"writing the text fails: the previous content stays", out, L"Release", std::nullopt, text.size() - 1, StageResult::kOutputNotOpened, {L"Error writing the file " + out + L" [File too large]"}, kPrevious},
       // The message carries a certificate: far larger than the text.
-      {"writing the message fails: the text is put back",
-       out,
-       L"Release",
-       std::nullopt,
-       text.size() + 10,
-       StageResult::kSignatureNotWritten,
-       {L"Failed:Error writing the signature to the file."},
-       text},
+      {"writing the message fails: the text is put back", out, L"Release", std::nullopt, text.size() + 10, StageResult::kSignatureNotWritten, {L"Failed:Error writing the signature to the file."}, text},
+      // clang-format on
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -211,12 +164,12 @@ TEST_F(SignedOutputTest, VerifyFileRecordsWhyItCannotReadOrTrustTheFile) {
     StageResult result;
     std::wstring error;
   } cases[] = {
-      {Wide(home.Root() / "plain.xml"), StageResult::kVerifyFailed,
-       L"Failed signature check. The data is not to be trusted."},
-      {missing, StageResult::kOutputNotOpened,
-       L"Failed to open " + missing + L" No such file or directory"},
+      // clang-format off
+      {Wide(home.Root() / "plain.xml"), StageResult::kVerifyFailed, L"Failed signature check. The data is not to be trusted."},
+      {missing, StageResult::kOutputNotOpened, L"Failed to open " + missing + L" No such file or directory"},
       {dir, StageResult::kOutputNotOpened, L"Failed to open " + dir + L" Is a directory"},
       {fifo, StageResult::kOutputNotOpened, L"Failed to open " + fifo + L" Not a regular file"},
+      // clang-format on
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(ToUtf8(c.path));

@@ -60,7 +60,7 @@ TEST_F(HelpVersionTest, DashHStaysAPositionalArgumentAsInTheClassicCommandLine) 
     SCOPED_TRACE(arg);
     const ProcessResult result = Run({arg});
     EXPECT_EQ(Banner() + UsageText(), result.output);
-    EXPECT_EQ("", result.errors);
+    EXPECT_EQ(kHelpPointer, result.errors);
     EXPECT_EQ(1, result.exitCode);
   }
 }

@@ -82,19 +82,18 @@ TEST_F(SigningOptionsTest, BadValuesAreUsageErrors) {
     std::vector<std::string> args;
     std::string error;
   } cases[] = {
-      {{"m.xml", "out.p7", "x", "--digest", "SHA256"},
-       "brevick: --digest takes md2, sha256, sha384 or sha512, not 'SHA256'\n"},
-      {{"m.xml", "out.p7", "x", "--thumbprint", "12:34"},
-       "brevick: --thumbprint takes a SHA-1 (40 hex digits) or SHA-256 (64) thumbprint, not "
-       "'12:34'\n"},
+      // clang-format off
+      {{"m.xml", "out.p7", "x", "--digest", "SHA256"}, "brevick: --digest takes md2, sha256, sha384 or sha512, not 'SHA256'\n"},
+      {{"m.xml", "out.p7", "x", "--thumbprint", "12:34"}, "brevick: --thumbprint takes a SHA-1 (40 hex digits) or SHA-256 (64) thumbprint, not " "'12:34'\n"},
       {{"m.xml", "out.p7", "x", "--digest"}, "brevick: --digest needs a value\n"},
+      // clang-format on
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.error);
     const ProcessResult result = Run(c.args);
     EXPECT_EQ(1, result.exitCode);
     EXPECT_EQ(Banner() + UsageText(), result.output);
-    EXPECT_EQ(c.error, result.errors);
+    EXPECT_EQ(c.error + kHelpPointer, result.errors);
   }
   // Without a thumbprint, two positionals are still too few.
   const ProcessResult result = Run({"m.xml", "out.p7", "--digest", "sha256"});
@@ -127,17 +126,12 @@ TEST_F(SigningOptionsTest, CertificatesModeListsEveryDetailWithoutBanner) {
     int exitCode;
     std::string output, errors;
   } cases[] = {
+      // clang-format off
       {{"--certificates"}, 0, my + other, ""},
       {{"--certificates", "-S", "my"}, 0, "Store 'my'\n" + my.substr(my.find('\n') + 1), ""},
-      {{"-S", "Nowhere", "--certificates"},
-       1,
-       "",
-       "brevick: there is no certificate store 'Nowhere' in " +
-           (stores.StoresDirectory()).string() + "\n"},
-      {{"--certificates", "-P"},
-       1,
-       "",
-       "brevick: --certificates takes only -S STORE beside it, not '-P'\n"},
+      {{"-S", "Nowhere", "--certificates"}, 1, "", "brevick: there is no certificate store 'Nowhere' in " + (stores.StoresDirectory()).string() + "\n"},
+      {{"--certificates", "-P"}, 1, "", "brevick: --certificates takes only -S STORE and --probe beside it, not '-P'\n" + std::string(kHelpPointer)},
+      // clang-format on
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.args.back());
@@ -145,6 +139,28 @@ TEST_F(SigningOptionsTest, CertificatesModeListsEveryDetailWithoutBanner) {
     EXPECT_EQ(c.exitCode, result.exitCode);
     EXPECT_EQ(c.output, result.output);
     EXPECT_EQ(c.errors, result.errors);
+  }
+}
+
+// Listing never loads a token's module (nor spends a PIN try) unless asked.
+TEST_F(SigningOptionsTest, ATokenKeyIsAskedForOnlyWithProbe) {
+  stores.AddFile("Token", "tok.pem", PemOf(fixed.get()));
+  stores.AddFile("Token", "tok.key",
+                 "pkcs11:token=release;object=key?module-path=/nonexistent/module.so\n");
+  const struct {
+    std::vector<std::string> args;
+    std::string keyLine;
+  } cases[] = {
+      // clang-format off
+      {{"--certificates", "-S", "Token"}, "  Private key: PKCS #11 token 'release', object 'key', not asked (--probe asks the token)\n"},
+      {{"--certificates", "--probe", "-S", "Token"}, ", not reachable now\n"},
+      // clang-format on
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(c.args));
+    const ProcessResult result = Run(c.args);
+    EXPECT_EQ(0, result.exitCode);
+    EXPECT_NE(std::string::npos, result.output.find(c.keyLine)) << result.output;
   }
 }
 

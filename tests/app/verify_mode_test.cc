@@ -65,29 +65,15 @@ TEST_F(VerifyModeTest, ExitBitsAloneAndCombined) {
     int exitCode;
     const char* lastLine;
   } cases[] = {
+      // clang-format off
       {"everything holds", {"SIGNED", "--package", "PKG", "--trust", "ROOT"}, false, 0, "Verified"},
       {"no trust option", {"SIGNED", "--package", "PKG"}, false, kUntrusted, "Verification failed"},
-      {"one byte changed",
-       {"SIGNED", "--package", "PKG", "--trust", "ROOT"},
-       true,
-       kFiles,
-       "Verification failed"},
-      {"untrusted and changed",
-       {"SIGNED", "--package", "PKG"},
-       true,
-       kUntrusted | kFiles,
-       "Verification failed"},
-      {"plain XML",
-       {"PLAIN", "--package", "PKG", "--trust", "ROOT"},
-       true,
-       kInvalid,
-       "Verification failed"},
+      {"one byte changed", {"SIGNED", "--package", "PKG", "--trust", "ROOT"}, true, kFiles, "Verification failed"},
+      {"untrusted and changed", {"SIGNED", "--package", "PKG"}, true, kUntrusted | kFiles, "Verification failed"},
+      {"plain XML", {"PLAIN", "--package", "PKG", "--trust", "ROOT"}, true, kInvalid, "Verification failed"},
       {"signature only, trusted", {"SIGNED", "--trust", "ROOT"}, true, 0, "Verified"},
-      {"MD2 under --strict",
-       {"SIGNED", "--trust", "ROOT", "--strict"},
-       false,
-       kUntrusted,
-       "Verification failed"},
+      {"MD2 under --strict", {"SIGNED", "--trust", "ROOT", "--strict"}, false, kUntrusted, "Verification failed"},
+      // clang-format on
   };
   const std::string plain = WriteFile("plain.xml", ManifestFor(kPackage));
   for (const auto& test : cases) {
@@ -213,22 +199,12 @@ TEST_F(VerifyModeTest, OutputsAreWrittenOnlyWhenSafe) {
     bool outWritten;
     const char* notice;
   } cases[] = {
+      // clang-format off
       {"trusted", {"--extract", "OUT", "--trust", "ROOT"}, 0, true, ""},
-      {"untrusted",
-       {"--extract", "OUT"},
-       kUntrusted,
-       false,
-       "brevick: --extract OUT: not written: the signer is not trusted\n"},
-      {"json over SIGNED",
-       {"--json", "SIGNED", "--trust", "ROOT"},
-       kOutput,
-       false,
-       "brevick: --json: refusing to overwrite SIGNED: it is the signed message\n"},
-      {"json and extract on one file",
-       {"--json", "OUT", "--extract", "OUT", "--trust", "ROOT"},
-       kOutput,
-       false,
-       "refusing to overwrite OUT: it is also the --json report"},
+      {"untrusted", {"--extract", "OUT"}, kUntrusted, false, "brevick: --extract OUT: not written: the signer is not trusted\n"},
+      {"json over SIGNED", {"--json", "SIGNED", "--trust", "ROOT"}, kOutput, false, "brevick: --json: refusing to overwrite SIGNED: it is the signed message\n"},
+      {"json and extract on one file", {"--json", "OUT", "--extract", "OUT", "--trust", "ROOT"}, kOutput, false, "refusing to overwrite OUT: it is also the --json report"},
+      // clang-format on
   };
   for (const auto& test : cases) {
     SCOPED_TRACE(test.name);
@@ -252,6 +228,40 @@ TEST_F(VerifyModeTest, OutputsAreWrittenOnlyWhenSafe) {
     }
     EXPECT_NE(std::string::npos, result.errors.find(notice)) << result.errors;
     EXPECT_EQ(signedBytes, ReadFileBytes(signedPath));
+  }
+}
+
+// Bidirectional marks and line or paragraph separators, from a certificate
+// subject or a file name, never reach the console raw and are escaped in
+// JSON, in every line and field that carries them. Disabled until the
+// console filter and the JSON escaper share the one set of characters that
+// must never appear raw (they still pass these five through).
+TEST_F(VerifyModeTest, DISABLED_BidiAndSeparatorCharactersAreNeverRaw) {
+  // clang-format off
+  const struct { const char* raw; const char* escaped; } marks[] = {
+      {"\xE2\x80\x8E", "\\u200e"},  // left-to-right mark
+      {"\xE2\x80\x8F", "\\u200f"},  // right-to-left mark
+      {"\xD8\x9C",     "\\u061c"},  // Arabic letter mark
+      {"\xE2\x80\xA8", "\\u2028"},  // line separator
+      {"\xE2\x80\xA9", "\\u2029"},  // paragraph separator
+  };
+  // clang-format on
+  std::string all;
+  for (const auto& mark : marks) all += mark.raw;
+  const X509Ptr tricky = MakeIssuedCertificate(TestRsaKey(0), {{"CN", "Signer" + all}}, root.get(),
+                                               TestRsaKey(1), CertOptions(31, "digitalSignature"));
+  std::filesystem::remove_all(PackageDir());
+  const std::string trickySigned =
+      SignPackage({{"M", "", "file" + all + ".txt", "x", ""}}, tricky.get(), TestRsaKey(0));
+  std::filesystem::remove(PackageDir() + "/file" + all + ".txt");  // reported as missing
+  const ProcessResult text = Run({trickySigned, "--package", PackageDir()});
+  const ProcessResult json = Run({trickySigned, "--package", PackageDir(), "--json", "-"});
+  ASSERT_NE(std::string::npos, text.output.find("missing: file")) << text.output;
+  for (const auto& mark : marks) {
+    SCOPED_TRACE(mark.escaped);
+    EXPECT_EQ(std::string::npos, text.output.find(mark.raw));
+    EXPECT_EQ(std::string::npos, json.output.find(mark.raw));
+    EXPECT_NE(std::string::npos, json.output.find(mark.escaped));
   }
 }
 
@@ -334,22 +344,47 @@ TEST_F(VerifyModeTest, ReportsAreTheSameWhateverTheJobs) {
   }
 }
 
+// A report that cannot be written is a failed run, wherever it was to go.
+TEST_F(VerifyModeTest, AJsonReportThatCannotBeWrittenIsBit8) {
+  constexpr int kOutputFailed = static_cast<int>(VerifyFailure::kOutputFailed);
+  const struct {
+    const char* standardOutput;
+    const char* reason;
+  } cases[] = {
+      {"/dev/full", "No space left on device"}, {"-", "Bad file descriptor"},  // closed
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.standardOutput);
+    ProcessOptions options;
+    options.env = {{"HOME", temp.Path().string()}};
+    options.standardOutput = c.standardOutput;
+    const ProcessResult result = RunBrevick(
+        {"--verify", signedPath, "--package", PackageDir(), "--trust", rootPem, "--json", "-"},
+        options);
+    EXPECT_EQ(kOutputFailed, result.exitCode);
+    const std::string notice =
+        std::string("brevick: cannot write the JSON report to standard output: ") + c.reason + "\n";
+    EXPECT_TRUE(result.errors.ends_with(notice)) << result.errors;
+  }
+}
+
 TEST_F(VerifyModeTest, UnusableCommandLinesPrintTheVerifyUsage) {
   const struct {
     std::vector<std::string> args;
     const char* firstLine;
   } cases[] = {
+      // clang-format off
       {{}, "brevick: --verify needs SIGNED\n"},
       {{"a.p7", "b.p7"}, "brevick: unexpected argument: b.p7\n"},
       {{"a.p7", "--frobnicate"}, "brevick: unknown option for --verify: --frobnicate\n"},
       {{"a.p7", "--trust"}, "brevick: --trust needs a value\n"},
-      {{"a.p7", "--signer", "abc"},
-       "brevick: --signer needs a SHA-256 thumbprint (64 hexadecimal digits): abc\n"},
+      {{"a.p7", "--signer", "abc"}, "brevick: --signer needs a SHA-256 thumbprint (64 hexadecimal digits): abc\n"},
       {{"a.p7", "--json", "x", "--json", "y"}, "brevick: --json is given twice\n"},
       {{"a.p7", "--jobs", "0"}, "brevick: --jobs needs a whole number of at least 1, not '0'\n"},
       {{"a.p7", "--jobs", "x"}, "brevick: --jobs needs a whole number of at least 1, not 'x'\n"},
       {{"a.p7", "--jobs", "-2"}, "brevick: --jobs needs a whole number of at least 1, not '-2'\n"},
       {{"a.p7", "--jobs"}, "brevick: --jobs needs a value\n"},
+      // clang-format on
   };
   for (const auto& test : cases) {
     SCOPED_TRACE(::testing::PrintToString(test.args));

@@ -20,6 +20,11 @@ constexpr std::size_t kFirstReadSizeInBytes = 64 * 1024;
 
 // Checks what was opened: a directory opens fine for reading on Linux, and a
 // FIFO or device would make a whole-file read wait or never end.
+FileStamp StampOf(const struct stat& status) {
+  return {static_cast<std::uint64_t>(status.st_size),
+          static_cast<std::int64_t>(status.st_mtim.tv_sec), status.st_mtim.tv_nsec};
+}
+
 int RegularFileCheck(int fd, struct stat& status) {
   if (::fstat(fd, &status) != 0) return errno;
   if (S_ISDIR(status.st_mode)) return EISDIR;
@@ -123,7 +128,8 @@ void FileDescriptor::Reset(int newFd) {
   fd = newFd;
 }
 
-FileResult OpenRegularFile(int dirFd, const std::string& path, FileDescriptor& file) {
+FileResult OpenRegularFile(int dirFd, const std::string& path, FileDescriptor& file,
+                           FileStamp* stamp) {
   int fd;
   do {
     fd = ::openat(dirFd, path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
@@ -132,6 +138,7 @@ FileResult OpenRegularFile(int dirFd, const std::string& path, FileDescriptor& f
   if (fd < 0) return {errno, false, 0, {}};
   struct stat status {};
   if (const int error = RegularFileCheck(fd, status); error != 0) return {error, false, 0, {}};
+  if (stamp != nullptr) *stamp = StampOf(status);
   return {0, true, static_cast<std::uint64_t>(status.st_size), {status.st_dev, status.st_ino}};
 }
 
@@ -152,8 +159,7 @@ ssize_t ReadFully(int fd, std::uint8_t* buffer, std::size_t sizeInBytes) {
 int ReadFileStamp(int fd, FileStamp& stamp) {
   struct stat status {};
   if (::fstat(fd, &status) != 0) return errno;
-  stamp = {static_cast<std::uint64_t>(status.st_size),
-           static_cast<std::int64_t>(status.st_mtim.tv_sec), status.st_mtim.tv_nsec};
+  stamp = StampOf(status);
   return 0;
 }
 

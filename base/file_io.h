@@ -28,6 +28,15 @@ struct FileIdentity {
   bool operator==(const FileIdentity&) const = default;
 };
 
+// What tells a change of a file's content without reading it again: its
+// size and its modification time, to the nanosecond.
+struct FileStamp {
+  std::uint64_t sizeInBytes = 0;
+  std::int64_t modifiedSeconds = 0;
+  long modifiedNanoseconds = 0;
+  bool operator==(const FileStamp&) const = default;
+};
+
 struct FileResult {
   int error = 0;                  // 0, an errno value, or kNotRegularFile
   bool opened = false;            // whether the failure came after a successful open
@@ -68,17 +77,9 @@ std::string OpenablePath(std::wstring_view path);
 // Opens a regular file for reading, relative to dirFd (AT_FDCWD for the
 // working directory), without ever waiting on a FIFO. A directory fails with
 // EISDIR, anything else that is not a regular file with kNotRegularFile; the
-// size is filled in on success.
-FileResult OpenRegularFile(int dirFd, const std::string& path, FileDescriptor& file);
-
-// What tells a change of a file's content without reading it again: its
-// size and its modification time, to the nanosecond.
-struct FileStamp {
-  std::uint64_t sizeInBytes = 0;
-  std::int64_t modifiedSeconds = 0;
-  long modifiedNanoseconds = 0;
-  bool operator==(const FileStamp&) const = default;
-};
+// size is filled in on success, and `stamp`, when given, too.
+FileResult OpenRegularFile(int dirFd, const std::string& path, FileDescriptor& file,
+                           FileStamp* stamp = nullptr);
 
 // The stamp of an open file: 0, or the errno of fstat.
 int ReadFileStamp(int fd, FileStamp& stamp);

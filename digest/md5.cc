@@ -2,7 +2,8 @@
 //
 // MD5 is one long serial chain: every step needs the result of the one before,
 // so speed comes from keeping that chain short, not from doing less work, and
-// from running a second message's chain beside it when there is one. The 64
+// from running other messages' chains beside it when there are some (two
+// scalar chains here, eight vector lanes in md5_lanes.cc). The 64
 // steps are written out in full with their constants so that the compiler
 // keeps the state words in registers and folds each word-plus-constant sum
 // off the chain.
@@ -256,27 +257,46 @@ void Md5::ProcessBlocks(const std::uint8_t* blocks, std::size_t blockCount) {
   CompressBlocks<1>(&state, &blocks, blockCount);
 }
 
-void Md5::UpdatePair(Md5& first, const void* firstData, Md5& second, const void* secondData,
-                     std::size_t sizeInBytes) {
+void Md5::UpdateLanes(Md5Kernel kernel, std::span<Md5* const> digests,
+                      std::span<const std::uint8_t* const> blocks, std::size_t sizeInBytes) {
   const std::size_t blockCount = sizeInBytes / kMd5BlockSizeInBytes;
-  if (first.pendingSizeInBytes != 0 || second.pendingSizeInBytes != 0 || blockCount == 0) {
-    first.Update(firstData, sizeInBytes);
-    second.Update(secondData, sizeInBytes);
-    return;
+  const bool whole = std::none_of(digests.begin(), digests.end(),
+                                  [](const Md5* md5) { return md5->pendingSizeInBytes != 0; });
+  std::size_t done = 0;
+  if (whole && blockCount > 0) {
+    CompressLanes(kernel, digests, blocks, blockCount);
+    done = blockCount * kMd5BlockSizeInBytes;
+    for (Md5* md5 : digests) md5->messageSizeInBytes += done;
   }
-  Word states[2][4];
-  std::memcpy(states[0], first.state, sizeof first.state);
-  std::memcpy(states[1], second.state, sizeof second.state);
-  const std::uint8_t* const blocks[2] = {static_cast<const std::uint8_t*>(firstData),
-                                         static_cast<const std::uint8_t*>(secondData)};
-  CompressBlocks<2>(states, blocks, blockCount);
-  std::memcpy(first.state, states[0], sizeof first.state);
-  std::memcpy(second.state, states[1], sizeof second.state);
-  const std::size_t done = blockCount * kMd5BlockSizeInBytes;
-  first.messageSizeInBytes += done;
-  second.messageSizeInBytes += done;
-  first.Update(blocks[0] + done, sizeInBytes - done);
-  second.Update(blocks[1] + done, sizeInBytes - done);
+  for (std::size_t i = 0; i < digests.size(); ++i)
+    digests[i]->Update(blocks[i] + done, sizeInBytes - done);
+}
+
+void Md5::CompressLanes(Md5Kernel kernel, std::span<Md5* const> digests,
+                        std::span<const std::uint8_t* const> blocks, std::size_t blockCount) {
+  Word states[kMd5MaxLanes][4];
+  const std::uint8_t* starts[kMd5MaxLanes];
+  const std::size_t count = digests.size();
+  for (std::size_t i = 0; i < count; ++i) {
+    std::memcpy(states[i], digests[i]->state, sizeof states[i]);
+    starts[i] = blocks[i];
+  }
+  if (kernel == Md5Kernel::kAvx2 && !CpuHasAvx2()) kernel = Md5Kernel::kTwoLanes;
+  if (kernel == Md5Kernel::kAvx2 && count > 2) {
+    // Idle lanes digest the first message again, into states nobody reads.
+    for (std::size_t i = count; i < kMd5MaxLanes; ++i) {
+      std::memcpy(states[i], states[0], sizeof states[i]);
+      starts[i] = starts[0];
+    }
+    CompressEightLanesAvx2(states, starts, blockCount);
+  } else {
+    std::size_t i = 0;
+    for (; kernel != Md5Kernel::kScalar && i + 2 <= count; i += 2)
+      CompressBlocks<2>(states + i, starts + i, blockCount);
+    for (; i < count; ++i) CompressBlocks<1>(states + i, starts + i, blockCount);
+  }
+  for (std::size_t i = 0; i < count; ++i)
+    std::memcpy(digests[i]->state, states[i], sizeof states[i]);
 }
 
 }  // namespace brevick

@@ -19,7 +19,6 @@ rounds=${1:-7}
 
 source bench/bench_setup.sh
 bench_setup hash 2000 256
-brevick=${BREVICK_BENCH_EXE:-$brevick}
 echo "generating 20000 files of 4 KiB"
 mkdir -p "$work/small/files"
 head -c $((20000 * 4096)) /dev/urandom | split -a 5 -d -b 4096 - "$work/small/files/m"

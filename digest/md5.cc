@@ -88,6 +88,87 @@ template <int Lanes>
   std::memcpy(bytes, &word, sizeof word);
 }
 
+// The four rounds of 16 steps each.
+template <int Lanes>
+[[gnu::always_inline]] inline void RoundF(Word* a, Word* b, Word* c, Word* d, const Word* x) {
+  StepF<Lanes>(a, b, c, d, x, 0, 0xd76aa478, 7);
+  StepF<Lanes>(d, a, b, c, x, 1, 0xe8c7b756, 12);
+  StepF<Lanes>(c, d, a, b, x, 2, 0x242070db, 17);
+  StepF<Lanes>(b, c, d, a, x, 3, 0xc1bdceee, 22);
+  StepF<Lanes>(a, b, c, d, x, 4, 0xf57c0faf, 7);
+  StepF<Lanes>(d, a, b, c, x, 5, 0x4787c62a, 12);
+  StepF<Lanes>(c, d, a, b, x, 6, 0xa8304613, 17);
+  StepF<Lanes>(b, c, d, a, x, 7, 0xfd469501, 22);
+  StepF<Lanes>(a, b, c, d, x, 8, 0x698098d8, 7);
+  StepF<Lanes>(d, a, b, c, x, 9, 0x8b44f7af, 12);
+  StepF<Lanes>(c, d, a, b, x, 10, 0xffff5bb1, 17);
+  StepF<Lanes>(b, c, d, a, x, 11, 0x895cd7be, 22);
+  StepF<Lanes>(a, b, c, d, x, 12, 0x6b901122, 7);
+  StepF<Lanes>(d, a, b, c, x, 13, 0xfd987193, 12);
+  StepF<Lanes>(c, d, a, b, x, 14, 0xa679438e, 17);
+  StepF<Lanes>(b, c, d, a, x, 15, 0x49b40821, 22);
+}
+
+template <int Lanes>
+[[gnu::always_inline]] inline void RoundG(Word* a, Word* b, Word* c, Word* d, const Word* x) {
+  StepG<Lanes>(a, b, c, d, x, 1, 0xf61e2562, 5);
+  StepG<Lanes>(d, a, b, c, x, 6, 0xc040b340, 9);
+  StepG<Lanes>(c, d, a, b, x, 11, 0x265e5a51, 14);
+  StepG<Lanes>(b, c, d, a, x, 0, 0xe9b6c7aa, 20);
+  StepG<Lanes>(a, b, c, d, x, 5, 0xd62f105d, 5);
+  StepG<Lanes>(d, a, b, c, x, 10, 0x02441453, 9);
+  StepG<Lanes>(c, d, a, b, x, 15, 0xd8a1e681, 14);
+  StepG<Lanes>(b, c, d, a, x, 4, 0xe7d3fbc8, 20);
+  StepG<Lanes>(a, b, c, d, x, 9, 0x21e1cde6, 5);
+  StepG<Lanes>(d, a, b, c, x, 14, 0xc33707d6, 9);
+  StepG<Lanes>(c, d, a, b, x, 3, 0xf4d50d87, 14);
+  StepG<Lanes>(b, c, d, a, x, 8, 0x455a14ed, 20);
+  StepG<Lanes>(a, b, c, d, x, 13, 0xa9e3e905, 5);
+  StepG<Lanes>(d, a, b, c, x, 2, 0xfcefa3f8, 9);
+  StepG<Lanes>(c, d, a, b, x, 7, 0x676f02d9, 14);
+  StepG<Lanes>(b, c, d, a, x, 12, 0x8d2a4c8a, 20);
+}
+
+template <int Lanes>
+[[gnu::always_inline]] inline void RoundH(Word* a, Word* b, Word* c, Word* d, const Word* x) {
+  StepH<Lanes>(a, b, c, d, x, 5, 0xfffa3942, 4);
+  StepH<Lanes>(d, a, b, c, x, 8, 0x8771f681, 11);
+  StepH<Lanes>(c, d, a, b, x, 11, 0x6d9d6122, 16);
+  StepH<Lanes>(b, c, d, a, x, 14, 0xfde5380c, 23);
+  StepH<Lanes>(a, b, c, d, x, 1, 0xa4beea44, 4);
+  StepH<Lanes>(d, a, b, c, x, 4, 0x4bdecfa9, 11);
+  StepH<Lanes>(c, d, a, b, x, 7, 0xf6bb4b60, 16);
+  StepH<Lanes>(b, c, d, a, x, 10, 0xbebfbc70, 23);
+  StepH<Lanes>(a, b, c, d, x, 13, 0x289b7ec6, 4);
+  StepH<Lanes>(d, a, b, c, x, 0, 0xeaa127fa, 11);
+  StepH<Lanes>(c, d, a, b, x, 3, 0xd4ef3085, 16);
+  StepH<Lanes>(b, c, d, a, x, 6, 0x04881d05, 23);
+  StepH<Lanes>(a, b, c, d, x, 9, 0xd9d4d039, 4);
+  StepH<Lanes>(d, a, b, c, x, 12, 0xe6db99e5, 11);
+  StepH<Lanes>(c, d, a, b, x, 15, 0x1fa27cf8, 16);
+  StepH<Lanes>(b, c, d, a, x, 2, 0xc4ac5665, 23);
+}
+
+template <int Lanes>
+[[gnu::always_inline]] inline void RoundI(Word* a, Word* b, Word* c, Word* d, const Word* x) {
+  StepI<Lanes>(a, b, c, d, x, 0, 0xf4292244, 6);
+  StepI<Lanes>(d, a, b, c, x, 7, 0x432aff97, 10);
+  StepI<Lanes>(c, d, a, b, x, 14, 0xab9423a7, 15);
+  StepI<Lanes>(b, c, d, a, x, 5, 0xfc93a039, 21);
+  StepI<Lanes>(a, b, c, d, x, 12, 0x655b59c3, 6);
+  StepI<Lanes>(d, a, b, c, x, 3, 0x8f0ccc92, 10);
+  StepI<Lanes>(c, d, a, b, x, 10, 0xffeff47d, 15);
+  StepI<Lanes>(b, c, d, a, x, 1, 0x85845dd1, 21);
+  StepI<Lanes>(a, b, c, d, x, 8, 0x6fa87e4f, 6);
+  StepI<Lanes>(d, a, b, c, x, 15, 0xfe2ce6e0, 10);
+  StepI<Lanes>(c, d, a, b, x, 6, 0xa3014314, 15);
+  StepI<Lanes>(b, c, d, a, x, 13, 0x4e0811a1, 21);
+  StepI<Lanes>(a, b, c, d, x, 4, 0xf7537e82, 6);
+  StepI<Lanes>(d, a, b, c, x, 11, 0xbd3af235, 10);
+  StepI<Lanes>(c, d, a, b, x, 2, 0x2ad7d2bb, 15);
+  StepI<Lanes>(b, c, d, a, x, 9, 0xeb86d391, 21);
+}
+
 // Runs the compression function over `blockCount` whole blocks of each of
 // `Lanes` messages, `blocks[lane]` pointing at that message's blocks.
 template <int Lanes>
@@ -113,73 +194,10 @@ void CompressBlocks(Word (*states)[4], const std::uint8_t* const* blocks, std::s
       dd[lane] = d[lane];
     }
 
-    StepF<Lanes>(a, b, c, d, x, 0, 0xd76aa478, 7);
-    StepF<Lanes>(d, a, b, c, x, 1, 0xe8c7b756, 12);
-    StepF<Lanes>(c, d, a, b, x, 2, 0x242070db, 17);
-    StepF<Lanes>(b, c, d, a, x, 3, 0xc1bdceee, 22);
-    StepF<Lanes>(a, b, c, d, x, 4, 0xf57c0faf, 7);
-    StepF<Lanes>(d, a, b, c, x, 5, 0x4787c62a, 12);
-    StepF<Lanes>(c, d, a, b, x, 6, 0xa8304613, 17);
-    StepF<Lanes>(b, c, d, a, x, 7, 0xfd469501, 22);
-    StepF<Lanes>(a, b, c, d, x, 8, 0x698098d8, 7);
-    StepF<Lanes>(d, a, b, c, x, 9, 0x8b44f7af, 12);
-    StepF<Lanes>(c, d, a, b, x, 10, 0xffff5bb1, 17);
-    StepF<Lanes>(b, c, d, a, x, 11, 0x895cd7be, 22);
-    StepF<Lanes>(a, b, c, d, x, 12, 0x6b901122, 7);
-    StepF<Lanes>(d, a, b, c, x, 13, 0xfd987193, 12);
-    StepF<Lanes>(c, d, a, b, x, 14, 0xa679438e, 17);
-    StepF<Lanes>(b, c, d, a, x, 15, 0x49b40821, 22);
-
-    StepG<Lanes>(a, b, c, d, x, 1, 0xf61e2562, 5);
-    StepG<Lanes>(d, a, b, c, x, 6, 0xc040b340, 9);
-    StepG<Lanes>(c, d, a, b, x, 11, 0x265e5a51, 14);
-    StepG<Lanes>(b, c, d, a, x, 0, 0xe9b6c7aa, 20);
-    StepG<Lanes>(a, b, c, d, x, 5, 0xd62f105d, 5);
-    StepG<Lanes>(d, a, b, c, x, 10, 0x02441453, 9);
-    StepG<Lanes>(c, d, a, b, x, 15, 0xd8a1e681, 14);
-    StepG<Lanes>(b, c, d, a, x, 4, 0xe7d3fbc8, 20);
-    StepG<Lanes>(a, b, c, d, x, 9, 0x21e1cde6, 5);
-    StepG<Lanes>(d, a, b, c, x, 14, 0xc33707d6, 9);
-    StepG<Lanes>(c, d, a, b, x, 3, 0xf4d50d87, 14);
-    StepG<Lanes>(b, c, d, a, x, 8, 0x455a14ed, 20);
-    StepG<Lanes>(a, b, c, d, x, 13, 0xa9e3e905, 5);
-    StepG<Lanes>(d, a, b, c, x, 2, 0xfcefa3f8, 9);
-    StepG<Lanes>(c, d, a, b, x, 7, 0x676f02d9, 14);
-    StepG<Lanes>(b, c, d, a, x, 12, 0x8d2a4c8a, 20);
-
-    StepH<Lanes>(a, b, c, d, x, 5, 0xfffa3942, 4);
-    StepH<Lanes>(d, a, b, c, x, 8, 0x8771f681, 11);
-    StepH<Lanes>(c, d, a, b, x, 11, 0x6d9d6122, 16);
-    StepH<Lanes>(b, c, d, a, x, 14, 0xfde5380c, 23);
-    StepH<Lanes>(a, b, c, d, x, 1, 0xa4beea44, 4);
-    StepH<Lanes>(d, a, b, c, x, 4, 0x4bdecfa9, 11);
-    StepH<Lanes>(c, d, a, b, x, 7, 0xf6bb4b60, 16);
-    StepH<Lanes>(b, c, d, a, x, 10, 0xbebfbc70, 23);
-    StepH<Lanes>(a, b, c, d, x, 13, 0x289b7ec6, 4);
-    StepH<Lanes>(d, a, b, c, x, 0, 0xeaa127fa, 11);
-    StepH<Lanes>(c, d, a, b, x, 3, 0xd4ef3085, 16);
-    StepH<Lanes>(b, c, d, a, x, 6, 0x04881d05, 23);
-    StepH<Lanes>(a, b, c, d, x, 9, 0xd9d4d039, 4);
-    StepH<Lanes>(d, a, b, c, x, 12, 0xe6db99e5, 11);
-    StepH<Lanes>(c, d, a, b, x, 15, 0x1fa27cf8, 16);
-    StepH<Lanes>(b, c, d, a, x, 2, 0xc4ac5665, 23);
-
-    StepI<Lanes>(a, b, c, d, x, 0, 0xf4292244, 6);
-    StepI<Lanes>(d, a, b, c, x, 7, 0x432aff97, 10);
-    StepI<Lanes>(c, d, a, b, x, 14, 0xab9423a7, 15);
-    StepI<Lanes>(b, c, d, a, x, 5, 0xfc93a039, 21);
-    StepI<Lanes>(a, b, c, d, x, 12, 0x655b59c3, 6);
-    StepI<Lanes>(d, a, b, c, x, 3, 0x8f0ccc92, 10);
-    StepI<Lanes>(c, d, a, b, x, 10, 0xffeff47d, 15);
-    StepI<Lanes>(b, c, d, a, x, 1, 0x85845dd1, 21);
-    StepI<Lanes>(a, b, c, d, x, 8, 0x6fa87e4f, 6);
-    StepI<Lanes>(d, a, b, c, x, 15, 0xfe2ce6e0, 10);
-    StepI<Lanes>(c, d, a, b, x, 6, 0xa3014314, 15);
-    StepI<Lanes>(b, c, d, a, x, 13, 0x4e0811a1, 21);
-    StepI<Lanes>(a, b, c, d, x, 4, 0xf7537e82, 6);
-    StepI<Lanes>(d, a, b, c, x, 11, 0xbd3af235, 10);
-    StepI<Lanes>(c, d, a, b, x, 2, 0x2ad7d2bb, 15);
-    StepI<Lanes>(b, c, d, a, x, 9, 0xeb86d391, 21);
+    RoundF<Lanes>(a, b, c, d, x);
+    RoundG<Lanes>(a, b, c, d, x);
+    RoundH<Lanes>(a, b, c, d, x);
+    RoundI<Lanes>(a, b, c, d, x);
 
     for (int lane = 0; lane < Lanes; ++lane) {
       a[lane] += aa[lane];

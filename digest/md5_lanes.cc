@@ -238,9 +238,7 @@ BREVICK_AVX2_INLINE void LoadWords(const std::uint8_t* const* blocks, std::size_
   Transpose(x + 8);
 }
 
-BREVICK_AVX2_INLINE void CompressOneBlock(Vector& a, Vector& b, Vector& c, Vector& d,
-                                          const Vector* x) {
-  const Vector aa = a, bb = b, cc = c, dd = d;
+BREVICK_AVX2_INLINE void RoundF(Vector& a, Vector& b, Vector& c, Vector& d, const Vector* x) {
   using enum Round;
   Step<kF, 7>(a, b, c, d, x[0], 0);
   Step<kF, 12>(d, a, b, c, x[1], 1);
@@ -258,7 +256,10 @@ BREVICK_AVX2_INLINE void CompressOneBlock(Vector& a, Vector& b, Vector& c, Vecto
   Step<kF, 12>(d, a, b, c, x[13], 13);
   Step<kF, 17>(c, d, a, b, x[14], 14);
   Step<kF, 22>(b, c, d, a, x[15], 15);
+}
 
+BREVICK_AVX2_INLINE void RoundG(Vector& a, Vector& b, Vector& c, Vector& d, const Vector* x) {
+  using enum Round;
   Step<kG, 5>(a, b, c, d, x[1], 16);
   Step<kG, 9>(d, a, b, c, x[6], 17);
   Step<kG, 14>(c, d, a, b, x[11], 18);
@@ -275,7 +276,10 @@ BREVICK_AVX2_INLINE void CompressOneBlock(Vector& a, Vector& b, Vector& c, Vecto
   Step<kG, 9>(d, a, b, c, x[2], 29);
   Step<kG, 14>(c, d, a, b, x[7], 30);
   Step<kG, 20>(b, c, d, a, x[12], 31);
+}
 
+BREVICK_AVX2_INLINE void RoundH(Vector& a, Vector& b, Vector& c, Vector& d, const Vector* x) {
+  using enum Round;
   Step<kH, 4>(a, b, c, d, x[5], 32);
   Step<kH, 11>(d, a, b, c, x[8], 33);
   Step<kH, 16>(c, d, a, b, x[11], 34);
@@ -292,7 +296,10 @@ BREVICK_AVX2_INLINE void CompressOneBlock(Vector& a, Vector& b, Vector& c, Vecto
   Step<kH, 11>(d, a, b, c, x[12], 45);
   Step<kH, 16>(c, d, a, b, x[15], 46);
   Step<kH, 23>(b, c, d, a, x[2], 47);
+}
 
+BREVICK_AVX2_INLINE void RoundI(Vector& a, Vector& b, Vector& c, Vector& d, const Vector* x) {
+  using enum Round;
   Step<kI, 6>(a, b, c, d, x[0], 48);
   Step<kI, 10>(d, a, b, c, x[7], 49);
   Step<kI, 15>(c, d, a, b, x[14], 50);
@@ -309,7 +316,15 @@ BREVICK_AVX2_INLINE void CompressOneBlock(Vector& a, Vector& b, Vector& c, Vecto
   Step<kI, 10>(d, a, b, c, x[11], 61);
   Step<kI, 15>(c, d, a, b, x[2], 62);
   Step<kI, 21>(b, c, d, a, x[9], 63);
+}
 
+BREVICK_AVX2_INLINE void CompressOneBlock(Vector& a, Vector& b, Vector& c, Vector& d,
+                                          const Vector* x) {
+  const Vector aa = a, bb = b, cc = c, dd = d;
+  RoundF(a, b, c, d, x);
+  RoundG(a, b, c, d, x);
+  RoundH(a, b, c, d, x);
+  RoundI(a, b, c, d, x);
   a = Add(a, aa);
   b = Add(b, bb);
   c = Add(c, cc);

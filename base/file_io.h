@@ -28,15 +28,6 @@ struct FileIdentity {
   bool operator==(const FileIdentity&) const = default;
 };
 
-// What tells a change of a file's content without reading it again: its
-// size and its modification time, to the nanosecond.
-struct FileStamp {
-  std::uint64_t sizeInBytes = 0;
-  std::int64_t modifiedSeconds = 0;
-  long modifiedNanoseconds = 0;
-  bool operator==(const FileStamp&) const = default;
-};
-
 struct FileResult {
   int error = 0;                  // 0, an errno value, or kNotRegularFile
   bool opened = false;            // whether the failure came after a successful open
@@ -74,12 +65,34 @@ std::wstring ReadErrorMessage(const std::wstring& path, int error);
 // each backslash becomes a slash.
 std::string OpenablePath(std::wstring_view path);
 
+// What tells a change of a file's content without reading it again: its
+// size and its modification time, to the nanosecond.
+struct FileStamp {
+  std::uint64_t sizeInBytes = 0;
+  std::int64_t modifiedSeconds = 0;
+  long modifiedNanoseconds = 0;
+  bool operator==(const FileStamp&) const = default;
+};
+
 // Opens a regular file for reading, relative to dirFd (AT_FDCWD for the
 // working directory), without ever waiting on a FIFO. A directory fails with
 // EISDIR, anything else that is not a regular file with kNotRegularFile; the
 // size is filled in on success, and `stamp`, when given, too.
 FileResult OpenRegularFile(int dirFd, const std::string& path, FileDescriptor& file,
                            FileStamp* stamp = nullptr);
+
+// OpenRegularFile for a relative path that must stay beneath the directory
+// open as `dirFd`: a "..", an absolute path or a symbolic link that leads
+// out of it (or any /proc magic link) fails with EXDEV before anything out
+// there is opened, so the check and the open are one step that no link
+// swapped meanwhile can get round. Where the kernel lacks openat2 the path
+// is walked one name at a time without following any symbolic link.
+FileResult OpenRegularFileBeneath(int dirFd, const std::string& relativePath, FileDescriptor& file,
+                                  FileStamp* stamp = nullptr);
+// The walk alone, as kernels without openat2 take it; for tests on kernels
+// that have it. A symbolic link anywhere on the way is EXDEV.
+FileResult OpenRegularFileBeneathByWalk(int dirFd, const std::string& relativePath,
+                                        FileDescriptor& file);
 
 // The stamp of an open file: 0, or the errno of fstat.
 int ReadFileStamp(int fd, FileStamp& stamp);
@@ -94,8 +107,16 @@ ssize_t ReadFully(int fd, std::uint8_t* buffer, std::size_t sizeInBytes);
 
 // Reads a whole regular file, relative to dirFd (AT_FDCWD for the working
 // directory). A directory fails to open with EISDIR; a file beyond
-// kMaxBlockSizeInBytes fails after opening with EFBIG. Never blocks on a FIFO.
-FileResult ReadRegularFile(int dirFd, const std::string& path, std::vector<std::uint8_t>& bytes);
+// `maxSizeInBytes` fails after opening with EFBIG, before any of it is read.
+// Never blocks on a FIFO. The bytes are read into one block of the file's
+// size, never copied.
+FileResult ReadRegularFile(int dirFd, const std::string& path, std::vector<std::uint8_t>& bytes,
+                           std::uint64_t maxSizeInBytes = kMaxBlockSizeInBytes);
+
+// The first line of a small text file (a PIN file), without its line end
+// (LF or CRLF), reading no more than `maxLineBytes` + 1 bytes of it however
+// large it is. A first line longer than that fails with EFBIG.
+FileResult ReadFirstLine(const std::string& path, std::size_t maxLineBytes, std::string& line);
 
 // Replaces the file at `path` as a whole with `bytes`. The bytes go to a new
 // file ".<name>.brevick-XXXXXX" created exclusively in the same directory,

@@ -132,7 +132,12 @@ FileHashOutcome OpenModuleFile(const std::string& openablePath, const FileHashOp
       return FileHashOutcome::kOutsideConfinement;
   }
   // The stamp comes from the open's own check: one system call fewer per file.
-  const FileResult opened = OpenRegularFile(AT_FDCWD, openablePath, hashing.file, &hashing.before);
+  const bool beneath = options.beneathDirectoryFd >= 0;
+  const FileResult opened =
+      beneath ? OpenRegularFileBeneath(options.beneathDirectoryFd, openablePath, hashing.file,
+                                       &hashing.before)
+              : OpenRegularFile(AT_FDCWD, openablePath, hashing.file, &hashing.before);
+  if (beneath && opened.error == EXDEV) return FileHashOutcome::kOutsideConfinement;
   if (!opened.Ok()) return FileHashOutcome::kUnreadable;
   // A link swapped between the check and the open is caught here.
   if (confined && !IsInside(OpenedPath(hashing.file.Get()), options.confinedDirectories))

@@ -57,6 +57,19 @@ CertificateFileResult ReadPem(const std::vector<std::uint8_t>& bytes,
   return certificates.empty() ? CertificateFileResult::kEmpty : CertificateFileResult::kOk;
 }
 
+// A partial chain may run on past the anchor that ended the trust decision
+// (through an intermediate the message carries), so its top is not always
+// the anchor: the first chain member, from the leaf up, that was given is.
+X509Ptr MatchedAnchor(STACK_OF(X509) * chain, std::span<X509* const> anchors) {
+  for (int i = 0; i < sk_X509_num(chain); ++i) {
+    X509* member = sk_X509_value(chain, i);
+    for (X509* anchor : anchors) {
+      if (X509_cmp(member, anchor) == 0 && X509_up_ref(member) == 1) return X509Ptr(member);
+    }
+  }
+  return nullptr;
+}
+
 }  // namespace
 
 const char* CertificateFileResultText(CertificateFileResult result) {
@@ -68,12 +81,13 @@ const char* SigningUsageText(SigningUsage usage) {
 }
 
 CertificateFileResult ReadCertificateFile(const std::string& path,
-                                          std::vector<X509Ptr>& certificates, int& error) {
+                                          std::vector<X509Ptr>& certificates, int& error,
+                                          std::uint64_t maxSizeInBytes) {
   const OpenSslErrorScope errors;
   certificates.clear();
   error = 0;
   std::vector<std::uint8_t> bytes;
-  const FileResult read = ReadRegularFile(AT_FDCWD, path, bytes);
+  const FileResult read = ReadRegularFile(AT_FDCWD, path, bytes, maxSizeInBytes);
   if (!read.Ok()) {
     error = read.error;
     return CertificateFileResult::kCannotRead;
@@ -123,12 +137,7 @@ ChainVerdict VerifyCertificateChain(X509* leaf, std::span<X509* const> intermedi
   const int result = X509_verify_cert(context.get());
   if (result == 1) {
     verdict.trusted = true;
-    STACK_OF(X509)* chain = X509_STORE_CTX_get0_chain(context.get());
-    const int length = sk_X509_num(chain);
-    if (length > 0) {
-      X509* top = sk_X509_value(chain, length - 1);
-      if (X509_up_ref(top) == 1) verdict.anchor.reset(top);
-    }
+    verdict.anchor = MatchedAnchor(X509_STORE_CTX_get0_chain(context.get()), anchors);
     return verdict;
   }
   const int code = X509_STORE_CTX_get_error(context.get());

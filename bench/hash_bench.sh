@@ -7,12 +7,15 @@
 #   brevick (default jobs), brevick --jobs 1, brevick --digest sha256,
 #   brevick --verify --package (default jobs), md5sum over the files, and
 #   `xargs -P2 md5sum` (the parallel reference a user would pick),
-# and prints the medians and their ratios, with the load before and after.
+# and prints the medians and their ratios, wall clock and user+sys (the CPU
+# time, which a loaded machine disturbs less), with the load before and after.
 # Then /usr/bin/time's user and system seconds for --jobs 1 against md5sum.
 # Files stay in the page cache.
 # Usage: bench/hash_bench.sh [rounds]
 #   BREVICK_BENCH_EXE=path times that executable instead of this tree's (and
-#   skips the kernel benchmark, which is this tree's).
+#   skips the kernel benchmark, which is this tree's);
+#   BREVICK_BENCH_BASELINE=path times that one too, in the same rounds, and
+#   prints each brevick run against it (a build of an earlier commit, say).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 rounds=${1:-7}
@@ -64,26 +67,43 @@ measure() {
     [xargs]="printf '%s\\0' files/* | xargs -0 -P2 -n $half md5sum > /dev/null"
   )
   local order=(default jobs1 sha256 verify md5sum xargs)
+  if [ -n "${BREVICK_BENCH_BASELINE:-}" ]; then
+    for name in default jobs1 sha256 verify; do
+      commands[base-$name]=${commands[$name]//"$brevick"/$BREVICK_BENCH_BASELINE}
+      order+=("base-$name")
+    done
+  fi
   local times=$dir/times
   : > "$times"
   echo "uptime before: $(uptime)"
   for _ in $(seq "$rounds"); do
-    for name in "${order[@]}"; do echo "$name $(seconds sh -c "${commands[$name]}")" >> "$times"; done
+    for name in "${order[@]}"; do
+      /usr/bin/time -f "$name %e %U %S" -a -o "$times" sh -c "${commands[$name]}" > /dev/null 2>&1 || true
+    done
   done
   echo "uptime after:  $(uptime)"
   python3 - "$times" "$goal" <<'PY'
 import statistics, sys
-runs = {}
+wall, cpu = {}, {}
 for line in open(sys.argv[1]):
-    name, seconds = line.split()
-    runs.setdefault(name, []).append(float(seconds))
-m = {name: statistics.median(values) for name, values in runs.items()}
-print("medians of %d: " % len(runs["md5sum"]) +
-      "   ".join("%s %.3f s" % (name, m[name]) for name in runs))
+    fields = line.split()
+    if len(fields) != 4: continue  # a failed command's note
+    name, elapsed, user, system = fields[0], *map(float, fields[1:])
+    wall.setdefault(name, []).append(elapsed)
+    cpu.setdefault(name, []).append(user + system)
+w = {name: statistics.median(values) for name, values in wall.items()}
+c = {name: statistics.median(values) for name, values in cpu.items()}
+print("medians of %d, wall (user+sys) seconds:" % len(wall["md5sum"]))
+print("  " + "   ".join("%s %.3f (%.3f)" % (name, w[name], c[name]) for name in wall))
 for a, b, goal in [("default", "md5sum", sys.argv[2]), ("default", "xargs", "0.60"),
                    ("jobs1", "md5sum", "0.60"), ("sha256", "default", "1.30"),
                    ("verify", "md5sum", "0.30")]:
-    print("%-8s / %-8s = %.2fx   (goal: at most %sx)" % (a, b, m[a] / m[b], goal))
+    print("%-8s / %-8s = %.2fx wall, %.2fx user+sys   (goal: at most %sx wall)"
+          % (a, b, w[a] / w[b], c[a] / c[b], goal))
+for a in ["default", "jobs1", "sha256", "verify"]:
+    if "base-" + a in w:
+        print("%-8s / baseline = %.2fx wall, %.2fx user+sys" % (a, w[a] / w["base-" + a],
+                                                               c[a] / c["base-" + a]))
 PY
   echo "user and system seconds, --jobs 1 against md5sum:"
   /usr/bin/time -f "  brevick --jobs 1: user %U s  sys %S s" \

@@ -433,6 +433,7 @@ VerifyReport VerifySignedManifest(const VerifyOptions& options) {
   std::vector<std::uint8_t> message;
   FileIdentity signedIdentity;
   if (!ReadSignedMessage(options.signedPath, message, signedIdentity, report.signature.error)) {
+    VetOutputs(outputs, signedIdentity, report);
     MarkUnchecked(report, options);
     return report;
   }

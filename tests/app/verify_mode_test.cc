@@ -368,6 +368,30 @@ TEST_F(VerifyModeTest, ReportsAreTheSameWhateverTheJobs) {
   }
 }
 
+// A report that cannot be written is a failed run, wherever it was to go.
+TEST_F(VerifyModeTest, AJsonReportThatCannotBeWrittenIsBit8) {
+  constexpr int kOutputFailed = static_cast<int>(VerifyFailure::kOutputFailed);
+  const struct {
+    const char* standardOutput;
+    const char* reason;
+  } cases[] = {
+      {"/dev/full", "No space left on device"}, {"-", "Bad file descriptor"},  // closed
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.standardOutput);
+    ProcessOptions options;
+    options.env = {{"HOME", temp.Path().string()}};
+    options.standardOutput = c.standardOutput;
+    const ProcessResult result = RunBrevick(
+        {"--verify", signedPath, "--package", PackageDir(), "--trust", rootPem, "--json", "-"},
+        options);
+    EXPECT_EQ(kOutputFailed, result.exitCode);
+    const std::string notice =
+        std::string("brevick: cannot write the JSON report to standard output: ") + c.reason + "\n";
+    EXPECT_TRUE(result.errors.ends_with(notice)) << result.errors;
+  }
+}
+
 TEST_F(VerifyModeTest, UnusableCommandLinesPrintTheVerifyUsage) {
   const struct {
     std::vector<std::string> args;

@@ -11,6 +11,7 @@
 
 #include "base/report.h"
 #include "base/utf8.h"
+#include "cms/message_signer.h"
 #include "cms/signed_message.h"
 #include "pki/certificate_info.h"
 #include "tests/support/bytes.h"
@@ -91,6 +92,7 @@ TEST_F(SignerTest, EveryDigestSignsWhatOpensslCmsVerifiesAndTheSameInputGivesThe
               stderrText);
     Bytes verified;
     EXPECT_EQ(CryptoResult::kOk, VerifySignedMessage(first, verified));
+    EXPECT_EQ(DigestName(digest), MessageDigestAlgorithm(first));  // the digest asked for, by name
     EXPECT_EQ(testing::Bytes(content), verified);
     if (digest == DigestAlgorithm::kMd2) continue;  // OpenSSL has no MD2
     const std::string in = (work.Path() / "msg.p7").string();
@@ -178,20 +180,13 @@ TEST_F(SignerTest, EachDoubtIsAWarningAndWithStrictAnErrorThatSignsNothing) {
     bool weakKey;
     std::string clause;  // after "warning: " / "Refusing to sign: "
   } cases[] = {
+      // clang-format off
       {"expired", {-30, -1, "", ""}, false, "certificate 'Doubt' expired on "},
       {"not yet valid", {1, 30, "", ""}, false, "certificate 'Doubt' is not valid before "},
-      {"key usage",
-       {0, 30, "critical,keyEncipherment", ""},
-       false,
-       "certificate 'Doubt' has a key usage without digitalSignature"},
-      {"extended key usage",
-       {0, 30, "", "serverAuth"},
-       false,
-       "certificate 'Doubt' has an extended key usage without codeSigning"},
-      {"RSA 1024",
-       {0, 30, "", ""},
-       true,
-       "certificate 'Doubt' has an RSA key of 1024 bits, under 2048"},
+      {"key usage", {0, 30, "critical,keyEncipherment", ""}, false, "certificate 'Doubt' has a key usage without digitalSignature"},
+      {"extended key usage", {0, 30, "", "serverAuth"}, false, "certificate 'Doubt' has an extended key usage without codeSigning"},
+      {"RSA 1024", {0, 30, "", ""}, true, "certificate 'Doubt' has an RSA key of 1024 bits, under 2048"},
+      // clang-format on
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);

@@ -18,7 +18,8 @@ namespace {
 constexpr const wchar_t* kVerifyUsage[] = {
     L"usage: brevick --verify SIGNED [--package DIR] [--trust FILE]... [--trust-store NAME]...",
     L"                        [--signer SHA256] [--extract FILE] [--json FILE] [--strict]",
-    L"                        [--jobs N]",
+    L"                        [--jobs N] [--tsa-trust FILE]... [--tsa-trust-store NAME]...",
+    L"                        [--require-timestamp] [--crl FILE]... [--crl-check all]",
 };
 
 constexpr std::wstring_view kJsonToStandardOutput = L"-";
@@ -33,6 +34,38 @@ void SetOnce(std::optional<std::string>& field, const std::wstring& option,
              const std::wstring& value, std::vector<std::wstring>& errors) {
   if (field) errors.push_back(option + L" is given twice");
   field = ToUtf8(value);
+}
+
+// The options for timestamps and revocation; false leaves args[i] to the
+// other options.
+bool TakeTimeAndRevocationOption(const std::vector<std::wstring>& args, std::size_t& i,
+                                 VerifyCommandLine& result) {
+  VerifyOptions& options = result.options;
+  const std::wstring& arg = args[i];
+  if (arg == L"--require-timestamp") {
+    options.requireTimestamp = true;
+    return true;
+  }
+  const bool takesValue = arg == L"--crl" || arg == L"--crl-check" || arg == L"--tsa-trust" ||
+                          arg == L"--tsa-trust-store";
+  if (!takesValue) return false;
+  if (i + 1 == args.size()) {
+    result.errors.push_back(arg + L" needs a value");
+    return true;
+  }
+  const std::wstring& value = args[++i];
+  if (arg == L"--crl") {
+    options.crl.files.push_back(ToUtf8(value));
+  } else if (arg == L"--tsa-trust") {
+    options.tsaTrustFiles.push_back(ToUtf8(value));
+  } else if (arg == L"--tsa-trust-store") {
+    options.tsaTrustStores.push_back(value);
+  } else if (value == L"all") {
+    options.crl.everyCertificate = true;
+  } else {
+    result.errors.push_back(L"--crl-check takes 'all', not '" + value + L"'");
+  }
+  return true;
 }
 
 VerifyCommandLine ParseVerifyArguments(const std::vector<std::wstring>& args) {
@@ -50,6 +83,7 @@ VerifyCommandLine ParseVerifyArguments(const std::vector<std::wstring>& args) {
       options.strict = true;
       continue;
     }
+    if (TakeTimeAndRevocationOption(args, i, result)) continue;
     const bool takesValue = arg == L"--package" || arg == L"--trust" || arg == L"--trust-store" ||
                             arg == L"--signer" || arg == L"--extract" || arg == L"--json" ||
                             arg == L"--jobs";
@@ -143,11 +177,18 @@ void PresentReport(const VerifyReport& report) {
   } else {
     Line("Signer: unknown");
   }
+  Line("Timestamp: " + TimestampSummary(report));
   std::string anchors;
   for (const std::string& anchor : report.trust.anchors)
     anchors += (anchors.empty() ? "" : ", ") + anchor;
+  // The checking time is said only when it is not now, so that the line of a
+  // check without a timestamp stays as it always was.
+  const std::string at = report.trust.atSource == "timestamp"
+                             ? "; checked at " + report.trust.at + ", the timestamp's time"
+                             : "";
   Line(std::string("Trust: ") + (report.trust.trusted ? "trusted: " : "not trusted: ") +
-       report.trust.reason + "; anchors: " + (anchors.empty() ? "none" : anchors));
+       report.trust.reason + at + "; anchors: " + (anchors.empty() ? "none" : anchors));
+  Line("Revocation: " + RevocationSummary(report));
   PresentFiles(report.files);
   if (!report.extractError.empty()) Line("Extract: " + report.extractError);
   Line(report.exitCode == 0 ? "Verified" : "Verification failed");

@@ -15,6 +15,7 @@
 #include <optional>
 
 #include "base/file_io.h"
+#include "cms/der.h"
 #include "digest/md2.h"
 #include "pki/cert_store.h"
 #include "pki/crypto_result.h"
@@ -22,11 +23,6 @@
 namespace brevick {
 namespace {
 
-constexpr std::uint8_t kDerSequenceTag = 0x30;
-constexpr std::uint8_t kDerOctetStringTag = 0x04;
-constexpr std::uint8_t kDerExplicitZeroTag = 0xA0;
-constexpr std::uint8_t kDerLongLengthFlag = 0x80;
-constexpr std::uint8_t kDerHighTagNumber = 0x1F;
 // Eight length octets hold any size; more never occur.
 constexpr std::size_t kMaxLengthOctets = 8;
 // Content no larger than this cannot make any enclosing length overflow.
@@ -233,47 +229,6 @@ Pkcs7Ptr DecodeSignedData(std::span<const std::uint8_t> message) {
   return decoded;
 }
 
-struct DerHeader {
-  std::uint8_t tag = 0;
-  std::size_t headerSize = 0;
-  std::uint64_t contentSize = 0;
-};
-
-// The tag and definite length at the start of `bytes`; nullopt when they
-// are cut short, indefinite or of a multi-octet tag (none of which a
-// message Brevick writes holds on the way to its content).
-std::optional<DerHeader> ReadHeader(std::span<const std::uint8_t> bytes) {
-  if (bytes.size() < 2 || (bytes[0] & kDerHighTagNumber) == kDerHighTagNumber) return std::nullopt;
-  DerHeader header{bytes[0], 2, bytes[1]};
-  if (bytes[1] < kDerLongLengthFlag) return header;
-  const std::size_t count = bytes[1] & ~kDerLongLengthFlag;
-  if (count == 0 || count > kMaxLengthOctets || bytes.size() < 2 + count) return std::nullopt;
-  header.contentSize = 0;
-  for (std::size_t i = 0; i < count; ++i)
-    header.contentSize = header.contentSize << 8 | bytes[2 + i];
-  header.headerSize = 2 + count;
-  return header;
-}
-
-std::size_t HeaderSize(std::uint64_t contentSize) {
-  std::size_t size = 2;
-  if (contentSize < kDerLongLengthFlag) return size;
-  for (; contentSize != 0; contentSize >>= 8) ++size;
-  return size;
-}
-
-void AppendHeader(std::vector<std::uint8_t>& out, std::uint8_t tag, std::uint64_t contentSize) {
-  out.push_back(tag);
-  if (contentSize < kDerLongLengthFlag) {
-    out.push_back(static_cast<std::uint8_t>(contentSize));
-    return;
-  }
-  const std::size_t count = HeaderSize(contentSize) - 2;
-  out.push_back(static_cast<std::uint8_t>(kDerLongLengthFlag | count));
-  for (std::size_t i = count; i > 0; --i)
-    out.push_back(static_cast<std::uint8_t>(contentSize >> (8 * (i - 1))));
-}
-
 // The way from a message's first octet to its content: ContentInfo
 // {type, [0] SignedData {version, digestAlgorithms, ContentInfo {type, [0]
 // OCTET STRING ...}, certificates, signerInfos}}. Each step is a header of
@@ -302,20 +257,20 @@ std::optional<ParsedHead> ParseHead(std::span<const std::uint8_t> bytes) {
   ParsedHead parsed;
   std::size_t at = 0;
   for (std::size_t step = 0; step < kPathLength; ++step) {
-    const std::optional<DerHeader> header = ReadHeader(bytes.subspan(at));
+    const std::optional<DerHeader> header = ReadDerHeader(bytes.subspan(at));
     if (!header || header->tag != kPathToContent[step].tag) return std::nullopt;
     parsed.lengths[step] = header->contentSize;
     at += header->headerSize;
     const std::size_t start = at;
     for (int i = 0; i < kPathToContent[step].skipped; ++i) {
-      const std::optional<DerHeader> element = ReadHeader(bytes.subspan(at));
+      const std::optional<DerHeader> element = ReadDerHeader(bytes.subspan(at));
       if (!element || element->contentSize > bytes.size() - at - element->headerSize)
         return std::nullopt;
       at += element->headerSize + static_cast<std::size_t>(element->contentSize);
     }
     parsed.skipped[step] = bytes.subspan(start, at - start);
   }
-  const std::optional<DerHeader> content = ReadHeader(bytes.subspan(at));
+  const std::optional<DerHeader> content = ReadDerHeader(bytes.subspan(at));
   if (!content || content->tag != kDerOctetStringTag) return std::nullopt;
   parsed.headSize = at + content->headerSize;
   parsed.contentSize = content->contentSize;
@@ -334,33 +289,45 @@ std::optional<SignedMessageFrame> ResizedFrame(const SignedMessageFrame& frame,
   // What each step holds after the next step's element: all of it is in
   // the tail, innermost first.
   std::array<std::uint64_t, kPathLength> after{};
-  std::uint64_t inner = HeaderSize(parsed->contentSize) + parsed->contentSize;
+  std::uint64_t inner = DerHeaderSize(parsed->contentSize) + parsed->contentSize;
   std::uint64_t tailSize = 0;
   for (std::size_t step = kPathLength; step-- > 0;) {
     const std::uint64_t before = parsed->skipped[step].size() + inner;
     if (parsed->lengths[step] < before) return std::nullopt;
     after[step] = parsed->lengths[step] - before;
     tailSize += after[step];
-    inner = HeaderSize(parsed->lengths[step]) + parsed->lengths[step];
+    inner = DerHeaderSize(parsed->lengths[step]) + parsed->lengths[step];
   }
   if (tailSize != frame.tail.size()) return std::nullopt;
 
   std::array<std::uint64_t, kPathLength> lengths{};
-  inner = HeaderSize(contentSize) + contentSize;
+  inner = DerHeaderSize(contentSize) + contentSize;
   for (std::size_t step = kPathLength; step-- > 0;) {
     lengths[step] = parsed->skipped[step].size() + inner + after[step];
-    inner = HeaderSize(lengths[step]) + lengths[step];
+    inner = DerHeaderSize(lengths[step]) + lengths[step];
   }
   SignedMessageFrame resized;
   resized.head.reserve(frame.head.size() + kPathLength * kMaxLengthOctets);
   for (std::size_t step = 0; step < kPathLength; ++step) {
-    AppendHeader(resized.head, kPathToContent[step].tag, lengths[step]);
+    AppendDerHeader(resized.head, kPathToContent[step].tag, lengths[step]);
     resized.head.insert(resized.head.end(), parsed->skipped[step].begin(),
                         parsed->skipped[step].end());
   }
-  AppendHeader(resized.head, kDerOctetStringTag, contentSize);
+  AppendDerHeader(resized.head, kDerOctetStringTag, contentSize);
   resized.tail = frame.tail;
   return resized;
+}
+
+std::optional<SignedMessageFrame> SplitFrame(std::span<const std::uint8_t> message) {
+  const std::optional<ParsedHead> parsed = ParseHead(message);
+  if (!parsed || parsed->contentSize > message.size() - parsed->headSize) return std::nullopt;
+  const auto contentEnd = parsed->headSize + static_cast<std::size_t>(parsed->contentSize);
+  SignedMessageFrame frame{
+      {message.begin(), message.begin() + static_cast<std::ptrdiff_t>(parsed->headSize)},
+      {message.begin() + static_cast<std::ptrdiff_t>(contentEnd), message.end()}};
+  // The lengths must account for exactly the bytes around the content.
+  if (!ResizedFrame(frame, parsed->contentSize)) return std::nullopt;
+  return frame;
 }
 
 std::vector<std::uint8_t> DigestInfo(DigestAlgorithm algorithm,

@@ -69,6 +69,10 @@ struct SignedMessageFrame {
 std::optional<SignedMessageFrame> ResizedFrame(const SignedMessageFrame& frame,
                                                std::uint64_t contentSize);
 
+// A whole message cut around its content: nullopt when it is not a
+// definite-length signed-data message with attached data content.
+std::optional<SignedMessageFrame> SplitFrame(std::span<const std::uint8_t> message);
+
 // BuildSignedMessageOver without the content: only its size is needed, as
 // the content's DigestInfo is given. The frame's head, the content and its
 // tail make exactly the bytes BuildSignedMessageOver makes.

@@ -4,7 +4,7 @@
 set -euo pipefail
 
 # python3: the tests read the JSON reports back with its json module.
-packages=(cmake ninja-build g++ pkg-config libssl-dev libp11-kit-dev libgtest-dev libgmock-dev scdoc python3)
+packages=(cmake ninja-build g++ pkg-config libssl-dev libcurl4-openssl-dev libp11-kit-dev libgtest-dev libgmock-dev scdoc python3)
 # The signing tests check their output with the openssl command.
 packages+=(openssl)
 for need in "$@"; do

@@ -1,0 +1,80 @@
+// tests/support/tsa_server.cc: starts tsa_server.py with pipes on its
+// standard input (held open while the server should live) and output (its
+// two port numbers).
+#include "tests/support/tsa_server.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <stdexcept>
+
+namespace brevick::testing {
+namespace {
+
+int ReadPort(FILE* output) {
+  char line[32] = {};
+  if (std::fgets(line, sizeof line, output) == nullptr) return 0;
+  return std::atoi(line);
+}
+
+}  // namespace
+
+TsaServer::TsaServer() {
+  // libcurl takes proxies from the environment; none may stand between the
+  // tests (in this process and the runs they start) and 127.0.0.1.
+  setenv("no_proxy", "127.0.0.1,localhost", 1);
+  setenv("NO_PROXY", "127.0.0.1,localhost", 1);
+  int input[2], output[2];
+  // Close-on-exec: a brevick run forked by a test must not hold the server's
+  // standard input open after the test is done.
+  if (pipe2(input, O_CLOEXEC) != 0 || pipe2(output, O_CLOEXEC) != 0)
+    throw std::runtime_error("pipe failed");
+  const std::string script = std::string(BREVICK_SOURCE_DIR) + "/tests/support/tsa_server.py";
+  const std::string workDir = work.Path().string();
+  std::filesystem::create_directories(CrlDirectory());
+  const std::string crlDir = CrlDirectory().string();
+  pid = fork();
+  if (pid < 0) throw std::runtime_error("fork failed");
+  if (pid == 0) {
+    dup2(input[0], 0);
+    dup2(output[1], 1);
+    execlp("python3", "python3", script.c_str(), workDir.c_str(), "--crl-dir", crlDir.c_str(),
+           nullptr);
+    _exit(127);
+  }
+  close(input[0]);
+  close(output[1]);
+  stdinFd = input[1];
+  FILE* ports = fdopen(output[0], "r");
+  port = ReadPort(ports);
+  refusedPort = ReadPort(ports);
+  std::fclose(ports);
+  if (port == 0 || refusedPort == 0) throw std::runtime_error("the test TSA did not start");
+}
+
+TsaServer::~TsaServer() {
+  close(stdinFd);
+  int status = 0;
+  if (pid > 0 && waitpid(pid, &status, 0) < 0) kill(pid, SIGKILL);
+}
+
+TsaServer& TsaServer::Shared() {
+  static TsaServer server;
+  return server;
+}
+
+std::string TsaServer::Url(std::string_view path) const {
+  return "http://127.0.0.1:" + std::to_string(port) + "/" + std::string(path);
+}
+
+std::string TsaServer::RefusedUrl() const {
+  return "http://127.0.0.1:" + std::to_string(refusedPort) + "/tsa";
+}
+
+std::filesystem::path TsaServer::RootCertificate() const { return work.Path() / "root.crt"; }
+
+}  // namespace brevick::testing

@@ -1,0 +1,254 @@
+#!/usr/bin/env python3
+"""A local RFC 3161 time-stamp authority and file server for the tests.
+
+Usage: tsa_server.py WORKDIR [--crl-dir DIR]
+
+Makes (once per WORKDIR) a root CA and two certificates issued by it with
+the openssl command: tsa.crt (extended key usage timeStamping, critical) and
+noeku.crt (no extended key usage); root.crt is the anchor to trust. Then
+listens on 127.0.0.1, port 0, and prints two lines: the port it serves on,
+and a port where connections are refused (bound, never listening). It ends
+when its standard input closes, so a test that dies takes it along.
+
+Paths (POST a TimeStampReq, except /crl/):
+  /tsa            a real answer from `openssl ts -reply`
+  /http404        HTTP 404;   /http500  HTTP 500
+  /html           200 with an HTML page
+  /slow/SECONDS   waits, then answers as /tsa
+  /reject         status rejection, failInfo unacceptedPolicy
+  /replay         a real token for the same imprint but another nonce
+  /noeku          a token signed with noeku.crt (made with `openssl cms`)
+  /flaky/TAG      HTTP 503 the first time TAG is asked for, then as /tsa
+  /crl/NAME       GET: the file NAME from --crl-dir
+"""
+import http.server
+import os
+import socket
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+
+TSA_CONFIG = """
+[ tsa ]
+default_tsa = tsa_config
+
+[ tsa_config ]
+serial = {dir}/tsaserial
+crypto_device = builtin
+signer_cert = {dir}/tsa.crt
+signer_key = {dir}/tsa.key
+signer_digest = sha256
+default_policy = 1.3.6.1.4.1.99999.1
+other_policies = 1.3.6.1.4.1.99999.2
+digests = sha256, sha384, sha512
+accuracy = secs:1
+ordering = no
+tsa_name = no
+ess_cert_id_chain = no
+ess_cert_id_alg = sha256
+"""
+
+EXTENSIONS = """
+[ root ]
+basicConstraints = critical, CA:TRUE
+keyUsage = critical, keyCertSign, cRLSign
+subjectKeyIdentifier = hash
+[ tsa ]
+basicConstraints = CA:FALSE
+keyUsage = critical, digitalSignature
+extendedKeyUsage = critical, timeStamping
+[ noeku ]
+basicConstraints = CA:FALSE
+keyUsage = critical, digitalSignature
+"""
+
+
+def openssl(*args, data=None):
+    return subprocess.run(("openssl",) + args, input=data, check=True,
+                          stdout=subprocess.PIPE, stderr=subprocess.PIPE).stdout
+
+
+def make_pki(work):
+    if os.path.exists(os.path.join(work, "noeku.crt")):
+        return
+    ext = os.path.join(work, "extensions.cnf")
+    with open(ext, "w") as f:
+        f.write(EXTENSIONS)
+    p = lambda name: os.path.join(work, name)
+    openssl("req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256", "-nodes", "-keyout", p("root.key"),
+            "-out", p("root.crt"), "-days", "3650", "-subj", "/CN=Brevick Test TSA Root",
+            "-extensions", "root", "-config", ext)
+    for name, subject in (("tsa", "/CN=Brevick Test TSA"), ("noeku", "/CN=Brevick Test No EKU")):
+        openssl("req", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256", "-nodes", "-keyout", p(name + ".key"),
+                "-out", p(name + ".csr"), "-subj", subject)
+        openssl("x509", "-req", "-in", p(name + ".csr"), "-CA", p("root.crt"),
+                "-CAkey", p("root.key"), "-CAcreateserial", "-days", "3650",
+                "-extfile", ext, "-extensions", name, "-out", p(name + ".crt"))
+    with open(p("tsa.cnf"), "w") as f:
+        f.write(TSA_CONFIG.format(dir=work))
+    with open(p("tsaserial"), "w") as f:
+        f.write("01\n")
+
+
+def der_elements(data, start, end):
+    """(tag, header start, content start, content end) of each element."""
+    out = []
+    at = start
+    while at < end:
+        tag, length, head = data[at], data[at + 1], 2
+        if length & 0x80:
+            count = length & 0x7F
+            length = int.from_bytes(data[at + 2:at + 2 + count], "big")
+            head += count
+        out.append((tag, at, at + head, at + head + length))
+        at += head + length
+    return out
+
+
+def request_parts(query):
+    """The MessageImprint and nonce elements of a TimeStampReq, as bytes."""
+    _, _, body, end = der_elements(query, 0, len(query))[0]
+    fields = der_elements(query, body, end)
+    imprint = query[fields[1][1]:fields[1][3]]
+    nonce = next((query[f[1]:f[3]] for f in fields[2:] if f[0] == 0x02), b"")
+    return imprint, nonce
+
+
+def der(tag, content):
+    n = len(content)
+    if n < 0x80:
+        return bytes([tag, n]) + content
+    size = n.to_bytes((n.bit_length() + 7) // 8, "big")
+    return bytes([tag, 0x80 | len(size)]) + size + content
+
+
+class Tsa:
+    def __init__(self, work):
+        self.work = work
+        self.lock = threading.Lock()  # the serial file is shared
+        self.flaky_seen = set()
+        self.serial = 1000
+
+    def reply(self, query):
+        with tempfile.TemporaryDirectory() as scratch, self.lock:
+            path = os.path.join(scratch, "query.tsq")
+            with open(path, "wb") as f:
+                f.write(query)
+            return openssl("ts", "-reply", "-config", os.path.join(self.work, "tsa.cnf"),
+                           "-queryfile", path)
+
+    def replay(self, query):
+        """The answer to the same imprint asked with another nonce."""
+        imprint, nonce = request_parts(query)
+        _, _, body, end = der_elements(query, 0, len(query))[0]
+        other = bytearray(query)
+        for tag, start, content, stop in der_elements(query, body, end):
+            if tag == 0x02 and query[start:stop] == nonce and nonce:
+                other[stop - 1] ^= 0x01
+        return self.reply(bytes(other))
+
+    def no_eku(self, query):
+        """A token signed with a certificate that may not stamp time."""
+        imprint, nonce = request_parts(query)
+        with self.lock:
+            self.serial += 1
+            serial = self.serial
+        gen_time = time.strftime("%Y%m%d%H%M%SZ", time.gmtime()).encode()
+        policy = bytes.fromhex("06092b06010401868d1f01")  # 1.3.6.1.4.1.99999.1, as /tsa
+        tst_info = der(0x30, der(0x02, b"\x01") + policy + imprint +
+                       der(0x02, serial.to_bytes(serial.bit_length() // 8 + 1, "big")) + der(0x18, gen_time) + nonce)
+        with tempfile.TemporaryDirectory() as scratch:
+            path = os.path.join(scratch, "tstinfo.der")
+            with open(path, "wb") as f:
+                f.write(tst_info)
+            p = lambda name: os.path.join(self.work, name)
+            token = openssl("cms", "-sign", "-binary", "-nodetach", "-in", path, "-outform", "DER",
+                            "-signer", p("noeku.crt"), "-inkey", p("noeku.key"), "-md", "sha256",
+                            "-econtent_type", "1.2.840.113549.1.9.16.1.4", "-nosmimecap")
+        return der(0x30, der(0x30, der(0x02, b"\x00")) + token)
+
+
+REJECTION = der(0x30, der(0x30, der(0x02, b"\x02") + der(0x30, der(0x0C, b"policy not accepted"))
+                          + der(0x03, b"\x00\x00\x01")))
+
+
+class Handler(http.server.BaseHTTPRequestHandler):
+    protocol_version = "HTTP/1.1"
+
+    def log_message(self, *args):
+        pass
+
+    def answer(self, status, body, content_type):
+        self.send_response(status)
+        self.send_header("Content-Type", content_type)
+        self.send_header("Content-Length", str(len(body)))
+        self.end_headers()
+        try:
+            self.wfile.write(body)
+        except (BrokenPipeError, ConnectionResetError):
+            pass
+
+    def do_GET(self):
+        crl_dir = self.server.crl_dir
+        name = self.path[len("/crl/"):]
+        if not self.path.startswith("/crl/") or not crl_dir or "/" in name or name in ("", ".", ".."):
+            return self.answer(404, b"not found\n", "text/plain")
+        try:
+            with open(os.path.join(crl_dir, name), "rb") as f:
+                body = f.read()
+        except OSError:
+            return self.answer(404, b"not found\n", "text/plain")
+        self.answer(200, body, "application/pkix-crl")
+
+    def do_POST(self):
+        query = self.rfile.read(int(self.headers.get("Content-Length", "0")))
+        tsa = self.server.tsa
+        parts = self.path.strip("/").split("/")
+        reply = "application/timestamp-reply"
+        if parts[0] == "http404":
+            return self.answer(404, b"not here\n", "text/plain")
+        if parts[0] == "http500":
+            return self.answer(500, b"broken\n", "text/plain")
+        if parts[0] == "html":
+            return self.answer(200, b"<html><body>Sign in first</body></html>\n", "text/html")
+        if parts[0] == "reject":
+            return self.answer(200, REJECTION, reply)
+        if parts[0] == "replay":
+            return self.answer(200, tsa.replay(query), reply)
+        if parts[0] == "noeku":
+            return self.answer(200, tsa.no_eku(query), reply)
+        if parts[0] == "slow":
+            time.sleep(float(parts[1]) if len(parts) > 1 else 5)
+        if parts[0] == "flaky":
+            with tsa.lock:
+                first = self.path not in tsa.flaky_seen
+                tsa.flaky_seen.add(self.path)
+            if first:
+                return self.answer(503, b"busy\n", "text/plain")
+        if parts[0] not in ("tsa", "slow", "flaky"):
+            return self.answer(404, b"no such path\n", "text/plain")
+        self.answer(200, tsa.reply(query), reply)
+
+
+def main():
+    work = os.path.abspath(sys.argv[1])
+    crl_dir = sys.argv[3] if len(sys.argv) > 3 and sys.argv[2] == "--crl-dir" else None
+    os.makedirs(work, exist_ok=True)
+    make_pki(work)
+    server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+    server.daemon_threads = True
+    server.tsa = Tsa(work)
+    server.crl_dir = crl_dir
+    refused = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+    refused.bind(("127.0.0.1", 0))  # bound, never listening: connections are refused
+    print(server.server_address[1], flush=True)
+    print(refused.getsockname()[1], flush=True)
+    threading.Thread(target=server.serve_forever, daemon=True).start()
+    sys.stdin.read()  # until the test closes it or dies
+    os._exit(0)
+
+
+if __name__ == "__main__":
+    main()

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <string_view>
 
+#include "app/add_timestamp.h"
 #include "app/help_text.h"
 #include "app/run.h"
 #include "app/store_listing.h"
@@ -48,6 +49,7 @@ constexpr BannerlessMode kModes[] = {
        return kExitSuccess;
      }},
     {L"--verify", RunVerifyMode},
+    {L"--add-timestamp", RunAddTimestampMode},
     {L"--certificates", RunCertificateDetails},
 };
 

@@ -9,6 +9,7 @@
 #include <optional>
 #include <string_view>
 
+#include "app/timestamping.h"
 #include "base/file_io.h"
 #include "base/report.h"
 #include "base/utf8.h"
@@ -101,6 +102,26 @@ constexpr LongOption kLongOptions[] = {
        c.settings.strict = true;
        return std::nullopt;
      }},
+    {L"--timestamp", true,
+     [](CommandLine& c, const std::wstring& value) {
+       return ApplyTimestampOption(L"--timestamp", value, c.settings.timestamp);
+     }},
+    {L"--timestamp-digest", true,
+     [](CommandLine& c, const std::wstring& value) {
+       return ApplyTimestampOption(L"--timestamp-digest", value, c.settings.timestamp);
+     }},
+    {L"--timestamp-retries", true,
+     [](CommandLine& c, const std::wstring& value) {
+       return ApplyTimestampOption(L"--timestamp-retries", value, c.settings.timestamp);
+     }},
+    {L"--timestamp-wait", true,
+     [](CommandLine& c, const std::wstring& value) {
+       return ApplyTimestampOption(L"--timestamp-wait", value, c.settings.timestamp);
+     }},
+    {L"--timestamp-timeout", true,
+     [](CommandLine& c, const std::wstring& value) {
+       return ApplyTimestampOption(L"--timestamp-timeout", value, c.settings.timestamp);
+     }},
 };
 
 // Takes args[i] when it is a known long option, with its value; false leaves
@@ -166,6 +187,8 @@ CommandLine ParseArguments(const std::vector<std::wstring>& args) {
       TakePositional(settings, arg);
     }
   }
+  if (std::optional<std::wstring> problem = TimestampOptionsProblem(settings.timestamp))
+    result.usageErrors.push_back(std::move(*problem));
   return result;
 }
 
@@ -197,6 +220,10 @@ void EchoSettings(const CommandLine& commandLine, const std::vector<std::wstring
   DebugLine(L"Store:" + settings.storeName.value_or(L"Default"));
   DebugLine(std::wstring(L"Show Progress:") + YesNo(settings.showProgress));
   DebugLine(L"");
+  // The classic echo stays as it was; what only long options set goes to
+  // standard error.
+  if (settings.showDebug && settings.timestamp.Wanted())
+    NoticeLine(TimestampSettingsText(settings.timestamp));
 }
 
 }  // namespace brevick

@@ -78,6 +78,7 @@ StageResult ProcessManifest(const std::wstring& infile, const std::wstring& outf
   signer.thumbprint = settings.thumbprint;
   signer.digest = settings.digest;
   signer.strict = settings.strict;
+  signer.timestamp = settings.timestamp;
   // Hashing freed its plan in small blocks between the tree's: handing the
   // whole free pages back keeps them out of the text's way.
   ::malloc_trim(0);

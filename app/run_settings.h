@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "app/timestamping.h"
 #include "digest/digest_algorithm.h"
 
 namespace brevick {
@@ -35,6 +36,7 @@ struct RunSettings {
   DigestAlgorithm digest = DigestAlgorithm::kMd2;  // --digest NAME
   std::vector<std::uint8_t> thumbprint;            // --thumbprint HEX; empty: none
   bool strict = false;                             // --strict: certificate warnings are errors
+  TimestampSettings timestamp;                     // --timestamp URL and its --timestamp-* options
 };
 
 }  // namespace brevick

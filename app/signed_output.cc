@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "app/signer.h"
+#include "app/timestamping.h"
 #include "base/file_io.h"
 #include "base/report.h"
 #include "base/utf8.h"
@@ -79,6 +80,14 @@ StageResult SignText(std::span<const std::uint8_t> text, std::span<const std::ui
   return StageResult::kGoOn;
 }
 
+// A token that does not cover the signature read back fails the check after
+// writing like a signature that does not verify.
+StageResult TimestampsHold(const std::optional<std::string>& problem) {
+  if (!problem) return StageResult::kGoOn;
+  RecordError(L"The timestamp written does not hold: " + ToWide(*problem));
+  return StageResult::kVerifyFailed;
+}
+
 // Reads the whole output back and checks that it is the message just
 // signed, saying why not when it is not.
 StageResult VerifyWholeFile(const std::wstring& path, std::span<const std::uint8_t> text,
@@ -90,7 +99,7 @@ StageResult VerifyWholeFile(const std::wstring& path, std::span<const std::uint8
   bool contentMatches = false;
   const OpenSslErrorScope errorScope;
   const CryptoResult code = VerifySignedMessageOf(signedMessage, text, digestInfo, contentMatches);
-  if (code == CryptoResult::kOk) return StageResult::kGoOn;
+  if (code == CryptoResult::kOk) return TimestampsHold(TimestampProblem(signedMessage));
   if (code == CryptoResult::kSignatureMismatch && !contentMatches) {
     RecordError(L"The signed content differs from the manifest written");
   } else {
@@ -202,7 +211,8 @@ StageResult VerifyWrittenMessage(const std::wstring& path, std::string_view xmlT
   std::vector<std::uint8_t>* const kept[] = {&readBack.head, nullptr, &readBack.tail};
   if (ReadsBackAs(path, expected, kept)) {
     const OpenSslErrorScope errorScope;
-    if (VerifySignedFrame(readBack, digestInfo) == CryptoResult::kOk) return StageResult::kGoOn;
+    if (VerifySignedFrame(readBack, digestInfo) == CryptoResult::kOk)
+      return TimestampsHold(TimestampProblem(readBack));
   }
   return VerifyWholeFile(path, text, digestInfo);
 }

@@ -4,6 +4,7 @@
 #include <ctime>
 #include <string>
 
+#include "app/timestamping.h"
 #include "base/file_io.h"
 #include "base/report.h"
 #include "base/utf8.h"
@@ -122,7 +123,7 @@ bool SignAsChosen(const SignerChoice& choice, std::uint64_t contentSize,
   }
   NoticeLine(L"signed by " + SubjectText(signer.certificate.get()) + L" (SHA-256 " +
              Sha256Text(signer.certificate.get()) + L")");
-  return true;
+  return !choice.timestamp.Wanted() || StampFrame(choice.timestamp, contentSize, frame);
 }
 
 bool SignAsChosen(const SignerChoice& choice, std::span<const std::uint8_t> content,

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "app/timestamping.h"
 #include "digest/digest_algorithm.h"
 
 namespace brevick {
@@ -18,7 +19,8 @@ struct SignerChoice {
   std::wstring storeName;
   std::vector<std::uint8_t> thumbprint{};  // SHA-1 (20 bytes), SHA-256 (32) or none
   DigestAlgorithm digest = DigestAlgorithm::kMd2;
-  bool strict = false;  // a warning about the certificate stops the signing
+  bool strict = false;            // a warning about the certificate stops the signing
+  TimestampSettings timestamp{};  // the TSAs to ask for a token over the signature
 };
 
 }  // namespace brevick

@@ -1,6 +1,7 @@
 # Bash completion for brevick(1).
 # Options; store names after -S and --trust-store (the sub-directories of the
-# stores directory); digest names after --digest; file names elsewhere.
+# stores directory); digest names after --digest and --timestamp-digest; file
+# names elsewhere.
 
 _brevick_stores() {
   local root="${XDG_DATA_HOME:-$HOME/.local/share}/brevick/certstores"
@@ -32,13 +33,18 @@ _brevick() {
       COMPREPLY=($(compgen -W "md2 sha256 sha384 sha512" -- "$cur"))
       return 0
       ;;
+    --timestamp-digest)
+      COMPREPLY=($(compgen -W "sha256 sha384 sha512" -- "$cur"))
+      return 0
+      ;;
     -R | --confine | --package)
       local IFS=$'\n'
       COMPREPLY=($(compgen -d -- "$cur"))
       compopt -o filenames 2>/dev/null
       return 0
       ;;
-    --thumbprint | --signer | --jobs)
+    --thumbprint | --signer | --jobs | --timestamp | --timestamp-retries | --timestamp-wait | \
+      --timestamp-timeout)
       return 0  # a value only the user knows
       ;;
   esac
@@ -46,7 +52,8 @@ _brevick() {
   if [[ "$cur" == -* ]]; then
     local options="-P -D -S -R -L -LS --digest --thumbprint --strict --confine --jobs
       --progress --no-progress --certificates --verify --package --trust --trust-store
-      --signer --extract --json --help --version"
+      --signer --extract --json --timestamp --timestamp-digest --timestamp-retries
+      --timestamp-wait --timestamp-timeout --add-timestamp --help --version"
     COMPREPLY=($(compgen -W "$options" -- "$cur"))
     return 0
   fi

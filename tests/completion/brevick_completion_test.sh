@@ -47,6 +47,7 @@ check "long options by prefix" "brevick --dig" "--digest"
 check "verify options" "brevick --verify m.p7 --tr" $'--trust\n--trust-store'
 check "--jobs in the verify mode too" "brevick --verify m.p7 --jo" "--jobs"
 check "digest names" "brevick --digest sha" $'sha256\nsha384\nsha512'
+check "timestamp digests" "brevick --timestamp-digest sha" $'sha256\nsha384\nsha512'
 check "every store after -S, blanks quoted" "brevick -L -S " $'My\nRelease\\ Team\nRoot'
 check "stores by prefix after --trust-store" "brevick --verify m.p7 --trust-store R" \
   $'Release\\ Team\nRoot'

@@ -18,6 +18,9 @@ set(CPACK_DEBIAN_PACKAGE_MAINTAINER "The Brevick developers <brevick@example.org
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# Keys on tokens: SoftHSM to try it, OpenSC's module for smart cards and USB
+# tokens, p11-kit's server and client to sign from a machine without the token.
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS "softhsm2, opensc, p11-kit")
 # Control files, and the directories CPack makes on its own (usr/, usr/share/,
 # ...), get their modes whatever the builder's umask is.
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
@@ -36,7 +39,10 @@ It also lists the certificate stores and their certificates, and verifies
 signed manifests: the signature, the signer against trust anchors, and the
 module files of an unpacked package.")
 
-# Debian wants the changelog of the package in its documentation directory.
+# Debian wants the changelog of the package in its documentation directory,
+# but it belongs to the package only: it is a component of its own that a plain
+# `cmake --install` leaves out (EXCLUDE_FROM_ALL) and that CPack installs on top
+# of the full installation.
 set(brevick_saved_epoch "$ENV{SOURCE_DATE_EPOCH}")
 set(ENV{SOURCE_DATE_EPOCH} ${BREVICK_RELEASE_EPOCH})
 string(TIMESTAMP BREVICK_RELEASE_DATE "%a, %d %b %Y %H:%M:%S +0000" UTC)
@@ -50,6 +56,8 @@ add_custom_command(
   VERBATIM)
 add_custom_target(brevick_debian_changelog ALL DEPENDS ${PROJECT_BINARY_DIR}/debian/changelog.Debian.gz)
 install(FILES ${PROJECT_BINARY_DIR}/debian/changelog.Debian.gz DESTINATION ${BREVICK_DOC_DIR}
-        PERMISSIONS ${brevick_file_mode})
+        PERMISSIONS ${brevick_file_mode} COMPONENT debian EXCLUDE_FROM_ALL)
+set(CPACK_INSTALL_CMAKE_PROJECTS
+    "${PROJECT_BINARY_DIR};${PROJECT_NAME};ALL;/;${PROJECT_BINARY_DIR};${PROJECT_NAME};debian;/")
 
 include(CPack)

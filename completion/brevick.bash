@@ -1,7 +1,9 @@
 # Bash completion for brevick(1).
-# Options; store names after -S and --trust-store (the sub-directories of the
-# stores directory); digest names after --digest and --timestamp-digest; file
-# names elsewhere.
+# The options of the mode already on the line (--verify's after --verify, none
+# after --help), every mode and the signing options on an empty line; store
+# names after -S and --trust-store (the sub-directories of the stores
+# directory); digest names after --digest and --timestamp-digest; file names
+# elsewhere.
 
 _brevick_stores() {
   local root="${XDG_DATA_HOME:-$HOME/.local/share}/brevick/certstores"
@@ -12,6 +14,44 @@ _brevick_stores() {
     dir="${dir%/}"
     printf '%s\n' "${dir##*/}"
   done
+}
+
+# The mode that the words before the cursor select: verify, timestamp
+# (--add-timestamp), certificates, list (-L, -LS), info (--help, --version),
+# sign (anything else), or any (no word yet). Option values are skipped, so a
+# file named "-L" stays a value.
+_brevick_mode() {
+  local i word
+  for ((i = 1; i < COMP_CWORD; i++)); do
+    word=${COMP_WORDS[i]}
+    case "$word" in
+      --verify) echo verify; return ;;
+      --add-timestamp) echo timestamp; return ;;
+      --certificates) echo certificates; return ;;
+      -L | -LS) echo list; return ;;
+      --help | --version) echo info; return ;;
+      -S | -R | --digest | --thumbprint | --confine | --jobs | --package | --trust | \
+        --trust-store | --signer | --extract | --json | --timestamp | --timestamp-digest | \
+        --timestamp-retries | --timestamp-wait | --timestamp-timeout) ((i++)) ;;
+    esac
+  done
+  if ((COMP_CWORD > 1)); then echo sign; else echo any; fi
+}
+
+# The options of one mode.
+_brevick_options() {
+  local timestamp="--timestamp --timestamp-digest --timestamp-retries --timestamp-wait
+    --timestamp-timeout"
+  local sign="-P -D -S -R --digest --thumbprint --strict --confine --jobs --progress
+    --no-progress $timestamp"
+  case "$1" in
+    verify) echo "--package --trust --trust-store --signer --extract --json --strict --jobs" ;;
+    timestamp) echo "$timestamp" ;;
+    certificates | list) echo "-S" ;;
+    info) ;;
+    sign) echo "$sign" ;;
+    *) echo "$sign -L -LS --certificates --verify --add-timestamp --help --version" ;;
+  esac
 }
 
 _brevick() {
@@ -50,11 +90,7 @@ _brevick() {
   esac
 
   if [[ "$cur" == -* ]]; then
-    local options="-P -D -S -R -L -LS --digest --thumbprint --strict --confine --jobs
-      --progress --no-progress --certificates --verify --package --trust --trust-store
-      --signer --extract --json --timestamp --timestamp-digest --timestamp-retries
-      --timestamp-wait --timestamp-timeout --add-timestamp --help --version"
-    COMPREPLY=($(compgen -W "$options" -- "$cur"))
+    COMPREPLY=($(compgen -W "$(_brevick_options "$(_brevick_mode)")" -- "$cur"))
     return 0
   fi
   local IFS=$'\n'

@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that a build needs, and only those missing.
+# Another apt-get or dpkg at work (unattended upgrades, a second build) holds
+# the dpkg lock: apt-get waits up to ten minutes for it rather than failing.
 # Usage: scripts/deps.sh [build|bench|fuzz|demo|valgrind|style|package|pkcs11]...   (build is always included)
 set -euo pipefail
 
@@ -16,8 +18,9 @@ for need in "$@"; do
     valgrind) packages+=(valgrind) ;;
     style) packages+=(clang-format clang-tidy) ;;
     package) packages+=(dpkg-dev lintian file man-db) ;;
-    # The PKCS #11 header, and SoftHSM with OpenSC's pkcs11-tool for the token tests.
-    pkcs11) packages+=(libp11-kit-dev softhsm2 opensc) ;;
+    # The PKCS #11 header, SoftHSM with OpenSC's pkcs11-tool for the token
+    # tests, and p11-kit's server and client module for signing remotely.
+    pkcs11) packages+=(libp11-kit-dev softhsm2 opensc p11-kit p11-kit-modules) ;;
     *) echo "deps.sh: unknown set '$need'" >&2; exit 2 ;;
   esac
 done
@@ -30,6 +33,7 @@ done
 
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo="sudo"
-echo "Installing: ${missing[*]}"
-$sudo apt-get update -qq
-DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
+echo "Installing: ${missing[*]} (waiting up to 10 minutes for the dpkg lock if another apt-get holds it)"
+lock=(-o DPkg::Lock::Timeout=600)
+$sudo apt-get "${lock[@]}" update -qq
+DEBIAN_FRONTEND=noninteractive $sudo apt-get "${lock[@]}" install -y -qq "${missing[@]}" >/dev/null

@@ -34,6 +34,17 @@ if dpkg-deb -c "$deb" | awk '$2 != "root/root" || $1 !~ /^(drwxr-xr-x|-rw-r--r--
   fail "entries with an unexpected owner or mode (above)"
 fi
 
+echo "== control fields and the changelog"
+[ "$(dpkg-deb -f "$deb" Suggests)" = "softhsm2, opensc, p11-kit" ] ||
+  fail "Suggests is '$(dpkg-deb -f "$deb" Suggests)'"
+[ -f "$work/root/usr/share/doc/brevick/changelog.Debian.gz" ] || fail "the .deb has no changelog"
+# A plain installation from the same tree is no Debian package: no Debian changelog.
+DESTDIR="$work/plain" cmake --install build/package --prefix /usr/local >/dev/null
+[ -x "$work/plain/usr/local/bin/brevick" ] || fail "cmake --install installed no brevick"
+if find "$work/plain" -name 'changelog.Debian*' | grep .; then
+  fail "cmake --install outside the package installs a Debian changelog"
+fi
+
 echo "== --version"
 "$brevick" --version | tee "$work/version"
 [ "$(head -n 1 "$work/version")" = "brevick $version" ] || fail "--version does not say brevick $version"

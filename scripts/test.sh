@@ -4,14 +4,15 @@
 # UndefinedBehaviorSanitizer, the runs of the executable once more under
 # valgrind, then each libFuzzer target for a short while on its seed corpus;
 # last, the Debian package is built, unpacked and tried out, and lintian
-# checks it.
-# Usage: scripts/test.sh [ci|style|sanitize|valgrind|fuzz|package]...   (default: all)
+# checks it. The docs stage runs the shell examples of README.md and of the man
+# page against the ci build (scripts/docs_check.sh).
+# Usage: scripts/test.sh [ci|docs|style|sanitize|valgrind|fuzz|package]...   (default: all)
 # BREVICK_FUZZ_SECONDS sets the time per fuzz target (default 45).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 stages=("$@")
-[ ${#stages[@]} -gt 0 ] || stages=(ci style sanitize valgrind fuzz package)
+[ ${#stages[@]} -gt 0 ] || stages=(ci docs style sanitize valgrind fuzz package)
 bash scripts/deps.sh build pkcs11
 jobs=$(nproc)
 for stage in "${stages[@]}"; do
@@ -24,6 +25,11 @@ for stage in "${stages[@]}"; do
     bash scripts/deps.sh style
     cmake --preset ci >/dev/null
     bash scripts/check_style.sh build/ci
+    continue
+  fi
+  if [ "$stage" = docs ]; then
+    cmake --preset ci >/dev/null && cmake --build --preset ci -j "$jobs" --target brevick >/dev/null
+    bash scripts/docs_check.sh build/ci/app/brevick
     continue
   fi
   if [ "$stage" = package ]; then

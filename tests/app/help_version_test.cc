@@ -67,6 +67,7 @@ TEST_F(HelpVersionTest, HelpShowsEveryModeAndTheExitCodesOfEach) {
       "  signing, -L, -LS, --certificates:\n",
       "                      0 no error; 1 errors",
       "  --verify:           0 verified; else the sum of 1 not a valid signed message,\n",
+      "unreadable, 8 the --extract file or the --json report could\n",
       "64 a command line that cannot be used",
       "  --help, --version:  0\n",
   };

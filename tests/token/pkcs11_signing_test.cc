@@ -1,12 +1,19 @@
 // Signing with a key held on a real SoftHSM 2 token: the example package
 // signed through the built executable, each way it can fail on its own, the
-// listing, and the description of a token key.
+// listing, the description of a token key, and the token reached through a
+// p11-kit server as a build machine without the token reaches it.
+#include <fcntl.h>
 #include <openssl/rsa.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "cms/signed_message.h"
@@ -268,6 +275,80 @@ TEST_F(Pkcs11SigningTest, SignOnTokenNamesEachFailure) {
         SignOnToken(ParsePkcs11Uri(c.uri).uri, certificate.get(), digestInfo, signature);
     EXPECT_EQ(c.error, outcome.error) << outcome.reason;
     EXPECT_EQ(c.error == TokenError::kNone, !signature.empty());
+  }
+}
+
+// `p11-kit server` in the foreground, serving the token "release" of the
+// SoftHSM configuration in force on a unix socket, until destroyed.
+class P11KitServer {
+ public:
+  explicit P11KitServer(const std::filesystem::path& path) : socket(path) {
+    const std::string provider = std::string("--provider=") + kSoftHsmModule;
+    const std::string token = std::string("pkcs11:token=") + kTokenLabel;
+    pid = fork();
+    if (pid == 0) {
+      // Its stdout holds the shell commands that name the socket: not wanted.
+      const int devNull = open("/dev/null", O_WRONLY);
+      if (devNull >= 0) dup2(devNull, 1);
+      execlp("p11-kit", "p11-kit", "server", "-f", "-n", socket.c_str(), provider.c_str(),
+             token.c_str(), static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    for (int tries = 0; tries < 100 && !std::filesystem::exists(socket); ++tries)
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  ~P11KitServer() {
+    if (pid <= 0) return;
+    kill(pid, SIGTERM);
+    waitpid(pid, nullptr, 0);
+  }
+  P11KitServer(const P11KitServer&) = delete;
+  P11KitServer& operator=(const P11KitServer&) = delete;
+
+  bool Listening() const { return pid > 0 && std::filesystem::exists(socket); }
+  std::string Address() const { return "unix:path=" + socket.string(); }
+
+ private:
+  std::filesystem::path socket;
+  pid_t pid = -1;
+};
+
+TEST_F(Pkcs11SigningTest, SignsThroughAP11KitServerAsABuildMachineWithoutTheTokenDoes) {
+  const std::string client = BREVICK_P11_MODULE_DIR "/p11-kit-client.so";
+  if (access(client.c_str(), R_OK) != 0 || std::system("command -v p11-kit >/dev/null") != 0)
+    GTEST_SKIP() << "p11-kit or " << client << " is not installed";
+  const P11KitServer server(token->Directory() / "p11-kit.sock");
+  ASSERT_TRUE(server.Listening());
+  // The build machine's side: no SoftHSM configuration, only the socket.
+  const ScopedEnv noToken("SOFTHSM2_CONF", "/nonexistent/softhsm2.conf");
+  const struct {
+    const char* what;
+    std::string address;
+    const char* pin;
+    const char* reason;  // empty: signs
+  } cases[] = {
+      {"through the server", server.Address(), kUserPin, ""},
+      {"wrong PIN through the server", server.Address(), "9999",
+       "login to PKCS #11 token 'release' failed: wrong PIN"},
+      {"no server at the address", "unix:path=" + (work.Path() / "none.sock").string(), kUserPin,
+       "no PKCS #11 token matches the key's URI (token 'release'); tokens seen: none"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const ScopedEnv address("P11_KIT_SERVER_ADDRESS", c.address);
+    AddTokenEntry(certificate.get(), std::string("pkcs11:token=") + kTokenLabel +
+                                         ";object=" + kKeyLabel + "?module-path=" + client +
+                                         "&pin-value=" + c.pin);
+    std::filesystem::remove(work.Path() / "out.p7");
+    const ProcessResult result = SignExample();
+    if (*c.reason == '\0') {
+      EXPECT_EQ(0, result.exitCode) << result.output << result.errors;
+      EXPECT_TRUE(SignedBy(ReadFileBytes(work.Path() / "out.p7"), certificate.get()));
+    } else {
+      EXPECT_EQ(1, result.exitCode);
+      EXPECT_NE(std::string::npos, result.errors.find(std::string("brevick: ") + c.reason))
+          << result.errors;
+    }
   }
 }
 

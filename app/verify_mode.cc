@@ -8,6 +8,7 @@
 #include "app/options.h"
 #include "base/file_io.h"
 #include "base/report.h"
+#include "base/reporter.h"
 #include "base/utf8.h"
 #include "verify/json_report.h"
 #include "verify/verify.h"
@@ -20,6 +21,21 @@ constexpr const wchar_t* kVerifyUsage[] = {
     L"                        [--signer SHA256] [--extract FILE] [--json FILE] [--strict]",
     L"                        [--jobs N] [--tsa-trust FILE]... [--tsa-trust-store NAME]...",
     L"                        [--require-timestamp] [--crl FILE]... [--crl-check all]",
+    L"                        [--crl-fetch [--crl-retries N] [--crl-wait S] [--crl-timeout S]]",
+};
+
+// Bounds of the download settings: beyond them a value is a typo.
+constexpr long kMaxRounds = 100;
+constexpr long kMaxSeconds = 3600;
+
+// Tells what the check says as it goes (failed CRL downloads) on standard
+// error; the verify mode has no progress or debug lines.
+class NoticeReporter final : public Reporter {
+ public:
+  void Progress(std::wstring_view) override {}
+  void Debug(std::wstring_view) override {}
+  void Notice(std::wstring_view line) override { NoticeLine(line); }
+  void Error(std::wstring_view line) override { NoticeLine(line); }
 };
 
 constexpr std::wstring_view kJsonToStandardOutput = L"-";
@@ -36,25 +52,55 @@ void SetOnce(std::optional<std::string>& field, const std::wstring& option,
   field = ToUtf8(value);
 }
 
+// A download setting: digits only, from `least` to its bound.
+std::optional<std::wstring> ReadDownloadSetting(const std::wstring& name, const std::wstring& value,
+                                                CrlOptions& crl) {
+  const bool rounds = name == L"--crl-retries";
+  const long least = name == L"--crl-wait" ? 0 : 1;
+  const long most = rounds ? kMaxRounds : kMaxSeconds;
+  long number = 0;
+  bool valid = !value.empty() && value.size() <= 6;
+  for (const wchar_t ch : value) {
+    valid = valid && ch >= L'0' && ch <= L'9';
+    if (valid) number = number * 10 + (ch - L'0');
+  }
+  if (!valid || number < least || number > most) {
+    return name + L" needs a whole number from " + std::to_wstring(least) + L" to " +
+           std::to_wstring(most) + L", not '" + value + L"'";
+  }
+  if (rounds) {
+    crl.rounds = static_cast<int>(number);
+  } else if (name == L"--crl-wait") {
+    crl.waitSeconds = number;
+  } else {
+    crl.timeoutSeconds = number;
+  }
+  return std::nullopt;
+}
+
 // The options for timestamps and revocation; false leaves args[i] to the
 // other options.
 bool TakeTimeAndRevocationOption(const std::vector<std::wstring>& args, std::size_t& i,
                                  VerifyCommandLine& result) {
   VerifyOptions& options = result.options;
   const std::wstring& arg = args[i];
-  if (arg == L"--require-timestamp") {
-    options.requireTimestamp = true;
+  if (arg == L"--require-timestamp" || arg == L"--crl-fetch") {
+    (arg == L"--crl-fetch" ? options.crl.fetch : options.requireTimestamp) = true;
     return true;
   }
-  const bool takesValue = arg == L"--crl" || arg == L"--crl-check" || arg == L"--tsa-trust" ||
-                          arg == L"--tsa-trust-store";
+  const bool download = arg == L"--crl-retries" || arg == L"--crl-wait" || arg == L"--crl-timeout";
+  const bool takesValue = download || arg == L"--crl" || arg == L"--crl-check" ||
+                          arg == L"--tsa-trust" || arg == L"--tsa-trust-store";
   if (!takesValue) return false;
   if (i + 1 == args.size()) {
     result.errors.push_back(arg + L" needs a value");
     return true;
   }
   const std::wstring& value = args[++i];
-  if (arg == L"--crl") {
+  if (download) {
+    if (std::optional<std::wstring> error = ReadDownloadSetting(arg, value, options.crl))
+      result.errors.push_back(std::move(*error));
+  } else if (arg == L"--crl") {
     options.crl.files.push_back(ToUtf8(value));
   } else if (arg == L"--tsa-trust") {
     options.tsaTrustFiles.push_back(ToUtf8(value));
@@ -203,7 +249,8 @@ int RunVerifyMode(const std::vector<std::wstring>& args) {
     for (const wchar_t* line : kVerifyUsage) NoticeLine(line);
     return kExitVerifyUsage;
   }
-  const VerifyReport report = VerifySignedManifest(commandLine.options);
+  NoticeReporter reporter;
+  const VerifyReport report = VerifySignedManifest(commandLine.options, &reporter);
   int exitCode = report.exitCode;
   const bool jsonOnStandardOutput = commandLine.jsonPath == kJsonToStandardOutput;
   if (!jsonOnStandardOutput) PresentReport(report);

@@ -171,7 +171,7 @@ int OnVerifyStep(int ok, X509_STORE_CTX* context) {
   if (error == X509_V_ERR_CERT_REVOKED) {
     AddRevoked(*state, context, depth);
   } else if (error == X509_V_ERR_UNABLE_TO_GET_CRL) {
-    if (depth == 0 || state->request->everyCertificate) {
+    if ((depth == 0 && state->request->leafRequired) || state->request->everyCertificate) {
       X509* certificate = X509_STORE_CTX_get_current_cert(context);
       AddUnknown(*state, context, depth,
                  "no CRL from " + DistinguishedNameText(X509_get_issuer_name(certificate)) +

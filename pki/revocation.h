@@ -58,9 +58,10 @@ struct RevocationRequest {
   std::span<X509* const> anchors;
   std::span<const SourcedCrl> crls;
   // Every certificate below the anchor needs a CRL from its issuer; otherwise
-  // only the leaf does, and the others are checked when their issuer's CRL
-  // is among `crls`.
+  // only the leaf does (when `leafRequired`), and the others are checked when
+  // their issuer's CRL is among `crls`.
   bool everyCertificate = false;
+  bool leafRequired = true;
 };
 
 // Checks the chain from `leaf` to an anchor against `crls` at the current

@@ -3,7 +3,11 @@
 // get an answer is told "unknown" and the signer is not trusted.
 #include "verify/revocation_check.h"
 
+#include <algorithm>
+
 #include "base/file_io.h"
+#include "base/hex_text.h"
+#include "base/utf8.h"
 #include "pki/signer_details.h"
 
 namespace brevick {
@@ -13,6 +17,26 @@ const RevocationFinding* FirstUnknown(const std::vector<RevocationFinding>& find
   for (const RevocationFinding& finding : findings)
     if (finding.kind == RevocationFinding::Kind::kUnknown) return &finding;
   return nullptr;
+}
+
+// "Content-Type text/html, first bytes \"<!DOCTYPE html>\"": enough to see
+// what answered instead of a CRL (a proxy's page, an error text).
+std::string DescribeBody(const HttpResponse& response) {
+  constexpr std::size_t kShownBytes = 16;
+  std::string text =
+      "Content-Type " + (response.contentType.empty() ? "none" : response.contentType) + ", ";
+  if (response.body.empty()) return text + "empty body";
+  text += "first bytes \"";
+  const std::size_t shown = std::min(response.body.size(), kShownBytes);
+  for (std::size_t i = 0; i < shown; ++i) {
+    const std::uint8_t byte = response.body[i];
+    if (byte >= 0x20 && byte < 0x7F && byte != '"' && byte != '\\') {
+      text += static_cast<char>(byte);
+    } else {
+      text += "\\x" + HexText(std::span(&byte, 1));
+    }
+  }
+  return text + "\"";
 }
 
 void SetRevoked(const RevocationFinding& finding, VerifyReport::Revocation& revocation) {
@@ -49,7 +73,8 @@ std::vector<std::string> CrlCollection::Sources() const {
 std::vector<RevocationFinding> CrlCollection::Check(X509* leaf,
                                                     std::span<X509* const> intermediates,
                                                     std::span<X509* const> anchors,
-                                                    std::span<X509* const> chain) {
+                                                    std::span<X509* const> chain,
+                                                    bool leafRequired) {
   if (options.fetch) {
     // The anchor at the top needs no CRL; a lone self-signed leaf does.
     const std::size_t checked = chain.size() > 1 ? chain.size() - 1 : chain.size();
@@ -61,10 +86,50 @@ std::vector<RevocationFinding> CrlCollection::Check(X509* leaf,
   request.anchors = anchors;
   request.crls = crls;
   request.everyCertificate = options.everyCertificate;
+  request.leafRequired = leafRequired;
   return CheckRevocation(request);
 }
 
-void CrlCollection::Fetch(X509* certificate) { (void)certificate; }
+void CrlCollection::Fetch(X509* certificate) {
+  const std::vector<std::string> urls = CrlDistributionUrls(certificate);
+  // A certificate without an http distribution point simply has no CRL to
+  // fetch; when one is required, the check says so.
+  if (urls.empty()) return;
+  // Certificates of one issuer name the same CRL: it is fetched once.
+  for (const std::string& url : urls)
+    if (!tried.insert(url).second) return;
+  HttpOptions http;
+  http.timeoutSeconds = options.timeoutSeconds;
+  std::string lastFailure;
+  const TryOutcome outcome = TryInTurn(
+      urls, RetryPlan{options.rounds, options.waitSeconds},
+      [&](const std::string& url) { return FetchOne(url, http); },
+      [&](const std::string& url, const std::string& reason) {
+        lastFailure = url + ": " + reason;
+        if (reporter != nullptr) reporter->Notice(ToWide("crl: " + lastFailure));
+      });
+  if (!outcome.servedBy) {
+    problems.push_back("no CRL could be fetched for " +
+                       DistinguishedNameText(X509_get_subject_name(certificate)) + " (" +
+                       lastFailure + ")");
+  } else if (outcome.failedTries > 0 && reporter != nullptr) {
+    const std::size_t tries = outcome.failedTries;
+    reporter->Notice(ToWide("crl: served by " + urls[*outcome.servedBy] + " after " +
+                            std::to_string(tries) +
+                            (tries == 1 ? " failed try" : " failed tries")));
+  }
+}
+
+std::optional<std::string> CrlCollection::FetchOne(const std::string& url,
+                                                   const HttpOptions& http) {
+  const HttpResponse response = HttpGet(url, http);
+  if (!response.Ok()) return response.failure;
+  std::vector<X509CrlPtr> fetched;
+  if (DecodeCrls(response.body, fetched) != CrlFileResult::kOk)
+    return "not a CRL (" + DescribeBody(response) + ")";
+  for (X509CrlPtr& crl : fetched) crls.push_back({std::move(crl), url});
+  return std::nullopt;
+}
 
 std::string JudgeRevocation(const std::vector<RevocationFinding>& signerFindings,
                             const std::vector<RevocationFinding>& tsaFindings,
@@ -85,12 +150,14 @@ std::string JudgeRevocation(const std::vector<RevocationFinding>& signerFindings
     return "the certificate" + (finding.depth > 0 ? " " + finding.subject : std::string()) +
            " was revoked on " + revocation.revokedAt + " (" + finding.reason + ")";
   }
+  // A file or download that failed explains a missing CRL better than the
+  // missing CRL does.
   const RevocationFinding* unknown = FirstUnknown(signerFindings);
   if (unknown == nullptr) unknown = FirstUnknown(tsaFindings);
-  if (unknown != nullptr) {
-    revocation.error = unknown->problem;
-  } else if (!crls.Problems().empty()) {
+  if (!crls.Problems().empty()) {
     revocation.error = crls.Problems().front();
+  } else if (unknown != nullptr) {
+    revocation.error = unknown->problem;
   }
   if (!revocation.error.empty()) return "its revocation status is unknown";
   revocation.checked = true;

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "base/http_client.h"
 #include "base/reporter.h"
 #include "pki/revocation.h"
 #include "verify/verify_report.h"
@@ -21,9 +22,9 @@ struct CrlOptions {
   std::vector<std::string> files;  // PEM (one or more CRLs) or DER
   bool everyCertificate = false;   // every certificate of both chains needs its CRL
   bool fetch = false;              // download from the distribution points (http only)
-  int rounds = 3;                  // tries over a certificate's URLs
-  int waitSeconds = 10;            // between rounds
-  int timeoutSeconds = 30;         // per request
+  int rounds = 3;                  // passes over a certificate's URLs
+  long waitSeconds = 10;           // between passes
+  long timeoutSeconds = 30;        // per request
   bool Requested() const { return !files.empty() || everyCertificate || fetch; }
 };
 
@@ -36,9 +37,11 @@ class CrlCollection {
   // The chain's findings, leaf first. With fetching on, first downloads the
   // CRLs that `chain`'s certificates name and that were not tried yet;
   // each failed try is told to the reporter.
+  // The leaf needs its CRL when `leafRequired` (the signer's) or when
+  // every certificate must have one.
   std::vector<RevocationFinding> Check(X509* leaf, std::span<X509* const> intermediates,
-                                       std::span<X509* const> anchors,
-                                       std::span<X509* const> chain);
+                                       std::span<X509* const> anchors, std::span<X509* const> chain,
+                                       bool leafRequired);
 
   // Files that could not be used and downloads that failed, in order.
   const std::vector<std::string>& Problems() const { return problems; }
@@ -47,6 +50,8 @@ class CrlCollection {
 
  private:
   void Fetch(X509* certificate);
+  // One try: nothing when `url` served a CRL, else why not.
+  std::optional<std::string> FetchOne(const std::string& url, const HttpOptions& http);
 
   const CrlOptions& options;
   Reporter* reporter;

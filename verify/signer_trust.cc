@@ -11,6 +11,7 @@
 #include "pki/trust.h"
 #include "verify/anchors.h"
 #include "verify/revocation_check.h"
+#include "verify/timestamp_check.h"
 
 namespace brevick {
 namespace {
@@ -119,7 +120,7 @@ void CheckSignerRevocation(const MessageSigner& signer, const AnchorSet& anchors
     findings.push_back(finding);
   } else {
     findings = crls.Check(signer.certificate.get(), Pointers(signer.otherCertificates),
-                          anchors.Certificates(), Pointers(chain.chain));
+                          anchors.Certificates(), Pointers(chain.chain), true);
   }
   const std::string failure =
       JudgeRevocation(findings, tsaFindings, crls, signedAt, report.revocation.emplace());
@@ -130,18 +131,24 @@ void CheckSignerRevocation(const MessageSigner& signer, const AnchorSet& anchors
 
 void CheckSignerTrust(const VerifyOptions& options, std::span<const std::uint8_t> message,
                       const MessageSigner& signer, Reporter* reporter, VerifyReport& report) {
-  (void)message;
   const AnchorSet anchors = LoadAnchors(options.trustFiles, options.trustStores);
+  const bool ownTsaAnchors = !options.tsaTrustFiles.empty() || !options.tsaTrustStores.empty();
+  const AnchorSet tsaOnly =
+      ownTsaAnchors ? LoadAnchors(options.tsaTrustFiles, options.tsaTrustStores) : AnchorSet{};
   std::optional<CrlCollection> crls;
   if (options.crl.Requested()) crls.emplace(options.crl, reporter);
-  const std::vector<RevocationFinding> tsaFindings;
-  const std::optional<std::time_t> signedAt;
+  std::vector<RevocationFinding> tsaFindings;
+  const std::optional<std::time_t> signedAt =
+      CheckTimestamp(message, ownTsaAnchors ? tsaOnly : anchors, crls ? &*crls : nullptr,
+                     tsaFindings, report.timestamp);
 
   // A timestamp outside the signer's validity proves nothing about it.
   std::optional<std::time_t> at;
   if (signedAt && ValidityProblem(signer.certificate.get(), *signedAt).empty()) at = signedAt;
   const SignerChain chain = CheckTrust(options, signer, anchors, at, report.trust);
   if (crls) CheckSignerRevocation(signer, anchors, chain, *crls, tsaFindings, signedAt, report);
+  if (report.timestamp && !report.timestamp->valid)
+    AddTrustFailure(report.trust, "the timestamp is invalid: " + report.timestamp->reason);
   if (options.requireTimestamp && !signedAt)
     AddTrustFailure(report.trust, "no valid, trusted timestamp");
 }

@@ -296,8 +296,8 @@ void MakeFixture(Made& made) {
   const std::string early = ca.Issue("early", "Early Revoked Signer", "signer_ext");
   const std::string late = ca.Issue("late", "Late Revoked Signer", "signer_ext");
   const std::string fetch = ca.Issue("fetch", "Fetching Signer", "cdp_ext", f.servedCrlUrl);
-  const std::string dead = ca.Issue("dead", "Dead Link Signer", "cdp_ext",
-                                    "http://127.0.0.1:" + std::to_string(ClosedPort()) + "/ca.crl");
+  f.deadFetchUrl = "http://127.0.0.1:" + std::to_string(ClosedPort()) + "/ca.crl";
+  const std::string dead = ca.Issue("dead", "Dead Link Signer", "cdp_ext", f.deadFetchUrl);
   const std::string tsaCert = tsa.Issue("tsa", "Brevick Test TSA", "tsa_ext");
   const std::string tsaGone = tsa.Issue("gone", "Brevick Revoked TSA", "tsa_ext");
   const std::string leafKey = ca.Path("good.key");

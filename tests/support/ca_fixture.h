@@ -42,7 +42,8 @@ struct CaFixture {
   std::string revokedTsaTs;    // good signer, token by a TSA revoked since
   std::string foreignTokenTs;  // a token over other bytes than the signature
   std::string fetchTs;         // its signer names servedCrlUrl as CRL distribution point
-  std::string deadFetch;       // its signer names a URL on a port nobody listens on
+  std::string deadFetch;       // its signer names deadFetchUrl, where nobody listens
+  std::string deadFetchUrl;
   std::time_t revokedEarlyAt = 0;
   std::time_t revokedLateAt = 0;
 };

@@ -171,6 +171,8 @@ VerifyCommandLine ParseVerifyArguments(const std::vector<std::wstring>& args) {
   }
   if (!signedPath && result.errors.empty()) result.errors.push_back(L"--verify needs SIGNED");
   if (signedPath) options.signedPath = ToUtf8(*signedPath);
+  if (result.jsonPath && *result.jsonPath != kJsonToStandardOutput)
+    options.reportPath = ToUtf8(*result.jsonPath);
   return result;
 }
 
@@ -181,6 +183,10 @@ std::string CountText(std::size_t count, const char* what) {
 }
 
 void PresentFiles(const VerifyReport::Files& files) {
+  if (!files.skipped.empty()) {
+    Line("Files: not checked: " + files.skipped);
+    return;
+  }
   if (!files.error.empty()) {
     Line("Files: cannot be checked: " + files.error);
     return;
@@ -210,20 +216,33 @@ void PresentFiles(const VerifyReport::Files& files) {
   for (const std::string& extra : files.extra) Line("extra: " + extra);
 }
 
+std::string SignerText(const SignerDetails& signer) {
+  return signer.subject + "; issuer " + signer.issuer + "; serial " + signer.serial + "; SHA-256 " +
+         signer.sha256 + "; SHA-1 " + signer.sha1 + "; valid " + signer.notBefore + " to " +
+         signer.notAfter + "; key " + signer.key;
+}
+
+// One line per SignerInfo, only when there is more than one to tell apart.
+void PresentSigners(const std::vector<VerifyReport::SignerResult>& signers) {
+  if (signers.size() < 2) return;
+  for (std::size_t i = 0; i < signers.size(); ++i) {
+    const VerifyReport::SignerResult& signer = signers[i];
+    Line("Signer " + std::to_string(i + 1) + " of " + std::to_string(signers.size()) + ": " +
+         (signer.valid ? "valid" : "not valid: " + signer.error) + ", digest " + signer.digest +
+         "; " + (signer.certificate ? SignerText(*signer.certificate) : "unknown"));
+  }
+}
+
 void PresentReport(const VerifyReport& report) {
   const std::string digest =
       report.signature.digest.empty() ? "" : ", digest " + report.signature.digest;
   Line(report.signature.valid ? "Signature: valid" + digest
                               : "Signature: not valid: " + report.signature.error + digest);
-  if (report.signer) {
-    const SignerDetails& signer = *report.signer;
-    Line("Signer: " + signer.subject + "; issuer " + signer.issuer + "; serial " + signer.serial +
-         "; SHA-256 " + signer.sha256 + "; SHA-1 " + signer.sha1 + "; valid " + signer.notBefore +
-         " to " + signer.notAfter + "; key " + signer.key);
-  } else {
-    Line("Signer: unknown");
-  }
+  Line("Signer: " + (report.signer ? SignerText(*report.signer) : std::string("unknown")));
   Line("Timestamp: " + TimestampSummary(report));
+  // Said by the signer, not proven: shown, never used for trust.
+  if (!report.signature.signingTime.empty()) Line("Signed at: " + report.signature.signingTime);
+  PresentSigners(report.signers);
   std::string anchors;
   for (const std::string& anchor : report.trust.anchors)
     anchors += (anchors.empty() ? "" : ", ") + anchor;
@@ -236,8 +255,32 @@ void PresentReport(const VerifyReport& report) {
        report.trust.reason + at + "; anchors: " + (anchors.empty() ? "none" : anchors));
   Line("Revocation: " + RevocationSummary(report));
   PresentFiles(report.files);
-  if (!report.extractError.empty()) Line("Extract: " + report.extractError);
   Line(report.exitCode == 0 ? "Verified" : "Verification failed");
+}
+
+// What did not go to standard output's report: warnings, and why an output
+// was not written. Standard error, so that `--json -` stays pure JSON.
+void Notices(const VerifyReport& report, const VerifyCommandLine& commandLine) {
+  for (const std::string& warning : report.warnings) NoticeLine(L"warning: " + ToWide(warning));
+  if (!report.extractError.empty())
+    NoticeLine(L"--extract " + ToWide(*commandLine.options.extractPath) + L": " +
+               ToWide(report.extractError));
+  if (!report.reportError.empty()) NoticeLine(L"--json: " + ToWide(report.reportError));
+}
+
+// Writes the JSON report where --json says; false when it could not be.
+bool WriteJson(const VerifyReport& report, const std::wstring& target) {
+  const std::string json = VerifyReportToJson(report);
+  if (target == kJsonToStandardOutput) {
+    WriteLineUtf8(std::string_view(json).substr(0, json.size() - 1));
+    return true;
+  }
+  const std::span bytes(reinterpret_cast<const std::uint8_t*>(json.data()), json.size());
+  if (const int error = ReplaceFile(ToUtf8(target), bytes).error; error != 0) {
+    NoticeLine(L"cannot write the JSON report " + target + L": " + ToWide(FileErrorText(error)));
+    return false;
+  }
+  return true;
 }
 
 }  // namespace
@@ -252,22 +295,11 @@ int RunVerifyMode(const std::vector<std::wstring>& args) {
   NoticeReporter reporter;
   const VerifyReport report = VerifySignedManifest(commandLine.options, &reporter);
   int exitCode = report.exitCode;
-  const bool jsonOnStandardOutput = commandLine.jsonPath == kJsonToStandardOutput;
-  if (!jsonOnStandardOutput) PresentReport(report);
-  if (commandLine.jsonPath) {
-    const std::string json = VerifyReportToJson(report);
-    if (jsonOnStandardOutput) {
-      WriteLineUtf8(std::string_view(json).substr(0, json.size() - 1));
-    } else {
-      const std::string path = ToUtf8(*commandLine.jsonPath);
-      const std::span bytes(reinterpret_cast<const std::uint8_t*>(json.data()), json.size());
-      if (const int error = ReplaceFile(path, bytes).error; error != 0) {
-        NoticeLine(L"cannot write the JSON report " + *commandLine.jsonPath + L": " +
-                   ToWide(FileErrorText(error)));
-        exitCode |= static_cast<int>(VerifyFailure::kOutputFailed);
-      }
-    }
-  }
+  if (commandLine.jsonPath != kJsonToStandardOutput) PresentReport(report);
+  Notices(report, commandLine);
+  if (commandLine.jsonPath && report.reportError.empty() &&
+      !WriteJson(report, *commandLine.jsonPath))
+    exitCode |= static_cast<int>(VerifyFailure::kOutputFailed);
   return exitCode;
 }
 

@@ -3,13 +3,16 @@
 
 #include <sys/random.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
+#include <linux/openat2.h>
 
 #include "base/utf8.h"
 
@@ -44,9 +47,75 @@ int ReadToEnd(int fd, std::size_t expectedSizeInBytes, std::vector<std::uint8_t>
     used += static_cast<std::size_t>(count);
   }
   if (used > kMaxBlockSizeInBytes) return EFBIG;
+  // Shrinking the capacity would copy the whole file once more; the block
+  // is at most one byte too large when the size held still.
   bytes.resize(used);
-  bytes.shrink_to_fit();
   return 0;
+}
+
+constexpr int kReadOnlyFlags = O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY;
+
+int OpenAtRetrying(int dirFd, const char* name, int flags) {
+  int fd;
+  do {
+    fd = ::openat(dirFd, name, flags);
+  } while (fd < 0 && errno == EINTR);
+  return fd;
+}
+
+int FailWith(int error) {
+  errno = error;
+  return -1;
+}
+
+// -1 with ENOSYS where the kernel has no openat2 (before Linux 5.6).
+int OpenBeneathAt2(int dirFd, const std::string& path) {
+  open_how how{};
+  how.flags = static_cast<std::uint64_t>(kReadOnlyFlags);
+  how.resolve = RESOLVE_BENEATH | RESOLVE_NO_MAGICLINKS;
+  long fd;
+  do {
+    fd = ::syscall(SYS_openat2, dirFd, path.c_str(), &how, sizeof how);
+  } while (fd < 0 && (errno == EINTR || errno == EAGAIN));
+  return static_cast<int>(fd);
+}
+
+// A symbolic link met on the way counts as leaving the directory: this walk
+// cannot tell where it leads without following it.
+int LinkOrError(int dirFd, const std::string& name, int error) {
+  struct stat status {};
+  if ((error == ELOOP || error == ENOTDIR) &&
+      ::fstatat(dirFd, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(status.st_mode))
+    return EXDEV;
+  return error;
+}
+
+// The walk for kernels without openat2: each directory on the way is opened
+// from the one before it with O_NOFOLLOW.
+int OpenBeneathByWalk(int dirFd, const std::string& path) {
+  if (path.empty()) return FailWith(ENOENT);
+  if (path.front() == '/') return FailWith(EXDEV);
+  FileDescriptor current(::fcntl(dirFd, F_DUPFD_CLOEXEC, 0));
+  if (current.Get() < 0) return -1;
+  std::size_t start = 0;
+  for (;;) {
+    const std::size_t slash = path.find('/', start);
+    const std::string name = path.substr(start, slash - start);
+    if (name == "..") return FailWith(EXDEV);
+    const bool last = slash == std::string::npos;
+    if (name.empty() || name == ".") {
+      if (last) return FailWith(EISDIR);
+      start = slash + 1;
+      continue;
+    }
+    const int flags =
+        last ? kReadOnlyFlags | O_NOFOLLOW : O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+    const int fd = OpenAtRetrying(current.Get(), name.c_str(), flags);
+    if (fd < 0) return FailWith(LinkOrError(current.Get(), name, errno));
+    if (last) return fd;
+    current.Reset(fd);
+    start = slash + 1;
+  }
 }
 
 int WriteAll(int fd, std::span<const std::uint8_t> bytes) {
@@ -123,16 +192,39 @@ void FileDescriptor::Reset(int newFd) {
   fd = newFd;
 }
 
-FileResult OpenRegularFile(int dirFd, const std::string& path, FileDescriptor& file) {
-  int fd;
-  do {
-    fd = ::openat(dirFd, path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-  } while (fd < 0 && errno == EINTR);
+namespace {
+
+FileResult CheckOpened(int fd, FileDescriptor& file) {
   file.Reset(fd);
   if (fd < 0) return {errno, false, 0, {}};
   struct stat status {};
   if (const int error = RegularFileCheck(fd, status); error != 0) return {error, false, 0, {}};
   return {0, true, static_cast<std::uint64_t>(status.st_size), {status.st_dev, status.st_ino}};
+}
+
+}  // namespace
+
+FileResult OpenRegularFile(int dirFd, const std::string& path, FileDescriptor& file) {
+  return CheckOpened(OpenAtRetrying(dirFd, path.c_str(), kReadOnlyFlags), file);
+}
+
+FileResult OpenRegularFileBeneath(int dirFd, const std::string& relativePath,
+                                  FileDescriptor& file) {
+  static std::atomic<bool> noOpenat2{false};
+  int fd = -1;
+  if (!noOpenat2.load(std::memory_order_relaxed)) {
+    fd = OpenBeneathAt2(dirFd, relativePath);
+    if (fd < 0 && errno == ENOSYS) noOpenat2.store(true, std::memory_order_relaxed);
+  }
+  if (noOpenat2.load(std::memory_order_relaxed)) fd = OpenBeneathByWalk(dirFd, relativePath);
+  // RESOLVE_NO_MAGICLINKS refuses a /proc link with ELOOP: it leads out too.
+  if (fd < 0 && errno == ELOOP) errno = LinkOrError(dirFd, relativePath, ELOOP);
+  return CheckOpened(fd, file);
+}
+
+FileResult OpenRegularFileBeneathByWalk(int dirFd, const std::string& relativePath,
+                                        FileDescriptor& file) {
+  return CheckOpened(OpenBeneathByWalk(dirFd, relativePath), file);
 }
 
 ssize_t ReadFully(int fd, std::uint8_t* buffer, std::size_t sizeInBytes) {
@@ -178,19 +270,39 @@ std::string OpenablePath(std::wstring_view path) {
   return utf8;
 }
 
-FileResult ReadRegularFile(int dirFd, const std::string& path, std::vector<std::uint8_t>& bytes) {
+FileResult ReadRegularFile(int dirFd, const std::string& path, std::vector<std::uint8_t>& bytes,
+                           std::uint64_t maxSizeInBytes) {
   bytes.clear();
   FileDescriptor file;
   FileResult result = OpenRegularFile(dirFd, path, file);
   if (!result.Ok()) return result;
-  if (result.sizeInBytes > kMaxBlockSizeInBytes)
+  if (result.sizeInBytes > std::min(maxSizeInBytes, kMaxBlockSizeInBytes))
     return {EFBIG, true, result.sizeInBytes, result.identity};
   if (const int error = ReadToEnd(file.Get(), static_cast<std::size_t>(result.sizeInBytes), bytes);
-      error != 0) {
-    bytes.clear();
-    return {error, true, result.sizeInBytes, result.identity};
+      error != 0 || bytes.size() > maxSizeInBytes) {
+    bytes = {};
+    return {error != 0 ? error : EFBIG, true, result.sizeInBytes, result.identity};
   }
   file.Close();  // a read-only descriptor has nothing left to lose on close
+  return result;
+}
+
+FileResult ReadFirstLine(const std::string& path, std::size_t maxLineBytes, std::string& line) {
+  line.clear();
+  FileDescriptor file;
+  FileResult result = OpenRegularFile(AT_FDCWD, path, file);
+  if (!result.Ok()) return result;
+  std::vector<std::uint8_t> head(maxLineBytes + 2);  // the line, CR and LF
+  const ssize_t got = ReadFully(file.Get(), head.data(), head.size());
+  if (got < 0) return {errno, true, result.sizeInBytes, result.identity};
+  const auto end = head.begin() + got;
+  const auto lineEnd = std::find(head.begin(), end, std::uint8_t{'\n'});
+  line.assign(head.begin(), lineEnd);
+  if (!line.empty() && line.back() == '\r') line.pop_back();
+  if (line.size() > maxLineBytes) {
+    line.clear();
+    return {EFBIG, true, result.sizeInBytes, result.identity};
+  }
   return result;
 }
 

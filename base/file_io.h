@@ -71,6 +71,18 @@ std::string OpenablePath(std::wstring_view path);
 // size is filled in on success.
 FileResult OpenRegularFile(int dirFd, const std::string& path, FileDescriptor& file);
 
+// OpenRegularFile for a relative path that must stay beneath the directory
+// open as `dirFd`: a "..", an absolute path or a symbolic link that leads
+// out of it (or any /proc magic link) fails with EXDEV before anything out
+// there is opened, so the check and the open are one step that no link
+// swapped meanwhile can get round. Where the kernel lacks openat2 the path
+// is walked one name at a time without following any symbolic link.
+FileResult OpenRegularFileBeneath(int dirFd, const std::string& relativePath, FileDescriptor& file);
+// The walk alone, as kernels without openat2 take it; for tests on kernels
+// that have it. A symbolic link anywhere on the way is EXDEV.
+FileResult OpenRegularFileBeneathByWalk(int dirFd, const std::string& relativePath,
+                                        FileDescriptor& file);
+
 // What tells a change of a file's content without reading it again: its
 // size and its modification time, to the nanosecond.
 struct FileStamp {
@@ -93,8 +105,16 @@ ssize_t ReadFully(int fd, std::uint8_t* buffer, std::size_t sizeInBytes);
 
 // Reads a whole regular file, relative to dirFd (AT_FDCWD for the working
 // directory). A directory fails to open with EISDIR; a file beyond
-// kMaxBlockSizeInBytes fails after opening with EFBIG. Never blocks on a FIFO.
-FileResult ReadRegularFile(int dirFd, const std::string& path, std::vector<std::uint8_t>& bytes);
+// `maxSizeInBytes` fails after opening with EFBIG, before any of it is read.
+// Never blocks on a FIFO. The bytes are read into one block of the file's
+// size, never copied.
+FileResult ReadRegularFile(int dirFd, const std::string& path, std::vector<std::uint8_t>& bytes,
+                           std::uint64_t maxSizeInBytes = kMaxBlockSizeInBytes);
+
+// The first line of a small text file (a PIN file), without its line end
+// (LF or CRLF), reading no more than `maxLineBytes` + 1 bytes of it however
+// large it is. A first line longer than that fails with EFBIG.
+FileResult ReadFirstLine(const std::string& path, std::size_t maxLineBytes, std::string& line);
 
 // Replaces the file at `path` as a whole with `bytes`. The bytes go to a new
 // file ".<name>.brevick-XXXXXX" created exclusively in the same directory,

@@ -318,6 +318,12 @@ std::optional<SignedMessageFrame> ResizedFrame(const SignedMessageFrame& frame,
   return resized;
 }
 
+std::optional<ContentPlace> FindAttachedContent(std::span<const std::uint8_t> message) {
+  const std::optional<ParsedHead> parsed = ParseHead(message);
+  if (!parsed || parsed->contentSize > message.size() - parsed->headSize) return std::nullopt;
+  return ContentPlace{parsed->headSize, static_cast<std::size_t>(parsed->contentSize)};
+}
+
 std::optional<SignedMessageFrame> SplitFrame(std::span<const std::uint8_t> message) {
   const std::optional<ParsedHead> parsed = ParseHead(message);
   if (!parsed || parsed->contentSize > message.size() - parsed->headSize) return std::nullopt;

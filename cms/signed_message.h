@@ -69,6 +69,15 @@ struct SignedMessageFrame {
 std::optional<SignedMessageFrame> ResizedFrame(const SignedMessageFrame& frame,
                                                std::uint64_t contentSize);
 
+// Where the attached content lies in a definite-length message laid out as
+// Brevick writes it (and as `openssl cms -sign -outform DER` does): its
+// offset and size within `message`. Nothing for any other encoding.
+struct ContentPlace {
+  std::size_t offset = 0;
+  std::size_t size = 0;
+};
+std::optional<ContentPlace> FindAttachedContent(std::span<const std::uint8_t> message);
+
 // A whole message cut around its content: nullopt when it is not a
 // definite-length signed-data message with attached data content.
 std::optional<SignedMessageFrame> SplitFrame(std::span<const std::uint8_t> message);

@@ -109,7 +109,11 @@ FileHashOutcome StartHashing(const std::string& openablePath, const FileHashOpti
     if (!IsInside(resolved.get(), options.confinedDirectories))
       return FileHashOutcome::kOutsideConfinement;
   }
-  const FileResult opened = OpenRegularFile(AT_FDCWD, openablePath, hashing.file);
+  const bool beneath = options.beneathDirectoryFd >= 0;
+  const FileResult opened =
+      beneath ? OpenRegularFileBeneath(options.beneathDirectoryFd, openablePath, hashing.file)
+              : OpenRegularFile(AT_FDCWD, openablePath, hashing.file);
+  if (beneath && opened.error == EXDEV) return FileHashOutcome::kOutsideConfinement;
   if (!opened.Ok()) return FileHashOutcome::kUnreadable;
   // A link swapped between the check and the open is caught here.
   if (confined && !IsInside(OpenedPath(hashing.file.Get()), options.confinedDirectories))

@@ -71,9 +71,14 @@ struct FileHashOptions {
   std::vector<std::string> confinedDirectories;
   // For tests: called after each block read with the bytes read so far.
   std::function<void(std::uint64_t)> afterBlock;
+  // When set, every path is relative to this open directory and may not
+  // leave it, links included (kOutsideConfinement); the check is the open
+  // itself, so a link swapped meanwhile cannot lead it out.
+  int beneathDirectoryFd = -1;
 };
 
-// Hashes one file, opened by `openablePath` (slashes, UTF-8), through
+// Hashes one file, opened by `openablePath` (slashes, UTF-8; relative to
+// FileHashOptions::beneathDirectoryFd when that is set), through
 // `buffer` (any size above zero; kHashReadBlockSizeInBytes reads fastest).
 // `bytesRead`, when given, is advanced by every block as it is read.
 FileDigests HashFile(const std::string& openablePath, const FileHashOptions& options,

@@ -44,15 +44,6 @@ std::string SerialText(const ASN1_INTEGER* serial) {
   return text;
 }
 
-std::string TimeText(const ASN1_TIME* time) {
-  std::tm parts{};
-  if (time == nullptr || ASN1_TIME_to_tm(time, &parts) != 1) return {};
-  char text[64];
-  std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02dZ", parts.tm_year + 1900,
-                parts.tm_mon + 1, parts.tm_mday, parts.tm_hour, parts.tm_min, parts.tm_sec);
-  return text;
-}
-
 std::string KeyText(const X509* certificate) {
   const EVP_PKEY* key = X509_get0_pubkey(certificate);
   if (key == nullptr) return {};
@@ -96,6 +87,15 @@ std::string Sha256Thumbprint(const X509* certificate) {
   return Thumbprint(certificate, EVP_sha256());
 }
 
+std::string Rfc3339Time(const ASN1_TIME* time) {
+  std::tm parts{};
+  if (time == nullptr || ASN1_TIME_to_tm(time, &parts) != 1) return {};
+  char text[64];
+  std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02dZ", parts.tm_year + 1900,
+                parts.tm_mon + 1, parts.tm_mday, parts.tm_hour, parts.tm_min, parts.tm_sec);
+  return text;
+}
+
 SignerDetails DescribeCertificate(const X509* certificate) {
   const OpenSslErrorScope errors;
   SignerDetails details;
@@ -105,8 +105,8 @@ SignerDetails DescribeCertificate(const X509* certificate) {
   details.serial = SerialText(X509_get0_serialNumber(certificate));
   details.sha256 = Thumbprint(certificate, EVP_sha256());
   details.sha1 = Thumbprint(certificate, EVP_sha1());
-  details.notBefore = TimeText(X509_get0_notBefore(certificate));
-  details.notAfter = TimeText(X509_get0_notAfter(certificate));
+  details.notBefore = Rfc3339Time(X509_get0_notBefore(certificate));
+  details.notAfter = Rfc3339Time(X509_get0_notAfter(certificate));
   details.key = KeyText(certificate);
   return details;
 }

@@ -20,6 +20,9 @@ struct SignerDetails {
   std::string key;  // "RSA 2048", "EC 256", ...
 };
 
+// "2026-01-31T12:00:00Z"; empty when OpenSSL cannot read the time.
+std::string Rfc3339Time(const ASN1_TIME* time);
+
 // Never fails: a field OpenSSL cannot render is left empty.
 SignerDetails DescribeCertificate(const X509* certificate);
 

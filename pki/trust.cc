@@ -57,6 +57,19 @@ CertificateFileResult ReadPem(const std::vector<std::uint8_t>& bytes,
   return certificates.empty() ? CertificateFileResult::kEmpty : CertificateFileResult::kOk;
 }
 
+// A partial chain may run on past the anchor that ended the trust decision
+// (through an intermediate the message carries), so its top is not always
+// the anchor: the first chain member, from the leaf up, that was given is.
+X509Ptr MatchedAnchor(STACK_OF(X509) * chain, std::span<X509* const> anchors) {
+  for (int i = 0; i < sk_X509_num(chain); ++i) {
+    X509* member = sk_X509_value(chain, i);
+    for (X509* anchor : anchors) {
+      if (X509_cmp(member, anchor) == 0 && X509_up_ref(member) == 1) return X509Ptr(member);
+    }
+  }
+  return nullptr;
+}
+
 }  // namespace
 
 const char* CertificateFileResultText(CertificateFileResult result) {
@@ -68,12 +81,13 @@ const char* SigningUsageText(SigningUsage usage) {
 }
 
 CertificateFileResult ReadCertificateFile(const std::string& path,
-                                          std::vector<X509Ptr>& certificates, int& error) {
+                                          std::vector<X509Ptr>& certificates, int& error,
+                                          std::uint64_t maxSizeInBytes) {
   const OpenSslErrorScope errors;
   certificates.clear();
   error = 0;
   std::vector<std::uint8_t> bytes;
-  const FileResult read = ReadRegularFile(AT_FDCWD, path, bytes);
+  const FileResult read = ReadRegularFile(AT_FDCWD, path, bytes, maxSizeInBytes);
   if (!read.Ok()) {
     error = read.error;
     return CertificateFileResult::kCannotRead;
@@ -129,8 +143,7 @@ ChainVerdict VerifyCertificateChain(X509* leaf, std::span<X509* const> intermedi
       X509* certificate = sk_X509_value(chain, i);
       if (X509_up_ref(certificate) == 1) verdict.chain.emplace_back(certificate);
     }
-    if (!verdict.chain.empty() && X509_up_ref(verdict.chain.back().get()) == 1)
-      verdict.anchor.reset(verdict.chain.back().get());
+    verdict.anchor = MatchedAnchor(chain, anchors);
     return verdict;
   }
   const int code = X509_STORE_CTX_get_error(context.get());

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "base/file_io.h"
 #include "pki/openssl_handles.h"
 
 namespace brevick {
@@ -27,14 +28,17 @@ const char* CertificateFileResultText(CertificateFileResult result);
 // Every certificate of a file: PEM with one or more certificates (other PEM
 // blocks and text between them are passed over), or one DER certificate.
 // A PEM file with one certificate that does not decode fails as a whole, so
-// that an anchor is never silently dropped. Only regular files are read.
+// that an anchor is never silently dropped. Only regular files are read; one
+// larger than `maxSizeInBytes` is not (kCannotRead with EFBIG).
 CertificateFileResult ReadCertificateFile(const std::string& path,
-                                          std::vector<X509Ptr>& certificates, int& error);
+                                          std::vector<X509Ptr>& certificates, int& error,
+                                          std::uint64_t maxSizeInBytes = kMaxBlockSizeInBytes);
 
 struct ChainVerdict {
   bool trusted = false;
   std::string reason;  // OpenSSL's text for the failure; empty when trusted
-  // The certificate the chain ended at, when it was built.
+  // The given anchor that vouched for the chain: the first certificate of
+  // the chain, from the leaf up, that is one of the anchors.
   X509Ptr anchor;
   // The chain, leaf first and anchor last, when it was built.
   std::vector<X509Ptr> chain;

@@ -262,20 +262,21 @@ std::optional<FoundToken> FindToken(const Pkcs11Module& module, const Pkcs11Uri&
   return std::nullopt;
 }
 
+constexpr std::size_t kMaxPinBytes = 4096;
+
 // The PIN from the pin-source file, the environment or the URI, in that order.
 std::optional<std::string> FindPin(const Pkcs11Uri& uri, TokenOutcome& outcome) {
   if (uri.pinSource) {
-    std::vector<std::uint8_t> bytes;
-    const FileResult read = ReadRegularFile(AT_FDCWD, *uri.pinSource, bytes);
+    // Only the first line is read, however large the file: a PIN is short.
+    std::string pin;
+    const FileResult read = ReadFirstLine(*uri.pinSource, kMaxPinBytes, pin);
     if (!read.Ok()) {
-      outcome =
-          Fail(TokenError::kPinUnreadable, "cannot read the PIN file " + Quoted(*uri.pinSource) +
-                                               ": " + FileErrorText(read.error));
+      outcome = Fail(TokenError::kPinUnreadable,
+                     "cannot read the PIN file " + Quoted(*uri.pinSource) + ": " +
+                         (read.error == EFBIG ? std::string("its first line is longer than 4 KiB")
+                                              : FileErrorText(read.error)));
       return std::nullopt;
     }
-    std::string pin(bytes.begin(), bytes.end());
-    pin = pin.substr(0, pin.find('\n'));
-    if (!pin.empty() && pin.back() == '\r') pin.pop_back();
     return pin;
   }
   if (const char* pin = std::getenv(kPkcs11PinVariable); pin != nullptr) return std::string(pin);

@@ -3,6 +3,8 @@
 // check against fewer anchors than the recipient meant.
 #include "verify/anchors.h"
 
+#include <cerrno>
+#include <cstdint>
 #include <optional>
 
 #include "base/file_io.h"
@@ -12,6 +14,12 @@
 #include "pki/trust.h"
 
 namespace brevick {
+namespace {
+
+// Trust files are certificates: anything larger is refused unread.
+constexpr std::uint64_t kMaxTrustFileBytes = 16u << 20;
+
+}  // namespace
 
 std::vector<X509*> AnchorSet::Certificates() const {
   std::vector<X509*> certificates;
@@ -46,10 +54,15 @@ AnchorSet LoadAnchors(const std::vector<std::string>& files,
   for (const std::string& path : files) {
     std::vector<X509Ptr> certificates;
     int error = 0;
-    const CertificateFileResult result = ReadCertificateFile(path, certificates, error);
+    const CertificateFileResult result =
+        ReadCertificateFile(path, certificates, error, kMaxTrustFileBytes);
     if (result != CertificateFileResult::kOk) {
       std::string problem = "trust file " + path + " " + CertificateFileResultText(result);
-      if (error != 0) problem += " (" + FileErrorText(error) + ")";
+      if (error == EFBIG) {
+        problem = "trust file " + path + " is larger than 16 MiB";
+      } else if (error != 0) {
+        problem += " (" + FileErrorText(error) + ")";
+      }
       set.problems.push_back(problem);
       continue;
     }

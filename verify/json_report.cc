@@ -98,20 +98,17 @@ void OptionalString(ObjectWriter& object, std::string_view name, const std::stri
   }
 }
 
-void WriteSigner(std::string& out, const std::optional<SignerDetails>& signer) {
+void SignerFields(ObjectWriter& object, const SignerDetails& signer);
+
+void WriteSigner(std::string& out, const std::optional<SignerDetails>& signer,
+                 const std::string& signingTime) {
   if (!signer) {
     out += "null";
     return;
   }
   ObjectWriter object(out);
-  object.String("subject", signer->subject);
-  object.String("issuer", signer->issuer);
-  object.String("serial", signer->serial);
-  object.String("sha256", signer->sha256);
-  object.String("sha1", signer->sha1);
-  object.String("not_before", signer->notBefore);
-  object.String("not_after", signer->notAfter);
-  object.String("key", signer->key);
+  SignerFields(object, *signer);
+  OptionalString(object, "signing_time", signingTime);
   object.Close();
 }
 
@@ -159,6 +156,32 @@ void WriteRevocation(std::string& out, const std::optional<VerifyReport::Revocat
   object.Close();
 }
 
+void WriteSigners(std::string& out, const std::vector<VerifyReport::SignerResult>& signers) {
+  out += '[';
+  for (std::size_t i = 0; i < signers.size(); ++i) {
+    if (i != 0) out += ',';
+    ObjectWriter object(out);
+    object.Bool("valid", signers[i].valid);
+    OptionalString(object, "error", signers[i].error);
+    OptionalString(object, "digest", signers[i].digest);
+    OptionalString(object, "signing_time", signers[i].signingTime);
+    WriteSigner(object.Field("certificate"), signers[i].certificate, {});
+    object.Close();
+  }
+  out += ']';
+}
+
+void SignerFields(ObjectWriter& object, const SignerDetails& signer) {
+  object.String("subject", signer.subject);
+  object.String("issuer", signer.issuer);
+  object.String("serial", signer.serial);
+  object.String("sha256", signer.sha256);
+  object.String("sha1", signer.sha1);
+  object.String("not_before", signer.notBefore);
+  object.String("not_after", signer.notAfter);
+  object.String("key", signer.key);
+}
+
 void WriteEntry(std::string& out, const FileEntry& entry) {
   ObjectWriter object(out);
   object.String("module", entry.module);
@@ -182,6 +205,7 @@ void WriteFiles(std::string& out, const VerifyReport::Files& files) {
   object.Bool("checked", files.checked);
   OptionalString(object, "root", files.root);
   OptionalString(object, "error", files.error);
+  OptionalString(object, "skipped", files.skipped);
   std::string& entries = object.Field("entries");
   entries += '[';
   for (std::size_t i = 0; i < files.entries.size(); ++i) {
@@ -246,7 +270,8 @@ std::string VerifyReportToJson(const VerifyReport& report) {
     OptionalString(signature, "error", report.signature.error);
     signature.Close();
   }
-  WriteSigner(object.Field("signer"), report.signer);
+  WriteSigner(object.Field("signer"), report.signer, report.signature.signingTime);
+  WriteSigners(object.Field("signers"), report.signers);
   WriteTimestamp(object.Field("timestamp"), report.timestamp);
   {
     ObjectWriter trust(object.Field("trust"));

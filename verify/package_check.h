@@ -7,16 +7,24 @@
 #include <string>
 
 #include "base/file_io.h"
+#include "verify/package_hashes.h"
 #include "verify/verify_report.h"
 
 namespace brevick {
 
-// Fills `files` for the manifest `content` and the package directory `root`.
-// Paths that leave `root` (through "..", an absolute path or a symbolic link)
-// are reported as outside and never opened. Files under `root` that no
-// dependency names, except the file `skip` (the signed message), are extra.
-// The files are hashed `hashJobs` at a time (at least one).
-void CheckPackageFiles(std::span<const std::uint8_t> content, const std::string& root,
-                       const FileIdentity& skip, int hashJobs, VerifyReport::Files& files);
+struct PackageCheck {
+  std::string root;   // the package directory as given
+  FileIdentity skip;  // the signed message: never extra
+  int hashJobs = 1;   // files hashed at once (at least one)
+};
+
+// Fills `files` for the manifest `content` and the package directory. Every
+// file is opened through the directory's descriptor and never leaves it:
+// a path that leads out (through "..", an absolute path or a symbolic link,
+// even one swapped in while the check runs) is reported as outside and
+// never read. Files under the directory that no dependency names, except
+// `check.skip`, are extra. Module files that `watched` lists are marked.
+void CheckPackageFiles(std::span<const std::uint8_t> content, const PackageCheck& check,
+                       VerifyReport::Files& files, WatchedFiles& watched);
 
 }  // namespace brevick

@@ -32,45 +32,50 @@ std::vector<X509*> Pointers(const std::vector<X509Ptr>& certificates) {
   return pointers;
 }
 
-// What the chain check found, for the revocation check after it.
-struct SignerChain {
-  std::string trustedBy;       // empty when not trusted
+// What vouches for the signer, and the chain the revocation check follows.
+struct Vouched {
+  std::string by;              // "chains to ...", "the SHA-256 thumbprint ..."; empty: nothing
   std::vector<X509Ptr> chain;  // leaf to anchor; empty when none was built
 };
 
-SignerChain CheckChain(const VerifyOptions& options, const MessageSigner& signer,
-                       const AnchorSet& anchors, std::optional<std::time_t> at,
-                       std::vector<std::string>& problems) {
-  SignerChain result;
-  problems = anchors.problems;
-  if (!anchors.anchors.empty() && problems.empty()) {
-    const std::vector<X509*> intermediates = Pointers(signer.otherCertificates);
-    ChainVerdict verdict =
-        VerifyCertificateChain(signer.certificate.get(), intermediates, anchors.Certificates(), at);
+Vouched ChainOrPin(const VerifyOptions& options, const SignerChain& signer,
+                   const AnchorSet& anchors, std::optional<std::time_t> at,
+                   std::vector<std::string>& problems) {
+  Vouched vouched;
+  if (!anchors.anchors.empty()) {
+    ChainVerdict verdict = VerifyCertificateChain(signer.certificate, signer.otherCertificates,
+                                                  anchors.Certificates(), at);
     if (verdict.trusted) {
-      result.trustedBy = anchors.ChainsTo(verdict.anchor.get());
-      result.chain = std::move(verdict.chain);
-    } else {
-      problems.push_back("no chain to the anchors: " + verdict.reason);
+      vouched.by = anchors.ChainsTo(verdict.anchor.get());
+      vouched.chain = std::move(verdict.chain);
+      return vouched;
     }
+    problems.push_back("no chain to the anchors: " + verdict.reason);
   }
-  if (result.trustedBy.empty() && options.pinnedSha256) {
-    if (Sha256Thumbprint(signer.certificate.get()) != *options.pinnedSha256) {
-      problems.push_back("the SHA-256 thumbprint is not the pinned one");
-    } else if (const std::string problem = ValidityProblem(signer.certificate.get(), at);
-               !problem.empty()) {
-      problems.push_back("pinned, but " + problem);
-    } else {
-      result.trustedBy = "the SHA-256 thumbprint is the pinned one";
-    }
+  if (!options.pinnedSha256) return vouched;
+  if (Sha256Thumbprint(signer.certificate) != *options.pinnedSha256) {
+    problems.push_back("the SHA-256 thumbprint is not the pinned one");
+  } else if (const std::string problem = ValidityProblem(signer.certificate, at);
+             !problem.empty()) {
+    problems.push_back("pinned, but " + problem);
+  } else {
+    vouched.by = "the SHA-256 thumbprint is the pinned one";
   }
-  return result;
+  return vouched;
 }
 
-// The chain verdict and the key usage, into `trust`.
-SignerChain CheckTrust(const VerifyOptions& options, const MessageSigner& signer,
-                       const AnchorSet& anchors, std::optional<std::time_t> at,
-                       VerifyReport::Trust& trust) {
+// What keeps a signer that an anchor or pin vouches for from being trusted.
+std::string UseProblem(const VerifyOptions& options, const SignerChain& signer, bool md2) {
+  const SigningUsage usage = CheckSigningUsage(signer.certificate, options.strict);
+  if (usage != SigningUsage::kAllowed) return SigningUsageText(usage);
+  if (md2 && options.strict) return "the signature uses MD2, a broken digest";
+  return {};
+}
+
+// The chain (or pin) verdict and the uses, into `trust`.
+Vouched CheckTrust(const VerifyOptions& options, const SignerChain& signer, bool md2,
+                   const AnchorSet& anchors, std::optional<std::time_t> at,
+                   VerifyReport::Trust& trust) {
   const bool anyAnchor = !options.trustFiles.empty() || !options.trustStores.empty();
   trust.checked = anyAnchor || options.pinnedSha256.has_value();
   if (!trust.checked) {
@@ -81,21 +86,22 @@ SignerChain CheckTrust(const VerifyOptions& options, const MessageSigner& signer
   if (options.pinnedSha256) trust.anchors.push_back("pinned sha256 " + *options.pinnedSha256);
   trust.at = UtcTimeText(at.value_or(std::time(nullptr)));
   trust.atSource = at ? "timestamp" : "now";
-
+  // An anchor that could not be read fails trust whatever else matches.
+  if (!anchors.problems.empty()) {
+    trust.reason = JoinReasons(anchors.problems);
+    return {};
+  }
   std::vector<std::string> problems;
-  SignerChain chain = CheckChain(options, signer, anchors, at, problems);
-  if (chain.trustedBy.empty()) {
+  Vouched vouched = ChainOrPin(options, signer, anchors, at, problems);
+  if (vouched.by.empty()) {
     trust.reason = JoinReasons(problems);
-    return chain;
+  } else if (const std::string problem = UseProblem(options, signer, md2); !problem.empty()) {
+    trust.reason = vouched.by + ", but " + problem;
+  } else {
+    trust.trusted = true;
+    trust.reason = vouched.by;
   }
-  const SigningUsage usage = CheckSigningUsage(signer.certificate.get(), options.strict);
-  if (usage != SigningUsage::kAllowed) {
-    trust.reason = chain.trustedBy + ", but " + SigningUsageText(usage);
-    return chain;
-  }
-  trust.trusted = true;
-  trust.reason = chain.trustedBy;
-  return chain;
+  return vouched;
 }
 
 // Each failure found after the chain makes a trusted signer untrusted and is
@@ -109,18 +115,18 @@ void AddTrustFailure(VerifyReport::Trust& trust, const std::string& failure) {
   }
 }
 
-void CheckSignerRevocation(const MessageSigner& signer, const AnchorSet& anchors,
-                           const SignerChain& chain, CrlCollection& crls,
+void CheckSignerRevocation(const SignerChain& signer, const AnchorSet& anchors,
+                           const Vouched& vouched, CrlCollection& crls,
                            const std::vector<RevocationFinding>& tsaFindings,
                            std::optional<std::time_t> signedAt, VerifyReport& report) {
   std::vector<RevocationFinding> findings;
-  if (chain.chain.empty()) {
+  if (vouched.chain.empty()) {
     RevocationFinding finding;
     finding.problem = "no chain to an anchor to check it along";
     findings.push_back(finding);
   } else {
-    findings = crls.Check(signer.certificate.get(), Pointers(signer.otherCertificates),
-                          anchors.Certificates(), Pointers(chain.chain), true);
+    findings = crls.Check(signer.certificate, signer.otherCertificates, anchors.Certificates(),
+                          Pointers(vouched.chain), true);
   }
   const std::string failure =
       JudgeRevocation(findings, tsaFindings, crls, signedAt, report.revocation.emplace());
@@ -130,7 +136,8 @@ void CheckSignerRevocation(const MessageSigner& signer, const AnchorSet& anchors
 }  // namespace
 
 void CheckSignerTrust(const VerifyOptions& options, std::span<const std::uint8_t> message,
-                      const MessageSigner& signer, Reporter* reporter, VerifyReport& report) {
+                      const SignerChain& signer, bool md2, Reporter* reporter,
+                      VerifyReport& report) {
   const AnchorSet anchors = LoadAnchors(options.trustFiles, options.trustStores);
   const bool ownTsaAnchors = !options.tsaTrustFiles.empty() || !options.tsaTrustStores.empty();
   const AnchorSet tsaOnly =
@@ -144,9 +151,9 @@ void CheckSignerTrust(const VerifyOptions& options, std::span<const std::uint8_t
 
   // A timestamp outside the signer's validity proves nothing about it.
   std::optional<std::time_t> at;
-  if (signedAt && ValidityProblem(signer.certificate.get(), *signedAt).empty()) at = signedAt;
-  const SignerChain chain = CheckTrust(options, signer, anchors, at, report.trust);
-  if (crls) CheckSignerRevocation(signer, anchors, chain, *crls, tsaFindings, signedAt, report);
+  if (signedAt && ValidityProblem(signer.certificate, *signedAt).empty()) at = signedAt;
+  const Vouched vouched = CheckTrust(options, signer, md2, anchors, at, report.trust);
+  if (crls) CheckSignerRevocation(signer, anchors, vouched, *crls, tsaFindings, signedAt, report);
   if (report.timestamp && !report.timestamp->valid)
     AddTrustFailure(report.trust, "the timestamp is invalid: " + report.timestamp->reason);
   if (options.requireTimestamp && !signedAt)

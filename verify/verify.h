@@ -19,9 +19,13 @@ struct VerifyOptions {
   std::vector<std::string> trustFiles;          // PEM (one or more) or DER certificates
   std::vector<std::wstring> trustStores;        // Brevick store names
   std::optional<std::string> pinnedSha256;      // 64 lowercase hexadecimal digits
-  std::optional<std::string> extractPath;       // receives the content when the signature holds
+  // Receives the content when the signature holds and the signer is trusted.
+  std::optional<std::string> extractPath;
+  // The --json file (not "-"): checked, like extractPath, never to name the
+  // signed message, the other output or a module file of the package.
+  std::optional<std::string> reportPath;
   // Extra files and files without a digest fail the files check; an extended
-  // key usage without code signing fails trust.
+  // key usage without code signing, or an MD2 signature, fails trust.
   bool strict = false;
   // Module files hashed at once; absent: the CPUs the process may run on.
   std::optional<int> jobs;
@@ -36,7 +40,8 @@ struct VerifyOptions {
 
 // Runs every check that applies and fills in the exit code. A message whose
 // signature does not hold stops the check there: trust and files are then
-// reported as not checked. Throws only std::bad_alloc.
+// reported as not checked. Writes the extract file, never the JSON report
+// (whose target it only vets, in `reportError`). Throws only std::bad_alloc.
 // `reporter` (may be null) is told what happens on the way that the report
 // does not keep: each failed CRL download.
 VerifyReport VerifySignedManifest(const VerifyOptions& options, Reporter* reporter = nullptr);

@@ -15,7 +15,7 @@ enum class VerifyFailure : int {
   kInvalidMessage = 1,  // not a valid signed message; nothing else is checked
   kUntrusted = 2,       // the signer is not trusted (or was not checked)
   kFilesDiffer = 4,     // a file differs, is missing, unreadable or outside the package
-  kOutputFailed = 8,    // the extracted content could not be written
+  kOutputFailed = 8,    // --extract or --json could not (or must not) be written
 };
 
 enum class FileStatus {
@@ -54,12 +54,27 @@ struct VerifyReport {
   std::string file;  // the signed message's path
 
   struct Signature {
-    bool valid = false;
-    std::string digest;  // the SignerInfo's digest algorithm, "md2", ...
-    std::string error;   // empty when valid
+    bool valid = false;       // every SignerInfo holds
+    std::string digest;       // the first SignerInfo's digest algorithm, "md2", ...
+    std::string error;        // empty when valid
+    std::string signingTime;  // the first signer's signed signing time; never used for trust
   } signature;
 
-  std::optional<SignerDetails> signer;  // when the message names a carried certificate
+  // The first SignerInfo's carried certificate, the one trust is checked for.
+  std::optional<SignerDetails> signer;
+
+  // Every SignerInfo, in message order; Brevick itself writes one.
+  struct SignerResult {
+    bool valid = false;
+    std::string error;  // empty when valid
+    std::string digest;
+    std::string signingTime;
+    std::optional<SignerDetails> certificate;
+  };
+  std::vector<SignerResult> signers;
+
+  // Said on standard error, beside the report: a broken digest, say.
+  std::vector<std::string> warnings;
 
   // The RFC 3161 token the signer's unsigned attributes carry; absent when
   // there is none (or the signature did not hold, so nothing was read).
@@ -101,11 +116,13 @@ struct VerifyReport {
     bool checked = false;  // a package directory was given and the content was read
     std::string root;      // the package directory as given
     std::string error;     // why the files could not be checked at all
+    std::string skipped;   // why they were not checked although a directory was given
     std::vector<FileEntry> entries;
     std::vector<std::string> extra;  // relative paths, "/"-separated, sorted
   } files;
 
-  std::string extractError;  // why --extract could not write; empty otherwise
+  std::string extractError;  // why --extract wrote nothing; empty otherwise
+  std::string reportError;   // why the --json file must not be written; empty otherwise
   int exitCode = 0;
 };
 

@@ -20,7 +20,11 @@ namespace {
 constexpr int kInvalid = static_cast<int>(VerifyFailure::kInvalidMessage);
 constexpr int kUntrusted = static_cast<int>(VerifyFailure::kUntrusted);
 constexpr int kFiles = static_cast<int>(VerifyFailure::kFilesDiffer);
+constexpr int kOutput = static_cast<int>(VerifyFailure::kOutputFailed);
 constexpr int kUsage = 64;
+constexpr const char* kMd2Warning =
+    "brevick: warning: the signature uses MD2, a broken digest; ask the signer for --digest "
+    "sha256\n";
 
 const std::vector<PackageFile> kPackage = {
     {"Harbour Core", "core", "harbour_core.dll", std::string(3000, 'c'), ""},
@@ -79,6 +83,11 @@ TEST_F(VerifyModeTest, ExitBitsAloneAndCombined) {
        kInvalid,
        "Verification failed"},
       {"signature only, trusted", {"SIGNED", "--trust", "ROOT"}, true, 0, "Verified"},
+      {"MD2 under --strict",
+       {"SIGNED", "--trust", "ROOT", "--strict"},
+       false,
+       kUntrusted,
+       "Verification failed"},
   };
   const std::string plain = WriteFile("plain.xml", ManifestFor(kPackage));
   for (const auto& test : cases) {
@@ -95,7 +104,11 @@ TEST_F(VerifyModeTest, ExitBitsAloneAndCombined) {
     EXPECT_EQ(test.exitCode, result.exitCode) << result.output << result.errors;
     EXPECT_EQ(test.lastLine, LastLine(result.output));
     EXPECT_EQ(std::string::npos, result.output.find("Manifest compilation utility"));  // no banner
-    EXPECT_EQ("", result.errors);
+    EXPECT_EQ((test.exitCode & kInvalid) != 0 ? "" : kMd2Warning, result.errors);
+    if ((test.exitCode & kInvalid) != 0) {
+      EXPECT_NE(std::string::npos,
+                result.output.find("\nFiles: not checked: the signature is not valid\n"));
+    }
   }
 }
 
@@ -148,6 +161,10 @@ TEST_F(VerifyModeTest, JsonOnStandardOutputReadsBackFieldByField) {
       {"signer.not_before", details.notBefore},
       {"signer.not_after", details.notAfter},
       {"signer.key", "RSA 1024"},
+      {"signer.signing_time", "null"},
+      {"signers#", "1"},
+      {"signers[0].valid", "true"},
+      {"signers[0].certificate.sha256", details.sha256},
       {"trust.checked", "true"},
       {"trust.trusted", "true"},
       {"trust.anchors#", "1"},
@@ -163,6 +180,7 @@ TEST_F(VerifyModeTest, JsonOnStandardOutputReadsBackFieldByField) {
       {"files.entries[1].digests.md5.expected", Md5Hex("setting=1\n")},
       {"files.entries[1].digests.md5.actual", Md5Hex("setting=2\n")},
       {"files.entries[2].path", "strings_\xC5\x81odz.txt"},
+      {"files.skipped", "null"},
       {"files.extra#", "0"},
       {"exit_code", std::to_string(kFiles)},
   };
@@ -185,11 +203,58 @@ TEST_F(VerifyModeTest, JsonFileBesideTheTextReport) {
   EXPECT_EQ("2", json.at("exit_code"));
 }
 
-TEST_F(VerifyModeTest, ExtractEqualsTheSignedContent) {
+// --extract writes only verified content from a trusted signer, and
+// neither output ever replaces the signed message or the other output.
+TEST_F(VerifyModeTest, OutputsAreWrittenOnlyWhenSafe) {
   const std::string out = (temp.Path() / "release.xml").string();
-  const ProcessResult result = Run({signedPath, "--extract", out, "--trust", rootPem});
-  EXPECT_EQ(0, result.exitCode) << result.output;
-  EXPECT_EQ(ManifestFor(kPackage), ReadFileBytes(out));
+  const std::string signedBytes = ReadFileBytes(signedPath);
+  const struct {
+    const char* name;
+    std::vector<std::string> args;
+    int exitCode;
+    bool outWritten;
+    const char* notice;
+  } cases[] = {
+      {"trusted", {"--extract", "OUT", "--trust", "ROOT"}, 0, true, ""},
+      {"untrusted",
+       {"--extract", "OUT"},
+       kUntrusted,
+       false,
+       "brevick: --extract OUT: not written: the signer is not trusted\n"},
+      {"json over SIGNED",
+       {"--json", "SIGNED", "--trust", "ROOT"},
+       kOutput,
+       false,
+       "brevick: --json: refusing to overwrite SIGNED: it is the signed message\n"},
+      {"json and extract on one file",
+       {"--json", "OUT", "--extract", "OUT", "--trust", "ROOT"},
+       kOutput,
+       false,
+       "refusing to overwrite OUT: it is also the --json report"},
+  };
+  for (const auto& test : cases) {
+    SCOPED_TRACE(test.name);
+    std::filesystem::remove(out);
+    std::vector<std::string> args = {signedPath};
+    for (std::string arg : test.args)
+      args.push_back(arg == "OUT"      ? out
+                     : arg == "ROOT"   ? rootPem
+                     : arg == "SIGNED" ? signedPath
+                                       : arg);
+    const ProcessResult result = Run(args);
+    EXPECT_EQ(test.exitCode, result.exitCode) << result.output;
+    EXPECT_EQ(test.outWritten, std::filesystem::exists(out));
+    if (test.outWritten) {
+      EXPECT_EQ(ManifestFor(kPackage), ReadFileBytes(out));
+    }
+    std::string notice = test.notice;
+    for (const auto& [name, value] : {std::pair{"OUT", out}, std::pair{"SIGNED", signedPath}}) {
+      if (const std::size_t at = notice.find(name); at != std::string::npos)
+        notice.replace(at, std::string_view(name).size(), value);
+    }
+    EXPECT_NE(std::string::npos, result.errors.find(notice)) << result.errors;
+    EXPECT_EQ(signedBytes, ReadFileBytes(signedPath));
+  }
 }
 
 TEST_F(VerifyModeTest, FifoAsModuleFileIsUnreadableWithoutBlocking) {
@@ -238,7 +303,7 @@ TEST_F(VerifyModeTest, ReportsAreTheSameWhateverTheJobs) {
   const ProcessResult text = run({"--jobs", "1"});
   const ProcessResult json = run({"--jobs", "1", "--json", "-"});
   EXPECT_EQ(kFiles, text.exitCode);
-  EXPECT_EQ("", text.errors);
+  EXPECT_EQ(kMd2Warning, text.errors);
   const std::string lines =
       std::string("Files: 14 checked, ") + (rootReadsAnything ? "9" : "8") +
       " ok, 2 differ, 1 missing, " + (rootReadsAnything ? "1" : "2") +

@@ -1,8 +1,11 @@
 // tests/base/file_io_test.cc
 #include "base/file_io.h"
 
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -41,6 +44,68 @@ TEST(FileIoTest, ReplaceFileWritesThePiecesInOrder) {
     EXPECT_EQ(c.file.size(), result.sizeInBytes);
     EXPECT_EQ(c.file, testing::ReadFileBytes(work.Path() / "out"));
   }
+}
+
+// Both ways of opening beneath a directory refuse whatever leads out of it
+// with EXDEV before opening it; only openat2 can follow a link that stays
+// inside, so the walk refuses every link.
+TEST(FileIoTest, OpeningBeneathADirectoryNeverLeavesIt) {
+  const testing::TempDir work;
+  work.WriteFile("secret", "s");
+  work.WriteFile("pkg/sub/a.txt", "a");
+  namespace fs = std::filesystem;
+  fs::create_symlink(work.Path() / "secret", work.Path() / "pkg/out-link");
+  fs::create_symlink("sub/a.txt", work.Path() / "pkg/in-link");
+  fs::create_symlink(work.Path(), work.Path() / "pkg/up");
+  ASSERT_EQ(0, ::mkfifo((work.Path() / "pkg/fifo").c_str(), 0600));
+  const FileDescriptor directory(::open((work.Path() / "pkg").c_str(), O_RDONLY | O_DIRECTORY));
+  // clang-format off
+  const struct { const char* path; int beneath; int walk; } cases[] = {
+      {"sub/a.txt",   0,               0},
+      {"../secret",   EXDEV,           EXDEV},
+      {"/etc/passwd", EXDEV,           EXDEV},
+      {"out-link",    EXDEV,           EXDEV},
+      {"up/secret",   EXDEV,           EXDEV},
+      {"in-link",     0,               EXDEV},
+      {"missing",     ENOENT,          ENOENT},
+      {"sub",         EISDIR,          EISDIR},
+      {"fifo",        kNotRegularFile, kNotRegularFile},
+  };
+  // clang-format on
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.path);
+    FileDescriptor file;
+    EXPECT_EQ(c.beneath, OpenRegularFileBeneath(directory.Get(), c.path, file).error);
+    EXPECT_EQ(c.walk, OpenRegularFileBeneathByWalk(directory.Get(), c.path, file).error);
+  }
+}
+
+// A PIN file is read to its first line only, however large it is.
+TEST(FileIoTest, FirstLineReadsNoFurther) {
+  const testing::TempDir work;
+  const std::string longLine(4097, 'x');
+  // clang-format off
+  const struct { const char* what; std::string bytes; int error; std::string line; } cases[] = {
+      {"LF",                   "1234\nrest",             0,     "1234"},
+      {"CR LF",                "1234\r\n",              0,     "1234"},
+      {"no line end",          "1234",                   0,     "1234"},
+      {"4 KiB line",           longLine.substr(1),       0,     longLine.substr(1)},
+      {"4 KiB and one byte",   longLine + "\n",          EFBIG, ""},
+  };
+  // clang-format on
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    work.WriteFile("pin", c.bytes);
+    std::string line = "stale";
+    EXPECT_EQ(c.error, ReadFirstLine((work.Path() / "pin").string(), 4096, line).error);
+    EXPECT_EQ(c.line, line);
+  }
+  // A 1 GiB file (sparse) behind a short first line costs nothing more.
+  work.WriteFile("pin", "0000\n");
+  std::filesystem::resize_file(work.Path() / "pin", 1ull << 30);
+  std::string line;
+  EXPECT_TRUE(ReadFirstLine((work.Path() / "pin").string(), 4096, line).Ok());
+  EXPECT_EQ("0000", line);
 }
 
 }  // namespace

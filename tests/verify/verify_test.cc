@@ -1,13 +1,19 @@
 // The verify library on real signed messages, certificates and files.
 #include "verify/verify.h"
 
+#include <fcntl.h>
+#include <openssl/pkcs7.h>
+#include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
 #include "pki/signer_details.h"
 #include "tests/support/verify_fixture.h"
@@ -27,6 +33,23 @@ const std::vector<PackageFile> kTwoFiles = {
 
 class VerifyTest : public VerifyFixture {};
 
+// The DER message with a copy of its first SignerInfo appended, changed by
+// `change`.
+std::string WithSecondSignerInfo(const std::string& der, void (*change)(PKCS7_SIGNER_INFO*)) {
+  const auto* next = reinterpret_cast<const unsigned char*>(der.data());
+  const Pkcs7Ptr message(d2i_PKCS7(nullptr, &next, static_cast<long>(der.size())));
+  auto* second = static_cast<PKCS7_SIGNER_INFO*>(
+      ASN1_item_dup(ASN1_ITEM_rptr(PKCS7_SIGNER_INFO),
+                    sk_PKCS7_SIGNER_INFO_value(message->d.sign->signer_info, 0)));
+  change(second);
+  sk_PKCS7_SIGNER_INFO_push(message->d.sign->signer_info, second);
+  unsigned char* out = nullptr;
+  const int size = i2d_PKCS7(message.get(), &out);
+  std::string bytes(reinterpret_cast<char*>(out), static_cast<std::size_t>(size));
+  OPENSSL_free(out);
+  return bytes;
+}
+
 TEST_F(VerifyTest, TrustVerdictsForEachAnchorKind) {
   const X509Ptr expired =
       MakeIssuedCertificate(TestRsaKey(0), {{"CN", "Expired Signer"}}, root.get(), TestRsaKey(1),
@@ -45,6 +68,9 @@ TEST_F(VerifyTest, TrustVerdictsForEachAnchorKind) {
   const std::string garbage =
       WriteFile("garbage.pem", "-----BEGIN CERTIFICATE-----\nAAAA\n-----END CERTIFICATE-----\n");
   const std::string signerPin = Sha256Thumbprint(signer.get());
+  // Sparse: a certificate file is refused by its size before it is read.
+  const std::string huge = WriteFile("huge.pem", PemOf(root.get()));
+  std::filesystem::resize_file(huge, (16u << 20) + 1);
   StoreHome home;
   home.AddFile("Anchors", "root.pem", PemOf(root.get()));
 
@@ -230,6 +256,42 @@ TEST_F(VerifyTest, TrustVerdictsForEachAnchorKind) {
        false,
        false,
        "store Nope cannot be opened"},
+      {"empty trust file beside a matching pin",
+       signer.get(),
+       TestRsaKey(0),
+       {empty},
+       {},
+       signerPin,
+       false,
+       false,
+       "empty.pem holds no certificate"},
+      {"missing store beside a matching pin",
+       signer.get(),
+       TestRsaKey(0),
+       {},
+       {L"Nope"},
+       signerPin,
+       false,
+       false,
+       "store Nope cannot be opened"},
+      {"trust file over 16 MiB",
+       signer.get(),
+       TestRsaKey(0),
+       {huge},
+       {},
+       {},
+       false,
+       false,
+       "huge.pem is larger than 16 MiB"},
+      {"MD2 signature, strict",
+       signer.get(),
+       TestRsaKey(0),
+       {rootPem},
+       {},
+       {},
+       true,
+       false,
+       "but the signature uses MD2"},
   };
   for (const auto& test : cases) {
     SCOPED_TRACE(test.name);
@@ -262,6 +324,12 @@ TEST_F(VerifyTest, IntermediateCarriedInTheMessageCompletesTheChain) {
   EXPECT_TRUE(report.signature.valid);
   EXPECT_TRUE(report.trust.trusted) << report.trust.reason;
   EXPECT_EQ("CN=Leaf", report.signer->subject);
+  // The leaf itself as the anchor: the reason names it, not the carried
+  // intermediate the chain runs on to.
+  options.trustFiles = {WriteFile("leaf.pem", PemOf(leaf.get()))};
+  const VerifyReport pinnedLeaf = VerifySignedManifest(options);
+  EXPECT_TRUE(pinnedLeaf.trust.trusted) << pinnedLeaf.trust.reason;
+  EXPECT_EQ(0u, pinnedLeaf.trust.reason.find("chains to CN=Leaf (")) << pinnedLeaf.trust.reason;
 }
 
 TEST_F(VerifyTest, SignerDetailsDescribeTheCarriedCertificate) {
@@ -291,13 +359,16 @@ TEST_F(VerifyTest, InvalidMessagesStopBeforeTrustAndFiles) {
   const struct {
     const char* name;
     std::string bytes;
-    const char* errorPart;
+    std::string errorPart;
   } cases[] = {
-      {"truncated", good.substr(0, good.size() - 10), "cannot be decoded"},
+      {"truncated", good.substr(0, good.size() - 10), "declares"},
       {"one content byte changed", tampered, "does not match"},
       {"plain XML", ManifestFor(kTwoFiles), "not a signed message"},
       {"empty", "", "not a signed message"},
-      {"trailing bytes", good + "x", "cannot be decoded"},
+      {"trailing bytes", good + "x", "but the file holds " + std::to_string(good.size() + 1)},
+      {"header cut short", "\x30\x84\x01", "cut short or malformed"},
+      {"header claims 2 GiB", std::string("\x30\x84\x7F\xFF\xFF\xFF", 6) + std::string(9000, '\0'),
+       "declares 2147483653 bytes but the file holds 9006"},
   };
   for (const auto& test : cases) {
     SCOPED_TRACE(test.name);
@@ -313,6 +384,8 @@ TEST_F(VerifyTest, InvalidMessagesStopBeforeTrustAndFiles) {
     EXPECT_EQ(kInvalid, report.exitCode);
     EXPECT_FALSE(report.trust.checked);
     EXPECT_FALSE(report.files.checked);
+    EXPECT_EQ("the signature is not valid", report.files.skipped);
+    EXPECT_EQ("not written: the signature is not valid", report.extractError);
     EXPECT_FALSE(std::filesystem::exists(*options.extractPath));
   }
   VerifyOptions missing;
@@ -453,7 +526,8 @@ TEST_F(VerifyTest, FileStatusesAndTheFilesBit) {
           << report.files.entries[i].path;
     }
     EXPECT_EQ(test.extra, report.files.extra);
-    EXPECT_EQ(test.exitCode, report.exitCode);
+    // The fixture signs with MD2, which --strict does not trust.
+    EXPECT_EQ(test.exitCode | (test.strict ? kUntrusted : 0), report.exitCode);
   }
 }
 
@@ -597,26 +671,75 @@ TEST_F(VerifyTest, SignedMessageInsideThePackageIsNotExtra) {
   EXPECT_EQ(kUntrusted, report.exitCode);
 }
 
-TEST_F(VerifyTest, ExtractWritesTheSignedContentWhole) {
+TEST_F(VerifyTest, ExtractWritesTheSignedContentOnlyWhenTrusted) {
   VerifyOptions options;
   options.signedPath = SignPackage(kTwoFiles, signer.get(), TestRsaKey(0));
   options.extractPath = (temp.Path() / "out.xml").string();
-  WriteFile("out.xml", "old content that is longer than anything");
+  const std::string old = "old content that is longer than anything";
+  WriteFile("out.xml", old);
   VerifyReport report = VerifySignedManifest(options);
-  EXPECT_EQ(ManifestFor(kTwoFiles), ReadFileBytes(*options.extractPath));
+  EXPECT_EQ(old, ReadFileBytes(*options.extractPath));  // untrusted: nothing written
+  EXPECT_EQ("not written: the signer is not trusted", report.extractError);
   EXPECT_EQ(kUntrusted, report.exitCode);
+
+  options.pinnedSha256 = Sha256Thumbprint(signer.get());
+  report = VerifySignedManifest(options);
+  EXPECT_EQ(ManifestFor(kTwoFiles), ReadFileBytes(*options.extractPath));
+  EXPECT_EQ(0, report.exitCode);
   for (const auto& entry : std::filesystem::directory_iterator(temp.Path()))
     EXPECT_EQ(std::string::npos, entry.path().filename().string().find(".brevick-"));
 
-  options.extractPath = options.signedPath;  // would destroy the input
-  report = VerifySignedManifest(options);
-  EXPECT_NE(std::string::npos, report.extractError.find("it is the signed message"));
-  EXPECT_EQ(kUntrusted | kOutput, report.exitCode);
-  EXPECT_TRUE(report.signature.valid);
-
   options.extractPath = (temp.Path() / "no/such/dir/out.xml").string();
   report = VerifySignedManifest(options);
-  EXPECT_EQ(kUntrusted | kOutput, report.exitCode);
+  EXPECT_EQ(kOutput, report.exitCode);
+}
+
+// Whatever name leads to it, an output never replaces the signed message,
+// the other output or a module file of the package being checked.
+TEST_F(VerifyTest, OutputsRefuseEveryFileTheCheckReads) {
+  const std::string signedPath = SignPackage(kTwoFiles, signer.get(), TestRsaKey(0));
+  const std::string module = PackageDir() + "/core/a.dll";
+  const std::string out = (temp.Path() / "out.xml").string();
+  std::filesystem::create_symlink(signedPath, temp.Path() / "signed-link");
+  std::filesystem::create_hard_link(module, temp.Path() / "module-hard");
+  const std::string signedLink = (temp.Path() / "signed-link").string();
+  const std::string moduleHard = (temp.Path() / "module-hard").string();
+  const std::string signedBytes = ReadFileBytes(signedPath);
+  const struct {
+    const char* name;
+    std::optional<std::string> extract;
+    std::optional<std::string> json;
+    const char* extractError;
+    const char* reportError;
+  } cases[] = {
+      {"extract over SIGNED", signedPath, {}, "it is the signed message", ""},
+      {"json over SIGNED by a link", {}, signedLink, "", "it is the signed message"},
+      {"json and extract one new file", out, temp.Path().string() + "/./out.xml",
+       "it is also the --json report", "it is also the --extract file"},
+      {"extract over a module file", module, {}, "it is a module file", ""},
+      {"json over a module file by a hard link", {}, moduleHard, "", "it is a module file"},
+      {"both elsewhere", out, out + ".json", "", ""},
+  };
+  for (const auto& test : cases) {
+    SCOPED_TRACE(test.name);
+    std::filesystem::remove(out);
+    VerifyOptions options;
+    options.signedPath = signedPath;
+    options.packageDirectory = PackageDir();
+    options.pinnedSha256 = Sha256Thumbprint(signer.get());
+    options.extractPath = test.extract;
+    options.reportPath = test.json;
+    const VerifyReport report = VerifySignedManifest(options);
+    const auto holds = [](const std::string& text, const char* part) {
+      return *part == '\0' ? text.empty() : text.find(part) != std::string::npos;
+    };
+    EXPECT_TRUE(holds(report.extractError, test.extractError)) << report.extractError;
+    EXPECT_TRUE(holds(report.reportError, test.reportError)) << report.reportError;
+    EXPECT_EQ(*test.extractError == '\0' && *test.reportError == '\0' ? 0 : kOutput,
+              report.exitCode);
+    EXPECT_EQ("alpha bytes", ReadFileBytes(module));
+    EXPECT_EQ(signedBytes, ReadFileBytes(signedPath));
+  }
 }
 
 TEST_F(VerifyTest, HundredThousandDependencies) {
@@ -638,6 +761,136 @@ TEST_F(VerifyTest, HundredThousandDependencies) {
   EXPECT_EQ(FileStatus::kNoDigest, report.files.entries[5].status);
   EXPECT_EQ(FileStatus::kMissing, report.files.entries[99999].status);
   EXPECT_EQ(kUntrusted | kFiles, report.exitCode);
+}
+
+// A thread swaps a package entry (the file, or a directory on its way)
+// with a link of the same name to the outside, where a file matches the
+// manifest, while the check runs again and again: the outside file must
+// never be read, so no run may call the entry ok.
+TEST_F(VerifyTest, EntrySwappedForALinkOutsideIsNeverRead) {
+  const std::filesystem::path outside = temp.Path() / "outside";
+  std::filesystem::create_directories(outside);
+  WriteFile("outside/a.dll", "outside");
+  const std::string digest = "<md5 value=\"0x" + Md5Hex("outside") + "\"/>";
+  const struct {
+    const char* name;
+    const char* subPath;
+    std::filesystem::path swapped;
+    std::filesystem::path linkTarget;
+  } cases[] = {
+      {"file swapped", "", temp.Path() / "pkg/a.dll", outside / "a.dll"},
+      {"directory swapped", "sub", temp.Path() / "pkg/sub", outside},
+  };
+  for (const auto& test : cases) {
+    SCOPED_TRACE(test.name);
+    std::filesystem::remove_all(PackageDir());
+    VerifyOptions options;
+    options.signedPath =
+        SignPackage({{"M", test.subPath, "a.dll", "inside", digest}}, signer.get(), TestRsaKey(0));
+    options.packageDirectory = PackageDir();
+    options.jobs = 1;
+    const std::filesystem::path spare = temp.Path() / "spare";
+    std::filesystem::remove(spare);
+    std::filesystem::create_symlink(test.linkTarget, spare);
+    std::atomic<bool> stop{false};
+    std::thread swapper([&] {
+      while (!stop.load())
+        ::renameat2(AT_FDCWD, test.swapped.c_str(), AT_FDCWD, spare.c_str(), RENAME_EXCHANGE);
+    });
+    int readOutside = 0;
+    for (int run = 0; run < 100; ++run) {
+      const VerifyReport report = VerifySignedManifest(options);
+      if (report.files.entries.size() == 1 && report.files.entries[0].status == FileStatus::kOk)
+        ++readOutside;
+    }
+    stop = true;
+    swapper.join();
+    EXPECT_EQ(0, readOutside);
+  }
+}
+
+// Every SignerInfo counts: one bad signature beside a good one fails the
+// message, and each is reported.
+TEST_F(VerifyTest, EverySignerInfoIsChecked) {
+  const std::string good = ReadFileBytes(WriteSigned("<x/>", signer.get(), TestRsaKey(0)));
+  const struct {
+    const char* name;
+    void (*change)(PKCS7_SIGNER_INFO* second);
+    bool valid;
+    const char* error;
+  } cases[] = {
+      {"second a copy of the first", [](PKCS7_SIGNER_INFO*) {}, true, ""},
+      {"second with a garbage signature",
+       [](PKCS7_SIGNER_INFO* second) {
+         second->enc_digest->data[second->enc_digest->length / 2] ^= 0x5A;
+       },
+       false, " of 2: the signature does not match"},
+      {"second names a certificate not carried",
+       [](PKCS7_SIGNER_INFO* second) { ASN1_INTEGER_set(second->issuer_and_serial->serial, 999); },
+       false, " of 2: the message does not carry the signer's certificate"},
+  };
+  for (const auto& test : cases) {
+    SCOPED_TRACE(test.name);
+    VerifyOptions options;
+    options.signedPath = WriteFile("two.p7", WithSecondSignerInfo(good, test.change));
+    options.pinnedSha256 = Sha256Thumbprint(signer.get());
+    const VerifyReport report = VerifySignedManifest(options);
+    EXPECT_EQ(test.valid, report.signature.valid);
+    // DER sorts the SignerInfos as a set: either may come first.
+    // "signer N of 2: ...", N either way.
+    EXPECT_EQ(test.valid ? 0u : 8u, report.signature.error.find(test.error))
+        << report.signature.error;
+    ASSERT_EQ(2u, report.signers.size());
+    EXPECT_EQ(test.valid ? 2 : 1, report.signers[0].valid + report.signers[1].valid);
+    EXPECT_EQ(test.valid ? 0 : kInvalid, report.exitCode);
+  }
+}
+
+// What `openssl cms -sign` makes (signed attributes: content type, message
+// digest, signing time, capabilities) verifies as it is, its signing time
+// reported; a changed content byte still fails against the message digest.
+TEST_F(VerifyTest, OpensslCmsMessagesVerify) {
+  const std::string content = WriteFile("content.xml", "<x>cms</x>");
+  const std::string certificate = WriteFile("signer.pem", PemOf(signer.get()));
+  const std::string key = WriteFile("signer.key", PemOf(TestRsaKey(0)));
+  const struct {
+    const char* name;
+    const char* flags;
+    bool tamper;
+    bool valid;
+    bool signingTime;
+    const char* digest;
+  } cases[] = {
+      {"default attributes", "", false, true, true, "sha256"},
+      {"no S/MIME capabilities", "-nosmimecap", false, true, true, "sha256"},
+      {"no attributes at all", "-noattr", false, true, false, "sha256"},
+      {"SHA-512 with attributes", "-md sha512", false, true, true, "sha512"},
+      {"content byte changed", "", true, false, true, "sha256"},
+  };
+  for (const auto& test : cases) {
+    SCOPED_TRACE(test.name);
+    const std::string out = (temp.Path() / "cms.p7").string();
+    const std::string command = "openssl cms -sign -binary -nodetach -outform DER -in " + content +
+                                " -signer " + certificate + " -inkey " + key + " -out " + out +
+                                " " + test.flags;
+    ASSERT_EQ(0, std::system(command.c_str()));
+    if (test.tamper) {
+      std::string bytes = ReadFileBytes(out);
+      bytes[bytes.find("<x>cms") + 3] = 'C';
+      WriteFile("cms.p7", bytes);
+    }
+    VerifyOptions options;
+    options.signedPath = out;
+    options.pinnedSha256 = Sha256Thumbprint(signer.get());
+    options.extractPath = (temp.Path() / "cms.xml").string();
+    std::filesystem::remove(*options.extractPath);
+    const VerifyReport report = VerifySignedManifest(options);
+    EXPECT_EQ(test.valid, report.signature.valid) << report.signature.error;
+    EXPECT_EQ(test.digest, report.signature.digest);
+    EXPECT_EQ(test.signingTime, report.signature.signingTime.size() == 20)
+        << report.signature.signingTime;
+    EXPECT_EQ(test.valid ? "<x>cms</x>" : "", ReadFileBytes(*options.extractPath));
+  }
 }
 
 TEST(NormaliseSha256Test, AcceptsThumbprintSpellings) {

@@ -1,0 +1,237 @@
+// cms/message_check.cc: checking each SignerInfo of a received message.
+// Brevick's own messages carry no attributes and one signer; what other
+// tools make (signed attributes, several signers) is checked as RFC 5652
+// says, so that a sound message is never a false tamper alarm and one bad
+// signature among good ones is never passed over.
+#include "cms/message_check.h"
+
+#include <openssl/objects.h>
+#include <openssl/pkcs7.h>
+#include <openssl/rsa.h>
+
+#include <algorithm>
+#include <cctype>
+
+#include "base/file_io.h"
+#include "cms/der.h"
+#include "cms/signed_message.h"
+#include "pki/signer_details.h"
+
+namespace brevick {
+namespace {
+
+// BER's length octet for "ends at an end-of-contents marker".
+constexpr std::uint8_t kDerIndefiniteLength = 0x80;
+
+std::optional<DigestAlgorithm> AlgorithmOfNid(int nid) {
+  switch (nid) {
+    case NID_md2:
+      return DigestAlgorithm::kMd2;
+    case NID_sha256:
+      return DigestAlgorithm::kSha256;
+    case NID_sha384:
+      return DigestAlgorithm::kSha384;
+    case NID_sha512:
+      return DigestAlgorithm::kSha512;
+    default:
+      return std::nullopt;
+  }
+}
+
+std::string AlgorithmName(const ASN1_OBJECT* algorithm) {
+  const int nid = OBJ_obj2nid(algorithm);
+  std::string name;
+  if (const char* shortName = nid != NID_undef ? OBJ_nid2sn(nid) : nullptr) name = shortName;
+  if (name.empty()) {
+    char text[128];
+    const int size = OBJ_obj2txt(text, sizeof text, algorithm, 1);
+    if (size > 0)
+      name.assign(text, std::min<std::size_t>(static_cast<std::size_t>(size), sizeof text - 1));
+  }
+  std::transform(name.begin(), name.end(), name.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return name;
+}
+
+bool IsSignedData(const PKCS7* decoded) {
+  if (decoded == nullptr || !PKCS7_type_is_signed(decoded) || decoded->d.sign == nullptr)
+    return false;
+  const PKCS7* inner = decoded->d.sign->contents;
+  return inner != nullptr && PKCS7_type_is_data(inner);
+}
+
+Pkcs7Ptr DecodeWhole(std::span<const std::uint8_t> der) {
+  const unsigned char* next = der.data();
+  Pkcs7Ptr decoded(d2i_PKCS7(nullptr, &next, static_cast<long>(der.size())));
+  // Bytes after the message would be content that no signature covers.
+  if (!decoded || next != der.data() + der.size() || !IsSignedData(decoded.get())) return nullptr;
+  return decoded;
+}
+
+// Decodes the message with its content left out, which then stays where it
+// lies in `message`; null when the encoding is not one this can split.
+Pkcs7Ptr DecodeAroundContent(std::span<const std::uint8_t> message, ContentPlace& place) {
+  const std::optional<ContentPlace> found = FindAttachedContent(message);
+  if (!found) return nullptr;
+  const auto begin = message.begin();
+  const SignedMessageFrame frame{
+      {begin, begin + static_cast<std::ptrdiff_t>(found->offset)},
+      {begin + static_cast<std::ptrdiff_t>(found->offset + found->size), message.end()}};
+  const std::optional<SignedMessageFrame> empty = ResizedFrame(frame, 0);
+  if (!empty) return nullptr;
+  std::vector<std::uint8_t> shell = empty->head;
+  shell.insert(shell.end(), empty->tail.begin(), empty->tail.end());
+  Pkcs7Ptr decoded = DecodeWhole(shell);
+  if (decoded) place = *found;
+  return decoded;
+}
+
+X509* FindCarriedCertificate(const PKCS7* message, const PKCS7_ISSUER_AND_SERIAL* wanted) {
+  STACK_OF(X509)* carried = message->d.sign->cert;
+  for (int i = 0; i < sk_X509_num(carried); ++i) {
+    X509* candidate = sk_X509_value(carried, i);
+    if (X509_NAME_cmp(X509_get_issuer_name(candidate), wanted->issuer) == 0 &&
+        ASN1_INTEGER_cmp(X509_get0_serialNumber(candidate), wanted->serial) == 0)
+      return candidate;
+  }
+  return nullptr;
+}
+
+// What the signer's key signed: a DigestInfo when the signature is sound.
+std::vector<std::uint8_t> RecoveredDigestInfo(const PKCS7_SIGNER_INFO* info, X509* signer) {
+  EVP_PKEY* publicKey = X509_get0_pubkey(signer);
+  if (publicKey == nullptr || EVP_PKEY_get_base_id(publicKey) != EVP_PKEY_RSA) return {};
+  const EvpPkeyCtxPtr context(EVP_PKEY_CTX_new(publicKey, nullptr));
+  const unsigned char* signature = ASN1_STRING_get0_data(info->enc_digest);
+  const auto signatureSize = static_cast<std::size_t>(ASN1_STRING_length(info->enc_digest));
+  std::size_t size = 0;
+  if (!context || EVP_PKEY_verify_recover_init(context.get()) != 1 ||
+      EVP_PKEY_CTX_set_rsa_padding(context.get(), RSA_PKCS1_PADDING) != 1 ||
+      EVP_PKEY_verify_recover(context.get(), nullptr, &size, signature, signatureSize) != 1)
+    return {};
+  std::vector<std::uint8_t> recovered(size);
+  if (EVP_PKEY_verify_recover(context.get(), recovered.data(), &size, signature, signatureSize) !=
+      1)
+    return {};
+  recovered.resize(size);
+  return recovered;
+}
+
+// The DER of the signed attributes as a SET OF, which is what the signature
+// covers (they are carried under an implicit [0] tag instead).
+std::vector<std::uint8_t> SignedAttributesDer(const PKCS7_SIGNER_INFO* info) {
+  unsigned char* der = nullptr;
+  const int size = ASN1_item_i2d(reinterpret_cast<ASN1_VALUE*>(info->auth_attr), &der,
+                                 ASN1_ITEM_rptr(PKCS7_ATTR_VERIFY));
+  if (size <= 0) return {};
+  const OpenSslBytesPtr owned(der);
+  return std::vector<std::uint8_t>(der, der + size);
+}
+
+// The message digest attribute must equal the content's digest and the
+// content type attribute must name data: without them the attributes would
+// bind the signature to nothing.
+bool AttributesBindContent(PKCS7_SIGNER_INFO* info, DigestAlgorithm algorithm,
+                           std::span<const std::uint8_t> content) {
+  const ASN1_TYPE* type = PKCS7_get_signed_attribute(info, NID_pkcs9_contentType);
+  if (type == nullptr || type->type != V_ASN1_OBJECT ||
+      OBJ_obj2nid(type->value.object) != NID_pkcs7_data)
+    return false;
+  const ASN1_OCTET_STRING* carried = PKCS7_digest_from_attributes(info->auth_attr);
+  if (carried == nullptr) return false;
+  // The DigestInfo ends in the digest itself.
+  const std::vector<std::uint8_t> digestInfo = DigestInfo(algorithm, content);
+  const auto length = static_cast<std::size_t>(ASN1_STRING_length(carried));
+  return !digestInfo.empty() && length > 0 && length < digestInfo.size() &&
+         std::equal(digestInfo.end() - static_cast<std::ptrdiff_t>(length), digestInfo.end(),
+                    ASN1_STRING_get0_data(carried));
+}
+
+std::string SigningTime(const PKCS7_SIGNER_INFO* info) {
+  const ASN1_TYPE* time = PKCS7_get_signed_attribute(info, NID_pkcs9_signingTime);
+  if (time == nullptr || (time->type != V_ASN1_UTCTIME && time->type != V_ASN1_GENERALIZEDTIME))
+    return {};
+  return Rfc3339Time(time->value.utctime);
+}
+
+SignerCheck CheckSigner(const PKCS7* message, PKCS7_SIGNER_INFO* info,
+                        std::span<const std::uint8_t> content) {
+  SignerCheck check;
+  if (info == nullptr || info->issuer_and_serial == nullptr || info->digest_alg == nullptr)
+    return check;  // kCannotReadSigner
+  check.digest = AlgorithmName(info->digest_alg->algorithm);
+  check.certificate = FindCarriedCertificate(message, info->issuer_and_serial);
+  if (check.certificate == nullptr) {
+    check.result = CryptoResult::kNoSignerCertificate;
+    return check;
+  }
+  check.result = CryptoResult::kSignatureMismatch;
+  const std::optional<DigestAlgorithm> algorithm =
+      AlgorithmOfNid(OBJ_obj2nid(info->digest_alg->algorithm));
+  if (!algorithm) return check;
+  std::vector<std::uint8_t> attributes;
+  check.signedAttributes = sk_X509_ATTRIBUTE_num(info->auth_attr) > 0;
+  if (check.signedAttributes) {
+    check.signingTime = SigningTime(info);
+    attributes = SignedAttributesDer(info);
+    if (attributes.empty() || !AttributesBindContent(info, *algorithm, content)) return check;
+  }
+  const std::vector<std::uint8_t> recovered = RecoveredDigestInfo(info, check.certificate);
+  if (!recovered.empty() &&
+      recovered == DigestInfo(*algorithm, check.signedAttributes ? attributes : content))
+    check.result = CryptoResult::kOk;
+  return check;
+}
+
+}  // namespace
+
+std::optional<MessageHeader> ReadMessageHeader(std::span<const std::uint8_t> firstBytes) {
+  if (firstBytes.empty()) return std::nullopt;
+  MessageHeader header;
+  header.sequence = firstBytes[0] == kDerSequenceTag;
+  if (!header.sequence) return header;
+  if (firstBytes.size() >= 2 && firstBytes[1] == kDerIndefiniteLength) {
+    header.indefinite = true;
+    return header;
+  }
+  const std::optional<DerHeader> der = ReadDerHeader(firstBytes);
+  if (!der || der->contentSize > UINT64_MAX - der->headerSize) return std::nullopt;
+  header.totalSize = der->headerSize + der->contentSize;
+  return header;
+}
+
+MessageCheck CheckSignedMessage(std::span<const std::uint8_t> message) {
+  const OpenSslErrorScope errors;
+  MessageCheck check;
+  if (message.empty() || message[0] != kDerSequenceTag) {
+    check.result = CryptoResult::kNotSignedMessage;
+    return check;
+  }
+  if (message.size() > kMaxBlockSizeInBytes) return check;  // kCannotDecode
+  ContentPlace place;
+  check.decoded = DecodeAroundContent(message, place);
+  if (check.decoded) {
+    check.content = message.subspan(place.offset, place.size);
+  } else {
+    check.decoded = DecodeWhole(message);
+    if (!check.decoded) return check;
+    const ASN1_OCTET_STRING* data = check.decoded->d.sign->contents->d.data;
+    if (data == nullptr) return check;  // detached: nothing here is signed
+    check.content = {ASN1_STRING_get0_data(data),
+                     static_cast<std::size_t>(ASN1_STRING_length(data))};
+  }
+  STACK_OF(X509)* carried = check.decoded->d.sign->cert;
+  for (int i = 0; i < sk_X509_num(carried); ++i)
+    check.certificates.push_back(sk_X509_value(carried, i));
+  STACK_OF(PKCS7_SIGNER_INFO)* infos = check.decoded->d.sign->signer_info;
+  check.result =
+      sk_PKCS7_SIGNER_INFO_num(infos) > 0 ? CryptoResult::kOk : CryptoResult::kCannotReadSigner;
+  for (int i = 0; i < sk_PKCS7_SIGNER_INFO_num(infos); ++i) {
+    check.signers.push_back(
+        CheckSigner(check.decoded.get(), sk_PKCS7_SIGNER_INFO_value(infos, i), check.content));
+    if (check.result == CryptoResult::kOk) check.result = check.signers.back().result;
+  }
+  return check;
+}
+
+}  // namespace brevick

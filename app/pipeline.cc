@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "app/console_reporter.h"
 #include "app/output_guard.h"
 #include "app/signed_output.h"
 #include "base/file_io.h"
@@ -37,10 +38,10 @@ constexpr std::size_t kTrimEveryBytes = std::size_t{16} << 20;
 bool IsSeparator(wchar_t ch) { return ch == L'/' || ch == L'\\'; }
 
 // Removes the developer attributes, then hashes every module file.
-StageResult Prepare(xmldoc::Document& document, const HashSettings& settings) {
-  if (!RemovePackageDeveloperInformation(document)) return StageResult::kManifestRejected;
-  if (!RemoveModuleDeveloperInformation(document)) return StageResult::kManifestRejected;
-  return GenerateFileHashes(document, settings);
+StageResult Prepare(xmldoc::Document& document, const HashSettings& settings, Reporter& reporter) {
+  if (!RemovePackageDeveloperInformation(document, reporter)) return StageResult::kManifestRejected;
+  if (!RemoveModuleDeveloperInformation(document, reporter)) return StageResult::kManifestRejected;
+  return GenerateFileHashes(document, settings, reporter);
 }
 
 }  // namespace
@@ -55,7 +56,8 @@ StageResult ProcessManifest(const std::wstring& infile, const std::wstring& outf
     RecordError(L"No nodes found in the XML file.");
     return StageResult::kManifestRejected;
   }
-  const StageResult validation = ValidateManifest(*document);
+  ConsoleReporter reporter;
+  const StageResult validation = ValidateManifest(*document, reporter);
   if (validation != StageResult::kGoOn) return validation;
 
   // The output must not replace what this run read: the manifest, the module
@@ -66,7 +68,7 @@ StageResult ProcessManifest(const std::wstring& infile, const std::wstring& outf
   hashSettings.confinedDirectories = settings.confinedDirectories;
   hashSettings.extraDigest = settings.digest;
   hashSettings.progressDisplay = settings.progressDisplay.value_or(::isatty(STDERR_FILENO) == 1);
-  const StageResult preparation = Prepare(*document, hashSettings);
+  const StageResult preparation = Prepare(*document, hashSettings, reporter);
   if (preparation != StageResult::kGoOn) {
     ProgressLine(L"Not generating new manifest due to errors");
     return preparation;

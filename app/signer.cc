@@ -64,6 +64,8 @@ void CannotSignNotice(const X509* certificate, const std::wstring& reason) {
 
 }  // namespace
 
+void ReportCryptoError(CryptoResult code) { RecordError(ToWide(CryptoErrorText(code))); }
+
 CertificateMatch FindSigner(const CertStore& store, const SignerChoice& choice) {
   return store.Find([&](const X509* certificate) {
     return ContainsIgnoringCase(SubjectText(certificate), choice.subject) &&
@@ -108,7 +110,11 @@ bool SignAsChosen(const SignerChoice& choice, std::uint64_t contentSize,
   DigestInfoSigner tokenSigner;
   if (signer.tokenKey) {
     tokenSigner = [&signer](std::span<const std::uint8_t> digestInfoToSign) {
-      return SignWithTokenKey(*signer.tokenKey, signer.certificate.get(), digestInfoToSign);
+      std::vector<std::uint8_t> signature;
+      const TokenOutcome outcome =
+          SignOnToken(*signer.tokenKey, signer.certificate.get(), digestInfoToSign, signature);
+      if (outcome.error != TokenError::kNone) NoticeLine(ToWide(outcome.reason));
+      return signature;
     };
   }
   if (contentSize > kMaxBlockSizeInBytes ||

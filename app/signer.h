@@ -15,6 +15,10 @@
 
 namespace brevick {
 
+// Records the operator's text of the result in the error list (the empty
+// text included).
+void ReportCryptoError(CryptoResult code);
+
 // Searches the store for the certificates the choice names; no output.
 CertificateMatch FindSigner(const CertStore& store, const SignerChoice& choice);
 

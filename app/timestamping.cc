@@ -98,6 +98,18 @@ std::optional<std::string> TryTsa(const std::string& url, const TimestampRequest
   return std::nullopt;
 }
 
+// The URL as lines and the error list show it: without a user name and
+// password, which build logs must not keep.
+std::string ShownUrl(const std::string& url) {
+  const std::size_t authority = url.find("://");
+  if (authority == std::string::npos) return url;
+  const std::size_t start = authority + 3;
+  const std::size_t end = std::min(url.find_first_of("/?#", start), url.size());
+  const std::size_t at = url.rfind('@', end - 1);
+  if (at == std::string::npos || at < start || end == start) return url;
+  return url.substr(0, start) + url.substr(at + 1);
+}
+
 std::wstring Plural(std::size_t count, const wchar_t* what) {
   return std::to_wstring(count) + L" " + what + (count == 1 ? L"" : L"s");
 }
@@ -150,7 +162,8 @@ std::optional<std::wstring> TimestampOptionsProblem(const TimestampSettings& set
 
 std::wstring TimestampSettingsText(const TimestampSettings& settings) {
   std::wstring urls;
-  for (const std::string& url : settings.urls) urls += (urls.empty() ? L"" : L", ") + ToWide(url);
+  for (const std::string& url : settings.urls)
+    urls += (urls.empty() ? L"" : L", ") + ToWide(ShownUrl(url));
   return L"Timestamp: " + urls + L"; digest " + ToWide(std::string(DigestName(settings.digest))) +
          L"; " + Plural(static_cast<std::size_t>(settings.rounds), L"round") + L", " +
          std::to_wstring(settings.waitSeconds) + L" s between rounds, " +
@@ -171,13 +184,13 @@ std::optional<std::vector<std::uint8_t>> FetchTimestampToken(
         return TryTsa(url, *request, signatureValue, settings, token);
       },
       [&](const std::string& url, const std::string& reason) {
-        failure = url + ": " + reason;
+        failure = ShownUrl(url) + ": " + reason;
         NoticeLine(L"timestamp: " + ToWide(failure));
       });
   if (!outcome.servedBy) return std::nullopt;
   if (outcome.failedTries > 0) {
-    NoticeLine(L"timestamp: served by " + ToWide(settings.urls[*outcome.servedBy]) + L" after " +
-               Plural(outcome.failedTries, L"failed try"));
+    NoticeLine(L"timestamp: served by " + ToWide(ShownUrl(settings.urls[*outcome.servedBy])) +
+               L" after " + Plural(outcome.failedTries, L"failed try"));
   }
   return token;
 }

@@ -13,6 +13,7 @@
 #include <sstream>
 #include <string>
 
+#include "app/console_reporter.h"
 #include "base/report.h"
 #include "base/stage_result.h"
 #include "base/utf8.h"
@@ -63,7 +64,8 @@ void BM_HashingStage(benchmark::State& state) {
     const auto document = xmldoc::Parser().Parse(manifest.data(), manifest.size());
     state.ResumeTiming();
     const brevick::ConsoleCapture quiet;
-    if (brevick::GenerateFileHashes(*document, settings) != brevick::StageResult::kGoOn)
+    brevick::ConsoleReporter reporter;
+    if (brevick::GenerateFileHashes(*document, settings, reporter) != brevick::StageResult::kGoOn)
       state.SkipWithError("a module file could not be hashed");
   }
   state.SetLabel(std::string(brevick::DigestName(digest)));

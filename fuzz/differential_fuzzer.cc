@@ -25,6 +25,7 @@
 #include <string>
 #include <vector>
 
+#include "app/console_reporter.h"
 #include "base/report.h"
 #include "base/stage_result.h"
 #include "base/utf8.h"
@@ -234,6 +235,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::filesystem::create_directories(work / "res");
   std::ofstream(work / "res/c.txt") << "";
   brevick::ConsoleCapture console;
+  brevick::ConsoleReporter reporter;
 
   std::unique_ptr<xmldoc::Document> document;
   try {
@@ -245,10 +247,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // comparison.
   const std::string_view input(reinterpret_cast<const char*>(data), size);
   if (input.find("<!DOCTYPE") != std::string_view::npos) return 0;
-  if (document->IsEmpty() || brevick::ValidateManifest(*document) != brevick::StageResult::kGoOn)
+  if (document->IsEmpty() ||
+      brevick::ValidateManifest(*document, reporter) != brevick::StageResult::kGoOn)
     return 0;
-  if (!brevick::RemovePackageDeveloperInformation(*document) ||
-      !brevick::RemoveModuleDeveloperInformation(*document)) {
+  if (!brevick::RemovePackageDeveloperInformation(*document, reporter) ||
+      !brevick::RemoveModuleDeveloperInformation(*document, reporter)) {
     return 0;
   }
 
@@ -263,8 +266,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
 
   const std::wstring directory = brevick::ToWide(work.string());
-  if (brevick::GenerateFileHashes(*document, brevick::HashSettings{directory, directory}) !=
-      brevick::StageResult::kGoOn) {
+  if (brevick::GenerateFileHashes(*document, brevick::HashSettings{directory, directory},
+                                  reporter) != brevick::StageResult::kGoOn) {
     return 0;
   }
   const std::vector<Dependency> hashed = BrevickDependencies(*document);

@@ -11,6 +11,7 @@
 #include <memory>
 #include <string>
 
+#include "app/console_reporter.h"
 #include "base/report.h"
 #include "base/stage_result.h"
 #include "base/utf8.h"
@@ -57,6 +58,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::wstring& directory = ModuleDirectory();
   brevick::ConsoleCapture console;
   brevick::SetVerbosity({.showProgress = true, .showDebug = true});
+  brevick::ConsoleReporter reporter;
 
   std::unique_ptr<xmldoc::Document> document;
   try {
@@ -64,11 +66,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   } catch (const xmldoc::ParsingException&) {
     return 0;
   }
-  if (document->IsEmpty() || brevick::ValidateManifest(*document) != brevick::StageResult::kGoOn)
+  if (document->IsEmpty() ||
+      brevick::ValidateManifest(*document, reporter) != brevick::StageResult::kGoOn)
     return 0;
-  brevick::RemovePackageDeveloperInformation(*document);
-  brevick::RemoveModuleDeveloperInformation(*document);
-  brevick::GenerateFileHashes(*document, brevick::HashSettings{directory, directory});
+  brevick::RemovePackageDeveloperInformation(*document, reporter);
+  brevick::RemoveModuleDeveloperInformation(*document, reporter);
+  brevick::GenerateFileHashes(*document, brevick::HashSettings{directory, directory}, reporter);
   const std::string text = xmldoc::ToText(*document, "    ");
   return 0;
 }

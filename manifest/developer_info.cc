@@ -1,7 +1,7 @@
 // manifest/developer_info.cc
 #include "manifest/developer_info.h"
 
-#include "base/report.h"
+#include "base/reporter.h"
 #include "manifest/manifest_tree.h"
 #include "xml/xmldoc.h"
 
@@ -16,21 +16,21 @@ xmldoc::Element& PackageElement(xmldoc::Document& document) {
 
 }  // namespace
 
-bool RemovePackageDeveloperInformation(xmldoc::Document& document) {
+bool RemovePackageDeveloperInformation(xmldoc::Document& document, Reporter& reporter) {
   xmldoc::Element& package = PackageElement(document);
-  ProgressLine(L"Removing developer information from <" + WideAttributeValue(package, "name") +
-               L"> package.");
+  reporter.Progress(L"Removing developer information from <" + WideAttributeValue(package, "name") +
+                    L"> package.");
   package.RemoveAttribute("mode");
   return true;
 }
 
-bool RemoveModuleDeveloperInformation(xmldoc::Document& document) {
+bool RemoveModuleDeveloperInformation(xmldoc::Document& document, Reporter& reporter) {
   xmldoc::Element& modules = PackageElement(document).GetChildElement("modules");
   // Whatever their name: an element that validation skipped as no module is
   // released all the same, so it is stripped all the same.
   for (xmldoc::Element* module : ChildElements(modules)) {
-    ProgressLine(L"Removing developer information from <" + WideAttributeValue(*module, "name") +
-                 L"> module.");
+    reporter.Progress(L"Removing developer information from <" +
+                      WideAttributeValue(*module, "name") + L"> module.");
     module->RemoveAttribute("debugPath");
     module->RemoveAttribute("releasePath");
   }

@@ -8,12 +8,14 @@ class Document;
 
 namespace brevick {
 
+class Reporter;
+
 // Removes `mode` from the package element, after its progress line. Always
 // true; a validated document is expected (otherwise nothing is removed).
-bool RemovePackageDeveloperInformation(xmldoc::Document& document);
+bool RemovePackageDeveloperInformation(xmldoc::Document& document, Reporter& reporter);
 
 // Removes `debugPath`, then `releasePath`, from every element child of
 // `modules`, whatever its name, each after its progress line. Always true.
-bool RemoveModuleDeveloperInformation(xmldoc::Document& document);
+bool RemoveModuleDeveloperInformation(xmldoc::Document& document, Reporter& reporter);
 
 }  // namespace brevick

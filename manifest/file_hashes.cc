@@ -17,7 +17,7 @@
 
 #include "base/file_io.h"
 #include "base/hex_text.h"
-#include "base/report.h"
+#include "base/reporter.h"
 #include "base/stage_result.h"
 #include "base/utf8.h"
 #include "manifest/manifest_tree.h"
@@ -179,9 +179,11 @@ std::uint64_t TotalSize(const std::vector<std::string>& paths) {
 
 }  // namespace
 
-StageResult GenerateFileHashes(xmldoc::Document& document, const HashSettings& settings) {
-  ProgressLine(L"Generating dependencing hashes for module files");  // sic: release scripts match
-                                                                     // the line as it stands
+StageResult GenerateFileHashes(xmldoc::Document& document, const HashSettings& settings,
+                               Reporter& reporter) {
+  reporter.Progress(
+      L"Generating dependencing hashes for module files");  // sic: release scripts match
+                                                            // the line as it stands
   const std::vector<PlannedModule> plan = PlanFiles(document, settings);
   std::vector<std::string> paths;
   std::uint64_t fileCount = 0;
@@ -207,7 +209,9 @@ StageResult GenerateFileHashes(xmldoc::Document& document, const HashSettings& s
     writeLine();
   };
   for (const PlannedModule& module : plan) {
-    emit([&] { ProgressLine(L"Generating hashes for files in module '" + module.name + L"'."); });
+    emit([&] {
+      reporter.Progress(L"Generating hashes for files in module '" + module.name + L"'.");
+    });
     for (const PlannedFile& file : module.files) {
       std::optional<FileDigests> digests;
       if (file.refusal.empty()) {
@@ -219,12 +223,12 @@ StageResult GenerateFileHashes(xmldoc::Document& document, const HashSettings& s
       if (!digests || digests->outcome != FileHashOutcome::kHashed) {
         const std::wstring reason =
             digests ? std::wstring(HashFailureReason(digests->outcome)) : file.refusal;
-        emit([&] { RecordError(L"Error generating MD5 for '" + file.path + L"'. " + reason); });
+        emit([&] { reporter.Error(L"Error generating MD5 for '" + file.path + L"'. " + reason); });
         ++failureCount;
         continue;
       }
       if (settings.hashedFiles != nullptr) settings.hashedFiles->push_back(digests->identity);
-      emit([&] { ProgressLine(L"Generated MD5 for " + file.path); });
+      emit([&] { reporter.Progress(L"Generated MD5 for " + file.path); });
       StoreDigests(*file.dependency, *digests, settings.extraDigest);
     }
   }

@@ -21,6 +21,8 @@ class Document;
 
 namespace brevick {
 
+class Reporter;
+
 // Where module files are found and how they are hashed.
 struct HashSettings {
   std::wstring manifestDirectory;  // the base of a module's subPath
@@ -56,7 +58,8 @@ struct HashSettings {
 // Each file that cannot be hashed is recorded; returns StageResult::kGoOn when
 // every file was hashed, else StageResult::kHashingFailed. Expects a
 // validated document.
-StageResult GenerateFileHashes(xmldoc::Document& document, const HashSettings& settings);
+StageResult GenerateFileHashes(xmldoc::Document& document, const HashSettings& settings,
+                               Reporter& reporter);
 
 // The MD5 of the file's whole content, or nothing when it cannot be opened or
 // read, or changes while it is read. Each `\` in the path is read as `/`.

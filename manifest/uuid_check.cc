@@ -6,25 +6,25 @@
 
 #include <string>
 
-#include "base/report.h"
+#include "base/reporter.h"
 #include "base/utf8.h"
 
 namespace brevick {
 
-bool CheckModuleUuid(std::string_view value) {
+bool CheckModuleUuid(std::string_view value, Reporter& reporter) {
   if (value.size() < 3) {
-    DebugLine(L"UUID of module is < 3 characters");
+    reporter.Debug(L"UUID of module is < 3 characters");
     return false;
   }
   if (value.front() != '{') {
-    DebugLine(L"UUID of module does not start with '{' character");
+    reporter.Debug(L"UUID of module does not start with '{' character");
     return false;
   }
   if (value.back() != '}') {
-    DebugLine(L"UUID of module does not end with '}' character");
+    reporter.Debug(L"UUID of module does not end with '}' character");
     return false;
   }
-  DebugLine(L"  UUID '" + ToWide(value) + L"' validated OK");
+  reporter.Debug(L"  UUID '" + ToWide(value) + L"' validated OK");
   return true;
 }
 

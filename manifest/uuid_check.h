@@ -5,9 +5,11 @@
 
 namespace brevick {
 
+class Reporter;
+
 // True when `value` (an `id` attribute's UTF-8 bytes, empty when absent) is at
 // least 3 bytes long, starts with "{" and ends with "}"; nothing between the
-// braces is examined. Writes exactly one debug line saying why.
-bool CheckModuleUuid(std::string_view value);
+// braces is examined. Reports exactly one debug line saying why.
+bool CheckModuleUuid(std::string_view value, Reporter& reporter);
 
 }  // namespace brevick

@@ -10,13 +10,15 @@ class Document;
 
 namespace brevick {
 
-// Checks the manifest and records every violation found, writing progress and
-// debug lines on the way. Returns StageResult::kManifestRejected, always with an
+class Reporter;
+
+// Checks the manifest and reports every violation found as an error, with
+// progress and debug lines on the way. Returns StageResult::kManifestRejected, always with an
 // error recorded, when the skeleton (dravanePackage / package / modules, a
 // module's dependencies) is broken; otherwise StageResult::kGoOn, possibly with
 // errors recorded that still fail the run. Adds an empty `file` and
 // `entryPoint` to each dependency, and `value` to each `destination`, that
 // lacks them; those stay in the document that is written out.
-StageResult ValidateManifest(xmldoc::Document& document);
+StageResult ValidateManifest(xmldoc::Document& document, Reporter& reporter);
 
 }  // namespace brevick

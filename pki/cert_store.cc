@@ -12,7 +12,6 @@
 #include <limits>
 
 #include "base/file_io.h"
-#include "base/report.h"
 #include "base/utf8.h"
 
 namespace brevick {
@@ -322,12 +321,6 @@ std::string CertStoresDirectory() {
   return home + "/.local/share" + kStoresBelowDataHome;
 }
 
-std::vector<std::wstring> EnumerateStoreNames() {
-  std::vector<std::wstring> names;
-  for (const std::string& entry : EnumerateStoreEntries()) names.push_back(ToWide(entry));
-  return names;
-}
-
 std::vector<std::string> EnumerateStoreEntries() {
   DirPtr root;
   return StoreEntries(root);
@@ -393,13 +386,6 @@ CertificateMatch CertStore::Find(const std::function<bool(const X509*)>& matches
     }
   }
   return result;
-}
-
-std::optional<StoredCertificate> CertStore::FindBySubject(const std::wstring& text) const {
-  return Find([&](const X509* certificate) {
-           return ContainsIgnoringCase(SubjectText(certificate), text);
-         })
-      .chosen;
 }
 
 std::wstring SubjectText(const X509* certificate) {

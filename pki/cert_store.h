@@ -55,10 +55,9 @@ struct CertificateMatch {
 // the home directory is known.
 std::string CertStoresDirectory();
 
-// The names of the stores, in ascending byte order. A symbolic link counts
-// as a store even when it leads nowhere: it then fails to open.
-std::vector<std::wstring> EnumerateStoreNames();
-// The same as the directory entries' own bytes, which need not be UTF-8.
+// The names of the stores as the directory entries' own bytes (which need not
+// be UTF-8), in ascending byte order. A symbolic link counts as a store even
+// when it leads nowhere: it then fails to open.
 std::vector<std::string> EnumerateStoreEntries();
 
 struct DirClose {
@@ -83,9 +82,6 @@ class CertStore {
   // Every certificate is decoded and tested; only the first that matches has
   // its key read and checked, so junk and other certificates cost little.
   CertificateMatch Find(const std::function<bool(const X509*)>& matches) const;
-
-  // The first certificate whose subject text contains `text`, ignoring case.
-  std::optional<StoredCertificate> FindBySubject(const std::wstring& text) const;
 
  private:
   explicit CertStore(DirPtr dir) : directory(std::move(dir)) {}

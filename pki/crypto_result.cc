@@ -5,14 +5,11 @@
 
 #include <array>
 
-#include "base/report.h"
-#include "base/utf8.h"
-
 namespace brevick {
 namespace {
 
 // Build logs are searched for these texts: each stays letter for letter.
-constexpr std::array<const char*, 13> kCryptoErrorTexts = {
+constexpr std::array<const char*, 9> kCryptoErrorTexts = {
     "",                                                                  // 0
     "Can't open certificate store",                                      // 1
     "Can't sign data",                                                   // 2
@@ -22,10 +19,6 @@ constexpr std::array<const char*, 13> kCryptoErrorTexts = {
     "Message signature failed verification.",                            // 6
     "Could not find the specified signing certificate.",                 // 7
     "Failed signature check. The data is not to be trusted.",            // 8
-    "Could not find the default cryptographic provider on the system.",  // 9
-    "Error while hashing data.",                                         // 10
-    "",                                                                  // 11
-    "",                                                                  // 12
 };
 static_assert(kCryptoErrorTexts.size() == static_cast<std::size_t>(CryptoResult::kCount),
               "one text per crypto result code");
@@ -38,7 +31,5 @@ const char* CryptoErrorText(CryptoResult code) {
 }
 
 std::string CryptoLibraryVersion() { return OpenSSL_version(OPENSSL_VERSION); }
-
-void ReportCryptoError(CryptoResult code) { RecordError(ToWide(CryptoErrorText(code))); }
 
 }  // namespace brevick

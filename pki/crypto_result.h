@@ -24,22 +24,14 @@ enum class CryptoResult : int {
   kSignatureMismatch = 6,
   kNoSigningCertificate = 7,
   kNotSignedMessage = 8,
-  kNoProvider = 9,
-  kHashingFailed = 10,
-  kCannotCreateHash = 11,
-  kCannotReadDigest = 12,
   kCount  // not a result: the size of the text table
 };
 
-// The store Sign uses when it is given no store name.
+// The store signing opens when it is given no store name.
 inline constexpr wchar_t kDefaultStoreName[] = L"MY";
 
-// The operator's text for a result; the empty text for kOk,
-// kCannotCreateHash and kCannotReadDigest.
+// The operator's text for a result; the empty text for kOk.
 const char* CryptoErrorText(CryptoResult code);
-
-// Records the text of the result in the error list (the empty text included).
-void ReportCryptoError(CryptoResult code);
 
 // The name and version of the cryptography library in use, as it reports
 // itself ("OpenSSL 3.0.x ...").

@@ -12,7 +12,7 @@ packages+=(openssl)
 for need in "$@"; do
   case "$need" in
     build) ;;
-    bench) packages+=(libbenchmark-dev libxml2-dev libxml2-utils nettle-dev python3 bc) ;;
+    bench) packages+=(libbenchmark-dev libxml2-dev libxml2-utils nettle-dev python3 bc curl) ;;
     fuzz) packages+=(clang libclang-rt-dev libxml2-dev) ;;
     demo) packages+=(openssl) ;;
     valgrind) packages+=(valgrind) ;;

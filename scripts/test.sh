@@ -7,7 +7,8 @@
 # checks it. The docs stage runs the shell examples of README.md and of the man
 # page against the ci build (scripts/docs_check.sh).
 # Usage: scripts/test.sh [ci|docs|style|sanitize|valgrind|fuzz|package]...   (default: all)
-# BREVICK_FUZZ_SECONDS sets the time per fuzz target (default 45).
+# BREVICK_FUZZ_SECONDS sets the time per fuzz target (default 45); the fuzz
+# stage also runs the long form of the slow tests (BREVICK_LONG_TESTS=1).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -19,6 +20,10 @@ for stage in "${stages[@]}"; do
   echo "== $stage"
   if [ "$stage" = fuzz ]; then
     bash fuzz/run_all.sh "${BREVICK_FUZZ_SECONDS:-45}"
+    # The long form of the tests that run short by default (the largest
+    # package, the output-replacement loops), once, on the ci build.
+    cmake --preset ci >/dev/null && cmake --build --preset ci -j "$jobs" >/dev/null
+    BREVICK_LONG_TESTS=1 ctest --preset ci -j "$jobs" -R 'ManyThousandDependencies|OutputReplacementTest'
     continue
   fi
   if [ "$stage" = style ]; then

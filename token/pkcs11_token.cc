@@ -15,19 +15,10 @@
 #include <optional>
 
 #include "base/file_io.h"
-#include "base/report.h"
 #include "base/utf8.h"
 
 namespace brevick {
 namespace {
-
-constexpr std::array<const char*, 14> kTokenErrorNames = {
-    "",       "module not loaded", "module failed",     "no token",       "PIN pad",
-    "no PIN", "PIN unreadable",    "wrong PIN",         "PIN locked",     "login failed",
-    "no key", "key mismatch",      "mechanism refused", "signing failed",
-};
-static_assert(kTokenErrorNames.size() == static_cast<std::size_t>(TokenError::kCount),
-              "one name per token error");
 
 // Keys are looked at up to this many per URI; a URI that matches more is
 // too loose to be meant for one signing key anyway.
@@ -498,11 +489,6 @@ TokenOutcome OpenToken(const Pkcs11Uri& uri, TokenAccess& access) {
 
 }  // namespace
 
-const char* TokenErrorName(TokenError error) {
-  const auto index = static_cast<std::size_t>(error);
-  return index < kTokenErrorNames.size() ? kTokenErrorNames[index] : "";
-}
-
 std::unique_ptr<Pkcs11Module> Pkcs11Module::Load(const Pkcs11Uri& uri, TokenOutcome& outcome) {
   const std::optional<OpenedLibrary> opened = OpenLibrary(uri, outcome);
   if (!opened) return nullptr;
@@ -556,14 +542,6 @@ TokenOutcome SignOnToken(const Pkcs11Uri& uri, X509* certificate,
                                               " does not verify with the certificate's key");
   }
   return {};
-}
-
-std::vector<std::uint8_t> SignWithTokenKey(const Pkcs11Uri& uri, X509* certificate,
-                                           std::span<const std::uint8_t> digestInfo) {
-  std::vector<std::uint8_t> signature;
-  const TokenOutcome outcome = SignOnToken(uri, certificate, digestInfo, signature);
-  if (outcome.error != TokenError::kNone) NoticeLine(ToWide(outcome.reason));
-  return signature;
 }
 
 std::wstring DescribeTokenKey(const Pkcs11Uri& uri, bool& reachable) {

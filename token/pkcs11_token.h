@@ -43,11 +43,7 @@ enum class TokenError {
   kKeyMismatch,       // the key is not the certificate's key
   kMechanismRefused,  // the token will not sign with CKM_RSA_PKCS
   kSignFailed,        // the token failed while signing
-  kCount              // not an error: the size of the text table
 };
-
-// A short name for the error, as tests and logs use it ("wrong PIN").
-const char* TokenErrorName(TokenError error);
 
 struct TokenOutcome {
   TokenError error = TokenError::kNone;
@@ -113,11 +109,6 @@ class Pkcs11Login {
 TokenOutcome SignOnToken(const Pkcs11Uri& uri, X509* certificate,
                          std::span<const std::uint8_t> digestInfo,
                          std::vector<std::uint8_t>& signature);
-
-// SignOnToken, with the reason of a failure written to standard error.
-// Empty on failure.
-std::vector<std::uint8_t> SignWithTokenKey(const Pkcs11Uri& uri, X509* certificate,
-                                           std::span<const std::uint8_t> digestInfo);
 
 // "PKCS #11 token '<label>', object '<label>'" for a listing, and whether the
 // token and a private key matching the URI can be reached now (a PIN, where

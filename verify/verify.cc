@@ -293,6 +293,7 @@ VerifyReport VerifySignedManifest(const VerifyOptions& options, Reporter* report
   std::vector<std::uint8_t> message;
   FileIdentity signedIdentity;
   if (!ReadSignedMessage(options.signedPath, message, signedIdentity, report.signature.error)) {
+    VetOutputs(outputs, signedIdentity, report);
     MarkUnchecked(report, options);
     return report;
   }

@@ -12,14 +12,10 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/process.h"
-#include "tests/support/signing_certs.h"
-#include "tests/support/temp_dir.h"
+#include "tests/support/signing_run.h"
 
 namespace brevick::testing {
 namespace {
-
-constexpr const char* kSubject = "Hashing Test Signer";
 
 std::string Manifest(int fileCount, const std::vector<std::string>& extraFiles = {}) {
   std::string text =
@@ -45,32 +41,21 @@ std::string Manifest(int fileCount, const std::vector<std::string>& extraFiles =
   return text + "</modules></package></dravanePackage>\n";
 }
 
-class HashingOptionsTest : public ::testing::Test {
+class HashingOptionsTest : public SigningRunTest {
  protected:
   void SetUp() override {
-    certificate = MakeCertificate(TestRsaKey(0), {{"CN", kSubject}});
-    stores.AddPemWithKey("My", "signer.pem", certificate.get(), TestRsaKey(0));
     for (int i = 0; i < 30; ++i)
-      package.WriteFile("bin/f" + std::to_string(i),
-                        std::string(static_cast<std::size_t>(i) * 30011, static_cast<char>(i)));
-  }
-
-  ProcessResult Run(std::vector<std::string> args) {
-    return RunBrevickIn(package.Path(), stores.Root(), args);
+      work.WriteFile("bin/f" + std::to_string(i),
+                     std::string(static_cast<std::size_t>(i) * 30011, static_cast<char>(i)));
   }
 
   std::string OutputBytes() const {
-    const std::filesystem::path output = package.Path() / "out.p7";
-    return std::filesystem::exists(output) ? ReadFileBytes(output) : "<none>";
+    return std::filesystem::exists(Out()) ? ReadFileBytes(Out()) : "<none>";
   }
-
-  StoreHome stores;
-  TempDir package;
-  X509Ptr certificate;
 };
 
 TEST_F(HashingOptionsTest, EveryJobCountPrintsAndWritesWhatOneJobDoes) {
-  ASSERT_EQ(0, ::mkdir((package.Path() / "bin/directory").c_str(), 0755));
+  ASSERT_EQ(0, ::mkdir((work.Path() / "bin/directory").c_str(), 0755));
   const struct {
     const char* name;
     std::string manifest;
@@ -81,50 +66,51 @@ TEST_F(HashingOptionsTest, EveryJobCountPrintsAndWritesWhatOneJobDoes) {
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.name);
-    package.WriteFile("m.xml", c.manifest);
-    std::filesystem::remove(package.Path() / "out.p7");
-    const ProcessResult sequential = Run({"-P", "--jobs", "1", "m.xml", "out.p7", kSubject});
+    work.WriteFile("m.xml", c.manifest);
+    std::filesystem::remove(Out());
+    const ProcessResult sequential = Run({"-P", "--jobs", "1", "m.xml", "out.p7", kRunSigner});
     const std::string sequentialOutput = OutputBytes();
     EXPECT_EQ(c.manifest == kCases[0].manifest ? 0 : 1, sequential.exitCode) << sequential.output;
     for (const char* jobs : {"2", "5", "100"}) {
       SCOPED_TRACE(jobs);
-      std::filesystem::remove(package.Path() / "out.p7");
-      const ProcessResult parallel = Run({"-P", "--jobs", jobs, "m.xml", "out.p7", kSubject});
+      std::filesystem::remove(Out());
+      const ProcessResult parallel = Run({"-P", "--jobs", jobs, "m.xml", "out.p7", kRunSigner});
       EXPECT_EQ(sequential.output, parallel.output);
       EXPECT_EQ(sequential.errors, parallel.errors);
       EXPECT_EQ(sequential.exitCode, parallel.exitCode);
       EXPECT_EQ(sequentialOutput, OutputBytes());
     }
     // The default job count too.
-    std::filesystem::remove(package.Path() / "out.p7");
-    EXPECT_EQ(sequential.output, Run({"-P", "m.xml", "out.p7", kSubject}).output);
+    std::filesystem::remove(Out());
+    EXPECT_EQ(sequential.output, Run({"-P", "m.xml", "out.p7", kRunSigner}).output);
     EXPECT_EQ(sequentialOutput, OutputBytes());
   }
-  EXPECT_EQ(1, Run({"--jobs", "2", "m.xml", "out.p7", kSubject}).exitCode);
+  EXPECT_EQ(1, Run({"--jobs", "2", "m.xml", "out.p7", kRunSigner}).exitCode);
 }
 
 TEST_F(HashingOptionsTest, AJobCountThatIsNotAPositiveNumberIsAUsageError) {
-  package.WriteFile("m.xml", Manifest(2));
+  work.WriteFile("m.xml", Manifest(2));
   for (const char* value : {"0", "x", "", "-1", "2x", "+2", "1.5", "9999999"}) {
     SCOPED_TRACE(value);
-    const ProcessResult result = Run({"--jobs", value, "m.xml", "out.p7", kSubject});
+    const ProcessResult result = Run({"--jobs", value, "m.xml", "out.p7", kRunSigner});
     EXPECT_EQ(Banner() + UsageText(), result.output);
     EXPECT_EQ(
         std::string("brevick: --jobs needs a whole number of at least 1, not '") + value + "'\n",
         result.errors);
     EXPECT_EQ(1, result.exitCode);
-    EXPECT_FALSE(std::filesystem::exists(package.Path() / "out.p7"));
+    EXPECT_FALSE(std::filesystem::exists(Out()));
   }
-  const ProcessResult missing = Run({"m.xml", "out.p7", kSubject, "--jobs"});
+  const ProcessResult missing = Run({"m.xml", "out.p7", kRunSigner, "--jobs"});
   EXPECT_EQ("brevick: --jobs needs a value\n", missing.errors);
   EXPECT_EQ(1, missing.exitCode);
 }
 
 TEST_F(HashingOptionsTest, ConfineAcceptsFilesInsideAndRefusesOthers) {
-  package.WriteFile("m.xml", Manifest(3));
-  package.WriteFile("elsewhere/f0", "abc");
-  const std::filesystem::path bin = package.Path() / "bin";
-  std::filesystem::create_directory_symlink(bin, package.Path() / "bin-link");
+  work.WriteFile("m.xml", Manifest(3));
+  work.WriteFile("elsewhere/f0", "abc");
+  const std::filesystem::path bin = work.Path() / "bin";
+  std::filesystem::create_directory_symlink(bin, work.Path() / "bin-link");
+  std::filesystem::create_directory(work.Path() / "bi");
   const std::string outside =
       "Error generating MD5 for 'bin\\f0'. It lies outside the confined directories\n";
   const struct {
@@ -136,36 +122,37 @@ TEST_F(HashingOptionsTest, ConfineAcceptsFilesInsideAndRefusesOthers) {
       {"inside, named through a link", {"bin-link"}, true},
       {"inside one of two", {"elsewhere", "bin"}, true},
       {"outside", {"elsewhere"}, false},
+      {"outside a directory whose name begins the file's", {"bi"}, false},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.name);
     std::vector<std::string> args;
     for (const std::string& directory : c.confine)
       args.insert(args.end(), {"--confine", directory});
-    args.insert(args.end(), {"m.xml", "out.p7", kSubject});
-    std::filesystem::remove(package.Path() / "out.p7");
+    args.insert(args.end(), {"m.xml", "out.p7", kRunSigner});
+    std::filesystem::remove(Out());
     const ProcessResult result = Run(args);
     EXPECT_EQ(c.signs ? 0 : 1, result.exitCode);
     EXPECT_EQ(c.signs, result.output.find(outside) == std::string::npos) << result.output;
-    EXPECT_EQ(c.signs, std::filesystem::exists(package.Path() / "out.p7"));
+    EXPECT_EQ(c.signs, std::filesystem::exists(Out()));
   }
   // A file reached through a link that leads out of the confined directory.
-  std::filesystem::rename(bin / "f1", package.Path() / "elsewhere/f1");
-  std::filesystem::create_symlink(package.Path() / "elsewhere/f1", bin / "f1");
-  const ProcessResult linked = Run({"--confine", "bin", "m.xml", "out.p7", kSubject});
+  std::filesystem::rename(bin / "f1", work.Path() / "elsewhere/f1");
+  std::filesystem::create_symlink(work.Path() / "elsewhere/f1", bin / "f1");
+  const ProcessResult linked = Run({"--confine", "bin", "m.xml", "out.p7", kRunSigner});
   EXPECT_NE(std::string::npos,
             linked.output.find(
                 "Error generating MD5 for 'bin\\f1'. It lies outside the confined directories\n"));
   EXPECT_EQ(1, linked.exitCode);
 
-  const ProcessResult absent = Run({"--confine", "no-such-dir", "m.xml", "out.p7", kSubject});
+  const ProcessResult absent = Run({"--confine", "no-such-dir", "m.xml", "out.p7", kRunSigner});
   EXPECT_EQ("brevick: --confine no-such-dir: No such file or directory\n", absent.errors);
   EXPECT_EQ(1, absent.exitCode);
 }
 
 // Runs the executable with standard error on a pseudo-terminal; returns what
 // the terminal received. Standard output goes to a file.
-std::string RunOnTerminal(const TempDir& package, const StoreHome& stores,
+std::string RunOnTerminal(const TempDir& work, const StoreHome& stores,
                           const std::vector<std::string>& args) {
   int master = -1;
   int terminal = -1;
@@ -175,7 +162,7 @@ std::string RunOnTerminal(const TempDir& package, const StoreHome& stores,
   std::vector<char*> argv;
   for (std::string& arg : argv0) argv.push_back(arg.data());
   argv.push_back(nullptr);
-  const std::string out = (package.Path() / "stdout.txt").string();
+  const std::string out = (work.Path() / "stdout.txt").string();
   const pid_t pid = ::fork();
   if (pid == 0) {
     ::close(master);
@@ -184,7 +171,7 @@ std::string RunOnTerminal(const TempDir& package, const StoreHome& stores,
     ::dup2(in, 0);
     ::dup2(stdoutFile, 1);
     ::dup2(terminal, 2);
-    if (::chdir(package.Path().c_str()) != 0) ::_exit(127);
+    if (::chdir(work.Path().c_str()) != 0) ::_exit(127);
     ::setenv("HOME", stores.Root().c_str(), 1);
     ::execv(argv[0], argv.data());
     ::_exit(127);
@@ -205,19 +192,19 @@ std::string RunOnTerminal(const TempDir& package, const StoreHome& stores,
 }
 
 TEST_F(HashingOptionsTest, TheProgressLineAppearsOnATerminalOnlyAndIsErasedAtTheEnd) {
-  package.WriteFile("m.xml", Manifest(30));
-  const std::vector<std::string> run = {"m.xml", "out.p7", kSubject};
+  work.WriteFile("m.xml", Manifest(30));
+  const std::vector<std::string> run = {"m.xml", "out.p7", kRunSigner};
   const std::string plainOutput = Run(run).output;
 
-  const std::string shown = WithoutSigningNotices(RunOnTerminal(package, stores, run));
+  const std::string shown = WithoutSigningNotices(RunOnTerminal(work, stores, run));
   EXPECT_NE(std::string::npos, shown.find("\r\x1b[Kbrevick: hashed ")) << shown;
   EXPECT_NE(std::string::npos, shown.find(" of 30 files")) << shown;
   EXPECT_TRUE(shown.ends_with("\r\x1b[K")) << shown;
-  EXPECT_EQ(plainOutput, ReadFileBytes(package.Path() / "stdout.txt"));
+  EXPECT_EQ(plainOutput, ReadFileBytes(work.Path() / "stdout.txt"));
 
   std::vector<std::string> off = {"--no-progress"};
   off.insert(off.end(), run.begin(), run.end());
-  EXPECT_EQ("", WithoutSigningNotices(RunOnTerminal(package, stores, off)));
+  EXPECT_EQ("", WithoutSigningNotices(RunOnTerminal(work, stores, off)));
 
   // Not a terminal: nothing, unless forced.
   EXPECT_EQ("", WithoutSigningNotices(Run(run).errors));

@@ -1,5 +1,7 @@
 // Hostile and broken inputs given to the built executable: each ends with a
-// recorded message and exit code 1, never a crash, and no signed output.
+// recorded message and exit code 1, never a crash, and no signed output; an
+// output path that names a file the run depends on is refused; control
+// characters never reach the console.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -7,77 +9,58 @@
 #include <string>
 
 #include "tests/support/manifest_helpers.h"
-#include "tests/support/process.h"
-#include "tests/support/signing_certs.h"
-#include "tests/support/temp_dir.h"
+#include "tests/support/signing_run.h"
 
 namespace brevick::testing {
 namespace {
 
-constexpr const char* kSubject = "Hostile Input Signer";
-
-class HostileInputTest : public ::testing::Test {
+class HostileInputTest : public SigningRunTest {
  protected:
   void SetUp() override {
-    certificate = MakeCertificate(TestRsaKey(0), {{"CN", kSubject}});
-    stores.AddPemWithKey("My", "signer.pem", certificate.get(), TestRsaKey(0));
     work.WriteFile("a.dll", "abc");
-  }
-
-  ProcessResult Run(const std::vector<std::string>& args, long addressSpaceLimitBytes = 0) {
-    return RunBrevickIn(work.Path(), stores.Root(), args, addressSpaceLimitBytes);
+    work.WriteFile("m.xml", ManifestNaming("a.dll"));
   }
 
   // The run failed with exactly these errors and signed nothing.
   void ExpectFailure(const ProcessResult& result, const std::string& errors) {
-    EXPECT_EQ(Banner() + "\nThere were errors:\n" + errors, result.output);
+    EXPECT_EQ(FailedWith(errors), result.output);
     EXPECT_EQ(1, result.exitCode) << result.errors;
+    EXPECT_FALSE(std::filesystem::exists(Out()));
   }
-
-  StoreHome stores;
-  TempDir work;
-  X509Ptr certificate;
 };
 
-TEST_F(HostileInputTest, NestingFarBeyondTheLimitIsAParseError) {
+bool HasLeftovers(const std::filesystem::path& directory) {
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(directory)) {
+    if (entry.path().filename().string().find(".brevick-") != std::string::npos) return true;
+  }
+  return false;
+}
+
+TEST_F(HostileInputTest, BrokenManifestsModuleFilesAndOutputsAreReported) {
   std::string deep;
   for (int i = 0; i < 100000; ++i) deep += "<a>";
   work.WriteFile("deep.xml", deep);
-  ExpectFailure(Run({"deep.xml", "out.p7", kSubject}),
-                "XML parse error in file deep.xml [Elements are nested too deeply]\n");
-  EXPECT_FALSE(std::filesystem::exists(work.Path() / "out.p7"));
-}
-
-TEST_F(HostileInputTest, WhitespaceOnlyManifestHasNoRoot) {
   work.WriteFile("blank.xml", std::string(1 << 20, ' ') + "\n\t\r\n");
-  ExpectFailure(Run({"blank.xml", "out.p7", kSubject}),
-                "XML parse error in file blank.xml [The document has no root (element)]\n");
-}
-
-TEST_F(HostileInputTest, ModuleFileThatIsADirectoryOrDeviceIsNotHashed) {
   std::filesystem::create_directory(work.Path() / "dir.dll");
-  for (const std::string file : {"dir.dll", "/dev/zero"}) {
-    SCOPED_TRACE(file);
-    work.WriteFile("m.xml", ManifestNaming(file));
-    ExpectFailure(Run({"m.xml", "out.p7", kSubject}),
-                  "Error generating MD5 for '" + file + "'. Check that it exists\n");
-    EXPECT_FALSE(std::filesystem::exists(work.Path() / "out.p7"));
-  }
-}
-
-TEST_F(HostileInputTest, OutputThatCannotBeWrittenIsReportedAndNothingIsSigned) {
-  work.WriteFile("m.xml", ManifestNaming("a.dll"));
+  work.WriteFile("dir.xml", ManifestNaming("dir.dll"));
+  work.WriteFile("zero.xml", ManifestNaming("/dev/zero"));
   std::filesystem::create_directory(work.Path() / "outdir");
   const struct {
-    std::string outfile, error;
+    std::string infile, outfile, errors;
   } cases[] = {
-      {"missing/out.p7", "Failed to open missing/out.p7 No such file or directory\n"},
-      {"outdir", "Failed to open outdir Is a directory\n"},
-      {"a.dll/out.p7", "Failed to open a.dll/out.p7 Not a directory\n"},
+      // clang-format off
+      {"deep.xml", "out.p7", "XML parse error in file deep.xml [Elements are nested too deeply]\n"},
+      {"blank.xml", "out.p7", "XML parse error in file blank.xml [The document has no root (element)]\n"},
+      {"dir.xml", "out.p7", "Error generating MD5 for 'dir.dll'. Check that it exists\n"},
+      {"zero.xml", "out.p7", "Error generating MD5 for '/dev/zero'. Check that it exists\n"},
+      {"m.xml", "missing/out.p7", "Failed to open missing/out.p7 No such file or directory\n"},
+      {"m.xml", "outdir", "Failed to open outdir Is a directory\n"},
+      {"m.xml", "a.dll/out.p7", "Failed to open a.dll/out.p7 Not a directory\n"},
+      // clang-format on
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.outfile);
-    ExpectFailure(Run({"m.xml", c.outfile, kSubject}), c.error);
+    SCOPED_TRACE(c.infile + " " + c.outfile);
+    ExpectFailure(Run({c.infile, c.outfile, kRunSigner}), c.errors);
   }
   EXPECT_EQ("abc", ReadFileBytes(work.Path() / "a.dll"));
 }
@@ -99,8 +82,64 @@ TEST_F(HostileInputTest, RunningOutOfMemoryIsRecordedNotACrash) {
   // A sparse 1 GiB manifest costs no disk, but reading it needs 1 GiB of memory.
   work.WriteFile("huge.xml", "");
   std::filesystem::resize_file(work.Path() / "huge.xml", 1ull << 30);
-  ExpectFailure(Run({"huge.xml", "out.p7", kSubject}, 512l << 20), "Out of memory\n");
-  EXPECT_FALSE(std::filesystem::exists(work.Path() / "out.p7"));
+  ExpectFailure(Run({"huge.xml", "out.p7", kRunSigner}, 512l << 20), "Out of memory\n");
+}
+
+TEST_F(HostileInputTest, OutputNamingAFileTheRunReadsIsRefusedAndNothingIsWritten) {
+  std::filesystem::create_symlink("m.xml", work.Path() / "link.xml");
+  std::filesystem::create_hard_link(work.Path() / "m.xml", work.Path() / "hard.xml");
+  std::filesystem::create_symlink("a.dll", work.Path() / "module-link");
+  const std::filesystem::path storeFile = stores.StoresDirectory() / "My" / "signer.pem";
+  const std::filesystem::path storeNew = stores.StoresDirectory() / "My" / "new.p7";
+  std::filesystem::create_hard_link(storeFile, work.Path() / "pem-link");
+  const std::string manifest = ReadFileBytes(work.Path() / "m.xml");
+  const std::string pem = ReadFileBytes(storeFile);
+  const std::string input = ": it is the input manifest";
+  const std::string module = ": it is a module file of this package";
+  const std::string store = ": it is inside the certificate stores";
+  const struct {
+    std::string outfile, reason;
+  } cases[] = {
+      // clang-format off
+      {"m.xml", input}, {"./m.xml", input}, {".\\m.xml", input}, {"link.xml", input}, {"hard.xml", input},
+      {"a.dll", module}, {"module-link", module},
+      {storeFile.string(), store}, {"pem-link", store}, {storeNew.string(), store},
+      // clang-format on
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.outfile);
+    const ProcessResult result = Run({"m.xml", c.outfile, kRunSigner});
+    EXPECT_EQ(FailedWith("Refusing to overwrite " + c.outfile + c.reason + "\n"), result.output);
+    EXPECT_EQ(1, result.exitCode);
+    EXPECT_EQ(manifest, ReadFileBytes(work.Path() / "m.xml"));
+    EXPECT_EQ("abc", ReadFileBytes(work.Path() / "a.dll"));
+    EXPECT_EQ(pem, ReadFileBytes(storeFile));
+    EXPECT_FALSE(std::filesystem::exists(storeNew));
+    EXPECT_TRUE(std::filesystem::is_symlink(work.Path() / "link.xml"));
+  }
+  EXPECT_FALSE(HasLeftovers(work.Path()));
+  EXPECT_FALSE(HasLeftovers(stores.Root()));
+  // A file of the same name outside the stores is no such file.
+  EXPECT_EQ(0, Run({"m.xml", "signer.pem", kRunSigner}).exitCode);
+}
+
+TEST_F(HostileInputTest, ListingShowsControlCharactersOfACertificateAsReplacementCharacters) {
+  const X509Ptr hostile = MakeCertificate(TestRsaKey(1),
+                                          {{"CN",
+                                            "Evil\x1B[2J\x07\xC2\x9B"
+                                            "31m\xE2\x80\xAE"
+                                            "lld.exe\r\nDone"}},
+                                          7);
+  stores.AddPemWithKey("My", "hostile.pem", hostile.get(), TestRsaKey(1));
+  const ProcessResult result = Run({"-L"});
+  EXPECT_EQ(0, result.exitCode) << result.output;
+  const std::string r = "\xEF\xBF\xBD";
+  EXPECT_NE(std::string::npos,
+            result.output.find("Evil" + r + "[2J" + r + r + "31m" + r + "lld.exe" + r + r + "Done"))
+      << result.output;
+  for (const std::string hidden : {"\x1B", "\x07", "\r", "\xC2\x9B", "\xE2\x80\xAE"}) {
+    EXPECT_EQ(std::string::npos, (result.output + result.errors).find(hidden));
+  }
 }
 
 }  // namespace

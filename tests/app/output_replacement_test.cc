@@ -1,7 +1,7 @@
 // The output path under interference: another writer swapping the file,
 // two runs at once, kills at any moment. Whatever happens, the path holds a
 // whole file, and a run that says it is done signed exactly its own text.
-// BREVICK_STRESS_RUNS multiplies the loop counts for a longer run.
+// Each loop has a short default and a long run (tests/support/long_tests.h).
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -22,6 +22,7 @@
 #include "base/utf8.h"
 #include "cms/signed_message.h"
 #include "pki/crypto_result.h"
+#include "tests/support/long_tests.h"
 #include "tests/support/signing_certs.h"
 
 namespace brevick {
@@ -34,10 +35,7 @@ const Strings kDiffers = {L"The signed content differs from the manifest written
                           L"Error verifying signature :Error while attempting to verify the "
                           L"signature."};
 
-int Runs(int base) {
-  const char* factor = std::getenv("BREVICK_STRESS_RUNS");
-  return factor == nullptr ? base : base * std::max(1, std::atoi(factor));
-}
+using testing::ShortOrLong;
 
 std::span<const std::uint8_t> Bytes(std::string_view text) {
   return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
@@ -173,7 +171,7 @@ TEST_F(OutputReplacementTest, ASwappedOutputIsNeverTakenForTheTextSigned) {
     }
   });
   int signedRuns = 0, caughtRuns = 0;
-  for (int run = 0; run < Runs(100); ++run) {
+  for (int run = 0; run < ShortOrLong(10, 300); ++run) {
     SCOPED_TRACE(run);
     const ConsoleCapture capture;
     const StageResult result =
@@ -197,7 +195,7 @@ TEST_F(OutputReplacementTest, TwoRunsAtOnceLeaveOneWholeSignedMessage) {
   const std::string first = "<dravanePackage>first</dravanePackage>\n";
   const std::string second = "<dravanePackage>second</dravanePackage>\n";
   int firstWins = 0, secondWins = 0;
-  for (int run = 0; run < Runs(40); ++run) {
+  for (int run = 0; run < ShortOrLong(4, 120); ++run) {
     SCOPED_TRACE(run);
     std::filesystem::remove(out);
     const pid_t a = StartChild(first);
@@ -239,7 +237,7 @@ TEST_F(OutputReplacementTest, AKillAtAnyMomentLeavesAWholeFile) {
   std::mt19937 random(12345);
   std::uniform_int_distribution<long> moment(0, runTime.count());
   int old = 0, unsignedText = 0, signedMessage = 0;
-  for (int run = 0; run < Runs(6); ++run) {
+  for (int run = 0; run < ShortOrLong(2, 20); ++run) {
     WriteWhole(out, previous);
     const long delay = moment(random);
     SCOPED_TRACE(delay);

@@ -15,6 +15,7 @@
 #include "base/utf8.h"
 #include "cms/signed_message.h"
 #include "pki/crypto_result.h"
+#include "tests/support/bytes.h"
 #include "tests/support/signing_certs.h"
 
 namespace brevick {
@@ -23,9 +24,7 @@ namespace {
 using Bytes = std::vector<std::uint8_t>;
 using Strings = std::vector<std::wstring>;
 
-std::span<const std::uint8_t> BytesOf(std::string_view text) {
-  return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
-}
+using testing::BytesOf;
 
 std::string Joined(const SignedMessageFrame& frame, std::string_view content) {
   std::string message(frame.head.begin(), frame.head.end());

@@ -13,6 +13,7 @@
 #include "base/utf8.h"
 #include "cms/signed_message.h"
 #include "pki/certificate_info.h"
+#include "tests/support/bytes.h"
 #include "tests/support/signing_certs.h"
 #include "tests/support/temp_dir.h"
 
@@ -26,8 +27,6 @@ using Bytes = std::vector<std::uint8_t>;
 
 constexpr DigestAlgorithm kAllDigests[] = {DigestAlgorithm::kMd2, DigestAlgorithm::kSha256,
                                            DigestAlgorithm::kSha384, DigestAlgorithm::kSha512};
-
-Bytes BytesOf(const std::string& text) { return Bytes(text.begin(), text.end()); }
 
 SignerChoice Choice(const std::wstring& subject, DigestAlgorithm digest = DigestAlgorithm::kMd2) {
   SignerChoice choice;
@@ -57,7 +56,7 @@ class SignerTest : public ::testing::Test {
   // Signs in a fresh capture; the capture's standard error is kept.
   bool Sign(const SignerChoice& choice, const std::string& content, Bytes& message) {
     const ConsoleCapture capture;
-    const bool ok = SignAsChosen(choice, BytesOf(content), message);
+    const bool ok = SignAsChosen(choice, testing::Bytes(content), message);
     errors = Errors();
     stderrText = capture.ErrorText();
     return ok;
@@ -89,7 +88,7 @@ TEST_F(SignerTest, EveryDigestSignsWhatOpensslCmsVerifiesAndTheSameInputGivesThe
               stderrText);
     Bytes verified;
     EXPECT_EQ(CryptoResult::kOk, VerifySignedMessage(first, verified));
-    EXPECT_EQ(BytesOf(content), verified);
+    EXPECT_EQ(testing::Bytes(content), verified);
     if (digest == DigestAlgorithm::kMd2) continue;  // OpenSSL has no MD2
     const std::string in = (work.Path() / "msg.p7").string();
     work.WriteFile("msg.p7", std::string(first.begin(), first.end()));
@@ -270,6 +269,20 @@ TEST_F(SignerTest, AFailedSigningSaysWhyOnStandardErrorAndKeepsItsText) {
         "brevick: cannot sign with certificate '" + ToUtf8(c.subject) + "': " + c.reason + "\n",
         stderrText);
   }
+}
+
+// Without -S the store is "MY": where both "MY" and "My" exist, the one of
+// exactly that name signs, as a store named on the command line would.
+TEST_F(SignerTest, TheDefaultStoreOpensByItsExactNameFirst) {
+  const X509Ptr exact = testing::MakeShapedCertificate(fixedKey.get(), {{"CN", "Default"}}, {}, 31);
+  const X509Ptr folded =
+      testing::MakeShapedCertificate(fixedKey.get(), {{"CN", "Default"}}, {}, 32);
+  StoreHome both;
+  both.AddPemWithKey("My", "folded.pem", folded.get(), fixedKey.get());
+  both.AddPemWithKey("MY", "exact.pem", exact.get(), fixedKey.get());
+  Bytes message;
+  ASSERT_TRUE(Sign(Choice(L"Default"), "x", message));
+  EXPECT_EQ("brevick: signed by Default (SHA-256 " + Sha256Hex(exact.get()) + ")\n", stderrText);
 }
 
 TEST_F(SignerTest, StoresAreReadByTheirBytesAndBigFilesAreSkipped) {

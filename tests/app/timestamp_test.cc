@@ -8,6 +8,7 @@
 #include <fstream>
 
 #include "cms/timestamp_token.h"
+#include "tests/support/bytes.h"
 #include "tests/support/process.h"
 #include "tests/support/signing_certs.h"
 #include "tests/support/softhsm_token.h"
@@ -33,8 +34,6 @@ constexpr const char* kManifest =
     "  </package>\n"
     "</dravanePackage>\n";
 constexpr const char* kPrevious = "the previous release\n";
-
-std::vector<std::uint8_t> Bytes(const std::string& text) { return {text.begin(), text.end()}; }
 
 class TimestampTest : public ::testing::Test {
  protected:
@@ -73,6 +72,7 @@ TEST_F(TimestampTest, EveryFailedTryIsToldAndTheOutputStaysAsItWas) {
     std::string url;
     std::vector<std::string> extra;
     std::string reason;
+    std::string shown = "";  // the URL as told, when not as given
   };
   // clang-format off
   const Case cases[] = {
@@ -84,6 +84,7 @@ TEST_F(TimestampTest, EveryFailedTryIsToldAndTheOutputStaysAsItWas) {
       {tsa.Url("reject"),     {},                             "rejected by the TSA (rejection, failInfo unacceptedPolicy: policy not accepted)"},
       {tsa.Url("replay"),     {},                             "nonce mismatch: not the answer to this request"},
       {tsa.Url("noeku"),      {},                             "TSA certificate lacks timeStamping"},
+      {"http://user:secret@" + tsa.Url("http404").substr(7), {}, "HTTP 404 Not Found", tsa.Url("http404")},
   };
   // clang-format on
   for (const Case& c : cases) {
@@ -93,7 +94,7 @@ TEST_F(TimestampTest, EveryFailedTryIsToldAndTheOutputStaysAsItWas) {
     extra.insert(extra.end(), c.extra.begin(), c.extra.end());
     const ProcessResult result = Sign("out.p7", extra);
     EXPECT_EQ(1, result.exitCode);
-    const std::string failure = c.url + ": " + c.reason;
+    const std::string failure = (c.shown.empty() ? c.url : c.shown) + ": " + c.reason;
     EXPECT_EQ(Banner() + "\nThere were errors:\n" +
                   "Timestamp failed: no time-stamp authority gave a valid token (last try " +
                   failure + ")\n",

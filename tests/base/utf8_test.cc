@@ -1,3 +1,4 @@
+// tests/base/utf8_test.cc: the one conversion between UTF-8 and wide text.
 #include "base/utf8.h"
 
 #include <gtest/gtest.h>
@@ -5,54 +6,55 @@
 namespace brevick {
 namespace {
 
-TEST(Utf8Test, DecodesWellFormedTextOfEveryLength) {
-  EXPECT_EQ(L"abc", ToWide("abc"));
-  EXPECT_EQ(std::wstring(L"\u00E9\u0141\u20AC\U0001F600"),
-            ToWide("\xC3\xA9\xC5\x81\xE2\x82\xAC\xF0\x9F\x98\x80"));
-  EXPECT_EQ(std::wstring(L"\U0010FFFF"), ToWide("\xF4\x8F\xBF\xBF"));
-}
-
-TEST(Utf8Test, AbsentEmptyAndNulStopGiveTheTextBeforeTheNul) {
-  EXPECT_EQ(L"", ToWide(static_cast<const char*>(nullptr)));
-  EXPECT_EQ(L"", ToWide(""));
-  EXPECT_EQ(L"ab", ToWide(std::string_view("ab\0cd", 5)));
-  EXPECT_EQ("", ToUtf8(static_cast<const wchar_t*>(nullptr)));
-  EXPECT_EQ("ab", ToUtf8(std::wstring_view(L"ab\0cd", 5)));
-}
-
-TEST(Utf8Test, EachIllFormedSequenceBecomesOneReplacementCharacter) {
+TEST(Utf8Test, DecodesEachIllFormedSequenceAsOneReplacementCharacter) {
   const struct {
     std::string_view in;
     std::wstring out;
   } cases[] = {
-      {"\x80", L"\uFFFD"},                                // stray continuation byte
-      {"a\xC3", L"a\uFFFD"},                              // truncated at the end
-      {"\xC3(", L"\uFFFD("},                              // truncated before ASCII, which survives
-      {"\xC0\x80", L"\uFFFD\uFFFD"},                      // overlong NUL
-      {"\xE0\x80\x80", L"\uFFFD\uFFFD\uFFFD"},            // overlong three-byte form
-      {"\xED\xA0\x80", L"\uFFFD\uFFFD\uFFFD"},            // encoded surrogate
+      // clang-format off
+      {"abc", L"abc"},
+      {"\xC3\xA9\xC5\x81\xE2\x82\xAC\xF0\x9F\x98\x80\xF4\x8F\xBF\xBF", L"\u00E9\u0141\u20AC\U0001F600\U0010FFFF"},
+      {"", L""},
+      {std::string_view("ab\0cd", 5), L"ab"},  // up to the first NUL
+      {"\x80", L"\uFFFD"},  // stray continuation byte
+      {"a\xC3", L"a\uFFFD"},  // truncated at the end
+      {"\xC3(", L"\uFFFD("},  // truncated before ASCII, which survives
+      {"\xC0\x80", L"\uFFFD\uFFFD"},  // overlong NUL
+      {"\xE0\x80\x80", L"\uFFFD\uFFFD\uFFFD"},  // overlong three-byte form
+      {"\xED\xA0\x80", L"\uFFFD\uFFFD\uFFFD"},  // encoded surrogate
       {"\xF4\x90\x80\x80", L"\uFFFD\uFFFD\uFFFD\uFFFD"},  // beyond U+10FFFF
-      {"\xE2\x82", L"\uFFFD"},                            // one truncated sequence, one replacement
+      {"\xE2\x82", L"\uFFFD"},  // one truncated sequence, one replacement
       {"\xFF\xFE", L"\uFFFD\uFFFD"},
+      // clang-format on
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(c.out, ToWide(c.in)) << ::testing::PrintToString(std::string(c.in));
+  EXPECT_EQ(L"", ToWide(static_cast<const char*>(nullptr)));
+  EXPECT_EQ("", ToUtf8(static_cast<const wchar_t*>(nullptr)));
+}
+
+TEST(Utf8Test, EncodesScalarValuesAndReplacesEveryOtherWideValue) {
+  const struct {
+    wchar_t in;
+    std::string_view out;
+  } cases[] = {
+      // clang-format off
+      {L'\x01', "\x01"}, {L'\x7F', "\x7F"}, {L'\x80', "\xC2\x80"}, {L'\x7FF', "\xDF\xBF"}, {L'\x800', "\xE0\xA0\x80"},
+      {L'\xD7FF', "\xED\x9F\xBF"}, {L'\xE000', "\xEE\x80\x80"}, {L'\xFFFD', "\xEF\xBF\xBD"},
+      {L'\U00010000', "\xF0\x90\x80\x80"}, {L'\U0010FFFF', "\xF4\x8F\xBF\xBF"},
+      {static_cast<wchar_t>(0xD800), "\xEF\xBF\xBD"}, {static_cast<wchar_t>(0xDBFF), "\xEF\xBF\xBD"},
+      {static_cast<wchar_t>(0xDC00), "\xEF\xBF\xBD"}, {static_cast<wchar_t>(0xDFFF), "\xEF\xBF\xBD"},
+      {static_cast<wchar_t>(0x110000), "\xEF\xBF\xBD"}, {static_cast<wchar_t>(-1), "\xEF\xBF\xBD"},
+      // clang-format on
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(testing::PrintToString(std::string(c.in)));
-    EXPECT_EQ(c.out, ToWide(c.in));
+    const std::wstring wide(1, c.in);
+    EXPECT_EQ(c.out, ToUtf8(wide)) << std::hex << static_cast<unsigned>(c.in);
+    if (c.out != "\xEF\xBF\xBD" || c.in == L'\xFFFD') {
+      EXPECT_EQ(wide, ToWide(ToUtf8(wide)));
+    }
   }
-}
-
-TEST(Utf8Test, EncodesInvalidWideValuesAsReplacementCharacter) {
-  const std::wstring wide = {L'a', static_cast<wchar_t>(0xD800), static_cast<wchar_t>(0x110000),
-                             L'\u0141'};
-  EXPECT_EQ("a\xEF\xBF\xBD\xEF\xBF\xBD\xC5\x81", ToUtf8(wide));
-}
-
-TEST(Utf8Test, RoundTripsEveryScalarValueSample) {
-  for (char32_t cp :
-       {0x01u, 0x7Fu, 0x80u, 0x7FFu, 0x800u, 0xD7FFu, 0xE000u, 0xFFFDu, 0x10000u, 0x10FFFFu}) {
-    const std::wstring wide(1, static_cast<wchar_t>(cp));
-    EXPECT_EQ(wide, ToWide(ToUtf8(wide))) << std::hex << static_cast<unsigned>(cp);
-  }
+  EXPECT_EQ("ab", ToUtf8(std::wstring_view(L"ab\0cd", 5)));
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include "base/utf8.h"
 #include "digest/md2.h"
 #include "pki/crypto_result.h"
+#include "tests/support/bytes.h"
 #include "tests/support/signing_certs.h"
 
 namespace brevick {
@@ -21,7 +22,7 @@ namespace {
 using testing::MakeCertificate;
 using testing::StoreHome;
 
-std::vector<std::uint8_t> Bytes(std::string_view text) { return {text.begin(), text.end()}; }
+using testing::Bytes;
 
 const std::vector<std::uint8_t> kManifest = Bytes(
     "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<dravanePackage>\n    "

@@ -7,12 +7,12 @@
 #include <string>
 #include <string_view>
 
+#include "tests/support/bytes.h"
+
 namespace brevick {
 namespace {
 
-std::span<const std::uint8_t> Bytes(std::string_view text) {
-  return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
-}
+using testing::BytesOf;
 
 TEST(Md2Test, MatchesTheReferenceTestSuite) {
   const struct {
@@ -33,7 +33,7 @@ TEST(Md2Test, MatchesTheReferenceTestSuite) {
     SCOPED_TRACE(c.input);
     std::string hex;
     char pair[3];
-    for (const std::uint8_t byte : ComputeMd2(Bytes(c.input))) {
+    for (const std::uint8_t byte : ComputeMd2(BytesOf(c.input))) {
       std::snprintf(pair, sizeof pair, "%02x", byte);
       hex += pair;
     }

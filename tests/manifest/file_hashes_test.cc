@@ -10,11 +10,11 @@
 #include <string>
 #include <vector>
 
-#include "base/report.h"
 #include "base/stage_result.h"
 #include "base/utf8.h"
 #include "tests/support/manifest_helpers.h"
 #include "tests/support/manifest_md5_oracle.h"
+#include "tests/support/recording_reporter.h"
 #include "tests/support/temp_dir.h"
 
 namespace brevick {
@@ -40,13 +40,11 @@ struct HashRun {
 // Runs the stage with progress output on; the root directory is `root`.
 HashRun Hash(const std::string& manifest, const std::string& manifestDirectory,
              const std::string& root = ".") {
-  testing::SetOutputFlags("P");
-  const ConsoleCapture capture;
+  testing::RecordingReporter reporter;
   const auto document = testing::ParseXml(manifest);
-  const StageResult result =
-      GenerateFileHashes(*document, HashSettings{ToWide(manifestDirectory), ToWide(root)});
-  return {result, testing::Lines(capture.Text()), testing::RecordedErrors(),
-          testing::CompactXml(document->GetRoot())};
+  const StageResult result = GenerateFileHashes(
+      *document, HashSettings{ToWide(manifestDirectory), ToWide(root)}, reporter);
+  return {result, reporter.Shown("P"), reporter.Errors(), testing::CompactXml(document->GetRoot())};
 }
 
 TEST(FileHashesTest, FindsTheFileThroughSignInfoOrManifestDirectoryAndSubPath) {

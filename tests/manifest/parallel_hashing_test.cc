@@ -9,11 +9,11 @@
 #include <string>
 #include <vector>
 
-#include "base/report.h"
 #include "base/stage_result.h"
 #include "base/utf8.h"
 #include "manifest/file_hashes.h"
 #include "tests/support/manifest_helpers.h"
+#include "tests/support/recording_reporter.h"
 #include "tests/support/temp_dir.h"
 
 namespace brevick {
@@ -31,12 +31,10 @@ struct HashRun {
 };
 
 HashRun Hash(const std::string& manifest, const HashSettings& settings) {
-  testing::SetOutputFlags("P");
-  const ConsoleCapture capture;
+  testing::RecordingReporter reporter;
   const auto document = testing::ParseXml(manifest);
-  const StageResult result = GenerateFileHashes(*document, settings);
-  return {result, testing::Lines(capture.Text()), testing::RecordedErrors(),
-          testing::CompactXml(document->GetRoot())};
+  const StageResult result = GenerateFileHashes(*document, settings, reporter);
+  return {result, reporter.Shown("P"), reporter.Errors(), testing::CompactXml(document->GetRoot())};
 }
 
 HashSettings Settings(const TempDir& dir, int jobs) {

@@ -6,16 +6,15 @@
 #include <string>
 #include <vector>
 
-#include "base/report.h"
 #include "base/stage_result.h"
 #include "tests/support/manifest_helpers.h"
+#include "tests/support/recording_reporter.h"
 
 namespace brevick {
 namespace {
 
 using testing::ParseXml;
-using testing::RecordedErrors;
-using testing::SetOutputFlags;
+using testing::RecordingReporter;
 using Strings = std::vector<std::string>;
 
 const std::string kGoodDependency =
@@ -45,11 +44,10 @@ struct Case {
 
 void ExpectOutcome(const Case& c, StageResult result) {
   SCOPED_TRACE(c.what);
-  SetOutputFlags("");
-  const ConsoleCapture capture;
+  RecordingReporter reporter;
   const auto document = ParseXml(c.xml);
-  EXPECT_EQ(result, ValidateManifest(*document));
-  EXPECT_EQ(c.errors, RecordedErrors());
+  EXPECT_EQ(result, ValidateManifest(*document, reporter));
+  EXPECT_EQ(c.errors, reporter.Errors());
 }
 
 TEST(ValidationTest, RejectsABrokenSkeletonAndExaminesNothingAfter) {
@@ -84,9 +82,9 @@ TEST(ValidationTest, RejectsABrokenSkeletonAndExaminesNothingAfter) {
         "<dependencies> element not found on module 'A'"}},
   };
   for (const Case& c : cases) ExpectOutcome(c, StageResult::kManifestRejected);
-  const ConsoleCapture capture;
+  RecordingReporter reporter;
   xmldoc::Document noRoot;
-  EXPECT_EQ(StageResult::kManifestRejected, ValidateManifest(noRoot));
+  EXPECT_EQ(StageResult::kManifestRejected, ValidateManifest(noRoot, reporter));
 }
 
 TEST(ValidationTest, RecordsFindingsInOrderAndGoesOn) {
@@ -163,20 +161,18 @@ TEST(ValidationTest, WritesProgressLinesWithPAndEveryLineInOrderWithD) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.flags);
-    SetOutputFlags(c.flags);
-    const ConsoleCapture capture;
-    EXPECT_EQ(StageResult::kGoOn, ValidateManifest(*ParseXml(xml)));
-    EXPECT_EQ(c.lines, testing::Lines(capture.Text()));
+    RecordingReporter reporter;
+    EXPECT_EQ(StageResult::kGoOn, ValidateManifest(*ParseXml(xml), reporter));
+    EXPECT_EQ(c.lines, reporter.Shown(c.flags));
   }
 }
 
 TEST(ValidationTest, LeavesMissingDependencyAttributesPresentAndEmpty) {
-  SetOutputFlags("");
-  const ConsoleCapture capture;
+  RecordingReporter reporter;
   const auto document = ParseXml(Package(WithDependencies(
       R"(id="{a}" host="UI")",
       R"(<dependency note="n"><destination kind="k"/></dependency><dependency file="b" entryPoint="1"/>)")));
-  EXPECT_EQ(StageResult::kGoOn, ValidateManifest(*document));
+  EXPECT_EQ(StageResult::kGoOn, ValidateManifest(*document, reporter));
   // A missing destination element is not created; the null objects stay empty.
   EXPECT_EQ(Package(WithDependencies(
                 R"(id="{a}" host="UI")",

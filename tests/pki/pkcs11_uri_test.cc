@@ -3,10 +3,12 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/bytes.h"
+
 namespace brevick {
 namespace {
 
-std::vector<std::uint8_t> Bytes(std::string_view text) { return {text.begin(), text.end()}; }
+using testing::Bytes;
 
 TEST(Pkcs11UriTest, ReadsEveryAttribute) {
   const Pkcs11UriParse parsed = ParsePkcs11Uri(

@@ -16,8 +16,6 @@
 namespace brevick::testing {
 namespace {
 
-constexpr unsigned kTestKeyBits = 1024;  // small keys keep the tests quick
-
 void Require(bool ok, const char* what) {
   if (!ok) throw std::runtime_error(std::string("OpenSSL failed: ") + what);
 }
@@ -30,11 +28,18 @@ std::string BioText(BIO* bio) {
 
 }  // namespace
 
+// Read from tests/data rather than generated: every test process needs them,
+// and generating four keys costs more than most tests.
 EVP_PKEY* TestRsaKey(int index) {
   static std::array<EvpPkeyPtr, 4> keys;
   EvpPkeyPtr& key = keys.at(static_cast<std::size_t>(index));
-  if (!key) key.reset(EVP_RSA_gen(kTestKeyBits));
-  Require(key != nullptr, "RSA key generation");
+  if (!key) {
+    const std::string pem =
+        ReadFileBytes(TestDataPath("signing/test_key_" + std::to_string(index) + ".pem"));
+    const BioPtr bio(BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size())));
+    key.reset(bio ? PEM_read_bio_PrivateKey(bio.get(), nullptr, nullptr, nullptr) : nullptr);
+  }
+  Require(key != nullptr && EVP_PKEY_get_bits(key.get()) == 1024, "test RSA key");
   return key.get();
 }
 

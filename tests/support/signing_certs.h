@@ -18,8 +18,8 @@ namespace brevick::testing {
 
 using SubjectEntries = std::vector<std::pair<std::string, std::string>>;  // field, UTF-8 value
 
-// One of a few RSA keys made once per test process (key generation is slow);
-// index 0 to 3. The caller does not own it.
+// One of four 1024-bit RSA keys kept in tests/data/signing; index 0 to 3.
+// The caller does not own it.
 EVP_PKEY* TestRsaKey(int index);
 EvpPkeyPtr MakeEcKey();
 

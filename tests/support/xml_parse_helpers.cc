@@ -33,6 +33,18 @@ xmldoc::ParsingException ParseExpectingFailure(std::string_view xml) {
   return xmldoc::ParsingException(xmldoc::ParseError::kNoError, 0, 0);
 }
 
+void ExpectParseFault(std::string_view xml, xmldoc::ParseError code, int line, int column) {
+  SCOPED_TRACE(::testing::PrintToString(std::string(xml)));
+  const xmldoc::ParsingException e = ParseExpectingFailure(xml);
+  EXPECT_EQ(code, e.errorCode) << e.GetErrorText();
+  if (line >= 0) {
+    EXPECT_EQ(line, e.line);
+  }
+  if (column >= 0) {
+    EXPECT_EQ(column, e.column);
+  }
+}
+
 namespace {
 
 void Describe(const xmldoc::Node& node, std::string& out);

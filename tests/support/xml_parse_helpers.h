@@ -20,6 +20,11 @@ std::unique_ptr<xmldoc::Document> ParseOrFail(std::string_view xml);
 // test and yields an exception with code ParseError::kNoError.
 xmldoc::ParsingException ParseExpectingFailure(std::string_view xml);
 
+// Expects `xml` to be refused with `code` at `line`:`column` (each left
+// unchecked when negative), naming the input in a failure.
+void ExpectParseFault(std::string_view xml, xmldoc::ParseError code, int line = -1,
+                      int column = -1);
+
 // The tree in one line. Element: name, its attributes in parentheses, its
 // children in brackets (both left out when there are none). Attribute:
 // name=value parts, "=~" when unquoted. Text "...", CDATA cdata"...",

@@ -15,6 +15,7 @@ TEST(JsonStringTest, EscapesWhatJsonAndTheConsoleCannotTakeLiterally) {
     std::string text;
     std::string json;
   } cases[] = {
+      // clang-format off
       {"plain", "CN=Signer", "\"CN=Signer\""},
       {"quote and backslash", "a\"b\\c", "\"a\\\"b\\\\c\""},
       {"line ends and tab", "a\nb\rc\td", "\"a\\nb\\rc\\td\""},
@@ -22,13 +23,15 @@ TEST(JsonStringTest, EscapesWhatJsonAndTheConsoleCannotTakeLiterally) {
       {"NUL inside", std::string("a\0b", 3), "\"a\\u0000b\""},
       {"UTF-8 kept", "\xC5\x81odz \xF0\x9F\x98\x80", "\"\xC5\x81odz \xF0\x9F\x98\x80\""},
       {"C1 control", "\xC2\x85", "\"\\u0085\""},
-      {"bidirectional override", "\xE2\x80\xAE", "\"\\u202e\""},
+      {"bidirectional embeddings and overrides", "\xE2\x80\xA9\xE2\x80\xAA\xE2\x80\xAE\xE2\x80\xAF", "\"\xE2\x80\xA9\\u202a\\u202e\xE2\x80\xAF\""},
+      {"bidirectional isolates", "\xE2\x81\xA5\xE2\x81\xA6\xE2\x81\xA9\xE2\x81\xAA", "\"\xE2\x81\xA5\\u2066\\u2069\xE2\x81\xAA\""},
       {"stray continuation byte", "a\x80z", "\"a\\ufffdz\""},
       {"Latin-1 byte", "caf\xE9", "\"caf\\ufffd\""},
       {"truncated sequence at the end", "\xE2\x82", "\"\\ufffd\\ufffd\""},
       {"overlong slash", "\xC0\xAF", "\"\\ufffd\\ufffd\""},
       {"surrogate", "\xED\xA0\x80", "\"\\ufffd\\ufffd\\ufffd\""},
       {"above U+10FFFF", "\xF4\x90\x80\x80", "\"\\ufffd\\ufffd\\ufffd\\ufffd\""},
+      // clang-format on
   };
   for (const auto& test : cases) {
     SCOPED_TRACE(test.name);

@@ -18,7 +18,6 @@
 
 namespace {
 
-using brevick::testing::ParseExpectingFailure;
 using brevick::testing::ParseOrFail;
 
 // Enough elements (with an attribute and text each) to fill several blocks.
@@ -39,39 +38,34 @@ TEST(NodeArenaTest, KeepsTheRestOfATreeWhileNodesAreRemovedInAnyOrder) {
   // Every other item from the front, then the last ones from the back: the
   // blocks empty out of order.
   for (int i = 0; i < kItems / 2; ++i) ASSERT_TRUE(list.RemoveChildElement("item", i));
-  for (int i = 0; i < kItems / 4; ++i) {
+  for (int i = 0; i < kItems / 4; ++i)
     ASSERT_TRUE(list.RemoveChildElement("item", kItems / 2 - 1 - i));
-  }
   ASSERT_TRUE(list.GetChildElement("item", kItems / 4).IsNull());
   for (int i = 0; i < kItems / 4; ++i) {
     const xmldoc::Element& item = list.GetChildElement("item", i);
-    SCOPED_TRACE(i);
-    EXPECT_EQ(std::to_string(2 * i + 1), item.FindAttribute("n").GetValue());
-    EXPECT_EQ("text " + std::to_string(2 * i + 1), item.GetText());
+    ASSERT_EQ(std::to_string(2 * i + 1) + " text " + std::to_string(2 * i + 1),
+              item.FindAttribute("n").GetValue() + " " + item.GetText());
   }
   // Nodes added by hand live beside the parsed ones and go with them.
   list.GetOrCreateChildElement("added").AddText("by hand");
   list.RemoveAllChildren();
   EXPECT_TRUE(list.IsEmpty());
-}
-
-TEST(NodeArenaTest, GivesLargeTextsABlockOfTheirOwn) {
+  // A text larger than a block's share gets a block of its own.
   const std::string large(300 * 1024, 'L');
-  const std::string xml = "<a v='" + large + "'>" + large + "<b/>" + large + "</a>";
-  const auto document = ParseOrFail(xml);
-  ASSERT_TRUE(document);
-  const xmldoc::Element& root = document->GetRoot();
-  EXPECT_EQ(large, root.FindAttribute("v").GetValue());
-  ASSERT_EQ(3u, root.GetChildren().size());
-  EXPECT_EQ(large, static_cast<const xmldoc::Text&>(*root.GetChildren()[0]).Content());
-  EXPECT_EQ(large, static_cast<const xmldoc::Text&>(*root.GetChildren()[2]).Content());
+  const auto big = ParseOrFail("<a v='" + large + "'>" + large + "<b/>" + large + "</a>");
+  ASSERT_TRUE(big);
+  EXPECT_EQ(large, big->GetRoot().FindAttribute("v").GetValue());
+  ASSERT_EQ(3u, big->GetRoot().GetChildren().size());
+  EXPECT_EQ(large, static_cast<const xmldoc::Text&>(*big->GetRoot().GetChildren()[2]).Content());
 }
 
-TEST(NodeArenaTest, LeavesEachDocumentItsOwnNodesWhenTheParserIsReused) {
+TEST(NodeArenaTest, DocumentsAndClonesOutliveTheParseThatFollowsAndFailedParsesFreeTheirNodes) {
   xmldoc::Parser parser;
   const std::string first = ManyItems();
   std::unique_ptr<xmldoc::Document> kept = parser.Parse(first.data(), first.size());
-  EXPECT_THROW(parser.Parse("<a><b>", 6), xmldoc::ParsingException);
+  std::string failing = ManyItems();
+  failing.back() = '!';  // refused at the very end, after every node but the root's end was made
+  EXPECT_THROW(parser.Parse(failing.data(), failing.size()), xmldoc::ParsingException);
   const std::string second = "<b>second</b>";
   std::unique_ptr<xmldoc::Document> next = parser.Parse(second.data(), second.size());
   // Parsed text extended later moves to a buffer of its own.
@@ -80,24 +74,9 @@ TEST(NodeArenaTest, LeavesEachDocumentItsOwnNodesWhenTheParserIsReused) {
   next.reset();
   EXPECT_EQ("text " + std::to_string(kItems - 1) + " and more",
             kept->GetRoot().GetChildElement("item", kItems - 1).GetText());
+  const std::unique_ptr<xmldoc::Node> copy =
+      kept->GetRoot().GetChildElement("item", 7).Clone(nullptr);
   kept.reset();
-}
-
-TEST(NodeArenaTest, FreesWhatAFailedParseBuilt) {
-  // Refused at the very end, after every node but the root's end was made.
-  std::string xml = ManyItems();
-  xml.back() = '!';
-  const xmldoc::ParsingException e = ParseExpectingFailure(xml);
-  EXPECT_EQ(xmldoc::ParseError::kInvalidEndTag, e.errorCode);
-}
-
-TEST(NodeArenaTest, ClonesOfParsedNodesOutliveTheirDocument) {
-  std::unique_ptr<xmldoc::Node> copy;
-  {
-    const auto document = ParseOrFail(ManyItems());
-    ASSERT_TRUE(document);
-    copy = document->GetRoot().GetChildElement("item", 7).Clone(nullptr);
-  }
   EXPECT_EQ("text 7", copy->GetText());
 }
 

@@ -20,24 +20,9 @@ using namespace xmldoc;
 
 constexpr char kDeclaration[] = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
 
-// A document with a root element `name`; the root is returned through `root`.
-std::unique_ptr<Document> DocumentWithRoot(const char* name, Element** root) {
-  auto document = std::make_unique<Document>();
-  *root = &document->AddRoot(std::make_unique<Element>(document.get(), name));
-  return document;
-}
-
-TEST(WriterTest, WritesTheWorkedLayoutByteForByte) {
-  Element* a = nullptr;
-  const auto document = DocumentWithRoot("a", &a);
-  AddAttribute(*a, "x", "1");
-  AddElement(*a, "b").AddText("t");
-  AddElement(*a, "c");
-  std::string out;
-  WriteContext context(out, "    ", 0);
-  document->Write(context);
-  EXPECT_EQ(std::string(kDeclaration) + "<a x=\"1\">\n    <b>t</b>\n    <c/>\n</a>", out);
-  EXPECT_EQ(0, context.depth);
+template <typename T, typename... Args>
+void Add(Element& parent, Args&&... args) {
+  parent.AddChild(std::make_unique<T>(&parent, std::forward<Args>(args)...));
 }
 
 TEST(WriterTest, LaysOutElementsTextAndMarkupItems) {
@@ -46,206 +31,149 @@ TEST(WriterTest, LaysOutElementsTextAndMarkupItems) {
     void (*build)(Element& root);
     const char* expected;  // the root element as written in a document
   } cases[] = {
-      {"an empty Text child keeps start and end tag on one line", [](Element& r) { r.AddText(""); },
-       "<r></r>"},
-      {"whitespace between elements becomes one space before each break",
-       [](Element& r) {
-         r.AddText("\n    ");
-         AddElement(r, "b").AddText("");
-         r.AddText("\n");
-       },
-       "<r> \n    <b></b> \n</r>"},
-      {"leading and trailing runs become one space, nothing trimmed",
-       [](Element& r) { r.AddText("\t a \r\n b  "); }, "<r> a b </r>"},
-      {"attribute values collapse too", [](Element& r) { AddAttribute(r, "v", "a  b\tc\nd"); },
-       "<r v=\"a b c d\"/>"},
-      {"preserveSpace does not stop the collapsing",
-       [](Element& r) {
-         r.SetPreserveSpace(true);
-         r.AddText("a   b");
-       },
-       "<r>a b</r>"},
-      {"all five special bytes are escaped in text and attributes",
-       [](Element& r) {
-         AddAttribute(r, "v", "<>&'\"");
-         r.AddText("<>&'\"\xC3\xA9");
-       },
-       "<r v=\"&lt;&gt;&amp;&apos;&quot;\">&lt;&gt;&amp;&apos;&quot;\xC3\xA9</r>"},
-      {"text after a comment starts at column 0",
-       [](Element& r) {
-         r.AddChild(std::make_unique<Comment>(&r, " c "));
-         r.AddText("t");
-       },
-       "<r>\n    <!-- c -->\nt\n</r>"},
-      {"an empty text after a comment adds no line",
-       [](Element& r) {
-         r.AddChild(std::make_unique<Comment>(&r, "c"));
-         r.AddText("");
-         AddElement(r, "b");
-       },
-       "<r>\n    <!--c-->\n    <b/>\n</r>"},
-      {"PI with and without data, CDATA unchanged",
-       [](Element& r) {
-         r.AddChild(std::make_unique<Pi>(&r, "t", "d  <"));
-         r.AddChild(std::make_unique<Pi>(&r, "e", ""));
-         r.AddChild(std::make_unique<CData>(&r, "a  <&>"));
-       },
-       "<r>\n    <?t d  <?>\n    <?e?>\n    <![CDATA[a  <&>]]>\n</r>"},
-      {"nested elements indent one level each",
-       [](Element& r) { AddElement(AddElement(AddElement(r, "b"), "c"), "d"); },
-       "<r>\n    <b>\n        <c>\n            <d/>\n        </c>\n    </b>\n</r>"},
-      {"unquoted and empty attributes",
-       [](Element& r) {
-         AddAttribute(r, "n", "5").SetUnquoted(true);
-         AddAttribute(r, "u", "").SetUnquoted(true);
-         r.GetOrCreateAttribute("e");
-       },
-       "<r n=5 u= e=\"\"/>"},
-      {"references are written as references",
-       [](Element& r) {
-         r.AddChild(std::make_unique<EntityRef>(&r, "lt"));
-         r.AddChild(std::make_unique<CharRef>(&r, U'\t'));
-         r.AddChild(std::make_unique<CharRef>(&r, U'\xE9'));
-         r.AddChild(std::make_unique<CharRef>(&r, U'\x141'));
-         r.AddChild(std::make_unique<CharRef>(&r, U'\U0001F600'));
-         r.AddChild(std::make_unique<CharRef>(&r, U'\0'));
-       },
-       "<r>&lt;&#x9;&#xE9;&#x141;&#x1F600;&#x0;</r>"},
+      // clang-format off
+      {"the worked layout", [](Element& r) { AddAttribute(r, "x", "1"); AddElement(r, "b").AddText("t"); AddElement(r, "c"); }, "<r x=\"1\">\n    <b>t</b>\n    <c/>\n</r>"},
+      {"an empty Text keeps both tags on one line", [](Element& r) { r.AddText(""); }, "<r></r>"},
+      {"blanks between elements become one before each break", [](Element& r) { r.AddText("\n    "); AddElement(r, "b").AddText(""); r.AddText("\n"); }, "<r> \n    <b></b> \n</r>"},
+      {"runs at either end become one blank", [](Element& r) { r.AddText("\t a \r\n b  "); }, "<r> a b </r>"},
+      {"attribute values collapse too", [](Element& r) { AddAttribute(r, "v", "a  b\tc\nd"); }, "<r v=\"a b c d\"/>"},
+      {"preserveSpace does not stop the collapsing", [](Element& r) { r.SetPreserveSpace(true); r.AddText("a   b"); }, "<r>a b</r>"},
+      {"the five special bytes are escaped", [](Element& r) { AddAttribute(r, "v", "<>&'\""); r.AddText("<>&'\"\xC3\xA9"); }, "<r v=\"&lt;&gt;&amp;&apos;&quot;\">&lt;&gt;&amp;&apos;&quot;\xC3\xA9</r>"},
+      {"text after a comment starts at column 0", [](Element& r) { Add<Comment>(r, " c "); r.AddText("t"); }, "<r>\n    <!-- c -->\nt\n</r>"},
+      {"an empty text after a comment adds no line", [](Element& r) { Add<Comment>(r, "c"); r.AddText(""); AddElement(r, "b"); }, "<r>\n    <!--c-->\n    <b/>\n</r>"},
+      {"PI with and without data, CDATA unchanged", [](Element& r) { Add<Pi>(r, "t", "d  <"); Add<Pi>(r, "e", ""); Add<CData>(r, "a  <&>"); }, "<r>\n    <?t d  <?>\n    <?e?>\n    <![CDATA[a  <&>]]>\n</r>"},
+      {"nested elements indent one level each", [](Element& r) { AddElement(AddElement(AddElement(r, "b"), "c"), "d"); }, "<r>\n    <b>\n        <c>\n            <d/>\n        </c>\n    </b>\n</r>"},
+      {"unquoted and empty attributes", [](Element& r) { AddAttribute(r, "n", "5").SetUnquoted(true); AddAttribute(r, "u", "").SetUnquoted(true); r.GetOrCreateAttribute("e"); }, "<r n=5 u= e=\"\"/>"},
+      {"references", [](Element& r) { Add<EntityRef>(r, "lt"); for (const char32_t c : {U'\t', U'\xE9', U'\x141', U'\U0001F600', U'\0'}) Add<CharRef>(r, c); }, "<r>&lt;&#x9;&#xE9;&#x141;&#x1F600;&#x0;</r>"},
+      // clang-format on
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
-    Element* root = nullptr;
-    const auto document = DocumentWithRoot("r", &root);
-    c.build(*root);
-    EXPECT_EQ(std::string(kDeclaration) + c.expected, WriteToString(*document));
+    Document document;
+    c.build(document.AddRoot(std::make_unique<Element>(&document, "r")));
+    EXPECT_EQ(std::string(kDeclaration) + c.expected, WriteToString(document));
   }
 }
 
-TEST(WriterTest, CompactWritesTextByteForByteWithoutBreaks) {
-  Element* root = nullptr;
-  const auto document = DocumentWithRoot("r", &root);
-  root->AddText("  a\n\tb <");
-  AddAttribute(*root, "v", "x  y");
-  AddElement(*root, "b");
-  root->AddChild(std::make_unique<Comment>(root, "c"));
-  EXPECT_EQ("<?xml version=\"1.0\" encoding=\"UTF-8\"?><r v=\"x  y\">  a\n\tb &lt;<b/><!--c--></r>",
-            ToText(*document, "    ", WriteContext::kCompact));
-}
-
-TEST(WriterTest, DocumentEndsWithBreakOnlyAfterATrailingCommentOrPi) {
-  Element* root = nullptr;
-  const auto document = DocumentWithRoot("r", &root);
-  EXPECT_EQ(std::string(kDeclaration) + "<r/>", WriteToString(*document));
-  document->AddChild(std::make_unique<Comment>(document.get(), "after"));
-  document->AddChild(std::make_unique<Pi>(document.get(), "pi", "x"));
-  EXPECT_EQ(std::string(kDeclaration) + "<r/>\n<!--after-->\n<?pi x?>\n", WriteToString(*document));
-}
-
-TEST(WriterTest, DeclarationIsOmittedOrWrittenAsTheFieldsStand) {
-  Element* root = nullptr;
-  const auto document = DocumentWithRoot("r", &root);
-  document->AddChild(std::make_unique<Comment>(document.get(), "c"));
-  EXPECT_EQ("<r/>\n<!--c-->\n", WriteToString(*document, "    ", WriteContext::kOmitDeclaration));
-
-  std::string out;
-  WriteContext context(out, "    ", 0);
-  document->WriteContent(context);
-  EXPECT_EQ("\n<r/>\n<!--c-->\n", out);
-
-  document->SetVersion("");
-  document->SetEncoding("");
-  document->SetStandalone(false);  // never written
-  EXPECT_EQ("<?xml version=\"\" encoding=\"\"?>\n<r/>\n<!--c-->\n", WriteToString(*document));
-}
-
-TEST(WriterTest, AppendsToTheOutputAndDefaultsToTwoBlanks) {
-  Element root(nullptr, "r");
-  AddElement(AddElement(root, "b"), "c");
-  std::string out = "kept";
-  WriteContext context(out, nullptr, 0xFFFC);  // unknown flag bits ignored
-  root.Write(context);
-  EXPECT_EQ("kept\n<r>\n  <b>\n    <c/>\n  </b>\n</r>", out);
-}
-
-// ToText is the one-call form: a fresh string, the same defaults as the
-// context (two blanks, no flags), and any node, not only a document.
-TEST(WriterTest, ToTextWritesAnyNodeIntoAFreshString) {
-  Element* root = nullptr;
-  const auto document = DocumentWithRoot("r", &root);
-  AddAttribute(AddElement(*root, "b"), "x", "1 & 2");
+TEST(WriterTest, FlagsIndentAndNodesChooseWhatIsWritten) {
+  Document document;
+  Element& root = document.AddRoot(std::make_unique<Element>(&document, "r"));
+  AddAttribute(AddElement(root, "b"), "x", "1 & 2");
+  const std::string tail = "<r>\n  <b x=\"1 &amp; 2\"/>\n</r>";
+  std::string appended = "kept";
+  WriteContext context(appended, nullptr, 0xFFFC);  // unknown flag bits ignored
+  document.Write(context);
+  EXPECT_EQ(0, context.depth);
+  Element compact(nullptr, "r");
+  compact.AddText("  a\n\tb <");
+  AddAttribute(compact, "v", "x  y");
+  AddElement(compact, "b");
+  compact.AddChild(std::make_unique<Comment>(&compact, "c"));
   const struct {
     const char* what;
-    std::string written;
-    const char* expected;
+    std::string written, expected;
   } cases[] = {
-      {"document, defaults", ToText(*document),
-       "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<r>\n  <b x=\"1 &amp; 2\"/>\n</r>"},
-      {"document, nullptr indent and no flags spelled out", ToText(*document, nullptr, 0),
-       "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<r>\n  <b x=\"1 &amp; 2\"/>\n</r>"},
-      {"document, tab indent, no declaration",
-       ToText(*document, "\t", WriteContext::kOmitDeclaration),
-       "<r>\n\t<b x=\"1 &amp; 2\"/>\n</r>"},
-      {"element", ToText(*root, ""), "\n<r>\n<b x=\"1 &amp; 2\"/>\n</r>"},
-      {"attribute", ToText(*root->GetChildElement("b").GetAttributes()[0]), "x=\"1 &amp; 2\""},
-      {"null element", ToText(NullElement()), "\n</>"},
+      // clang-format off
+      {"defaults: two blanks, no flags", ToText(document), kDeclaration + tail},
+      {"appended to what the output held", appended, "kept" + std::string(kDeclaration) + tail},
+      {"tab indent, no declaration", ToText(document, "\t", WriteContext::kOmitDeclaration), "<r>\n\t<b x=\"1 &amp; 2\"/>\n</r>"},
+      {"compact: text byte for byte, no breaks", ToText(compact, "    ", WriteContext::kCompact), "<r v=\"x  y\">  a\n\tb &lt;<b/><!--c--></r>"},
+      {"compact document", ToText(document, "    ", WriteContext::kCompact), "<?xml version=\"1.0\" encoding=\"UTF-8\"?><r><b x=\"1 &amp; 2\"/></r>"},
+      {"an element", ToText(root, ""), "\n<r>\n<b x=\"1 &amp; 2\"/>\n</r>"},
+      {"an attribute", ToText(*root.GetChildElement("b").GetAttributes()[0]), "x=\"1 &amp; 2\""},
+      {"the null element", ToText(NullElement()), "\n</>"},
+      // clang-format on
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.what);
-    EXPECT_EQ(c.expected, c.written);
-  }
+  for (const auto& c : cases) EXPECT_EQ(c.expected, c.written) << c.what;
 }
 
-TEST(WriterTest, UnresolvedEntityRefIsWrittenByName) {
-  Element root(nullptr, "r");
-  root.AddChild(std::make_unique<EntityRef>(&root, "nbsp"));
-  EXPECT_EQ("\n<r>&nbsp;</r>", WriteToString(root));
+TEST(WriterTest, DocumentDeclarationAndTrailingItems) {
+  Document document;
+  document.AddRoot(std::make_unique<Element>(&document, "r"));
+  EXPECT_EQ(std::string(kDeclaration) + "<r/>",
+            WriteToString(document));  // no break after the root
+  document.AddChild(std::make_unique<Comment>(&document, "after"));
+  document.AddChild(std::make_unique<Pi>(&document, "pi", "x"));
+  const std::string body = "<r/>\n<!--after-->\n<?pi x?>\n";
+  EXPECT_EQ(kDeclaration + body, WriteToString(document));
+  EXPECT_EQ(body, WriteToString(document, "    ", WriteContext::kOmitDeclaration));
+  std::string content;
+  WriteContext context(content, "    ", 0);
+  document.WriteContent(context);
+  EXPECT_EQ("\n" + body, content);
+  document.SetVersion("");
+  document.SetEncoding("");
+  document.SetStandalone(false);  // never written
+  EXPECT_EQ("<?xml version=\"\" encoding=\"\"?>\n" + body, WriteToString(document));
 }
 
 TEST(WriterTest, EscapeNameMapsExactlyTheFiveSpecialBytes) {
   int mapped = 0;
-  for (int byte = 0; byte < 256; ++byte) {
-    if (EscapeName(static_cast<char>(byte)) != nullptr) ++mapped;
-  }
+  for (int byte = 0; byte < 256; ++byte) mapped += EscapeName(static_cast<char>(byte)) != nullptr;
   EXPECT_EQ(5, mapped);
-  for (const char byte : {'<', '>', '&', '\'', '"'}) {
-    SCOPED_TRACE(byte);
-    const char* name = EscapeName(byte);
-    ASSERT_NE(nullptr, name);
-    EXPECT_EQ(byte, FindPredefinedEntity(name).value_or('\0'));
-  }
+  for (const char byte : {'<', '>', '&', '\'', '"'})
+    EXPECT_EQ(byte, FindPredefinedEntity(EscapeName(byte)).value_or('\0'));
 }
 
-}  // namespace
+// The tree's nodes count their own destruction, so a test sees when the
+// releasing writer lets them go.
+int destroyedNodes = 0;
+struct TrackedElement : Element {
+  using Element::Element;
+  ~TrackedElement() override { ++destroyedNodes; }
+};
+struct TrackedAttribute : Attribute {
+  using Attribute::Attribute;
+  ~TrackedAttribute() override { ++destroyedNodes; }
+};
 
-// Writing while releasing the tree must give the very bytes of writing it
-// whole, in every layout, and report the output's growth as parts go.
-TEST(WriterTest, WritingThatReleasesTheTreeWritesTheSameBytes) {
+// Writing while releasing the tree gives the very bytes of writing it whole,
+// in every layout, and lets each element's children and attributes go as soon
+// as its end tag is written, not when the whole document is.
+TEST(WriterTest, WritingThatReleasesTheTreeWritesTheSameBytesAndFreesAsItGoes) {
+  // clang-format off
   const char* const inputs[] = {
       "<r/>",
       "<r a=\"1\" b='x &amp; y'><e/><e k=\"v\">t&lt;</e><!--c--><?p d?></r>",
-      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<m>\n <x>\n  <y z=\"&#65;\"><![CDATA[<]]></y>\n"
-      " </x>\n text <w/>\n</m>\n<!--after-->",
+      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<m>\n <x>\n  <y z=\"&#65;\"><![CDATA[<]]></y>\n </x>\n text <w/>\n</m>\n<!--after-->",
       "<a><b><c><d><e f=\"g\"/></d></c></b><b2>mixed <i>in</i> text</b2></a>",
   };
-  const std::uint32_t layouts[] = {0, WriteContext::kCompact, WriteContext::kOmitDeclaration};
+  // clang-format on
   for (const char* input : inputs) {
-    for (const std::uint32_t flags : layouts) {
+    for (const std::uint32_t flags : {0u, WriteContext::kCompact, WriteContext::kOmitDeclaration}) {
       SCOPED_TRACE(::testing::Message() << input << " flags " << flags);
-      const std::string expected =
-          ToText(*Parser().Parse(input, std::char_traits<char>::length(input)), "  ", flags);
+      const std::size_t length = std::char_traits<char>::length(input);
+      const std::string expected = ToText(*Parser().Parse(input, length), "  ", flags);
       std::string out;
       WriteContext context(out, "  ", flags);
       std::vector<std::size_t> sizes;
-      WriteReleasing(Parser().Parse(input, std::char_traits<char>::length(input)), context,
-                     [&sizes](std::size_t size) { sizes.push_back(size); });
+      WriteReleasing(Parser().Parse(input, length), context,
+                     [&](std::size_t size) { sizes.push_back(size); });
       EXPECT_EQ(expected, out);
       ASSERT_FALSE(sizes.empty());
       EXPECT_TRUE(std::is_sorted(sizes.begin(), sizes.end()));
       EXPECT_LE(sizes.back(), out.size());
     }
   }
+  auto document = std::make_unique<Document>();
+  Element& root = document->AddRoot(std::make_unique<Element>(document.get(), "r"));
+  Element& first = AddElement(root, "first");
+  first.AddAttribute(std::make_unique<TrackedAttribute>(&first, "a"));
+  first.AddChild(std::make_unique<TrackedElement>(&first, "t"));
+  AddElement(root, "second");
+  destroyedNodes = 0;
+  int destroyedBeforeSecond = -1;
   std::string out;
   WriteContext context(out);
-  WriteReleasing(nullptr, context);
-  EXPECT_EQ("", out);
+  WriteReleasing(std::move(document), context, [&](std::size_t) {
+    if (out.find("<second") == std::string::npos) destroyedBeforeSecond = destroyedNodes;
+  });
+  EXPECT_EQ(2, destroyedBeforeSecond);
+  EXPECT_EQ(2, destroyedNodes);
+  std::string nothing;
+  WriteContext empty(nothing);
+  WriteReleasing(nullptr, empty);
+  EXPECT_EQ("", nothing);
 }
+
+}  // namespace

@@ -1,0 +1,110 @@
+#!/usr/bin/env bash
+# Measures how many plausible faults the test suite catches. Each fault below
+# is seeded alone into its source file (one exact text replaced by another),
+# the test binaries named with it are rebuilt and run, and the fault counts as
+# killed when a test fails (or hangs past the time limit). The source is put
+# back after every fault, so the tree ends as it began.
+#
+# Usage: scripts/mutants.sh [FILTER]      (FILTER: only faults whose line holds it)
+# BREVICK_BUILD sets the configured build directory (default build/ci).
+# A fault whose text is not found exactly once, or whose build fails, is
+# reported as such and not counted: fix its line below.
+set -uo pipefail
+cd "$(dirname "$0")/.."
+build=${BREVICK_BUILD:-build/ci}
+filter=${1:-}
+[ -f "$build/build.ninja" ] || { echo "no configured build in $build" >&2; exit 2; }
+
+# file @@ text as it stands @@ text seeded in its place @@ test binaries (comma-separated)
+faults=$(cat <<'EOF'
+xml/parser.cc @@ if (depth > kMaxElementDepth) @@ if (depth >= kMaxElementDepth) @@ brevick_xml_tests
+xml/writer.cc @@ {'<', '>', '&', '\'', '"'}) classes @@ {'<', '>', '&', '"'}) classes @@ brevick_xml_tests
+xml/writer.cc @@ kHexDigits[] = "0123456789ABCDEF" @@ kHexDigits[] = "0123456789abcdef" @@ brevick_xml_tests
+xml/node.cc @@ if (!inRun) text[out++] = ' '; @@ text[out++] = ' '; @@ brevick_xml_tests
+base/report.cc @@ (lead < 0x20 && lead != '\t') || lead == 0x7F; @@ (lead < 0x20 && lead != '\t'); @@ brevick_base_tests
+base/utf8.cc @@ if (lead == 0xE0) low = 0xA0; @@ if (lead == 0xE0) low = 0x80; @@ brevick_base_tests
+base/file_io.cc @@ if (keepMode && ::fchmod(file.Get(), mode) != 0) @@ if (false && ::fchmod(file.Get(), mode) != 0) @@ brevick_base_tests,brevick_app_tests
+digest/md5.cc @@ (pendingSizeInBytes < 56 ? 56 : 120) @@ (pendingSizeInBytes <= 56 ? 56 : 120) @@ brevick_digest_tests
+digest/md2.cc @@ checksum[j] ^= kPiSubstitution[block[j] ^ last]; @@ checksum[j] = kPiSubstitution[block[j] ^ last]; @@ brevick_digest_tests
+digest/digest_algorithm.cc @@ {"md2", "sha256", "sha384", "sha512"} @@ {"md2", "sha256", "sha512", "sha384"} @@ brevick_digest_tests,brevick_app_tests
+manifest/uuid_check.cc @@ if (value.size() < 3) { @@ if (value.size() < 2) { @@ brevick_manifest_tests
+manifest/developer_info.cc @@ module->RemoveAttribute("releasePath"); @@ ; @@ brevick_manifest_tests
+manifest/validation.cc @@ GetOrCreateAttribute("entryPoint").GetText() == "1"; @@ GetOrCreateAttribute("entryPoint").GetText() != "0"; @@ brevick_manifest_tests
+manifest/source_path.cc @@ const std::size_t token = resolved.find(kSourceRootToken); @@ const std::size_t token = resolved.rfind(kSourceRootToken); @@ brevick_manifest_tests
+manifest/file_hashes.cc @@ dependency->RemoveChildElement("signInfo", 0); @@ ; @@ brevick_manifest_tests,brevick_app_tests
+pki/cert_store.cc @@ if (result.sizeInBytes > kMaxCertificateFileSize) { @@ if (result.sizeInBytes >= kMaxCertificateFileSize) { @@ brevick_pki_tests,brevick_app_tests
+pki/cert_store.cc @@ return FoldCase(a) == FoldCase(b); @@ return a == b; @@ brevick_pki_tests,brevick_app_tests
+pki/pkcs11_uri.cc @@ if (c >= 'a' && c <= 'f') return c - 'a' + 10; @@ if (c >= 'a' && c <= 'f') return c - 'a'; @@ brevick_pki_tests
+pki/trust.cc @@ (X509_get_extended_key_usage(certificate) & (XKU_CODE_SIGN | XKU_ANYEKU)) == 0) { @@ (X509_get_extended_key_usage(certificate) & XKU_CODE_SIGN) == 0) { @@ brevick_pki_tests,brevick_verify_tests
+token/pkcs11_token.cc @@ if (!pin.empty() && pin.back() == '\r') pin.pop_back(); @@ ; @@ brevick_token_tests
+token/pkcs11_token.cc @@ if (uri.pinSource) { @@ if (uri.pinSource && std::getenv(kPkcs11PinVariable) == nullptr) { @@ brevick_token_tests
+cms/signed_message.cc @@ return algorithm && recovered == DigestInfo(*algorithm, content); @@ return algorithm && recovered.size() == DigestInfo(*algorithm, content).size(); @@ brevick_cms_tests,brevick_verify_tests
+cms/message_signer.cc @@ ASN1_INTEGER_cmp(X509_get0_serialNumber(candidate), info->issuer_and_serial->serial) == 0; @@ true; @@ brevick_cms_tests,brevick_verify_tests
+verify/package_check.cc @@ if (value.starts_with(kHexPrefix)) value.erase(0, kHexPrefix.size()); @@ ; @@ brevick_verify_tests
+verify/verify.cc @@       return strict; @@       return strict && false; @@ brevick_verify_tests,brevick_app_tests
+verify/json_report.cc @@ out += "\\\""; @@ out += "\""; @@ brevick_verify_tests,brevick_app_tests
+app/options.cc @@ if (!valid || count == 0) @@ if (!valid) @@ brevick_app_tests
+app/output_guard.cc @@ ? AnyFileBelowIs(guard.certStoresDirectory, *output, kStoreDepth) || @@ ? false || @@ brevick_app_tests
+app/pipeline.cc @@ if (validation != StageResult::kGoOn) return validation; @@ ; @@ brevick_app_tests
+app/store_listing.cc @@ WriteLine(L"Store contained " + std::to_wstring(certificates.size()) + L" certificate(s)"); @@ WriteLine(L"Store contained " + std::to_wstring(certificates.size() - 1) + L" certificate(s)"); @@ brevick_app_tests
+EOF
+)
+
+# Replaces the one occurrence of $2 in file $1 by $3; fails unless it is there exactly once.
+seed() {
+  python3 - "$1" "$2" "$3" <<'PY'
+import sys
+path, old, new = sys.argv[1:4]
+text = open(path, encoding="utf-8").read()
+if text.count(old) != 1:
+    sys.exit(3)
+open(path, "w", encoding="utf-8").write(text.replace(old, new))
+PY
+}
+
+trim() { local s=$1; s=${s#"${s%%[![:space:]]*}"}; printf '%s' "${s%"${s##*[![:space:]]}"}"; }
+
+killed=0 survived=0 broken=0
+survivors=()
+declare -A used=()
+backup=$(mktemp)
+trap 'rm -f "$backup"' EXIT
+while IFS= read -r line; do
+  [[ -z "$line" || "$line" == \#* ]] && continue
+  [[ -n "$filter" && "$line" != *"$filter"* ]] && continue
+  IFS=$'\x01' read -r file old new targets <<<"${line//@@/$'\x01'}"
+  file=$(trim "$file") old=$(trim "$old") new=$(trim "$new") targets=$(trim "$targets")
+  cp "$file" "$backup"
+  if ! seed "$file" "$old" "$new"; then
+    echo "NOT FOUND  $file: $old"
+    broken=$((broken + 1))
+    continue
+  fi
+  outcome=survived
+  IFS=, read -ra binaries <<<"$targets"
+  for binary in "${binaries[@]}"; do used[$binary]=1; done
+  if ! cmake --build "$build" --target "${binaries[@]}" -j2 >/dev/null 2>&1; then
+    outcome=broken
+  else
+    for binary in "${binaries[@]}"; do
+      if ! timeout 300 "$build/tests/$binary" --gtest_brief=1 >/dev/null 2>&1; then
+        outcome=killed
+        break
+      fi
+    done
+  fi
+  cp "$backup" "$file"
+  touch "$file"  # newer than the mutant's objects, so the next build redoes them
+  case $outcome in
+    killed) killed=$((killed + 1)); echo "killed     $file: $old" ;;
+    survived) survived=$((survived + 1)); survivors+=("$file: $old -> $new"); echo "SURVIVED   $file: $old" ;;
+    broken) broken=$((broken + 1)); echo "NO BUILD   $file: $old" ;;
+  esac
+done <<<"$faults"
+
+# Leave every binary built from the sources as they stand again.
+[ ${#used[@]} -gt 0 ] && cmake --build "$build" --target "${!used[@]}" brevick -j2 >/dev/null 2>&1
+total=$((killed + survived))
+echo "killed $killed of $total ($((total ? 100 * killed / total : 0))%); $broken not usable"
+for s in "${survivors[@]}"; do echo "  survived: $s"; done
+[ "$survived" -eq 0 ]

@@ -6,6 +6,7 @@
 
 #include "app/add_timestamp.h"
 #include "app/help_text.h"
+#include "app/options.h"
 #include "app/run.h"
 #include "app/store_listing.h"
 #include "app/verify_mode.h"
@@ -16,19 +17,18 @@
 namespace brevick {
 namespace {
 
-// --certificates [-S STORE]: nothing else may stand beside it.
+// --certificates [-S STORE] [--probe]: nothing else may stand beside it.
 int RunCertificateDetails(const std::vector<std::wstring>& args) {
-  std::optional<std::wstring> storeName;
-  for (std::size_t i = 1; i < args.size(); ++i) {
-    if (args[i] == L"--certificates") continue;
-    if (args[i] == L"-S" && i + 1 < args.size() && !storeName) {
-      storeName = args[++i];
-      continue;
-    }
-    NoticeLine(L"--certificates takes only -S STORE beside it, not '" + args[i] + L"'");
+  const CommandLine commandLine = ParseCertificatesArguments(args);
+  if (!commandLine.usageErrors.empty()) {
+    for (const std::wstring& error : commandLine.usageErrors) NoticeLine(error);
+    PointToHelp();
     return kExitFailure;
   }
-  return ListCertificateDetails(storeName) == StageResult::kGoOn ? kExitSuccess : kExitFailure;
+  return ListCertificateDetails(commandLine.settings.storeName, commandLine.probe) ==
+                 StageResult::kGoOn
+             ? kExitSuccess
+             : kExitFailure;
 }
 
 struct BannerlessMode {

@@ -17,14 +17,19 @@ struct OutputGuard {
   std::string certStoresDirectory;        // as CertStoresDirectory() gives it; empty: none
 };
 
-// The reason the output path may not be written, "" when it may. Links are
-// followed: a path that reaches a protected file by a symbolic or hard link
-// is refused too. A path that does not exist yet is refused when its
-// directory, links resolved, lies inside the stores directory.
-std::wstring ProtectedOutputReason(const std::wstring& outfile, const OutputGuard& guard);
+// The reason the file `name` in the open directory `directoryFd` may not be
+// written, "" when it may. The check goes through the same descriptor that
+// the write will use, so a directory swapped for a link meanwhile changes
+// nothing. Links at the name are followed: a name that reaches a protected
+// file by a symbolic or hard link is refused too. The directory is inside
+// the stores when it, or any directory above it, is the stores directory or
+// one of the stores (whatever links lead there).
+std::wstring ProtectedOutputReason(int directoryFd, const std::string& name,
+                                   const OutputGuard& guard);
 
-// Records "Refusing to overwrite " + path + the reason and returns
+// Records "Refusing to overwrite " + outfile + the reason and returns
 // kOutputNotOpened when the output is protected; kGoOn otherwise.
-StageResult RefuseProtectedOutput(const std::wstring& outfile, const OutputGuard& guard);
+StageResult RefuseProtectedOutput(const std::wstring& outfile, const ReplacementFile& target,
+                                  const OutputGuard& guard);
 
 }  // namespace brevick

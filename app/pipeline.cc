@@ -10,6 +10,7 @@
 #include "app/console_reporter.h"
 #include "app/output_guard.h"
 #include "app/signed_output.h"
+#include "app/signer.h"
 #include "base/file_io.h"
 #include "base/report.h"
 #include "base/stage_result.h"
@@ -37,6 +38,34 @@ constexpr std::size_t kTrimEveryBytes = std::size_t{16} << 20;
 
 bool IsSeparator(wchar_t ch) { return ch == L'/' || ch == L'\\'; }
 
+SignerChoice SignerOf(const RunSettings& settings) {
+  SignerChoice signer;
+  signer.subject = settings.certSubjectName.value_or(L"");
+  signer.storeName = settings.storeName.value_or(L"");
+  signer.thumbprint = settings.thumbprint;
+  signer.digest = settings.digest;
+  signer.strict = settings.strict;
+  signer.timestamp = settings.timestamp;
+  return signer;
+}
+
+// Everything a run does after preparing, but signing and the output: the
+// signer is looked up (it must be found, as for a run) and the text goes
+// where --text and --print send it.
+StageResult DryRun(std::string text, const RunSettings& settings, const OutputGuard& guard,
+                   std::string* preparedText) {
+  StageResult result = StageResult::kGoOn;
+  if (settings.certSubjectName || !settings.thumbprint.empty()) {
+    if (!SignerWouldBeChosen(SignerOf(settings))) result = StageResult::kSigningFailed;
+  }
+  if (settings.textPath) {
+    const StageResult written = WriteTextFile(text, *settings.textPath, guard);
+    if (written != StageResult::kGoOn) result = written;
+  }
+  if (settings.printText && preparedText != nullptr) *preparedText = std::move(text);
+  return result;
+}
+
 // Removes the developer attributes, then hashes every module file.
 StageResult Prepare(xmldoc::Document& document, const HashSettings& settings, Reporter& reporter) {
   if (!RemovePackageDeveloperInformation(document, reporter)) return StageResult::kManifestRejected;
@@ -47,7 +76,7 @@ StageResult Prepare(xmldoc::Document& document, const HashSettings& settings, Re
 }  // namespace
 
 StageResult ProcessManifest(const std::wstring& infile, const std::wstring& outfile,
-                            const RunSettings& settings) {
+                            const RunSettings& settings, std::string* preparedText) {
   ProgressLine(L"Reading manifest: " + infile);
   std::uint64_t manifestSize = 0;
   std::unique_ptr<xmldoc::Document> document = ReadManifest(infile, &manifestSize);
@@ -73,14 +102,13 @@ StageResult ProcessManifest(const std::wstring& infile, const std::wstring& outf
     ProgressLine(L"Not generating new manifest due to errors");
     return preparation;
   }
-  ProgressLine(L"Signing and writing manifest: " + outfile);
-  SignerChoice signer;
-  signer.subject = settings.certSubjectName.value_or(L"");
-  signer.storeName = settings.storeName.value_or(L"");
-  signer.thumbprint = settings.thumbprint;
-  signer.digest = settings.digest;
-  signer.strict = settings.strict;
-  signer.timestamp = settings.timestamp;
+  // What --strict adds: a manifest that breaks a rule is never signed.
+  if (settings.strict && ErrorCount() > 0) {
+    RecordError(L"Refusing to sign: the manifest breaks the package rules (--strict)");
+    ProgressLine(L"Not generating new manifest due to errors");
+    return StageResult::kSigningFailed;
+  }
+  if (!outfile.empty()) ProgressLine(L"Signing and writing manifest: " + outfile);
   // Hashing freed its plan in small blocks between the tree's: handing the
   // whole free pages back keeps them out of the text's way.
   ::malloc_trim(0);
@@ -88,7 +116,7 @@ StageResult ProcessManifest(const std::wstring& infile, const std::wstring& outf
   // written, and what it frees is handed back as the text grows: the tree
   // and the whole text are never held at once.
   std::size_t trimmedAt = 0;
-  const std::string text = ManifestText(
+  std::string text = ManifestText(
       std::move(document),
       static_cast<std::size_t>(kTextCapacityFactor * manifestSize) + kTextCapacitySlackInBytes,
       [&trimmedAt](std::size_t written) {
@@ -97,7 +125,8 @@ StageResult ProcessManifest(const std::wstring& infile, const std::wstring& outf
         ::malloc_trim(0);
       });
   ::malloc_trim(0);
-  return SignAndWriteText(text, outfile, signer, guard);
+  if (settings.dryRun) return DryRun(std::move(text), settings, guard, preparedText);
+  return SignAndWriteText(text, outfile, SignerOf(settings), guard);
 }
 
 std::unique_ptr<xmldoc::Document> ReadManifest(const std::wstring& path,

@@ -17,9 +17,12 @@ namespace brevick {
 
 // Runs every stage in order on one manifest; returns the result of the stage
 // that stopped it, or of the last one. Failures are in the error list, and no
-// output file is touched unless every stage before signing went on.
+// output file is touched unless every stage before signing went on. A dry
+// run (settings.dryRun) stops before signing: the signer is looked up
+// without its key, `outfile` is never written, and the prepared text goes
+// to --text's file and, with --print, to `preparedText`.
 StageResult ProcessManifest(const std::wstring& infile, const std::wstring& outfile,
-                            const RunSettings& settings);
+                            const RunSettings& settings, std::string* preparedText = nullptr);
 
 // Reads and parses the file; every failure is recorded before null is
 // returned. `sizeInBytes`, when given, is set to the file's size.

@@ -35,8 +35,13 @@ struct RunSettings {
   std::vector<std::string> confinedDirectories;
   DigestAlgorithm digest = DigestAlgorithm::kMd2;  // --digest NAME
   std::vector<std::uint8_t> thumbprint;            // --thumbprint HEX; empty: none
-  bool strict = false;                             // --strict: certificate warnings are errors
-  TimestampSettings timestamp;                     // --timestamp URL and its --timestamp-* options
+  // --strict: certificate warnings and recorded rule errors refuse signing.
+  bool strict = false;
+  bool quiet = false;      // --quiet: no banner, no "Done", no progress or debug lines
+  bool dryRun = false;     // --dry-run: everything but signing and writing the output
+  bool printText = false;  // --print: a dry run's text to standard output
+  std::optional<std::wstring> textPath;  // --text FILE: a dry run's text to FILE
+  TimestampSettings timestamp;           // --timestamp URL and its --timestamp-* options
 };
 
 }  // namespace brevick

@@ -1,6 +1,8 @@
 // app/signed_output.cc: writing, signing and verifying the output file.
 #include "app/signed_output.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdint>
 #include <span>
@@ -41,21 +43,6 @@ void StageFailureReport(StageResult result, std::string_view prefix) {
   RecordError(ToWide(message));
 }
 
-// Writes the unsigned text. A write that fails after the replacement file
-// was created counts as a failed open: the output path keeps what it held,
-// and nothing after this step can work.
-StageResult WriteText(std::span<const std::uint8_t> text, const std::wstring& outfile) {
-  const FileResult result = ReplaceFile(OpenablePath(outfile), text);
-  if (result.Ok()) return StageResult::kGoOn;
-  if (!result.opened) {
-    RecordOpenFailure(outfile, result.error);
-  } else {
-    RecordError(L"Error writing the file " + outfile + L" [" + ToWide(FileErrorText(result.error)) +
-                L"]");
-  }
-  return StageResult::kOutputNotOpened;
-}
-
 StageResult ReadWholeFile(const std::wstring& path, std::vector<std::uint8_t>& bytes) {
   const FileResult result = ReadRegularFile(AT_FDCWD, OpenablePath(path), bytes);
   if (result.Ok()) return StageResult::kGoOn;
@@ -67,17 +54,35 @@ StageResult ReadWholeFile(const std::wstring& path, std::vector<std::uint8_t>& b
   return StageResult::kOutputReadWriteFailed;
 }
 
-// Signs the text from memory and replaces it on disk with the message;
-// returns kGoOn, kSignatureNotWritten (the unsigned text stays) or
-// kSigningFailed (the reason is recorded). The message is written around
-// the text in place, so no second copy of the text is made.
-StageResult SignText(std::span<const std::uint8_t> text, std::span<const std::uint8_t> digestInfo,
-                     const std::wstring& path, const SignerChoice& signer,
-                     SignedMessageFrame& frame) {
-  if (!SignAsChosen(signer, text.size(), digestInfo, frame)) return StageResult::kSigningFailed;
-  const std::span<const std::uint8_t> pieces[] = {frame.head, text, frame.tail};
-  if (!ReplaceFile(OpenablePath(path), pieces).Ok()) return StageResult::kSignatureNotWritten;
+std::span<const std::uint8_t> BytesOf(std::string_view text) {
+  return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
+}
+
+// Opens the output's directory, checks the output against the guard through
+// it and creates the new file there. Nothing at the output path changes.
+StageResult OpenOutput(const std::wstring& outfile, const OutputGuard& guard,
+                       ReplacementFile& target) {
+  if (const int error = target.OpenDirectory(OpenablePath(outfile)); error != 0) {
+    RecordOpenFailure(outfile, error);
+    return StageResult::kOutputNotOpened;
+  }
+  if (const StageResult refused = RefuseProtectedOutput(outfile, target, guard);
+      refused != StageResult::kGoOn) {
+    return refused;
+  }
+  if (const int error = target.Create(); error != 0) {
+    RecordOpenFailure(outfile, error);
+    return StageResult::kOutputNotOpened;
+  }
   return StageResult::kGoOn;
+}
+
+// The signed message could not be written whole or put in place: the output
+// keeps what it held, and standard error says why.
+StageResult SignatureNotWritten(const std::wstring& outfile, int error) {
+  NoticeLine(L"cannot write " + outfile + L": " + ToWide(FileErrorText(error)));
+  StageFailureReport(StageResult::kSignatureNotWritten, "Failed");
+  return StageResult::kSignatureNotWritten;
 }
 
 // A token that does not cover the signature read back fails the check after
@@ -88,13 +93,14 @@ StageResult TimestampsHold(const std::optional<std::string>& problem) {
   return StageResult::kVerifyFailed;
 }
 
-// Reads the whole output back and checks that it is the message just
+// Reads the whole new file back and checks that it is the message just
 // signed, saying why not when it is not.
-StageResult VerifyWholeFile(const std::wstring& path, std::span<const std::uint8_t> text,
-                            std::span<const std::uint8_t> digestInfo) {
+StageResult CheckWholeFile(const std::wstring& outfile, int fd, std::span<const std::uint8_t> text,
+                           std::span<const std::uint8_t> digestInfo) {
   std::vector<std::uint8_t> signedMessage;
-  if (const StageResult result = ReadWholeFile(path, signedMessage); result != StageResult::kGoOn) {
-    return result;
+  if (const int error = ReadAllFrom(fd, signedMessage); error != 0) {
+    RecordError(ReadErrorMessage(outfile, error));
+    return StageResult::kOutputReadWriteFailed;
   }
   bool contentMatches = false;
   const OpenSslErrorScope errorScope;
@@ -108,19 +114,19 @@ StageResult VerifyWholeFile(const std::wstring& path, std::span<const std::uint8
   return StageResult::kVerifyFailed;
 }
 
-// Reads the file in blocks and compares it with `expected` (the pieces one
-// after the other), keeping the bytes read for the pieces `kept` marks;
-// false at the first difference, a read error, or a file of another length.
-bool ReadsBackAs(const std::wstring& path, std::span<const std::span<const std::uint8_t>> expected,
+// Reads the file from its start in blocks and compares it with `expected`
+// (the pieces one after the other), keeping the bytes read for the pieces
+// `kept` marks; false at the first difference, a read error, or a file of
+// another length.
+bool ReadsBackAs(int fd, std::span<const std::span<const std::uint8_t>> expected,
                  std::span<std::vector<std::uint8_t>* const> kept) {
-  FileDescriptor file;
-  if (!OpenRegularFile(AT_FDCWD, OpenablePath(path), file).Ok()) return false;
-  AdviseSequentialRead(file.Get());
+  if (::lseek(fd, 0, SEEK_SET) != 0) return false;
+  AdviseSequentialRead(fd);
   std::vector<std::uint8_t> block(kReadBackBlockSizeInBytes);
   for (std::size_t piece = 0; piece < expected.size(); ++piece) {
     for (std::size_t done = 0; done < expected[piece].size();) {
       const std::size_t want = std::min(block.size(), expected[piece].size() - done);
-      if (ReadFully(file.Get(), block.data(), want) != static_cast<ssize_t>(want)) return false;
+      if (ReadFully(fd, block.data(), want) != static_cast<ssize_t>(want)) return false;
       const std::span<const std::uint8_t> got(block.data(), want);
       if (!std::equal(got.begin(), got.end(), expected[piece].begin() + done)) return false;
       if (kept[piece] != nullptr) kept[piece]->insert(kept[piece]->end(), got.begin(), got.end());
@@ -128,47 +134,42 @@ bool ReadsBackAs(const std::wstring& path, std::span<const std::span<const std::
     }
   }
   // Anything after the message would be content that no signature covers.
-  return ReadFully(file.Get(), block.data(), 1) == 0;
+  return ReadFully(fd, block.data(), 1) == 0;
 }
 
-// Sign and write once the output path is known not to be protected.
-StageResult WriteSignAndVerify(std::string_view xmlText, const std::wstring& outfile,
-                               const SignerChoice& signer) {
-  const std::span<const std::uint8_t> text(reinterpret_cast<const std::uint8_t*>(xmlText.data()),
-                                           xmlText.size());
-  if (const StageResult result = WriteText(text, outfile); result != StageResult::kGoOn) {
-    return result;
-  }
-  // One digest of the text serves the signature and the check after writing.
+// Signs the text from memory, writes the message to the new file, checks it
+// there through the file's descriptor and only then puts it in place of the
+// output; every failure leaves the output as it was.
+StageResult SignCheckAndReplace(std::string_view xmlText, const std::wstring& outfile,
+                                const SignerChoice& signer, ReplacementFile& target) {
+  const std::span<const std::uint8_t> text = BytesOf(xmlText);
+  // One digest of the text serves the signature and the check alike.
   const std::vector<std::uint8_t> digestInfo = DigestInfo(signer.digest, text);
   if (digestInfo.empty()) {
     ReportCryptoError(CryptoResult::kCannotSign);
     return StageResult::kSigningFailed;
   }
   SignedMessageFrame frame;
-  const StageResult signResult = SignText(text, digestInfo, outfile, signer, frame);
-  if (signResult == StageResult::kGoOn) {
-    const StageResult verifyResult = VerifyWrittenMessage(outfile, xmlText, digestInfo, frame);
-    if (verifyResult != StageResult::kGoOn) {
-      StageFailureReport(verifyResult, "Error verifying signature ");
-    }
-    return verifyResult;
+  // The crypto service records why; a second line would only repeat it.
+  if (!SignAsChosen(signer, text.size(), digestInfo, frame)) return StageResult::kSigningFailed;
+  const std::span<const std::uint8_t> pieces[] = {frame.head, text, frame.tail};
+  if (const int error = target.Write(pieces); error != 0)
+    return SignatureNotWritten(outfile, error);
+  if (const StageResult checked =
+          CheckWrittenMessage(outfile, target.Fd(), xmlText, digestInfo, frame);
+      checked != StageResult::kGoOn) {
+    StageFailureReport(checked, "Error verifying signature ");
+    return checked;
   }
-  // The crypto service has recorded the reason already; a second line would
-  // only repeat it.
-  if (signResult != StageResult::kSigningFailed) StageFailureReport(signResult, "Failed");
-  return signResult;
+  if (const int error = target.Commit(); error != 0) return SignatureNotWritten(outfile, error);
+  return StageResult::kGoOn;
 }
 
 }  // namespace
 
 StageResult SignAndWrite(const xmldoc::Document& document, const std::wstring& outfile,
                          const SignerChoice& signer, const OutputGuard& guard) {
-  if (const StageResult refused = RefuseProtectedOutput(outfile, guard);
-      refused != StageResult::kGoOn) {
-    return refused;
-  }
-  return WriteSignAndVerify(ManifestText(document), outfile, signer);
+  return SignAndWriteText(ManifestText(document), outfile, signer, guard);
 }
 
 std::string ManifestText(const xmldoc::Document& document, std::size_t capacityHint) {
@@ -190,31 +191,42 @@ std::string ManifestText(std::unique_ptr<xmldoc::Document> document, std::size_t
 
 StageResult SignAndWriteText(std::string_view xmlText, const std::wstring& outfile,
                              const SignerChoice& signer, const OutputGuard& guard) {
-  if (const StageResult refused = RefuseProtectedOutput(outfile, guard);
-      refused != StageResult::kGoOn) {
-    return refused;
-  }
-  return WriteSignAndVerify(xmlText, outfile, signer);
+  ReplacementFile target;
+  if (const StageResult opened = OpenOutput(outfile, guard, target); opened != StageResult::kGoOn)
+    return opened;
+  return SignCheckAndReplace(xmlText, outfile, signer, target);
+}
+
+StageResult WriteTextFile(std::string_view text, const std::wstring& path,
+                          const OutputGuard& guard) {
+  ReplacementFile target;
+  if (const StageResult opened = OpenOutput(path, guard, target); opened != StageResult::kGoOn)
+    return opened;
+  const std::span<const std::uint8_t> pieces[] = {BytesOf(text)};
+  int error = target.Write(pieces);
+  if (error == 0) error = target.Commit();
+  if (error == 0) return StageResult::kGoOn;
+  RecordError(L"Error writing the file " + path + L" [" + ToWide(FileErrorText(error)) + L"]");
+  return StageResult::kOutputNotOpened;
 }
 
 // The file is compared with the message in blocks, then the signature it
 // carries is checked with the content left out; the text's digest stands
 // for the content's only because the two compared equal byte for byte. Any
 // difference reads the file again as a whole to tell why.
-StageResult VerifyWrittenMessage(const std::wstring& path, std::string_view xmlText,
-                                 std::span<const std::uint8_t> digestInfo,
-                                 const SignedMessageFrame& frame) {
-  const std::span<const std::uint8_t> text(reinterpret_cast<const std::uint8_t*>(xmlText.data()),
-                                           xmlText.size());
+StageResult CheckWrittenMessage(const std::wstring& outfile, int fd, std::string_view xmlText,
+                                std::span<const std::uint8_t> digestInfo,
+                                const SignedMessageFrame& frame) {
+  const std::span<const std::uint8_t> text = BytesOf(xmlText);
   SignedMessageFrame readBack;
   const std::span<const std::uint8_t> expected[] = {frame.head, text, frame.tail};
   std::vector<std::uint8_t>* const kept[] = {&readBack.head, nullptr, &readBack.tail};
-  if (ReadsBackAs(path, expected, kept)) {
+  if (ReadsBackAs(fd, expected, kept)) {
     const OpenSslErrorScope errorScope;
     if (VerifySignedFrame(readBack, digestInfo) == CryptoResult::kOk)
       return TimestampsHold(TimestampProblem(readBack));
   }
-  return VerifyWholeFile(path, text, digestInfo);
+  return CheckWholeFile(outfile, fd, text, digestInfo);
 }
 
 StageResult VerifyFile(const std::wstring& path) {

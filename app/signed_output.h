@@ -1,14 +1,11 @@
-// app/signed_output.h: the tool's main output. The prepared manifest is
-// written as XML text, signed from memory, written over with the signed
-// message and verified against the text signed. Every write replaces the
-// output path as a whole (base/file_io.h ReplaceFile), so the path holds its
-// old content, the whole text or the whole message, never a part. Failures
-// are recorded here; the caller gets only a stage result. What stands at the
-// output path after a failure:
-//   refused, or the text cannot be written         what stood there before
-//   signing, or writing the signed message, fails  the unsigned text
-//   verifying fails                                the signed message (or
-//                                                  what replaced it meanwhile)
+// app/signed_output.h: the tool's main output. The prepared manifest's text
+// is signed from memory; the signed message is written to a new file in the
+// output's directory (base/file_io.h ReplacementFile), checked there through
+// that file's descriptor, and only then put in place of the output path. So
+// the output path holds what it held before the run until a whole, checked
+// signed message replaces it: every failure (refused, not opened, signing,
+// writing, the check) leaves it as it was, absent if it was absent. Failures
+// are recorded here; the caller gets only a stage result.
 #pragma once
 
 #include <cstdint>
@@ -29,10 +26,10 @@ class Document;
 
 namespace brevick {
 
-// Writes, signs and verifies; returns kGoOn, kOutputNotOpened,
+// Signs, writes, checks and replaces; returns kGoOn, kOutputNotOpened,
 // kOutputReadWriteFailed, kSignatureNotWritten, kSigningFailed or
 // kVerifyFailed. An output path that `guard` protects is refused
-// (kOutputNotOpened) before anything is written.
+// (kOutputNotOpened) before anything is signed.
 StageResult SignAndWrite(const xmldoc::Document& document, const std::wstring& outfile,
                          const SignerChoice& signer, const OutputGuard& guard = {});
 
@@ -49,18 +46,24 @@ std::string ManifestText(std::unique_ptr<xmldoc::Document> document, std::size_t
                          const std::function<void(std::size_t)>& released);
 
 // The same for XML text already written out: what SignAndWrite does after
-// writing the document.
+// writing the document. The output's directory is opened first: a path
+// that cannot be opened is reported before anything is signed.
 StageResult SignAndWriteText(std::string_view xmlText, const std::wstring& outfile,
                              const SignerChoice& signer, const OutputGuard& guard = {});
 
-// Reads the output back and checks that it is the message just signed: the
-// frame around `xmlText`, its signature over `digestInfo` (the text's).
-// Whatever replaced the file meanwhile fails here instead of being taken
-// for the release. Returns kGoOn, kOutputNotOpened, kOutputReadWriteFailed
-// or kVerifyFailed, with the reason recorded.
-StageResult VerifyWrittenMessage(const std::wstring& path, std::string_view xmlText,
-                                 std::span<const std::uint8_t> digestInfo,
-                                 const SignedMessageFrame& frame);
+// Writes `text` as it stands to `path`, replacing it whole, for a dry run's
+// --text. The guard protects it as it does the output. Returns kGoOn or
+// kOutputNotOpened, with the reason recorded.
+StageResult WriteTextFile(std::string_view text, const std::wstring& path,
+                          const OutputGuard& guard = {});
+
+// Checks that the open file `fd`, read from its first byte, is the message
+// just signed: the frame around `xmlText`, its signature over `digestInfo`
+// (the text's). Returns kGoOn, kOutputReadWriteFailed or kVerifyFailed, with
+// the reason recorded; `outfile` names the file in messages.
+StageResult CheckWrittenMessage(const std::wstring& outfile, int fd, std::string_view xmlText,
+                                std::span<const std::uint8_t> digestInfo,
+                                const SignedMessageFrame& frame);
 
 // Reads and verifies the file; returns kGoOn, kOutputNotOpened,
 // kOutputReadWriteFailed or kVerifyFailed, with the reason recorded.

@@ -2,6 +2,7 @@
 #include "app/signer.h"
 
 #include <ctime>
+#include <optional>
 #include <string>
 
 #include "app/timestamping.h"
@@ -19,6 +20,13 @@ std::wstring StoreNameOf(const SignerChoice& choice) {
   return choice.storeName.empty() ? std::wstring(kDefaultStoreName) : choice.storeName;
 }
 
+// The store as the operator knows it: one they never named is "the default
+// store (MY)", so that a message does not seem to quote their command line.
+std::wstring StoreLabel(const SignerChoice& choice) {
+  if (choice.storeName.empty()) return L"the default store (" + StoreNameOf(choice) + L")";
+  return L"store '" + choice.storeName + L"'";
+}
+
 std::wstring ThumbprintKindName(const std::vector<std::uint8_t>& thumbprint) {
   return thumbprint.size() == 20 ? L"SHA-1" : L"SHA-256";
 }
@@ -29,7 +37,7 @@ std::wstring Sha256Text(const X509* certificate) {
 
 // What was looked for, for the line that says nothing matched.
 std::wstring SearchText(const SignerChoice& choice) {
-  std::wstring text = L"no certificate in store '" + StoreNameOf(choice) + L"' has";
+  std::wstring text = L"no certificate in " + StoreLabel(choice) + L" has";
   if (!choice.subject.empty() || choice.thumbprint.empty()) {
     text += L" a subject containing '" + choice.subject + L"'";
     if (!choice.thumbprint.empty()) text += L" and";
@@ -51,9 +59,9 @@ std::vector<std::wstring> Doubts(const CertificateMatch& match, const SignerChoi
     doubts.push_back(CertificateWarningText(warning, certificate, name));
   }
   if (match.matchCount > 1) {
-    doubts.push_back(std::to_wstring(match.matchCount) + L" certificates in store '" +
-                     StoreNameOf(choice) + L"' match; the first in file order signs: '" + name +
-                     L"' (SHA-256 " + Sha256Text(certificate) + L")");
+    doubts.push_back(std::to_wstring(match.matchCount) + L" certificates in " + StoreLabel(choice) +
+                     L" match; the first in file order signs: '" + name + L"' (SHA-256 " +
+                     Sha256Text(certificate) + L")");
   }
   return doubts;
 }
@@ -62,36 +70,26 @@ void CannotSignNotice(const X509* certificate, const std::wstring& reason) {
   NoticeLine(L"cannot sign with certificate '" + SimpleDisplayName(certificate) + L"': " + reason);
 }
 
-}  // namespace
-
-void ReportCryptoError(CryptoResult code) { RecordError(ToWide(CryptoErrorText(code))); }
-
-CertificateMatch FindSigner(const CertStore& store, const SignerChoice& choice) {
-  return store.Find([&](const X509* certificate) {
-    return ContainsIgnoringCase(SubjectText(certificate), choice.subject) &&
-           (choice.thumbprint.empty() || HasThumbprint(certificate, choice.thumbprint));
-  });
-}
-
-bool SignAsChosen(const SignerChoice& choice, std::uint64_t contentSize,
-                  std::span<const std::uint8_t> digestInfo, SignedMessageFrame& frame) {
-  const OpenSslErrorScope errorScope;
-  frame = {};
+// Opens the store and finds the certificate the choice names, telling its
+// doubts (with `strict`, recording them); nothing, with the run's error
+// recorded, when none may sign. `readKey` false leaves every key unread.
+std::optional<StoredCertificate> ChosenCertificate(const SignerChoice& choice, bool readKey) {
   const std::optional<CertStore> store = CertStore::Open(StoreNameOf(choice));
   if (!store) {
-    NoticeLine(L"there is no certificate store '" + StoreNameOf(choice) + L"' in " +
-               ToWide(CertStoresDirectory()));
+    NoticeLine(choice.storeName.empty() ? L"there is no default store (" + StoreNameOf(choice) +
+                                              L") in " + ToWide(CertStoresDirectory())
+                                        : L"there is no certificate store '" + choice.storeName +
+                                              L"' in " + ToWide(CertStoresDirectory()));
     ReportCryptoError(CryptoResult::kCannotOpenStore);
-    return false;
+    return std::nullopt;
   }
-  const CertificateMatch match = FindSigner(*store, choice);
+  CertificateMatch match = FindSigner(*store, choice, readKey);
   if (!match.chosen || SimpleDisplayName(match.chosen->certificate.get()).empty()) {
     NoticeLine(match.chosen ? L"the matching certificate has no name to sign under"
                             : SearchText(choice));
     ReportCryptoError(CryptoResult::kNoSigningCertificate);
-    return false;
+    return std::nullopt;
   }
-  const StoredCertificate& signer = *match.chosen;
   const std::vector<std::wstring> doubts = Doubts(match, choice);
   for (const std::wstring& doubt : doubts) {
     if (choice.strict) {
@@ -100,7 +98,35 @@ bool SignAsChosen(const SignerChoice& choice, std::uint64_t contentSize,
       NoticeLine(L"warning: " + doubt);
     }
   }
-  if (choice.strict && !doubts.empty()) return false;
+  if (choice.strict && !doubts.empty()) return std::nullopt;
+  return std::move(match.chosen);
+}
+
+}  // namespace
+
+void ReportCryptoError(CryptoResult code) { RecordError(ToWide(CryptoErrorText(code))); }
+
+CertificateMatch FindSigner(const CertStore& store, const SignerChoice& choice, bool readKey) {
+  return store.Find(
+      [&](const X509* certificate) {
+        return ContainsIgnoringCase(SubjectText(certificate), choice.subject) &&
+               (choice.thumbprint.empty() || HasThumbprint(certificate, choice.thumbprint));
+      },
+      readKey);
+}
+
+bool SignerWouldBeChosen(const SignerChoice& choice) {
+  const OpenSslErrorScope errorScope;
+  return ChosenCertificate(choice, false).has_value();
+}
+
+bool SignAsChosen(const SignerChoice& choice, std::uint64_t contentSize,
+                  std::span<const std::uint8_t> digestInfo, SignedMessageFrame& frame) {
+  const OpenSslErrorScope errorScope;
+  frame = {};
+  const std::optional<StoredCertificate> chosen = ChosenCertificate(choice, true);
+  if (!chosen) return false;
+  const StoredCertificate& signer = *chosen;
   if (!signer.HasKey()) {
     CannotSignNotice(signer.certificate.get(), KeyProblemText(signer.keyStatus));
     ReportCryptoError(CryptoResult::kCannotSign);

@@ -20,7 +20,15 @@ namespace brevick {
 void ReportCryptoError(CryptoResult code);
 
 // Searches the store for the certificates the choice names; no output.
-CertificateMatch FindSigner(const CertStore& store, const SignerChoice& choice);
+// `readKey` false leaves the key of the one chosen unread.
+CertificateMatch FindSigner(const CertStore& store, const SignerChoice& choice,
+                            bool readKey = true);
+
+// For a dry run: whether the choice finds a certificate that may sign, with
+// everything a signing run says about it (its doubts on standard error; the
+// crypto service's text, or with `strict` the refusals, recorded). Opens no
+// key and no token.
+bool SignerWouldBeChosen(const SignerChoice& choice);
 
 // Signs content of `contentSize` bytes as the choice says. On success
 // `frame` holds the signed message around the content and "signed by ..." has gone to standard

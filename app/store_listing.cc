@@ -49,9 +49,21 @@ std::wstring ValidityState(const X509* certificate) {
   return L"valid now";
 }
 
-// Where the key is and whether it can sign now; a token is asked.
-std::wstring PrivateKeyText(const StoredCertificate& stored) {
+// A token key as its URI names it, without loading its module.
+std::wstring TokenKeyFromUri(const Pkcs11Uri& uri) {
+  const auto quoted = [](const std::optional<std::string>& value) {
+    return value ? L"'" + ToWide(*value) + L"'" : std::wstring(L"(any)");
+  };
+  return L"PKCS #11 token " + quoted(uri.token) + L", object " + quoted(uri.object) +
+         L", not asked (--probe asks the token)";
+}
+
+// Where the key is and whether it can sign now. A token is asked only with
+// --probe: asking loads its module and may log in, and every wrong PIN
+// uses up one of the token's tries.
+std::wstring PrivateKeyText(const StoredCertificate& stored, bool probe) {
   if (stored.tokenKey) {
+    if (!probe) return TokenKeyFromUri(*stored.tokenKey);
     bool reachable = false;
     const std::wstring description = DescribeTokenKey(*stored.tokenKey, reachable);
     return description + (reachable ? L", reachable now" : L", not reachable now");
@@ -60,7 +72,13 @@ std::wstring PrivateKeyText(const StoredCertificate& stored) {
   return L"none usable: " + KeyProblemText(stored.keyStatus);
 }
 
-void ShowCertificateDetails(const StoredCertificate& stored) {
+std::wstring NoStoreReason(const std::optional<std::wstring>& storeFilter) {
+  const std::wstring directory = ToWide(CertStoresDirectory());
+  if (storeFilter) return L"there is no certificate store '" + *storeFilter + L"' in " + directory;
+  return L"no certificate store to list in " + directory;
+}
+
+void ShowCertificateDetails(const StoredCertificate& stored, bool probe) {
   const X509* certificate = stored.certificate.get();
   WriteLine(L" Certificate '" + SimpleDisplayName(certificate) + L"' (" + ToWide(stored.fileName) +
             L")");
@@ -72,19 +90,19 @@ void ShowCertificateDetails(const StoredCertificate& stored) {
   WriteLine(L"  Valid to:    " + TimeText(X509_get0_notAfter(certificate)) + L" (" +
             ValidityState(certificate) + L")");
   WriteLine(L"  Key:         " + KeyDescription(X509_get0_pubkey(certificate)));
-  WriteLine(L"  Private key: " + PrivateKeyText(stored));
+  WriteLine(L"  Private key: " + PrivateKeyText(stored, probe));
 }
 
-void ShowStoreDetails(const std::wstring& name, const CertStore& store) {
+void ShowStoreDetails(const std::wstring& name, const CertStore& store, bool probe) {
   WriteLine(L"Store '" + name + L"'");
   const std::vector<StoredCertificate> certificates = store.Certificates();
-  for (const StoredCertificate& stored : certificates) ShowCertificateDetails(stored);
+  for (const StoredCertificate& stored : certificates) ShowCertificateDetails(stored, probe);
   WriteLine(L"Store contained " + std::to_wstring(certificates.size()) + L" certificate(s)");
 }
 
 }  // namespace
 
-StageResult ListCertificateDetails(const std::optional<std::wstring>& storeName) {
+StageResult ListCertificateDetails(const std::optional<std::wstring>& storeName, bool probe) {
   const OpenSslErrorScope errorScope;
   if (storeName) {
     const std::optional<CertStore> store = CertStore::Open(*storeName);
@@ -93,7 +111,7 @@ StageResult ListCertificateDetails(const std::optional<std::wstring>& storeName)
                  ToWide(CertStoresDirectory()));
       return StageResult::kStoreNotShown;
     }
-    ShowStoreDetails(*storeName, *store);
+    ShowStoreDetails(*storeName, *store, probe);
     return StageResult::kGoOn;
   }
   bool storeShown = false;
@@ -103,7 +121,7 @@ StageResult ListCertificateDetails(const std::optional<std::wstring>& storeName)
       NoticeLine(L"cannot open the certificate store '" + ToWide(entry) + L"'");
       continue;
     }
-    ShowStoreDetails(ToWide(entry), *store);
+    ShowStoreDetails(ToWide(entry), *store, probe);
     storeShown = true;
   }
   if (!storeShown) {
@@ -116,13 +134,19 @@ StageResult ListCertificateDetails(const std::optional<std::wstring>& storeName)
 StageResult ListStores(bool withCertificates, const std::optional<std::wstring>& storeFilter) {
   const OpenSslErrorScope errorScope;  // reading names can leave entries behind
   bool storeShown = false;
+  bool openFailed = false;
   for (const std::string& entry : EnumerateStoreEntries()) {
     // The filter is exact, unlike opening by name: -S names one store as listed.
     if (storeFilter && *storeFilter != ToWide(entry)) continue;
     // A store that cannot be opened ends the listing; those before it stand.
-    if (!ShowStore(entry, withCertificates, storeShown)) break;
+    if (!ShowStore(entry, withCertificates, storeShown)) {
+      openFailed = true;
+      break;
+    }
   }
   if (!storeShown) {
+    // The fixed text says nothing of why; standard error does.
+    if (!openFailed) NoticeLine(NoStoreReason(storeFilter));
     RecordError(L"No stores to display");
     return StageResult::kStoreNotShown;
   }

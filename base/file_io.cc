@@ -1,6 +1,7 @@
 // base/file_io.cc: POSIX file access with EINTR and short transfers handled.
 #include "base/file_io.h"
 
+#include <signal.h>
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -10,9 +11,11 @@
 #include <array>
 #include <atomic>
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <ctime>
 #include <linux/openat2.h>
+#include <optional>
 
 #include "base/utf8.h"
 
@@ -157,22 +160,60 @@ std::string RandomSuffix() {
   return suffix;
 }
 
-// Removes the replacement file on every path out unless it became the output.
-struct TemporaryFileRemover {
-  std::string path;
-  ~TemporaryFileRemover() {
-    if (!path.empty()) ::unlink(path.c_str());
-  }
-};
+// The named new file of the one replacement under way, removed by the
+// handler of SIGINT, SIGTERM and SIGHUP: the run that is stopped leaves no
+// stray file in the output's directory. Only what a handler may touch.
+volatile std::sig_atomic_t cleanupArmed = 0;
+int cleanupDirectory = -1;
+char cleanupName[kMaxFileNameBytes + 1];
+struct sigaction previousActions[3];
+constexpr int kCleanupSignals[] = {SIGINT, SIGTERM, SIGHUP};
+bool unnamedFilesRefused = false;
 
-// Makes the rename durable. Some file systems cannot flush a directory; the
-// new file is in place either way, so a failure here changes nothing that the
-// caller could act on.
-void FlushDirectory(const std::string& directory) {
-  const FileDescriptor dir(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (dir.Get() >= 0 && ::fsync(dir.Get()) != 0) {
-    // See above.
+void RemoveNamedFileAndStop(int signal) {
+  if (cleanupArmed != 0) ::unlinkat(cleanupDirectory, cleanupName, 0);
+  cleanupArmed = 0;
+  for (std::size_t i = 0; i < std::size(kCleanupSignals); ++i) {
+    if (kCleanupSignals[i] == signal) ::sigaction(signal, &previousActions[i], nullptr);
   }
+  ::raise(signal);  // what the signal would have done without us
+}
+
+void InstallCleanupHandlers() {
+  static bool installed = false;
+  if (installed) return;
+  installed = true;
+  struct sigaction action {};
+  action.sa_handler = RemoveNamedFileAndStop;
+  ::sigemptyset(&action.sa_mask);
+  for (const int signal : kCleanupSignals) ::sigaddset(&action.sa_mask, signal);
+  for (std::size_t i = 0; i < std::size(kCleanupSignals); ++i) {
+    ::sigaction(kCleanupSignals[i], nullptr, &previousActions[i]);
+    // A signal ignored by whoever started us (nohup) stays ignored.
+    if (previousActions[i].sa_handler != SIG_IGN) ::sigaction(kCleanupSignals[i], &action, nullptr);
+  }
+}
+
+void ArmCleanup(int directoryFd, const std::string& name) {
+  InstallCleanupHandlers();
+  cleanupArmed = 0;
+  cleanupDirectory = directoryFd;
+  std::memcpy(cleanupName, name.c_str(), name.size() + 1);
+  cleanupArmed = 1;
+}
+
+void DisarmCleanup() { cleanupArmed = 0; }
+
+bool UnnamedFileRefused(int error) {
+  return error == EOPNOTSUPP || error == EISDIR || error == EINVAL;
+}
+
+int OpenUnnamed(int directoryFd) {
+  if (unnamedFilesRefused) {
+    errno = EOPNOTSUPP;
+    return -1;
+  }
+  return ::openat(directoryFd, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
 }
 
 }  // namespace
@@ -265,7 +306,7 @@ std::wstring ReadErrorMessage(const std::wstring& path, int error) {
 }
 
 std::string OpenablePath(std::wstring_view path) {
-  std::string utf8 = ToUtf8(path);
+  std::string utf8 = ToPathBytes(path);
   std::replace(utf8.begin(), utf8.end(), '\\', '/');
   return utf8;
 }
@@ -316,6 +357,113 @@ std::string ReplacementFileName(std::string_view outputName, std::string_view su
   return name;
 }
 
+ReplacementFile::~ReplacementFile() {
+  if (!committed && !temporaryName.empty()) ::unlinkat(directory.Get(), temporaryName.c_str(), 0);
+  if (!temporaryName.empty()) DisarmCleanup();
+}
+
+int ReplacementFile::OpenDirectory(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  directoryPath = slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
+  name = slash == std::string::npos ? path : path.substr(slash + 1);
+  if (path.empty()) return ENOENT;
+  int fd;
+  do {
+    fd = ::open(directoryPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) return errno;
+  directory.Reset(fd);
+  if (name.empty() || name == "." || name == "..") return EISDIR;  // "dir/" names a directory
+  return 0;
+}
+
+int ReplacementFile::Create() {
+  // What stands at the path now decides whether it may be replaced at all.
+  std::optional<mode_t> mode;
+  struct stat current {};
+  if (::fstatat(directory.Get(), name.c_str(), &current, AT_SYMLINK_NOFOLLOW) == 0) {
+    if (S_ISDIR(current.st_mode)) return EISDIR;
+    if (S_ISREG(current.st_mode)) {
+      mode = current.st_mode & 07777;
+    } else if (!S_ISLNK(current.st_mode)) {
+      return kNotRegularFile;
+    }
+  } else if (errno != ENOENT) {
+    return errno;
+  }
+  int fd = OpenUnnamed(directory.Get());
+  if (fd < 0 && UnnamedFileRefused(errno)) {
+    for (int attempt = 0; fd < 0; ++attempt) {
+      temporaryName = ReplacementFileName(name, RandomSuffix());
+      ArmCleanup(directory.Get(), temporaryName);
+      fd = ::openat(directory.Get(), temporaryName.c_str(),
+                    O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, 0666);
+      if (fd >= 0) break;
+      const int error = errno;
+      DisarmCleanup();
+      temporaryName.clear();
+      if ((error != EEXIST && error != EINTR) || attempt >= kMaxNameAttempts) return error;
+    }
+  }
+  if (fd < 0) return errno;
+  file.Reset(fd);
+  if (mode && ::fchmod(fd, *mode) != 0) return errno;
+  return 0;
+}
+
+int ReplacementFile::Write(std::span<const std::span<const std::uint8_t>> pieces) {
+  for (const std::span<const std::uint8_t> piece : pieces) {
+    if (const int error = WriteAll(file.Get(), piece); error != 0) return error;
+  }
+  return ::fsync(file.Get()) == 0 ? 0 : errno;
+}
+
+// Gives the unnamed file a name of its own, the last moment a kill could
+// leave it behind; the signal handlers cover that moment.
+int ReplacementFile::LinkUnderTemporaryName() {
+  const std::string self = "/proc/self/fd/" + std::to_string(file.Get());
+  for (int attempt = 0;; ++attempt) {
+    temporaryName = ReplacementFileName(name, RandomSuffix());
+    ArmCleanup(directory.Get(), temporaryName);
+    int result =
+        ::linkat(AT_FDCWD, self.c_str(), directory.Get(), temporaryName.c_str(), AT_SYMLINK_FOLLOW);
+    // Without /proc, the descriptor itself (which needs a capability).
+    if (result != 0 && errno == ENOENT)
+      result = ::linkat(file.Get(), "", directory.Get(), temporaryName.c_str(), AT_EMPTY_PATH);
+    if (result == 0) return 0;
+    const int error = errno;
+    DisarmCleanup();
+    temporaryName.clear();
+    if (error != EEXIST || attempt >= kMaxNameAttempts) return error;
+  }
+}
+
+int ReplacementFile::Commit() {
+  if (temporaryName.empty()) {
+    if (const int error = LinkUnderTemporaryName(); error != 0) return error;
+  }
+  if (::renameat(directory.Get(), temporaryName.c_str(), directory.Get(), name.c_str()) != 0)
+    return errno;
+  committed = true;
+  DisarmCleanup();
+  temporaryName.clear();
+  // Makes the rename durable. Some file systems cannot flush a directory;
+  // the new file is in place either way.
+  if (::fsync(directory.Get()) != 0) {
+    // See above.
+  }
+  return 0;
+}
+
+void UseNamedTemporaryFilesOnly() { unnamedFilesRefused = true; }
+
+int ReadAllFrom(int fd, std::vector<std::uint8_t>& bytes) {
+  struct stat status {};
+  if (::lseek(fd, 0, SEEK_SET) != 0 || ::fstat(fd, &status) != 0) return errno;
+  if (static_cast<std::uint64_t>(status.st_size) > kMaxBlockSizeInBytes) return EFBIG;
+  return ReadToEnd(fd, static_cast<std::size_t>(status.st_size), bytes);
+}
+
 FileResult ReplaceFile(const std::string& path, std::span<const std::uint8_t> bytes) {
   const std::span<const std::uint8_t> pieces[] = {bytes};
   return ReplaceFile(path, pieces);
@@ -323,59 +471,14 @@ FileResult ReplaceFile(const std::string& path, std::span<const std::uint8_t> by
 
 FileResult ReplaceFile(const std::string& path,
                        std::span<const std::span<const std::uint8_t>> pieces) {
-  const std::size_t slash = path.rfind('/');
-  const std::string directory =
-      slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
-  const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-  if (path.empty()) return {ENOENT, false, 0, {}};
-  if (name.empty()) return {EISDIR, false, 0, {}};  // "dir/" names a directory
-
-  // What stands at the path now decides whether it may be replaced at all:
-  // renaming over a device node or a FIFO would destroy it.
-  mode_t mode = 0666;
-  bool keepMode = false;
-  struct stat current {};
-  if (::lstat(path.c_str(), &current) == 0) {
-    if (S_ISDIR(current.st_mode)) return {EISDIR, false, 0, {}};
-    if (S_ISREG(current.st_mode)) {
-      mode = current.st_mode & 07777;
-      keepMode = true;
-    } else if (!S_ISLNK(current.st_mode)) {
-      return {kNotRegularFile, false, 0, {}};
-    }
-  } else if (errno != ENOENT) {
-    return {errno, false, 0, {}};
-  }
-
-  FileDescriptor file;
-  std::string temporary;
-  for (int attempt = 0; file.Get() < 0; ++attempt) {
-    temporary = directory + "/" + ReplacementFileName(name, RandomSuffix());
-    const int fd = ::open(temporary.c_str(),
-                          O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, 0666);
-    if (fd >= 0) {
-      file.Reset(fd);
-    } else if (errno != EEXIST && errno != EINTR) {
-      return {errno, false, 0, {}};
-    } else if (attempt >= kMaxNameAttempts) {
-      return {EEXIST, false, 0, {}};
-    }
-  }
-  TemporaryFileRemover remover{temporary};
-
-  int error = 0;
-  if (keepMode && ::fchmod(file.Get(), mode) != 0) error = errno;
-  std::uint64_t written = 0;
-  for (const std::span<const std::uint8_t> piece : pieces) {
-    if (error == 0) error = WriteAll(file.Get(), piece);
-    written += piece.size();
-  }
-  if (error == 0 && ::fsync(file.Get()) != 0) error = errno;
-  if (error == 0) error = file.Close();
-  if (error == 0 && ::rename(temporary.c_str(), path.c_str()) != 0) error = errno;
+  ReplacementFile replacement;
+  if (const int error = replacement.OpenDirectory(path); error != 0) return {error, false, 0, {}};
+  if (const int error = replacement.Create(); error != 0) return {error, false, 0, {}};
+  int error = replacement.Write(pieces);
+  if (error == 0) error = replacement.Commit();
   if (error != 0) return {error, true, 0, {}};
-  remover.path.clear();  // it is the output now
-  FlushDirectory(directory);
+  std::uint64_t written = 0;
+  for (const std::span<const std::uint8_t> piece : pieces) written += piece.size();
   return {0, true, written, {}};
 }
 

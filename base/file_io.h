@@ -49,6 +49,12 @@ class FileDescriptor {
   // (retrying close after EINTR could close a descriptor reused meanwhile).
   int Close();
   void Reset(int newFd);
+  // Hands the descriptor over to the caller, who closes it.
+  int Release() {
+    const int released = fd;
+    fd = -1;
+    return released;
+  }
 
  private:
   int fd;
@@ -61,8 +67,9 @@ std::string FileErrorText(int error);
 // that opened but could not be read, for the manifest and the output alike.
 std::wstring ReadErrorMessage(const std::wstring& path, int error);
 
-// The UTF-8 path that POSIX calls open for a path as the manifest spells it:
-// each backslash becomes a slash.
+// The bytes that POSIX calls open for a path as the manifest spells it: each
+// backslash becomes a slash, and what stood for bytes of a command-line
+// argument that were not UTF-8 becomes those bytes again (ToPathBytes).
 std::string OpenablePath(std::wstring_view path);
 
 // Opens a regular file for reading, relative to dirFd (AT_FDCWD for the
@@ -116,22 +123,67 @@ FileResult ReadRegularFile(int dirFd, const std::string& path, std::vector<std::
 // large it is. A first line longer than that fails with EFBIG.
 FileResult ReadFirstLine(const std::string& path, std::size_t maxLineBytes, std::string& line);
 
-// Replaces the file at `path` as a whole with `bytes`. The bytes go to a new
-// file ".<name>.brevick-XXXXXX" created exclusively in the same directory,
-// flushed to disk and renamed over the path, and the directory is flushed
-// too, so that the path only ever holds its old content or all of the new,
-// whatever happens meanwhile (a kill, a full disk, another writer). A
-// symbolic link at the path is replaced, never followed; the mode of a
-// regular file there is kept. A directory there fails with EISDIR, any other
-// file that is not regular with kNotRegularFile, both before anything is
-// created. `opened` is false when the new file could not be created, true
-// when writing, flushing or renaming failed after that; the new file is
-// removed on every failure.
+// A file that takes the place of `path` only once it is whole. The path's
+// directory is opened once, and the check of what stands there, the new
+// file, its name and the rename all go through that one descriptor, so a
+// directory swapped meanwhile cannot redirect the write. The new file is
+// unnamed (O_TMPFILE) where the file system allows it, so a kill leaves
+// nothing behind; it is linked in as ".<name>.brevick-XXXXXX" just before
+// the rename. Where O_TMPFILE is refused it is created under that name at
+// once, and removed again on SIGINT, SIGTERM and SIGHUP. Unless committed,
+// the new file is discarded when the object goes; the path is never touched.
+class ReplacementFile {
+ public:
+  ReplacementFile() = default;
+  ~ReplacementFile();
+  ReplacementFile(const ReplacementFile&) = delete;
+  ReplacementFile& operator=(const ReplacementFile&) = delete;
+
+  // Opens the directory that `path` names its file in; 0 or an errno.
+  int OpenDirectory(const std::string& path);
+  // Creates the new file, after checking what stands at the path: a
+  // directory fails with EISDIR, any other file that is not regular (a
+  // device, a FIFO) with kNotRegularFile, since a rename would destroy it.
+  // A symbolic link there is replaced, never followed; the mode of a
+  // regular file is kept. 0 or an errno.
+  int Create();
+  // Writes the pieces one after the other and flushes them to disk.
+  int Write(std::span<const std::span<const std::uint8_t>> pieces);
+  // Renames the file over the path and flushes the directory.
+  int Commit();
+
+  int DirectoryFd() const { return directory.Get(); }
+  const std::string& Name() const { return name; }
+  // The new file, open for reading and writing.
+  int Fd() const { return file.Get(); }
+
+ private:
+  int LinkUnderTemporaryName();
+
+  FileDescriptor directory;
+  FileDescriptor file;
+  std::string directoryPath;
+  std::string name;           // of the output, inside `directory`
+  std::string temporaryName;  // empty while the new file has none
+  bool committed = false;
+};
+
+// Makes O_TMPFILE look refused, so that tests reach the named fallback on
+// any file system.
+void UseNamedTemporaryFilesOnly();
+
+// Replaces the file at `path` as a whole with `bytes` through a
+// ReplacementFile. `opened` is false when the new file could not be created
+// (nothing happened), true when writing, flushing or renaming failed after.
 FileResult ReplaceFile(const std::string& path, std::span<const std::uint8_t> bytes);
 // The same for a file made of `pieces` one after the other, so that a caller
 // need not join them in memory first.
 FileResult ReplaceFile(const std::string& path,
                        std::span<const std::span<const std::uint8_t>> pieces);
+
+// Reads all of an open file from its first byte, however far it was read or
+// written before. 0 or an errno.
+int ReadAllFrom(int fd, std::vector<std::uint8_t>& bytes);
 
 // The name of the file ReplaceFile writes before renaming it: the output name
 // behind a dot, cut short where needed to fit a file name, then

@@ -1,6 +1,7 @@
 // base/report.cc: the console writer and the error list.
 #include "base/report.h"
 
+#include <cerrno>
 #include <cstdio>
 
 #include "base/utf8.h"
@@ -17,6 +18,11 @@ std::vector<std::wstring>& ErrorListStorage() {
 std::string* captureTarget = nullptr;       // set while a ConsoleCapture lives
 std::string* errorCaptureTarget = nullptr;  // likewise, for standard error
 Verbosity currentVerbosity;
+int standardOutputError = 0;  // the first failed write to standard output
+
+void NoteOutputFailure() {
+  if (standardOutputError == 0) standardOutputError = errno != 0 ? errno : EIO;
+}
 
 char32_t DecodeUtf8(std::string_view sequence) {
   const auto lead = static_cast<unsigned char>(sequence[0]);
@@ -43,8 +49,8 @@ void Emit(std::string_view text, bool flush) {
   }
   // A closed or full standard output must not end the run: the exit code
   // still has to tell the caller what happened, so write errors are dropped.
-  std::fwrite(line.data(), 1, line.size(), stdout);
-  if (flush) std::fflush(stdout);
+  if (std::fwrite(line.data(), 1, line.size(), stdout) != line.size()) NoteOutputFailure();
+  if (flush && std::fflush(stdout) != 0) NoteOutputFailure();
 }
 
 }  // namespace
@@ -90,6 +96,20 @@ void NoticeLine(std::wstring_view text) {
   }
   std::fflush(stdout);  // keeps the two streams in order on a shared terminal
   std::fwrite(line.data(), 1, line.size(), stderr);
+}
+
+int WriteBytes(std::string_view bytes) {
+  if (captureTarget != nullptr) {
+    captureTarget->append(bytes);
+    return 0;
+  }
+  if (std::fwrite(bytes.data(), 1, bytes.size(), stdout) != bytes.size()) NoteOutputFailure();
+  return FlushStandardOutput();
+}
+
+int FlushStandardOutput() {
+  if (captureTarget == nullptr && std::fflush(stdout) != 0) NoteOutputFailure();
+  return standardOutputError;
 }
 
 void SetVerbosity(Verbosity verbosity) { currentVerbosity = verbosity; }

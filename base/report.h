@@ -32,6 +32,13 @@ void WriteLine(std::wstring_view text);
 // A line that is already UTF-8, such as the banner.
 void WriteLineUtf8(std::string_view text);
 
+// Bytes exactly as given, no filter and no line end added (a document
+// printed whole), flushed. 0, or the errno of the failed write.
+int WriteBytes(std::string_view bytes);
+// Flushes standard output: 0, or the errno of a write to it that failed
+// since the run began (closed, or a full device).
+int FlushStandardOutput();
+
 // Written (and flushed) only when progress is shown.
 void ProgressLine(std::wstring_view text);
 // Written (and flushed) only when debug lines are shown.

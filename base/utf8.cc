@@ -11,6 +11,9 @@ namespace brevick {
 namespace {
 
 constexpr char32_t kReplacement = 0xFFFD;
+// A byte b of an argument that is not UTF-8 stands as the lone surrogate
+// kFirstEscapedByte + b (b is 0x80 or above).
+constexpr std::uint32_t kFirstEscapedByte = 0xDC00;
 
 bool IsContinuation(unsigned char byte) { return (byte & 0xC0) == 0x80; }
 
@@ -87,6 +90,39 @@ std::string ToUtf8(std::wstring_view wide) {
   for (const wchar_t ch : wide) {
     // wchar_t may be signed: go through an unsigned 32-bit value first.
     xmldoc::AppendUtf8(out, static_cast<char32_t>(static_cast<std::uint32_t>(ch)));
+  }
+  return out;
+}
+
+std::wstring ArgumentToWide(std::string_view bytes) {
+  constexpr std::string_view kEncodedReplacement = "\xEF\xBF\xBD";
+  std::wstring wide;
+  wide.reserve(bytes.size());
+  std::size_t pos = 0;
+  while (pos < bytes.size()) {
+    const std::size_t start = pos;
+    const char32_t value = DecodeOne(bytes, pos);
+    if (value == kReplacement && bytes.substr(start, 3) != kEncodedReplacement) {
+      pos = start + 1;  // one byte at a time, so that every byte comes back
+      wide.push_back(
+          static_cast<wchar_t>(kFirstEscapedByte | static_cast<unsigned char>(bytes[start])));
+    } else {
+      wide.push_back(static_cast<wchar_t>(value));
+    }
+  }
+  return wide;
+}
+
+std::string ToPathBytes(std::wstring_view wide) {
+  std::string out;
+  out.reserve(wide.size());
+  for (const wchar_t ch : wide) {
+    const auto value = static_cast<std::uint32_t>(ch);
+    if (value >= kFirstEscapedByte + 0x80 && value <= kFirstEscapedByte + 0xFF) {
+      out.push_back(static_cast<char>(value & 0xFF));
+    } else {
+      xmldoc::AppendUtf8(out, static_cast<char32_t>(value));
+    }
   }
   return out;
 }

@@ -18,4 +18,12 @@ std::wstring ToWide(std::string_view utf8);
 std::string ToUtf8(const wchar_t* wide);
 std::string ToUtf8(std::wstring_view wide);
 
+// Command-line arguments are bytes that need not be UTF-8, and a path must
+// open the file of exactly those bytes. Each byte of an ill-formed sequence
+// becomes a lone surrogate U+DC80 to U+DCFF, which ToUtf8 shows as U+FFFD on
+// the console and ToPathBytes turns back into the byte; everything else
+// converts as ToWide and ToUtf8 do.
+std::wstring ArgumentToWide(std::string_view bytes);
+std::string ToPathBytes(std::wstring_view wide);
+
 }  // namespace brevick

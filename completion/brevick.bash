@@ -32,7 +32,8 @@ _brevick_mode() {
       --help | --version) echo info; return ;;
       -S | -R | --digest | --thumbprint | --confine | --jobs | --package | --trust | \
         --trust-store | --signer | --extract | --json | --timestamp | --timestamp-digest | \
-        --timestamp-retries | --timestamp-wait | --timestamp-timeout) ((i++)) ;;
+        --timestamp-retries | --timestamp-wait | --timestamp-timeout | --text | --tsa-trust | \
+        --tsa-trust-store | --crl | --crl-check | --crl-retries | --crl-wait | --crl-timeout) ((i++)) ;;
     esac
   done
   if ((COMP_CWORD > 1)); then echo sign; else echo any; fi
@@ -43,11 +44,14 @@ _brevick_options() {
   local timestamp="--timestamp --timestamp-digest --timestamp-retries --timestamp-wait
     --timestamp-timeout"
   local sign="-P -D -S -R --digest --thumbprint --strict --confine --jobs --progress
-    --no-progress $timestamp"
+    --no-progress --dry-run --print --text --quiet $timestamp"
   case "$1" in
-    verify) echo "--package --trust --trust-store --signer --extract --json --strict --jobs" ;;
+    verify) echo "--package --trust --trust-store --signer --extract --json --strict --jobs
+      --tsa-trust --tsa-trust-store --require-timestamp --crl --crl-check --crl-fetch
+      --crl-retries --crl-wait --crl-timeout" ;;
     timestamp) echo "$timestamp" ;;
-    certificates | list) echo "-S" ;;
+    certificates) echo "-S --probe" ;;
+    list) echo "-S --quiet" ;;
     info) ;;
     sign) echo "$sign" ;;
     *) echo "$sign -L -LS --certificates --verify --add-timestamp --help --version" ;;
@@ -75,6 +79,12 @@ _brevick() {
       ;;
     --timestamp-digest)
       COMPREPLY=($(compgen -W "sha256 sha384 sha512" -- "$cur"))
+      return 0
+      ;;
+    --text)
+      local IFS=$'\n'
+      COMPREPLY=($(compgen -f -- "$cur"))
+      compopt -o filenames 2>/dev/null
       return 0
       ;;
     -R | --confine | --package)

@@ -373,7 +373,8 @@ std::vector<StoredCertificate> CertStore::Certificates() const {
   return certificates;
 }
 
-CertificateMatch CertStore::Find(const std::function<bool(const X509*)>& matches) const {
+CertificateMatch CertStore::Find(const std::function<bool(const X509*)>& matches,
+                                 bool readKey) const {
   const OpenSslErrorScope errorScope;
   const int dirFd = dirfd(directory.get());
   CertificateMatch result;
@@ -381,7 +382,7 @@ CertificateMatch CertStore::Find(const std::function<bool(const X509*)>& matches
     std::optional<CertificateFile> file = ReadCertificateFile(dirFd, name);
     if (!file || !matches(file->stored.certificate.get())) continue;
     if (++result.matchCount == 1) {
-      AttachKey(dirFd, *file);
+      if (readKey) AttachKey(dirFd, *file);
       result.chosen = std::move(file->stored);
     }
   }

@@ -80,8 +80,9 @@ class CertStore {
   std::vector<StoredCertificate> Certificates() const;
 
   // Every certificate is decoded and tested; only the first that matches has
-  // its key read and checked, so junk and other certificates cost little.
-  CertificateMatch Find(const std::function<bool(const X509*)>& matches) const;
+  // its key read and checked, so junk and other certificates cost little;
+  // `readKey` false leaves that key unread too.
+  CertificateMatch Find(const std::function<bool(const X509*)>& matches, bool readKey = true) const;
 
  private:
   explicit CertStore(DirPtr dir) : directory(std::move(dir)) {}

@@ -24,7 +24,7 @@ class CliTest : public ::testing::Test {
 TEST_F(CliTest, NoArgumentsPrintsBannerTooFewAndUsage) {
   const ProcessResult result = Run({});
   EXPECT_EQ(Banner() + "Too few arguments. Minimum is 2.\n" + kUsage, result.output);
-  EXPECT_EQ("", result.errors);
+  EXPECT_EQ(kHelpPointer, result.errors);
   EXPECT_EQ(1, result.exitCode);
 }
 
@@ -42,7 +42,38 @@ TEST_F(CliTest, ArgumentsThatFitNoModePrintUsageWithoutSummary) {
     const ProcessResult result = Run(args);
     const bool usageTwice = args.back() == "-S";
     EXPECT_EQ(Banner() + kUsage + (usageTwice ? kUsage : ""), result.output);
+    EXPECT_EQ(kHelpPointer, result.errors);
     EXPECT_EQ(1, result.exitCode);
+  }
+}
+
+// Standard error says what standard output's fixed texts leave out; --quiet
+// keeps standard output to what is wrong.
+TEST_F(CliTest, ReasonsOnStandardErrorAndQuietRuns) {
+  MakeStore("My");
+  const std::string stores = (home.Path() / "data/brevick/certstores").string();
+  const std::string noStores = "\nThere were errors:\nNo stores to display\n";
+  const struct {
+    std::vector<std::string> args;
+    std::string output, errors;
+    int exitCode;
+  } cases[] = {
+      // clang-format off
+      {{"-L", "-S", "Missing"}, Banner() + noStores, "brevick: there is no certificate store 'Missing' in " + stores + "\n", 1},
+      {{"-LS", "-S", "my"}, Banner() + noStores, "brevick: there is no certificate store 'my' in " + stores + "\n", 1},
+      {{"--quiet", "-LS"}, "Store 'My'\n", "", 0},
+      {{"-LS", "-P", "--quiet", "-S", "none"}, noStores, "brevick: there is no certificate store 'none' in " + stores + "\n", 1},
+      {{"--quiet", "in.xml"}, kUsage, kHelpPointer, 1},
+      {{"--jobs=x", "in.xml", "out", "s"}, Banner() + kUsage, "brevick: --jobs needs a whole number of at least 1, not 'x'\n" + std::string(kHelpPointer), 1},
+      {{"--certificates", "-S", "My", "--probe", "-P"}, "", "brevick: --certificates takes only -S STORE and --probe beside it, not '-P'\n" + std::string(kHelpPointer), 1},
+      // clang-format on
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(c.args));
+    const ProcessResult result = Run(c.args);
+    EXPECT_EQ(c.output, result.output);
+    EXPECT_EQ(c.errors, result.errors);
+    EXPECT_EQ(c.exitCode, result.exitCode);
   }
 }
 

@@ -94,14 +94,14 @@ TEST_F(HashingOptionsTest, AJobCountThatIsNotAPositiveNumberIsAUsageError) {
     SCOPED_TRACE(value);
     const ProcessResult result = Run({"--jobs", value, "m.xml", "out.p7", kRunSigner});
     EXPECT_EQ(Banner() + UsageText(), result.output);
-    EXPECT_EQ(
-        std::string("brevick: --jobs needs a whole number of at least 1, not '") + value + "'\n",
-        result.errors);
+    EXPECT_EQ(std::string("brevick: --jobs needs a whole number of at least 1, not '") + value +
+                  "'\n" + kHelpPointer,
+              result.errors);
     EXPECT_EQ(1, result.exitCode);
     EXPECT_FALSE(std::filesystem::exists(Out()));
   }
   const ProcessResult missing = Run({"m.xml", "out.p7", kRunSigner, "--jobs"});
-  EXPECT_EQ("brevick: --jobs needs a value\n", missing.errors);
+  EXPECT_EQ(std::string("brevick: --jobs needs a value\n") + kHelpPointer, missing.errors);
   EXPECT_EQ(1, missing.exitCode);
 }
 
@@ -146,7 +146,9 @@ TEST_F(HashingOptionsTest, ConfineAcceptsFilesInsideAndRefusesOthers) {
   EXPECT_EQ(1, linked.exitCode);
 
   const ProcessResult absent = Run({"--confine", "no-such-dir", "m.xml", "out.p7", kRunSigner});
-  EXPECT_EQ("brevick: --confine no-such-dir: No such file or directory\n", absent.errors);
+  EXPECT_EQ(
+      std::string("brevick: --confine no-such-dir: No such file or directory\n") + kHelpPointer,
+      absent.errors);
   EXPECT_EQ(1, absent.exitCode);
 }
 

@@ -61,7 +61,7 @@ TEST_F(HelpVersionTest, HelpShowsEveryModeAndTheExitCodesOfEach) {
   const char* const expected[] = {
       "  brevick -L [-S STORE]\n",
       "  brevick -LS [-S STORE]\n",
-      "  brevick --certificates [-S STORE]\n",
+      "  brevick --certificates [-S STORE] [--probe]\n",
       "  brevick --verify SIGNED [VERIFYING OPTIONS]\n",
       "INFILE OUTFILE SUBJECT\n",
       "  signing, -L, -LS, --certificates:\n",
@@ -83,7 +83,7 @@ TEST_F(HelpVersionTest, DashHStaysAPositionalArgumentAsInTheClassicCommandLine) 
     SCOPED_TRACE(arg);
     const ProcessResult result = Run({arg});
     EXPECT_EQ(Banner() + UsageText(), result.output);
-    EXPECT_EQ("", result.errors);
+    EXPECT_EQ(kHelpPointer, result.errors);
     EXPECT_EQ(1, result.exitCode);
   }
 }

@@ -16,6 +16,7 @@
 #include <random>
 #include <thread>
 
+#include "app/output_guard.h"
 #include "app/signed_output.h"
 #include "base/file_io.h"
 #include "base/report.h"
@@ -69,16 +70,27 @@ class OutputReplacementTest : public ::testing::Test {
   }
 
   // Runs SignAndWriteText in a child process; its stage result is the exit
-  // status.
-  pid_t StartChild(const std::string& text) {
+  // status. `named` makes it write a named new file, as on a file system
+  // without O_TMPFILE.
+  pid_t StartChild(const std::string& text, bool named = false,
+                   DigestAlgorithm digest = DigestAlgorithm::kMd2) {
     const pid_t child = fork();
     if (child == 0) {
+      if (named) UseNamedTemporaryFilesOnly();
       const ConsoleCapture capture;
-      const StageResult result =
-          SignAndWriteText(text, ToWide(out.string()), SignerChoice{L"Release", L""});
+      SignerChoice choice{L"Release", L""};
+      choice.digest = digest;
+      const StageResult result = SignAndWriteText(text, ToWide(out.string()), choice);
       _exit(static_cast<int>(result));
     }
     return child;
+  }
+
+  std::size_t Leftovers() const {
+    std::size_t count = 0;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(home.Root()))
+      count += entry.path().filename().string().find(".brevick-") != std::string::npos;
+    return count;
   }
 
   testing::StoreHome home;
@@ -219,44 +231,90 @@ TEST_F(OutputReplacementTest, TwoRunsAtOnceLeaveOneWholeSignedMessage) {
   std::cout << "races: first won " << firstWins << ", second " << secondWins << "\n";
 }
 
-TEST_F(OutputReplacementTest, AKillAtAnyMomentLeavesAWholeFile) {
-  // Long enough to be killed while writing, signing or checking.
+// Killed at any moment, a run leaves the previous file or the whole signed
+// message, and no temporary file: an unnamed one vanishes with the process,
+// a named one is removed by the handler of every signal that can be caught.
+TEST_F(OutputReplacementTest, AKillAtAnyMomentLeavesAWholeFileAndNoTemporaryOne) {
+  // Long enough to be killed while signing, writing or checking.
   std::string text = "<dravanePackage>";
-  while (text.size() < 1'500'000) text += "<module name=\"M\" id=\"{2}\"/>";
+  while (text.size() < 20'000) text += "<module name=\"M\" id=\"{2}\"/>";
   text += "</dravanePackage>\n";
   const std::string previous = "the previous release";
 
   const auto start = std::chrono::steady_clock::now();
   int status = 0;
-  const pid_t timed = StartChild(text);
+  // SHA-256, so that a hundred runs take a second or two.
+  const pid_t timed = StartChild(text, false, DigestAlgorithm::kSha256);
   ASSERT_EQ(timed, waitpid(timed, &status, 0));
   const auto runTime = std::chrono::duration_cast<std::chrono::microseconds>(
       std::chrono::steady_clock::now() - start);
   ASSERT_EQ(0, WEXITSTATUS(status));
 
+  const struct {
+    int signal;
+    bool named;
+  } kills[] = {{SIGKILL, false}, {SIGTERM, true}, {SIGINT, true}, {SIGHUP, true}};
   std::mt19937 random(12345);
-  std::uniform_int_distribution<long> moment(0, runTime.count());
-  int old = 0, unsignedText = 0, signedMessage = 0;
-  for (int run = 0; run < ShortOrLong(2, 20); ++run) {
+  // Up to twice the run's time: a child starts slower than it runs.
+  std::uniform_int_distribution<long> moment(0, 2 * runTime.count());
+  int old = 0, signedMessage = 0;
+  for (int run = 0; run < ShortOrLong(100, 400); ++run) {
+    const auto& kill = kills[run % std::size(kills)];
     WriteWhole(out, previous);
     const long delay = moment(random);
-    SCOPED_TRACE(delay);
-    const pid_t child = StartChild(text);
+    SCOPED_TRACE(::testing::Message() << "signal " << kill.signal << " after " << delay << " us");
+    const pid_t child = StartChild(text, kill.named, DigestAlgorithm::kSha256);
     std::this_thread::sleep_for(std::chrono::microseconds(delay));
-    kill(child, run % 2 == 0 ? SIGKILL : SIGTERM);
+    ::kill(child, kill.signal);
     ASSERT_EQ(child, waitpid(child, &status, 0));
     const std::string after = ReadFileBytes(out);
     if (after == previous) {
       ++old;
-    } else if (after == text) {
-      ++unsignedText;
     } else {
       ASSERT_EQ(text, VerifiedContent(after)) << "a part of a file, " << after.size() << " bytes";
       ++signedMessage;
     }
+    ASSERT_EQ(0u, Leftovers());
   }
   std::cout << "kills over a run of " << runTime.count() << " us: " << old << " old, "
-            << unsignedText << " unsigned text, " << signedMessage << " signed message\n";
+            << signedMessage << " signed message, no temporary file left\n";
+}
+
+// The output's directory flipped between a directory of its own and a store
+// while runs go on: no run writes into the store, whichever it sees.
+TEST_F(OutputReplacementTest, AnOutputDirectoryFlippedIntoTheStoresIsNeverWrittenThere) {
+  const std::filesystem::path store = home.StoresDirectory() / "My";
+  const std::filesystem::path own = home.Root() / "own";
+  const std::filesystem::path flip = home.Root() / "flip";
+  std::filesystem::create_directory(own);
+  std::filesystem::create_directory_symlink(own, flip);
+  const OutputGuard guard{L"", {}, home.StoresDirectory().string()};
+  std::atomic<bool> stop = false;
+  std::thread flipper([&] {
+    for (bool toStore = true; !stop; toStore = !toStore) {
+      const std::filesystem::path next = home.Root() / "flip.next";
+      std::filesystem::create_directory_symlink(toStore ? store : own, next);
+      std::filesystem::rename(next, flip);
+      std::this_thread::sleep_for(std::chrono::microseconds(20));
+    }
+  });
+  int written = 0, refused = 0;
+  for (int run = 0; run < ShortOrLong(100, 400); ++run) {
+    const ConsoleCapture capture;
+    const StageResult result =
+        SignAndWriteText("<dravanePackage/>\n", ToWide((flip / "out.p7").string()),
+                         SignerChoice{L"Release", L""}, guard);
+    ASSERT_TRUE(result == StageResult::kGoOn || result == StageResult::kOutputNotOpened) << run;
+    (result == StageResult::kGoOn ? written : refused)++;
+  }
+  stop = true;
+  flipper.join();
+  std::vector<std::string> inStore;
+  for (const auto& entry : std::filesystem::directory_iterator(store))
+    inStore.push_back(entry.path().filename().string());
+  EXPECT_EQ(std::vector<std::string>{"signer.pem"}, inStore);
+  std::cout << "flipped directory: " << written << " runs wrote their own, " << refused
+            << " refused the store\n";
 }
 
 }  // namespace

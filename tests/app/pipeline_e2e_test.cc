@@ -178,13 +178,90 @@ TEST_F(PipelineEndToEndTest, MissingModuleFileStopsWithProgressExplained) {
   EXPECT_FALSE(std::filesystem::exists(Output()));
 }
 
-TEST_F(PipelineEndToEndTest, UnknownSubjectLeavesTheUnsignedTextBehind) {
+// A re-run that fails, whatever fails, keeps the good signed release (or
+// leaves nothing where there was nothing), and no temporary file.
+TEST_F(PipelineEndToEndTest, AFailedSigningRunLeavesTheOutputAsItWas) {
   package.WriteFile("m.xml", Manifest());
-  const ProcessResult result = Run({"-R", "src", "m.xml", "out.p7", "nobody"});
-  EXPECT_EQ(Banner() + "\nThere were errors:\nCould not find the specified signing certificate.\n",
-            result.output);
-  EXPECT_EQ(1, result.exitCode);
-  EXPECT_EQ(ReleaseManifest(), ReadFileBytes(Output()));
+  package.WriteFile("broken-rule.xml", Manifest("dravanePackage", "Local"));
+  ASSERT_EQ(0, Run({"-R", "src", "m.xml", "out.p7", kSubject}).exitCode);
+  const std::string previous = ReadFileBytes(Output());
+  const std::string rule =
+      "Invalid <destination> value. Valid values are 'local' 'system' and 'shared'\n";
+  const struct {
+    std::vector<std::string> args;
+    std::string errors;
+  } cases[] = {
+      // clang-format off
+      {{"m.xml", "out.p7", "nobody"}, "Could not find the specified signing certificate.\n"},
+      {{"-S", "Other", "m.xml", "out.p7", kSubject}, "Can't open certificate store\n"},
+      {{"--strict", "broken-rule.xml", "out.p7", kSubject}, rule + "Refusing to sign: the manifest breaks the package rules (--strict)\n"},
+      {{"--thumbprint", std::string(64, 'a'), "m.xml", "out.p7"}, "Could not find the specified signing certificate.\n"},
+      // clang-format on
+  };
+  for (const bool existed : {true, false}) {
+    for (const auto& c : cases) {
+      SCOPED_TRACE(::testing::PrintToString(c.args) + (existed ? " over a release" : ""));
+      if (existed) package.WriteFile("out.p7", previous);
+      std::vector<std::string> args = {"-R", "src"};
+      args.insert(args.end(), c.args.begin(), c.args.end());
+      const ProcessResult result = Run(args);
+      EXPECT_EQ(Banner() + "\nThere were errors:\n" + c.errors, result.output);
+      EXPECT_EQ(1, result.exitCode);
+      if (existed) {
+        EXPECT_EQ(previous, ReadFileBytes(Output()));
+      } else {
+        EXPECT_FALSE(std::filesystem::exists(Output()));
+      }
+      for (const auto& entry : std::filesystem::directory_iterator(package.Path()))
+        EXPECT_EQ(std::string::npos, entry.path().filename().string().find(".brevick-"));
+    }
+    std::filesystem::remove(Output());
+  }
+}
+
+// A dry run reports as a run would and writes the text only where asked.
+TEST_F(PipelineEndToEndTest, DryRunSignsNothingAndWritesNoOutput) {
+  package.WriteFile("m.xml", Manifest());
+  const std::string done = "\nDone\n";
+  const struct {
+    std::vector<std::string> args;
+    std::string output;
+    int exitCode;
+  } cases[] = {
+      // clang-format off
+      {{"--dry-run", "m.xml"}, Banner() + done, 0},
+      {{"--dry-run", "--print", "m.xml", "out.p7", "test signer"}, Banner() + done + ReleaseManifest(), 0},
+      {{"--dry-run", "--quiet", "--print", "m.xml"}, ReleaseManifest(), 0},
+      {{"--dry-run", "--text=text.xml", "-P", "m.xml", "out.p7", kSubject}, Banner() + kProgress + "Generated MD5 for bin\\a.dll\nGenerated MD5 for src\\res\\b.dat\nSigning and writing manifest: out.p7\n" + done, 0},
+      {{"--dry-run", "--print", "m.xml", "out.p7", "nobody"}, Banner() + "\nThere were errors:\nCould not find the specified signing certificate.\n" + ReleaseManifest(), 1},
+      {{"--dry-run", "--text", "m.xml", "m.xml"}, Banner() + "\nThere were errors:\nRefusing to overwrite m.xml: it is the input manifest\n", 1},
+      // clang-format on
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(c.args));
+    std::vector<std::string> args = {"-R", "src"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    const ProcessResult result = Run(args);
+    EXPECT_EQ(c.output, result.output);
+    EXPECT_EQ(c.exitCode, result.exitCode);
+    EXPECT_FALSE(std::filesystem::exists(Output()));
+  }
+  EXPECT_EQ(ReleaseManifest(), ReadFileBytes(package.Path() / "text.xml"));
+  EXPECT_EQ(Manifest(), ReadFileBytes(package.Path() / "m.xml"));
+}
+
+// Argument bytes that are not UTF-8 name the file of exactly those bytes,
+// never the one their console display would name.
+TEST_F(PipelineEndToEndTest, AnOutputPathThatIsNotUtf8IsWrittenByItsOwnBytes) {
+  package.WriteFile("m.xml", Manifest());
+  package.WriteFile("out\xEF\xBF\xBD.p7", "another file");
+  const ProcessResult result = Run({"-P", "-R", "src", "m.xml", "out\xFF.p7", kSubject});
+  EXPECT_EQ(0, result.exitCode);
+  EXPECT_NE(std::string::npos,
+            result.output.find("Signing and writing manifest: out\xEF\xBF\xBD.p7\n"));
+  EXPECT_EQ("another file", ReadFileBytes(package.Path() / "out\xEF\xBF\xBD.p7"));
+  std::filesystem::rename(package.Path() / "out\xFF.p7", Output());
+  EXPECT_EQ(ReleaseManifest(), VerifiedContent());
 }
 
 TEST_F(PipelineEndToEndTest, DebugShowsTheLengthOfTheManifest) {

@@ -154,7 +154,8 @@ TEST_F(SignerTest, AThumbprintChoosesInEveryFormAndMustAgreeWithTheSubject) {
     } else {
       EXPECT_EQ(Strings{L"Could not find the specified signing certificate."}, errors);
       EXPECT_EQ(
-          "brevick: no certificate in store 'MY' has a subject containing 'Fixed' and the "
+          "brevick: no certificate in the default store (MY) has a subject containing 'Fixed' and "
+          "the "
           "SHA-256 thumbprint " +
               ToUtf8(sha256) + "\n",
           stderrText);
@@ -217,7 +218,7 @@ TEST_F(SignerTest, EachDoubtIsAWarningAndWithStrictAnErrorThatSignsNothing) {
       testing::MakeShapedCertificate(fixedKey.get(), {{"CN", "Fixed Signer 2"}}, {}, 9).get(),
       fixedKey.get());
   const std::string several =
-      "2 certificates in store 'MY' match; the first in file order signs: "
+      "2 certificates in the default store (MY) match; the first in file order signs: "
       "'Fixed Signer' (SHA-256 " +
       sha + ")";
   Bytes message;

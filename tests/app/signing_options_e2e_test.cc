@@ -94,7 +94,7 @@ TEST_F(SigningOptionsTest, BadValuesAreUsageErrors) {
     const ProcessResult result = Run(c.args);
     EXPECT_EQ(1, result.exitCode);
     EXPECT_EQ(Banner() + UsageText(), result.output);
-    EXPECT_EQ(c.error, result.errors);
+    EXPECT_EQ(c.error + kHelpPointer, result.errors);
   }
   // Without a thumbprint, two positionals are still too few.
   const ProcessResult result = Run({"m.xml", "out.p7", "--digest", "sha256"});
@@ -137,7 +137,8 @@ TEST_F(SigningOptionsTest, CertificatesModeListsEveryDetailWithoutBanner) {
       {{"--certificates", "-P"},
        1,
        "",
-       "brevick: --certificates takes only -S STORE beside it, not '-P'\n"},
+       "brevick: --certificates takes only -S STORE and --probe beside it, not '-P'\n" +
+           std::string(kHelpPointer)},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.args.back());
@@ -145,6 +146,28 @@ TEST_F(SigningOptionsTest, CertificatesModeListsEveryDetailWithoutBanner) {
     EXPECT_EQ(c.exitCode, result.exitCode);
     EXPECT_EQ(c.output, result.output);
     EXPECT_EQ(c.errors, result.errors);
+  }
+}
+
+// Listing never loads a token's module (nor spends a PIN try) unless asked.
+TEST_F(SigningOptionsTest, ATokenKeyIsAskedForOnlyWithProbe) {
+  stores.AddFile("Token", "tok.pem", PemOf(fixed.get()));
+  stores.AddFile("Token", "tok.key",
+                 "pkcs11:token=release;object=key?module-path=/nonexistent/module.so\n");
+  const struct {
+    std::vector<std::string> args;
+    std::string keyLine;
+  } cases[] = {
+      // clang-format off
+      {{"--certificates", "-S", "Token"}, "  Private key: PKCS #11 token 'release', object 'key', not asked (--probe asks the token)\n"},
+      {{"--certificates", "--probe", "-S", "Token"}, ", not reachable now\n"},
+      // clang-format on
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(c.args));
+    const ProcessResult result = Run(c.args);
+    EXPECT_EQ(0, result.exitCode);
+    EXPECT_NE(std::string::npos, result.output.find(c.keyLine)) << result.output;
   }
 }
 

@@ -60,7 +60,13 @@ ProcessResult RunBrevick(const std::vector<std::string>& args, const ProcessOpti
   if (pid == 0) {
     const int devNull = open("/dev/null", O_RDONLY);
     dup2(devNull, 0);
-    dup2(outPipe[1], 1);
+    if (options.standardOutput.empty()) {
+      dup2(outPipe[1], 1);
+    } else if (options.standardOutput == "-") {
+      close(1);
+    } else {
+      dup2(open(options.standardOutput.c_str(), O_WRONLY), 1);
+    }
     dup2(errPipe[1], 2);
     close(outPipe[0]), close(errPipe[0]), close(outPipe[1]), close(errPipe[1]);
     if (!options.workingDirectory.empty() && chdir(options.workingDirectory.c_str()) != 0)

@@ -18,7 +18,15 @@ struct ProcessOptions {
   std::string workingDirectory;                          // empty: inherit
   std::vector<std::pair<std::string, std::string>> env;  // set on top of ours
   long addressSpaceLimitBytes = 0;                       // 0: no limit
+  // Where standard output goes: "" a pipe read into `output`, "-" closed,
+  // anything else the file of that name (/dev/full, say).
+  std::string standardOutput = {};
 };
+
+// The line on standard error after the usage text of a command line that
+// cannot be used.
+inline constexpr const char kHelpPointer[] =
+    "brevick: see 'brevick --help' for every mode and option\n";
 
 // Runs `brevick` with `args` (program name not included), stdin from /dev/null.
 ProcessResult RunBrevick(const std::vector<std::string>& args, const ProcessOptions& options = {});

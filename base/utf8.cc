@@ -117,11 +117,12 @@ std::string ToPathBytes(std::wstring_view wide) {
   std::string out;
   out.reserve(wide.size());
   for (const wchar_t ch : wide) {
-    const auto value = static_cast<std::uint32_t>(ch);
+    // wchar_t may be signed: go through an unsigned 32-bit value first.
+    const char32_t value = static_cast<char32_t>(static_cast<std::uint32_t>(ch));
     if (value >= kFirstEscapedByte + 0x80 && value <= kFirstEscapedByte + 0xFF) {
-      out.push_back(static_cast<char>(value & 0xFF));
+      out.push_back(static_cast<char>(static_cast<unsigned char>(value - kFirstEscapedByte)));
     } else {
-      xmldoc::AppendUtf8(out, static_cast<char32_t>(value));
+      xmldoc::AppendUtf8(out, value);
     }
   }
   return out;

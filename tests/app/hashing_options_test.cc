@@ -60,9 +60,10 @@ TEST_F(HashingOptionsTest, EveryJobCountPrintsAndWritesWhatOneJobDoes) {
     const char* name;
     std::string manifest;
   } kCases[] = {
+      // clang-format off
       {"clean", Manifest(30)},
-      {"missing, unreadable and refused files",
-       Manifest(30, {"missing1", "directory", "tab&#9;name", "missing2", "a  b", "missing3"})},
+      {"missing, unreadable and refused files", Manifest(30, {"missing1", "directory", "tab&#9;name", "missing2", "a  b", "missing3"})},
+      // clang-format on
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.name);

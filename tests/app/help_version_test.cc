@@ -54,29 +54,6 @@ TEST_F(HelpVersionTest, HelpWinsWhereverItStandsAndPrintsNoBanner) {
   EXPECT_FALSE(std::filesystem::exists(home.Path() / "out.p7"));
 }
 
-TEST_F(HelpVersionTest, HelpShowsEveryModeAndTheExitCodesOfEach) {
-  const std::string page = HelpPage();
-  EXPECT_TRUE(page.starts_with("brevick " BREVICK_VERSION ": ")) << page;
-  EXPECT_EQ(std::string::npos, page.find(Banner())) << "no banner";
-  const char* const expected[] = {
-      "  brevick -L [-S STORE]\n",
-      "  brevick -LS [-S STORE]\n",
-      "  brevick --certificates [-S STORE] [--probe]\n",
-      "  brevick --verify SIGNED [VERIFYING OPTIONS]\n",
-      "INFILE OUTFILE SUBJECT\n",
-      "  signing, -L, -LS, --certificates:\n",
-      "                      0 no error; 1 errors",
-      "  --verify:           0 verified; else the sum of 1 not a valid signed message,\n",
-      "unreadable, 8 the --extract file or the --json report could\n",
-      "64 a command line that cannot be used",
-      "  --help, --version:  0\n",
-  };
-  for (const char* text : expected) {
-    SCOPED_TRACE(text);
-    EXPECT_NE(std::string::npos, page.find(text));
-  }
-}
-
 TEST_F(HelpVersionTest, DashHStaysAPositionalArgumentAsInTheClassicCommandLine) {
   // "-h" and "-help" have always been a manifest path; only --help is new.
   for (const char* arg : {"-h", "-help", "-H"}) {

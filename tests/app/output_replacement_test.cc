@@ -111,16 +111,14 @@ TEST_F(OutputReplacementTest, CheckAgainstTheTextSignedTellsContentFromSignature
     CryptoResult result;
     bool contentMatches;
   } cases[] = {
+      // clang-format off
       {"the message signed", message, text, digestInfo, CryptoResult::kOk, true},
-      {"another text's message", SignedMessageOf(other), text, digestInfo,
-       CryptoResult::kSignatureMismatch, false},
-      {"a digest that is not the text's", message, text, otherDigestInfo,
-       CryptoResult::kSignatureMismatch, true},
-      {"one byte of content more", message, text + " ", digestInfo,
-       CryptoResult::kSignatureMismatch, false},
+      {"another text's message", SignedMessageOf(other), text, digestInfo, CryptoResult::kSignatureMismatch, false},
+      {"a digest that is not the text's", message, text, otherDigestInfo, CryptoResult::kSignatureMismatch, true},
+      {"one byte of content more", message, text + " ", digestInfo, CryptoResult::kSignatureMismatch, false},
       {"the unsigned text", text, text, digestInfo, CryptoResult::kNotSignedMessage, false},
-      {"a cut message", message.substr(0, message.size() - 1), text, digestInfo,
-       CryptoResult::kCannotDecode, false},
+      {"a cut message", message.substr(0, message.size() - 1), text, digestInfo, CryptoResult::kCannotDecode, false},
+      // clang-format on
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);

@@ -144,15 +144,14 @@ TEST_F(PipelineEndToEndTest, EachStopBeforeSigningLeavesNoOutput) {
     std::vector<std::string> args;
     std::string errors;
   } cases[] = {
-      {{"missing.xml", "out.p7", kSubject},
-       "Failed to open missing.xml. No such file or directory\n"},
+      // clang-format off
+      {{"missing.xml", "out.p7", kSubject}, "Failed to open missing.xml. No such file or directory\n"},
       {{"folder.xml", "out.p7", kSubject}, "Failed to open folder.xml. Is a directory\n"},
-      {{"broken.xml", "out.p7", kSubject},
-       "XML parse error in file broken.xml [The end tag has not the same name as the start tag]\n"},
+      {{"broken.xml", "out.p7", kSubject}, "XML parse error in file broken.xml [The end tag has not the same name as the start tag]\n"},
       {{"wrong-root.xml", "out.p7", kSubject}, "Opening <dravanePackage> element not found\n"},
       // Without -R, %SourceRoot% is "." and b.dat is not found there.
-      {{"m.xml", "out.p7", kSubject},
-       "Error generating MD5 for '.\\res\\b.dat'. Check that it exists\n"},
+      {{"m.xml", "out.p7", kSubject}, "Error generating MD5 for '.\\res\\b.dat'. Check that it exists\n"},
+      // clang-format on
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.args[0]);

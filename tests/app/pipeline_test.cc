@@ -61,13 +61,13 @@ TEST_F(ReadManifestTest, RecordsOneErrorForEachWayTheInputFails) {
     std::string name;
     std::wstring message;
   } cases[] = {
+      // clang-format off
       {"missing.xml", L"Failed to open %. No such file or directory"},
       {"empty.xml", L"XML parse error in file % [The document has no root (element)]"},
-      {"broken.xml",
-       L"XML parse error in file % [The end tag has not the same name as the start tag]"},
+      {"broken.xml", L"XML parse error in file % [The end tag has not the same name as the start tag]"},
       {"folder", L"Failed to open %. Is a directory"},
-      {"sparse-5GiB.xml",
-       L"Error reading in the file % [File too large]"},  // beyond a 32-bit length
+      {"sparse-5GiB.xml", L"Error reading in the file % [File too large]"},  // beyond a 32-bit length
+      // clang-format on
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);

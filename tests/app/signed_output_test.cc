@@ -119,55 +119,15 @@ TEST_F(SignedOutputTest, FailuresAreRecordedAndLeaveTheFileAsItWas) {
     Strings errors;
     std::optional<std::string> fileAfter;  // nullopt: no file
   } cases[] = {
-      {"no certificate matches",
-       out,
-       L"Nobody",
-       std::nullopt,
-       0,
-       StageResult::kSigningFailed,
-       {L"Could not find the specified signing certificate."},
-       kPrevious},
-      {"certificate has no key",
-       out,
-       L"Keyless",
-       std::nullopt,
-       0,
-       StageResult::kSigningFailed,
-       {L"Can't sign data"},
-       kPrevious},
-      {"store does not exist",
-       out,
-       L"Release",
-       L"Other",
-       0,
-       StageResult::kSigningFailed,
-       {L"Can't open certificate store"},
-       kPrevious},
-      {"output directory missing",
-       missingDir,
-       L"Release",
-       std::nullopt,
-       0,
-       StageResult::kOutputNotOpened,
-       {L"Failed to open " + missingDir + L" No such file or directory"},
-       std::nullopt},
-      {"output is a directory",
-       dir,
-       L"Release",
-       std::nullopt,
-       0,
-       StageResult::kOutputNotOpened,
-       {L"Failed to open " + dir + L" Is a directory"},
-       std::nullopt},
+      // clang-format off
+      {"no certificate matches", out, L"Nobody", std::nullopt, 0, StageResult::kSigningFailed, {L"Could not find the specified signing certificate."}, kPrevious},
+      {"certificate has no key", out, L"Keyless", std::nullopt, 0, StageResult::kSigningFailed, {L"Can't sign data"}, kPrevious},
+      {"store does not exist", out, L"Release", L"Other", 0, StageResult::kSigningFailed, {L"Can't open certificate store"}, kPrevious},
+      {"output directory missing", missingDir, L"Release", std::nullopt, 0, StageResult::kOutputNotOpened, {L"Failed to open " + missingDir + L" No such file or directory"}, std::nullopt},
+      {"output is a directory", dir, L"Release", std::nullopt, 0, StageResult::kOutputNotOpened, {L"Failed to open " + dir + L" Is a directory"}, std::nullopt},
       // A full disk: the previous release stays whole.
-      {"writing the message fails",
-       out,
-       L"Release",
-       std::nullopt,
-       text.size() + 10,
-       StageResult::kSignatureNotWritten,
-       {L"Failed:Error writing the signature to the file."},
-       kPrevious},
+      {"writing the message fails", out, L"Release", std::nullopt, text.size() + 10, StageResult::kSignatureNotWritten, {L"Failed:Error writing the signature to the file."}, kPrevious},
+      // clang-format on
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -202,12 +162,12 @@ TEST_F(SignedOutputTest, VerifyFileRecordsWhyItCannotReadOrTrustTheFile) {
     StageResult result;
     std::wstring error;
   } cases[] = {
-      {Wide(home.Root() / "plain.xml"), StageResult::kVerifyFailed,
-       L"Failed signature check. The data is not to be trusted."},
-      {missing, StageResult::kOutputNotOpened,
-       L"Failed to open " + missing + L" No such file or directory"},
+      // clang-format off
+      {Wide(home.Root() / "plain.xml"), StageResult::kVerifyFailed, L"Failed signature check. The data is not to be trusted."},
+      {missing, StageResult::kOutputNotOpened, L"Failed to open " + missing + L" No such file or directory"},
       {dir, StageResult::kOutputNotOpened, L"Failed to open " + dir + L" Is a directory"},
       {fifo, StageResult::kOutputNotOpened, L"Failed to open " + fifo + L" Not a regular file"},
+      // clang-format on
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(ToUtf8(c.path));

@@ -175,20 +175,13 @@ TEST_F(SignerTest, EachDoubtIsAWarningAndWithStrictAnErrorThatSignsNothing) {
     bool weakKey;
     std::string clause;  // after "warning: " / "Refusing to sign: "
   } cases[] = {
+      // clang-format off
       {"expired", {-30, -1, "", ""}, false, "certificate 'Doubt' expired on "},
       {"not yet valid", {1, 30, "", ""}, false, "certificate 'Doubt' is not valid before "},
-      {"key usage",
-       {0, 30, "critical,keyEncipherment", ""},
-       false,
-       "certificate 'Doubt' has a key usage without digitalSignature"},
-      {"extended key usage",
-       {0, 30, "", "serverAuth"},
-       false,
-       "certificate 'Doubt' has an extended key usage without codeSigning"},
-      {"RSA 1024",
-       {0, 30, "", ""},
-       true,
-       "certificate 'Doubt' has an RSA key of 1024 bits, under 2048"},
+      {"key usage", {0, 30, "critical,keyEncipherment", ""}, false, "certificate 'Doubt' has a key usage without digitalSignature"},
+      {"extended key usage", {0, 30, "", "serverAuth"}, false, "certificate 'Doubt' has an extended key usage without codeSigning"},
+      {"RSA 1024", {0, 30, "", ""}, true, "certificate 'Doubt' has an RSA key of 1024 bits, under 2048"},
+      // clang-format on
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);

@@ -82,12 +82,11 @@ TEST_F(SigningOptionsTest, BadValuesAreUsageErrors) {
     std::vector<std::string> args;
     std::string error;
   } cases[] = {
-      {{"m.xml", "out.p7", "x", "--digest", "SHA256"},
-       "brevick: --digest takes md2, sha256, sha384 or sha512, not 'SHA256'\n"},
-      {{"m.xml", "out.p7", "x", "--thumbprint", "12:34"},
-       "brevick: --thumbprint takes a SHA-1 (40 hex digits) or SHA-256 (64) thumbprint, not "
-       "'12:34'\n"},
+      // clang-format off
+      {{"m.xml", "out.p7", "x", "--digest", "SHA256"}, "brevick: --digest takes md2, sha256, sha384 or sha512, not 'SHA256'\n"},
+      {{"m.xml", "out.p7", "x", "--thumbprint", "12:34"}, "brevick: --thumbprint takes a SHA-1 (40 hex digits) or SHA-256 (64) thumbprint, not " "'12:34'\n"},
       {{"m.xml", "out.p7", "x", "--digest"}, "brevick: --digest needs a value\n"},
+      // clang-format on
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.error);
@@ -127,18 +126,12 @@ TEST_F(SigningOptionsTest, CertificatesModeListsEveryDetailWithoutBanner) {
     int exitCode;
     std::string output, errors;
   } cases[] = {
+      // clang-format off
       {{"--certificates"}, 0, my + other, ""},
       {{"--certificates", "-S", "my"}, 0, "Store 'my'\n" + my.substr(my.find('\n') + 1), ""},
-      {{"-S", "Nowhere", "--certificates"},
-       1,
-       "",
-       "brevick: there is no certificate store 'Nowhere' in " +
-           (stores.StoresDirectory()).string() + "\n"},
-      {{"--certificates", "-P"},
-       1,
-       "",
-       "brevick: --certificates takes only -S STORE and --probe beside it, not '-P'\n" +
-           std::string(kHelpPointer)},
+      {{"-S", "Nowhere", "--certificates"}, 1, "", "brevick: there is no certificate store 'Nowhere' in " + (stores.StoresDirectory()).string() + "\n"},
+      {{"--certificates", "-P"}, 1, "", "brevick: --certificates takes only -S STORE and --probe beside it, not '-P'\n" + std::string(kHelpPointer)},
+      // clang-format on
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.args.back());

@@ -54,23 +54,14 @@ TEST_F(StoreListingTest, ListsEveryStoreOrTheOneNamedExactly) {
     std::string console;
     Strings errors;
   } cases[] = {
+      // clang-format off
       {false, std::nullopt, StageResult::kGoOn, "Store 'CA'\nStore 'My'\nStore 'Root'\n", {}},
-      {true,
-       std::nullopt,
-       StageResult::kGoOn,
-       "Store 'CA'\nStore contained 0 certificate(s)\n"
-       "Store 'My'\n Release Signer\n build@acme.example\nStore contained 2 certificate(s)\n"
-       "Store 'Root'\n \nStore contained 1 certificate(s)\n",
-       {}},
+      {true, std::nullopt, StageResult::kGoOn, "Store 'CA'\nStore contained 0 certificate(s)\n" "Store 'My'\n Release Signer\n build@acme.example\nStore contained 2 certificate(s)\n" "Store 'Root'\n \nStore contained 1 certificate(s)\n", {}},
       {false, L"My", StageResult::kGoOn, "Store 'My'\n", {}},
-      {true,
-       L"Root",
-       StageResult::kGoOn,
-       "Store 'Root'\n \nStore contained 1 certificate(s)\n",
-       {}},
-      {true, L"my", StageResult::kStoreNotShown, "",
-       noStores},  // unlike signing, no case folding here
+      {true, L"Root", StageResult::kGoOn, "Store 'Root'\n \nStore contained 1 certificate(s)\n", {}},
+      {true, L"my", StageResult::kStoreNotShown, "", noStores},  // unlike signing, no case folding here
       {true, L"", StageResult::kStoreNotShown, "", noStores},
+      // clang-format on
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(ToUtf8(c.filter.value_or(L"(none)")) +
@@ -94,11 +85,10 @@ TEST_F(StoreListingTest, StoreThatCannotBeOpenedEndsTheListing) {
     std::string console;
     Strings errors;
   } cases[] = {
+      // clang-format off
       {"Gone", StageResult::kGoOn, "Store 'CA'\n", {L"Can't display information for store 'Gone'"}},
-      {"A",
-       StageResult::kStoreNotShown,
-       "",
-       {L"Can't display information for store 'A'", L"No stores to display"}},
+      {"A", StageResult::kStoreNotShown, "", {L"Can't display information for store 'A'", L"No stores to display"}},
+      // clang-format on
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.store);

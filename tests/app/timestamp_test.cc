@@ -114,15 +114,11 @@ TEST_F(TimestampTest, ALaterUrlOrRoundServesAndSaysSo) {
   const std::string flaky = tsa.Url("flaky/" + std::to_string(std::rand()));
   // clang-format off
   const Case cases[] = {
-      {{"--timestamp", refused, "--timestamp", tsa.Url()},
-       "brevick: timestamp: " + refused + ": connection refused\n"
-       "brevick: timestamp: served by " + tsa.Url() + " after 1 failed try\n"},
-      {{"--timestamp", flaky, "--timestamp-wait", "0"},
-       "brevick: timestamp: " + flaky + ": HTTP 503 Service Unavailable\n"
-       "brevick: timestamp: served by " + flaky + " after 1 failed try\n"},
-      {{"-D", "--timestamp", tsa.Url(), "--timestamp-digest", "sha512", "--timestamp-wait", "0"},
-       "brevick: Timestamp: " + tsa.Url() + "; digest sha512; 3 rounds, 0 s between rounds, "
-       "30 s per request\n"},
+      // clang-format off
+      {{"--timestamp", refused, "--timestamp", tsa.Url()}, "brevick: timestamp: " + refused + ": connection refused\n" "brevick: timestamp: served by " + tsa.Url() + " after 1 failed try\n"},
+      {{"--timestamp", flaky, "--timestamp-wait", "0"}, "brevick: timestamp: " + flaky + ": HTTP 503 Service Unavailable\n" "brevick: timestamp: served by " + flaky + " after 1 failed try\n"},
+      {{"-D", "--timestamp", tsa.Url(), "--timestamp-digest", "sha512", "--timestamp-wait", "0"}, "brevick: Timestamp: " + tsa.Url() + "; digest sha512; 3 rounds, 0 s between rounds, " "30 s per request\n"},
+      // clang-format on
   };
   // clang-format on
   for (const Case& c : cases) {
@@ -208,19 +204,14 @@ TEST_F(TimestampTest, AddTimestampStampsOnlyAValidUnstampedManifest) {
   };
   // clang-format off
   const Case cases[] = {
-      {{"--add-timestamp", "stamped.p7", "--timestamp", tsa.Url()},
-       1, "brevick: --add-timestamp: stamped.p7 already has a timestamp\n"},
-      {{"--add-timestamp", "m.xml", "--timestamp", tsa.Url()},
-       1, "brevick: --add-timestamp: m.xml is not a valid signed manifest: Failed signature check. The data is not to be trusted.\n"},
-      {{"--add-timestamp", "copy.p7", "--timestamp", tsa.RefusedUrl(), "--timestamp-retries", "1"},
-       1, "brevick: timestamp: " + tsa.RefusedUrl() + ": connection refused\n"
-          "brevick: --add-timestamp: copy.p7 was left as it was: no time-stamp authority gave a valid token\n"},
-      {{"--add-timestamp", "copy.p7"},
-       64, "brevick: --add-timestamp needs --timestamp URL\n"},
-      {{"--add-timestamp", "copy.p7", "--timestamp", tsa.Url(), "--jobs", "2"},
-       64, "brevick: unknown option for --add-timestamp: --jobs\n"},
-      {{"--add-timestamp", "copy.p7", "--timestamp", tsa.Url()},
-       0, ""},
+      // clang-format off
+      {{"--add-timestamp", "stamped.p7", "--timestamp", tsa.Url()}, 1, "brevick: --add-timestamp: stamped.p7 already has a timestamp\n"},
+      {{"--add-timestamp", "m.xml", "--timestamp", tsa.Url()}, 1, "brevick: --add-timestamp: m.xml is not a valid signed manifest: Failed signature check. The data is not to be trusted.\n"},
+      {{"--add-timestamp", "copy.p7", "--timestamp", tsa.RefusedUrl(), "--timestamp-retries", "1"}, 1, "brevick: timestamp: " + tsa.RefusedUrl() + ": connection refused\n" "brevick: --add-timestamp: copy.p7 was left as it was: no time-stamp authority gave a valid token\n"},
+      {{"--add-timestamp", "copy.p7"}, 64, "brevick: --add-timestamp needs --timestamp URL\n"},
+      {{"--add-timestamp", "copy.p7", "--timestamp", tsa.Url(), "--jobs", "2"}, 64, "brevick: unknown option for --add-timestamp: --jobs\n"},
+      {{"--add-timestamp", "copy.p7", "--timestamp", tsa.Url()}, 0, ""},
+      // clang-format on
   };
   // clang-format on
   for (const Case& c : cases) {

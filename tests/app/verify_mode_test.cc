@@ -65,29 +65,15 @@ TEST_F(VerifyModeTest, ExitBitsAloneAndCombined) {
     int exitCode;
     const char* lastLine;
   } cases[] = {
+      // clang-format off
       {"everything holds", {"SIGNED", "--package", "PKG", "--trust", "ROOT"}, false, 0, "Verified"},
       {"no trust option", {"SIGNED", "--package", "PKG"}, false, kUntrusted, "Verification failed"},
-      {"one byte changed",
-       {"SIGNED", "--package", "PKG", "--trust", "ROOT"},
-       true,
-       kFiles,
-       "Verification failed"},
-      {"untrusted and changed",
-       {"SIGNED", "--package", "PKG"},
-       true,
-       kUntrusted | kFiles,
-       "Verification failed"},
-      {"plain XML",
-       {"PLAIN", "--package", "PKG", "--trust", "ROOT"},
-       true,
-       kInvalid,
-       "Verification failed"},
+      {"one byte changed", {"SIGNED", "--package", "PKG", "--trust", "ROOT"}, true, kFiles, "Verification failed"},
+      {"untrusted and changed", {"SIGNED", "--package", "PKG"}, true, kUntrusted | kFiles, "Verification failed"},
+      {"plain XML", {"PLAIN", "--package", "PKG", "--trust", "ROOT"}, true, kInvalid, "Verification failed"},
       {"signature only, trusted", {"SIGNED", "--trust", "ROOT"}, true, 0, "Verified"},
-      {"MD2 under --strict",
-       {"SIGNED", "--trust", "ROOT", "--strict"},
-       false,
-       kUntrusted,
-       "Verification failed"},
+      {"MD2 under --strict", {"SIGNED", "--trust", "ROOT", "--strict"}, false, kUntrusted, "Verification failed"},
+      // clang-format on
   };
   const std::string plain = WriteFile("plain.xml", ManifestFor(kPackage));
   for (const auto& test : cases) {
@@ -215,22 +201,12 @@ TEST_F(VerifyModeTest, OutputsAreWrittenOnlyWhenSafe) {
     bool outWritten;
     const char* notice;
   } cases[] = {
+      // clang-format off
       {"trusted", {"--extract", "OUT", "--trust", "ROOT"}, 0, true, ""},
-      {"untrusted",
-       {"--extract", "OUT"},
-       kUntrusted,
-       false,
-       "brevick: --extract OUT: not written: the signer is not trusted\n"},
-      {"json over SIGNED",
-       {"--json", "SIGNED", "--trust", "ROOT"},
-       kOutput,
-       false,
-       "brevick: --json: refusing to overwrite SIGNED: it is the signed message\n"},
-      {"json and extract on one file",
-       {"--json", "OUT", "--extract", "OUT", "--trust", "ROOT"},
-       kOutput,
-       false,
-       "refusing to overwrite OUT: it is also the --json report"},
+      {"untrusted", {"--extract", "OUT"}, kUntrusted, false, "brevick: --extract OUT: not written: the signer is not trusted\n"},
+      {"json over SIGNED", {"--json", "SIGNED", "--trust", "ROOT"}, kOutput, false, "brevick: --json: refusing to overwrite SIGNED: it is the signed message\n"},
+      {"json and extract on one file", {"--json", "OUT", "--extract", "OUT", "--trust", "ROOT"}, kOutput, false, "refusing to overwrite OUT: it is also the --json report"},
+      // clang-format on
   };
   for (const auto& test : cases) {
     SCOPED_TRACE(test.name);
@@ -404,12 +380,12 @@ TEST_F(VerifyModeTest, UnusableCommandLinesPrintTheVerifyUsage) {
     std::vector<std::string> args;
     const char* firstLine;
   } cases[] = {
+      // clang-format off
       {{}, "brevick: --verify needs SIGNED\n"},
       {{"a.p7", "b.p7"}, "brevick: unexpected argument: b.p7\n"},
       {{"a.p7", "--frobnicate"}, "brevick: unknown option for --verify: --frobnicate\n"},
       {{"a.p7", "--trust"}, "brevick: --trust needs a value\n"},
-      {{"a.p7", "--signer", "abc"},
-       "brevick: --signer needs a SHA-256 thumbprint (64 hexadecimal digits): abc\n"},
+      {{"a.p7", "--signer", "abc"}, "brevick: --signer needs a SHA-256 thumbprint (64 hexadecimal digits): abc\n"},
       {{"a.p7", "--json", "x", "--json", "y"}, "brevick: --json is given twice\n"},
       {{"a.p7", "--jobs", "0"}, "brevick: --jobs needs a whole number of at least 1, not '0'\n"},
       {{"a.p7", "--jobs", "x"}, "brevick: --jobs needs a whole number of at least 1, not 'x'\n"},
@@ -417,6 +393,7 @@ TEST_F(VerifyModeTest, UnusableCommandLinesPrintTheVerifyUsage) {
       {{"a.p7", "--jobs"}, "brevick: --jobs needs a value\n"},
       {{"a.p7", "--crl-check", "leaf"}, "brevick: --crl-check takes 'all', not 'leaf'\n"},
       {{"a.p7", "--tsa-trust"}, "brevick: --tsa-trust needs a value\n"},
+      // clang-format on
   };
   for (const auto& test : cases) {
     SCOPED_TRACE(::testing::PrintToString(test.args));

@@ -49,17 +49,15 @@ TEST_F(ReportTest, ControlCharactersNeverReachTheConsole) {
     const char* what;
     std::string in, out;
   } cases[] = {
-      {"plain text and tab stay", "a\tb \xC5\x81 \xE2\x82\xAC \xF0\x9F\x98\x80",
-       "a\tb \xC5\x81 \xE2\x82\xAC \xF0\x9F\x98\x80"},
+      // clang-format off
+      {"plain text and tab stay", "a\tb \xC5\x81 \xE2\x82\xAC \xF0\x9F\x98\x80", "a\tb \xC5\x81 \xE2\x82\xAC \xF0\x9F\x98\x80"},
       {"C0, CR and LF", std::string("\x1B[2J\x07\r\n\0x", 9), r + "[2J" + r + r + r + r + "x"},
       {"DEL", "a\x7F", "a" + r},
       {"C1 first and last", "\xC2\x80\xC2\x9B\xC2\x9F\xC2\xA0", r + r + r + "\xC2\xA0"},
-      {"bidi controls", "\xE2\x80\xA9\xE2\x80\xAA\xE2\x80\xAE\xE2\x80\xAF",
-       "\xE2\x80\xA9" + r + r + "\xE2\x80\xAF"},
-      {"bidi isolates", "\xE2\x81\xA5\xE2\x81\xA6\xE2\x81\xA9\xE2\x81\xAA",
-       "\xE2\x81\xA5" + r + r + "\xE2\x81\xAA"},
-      {"ill-formed bytes", "\x9B\xC0\xAF\xED\xA0\x80\xF4\x90\x80\x80\xE2\x80",
-       r + r + r + r + r + r + r + r + r + r + r + r},
+      {"bidi controls", "\xE2\x80\xA9\xE2\x80\xAA\xE2\x80\xAE\xE2\x80\xAF", "\xE2\x80\xA9" + r + r + "\xE2\x80\xAF"},
+      {"bidi isolates", "\xE2\x81\xA5\xE2\x81\xA6\xE2\x81\xA9\xE2\x81\xAA", "\xE2\x81\xA5" + r + r + "\xE2\x81\xAA"},
+      {"ill-formed bytes", "\x9B\xC0\xAF\xED\xA0\x80\xF4\x90\x80\x80\xE2\x80", r + r + r + r + r + r + r + r + r + r + r + r},
+      // clang-format on
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);

@@ -57,5 +57,24 @@ TEST(Utf8Test, EncodesScalarValuesAndReplacesEveryOtherWideValue) {
   EXPECT_EQ("ab", ToUtf8(std::wstring_view(L"ab\0cd", 5)));
 }
 
+// Arguments open by their own bytes; only their display is converted.
+TEST(Utf8Test, ArgumentBytesComeBackAsGivenAndShowAsReplacementCharacters) {
+  const struct {
+    std::string_view bytes, shown;
+  } cases[] = {
+      // clang-format off
+      {"plain.xml", "plain.xml"}, {"\xC5\x81odz", "\xC5\x81odz"}, {"\xEF\xBF\xBD", "\xEF\xBF\xBD"},
+      {"out\xFF.p7", "out\xEF\xBF\xBD.p7"}, {"\xC3", "\xEF\xBF\xBD"}, {"\xE2\x82", "\xEF\xBF\xBD\xEF\xBF\xBD"},
+      {"\xED\xA0\x80", "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"}, {"\xC0\xAF", "\xEF\xBF\xBD\xEF\xBF\xBD"},
+      // clang-format on
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(std::string(c.bytes)));
+    const std::wstring wide = ArgumentToWide(c.bytes);
+    EXPECT_EQ(c.bytes, ToPathBytes(wide));
+    EXPECT_EQ(c.shown, ToUtf8(wide));
+  }
+}
+
 }  // namespace
 }  // namespace brevick

@@ -149,14 +149,15 @@ TEST(SignedMessageTest, SignReportsWhyItCannotSign) {
     std::wstring store;
     CryptoResult code;
   } cases[] = {
+      // clang-format off
       {L"No Key", L"", CryptoResult::kCannotSign},     // certificate only, no <stem>.key
       {L"Wrong Key", L"", CryptoResult::kCannotSign},  // the key of another certificate
-      {L"Encrypted Key", L"",
-       CryptoResult::kCannotSign},                    // refused without asking for a passphrase
+      {L"Encrypted Key", L"", CryptoResult::kCannotSign},                    // refused without asking for a passphrase
       {L"Elliptic", L"", CryptoResult::kCannotSign},  // PKCS #1 v1.5 needs RSA
       {L"Nowhere", L"", CryptoResult::kNoSigningCertificate},  // found, but without a display name
       {L"Nobody", L"", CryptoResult::kNoSigningCertificate},
       {L"No Key", L"Other", CryptoResult::kCannotOpenStore},  // no such store
+      // clang-format on
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(ToUtf8(c.subject) + " in " + ToUtf8(c.store));
@@ -192,41 +193,19 @@ TEST(SignedMessageTest, VerifyTellsWhatIsWrongWithTheMessage) {
     CryptoResult code;
     bool givesContent;
   } cases[] = {
+      // clang-format off
       {"as signed", good, CryptoResult::kOk, true},
       {"plain XML", kManifest, CryptoResult::kNotSignedMessage, false},
       {"empty", {}, CryptoResult::kNotSignedMessage, false},
       {"a byte after the message", withTrailer, CryptoResult::kCannotDecode, false},
       {"content changed", altered, CryptoResult::kSignatureMismatch, true},
-      {"signature changed",
-       Altered(good,
-               [](PKCS7* m) {
-                 sk_PKCS7_SIGNER_INFO_value(m->d.sign->signer_info, 0)->enc_digest->data[5] ^= 1;
-               }),
-       CryptoResult::kSignatureMismatch, true},
-      {"digest algorithm changed",
-       Altered(good,
-               [](PKCS7* m) {
-                 X509_ALGOR_set0(sk_PKCS7_SIGNER_INFO_value(m->d.sign->signer_info, 0)->digest_alg,
-                                 OBJ_nid2obj(NID_sha1), V_ASN1_UNDEF, nullptr);
-               }),
-       CryptoResult::kSignatureMismatch, true},
-      {"signer's certificate missing", withCertificate(stranger.get()),
-       CryptoResult::kNoSignerCertificate, false},
-      {"signer's certificate without a name", withCertificate(nameless.get()),
-       CryptoResult::kNoSignerCertificate, false},
-      {"no signer information",
-       Altered(good,
-               [](PKCS7* m) {
-                 PKCS7_SIGNER_INFO_free(sk_PKCS7_SIGNER_INFO_pop(m->d.sign->signer_info));
-               }),
-       CryptoResult::kCannotReadSigner, false},
-      {"no content",
-       Altered(good,
-               [](PKCS7* m) {
-                 ASN1_OCTET_STRING_free(m->d.sign->contents->d.data);
-                 m->d.sign->contents->d.data = nullptr;
-               }),
-       CryptoResult::kCannotDecode, false},
+      {"signature changed", Altered(good, [](PKCS7* m) {sk_PKCS7_SIGNER_INFO_value(m->d.sign->signer_info, 0)->enc_digest->data[5] ^= 1;}), CryptoResult::kSignatureMismatch, true},
+      {"digest algorithm changed", Altered(good, [](PKCS7* m) {X509_ALGOR_set0(sk_PKCS7_SIGNER_INFO_value(m->d.sign->signer_info, 0)->digest_alg, OBJ_nid2obj(NID_sha1), V_ASN1_UNDEF, nullptr);}), CryptoResult::kSignatureMismatch, true},
+      {"signer's certificate missing", withCertificate(stranger.get()), CryptoResult::kNoSignerCertificate, false},
+      {"signer's certificate without a name", withCertificate(nameless.get()), CryptoResult::kNoSignerCertificate, false},
+      {"no signer information", Altered(good, [](PKCS7* m) {PKCS7_SIGNER_INFO_free(sk_PKCS7_SIGNER_INFO_pop(m->d.sign->signer_info));}), CryptoResult::kCannotReadSigner, false},
+      {"no content", Altered(good, [](PKCS7* m) {ASN1_OCTET_STRING_free(m->d.sign->contents->d.data); m->d.sign->contents->d.data = nullptr;}), CryptoResult::kCannotDecode, false},
+      // clang-format on
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);

@@ -58,14 +58,14 @@ TEST(TimestampTokenTest, ChecksWhatTheTsaAnswers) {
   };
   // clang-format off
   const Case cases[] = {
+      // clang-format off
       {"tsa",    DigestAlgorithm::kSha256, "", TimestampFault::kNone},
       {"tsa",    DigestAlgorithm::kSha384, "", TimestampFault::kNone},
       {"tsa",    DigestAlgorithm::kSha512, "", TimestampFault::kNone},
       {"replay", DigestAlgorithm::kSha256, "", TimestampFault::kNonceMismatch},
       {"noeku",  DigestAlgorithm::kSha256, "", TimestampFault::kNoTimeStamping},
-      {"reject", DigestAlgorithm::kSha256,
-       "rejected by the TSA (rejection, failInfo unacceptedPolicy: policy not accepted)",
-       TimestampFault::kMalformed},
+      {"reject", DigestAlgorithm::kSha256, "rejected by the TSA (rejection, failInfo unacceptedPolicy: policy not accepted)", TimestampFault::kMalformed},
+      // clang-format on
   };
   // clang-format on
   const std::vector<std::uint8_t> signature = RandomBytes(256);

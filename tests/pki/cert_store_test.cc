@@ -21,10 +21,11 @@ TEST(CertStoreTest, StoresDirectoryFollowsTheXdgRules) {
     std::optional<std::string> dataHome;
     std::string directory;
   } cases[] = {
+      // clang-format off
       {std::nullopt, home.Path().string() + "/.local/share/brevick/certstores"},
-      {"relative/dir",
-       home.Path().string() + "/.local/share/brevick/certstores"},  // invalid, ignored
+      {"relative/dir", home.Path().string() + "/.local/share/brevick/certstores"},  // invalid, ignored
       {"/data", "/data/brevick/certstores"},
+      // clang-format on
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.dataHome.value_or("(unset)"));
@@ -107,15 +108,14 @@ TEST(CertStoreTest, SubjectTextAndDisplayName) {
     std::string altEmail;
     std::wstring text, display;
   } cases[] = {
-      {{{"C", "DE"}, {"O", "Acme"}, {"OU", "Build"}, {"CN", "Signer"}},
-       "",
-       L"DE, Acme, Build, Signer",
-       L"Signer"},
+      // clang-format off
+      {{{"C", "DE"}, {"O", "Acme"}, {"OU", "Build"}, {"CN", "Signer"}}, "", L"DE, Acme, Build, Signer", L"Signer"},
       {{{"C", "DE"}, {"O", "Acme"}, {"OU", "Build"}}, "", L"DE, Acme, Build", L"Build"},
       {{{"emailAddress", "a@b.example"}, {"C", "DE"}}, "", L"a@b.example, DE", L"a@b.example"},
       {{{"C", "DE"}}, "alt@b.example", L"DE", L"alt@b.example"},
       {{{"C", "DE"}}, "", L"DE", L""},
       {{{"CN", "J\xC3\xBCrgen"}}, "", L"J\u00FCrgen", L"J\u00FCrgen"},
+      // clang-format on
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(ToUtf8(c.text));

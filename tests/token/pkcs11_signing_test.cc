@@ -139,37 +139,20 @@ TEST_F(Pkcs11SigningTest, EachFailureSaysWhyOnStandardError) {
     int certificateKey;
     std::string reason;
   } cases[] = {
-      {"wrong PIN", TokenUri("", "&pin-value=9999"), 0,
-       "login to PKCS #11 token 'release' failed: wrong PIN"},
+      // clang-format off
+      {"wrong PIN", TokenUri("", "&pin-value=9999"), 0, "login to PKCS #11 token 'release' failed: wrong PIN"},
       {"no PIN", TokenUri("", ""), 0, "PKCS #11 token 'release' needs a PIN"},
-      {"unreadable PIN file", TokenUri("", "&pin-source=file:/nonexistent/pin"), 0,
-       "cannot read the PIN file '/nonexistent/pin': No such file or directory"},
-      {"PIN file that is no file", TokenUri("", "&pin-source=file:/"), 0,
-       "cannot read the PIN file '/': "},
-      {"missing token",
-       "pkcs11:token=nosuch;object=signing-key?module-path=" + std::string(kSoftHsmModule) + pin, 0,
-       "no PKCS #11 token matches the key's URI (token 'nosuch'); tokens seen: 'release' in slot"},
-      {"object that is not there",
-       "pkcs11:token=release;object=other-key?module-path=" + std::string(kSoftHsmModule) + pin, 0,
-       "PKCS #11 token 'release' holds no private key object 'other-key'"},
-      {"wrong id", "pkcs11:token=release;id=%02?module-path=" + std::string(kSoftHsmModule) + pin,
-       0, "PKCS #11 token 'release' holds no private key with the given id"},
-      {"not a private key",
-       "pkcs11:token=release;object=signing-key;type=cert?module-path=" +
-           std::string(kSoftHsmModule) + pin,
-       0, "the key's URI names type=cert, but signing needs a private key"},
-      {"module that does not exist",
-       "pkcs11:token=release?module-path=/nonexistent/libmissing.so" + pin, 0,
-       "cannot load the PKCS #11 module '/nonexistent/libmissing.so': "
-       "/nonexistent/libmissing.so: cannot open shared object file"},
-      {"library that is no module", "pkcs11:token=release?module-path=libz.so.1" + pin, 0,
-       "'libz.so.1' is not a PKCS #11 module"},
-      {"key of another certificate", TokenUri("", pin), 1,
-       "the private key 'signing-key' on PKCS #11 token 'release' is not the RSA key of the "
-       "certificate"},
-      {"malformed URI", "pkcs11:token=release;object=a%zz", 0,
-       "cannot sign with certificate 'Token Signer': signer.key: bad percent-encoding in the "
-       "PKCS #11 URI at 'object=a%zz'"},
+      {"unreadable PIN file", TokenUri("", "&pin-source=file:/nonexistent/pin"), 0, "cannot read the PIN file '/nonexistent/pin': No such file or directory"},
+      {"PIN file that is no file", TokenUri("", "&pin-source=file:/"), 0, "cannot read the PIN file '/': "},
+      {"missing token", "pkcs11:token=nosuch;object=signing-key?module-path=" + std::string(kSoftHsmModule) + pin, 0, "no PKCS #11 token matches the key's URI (token 'nosuch'); tokens seen: 'release' in slot"},
+      {"object that is not there", "pkcs11:token=release;object=other-key?module-path=" + std::string(kSoftHsmModule) + pin, 0, "PKCS #11 token 'release' holds no private key object 'other-key'"},
+      {"wrong id", "pkcs11:token=release;id=%02?module-path=" + std::string(kSoftHsmModule) + pin, 0, "PKCS #11 token 'release' holds no private key with the given id"},
+      {"not a private key", "pkcs11:token=release;object=signing-key;type=cert?module-path=" + std::string(kSoftHsmModule) + pin, 0, "the key's URI names type=cert, but signing needs a private key"},
+      {"module that does not exist", "pkcs11:token=release?module-path=/nonexistent/libmissing.so" + pin, 0, "cannot load the PKCS #11 module '/nonexistent/libmissing.so': " "/nonexistent/libmissing.so: cannot open shared object file"},
+      {"library that is no module", "pkcs11:token=release?module-path=libz.so.1" + pin, 0, "'libz.so.1' is not a PKCS #11 module"},
+      {"key of another certificate", TokenUri("", pin), 1, "the private key 'signing-key' on PKCS #11 token 'release' is not the RSA key of the " "certificate"},
+      {"malformed URI", "pkcs11:token=release;object=a%zz", 0, "cannot sign with certificate 'Token Signer': signer.key: bad percent-encoding in the " "PKCS #11 URI at 'object=a%zz'"},
+      // clang-format on
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -222,22 +205,16 @@ TEST_F(Pkcs11SigningTest, DescribesTheTokenKeyAndWhetherItCanBeReached) {
     std::wstring text;
     bool reachable;
   } cases[] = {
-      {"reachable", TokenUri("", "&pin-value=1234"),
-       L"PKCS #11 token 'release', object 'signing-key'", true},
-      {"labels found on the token",
-       "pkcs11:id=%01?module-path=" + std::string(kSoftHsmModule) + "&pin-value=1234",
-       L"PKCS #11 token 'release', object 'signing-key'", true},
+      // clang-format off
+      {"reachable", TokenUri("", "&pin-value=1234"), L"PKCS #11 token 'release', object 'signing-key'", true},
+      {"labels found on the token", "pkcs11:id=%01?module-path=" + std::string(kSoftHsmModule) + "&pin-value=1234", L"PKCS #11 token 'release', object 'signing-key'", true},
       // Debian's softhsm2 registers its module with p11-kit as "softhsm2".
-      {"module by name", "pkcs11:token=release;object=signing-key?module-name=softhsm2",
-       L"PKCS #11 token 'release', object 'signing-key'", true},
-      {"p11-kit's proxy", "pkcs11:token=release;object=signing-key",
-       L"PKCS #11 token 'release', object 'signing-key'", true},
-      {"without the PIN", TokenUri("", ""), L"PKCS #11 token 'release', object 'signing-key'",
-       false},
-      {"missing token", "pkcs11:token=nosuch;object=k?module-path=" + std::string(kSoftHsmModule),
-       L"PKCS #11 token 'nosuch', object 'k'", false},
-      {"missing module", "pkcs11:token=t;object=k?module-path=/nonexistent/m.so",
-       L"PKCS #11 token 't', object 'k'", false},
+      {"module by name", "pkcs11:token=release;object=signing-key?module-name=softhsm2", L"PKCS #11 token 'release', object 'signing-key'", true},
+      {"p11-kit's proxy", "pkcs11:token=release;object=signing-key", L"PKCS #11 token 'release', object 'signing-key'", true},
+      {"without the PIN", TokenUri("", ""), L"PKCS #11 token 'release', object 'signing-key'", false},
+      {"missing token", "pkcs11:token=nosuch;object=k?module-path=" + std::string(kSoftHsmModule), L"PKCS #11 token 'nosuch', object 'k'", false},
+      {"missing module", "pkcs11:token=t;object=k?module-path=/nonexistent/m.so", L"PKCS #11 token 't', object 'k'", false},
+      // clang-format on
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -258,13 +235,14 @@ TEST_F(Pkcs11SigningTest, SignOnTokenNamesEachFailure) {
     std::string uri;
     TokenError error;
   } cases[] = {
+      // clang-format off
       {TokenUri("", "&pin-value=1234"), TokenError::kNone},
       {TokenUri("", "&pin-value=0000"), TokenError::kPinIncorrect},
       {TokenUri("", ""), TokenError::kNoPin},
       {"pkcs11:token=x?module-path=" + std::string(kSoftHsmModule), TokenError::kNoToken},
-      {"pkcs11:object=none?module-path=" + std::string(kSoftHsmModule) + "&pin-value=1234",
-       TokenError::kNoKey},
+      {"pkcs11:object=none?module-path=" + std::string(kSoftHsmModule) + "&pin-value=1234", TokenError::kNoKey},
       {"pkcs11:?module-path=/nonexistent.so", TokenError::kModuleNotLoaded},
+      // clang-format on
   };
   const std::vector<std::uint8_t> digestInfo =
       DigestInfo(DigestAlgorithm::kMd2, std::vector<std::uint8_t>{'a'});
@@ -327,11 +305,11 @@ TEST_F(Pkcs11SigningTest, SignsThroughAP11KitServerAsABuildMachineWithoutTheToke
     const char* pin;
     const char* reason;  // empty: signs
   } cases[] = {
+      // clang-format off
       {"through the server", server.Address(), kUserPin, ""},
-      {"wrong PIN through the server", server.Address(), "9999",
-       "login to PKCS #11 token 'release' failed: wrong PIN"},
-      {"no server at the address", "unix:path=" + (work.Path() / "none.sock").string(), kUserPin,
-       "no PKCS #11 token matches the key's URI (token 'release'); tokens seen: none"},
+      {"wrong PIN through the server", server.Address(), "9999", "login to PKCS #11 token 'release' failed: wrong PIN"},
+      {"no server at the address", "unix:path=" + (work.Path() / "none.sock").string(), kUserPin, "no PKCS #11 token matches the key's URI (token 'release'); tokens seen: none"},
+      // clang-format on
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);

@@ -235,22 +235,29 @@ void FileDescriptor::Reset(int newFd) {
 
 namespace {
 
-FileResult CheckOpened(int fd, FileDescriptor& file) {
+FileStamp StampOf(const struct stat& status) {
+  return {static_cast<std::uint64_t>(status.st_size),
+          static_cast<std::int64_t>(status.st_mtim.tv_sec), status.st_mtim.tv_nsec};
+}
+
+FileResult CheckOpened(int fd, FileDescriptor& file, FileStamp* stamp) {
   file.Reset(fd);
   if (fd < 0) return {errno, false, 0, {}};
   struct stat status {};
   if (const int error = RegularFileCheck(fd, status); error != 0) return {error, false, 0, {}};
+  if (stamp != nullptr) *stamp = StampOf(status);
   return {0, true, static_cast<std::uint64_t>(status.st_size), {status.st_dev, status.st_ino}};
 }
 
 }  // namespace
 
-FileResult OpenRegularFile(int dirFd, const std::string& path, FileDescriptor& file) {
-  return CheckOpened(OpenAtRetrying(dirFd, path.c_str(), kReadOnlyFlags), file);
+FileResult OpenRegularFile(int dirFd, const std::string& path, FileDescriptor& file,
+                           FileStamp* stamp) {
+  return CheckOpened(OpenAtRetrying(dirFd, path.c_str(), kReadOnlyFlags), file, stamp);
 }
 
-FileResult OpenRegularFileBeneath(int dirFd, const std::string& relativePath,
-                                  FileDescriptor& file) {
+FileResult OpenRegularFileBeneath(int dirFd, const std::string& relativePath, FileDescriptor& file,
+                                  FileStamp* stamp) {
   static std::atomic<bool> noOpenat2{false};
   int fd = -1;
   if (!noOpenat2.load(std::memory_order_relaxed)) {
@@ -260,12 +267,12 @@ FileResult OpenRegularFileBeneath(int dirFd, const std::string& relativePath,
   if (noOpenat2.load(std::memory_order_relaxed)) fd = OpenBeneathByWalk(dirFd, relativePath);
   // RESOLVE_NO_MAGICLINKS refuses a /proc link with ELOOP: it leads out too.
   if (fd < 0 && errno == ELOOP) errno = LinkOrError(dirFd, relativePath, ELOOP);
-  return CheckOpened(fd, file);
+  return CheckOpened(fd, file, stamp);
 }
 
 FileResult OpenRegularFileBeneathByWalk(int dirFd, const std::string& relativePath,
                                         FileDescriptor& file) {
-  return CheckOpened(OpenBeneathByWalk(dirFd, relativePath), file);
+  return CheckOpened(OpenBeneathByWalk(dirFd, relativePath), file, nullptr);
 }
 
 ssize_t ReadFully(int fd, std::uint8_t* buffer, std::size_t sizeInBytes) {

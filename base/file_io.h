@@ -72,24 +72,6 @@ std::wstring ReadErrorMessage(const std::wstring& path, int error);
 // argument that were not UTF-8 becomes those bytes again (ToPathBytes).
 std::string OpenablePath(std::wstring_view path);
 
-// Opens a regular file for reading, relative to dirFd (AT_FDCWD for the
-// working directory), without ever waiting on a FIFO. A directory fails with
-// EISDIR, anything else that is not a regular file with kNotRegularFile; the
-// size is filled in on success.
-FileResult OpenRegularFile(int dirFd, const std::string& path, FileDescriptor& file);
-
-// OpenRegularFile for a relative path that must stay beneath the directory
-// open as `dirFd`: a "..", an absolute path or a symbolic link that leads
-// out of it (or any /proc magic link) fails with EXDEV before anything out
-// there is opened, so the check and the open are one step that no link
-// swapped meanwhile can get round. Where the kernel lacks openat2 the path
-// is walked one name at a time without following any symbolic link.
-FileResult OpenRegularFileBeneath(int dirFd, const std::string& relativePath, FileDescriptor& file);
-// The walk alone, as kernels without openat2 take it; for tests on kernels
-// that have it. A symbolic link anywhere on the way is EXDEV.
-FileResult OpenRegularFileBeneathByWalk(int dirFd, const std::string& relativePath,
-                                        FileDescriptor& file);
-
 // What tells a change of a file's content without reading it again: its
 // size and its modification time, to the nanosecond.
 struct FileStamp {
@@ -98,6 +80,26 @@ struct FileStamp {
   long modifiedNanoseconds = 0;
   bool operator==(const FileStamp&) const = default;
 };
+
+// Opens a regular file for reading, relative to dirFd (AT_FDCWD for the
+// working directory), without ever waiting on a FIFO. A directory fails with
+// EISDIR, anything else that is not a regular file with kNotRegularFile; the
+// size is filled in on success, and `stamp`, when given, too.
+FileResult OpenRegularFile(int dirFd, const std::string& path, FileDescriptor& file,
+                           FileStamp* stamp = nullptr);
+
+// OpenRegularFile for a relative path that must stay beneath the directory
+// open as `dirFd`: a "..", an absolute path or a symbolic link that leads
+// out of it (or any /proc magic link) fails with EXDEV before anything out
+// there is opened, so the check and the open are one step that no link
+// swapped meanwhile can get round. Where the kernel lacks openat2 the path
+// is walked one name at a time without following any symbolic link.
+FileResult OpenRegularFileBeneath(int dirFd, const std::string& relativePath, FileDescriptor& file,
+                                  FileStamp* stamp = nullptr);
+// The walk alone, as kernels without openat2 take it; for tests on kernels
+// that have it. A symbolic link anywhere on the way is EXDEV.
+FileResult OpenRegularFileBeneathByWalk(int dirFd, const std::string& relativePath,
+                                        FileDescriptor& file);
 
 // The stamp of an open file: 0, or the errno of fstat.
 int ReadFileStamp(int fd, FileStamp& stamp);

@@ -1,26 +1,37 @@
 #!/usr/bin/env bash
-# Module-file hashing benchmark: a package of 2,000 module files of 256 KiB
-# and a manifest of about 200 KB naming them, ten files to a module. In one
-# run, interleaved so that load from elsewhere falls on every command alike,
-# it times the whole `brevick` run with the default jobs and with --jobs 1,
-# and `md5sum` over the same files, and prints the ratios. Then it compares the run with
-# --digest sha256 against the plain run: as whole runs when the executable
-# has --digest, else the hashing stage alone (bench/file_hashing_bench.cc),
-# whose ratio bounds the whole run's from above. Files stay in the page cache.
-# Usage: bench/hash_bench.sh [modules] [file_kib] [repeats]
+# Module-file hashing benchmark, whole runs measured side by side in one run.
+# Two packages: 2,000 module files of 256 KiB (a ~200 KB manifest), and
+# 20,000 of 4 KiB (a ~2 MB manifest: per-file cost and the MD2 pass over the
+# text). For each, round after round in a fixed order, so that load from
+# elsewhere falls on every command alike, it times:
+#   brevick (default jobs), brevick --jobs 1, brevick --digest sha256,
+#   brevick --verify --package (default jobs), md5sum over the files, and
+#   `xargs -P2 md5sum` (the parallel reference a user would pick),
+# and prints the medians and their ratios, wall clock and user+sys (the CPU
+# time, which a loaded machine disturbs less), with the load before and after.
+# Then /usr/bin/time's user and system seconds for --jobs 1 against md5sum.
+# Files stay in the page cache.
+# Usage: bench/hash_bench.sh [rounds]
+#   BREVICK_BENCH_EXE=path times that executable instead of this tree's (and
+#   skips the kernel benchmark, which is this tree's);
+#   BREVICK_BENCH_BASELINE=path times that one too, in the same rounds, and
+#   prints each brevick run against it (a build of an earlier commit, say).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-source=$PWD
-modules=${1:-2000}
-fileKib=${2:-256}
-repeats=${3:-5}
+rounds=${1:-7}
 
 source bench/bench_setup.sh
-bench_setup hash "$modules" "$fileKib"
-python3 - "$work/pkg/manifest.xml" "$modules" <<'PY'
+bench_setup hash 2000 256
+echo "generating 20000 files of 4 KiB"
+mkdir -p "$work/small/files"
+head -c $((20000 * 4096)) /dev/urandom | split -a 5 -d -b 4096 - "$work/small/files/m"
+
+# A manifest naming every file of `dir`/files, ten files to a module.
+write_manifest() {
+  python3 - "$1/manifest.xml" "$2" <<'PY'
 import sys
 path, files = sys.argv[1], int(sys.argv[2])
-perModule = 10  # a module ships several files: about 100 manifest bytes per file
+perModule = 10
 with open(path, "w") as out:
     out.write('<?xml version="1.0" encoding="UTF-8"?>\n<dravanePackage>\n')
     out.write(' <package name="Bench" id="{00000000-0000-0000-0000-000000000000}" mode="debug">\n <modules>\n')
@@ -34,42 +45,81 @@ with open(path, "w") as out:
         out.write('   </dependencies>\n  </module>\n')
     out.write(' </modules>\n </package>\n</dravanePackage>\n')
 PY
-echo "manifest: $(stat -c %s "$work/pkg/manifest.xml") bytes; CPUs: $(nproc)"
+}
+thumbprint=$(openssl x509 -in "$store/bench.pem" -noout -fingerprint -sha256 | cut -d= -f2)
 
-cat "$work"/pkg/files/* > /dev/null   # warm the page cache
-cd "$work/pkg"
-sign() { "$brevick" "$@" manifest.xml "$work/out.p7" "Bench Signer"; }
-
-sign | tail -1
-digestRun=no
-if sign --digest sha256 2>/dev/null | grep -q '^Done$'; then digestRun=yes; fi
-tDefault="" tOne="" tMd5sum="" tSha="" tMd2=""
-echo "uptime before: $(uptime)"
-for _ in $(seq "$repeats"); do
-  tDefault=$(least "$tDefault" "$(seconds sign)")
-  tOne=$(least "$tOne" "$(seconds sign --jobs 1)")
-  tMd5sum=$(least "$tMd5sum" "$(seconds sh -c 'md5sum files/* > /dev/null')")
-  if [ $digestRun = yes ]; then
-    tMd2=$(least "$tMd2" "$(seconds sign --digest md2)")
-    tSha=$(least "$tSha" "$(seconds sign --digest sha256)")
+# Times every command of one package, `rounds` times interleaved; prints the
+# medians and the ratios.
+measure() {
+  local dir=$1 count=$2 goal=$3
+  write_manifest "$dir" "$count"
+  cat "$dir"/files/* > /dev/null # warm the page cache
+  cd "$dir"
+  echo "== $count files of $(($(stat -c %s files/m00000) / 1024)) KiB; manifest $(stat -c %s manifest.xml) bytes"
+  "$brevick" manifest.xml signed.p7 "Bench Signer" | tail -1
+  local half=$(((count + 1) / 2))
+  local -A commands=(
+    [default]="\"$brevick\" manifest.xml out.p7 'Bench Signer'"
+    [jobs1]="\"$brevick\" --jobs 1 manifest.xml out.p7 'Bench Signer'"
+    [sha256]="\"$brevick\" --digest sha256 manifest.xml out.p7 'Bench Signer'"
+    [verify]="\"$brevick\" --verify signed.p7 --package . --signer $thumbprint"
+    [md5sum]="md5sum files/* > /dev/null"
+    [xargs]="printf '%s\\0' files/* | xargs -0 -P2 -n $half md5sum > /dev/null"
+  )
+  local order=(default jobs1 sha256 verify md5sum xargs)
+  if [ -n "${BREVICK_BENCH_BASELINE:-}" ]; then
+    for name in default jobs1 sha256 verify; do
+      commands[base-$name]=${commands[$name]//"$brevick"/$BREVICK_BENCH_BASELINE}
+      order+=("base-$name")
+    done
   fi
-done
-echo "uptime after:  $(uptime)"
-printf 'best of %d: brevick %.3f s   brevick --jobs 1 %.3f s   md5sum %.3f s\n' \
-  "$repeats" "$tDefault" "$tOne" "$tMd5sum"
-printf 'brevick (default jobs) / md5sum = %.2fx  (goal: at most 0.60x)\n' \
-  "$(echo "$tDefault / $tMd5sum" | bc -l)"
-printf 'brevick --jobs 1 / md5sum       = %.2fx  (goal: at most 1.05x)\n' \
-  "$(echo "$tOne / $tMd5sum" | bc -l)"
-if [ $digestRun = yes ]; then
-  printf 'brevick --digest sha256 / --digest md2 = %.2fx  (goal: at most 1.35x)\n' \
-    "$(echo "$tSha / $tMd2" | bc -l)"
-else
-  echo "this brevick has no --digest yet: the hashing stage alone, MD5 + SHA-256 vs MD5"
-  cd "$source"
-  cmake --preset bench >/dev/null
-  cmake --build --preset bench -j2 --target file_hashing_bench >/dev/null
-  BREVICK_BENCH_MANIFEST="$work/pkg/manifest.xml" build/bench/bench/file_hashing_bench \
-    --benchmark_filter='BM_HashingStage/[01]/'
-  echo "uptime: $(uptime)"
-fi
+  local times=$dir/times
+  : > "$times"
+  echo "uptime before: $(uptime)"
+  for _ in $(seq "$rounds"); do
+    for name in "${order[@]}"; do
+      /usr/bin/time -f "$name %e %U %S" -a -o "$times" sh -c "${commands[$name]}" > /dev/null 2>&1 || true
+    done
+  done
+  echo "uptime after:  $(uptime)"
+  python3 - "$times" "$goal" <<'PY'
+import statistics, sys
+wall, cpu = {}, {}
+for line in open(sys.argv[1]):
+    fields = line.split()
+    if len(fields) != 4: continue  # a failed command's note
+    name, elapsed, user, system = fields[0], *map(float, fields[1:])
+    wall.setdefault(name, []).append(elapsed)
+    cpu.setdefault(name, []).append(user + system)
+w = {name: statistics.median(values) for name, values in wall.items()}
+c = {name: statistics.median(values) for name, values in cpu.items()}
+print("medians of %d, wall (user+sys) seconds:" % len(wall["md5sum"]))
+print("  " + "   ".join("%s %.3f (%.3f)" % (name, w[name], c[name]) for name in wall))
+for a, b, goal in [("default", "md5sum", sys.argv[2]), ("default", "xargs", "0.60"),
+                   ("jobs1", "md5sum", "0.60"), ("sha256", "default", "1.30"),
+                   ("verify", "md5sum", "0.30")]:
+    print("%-8s / %-8s = %.2fx wall, %.2fx user+sys   (goal: at most %sx wall)"
+          % (a, b, w[a] / w[b], c[a] / c[b], goal))
+for a in ["default", "jobs1", "sha256", "verify"]:
+    if "base-" + a in w:
+        print("%-8s / baseline = %.2fx wall, %.2fx user+sys" % (a, w[a] / w["base-" + a],
+                                                               c[a] / c["base-" + a]))
+PY
+  echo "user and system seconds, --jobs 1 against md5sum:"
+  /usr/bin/time -f "  brevick --jobs 1: user %U s  sys %S s" \
+    "$brevick" --jobs 1 manifest.xml out.p7 "Bench Signer" > /dev/null
+  /usr/bin/time -f "  md5sum:           user %U s  sys %S s" sh -c 'md5sum files/* > /dev/null'
+  cd - > /dev/null
+}
+
+echo "CPUs: $(nproc); brevick: $brevick"
+measure "$work/pkg" 2000 0.30
+rm -rf "$work/pkg/files"
+measure "$work/small" 20000 1.00
+
+[ -n "${BREVICK_BENCH_EXE:-}" ] && exit 0 # the kernels below are this tree's
+echo "== MD5 kernels in memory against OpenSSL (bench/md5_bench.cc)"
+cmake --preset bench > /dev/null
+cmake --build --preset bench -j2 --target md5_bench > /dev/null
+build/bench/bench/md5_bench --benchmark_filter='Memory' 2>/dev/null | grep -E '_median|=' || true
+echo "uptime: $(uptime)"

@@ -3,10 +3,11 @@
 // Both hash the same 256 MiB file, held in the page cache, through the same
 // 256 KiB reads (the hashing stage's block), so the ratio compares the digest
 // code and nothing else.
-// A second pair hashes a buffer in memory, without the reads. At the end the
-// median times are turned into throughput ratios (Brevick / OpenSSL; above
-// 1.0 means Brevick is faster), and two messages digested side by side are
-// compared with the same bytes digested as one.
+// Then the same 16 MiB in memory, without the reads, digested by OpenSSL and
+// by each of Brevick's kernels: one message alone (1 lane), two side by side
+// (2 lanes) and eight at once in AVX2 registers (8 lanes), the 16 MiB split
+// evenly between the messages. At the end the median times are turned into
+// throughput ratios (Brevick / OpenSSL; above 1.0 means Brevick is faster).
 #include <fcntl.h>
 #include <openssl/evp.h>
 #include <sys/stat.h>
@@ -118,26 +119,41 @@ void BM_OpenSslMemoryMd5(benchmark::State& state) {
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * bytes.size()));
 }
 
-// The same 16 MiB as two messages of 8 MiB digested side by side, as the
-// parallel file hashing does with two files at a time.
-void BM_BrevickMemoryMd5Pair(benchmark::State& state) {
-  const std::vector<std::uint8_t>& bytes = MemoryInput();
-  const std::size_t half = bytes.size() / 2;
-  for (auto _ : state) {
-    brevick::Md5 first;
-    brevick::Md5 second;
-    brevick::Md5::UpdatePair(first, bytes.data(), second, bytes.data() + half, half);
-    benchmark::DoNotOptimize(first.Final());
-    benchmark::DoNotOptimize(second.Final());
+// The same 16 MiB as `lanes` messages digested side by side by the kernel
+// with that many lanes, as the file hashing does with files under way.
+void BM_BrevickMemoryMd5Lanes(benchmark::State& state) {
+  const auto kernel = static_cast<brevick::Md5Kernel>(state.range(0));
+  if (kernel == brevick::Md5Kernel::kAvx2 && !brevick::CpuHasAvx2()) {
+    state.SkipWithError("this CPU has no AVX2");
+    return;
   }
-  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * bytes.size()));
+  const std::vector<std::uint8_t>& bytes = MemoryInput();
+  const std::size_t lanes = static_cast<std::size_t>(brevick::LaneCount(kernel));
+  const std::size_t share = bytes.size() / lanes;
+  for (auto _ : state) {
+    std::vector<brevick::Md5> digests(lanes);
+    std::vector<brevick::Md5*> pointers;
+    std::vector<const std::uint8_t*> starts;
+    for (std::size_t i = 0; i < lanes; ++i) {
+      pointers.push_back(&digests[i]);
+      starts.push_back(bytes.data() + i * share);
+    }
+    brevick::Md5::UpdateLanes(kernel, pointers, starts, share);
+    for (brevick::Md5& digest : digests) benchmark::DoNotOptimize(digest.Final());
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * share * lanes));
 }
 
 BENCHMARK(BM_BrevickFileMd5)->Unit(benchmark::kMillisecond)->Repetitions(5);
 BENCHMARK(BM_OpenSslFileMd5)->Unit(benchmark::kMillisecond)->Repetitions(5);
 BENCHMARK(BM_BrevickMemoryMd5)->Unit(benchmark::kMillisecond)->Repetitions(5);
 BENCHMARK(BM_OpenSslMemoryMd5)->Unit(benchmark::kMillisecond)->Repetitions(5);
-BENCHMARK(BM_BrevickMemoryMd5Pair)->Unit(benchmark::kMillisecond)->Repetitions(5);
+BENCHMARK(BM_BrevickMemoryMd5Lanes)
+    ->Arg(1)
+    ->Arg(2)
+    ->Arg(8)
+    ->Unit(benchmark::kMillisecond)
+    ->Repetitions(5);
 
 // Keeps the median CPU time of every benchmark while the console shows all.
 class RatioReporter : public benchmark::ConsoleReporter {
@@ -148,7 +164,9 @@ class RatioReporter : public benchmark::ConsoleReporter {
   void ReportRuns(const std::vector<Run>& runs) override {
     for (const Run& run : runs) {
       if (run.run_type == Run::RT_Aggregate && run.aggregate_name == "median") {
-        medianCpuTime[run.run_name.function_name] = run.GetAdjustedCPUTime();
+        const std::string& args = run.run_name.args;
+        medianCpuTime[run.run_name.function_name + (args.empty() ? "" : "/" + args)] =
+            run.GetAdjustedCPUTime();
       }
     }
     ConsoleReporter::ReportRuns(runs);
@@ -178,8 +196,12 @@ int main(int argc, char** argv) {
       "BM_BrevickFileMd5", "BM_OpenSslFileMd5");
   reporter.PrintRatio("16 MiB in memory: Brevick MD5 throughput / OpenSSL EVP MD5 throughput",
                       "BM_BrevickMemoryMd5", "BM_OpenSslMemoryMd5");
-  reporter.PrintRatio("16 MiB in memory: two messages side by side / one after another",
-                      "BM_BrevickMemoryMd5Pair", "BM_BrevickMemoryMd5");
+  for (const char* lanes : {"1", "2", "8"}) {
+    const std::string what = std::string("16 MiB in memory, ") + lanes +
+                             "-lane kernel: Brevick MD5 throughput / OpenSSL EVP MD5 throughput";
+    reporter.PrintRatio(what.c_str(), std::string("BM_BrevickMemoryMd5Lanes/") + lanes,
+                        "BM_OpenSslMemoryMd5");
+  }
   benchmark::Shutdown();
   return 0;
 }

@@ -2,7 +2,8 @@
 //
 // MD5 is one long serial chain: every step needs the result of the one before,
 // so speed comes from keeping that chain short, not from doing less work, and
-// from running a second message's chain beside it when there is one. The 64
+// from running other messages' chains beside it when there are some (two
+// scalar chains here, eight vector lanes in md5_lanes.cc). The 64
 // steps are written out in full with their constants so that the compiler
 // keeps the state words in registers and folds each word-plus-constant sum
 // off the chain.
@@ -87,6 +88,87 @@ template <int Lanes>
   std::memcpy(bytes, &word, sizeof word);
 }
 
+// The four rounds of 16 steps each.
+template <int Lanes>
+[[gnu::always_inline]] inline void RoundF(Word* a, Word* b, Word* c, Word* d, const Word* x) {
+  StepF<Lanes>(a, b, c, d, x, 0, 0xd76aa478, 7);
+  StepF<Lanes>(d, a, b, c, x, 1, 0xe8c7b756, 12);
+  StepF<Lanes>(c, d, a, b, x, 2, 0x242070db, 17);
+  StepF<Lanes>(b, c, d, a, x, 3, 0xc1bdceee, 22);
+  StepF<Lanes>(a, b, c, d, x, 4, 0xf57c0faf, 7);
+  StepF<Lanes>(d, a, b, c, x, 5, 0x4787c62a, 12);
+  StepF<Lanes>(c, d, a, b, x, 6, 0xa8304613, 17);
+  StepF<Lanes>(b, c, d, a, x, 7, 0xfd469501, 22);
+  StepF<Lanes>(a, b, c, d, x, 8, 0x698098d8, 7);
+  StepF<Lanes>(d, a, b, c, x, 9, 0x8b44f7af, 12);
+  StepF<Lanes>(c, d, a, b, x, 10, 0xffff5bb1, 17);
+  StepF<Lanes>(b, c, d, a, x, 11, 0x895cd7be, 22);
+  StepF<Lanes>(a, b, c, d, x, 12, 0x6b901122, 7);
+  StepF<Lanes>(d, a, b, c, x, 13, 0xfd987193, 12);
+  StepF<Lanes>(c, d, a, b, x, 14, 0xa679438e, 17);
+  StepF<Lanes>(b, c, d, a, x, 15, 0x49b40821, 22);
+}
+
+template <int Lanes>
+[[gnu::always_inline]] inline void RoundG(Word* a, Word* b, Word* c, Word* d, const Word* x) {
+  StepG<Lanes>(a, b, c, d, x, 1, 0xf61e2562, 5);
+  StepG<Lanes>(d, a, b, c, x, 6, 0xc040b340, 9);
+  StepG<Lanes>(c, d, a, b, x, 11, 0x265e5a51, 14);
+  StepG<Lanes>(b, c, d, a, x, 0, 0xe9b6c7aa, 20);
+  StepG<Lanes>(a, b, c, d, x, 5, 0xd62f105d, 5);
+  StepG<Lanes>(d, a, b, c, x, 10, 0x02441453, 9);
+  StepG<Lanes>(c, d, a, b, x, 15, 0xd8a1e681, 14);
+  StepG<Lanes>(b, c, d, a, x, 4, 0xe7d3fbc8, 20);
+  StepG<Lanes>(a, b, c, d, x, 9, 0x21e1cde6, 5);
+  StepG<Lanes>(d, a, b, c, x, 14, 0xc33707d6, 9);
+  StepG<Lanes>(c, d, a, b, x, 3, 0xf4d50d87, 14);
+  StepG<Lanes>(b, c, d, a, x, 8, 0x455a14ed, 20);
+  StepG<Lanes>(a, b, c, d, x, 13, 0xa9e3e905, 5);
+  StepG<Lanes>(d, a, b, c, x, 2, 0xfcefa3f8, 9);
+  StepG<Lanes>(c, d, a, b, x, 7, 0x676f02d9, 14);
+  StepG<Lanes>(b, c, d, a, x, 12, 0x8d2a4c8a, 20);
+}
+
+template <int Lanes>
+[[gnu::always_inline]] inline void RoundH(Word* a, Word* b, Word* c, Word* d, const Word* x) {
+  StepH<Lanes>(a, b, c, d, x, 5, 0xfffa3942, 4);
+  StepH<Lanes>(d, a, b, c, x, 8, 0x8771f681, 11);
+  StepH<Lanes>(c, d, a, b, x, 11, 0x6d9d6122, 16);
+  StepH<Lanes>(b, c, d, a, x, 14, 0xfde5380c, 23);
+  StepH<Lanes>(a, b, c, d, x, 1, 0xa4beea44, 4);
+  StepH<Lanes>(d, a, b, c, x, 4, 0x4bdecfa9, 11);
+  StepH<Lanes>(c, d, a, b, x, 7, 0xf6bb4b60, 16);
+  StepH<Lanes>(b, c, d, a, x, 10, 0xbebfbc70, 23);
+  StepH<Lanes>(a, b, c, d, x, 13, 0x289b7ec6, 4);
+  StepH<Lanes>(d, a, b, c, x, 0, 0xeaa127fa, 11);
+  StepH<Lanes>(c, d, a, b, x, 3, 0xd4ef3085, 16);
+  StepH<Lanes>(b, c, d, a, x, 6, 0x04881d05, 23);
+  StepH<Lanes>(a, b, c, d, x, 9, 0xd9d4d039, 4);
+  StepH<Lanes>(d, a, b, c, x, 12, 0xe6db99e5, 11);
+  StepH<Lanes>(c, d, a, b, x, 15, 0x1fa27cf8, 16);
+  StepH<Lanes>(b, c, d, a, x, 2, 0xc4ac5665, 23);
+}
+
+template <int Lanes>
+[[gnu::always_inline]] inline void RoundI(Word* a, Word* b, Word* c, Word* d, const Word* x) {
+  StepI<Lanes>(a, b, c, d, x, 0, 0xf4292244, 6);
+  StepI<Lanes>(d, a, b, c, x, 7, 0x432aff97, 10);
+  StepI<Lanes>(c, d, a, b, x, 14, 0xab9423a7, 15);
+  StepI<Lanes>(b, c, d, a, x, 5, 0xfc93a039, 21);
+  StepI<Lanes>(a, b, c, d, x, 12, 0x655b59c3, 6);
+  StepI<Lanes>(d, a, b, c, x, 3, 0x8f0ccc92, 10);
+  StepI<Lanes>(c, d, a, b, x, 10, 0xffeff47d, 15);
+  StepI<Lanes>(b, c, d, a, x, 1, 0x85845dd1, 21);
+  StepI<Lanes>(a, b, c, d, x, 8, 0x6fa87e4f, 6);
+  StepI<Lanes>(d, a, b, c, x, 15, 0xfe2ce6e0, 10);
+  StepI<Lanes>(c, d, a, b, x, 6, 0xa3014314, 15);
+  StepI<Lanes>(b, c, d, a, x, 13, 0x4e0811a1, 21);
+  StepI<Lanes>(a, b, c, d, x, 4, 0xf7537e82, 6);
+  StepI<Lanes>(d, a, b, c, x, 11, 0xbd3af235, 10);
+  StepI<Lanes>(c, d, a, b, x, 2, 0x2ad7d2bb, 15);
+  StepI<Lanes>(b, c, d, a, x, 9, 0xeb86d391, 21);
+}
+
 // Runs the compression function over `blockCount` whole blocks of each of
 // `Lanes` messages, `blocks[lane]` pointing at that message's blocks.
 template <int Lanes>
@@ -112,73 +194,10 @@ void CompressBlocks(Word (*states)[4], const std::uint8_t* const* blocks, std::s
       dd[lane] = d[lane];
     }
 
-    StepF<Lanes>(a, b, c, d, x, 0, 0xd76aa478, 7);
-    StepF<Lanes>(d, a, b, c, x, 1, 0xe8c7b756, 12);
-    StepF<Lanes>(c, d, a, b, x, 2, 0x242070db, 17);
-    StepF<Lanes>(b, c, d, a, x, 3, 0xc1bdceee, 22);
-    StepF<Lanes>(a, b, c, d, x, 4, 0xf57c0faf, 7);
-    StepF<Lanes>(d, a, b, c, x, 5, 0x4787c62a, 12);
-    StepF<Lanes>(c, d, a, b, x, 6, 0xa8304613, 17);
-    StepF<Lanes>(b, c, d, a, x, 7, 0xfd469501, 22);
-    StepF<Lanes>(a, b, c, d, x, 8, 0x698098d8, 7);
-    StepF<Lanes>(d, a, b, c, x, 9, 0x8b44f7af, 12);
-    StepF<Lanes>(c, d, a, b, x, 10, 0xffff5bb1, 17);
-    StepF<Lanes>(b, c, d, a, x, 11, 0x895cd7be, 22);
-    StepF<Lanes>(a, b, c, d, x, 12, 0x6b901122, 7);
-    StepF<Lanes>(d, a, b, c, x, 13, 0xfd987193, 12);
-    StepF<Lanes>(c, d, a, b, x, 14, 0xa679438e, 17);
-    StepF<Lanes>(b, c, d, a, x, 15, 0x49b40821, 22);
-
-    StepG<Lanes>(a, b, c, d, x, 1, 0xf61e2562, 5);
-    StepG<Lanes>(d, a, b, c, x, 6, 0xc040b340, 9);
-    StepG<Lanes>(c, d, a, b, x, 11, 0x265e5a51, 14);
-    StepG<Lanes>(b, c, d, a, x, 0, 0xe9b6c7aa, 20);
-    StepG<Lanes>(a, b, c, d, x, 5, 0xd62f105d, 5);
-    StepG<Lanes>(d, a, b, c, x, 10, 0x02441453, 9);
-    StepG<Lanes>(c, d, a, b, x, 15, 0xd8a1e681, 14);
-    StepG<Lanes>(b, c, d, a, x, 4, 0xe7d3fbc8, 20);
-    StepG<Lanes>(a, b, c, d, x, 9, 0x21e1cde6, 5);
-    StepG<Lanes>(d, a, b, c, x, 14, 0xc33707d6, 9);
-    StepG<Lanes>(c, d, a, b, x, 3, 0xf4d50d87, 14);
-    StepG<Lanes>(b, c, d, a, x, 8, 0x455a14ed, 20);
-    StepG<Lanes>(a, b, c, d, x, 13, 0xa9e3e905, 5);
-    StepG<Lanes>(d, a, b, c, x, 2, 0xfcefa3f8, 9);
-    StepG<Lanes>(c, d, a, b, x, 7, 0x676f02d9, 14);
-    StepG<Lanes>(b, c, d, a, x, 12, 0x8d2a4c8a, 20);
-
-    StepH<Lanes>(a, b, c, d, x, 5, 0xfffa3942, 4);
-    StepH<Lanes>(d, a, b, c, x, 8, 0x8771f681, 11);
-    StepH<Lanes>(c, d, a, b, x, 11, 0x6d9d6122, 16);
-    StepH<Lanes>(b, c, d, a, x, 14, 0xfde5380c, 23);
-    StepH<Lanes>(a, b, c, d, x, 1, 0xa4beea44, 4);
-    StepH<Lanes>(d, a, b, c, x, 4, 0x4bdecfa9, 11);
-    StepH<Lanes>(c, d, a, b, x, 7, 0xf6bb4b60, 16);
-    StepH<Lanes>(b, c, d, a, x, 10, 0xbebfbc70, 23);
-    StepH<Lanes>(a, b, c, d, x, 13, 0x289b7ec6, 4);
-    StepH<Lanes>(d, a, b, c, x, 0, 0xeaa127fa, 11);
-    StepH<Lanes>(c, d, a, b, x, 3, 0xd4ef3085, 16);
-    StepH<Lanes>(b, c, d, a, x, 6, 0x04881d05, 23);
-    StepH<Lanes>(a, b, c, d, x, 9, 0xd9d4d039, 4);
-    StepH<Lanes>(d, a, b, c, x, 12, 0xe6db99e5, 11);
-    StepH<Lanes>(c, d, a, b, x, 15, 0x1fa27cf8, 16);
-    StepH<Lanes>(b, c, d, a, x, 2, 0xc4ac5665, 23);
-
-    StepI<Lanes>(a, b, c, d, x, 0, 0xf4292244, 6);
-    StepI<Lanes>(d, a, b, c, x, 7, 0x432aff97, 10);
-    StepI<Lanes>(c, d, a, b, x, 14, 0xab9423a7, 15);
-    StepI<Lanes>(b, c, d, a, x, 5, 0xfc93a039, 21);
-    StepI<Lanes>(a, b, c, d, x, 12, 0x655b59c3, 6);
-    StepI<Lanes>(d, a, b, c, x, 3, 0x8f0ccc92, 10);
-    StepI<Lanes>(c, d, a, b, x, 10, 0xffeff47d, 15);
-    StepI<Lanes>(b, c, d, a, x, 1, 0x85845dd1, 21);
-    StepI<Lanes>(a, b, c, d, x, 8, 0x6fa87e4f, 6);
-    StepI<Lanes>(d, a, b, c, x, 15, 0xfe2ce6e0, 10);
-    StepI<Lanes>(c, d, a, b, x, 6, 0xa3014314, 15);
-    StepI<Lanes>(b, c, d, a, x, 13, 0x4e0811a1, 21);
-    StepI<Lanes>(a, b, c, d, x, 4, 0xf7537e82, 6);
-    StepI<Lanes>(d, a, b, c, x, 11, 0xbd3af235, 10);
-    StepI<Lanes>(c, d, a, b, x, 2, 0x2ad7d2bb, 15);
-    StepI<Lanes>(b, c, d, a, x, 9, 0xeb86d391, 21);
+    RoundF<Lanes>(a, b, c, d, x);
+    RoundG<Lanes>(a, b, c, d, x);
+    RoundH<Lanes>(a, b, c, d, x);
+    RoundI<Lanes>(a, b, c, d, x);
 
     for (int lane = 0; lane < Lanes; ++lane) {
       a[lane] += aa[lane];
@@ -256,27 +275,46 @@ void Md5::ProcessBlocks(const std::uint8_t* blocks, std::size_t blockCount) {
   CompressBlocks<1>(&state, &blocks, blockCount);
 }
 
-void Md5::UpdatePair(Md5& first, const void* firstData, Md5& second, const void* secondData,
-                     std::size_t sizeInBytes) {
+void Md5::UpdateLanes(Md5Kernel kernel, std::span<Md5* const> digests,
+                      std::span<const std::uint8_t* const> blocks, std::size_t sizeInBytes) {
   const std::size_t blockCount = sizeInBytes / kMd5BlockSizeInBytes;
-  if (first.pendingSizeInBytes != 0 || second.pendingSizeInBytes != 0 || blockCount == 0) {
-    first.Update(firstData, sizeInBytes);
-    second.Update(secondData, sizeInBytes);
-    return;
+  const bool whole = std::none_of(digests.begin(), digests.end(),
+                                  [](const Md5* md5) { return md5->pendingSizeInBytes != 0; });
+  std::size_t done = 0;
+  if (whole && blockCount > 0) {
+    CompressLanes(kernel, digests, blocks, blockCount);
+    done = blockCount * kMd5BlockSizeInBytes;
+    for (Md5* md5 : digests) md5->messageSizeInBytes += done;
   }
-  Word states[2][4];
-  std::memcpy(states[0], first.state, sizeof first.state);
-  std::memcpy(states[1], second.state, sizeof second.state);
-  const std::uint8_t* const blocks[2] = {static_cast<const std::uint8_t*>(firstData),
-                                         static_cast<const std::uint8_t*>(secondData)};
-  CompressBlocks<2>(states, blocks, blockCount);
-  std::memcpy(first.state, states[0], sizeof first.state);
-  std::memcpy(second.state, states[1], sizeof second.state);
-  const std::size_t done = blockCount * kMd5BlockSizeInBytes;
-  first.messageSizeInBytes += done;
-  second.messageSizeInBytes += done;
-  first.Update(blocks[0] + done, sizeInBytes - done);
-  second.Update(blocks[1] + done, sizeInBytes - done);
+  for (std::size_t i = 0; i < digests.size(); ++i)
+    digests[i]->Update(blocks[i] + done, sizeInBytes - done);
+}
+
+void Md5::CompressLanes(Md5Kernel kernel, std::span<Md5* const> digests,
+                        std::span<const std::uint8_t* const> blocks, std::size_t blockCount) {
+  Word states[kMd5MaxLanes][4];
+  const std::uint8_t* starts[kMd5MaxLanes];
+  const std::size_t count = digests.size();
+  for (std::size_t i = 0; i < count; ++i) {
+    std::memcpy(states[i], digests[i]->state, sizeof states[i]);
+    starts[i] = blocks[i];
+  }
+  if (kernel == Md5Kernel::kAvx2 && !CpuHasAvx2()) kernel = Md5Kernel::kTwoLanes;
+  if (kernel == Md5Kernel::kAvx2 && count > 2) {
+    // Idle lanes digest the first message again, into states nobody reads.
+    for (std::size_t i = count; i < kMd5MaxLanes; ++i) {
+      std::memcpy(states[i], states[0], sizeof states[i]);
+      starts[i] = starts[0];
+    }
+    CompressEightLanesAvx2(states, starts, blockCount);
+  } else {
+    std::size_t i = 0;
+    for (; kernel != Md5Kernel::kScalar && i + 2 <= count; i += 2)
+      CompressBlocks<2>(states + i, starts + i, blockCount);
+    for (; i < count; ++i) CompressBlocks<1>(states + i, starts + i, blockCount);
+  }
+  for (std::size_t i = 0; i < count; ++i)
+    std::memcpy(digests[i]->state, states[i], sizeof states[i]);
 }
 
 }  // namespace brevick

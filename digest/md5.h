@@ -5,6 +5,9 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <span>
+
+#include "digest/md5_lanes.h"
 
 namespace brevick {
 
@@ -27,17 +30,22 @@ class Md5 {
   // One-shot convenience for whole messages held in memory.
   static Md5Digest Of(const void* data, std::size_t sizeInBytes);
 
-  // Feeds `sizeInBytes` bytes to each of two digests at once: the same as
-  // first.Update(firstData, n) and second.Update(secondData, n), about twice
-  // as fast when neither holds a partial block, since a core runs the two
-  // serial chains side by side. `first` and `second` must be distinct.
-  static void UpdatePair(Md5& first, const void* firstData, Md5& second, const void* secondData,
-                         std::size_t sizeInBytes);
+  // Feeds `sizeInBytes` bytes to each digest at once, digests[i] reading
+  // blocks[i]: the same as digests[i]->Update(blocks[i], sizeInBytes) for
+  // every i, but several times as fast where none holds a partial block,
+  // since `kernel` runs the messages' serial chains side by side. At most
+  // LaneCount(kernel) digests, all distinct; ChosenMd5Kernel() gives the
+  // fastest kernel this CPU runs.
+  static void UpdateLanes(Md5Kernel kernel, std::span<Md5* const> digests,
+                          std::span<const std::uint8_t* const> blocks, std::size_t sizeInBytes);
 
  private:
   void Reset();
   // Runs the compression function over `blockCount` whole 64-byte blocks.
   void ProcessBlocks(const std::uint8_t* blocks, std::size_t blockCount);
+  // The whole blocks of UpdateLanes, states taken and put back.
+  static void CompressLanes(Md5Kernel kernel, std::span<Md5* const> digests,
+                            std::span<const std::uint8_t* const> blocks, std::size_t blockCount);
 
   std::uint32_t state[4];
   std::uint64_t messageSizeInBytes;

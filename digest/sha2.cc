@@ -29,6 +29,7 @@ const EVP_MD* EvpDigest(DigestAlgorithm algorithm) {
 
 struct Sha2::Context {
   std::unique_ptr<EVP_MD_CTX, EvpMdContextFree> evp;
+  const EVP_MD* digest = nullptr;
 };
 
 Sha2::Sha2(DigestAlgorithm algorithm) {
@@ -36,7 +37,14 @@ Sha2::Sha2(DigestAlgorithm algorithm) {
   if (digest == nullptr) return;
   context = std::make_unique<Context>();
   context->evp.reset(EVP_MD_CTX_new());
-  ok = context->evp != nullptr && EVP_DigestInit_ex(context->evp.get(), digest, nullptr) == 1;
+  context->digest = digest;
+  Restart();
+}
+
+void Sha2::Restart() {
+  if (!context) return;
+  ok = context->evp != nullptr &&
+       EVP_DigestInit_ex(context->evp.get(), context->digest, nullptr) == 1;
 }
 
 Sha2::~Sha2() = default;

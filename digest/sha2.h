@@ -24,6 +24,8 @@ class Sha2 {
   // False after OpenSSL failed (then Final gives an empty digest).
   bool Ok() const { return ok; }
   void Update(const void* data, std::size_t sizeInBytes);
+  // Starts a new message, as if just built, without allocating again.
+  void Restart();
   // The digest (32, 48 or 64 bytes); empty for kMd2 or after a failure.
   std::vector<std::uint8_t> Final();
 

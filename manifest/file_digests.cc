@@ -19,9 +19,20 @@
 namespace brevick {
 namespace {
 
-// Results a worker may run ahead of the reader, per worker: enough to keep
-// every worker busy while the reader handles one slow file's successors.
-constexpr std::size_t kResultsAheadPerWorker = 16;
+// Results a thread may run ahead of Next, per lane: enough to keep every
+// lane busy while Next's caller handles one slow file's successors.
+constexpr std::size_t kResultsAheadPerLane = 4;
+
+// Each lane reads its file this much at a time: with eight lanes a thread's
+// buffers (256 KiB) stay in its core's cache between the read that copies
+// them in and the digests that read them.
+constexpr std::size_t kWideLaneReadSizeInBytes = 32 * 1024;
+constexpr std::size_t kNarrowLaneReadSizeInBytes = 64 * 1024;
+
+// When SHA-2 digests are taken too, lanes go forward this much at a time:
+// SHA-2 then reads from the first-level cache what MD5 has just read, rather
+// than read the whole buffer again from further away.
+constexpr std::size_t kSliceSizeInBytes = 2 * 1024;
 
 constexpr std::array<std::wstring_view, 5> kHashFailureReasons = {
     L"",  // kHashed
@@ -63,13 +74,23 @@ std::wstring_view HashFailureReason(FileHashOutcome outcome) {
 namespace {
 
 // A file being hashed: opened, checked and stamped, then fed block by block.
+// Made once per lane and restarted for every file, so that a new file
+// allocates nothing.
 struct FileUnderWay {
   explicit FileUnderWay(const DigestSet& digests)
       : wantsMd5(digests.md5), extra(digests.extraDigest) {
     for (const DigestAlgorithm algorithm : digests.furtherDigests) further.emplace_back(algorithm);
   }
 
-  // Feeds every digest but MD5, which callers may feed two files at a time.
+  void Restart() {
+    md5 = Md5();
+    extra.Restart();
+    for (Sha2& digest : further) digest.Restart();
+    total = 0;
+    atEnd = false;
+  }
+
+  // Feeds every digest but MD5, which callers may feed several files at a time.
   void UpdateOthers(const std::uint8_t* bytes, std::size_t sizeInBytes) {
     extra.Update(bytes, sizeInBytes);
     for (Sha2& digest : further) digest.Update(bytes, sizeInBytes);
@@ -96,9 +117,10 @@ FileDigests Failed(FileHashOutcome outcome) {
   return result;
 }
 
-// Opens the file for hashing; anything but kHashed means it cannot be hashed.
-FileHashOutcome StartHashing(const std::string& openablePath, const FileHashOptions& options,
-                             FileUnderWay& hashing) {
+// Opens the file for hashing and takes its identity and stamp; anything but
+// kHashed means it cannot be hashed.
+FileHashOutcome OpenModuleFile(const std::string& openablePath, const FileHashOptions& options,
+                               FileUnderWay& hashing) {
   const bool confined = !options.confinedDirectories.empty();
   if (confined) {
     // Checked before the open too, so that nothing outside is ever opened
@@ -109,20 +131,29 @@ FileHashOutcome StartHashing(const std::string& openablePath, const FileHashOpti
     if (!IsInside(resolved.get(), options.confinedDirectories))
       return FileHashOutcome::kOutsideConfinement;
   }
+  // The stamp comes from the open's own check: one system call fewer per file.
   const bool beneath = options.beneathDirectoryFd >= 0;
   const FileResult opened =
-      beneath ? OpenRegularFileBeneath(options.beneathDirectoryFd, openablePath, hashing.file)
-              : OpenRegularFile(AT_FDCWD, openablePath, hashing.file);
+      beneath ? OpenRegularFileBeneath(options.beneathDirectoryFd, openablePath, hashing.file,
+                                       &hashing.before)
+              : OpenRegularFile(AT_FDCWD, openablePath, hashing.file, &hashing.before);
   if (beneath && opened.error == EXDEV) return FileHashOutcome::kOutsideConfinement;
   if (!opened.Ok()) return FileHashOutcome::kUnreadable;
   // A link swapped between the check and the open is caught here.
   if (confined && !IsInside(OpenedPath(hashing.file.Get()), options.confinedDirectories))
     return FileHashOutcome::kOutsideConfinement;
-  if (ReadFileStamp(hashing.file.Get(), hashing.before) != 0) return FileHashOutcome::kUnreadable;
-  // A file read in one block gains nothing from read-ahead advice.
+  hashing.identity = opened.identity;
+  return FileHashOutcome::kHashed;
+}
+
+// Opens the file and readies it for its first read.
+FileHashOutcome StartHashing(const std::string& openablePath, const FileHashOptions& options,
+                             FileUnderWay& hashing) {
+  const FileHashOutcome outcome = OpenModuleFile(openablePath, options, hashing);
+  if (outcome != FileHashOutcome::kHashed) return outcome;
+  // A file read in a few blocks gains nothing from read-ahead advice.
   if (hashing.before.sizeInBytes > kHashReadBlockSizeInBytes)
     AdviseSequentialRead(hashing.file.Get());
-  hashing.identity = opened.identity;
   return FileHashOutcome::kHashed;
 }
 
@@ -131,17 +162,22 @@ FileHashOutcome StartHashing(const std::string& openablePath, const FileHashOpti
 FileHashOutcome ReadNextBlock(FileUnderWay& hashing, const FileHashOptions& options,
                               std::span<std::uint8_t> buffer, std::atomic<std::uint64_t>* bytesRead,
                               std::size_t& got) {
-  const ssize_t read = ReadFully(hashing.file.Get(), buffer.data(), buffer.size());
+  // No more than the file had when opened: a file read to that size needs no
+  // read that finds its end, and one that grew meanwhile shows it in its
+  // stamp. A file that reports no size (as /proc files do) is read in full
+  // blocks and so found to grow past it.
+  const std::uint64_t left = hashing.before.sizeInBytes - hashing.total;
+  const std::size_t wanted =
+      left == 0 ? buffer.size()
+                : static_cast<std::size_t>(std::min<std::uint64_t>(left, buffer.size()));
+  const ssize_t read = ReadFully(hashing.file.Get(), buffer.data(), wanted);
   if (read < 0) return FileHashOutcome::kUnreadable;
   got = static_cast<std::size_t>(read);
   hashing.total += got;
-  if (bytesRead != nullptr) bytesRead->fetch_add(got);
+  if (bytesRead != nullptr) bytesRead->fetch_add(got, std::memory_order_relaxed);
   // Growing as it is read: stop here rather than follow it for ever.
   if (hashing.total > hashing.before.sizeInBytes) return FileHashOutcome::kChanged;
-  // A block that brings the file to its size is its last: one read fewer per
-  // file. Were the file longer now, its stamp at the end would tell.
-  if (got < buffer.size() || (got > 0 && hashing.total == hashing.before.sizeInBytes))
-    hashing.atEnd = true;
+  if (got < wanted || hashing.total == hashing.before.sizeInBytes) hashing.atEnd = true;
   if (options.afterBlock) options.afterBlock(hashing.total);
   return FileHashOutcome::kHashed;
 }
@@ -182,24 +218,194 @@ FileDigests HashFile(const std::string& openablePath, const FileHashOptions& opt
   return FinishHashing(hashing);
 }
 
+// One thread's files under way, one per lane, each with its read buffer and
+// how much of what was read is digested. Every round reads for the lanes
+// that need bytes, ends the files read to their end, and digests the whole
+// blocks all busy lanes have waiting side by side; a file's last partial
+// block goes alone.
+class OrderedFileHasher::Lanes {
+ public:
+  explicit Lanes(OrderedFileHasher& owner);
+
+  // Claims a file for every idle lane; with `mayWait`, a thread with no file
+  // under way waits for room in the window. Whether any lane has a file.
+  bool Refill(bool mayWait);
+  void Round() {
+    ReadWhereNeeded();
+    DigestSideBySide();
+  }
+
+ private:
+  struct Lane {
+    Lane(const DigestSet& digests, std::uint8_t* readBuffer)
+        : hashing(digests), buffer(readBuffer) {}
+    std::size_t Waiting() const { return filled - used; }
+    const std::uint8_t* Next() const { return buffer + used; }
+
+    FileUnderWay hashing;
+    std::uint8_t* buffer;
+    std::size_t index = 0;
+    bool busy = false;
+    std::size_t filled = 0;  // bytes of the buffer read
+    std::size_t used = 0;    // bytes of those digested
+  };
+
+  bool AnyBusy() const;
+  void Start(Lane& lane, std::size_t index);
+  void ReadOrFinish(Lane& lane);
+  void ReadWhereNeeded();
+  void DigestSideBySide();
+  void DigestBlocks(std::span<Lane* const> members, std::size_t sizeInBytes);
+  // Ends the lane's file with `digests` and frees the lane.
+  void Close(Lane& lane, FileDigests digests);
+
+  OrderedFileHasher& hasher;
+  std::size_t readSizeInBytes;
+  std::vector<std::uint8_t> buffers;  // one read buffer per lane, end to end
+  std::deque<Lane> lanes;             // FileUnderWay does not move
+};
+
+OrderedFileHasher::Lanes::Lanes(OrderedFileHasher& owner)
+    : hasher(owner),
+      readSizeInBytes(LaneCount(owner.kernel) > 2 ? kWideLaneReadSizeInBytes
+                                                  : kNarrowLaneReadSizeInBytes),
+      buffers(readSizeInBytes * static_cast<std::size_t>(LaneCount(owner.kernel))) {
+  for (int i = 0; i < LaneCount(owner.kernel); ++i)
+    lanes.emplace_back(owner.options.digests, buffers.data() + readSizeInBytes * i);
+}
+
+bool OrderedFileHasher::Lanes::AnyBusy() const {
+  return std::any_of(lanes.begin(), lanes.end(), [](const Lane& lane) { return lane.busy; });
+}
+
+bool OrderedFileHasher::Lanes::Refill(bool mayWait) {
+  for (Lane& lane : lanes) {
+    while (!lane.busy) {
+      const std::optional<std::size_t> index = hasher.Claim(mayWait && !AnyBusy());
+      if (!index) return AnyBusy();
+      Start(lane, *index);
+    }
+  }
+  return true;
+}
+
+void OrderedFileHasher::Lanes::Start(Lane& lane, std::size_t index) {
+  lane.index = index;
+  FileHashOutcome outcome = FileHashOutcome::kOutOfMemory;
+  try {
+    lane.hashing.Restart();
+    outcome = StartHashing(hasher.paths[index], hasher.options, lane.hashing);
+  } catch (const std::bad_alloc&) {
+  }
+  if (outcome != FileHashOutcome::kHashed) {
+    Close(lane, Failed(outcome));
+    return;
+  }
+  lane.busy = true;
+}
+
+void OrderedFileHasher::Lanes::Close(Lane& lane, FileDigests digests) {
+  lane.busy = false;
+  lane.hashing.file.Close();
+  lane.filled = lane.used = 0;
+  hasher.Publish(lane.index, std::move(digests));
+}
+
+// A lane whose bytes are all digested reads its next block, or ends its file.
+void OrderedFileHasher::Lanes::ReadOrFinish(Lane& lane) {
+  if (lane.hashing.atEnd) {
+    Close(lane, FinishHashing(lane.hashing));
+    return;
+  }
+  std::size_t got = 0;
+  const FileHashOutcome outcome = ReadNextBlock(
+      lane.hashing, hasher.options, {lane.buffer, readSizeInBytes}, &hasher.bytesRead, got);
+  if (outcome != FileHashOutcome::kHashed) {
+    Close(lane, Failed(outcome));
+    return;
+  }
+  lane.filled = got;
+  lane.used = 0;
+}
+
+void OrderedFileHasher::Lanes::ReadWhereNeeded() {
+  for (Lane& lane : lanes) {
+    if (!lane.busy || lane.Waiting() > 0) continue;
+    try {
+      ReadOrFinish(lane);
+    } catch (const std::bad_alloc&) {
+      Close(lane, Failed(FileHashOutcome::kOutOfMemory));
+    }
+  }
+}
+
+// Lanes with whole blocks waiting go side by side as far as the shortest of
+// them reaches; a file's last partial block goes alone, so that no lane ever
+// waits for a block its file does not have.
+void OrderedFileHasher::Lanes::DigestSideBySide() {
+  Lane* members[kMd5MaxLanes];
+  std::size_t count = 0;
+  std::size_t blocks = SIZE_MAX;
+  for (Lane& lane : lanes) {
+    if (!lane.busy || lane.Waiting() == 0) continue;
+    if (lane.Waiting() < kMd5BlockSizeInBytes) {
+      lane.hashing.Update(lane.Next(), lane.Waiting());
+      lane.used = lane.filled;
+      continue;
+    }
+    members[count++] = &lane;
+    blocks = std::min(blocks, lane.Waiting() / kMd5BlockSizeInBytes);
+  }
+  if (count == 0) return;
+  const std::size_t sizeInBytes = blocks * kMd5BlockSizeInBytes;
+  const DigestSet& digests = hasher.options.digests;
+  const bool others =
+      digests.extraDigest != DigestAlgorithm::kMd2 || !digests.furtherDigests.empty();
+  const std::size_t slice = others ? kSliceSizeInBytes : sizeInBytes;
+  for (std::size_t done = 0; done < sizeInBytes; done += slice)
+    DigestBlocks({members, count}, std::min(slice, sizeInBytes - done));
+}
+
+// Feeds the next `sizeInBytes` (whole blocks) of every member's file to its
+// digests: MD5 of all members at once, then each member's others while its
+// bytes are still in the nearest cache.
+void OrderedFileHasher::Lanes::DigestBlocks(std::span<Lane* const> members,
+                                            std::size_t sizeInBytes) {
+  if (hasher.options.digests.md5) {
+    Md5* digests[kMd5MaxLanes];
+    const std::uint8_t* starts[kMd5MaxLanes];
+    for (std::size_t i = 0; i < members.size(); ++i) {
+      digests[i] = &members[i]->hashing.md5;
+      starts[i] = members[i]->Next();
+    }
+    Md5::UpdateLanes(hasher.kernel, {digests, members.size()}, {starts, members.size()},
+                     sizeInBytes);
+  }
+  for (Lane* lane : members) {
+    lane->hashing.UpdateOthers(lane->Next(), sizeInBytes);
+    lane->used += sizeInBytes;
+  }
+}
+
 OrderedFileHasher::OrderedFileHasher(std::span<const std::string> filePaths,
                                      FileHashOptions hashOptions, int jobs)
-    : paths(filePaths), options(std::move(hashOptions)) {
-  const std::size_t workerCount =
+    : paths(filePaths), options(std::move(hashOptions)), kernel(ChosenMd5Kernel()) {
+  const std::size_t threadCount =
       std::min<std::size_t>(static_cast<std::size_t>(std::max(jobs, 1)), paths.size());
-  window = std::max<std::size_t>(1, workerCount * kResultsAheadPerWorker);
+  window = std::max<std::size_t>(
+      1, threadCount * static_cast<std::size_t>(LaneCount(kernel)) * kResultsAheadPerLane);
   slots.resize(std::min(window, paths.size()));
   window = std::max<std::size_t>(1, slots.size());
-  // One file at a time when asked for one job; otherwise two per worker.
-  lanesPerWorker = jobs <= 1 ? 1 : 2;
-  workers.reserve(workerCount);
-  for (std::size_t i = 0; i < workerCount; ++i) {
+  if (paths.empty()) return;
+  ownLanes = std::make_unique<Lanes>(*this);
+  // The caller of Next is the last of the jobs.
+  workers.reserve(threadCount - 1);
+  for (std::size_t i = 1; i < threadCount; ++i) {
     try {
       workers.emplace_back([this] { Work(); });
     } catch (const std::system_error&) {
-      // Fewer threads than asked still hash every file; none at all cannot.
-      if (workers.empty()) throw;
-      break;
+      break;  // fewer threads than asked still hash every file, Next's among
+              // them
     }
   }
 }
@@ -212,20 +418,6 @@ OrderedFileHasher::~OrderedFileHasher() {
   roomFreed.notify_all();
   for (std::thread& worker : workers) worker.join();
 }
-
-// A file a worker has under way, with the block read from it and how much
-// of that block is digested.
-struct OrderedFileHasher::Lane {
-  std::size_t index = 0;
-  std::optional<FileUnderWay> hashing;  // engaged while a file is under way
-  std::vector<std::uint8_t> buffer = std::vector<std::uint8_t>(kHashReadBlockSizeInBytes);
-  std::size_t filled = 0;  // bytes of the buffer read
-  std::size_t used = 0;    // bytes of those digested
-
-  bool Busy() const { return hashing.has_value(); }
-  std::size_t Waiting() const { return filled - used; }
-  const std::uint8_t* Next() const { return buffer.data() + used; }
-};
 
 std::optional<std::size_t> OrderedFileHasher::Claim(bool wait) {
   std::unique_lock lock(mutex);
@@ -245,107 +437,53 @@ void OrderedFileHasher::Publish(std::size_t index, FileDigests digests) {
   if (index == delivered) resultReady.notify_one();
 }
 
-void OrderedFileHasher::Close(Lane& lane, FileDigests digests) {
-  lane.hashing.reset();
-  lane.filled = lane.used = 0;
-  Publish(lane.index, std::move(digests));
-}
-
-// A worker keeps up to `lanesPerWorker` files under way and digests them side
-// by side wherever both have whole blocks read: MD5 leaves room in a core for
-// a second chain. It waits for work only when it has none under way, so a
-// file the reader waits for never waits behind a full window.
 void OrderedFileHasher::Work() {
-  std::vector<Lane> lanes(lanesPerWorker);
-  const auto anyBusy = [&lanes] {
-    return std::any_of(lanes.begin(), lanes.end(), [](const Lane& lane) { return lane.Busy(); });
-  };
-  for (;;) {
-    for (Lane& lane : lanes) {
-      while (!lane.Busy()) {
-        const std::optional<std::size_t> index = Claim(!anyBusy());
-        if (!index) break;
-        lane.index = *index;
-        FileHashOutcome outcome = FileHashOutcome::kOutOfMemory;
-        try {
-          lane.hashing.emplace(options.digests);
-          outcome = StartHashing(paths[*index], options, *lane.hashing);
-        } catch (const std::bad_alloc&) {
-        }
-        if (outcome != FileHashOutcome::kHashed) Close(lane, Failed(outcome));
-      }
-    }
-    if (!anyBusy()) return;  // every file claimed, or stopping
-
-    // Lanes whose block is all digested read the next one, or are done.
-    for (Lane& lane : lanes) {
-      if (!lane.Busy() || lane.Waiting() > 0) continue;
-      try {
-        if (lane.hashing->atEnd) {
-          Close(lane, FinishHashing(*lane.hashing));
-          continue;
-        }
-        std::size_t got = 0;
-        const FileHashOutcome outcome =
-            ReadNextBlock(*lane.hashing, options, lane.buffer, &bytesRead, got);
-        if (outcome != FileHashOutcome::kHashed) {
-          Close(lane, Failed(outcome));
-          continue;
-        }
-        lane.filled = got;
-        lane.used = 0;
-      } catch (const std::bad_alloc&) {
-        Close(lane, Failed(FileHashOutcome::kOutOfMemory));
-      }
-    }
-
-    // Two lanes with whole blocks waiting go side by side; a lane alone, or
-    // the short tail of a file, goes by itself.
-    Lane* first = nullptr;
-    Lane* second = nullptr;
-    for (Lane& lane : lanes) {
-      if (!lane.Busy() || lane.Waiting() == 0) continue;
-      (first == nullptr ? first : second) = &lane;
-    }
-    if (first == nullptr) continue;
-    std::size_t paired = 0;
-    if (second != nullptr) {
-      paired = std::min(first->Waiting(), second->Waiting()) / kMd5BlockSizeInBytes *
-               kMd5BlockSizeInBytes;
-    }
-    if (paired > 0) {
-      if (options.digests.md5) {
-        Md5::UpdatePair(first->hashing->md5, first->Next(), second->hashing->md5, second->Next(),
-                        paired);
-      }
-      for (Lane* lane : {first, second}) {
-        lane->hashing->UpdateOthers(lane->Next(), paired);
-        lane->used += paired;
-      }
-      continue;
-    }
-    for (Lane* lane : {first, second}) {
-      if (lane == nullptr) continue;
-      // With a partner, only a tail under a block goes alone: the rest waits
-      // to be paired with the partner's next block.
-      if (second != nullptr && lane->Waiting() >= kMd5BlockSizeInBytes) continue;
-      lane->hashing->Update(lane->Next(), lane->Waiting());
-      lane->used = lane->filled;
-    }
+  try {
+    Lanes lanes(*this);
+    while (lanes.Refill(true)) lanes.Round();
+  } catch (const std::bad_alloc&) {
+    // Without its buffers this thread hashes nothing; Next's caller and the
+    // other threads take every file.
   }
 }
 
-std::optional<FileDigests> OrderedFileHasher::Next(std::chrono::milliseconds wait) {
+std::optional<FileDigests> OrderedFileHasher::TakeReady() {
   std::unique_lock lock(mutex);
   if (delivered == paths.size()) return std::nullopt;
   std::optional<FileDigests>& slot = slots[delivered % window];
-  if (!resultReady.wait_for(lock, wait, [&slot] { return slot.has_value(); })) return std::nullopt;
+  if (!slot) return std::nullopt;
   std::optional<FileDigests> result;
   result.swap(slot);  // leaves the slot empty for the file that comes after
   ++delivered;
   lock.unlock();
   roomFreed.notify_all();
   return result;
+}
+
+std::optional<FileDigests> OrderedFileHasher::WaitForReady(
+    std::chrono::steady_clock::time_point deadline) {
+  {
+    std::unique_lock lock(mutex);
+    if (delivered == paths.size()) return std::nullopt;
+    const std::optional<FileDigests>& slot = slots[delivered % window];
+    if (!resultReady.wait_until(lock, deadline, [&slot] { return slot.has_value(); }))
+      return std::nullopt;
+  }
+  return TakeReady();
+}
+
+// Hashes here rather than wait: the file waited for is either in this
+// thread's lanes or in another thread's, and only in the second case is
+// there nothing better to do than wait.
+std::optional<FileDigests> OrderedFileHasher::Next(std::chrono::milliseconds wait) {
+  const auto deadline = std::chrono::steady_clock::now() + wait;
+  for (;;) {
+    if (std::optional<FileDigests> ready = TakeReady()) return ready;
+    if (Done()) return std::nullopt;
+    if (!ownLanes->Refill(false)) return WaitForReady(deadline);
+    ownLanes->Round();
+    if (std::chrono::steady_clock::now() >= deadline) return std::nullopt;
+  }
 }
 
 std::vector<FileDigests> HashFiles(std::span<const std::string> paths, DigestSet digests,

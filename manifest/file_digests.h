@@ -15,6 +15,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <span>
@@ -26,10 +27,12 @@
 #include "base/file_io.h"
 #include "digest/digest_algorithm.h"
 #include "digest/md5.h"
+#include "digest/md5_lanes.h"
 
 namespace brevick {
 
-// Each worker reads through one buffer of this size.
+// HashFile reads fastest through a buffer of this size; larger files get
+// read-ahead advice.
 inline constexpr std::size_t kHashReadBlockSizeInBytes = 256 * 1024;
 
 // What the digests of a file are taken for: MD5 unless `md5` is false, one
@@ -86,41 +89,49 @@ FileDigests HashFile(const std::string& openablePath, const FileHashOptions& opt
                      std::atomic<std::uint64_t>* bytesRead = nullptr);
 
 // Hashes a list of files on `jobs` threads (at least one) and hands the
-// results out strictly in list order, whichever file finishes first. With
-// one job, files are hashed one at a time; with more, each thread keeps two
-// files under way and digests them side by side. Memory stays bounded
-// whatever the list's length: a read buffer per file under way, and workers
-// wait when they run a fixed number of files ahead of the reader.
+// results out strictly in list order, whichever file finishes first.
+//
+// Each thread keeps several files under way (eight where the CPU has AVX2,
+// else two) and digests their MD5 side by side, one file per lane, taking a
+// new file into a lane as soon as its file ends. The thread that calls Next
+// is one of the `jobs`: while the result it waits for is not there, it hashes
+// files itself, so one job means no other thread at all. Memory stays
+// bounded whatever the list's length: a read buffer per lane, and threads
+// wait when they run a fixed number of files ahead of Next.
 class OrderedFileHasher {
  public:
   // `paths` must outlive the hasher.
   OrderedFileHasher(std::span<const std::string> paths, FileHashOptions options, int jobs);
-  // Stops the workers (files under way are finished first) and joins them.
+  // Stops the other threads (files under way are finished first), joins them.
   ~OrderedFileHasher();
   OrderedFileHasher(const OrderedFileHasher&) = delete;
   OrderedFileHasher& operator=(const OrderedFileHasher&) = delete;
 
-  // The next file's digests in list order, waiting for them at most `wait`;
-  // nothing when the wait ran out first or every result has been taken.
+  // The next file's digests in list order, hashing or waiting for them at
+  // most about `wait`; nothing when the time ran out first or every result
+  // has been taken. Called from one thread only.
   std::optional<FileDigests> Next(std::chrono::milliseconds wait);
   // Whether every result has been taken.
   bool Done() const { return delivered == paths.size(); }
-  // Bytes read so far by all workers, files under way included.
+  // Bytes read so far by all threads, files under way included.
   std::uint64_t BytesRead() const { return bytesRead.load(std::memory_order_relaxed); }
 
  private:
-  struct Lane;
+  class Lanes;
+  // A thread of its own: hashes until every file is claimed or the hasher stops.
   void Work();
+  // The result for `delivered` if it is there, taken from its slot.
+  std::optional<FileDigests> TakeReady();
+  // Waits until the result for `delivered` is there or `deadline` passes.
+  std::optional<FileDigests> WaitForReady(std::chrono::steady_clock::time_point deadline);
   // The next file's index to hash; when `wait`, waits for room in the window.
   std::optional<std::size_t> Claim(bool wait);
   void Publish(std::size_t index, FileDigests digests);
-  // Ends the lane's file with `digests` and frees the lane.
-  void Close(Lane& lane, FileDigests digests);
 
   std::span<const std::string> paths;
   FileHashOptions options;
-  std::size_t window;                             // how far workers may run ahead of Next
-  std::size_t lanesPerWorker = 1;                 // files a worker keeps under way
+  Md5Kernel kernel;                               // the MD5 kernel every thread uses
+  std::size_t window;                             // how far threads may run ahead of Next
   std::vector<std::optional<FileDigests>> slots;  // results by index % window
   std::size_t nextToClaim = 0;
   std::size_t delivered = 0;
@@ -129,6 +140,7 @@ class OrderedFileHasher {
   std::condition_variable resultReady;
   std::condition_variable roomFreed;
   std::atomic<std::uint64_t> bytesRead{0};
+  std::unique_ptr<Lanes> ownLanes;  // the files Next hashes itself
   std::vector<std::thread> workers;
 };
 

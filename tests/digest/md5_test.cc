@@ -1,4 +1,4 @@
-// tests/manifest/md5_test.cc
+// tests/digest/md5_test.cc
 #include "digest/md5.h"
 
 #include <gtest/gtest.h>
@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "manifest/file_hashes.h"
 #include "tests/support/manifest_md5_oracle.h"
@@ -61,43 +62,46 @@ TEST(Md5Test, EqualsOpenSslAtEveryPaddingBoundaryHoweverTheMessageIsSplit) {
   }
 }
 
-// Two messages fed side by side must digest exactly as each alone, whether
-// the pair starts on a block boundary (the fast path) or after a partial
-// block of either (the fallback), and whatever is fed after the pair.
-TEST(Md5Test, TwoMessagesSideBySideDigestAsEachAlone) {
+// Messages fed side by side must digest exactly as each alone, on every
+// kernel and with any number of messages up to its lanes: from a block
+// boundary (the fast path) or after a partial block of one of them (the
+// fallback), through the padding boundaries, and whatever is fed after.
+TEST(Md5Test, MessagesSideBySideDigestAsEachAloneOnEveryKernel) {
   const struct {
-    std::size_t firstLead;   // bytes fed to the first digest alone before the pair
-    std::size_t secondLead;  // the same for the second
-    std::size_t paired;      // bytes fed to both at once
+    std::size_t lead;  // bytes fed to the last message alone before the others join it
+    std::size_t side;  // bytes then fed to all at once
   } cases[] = {
-      {0, 0, 0},
-      {0, 0, 1},
-      {0, 0, 63},
-      {0, 0, 64},
-      {0, 0, 65},
-      {0, 0, 640},
-      {64, 0, 64},
-      {0, 1, 128},
-      {5, 5, 1000},
-      {128, 64, 4096 + 7},
-      {0, 0, 3 * 1024 * 1024 + 9},
+      // clang-format off
+      {0, 0}, {0, 1}, {0, 55}, {0, 56}, {0, 63}, {0, 64}, {0, 65}, {0, 640},
+      {64, 64}, {1, 128}, {5, 1000}, {128, 4096 + 7}, {0, 1024 * 1024 + 9},
+      // clang-format on
   };
   unsigned seed = 100;
-  for (const auto& c : cases) {
-    SCOPED_TRACE(::testing::Message()
-                 << c.firstLead << "+" << c.secondLead << " then " << c.paired << " side by side");
-    const std::string first = RandomBytes(c.firstLead + c.paired + 11, seed++);
-    const std::string second = RandomBytes(c.secondLead + c.paired + 13, seed++);
-    Md5 firstDigest;
-    Md5 secondDigest;
-    firstDigest.Update(first.data(), c.firstLead);
-    secondDigest.Update(second.data(), c.secondLead);
-    Md5::UpdatePair(firstDigest, first.data() + c.firstLead, secondDigest,
-                    second.data() + c.secondLead, c.paired);
-    firstDigest.Update(first.data() + c.firstLead + c.paired, 11);
-    secondDigest.Update(second.data() + c.secondLead + c.paired, 13);
-    EXPECT_EQ(DigestToText(OpenSslMd5(first)), DigestToText(firstDigest.Final()));
-    EXPECT_EQ(DigestToText(OpenSslMd5(second)), DigestToText(secondDigest.Final()));
+  for (const Md5Kernel kernel : {Md5Kernel::kScalar, Md5Kernel::kTwoLanes, Md5Kernel::kAvx2}) {
+    if (kernel == Md5Kernel::kAvx2 && !CpuHasAvx2()) continue;
+    for (int count = 1; count <= LaneCount(kernel); ++count) {
+      for (const auto& c : cases) {
+        SCOPED_TRACE(::testing::Message() << LaneCount(kernel) << "-lane kernel, " << count
+                                          << " messages, " << c.lead << " then " << c.side);
+        std::vector<std::string> messages;
+        messages.reserve(static_cast<std::size_t>(count));  // `starts` points into them
+        std::vector<Md5> digests(static_cast<std::size_t>(count));
+        std::vector<Md5*> pointers;
+        std::vector<const std::uint8_t*> starts;
+        for (int i = 0; i < count; ++i) {
+          const std::size_t lead = i + 1 == count ? c.lead : 0;
+          messages.push_back(RandomBytes(lead + c.side + 11, seed++));
+          digests[i].Update(messages[i].data(), lead);
+          pointers.push_back(&digests[i]);
+          starts.push_back(reinterpret_cast<const std::uint8_t*>(messages[i].data()) + lead);
+        }
+        Md5::UpdateLanes(kernel, pointers, starts, c.side);
+        for (int i = 0; i < count; ++i) {
+          digests[i].Update(messages[i].data() + messages[i].size() - 11, 11);
+          EXPECT_EQ(DigestToText(OpenSslMd5(messages[i])), DigestToText(digests[i].Final())) << i;
+        }
+      }
+    }
   }
 }
 

@@ -16,6 +16,7 @@
 
 #include "digest/md5.h"
 #include "manifest/file_hashes.h"
+#include "tests/support/signing_certs.h"
 #include "tests/support/temp_dir.h"
 
 namespace brevick {
@@ -223,44 +224,61 @@ TEST(FileDigestsTest, ConfinementFollowsLinksBothWays) {
             HashWith((root / "inside2/c.dll").string(), options).outcome);
 }
 
-TEST(FileDigestsTest, ResultsComeInListOrderWhateverTheJobs) {
+// Every MD5 kernel (forced through the environment, as a CPU without AVX2
+// would choose) on any number of threads gives each file's own digest or
+// failure, in list order: files of sizes around the MD5 block and the read
+// sizes end at every offset while the files beside them go on.
+TEST(FileDigestsTest, ResultsComeInListOrderWhateverTheKernelAndJobs) {
   const TempDir dir;
   ASSERT_EQ(0, ::mkfifo((dir.Path() / "fifo").c_str(), 0600));
   std::filesystem::create_directory(dir.Path() / "directory");
-  // Sizes around the MD5 block and the read block, so that files digested
-  // side by side end at every kind of offset against each other.
   const std::size_t block = kHashReadBlockSizeInBytes;
-  std::vector<std::size_t> sizes = {0,         1,     63,        64,         65,
-                                    block - 1, block, block + 1, block + 64, 2 * block + 65,
-                                    3 * block, 100,   block - 64};
+  std::vector<std::size_t> sizes = {
+      0,     1,         55,    56,        63,  64,         65,   32 * 1024,
+      65536, block - 1, block, block + 1, 100, block + 64, 4096, 2 * block + 65,
+      127,   3 * block};
   for (int i = 0; i < 40; ++i) sizes.push_back((i * 37919) % 400000);
   std::vector<std::string> paths;
   for (std::size_t i = 0; i < sizes.size(); ++i) {
-    // Every seventh entry is missing, a FIFO or a directory.
+    // Every seventh entry is missing, a FIFO, a directory or a file that
+    // reports no size and grows past it.
     if (i % 7 == 3) {
-      const char* names[] = {"missing", "fifo", "directory"};
-      paths.push_back((dir.Path() / names[(i / 7) % 3]).string());
+      const char* names[] = {"missing", "fifo", "directory", "/proc/self/pagemap"};
+      const char* name = names[(i / 7) % 4];
+      paths.push_back(name[0] == '/' ? name : (dir.Path() / name).string());
       continue;
     }
     paths.push_back(dir.WriteFile("f" + std::to_string(i), Pattern(sizes[i])).string());
   }
   const DigestSet withSha256{DigestAlgorithm::kSha256};
-  const std::vector<FileDigests> sequential = HashFiles(paths, withSha256, 1);
-  for (std::size_t i = 0; i < paths.size(); ++i) {
-    if (sequential[i].outcome != FileHashOutcome::kHashed) continue;
-    const std::string bytes = Pattern(sizes[i]);
-    EXPECT_EQ(Md5::Of(bytes.data(), bytes.size()), sequential[i].md5) << i;
+  std::vector<FileDigests> reference;
+  {
+    const testing::ScopedEnv scalar("BREVICK_MD5_LANES", "1");
+    reference = HashFiles(paths, withSha256, 1);
   }
-  for (const int jobs : {2, 3, 8, 200}) {
-    SCOPED_TRACE(jobs);
-    const std::vector<FileDigests> parallel = HashFiles(paths, withSha256, jobs);
-    ASSERT_EQ(sequential.size(), parallel.size());
-    for (std::size_t i = 0; i < paths.size(); ++i) {
-      EXPECT_EQ(sequential[i].outcome, parallel[i].outcome) << i;
-      EXPECT_EQ(sequential[i].md5, parallel[i].md5) << i;
-      EXPECT_EQ(sequential[i].extra, parallel[i].extra) << i;
-      EXPECT_EQ(sequential[i].sizeInBytes, parallel[i].sizeInBytes) << i;
-      EXPECT_EQ(sequential[i].identity, parallel[i].identity) << i;
+  for (std::size_t i = 0; i < paths.size(); ++i) {
+    SCOPED_TRACE(paths[i]);
+    if (i % 7 == 3) {
+      EXPECT_NE(FileHashOutcome::kHashed, reference[i].outcome);
+      continue;
+    }
+    const std::string bytes = Pattern(sizes[i]);
+    ASSERT_EQ(FileHashOutcome::kHashed, reference[i].outcome);
+    EXPECT_EQ(Md5::Of(bytes.data(), bytes.size()), reference[i].md5);
+  }
+  for (const char* lanes : {"1", "2", "8"}) {
+    const testing::ScopedEnv forced("BREVICK_MD5_LANES", lanes);
+    for (const int jobs : {1, 2, 3, 200}) {
+      SCOPED_TRACE(::testing::Message() << lanes << " lanes, " << jobs << " jobs");
+      const std::vector<FileDigests> results = HashFiles(paths, withSha256, jobs);
+      ASSERT_EQ(reference.size(), results.size());
+      for (std::size_t i = 0; i < paths.size(); ++i) {
+        EXPECT_EQ(reference[i].outcome, results[i].outcome) << i;
+        EXPECT_EQ(reference[i].md5, results[i].md5) << i;
+        EXPECT_EQ(reference[i].extra, results[i].extra) << i;
+        EXPECT_EQ(reference[i].sizeInBytes, results[i].sizeInBytes) << i;
+        EXPECT_EQ(reference[i].identity, results[i].identity) << i;
+      }
     }
   }
   EXPECT_TRUE(HashFiles({}, DigestSet{}, 4).empty());

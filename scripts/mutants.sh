@@ -20,10 +20,10 @@ faults=$(cat <<'EOF'
 xml/parser.cc @@ if (depth > kMaxElementDepth) @@ if (depth >= kMaxElementDepth) @@ brevick_xml_tests
 xml/writer.cc @@ {'<', '>', '&', '\'', '"'}) classes @@ {'<', '>', '&', '"'}) classes @@ brevick_xml_tests
 xml/writer.cc @@ kHexDigits[] = "0123456789ABCDEF" @@ kHexDigits[] = "0123456789abcdef" @@ brevick_xml_tests
-xml/node.cc @@ if (!inRun) text[out++] = ' '; @@ text[out++] = ' '; @@ brevick_xml_tests
+xml/node.cc @@ if (!inRun) text[out++] = ' '; @@ if (!inRun || out > 0) text[out++] = ' '; @@ brevick_xml_tests
 base/report.cc @@ (lead < 0x20 && lead != '\t') || lead == 0x7F; @@ (lead < 0x20 && lead != '\t'); @@ brevick_base_tests
 base/utf8.cc @@ if (lead == 0xE0) low = 0xA0; @@ if (lead == 0xE0) low = 0x80; @@ brevick_base_tests
-base/file_io.cc @@ if (keepMode && ::fchmod(file.Get(), mode) != 0) @@ if (false && ::fchmod(file.Get(), mode) != 0) @@ brevick_base_tests,brevick_app_tests
+base/file_io.cc @@ if (keepMode && ::fchmod(file.Get(), mode) != 0) @@ if (keepMode && ::fchmod(file.Get(), mode & 0600) != 0) @@ brevick_base_tests,brevick_app_tests
 digest/md5.cc @@ (pendingSizeInBytes < 56 ? 56 : 120) @@ (pendingSizeInBytes <= 56 ? 56 : 120) @@ brevick_digest_tests
 digest/md2.cc @@ checksum[j] ^= kPiSubstitution[block[j] ^ last]; @@ checksum[j] = kPiSubstitution[block[j] ^ last]; @@ brevick_digest_tests
 digest/digest_algorithm.cc @@ {"md2", "sha256", "sha384", "sha512"} @@ {"md2", "sha256", "sha512", "sha384"} @@ brevick_digest_tests,brevick_app_tests

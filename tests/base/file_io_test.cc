@@ -2,6 +2,7 @@
 #include "base/file_io.h"
 
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <gtest/gtest.h>
@@ -46,6 +47,15 @@ extern "C" int rename(const char* from, const char* to) noexcept {
   static auto* const real = Real<int(const char*, const char*)>("rename");
   if (recorded != nullptr) recorded->push_back({'r', InodeOf(from)});
   return real(from, to);
+}
+
+extern "C" int renameat(int fromDirectory, const char* from, int toDirectory,
+                        const char* to) noexcept {
+  static auto* const real = Real<int(int, const char*, int, const char*)>("renameat");
+  struct stat status {};
+  if (recorded != nullptr && ::fstatat(fromDirectory, from, &status, AT_SYMLINK_NOFOLLOW) == 0)
+    recorded->push_back({'r', status.st_ino});
+  return real(fromDirectory, from, toDirectory, to);
 }
 
 namespace brevick {

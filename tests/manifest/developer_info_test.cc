@@ -16,21 +16,11 @@ TEST(DeveloperInfoTest, StripsPackageAndModuleAttributesOnlyWhereTheyBelong) {
     std::string stripped;
     Strings lines;
   } cases[] = {
-      {R"(<dravanePackage><package mode="debug" name="P" debugPath="keep"><modules>)"
-       R"(<module name="A" debugPath="d" releasePath="r" mode="keep"><dependencies/></module>)"
-       R"(<!-- c --><component debugPath="d"/></modules></package></dravanePackage>)",
-       R"(<dravanePackage><package name="P" debugPath="keep"><modules>)"
-       R"(<module name="A" mode="keep"><dependencies/></module>)"
-       R"(<!-- c --><component/></modules></package></dravanePackage>)",
-       {"Removing developer information from <P> package.",
-        "Removing developer information from <A> module.",
-        "Removing developer information from <> module."}},  // any element counts, named or not
-      {"<dravanePackage><package><modules> </modules></package></dravanePackage>",
-       "<dravanePackage><package><modules> </modules></package></dravanePackage>",
-       {"Removing developer information from <> package."}},
-      {"<dravanePackage/>",
-       "<dravanePackage/>",
-       {"Removing developer information from <> package."}},
+      // clang-format off
+      {R"(<dravanePackage><package mode="debug" name="P" debugPath="keep"><modules>)" R"(<module name="A" debugPath="d" releasePath="r" mode="keep"><dependencies/></module>)" R"(<!-- c --><component debugPath="d"/></modules></package></dravanePackage>)", R"(<dravanePackage><package name="P" debugPath="keep"><modules>)" R"(<module name="A" mode="keep"><dependencies/></module>)" R"(<!-- c --><component/></modules></package></dravanePackage>)", {"Removing developer information from <P> package.", "Removing developer information from <A> module.", "Removing developer information from <> module."}},  // any element counts, named or not
+      {"<dravanePackage><package><modules> </modules></package></dravanePackage>", "<dravanePackage><package><modules> </modules></package></dravanePackage>", {"Removing developer information from <> package."}},
+      {"<dravanePackage/>", "<dravanePackage/>", {"Removing developer information from <> package."}},
+      // clang-format on
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.xml);

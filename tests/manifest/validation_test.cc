@@ -52,34 +52,17 @@ void ExpectOutcome(const Case& c, StageResult result) {
 
 TEST(ValidationTest, RejectsABrokenSkeletonAndExaminesNothingAfter) {
   const Case cases[] = {
-      {"root differs in case",
-       "<DravanePackage><package/></DravanePackage>",
-       {"Opening <dravanePackage> element not found"}},
-      {"root holds only a comment",
-       "<dravanePackage><!-- c --></dravanePackage>",
-       {"<package> element not found"}},
-      {"other element before package",
-       R"(<dravanePackage><info/><package name="P" id="{p}"><modules/></package></dravanePackage>)",
-       {"<package> element not found"}},
+      // clang-format off
+      {"root differs in case", "<DravanePackage><package/></DravanePackage>", {"Opening <dravanePackage> element not found"}},
+      {"root holds only a comment", "<dravanePackage><!-- c --></dravanePackage>", {"<package> element not found"}},
+      {"other element before package", R"(<dravanePackage><info/><package name="P" id="{p}"><modules/></package></dravanePackage>)", {"<package> element not found"}},
       // The package UUID is checked only once modules is found.
-      {"package without children or id",
-       R"(<dravanePackage><package name="P"/></dravanePackage>)",
-       {"<modules> element not found"}},
-      {"module as empty-element tag, later modules skipped",
-       Package(R"(<module name="A" id="{a}" host="UI"/><module name="B"/>)"),
-       {"<dependencies> element not found on module 'A'"}},
-      {"other element before dependencies",
-       Package(ModuleA(R"(id="{a}" host="UI")", "<notes/><dependencies/>")),
-       {"<dependencies> element not found on module 'A'"}},
-      {"illegal element after the first dependency, later modules skipped",
-       Package(WithDependencies(R"(id="{a}" host="Engine")",
-                                kGoodDependency + "<file/>" + kGoodDependency) +
-               R"(<module name="B"/>)"),
-       {"Illegal element 'file' found within <dependencies> list"}},
-      {"errors before the stop stay",
-       Package(ModuleA(R"(id="a" host="x")", "")),
-       {"Invalid UUID for module 'A'", "Invalid host 'x' for module 'A'. Must be 'Engine' or 'UI'",
-        "<dependencies> element not found on module 'A'"}},
+      {"package without children or id", R"(<dravanePackage><package name="P"/></dravanePackage>)", {"<modules> element not found"}},
+      {"module as empty-element tag, later modules skipped", Package(R"(<module name="A" id="{a}" host="UI"/><module name="B"/>)"), {"<dependencies> element not found on module 'A'"}},
+      {"other element before dependencies", Package(ModuleA(R"(id="{a}" host="UI")", "<notes/><dependencies/>")), {"<dependencies> element not found on module 'A'"}},
+      {"illegal element after the first dependency, later modules skipped", Package(WithDependencies(R"(id="{a}" host="Engine")", kGoodDependency + "<file/>" + kGoodDependency) + R"(<module name="B"/>)"), {"Illegal element 'file' found within <dependencies> list"}},
+      {"errors before the stop stay", Package(ModuleA(R"(id="a" host="x")", "")), {"Invalid UUID for module 'A'", "Invalid host 'x' for module 'A'. Must be 'Engine' or 'UI'", "<dependencies> element not found on module 'A'"}},
+      // clang-format on
   };
   for (const Case& c : cases) ExpectOutcome(c, StageResult::kManifestRejected);
   RecordingReporter reporter;
@@ -89,49 +72,18 @@ TEST(ValidationTest, RejectsABrokenSkeletonAndExaminesNothingAfter) {
 
 TEST(ValidationTest, RecordsFindingsInOrderAndGoesOn) {
   const Case cases[] = {
-      {"complete, with a comment and blanks before package",
-       "<dravanePackage>\n  <!-- c -->\n  " +
-           Package(WithDependencies(R"(id="{a}" host="All")", kGoodDependency)).substr(16),
-       {}},
-      {"modules as empty-element tag, after the package UUID",
-       R"(<dravanePackage><package name="P" id="{p"><modules/></package></dravanePackage>)",
-       {"Invalid UUID for package 'P'", "No modules in the <modules> element"}},
-      {"modules holding only a comment",
-       Package("<!-- none -->"),
-       {"No valid modules found in package 'P'"}},
-      {"modules holding another element only",
-       Package("<Module/>"),
-       {"Invalid element <Module> within <modules>. Skipping.",
-        "No valid modules found in package 'P'"}},
-      {"host in lower case",
-       Package(WithDependencies(R"(id="{a}" host="engine")", kGoodDependency)),
-       {"Invalid host 'engine' for module 'A'. Must be 'Engine' or 'UI'"}},
-      {"entry point true and yes do not count",
-       Package(WithDependencies(
-           R"(id="{a}" host="UI")",
-           R"(<dependency file="a" entryPoint="true"><destination value="system"/></dependency>)"
-           R"(<dependency file="b" entryPoint="yes"><destination value="shared"/></dependency>)")),
-       {"No entry point found for module 'A'"}},
-      {"two entry points",
-       Package(WithDependencies(R"(id="{a}" host="UI")", kGoodDependency + kGoodDependency)),
-       {"Multiple entry point files found for module 'A'"}},
-      {"empty dependencies",
-       Package(ModuleA(R"(id="{a}" host="UI")", "<dependencies/>")),
-       {"No dependencies found for module 'A'", "No entry point found for module 'A'"}},
-      {"destination missing, blank-padded, other case",
-       Package(
-           WithDependencies(R"(id="{a}" host="UI")",
-                            R"(<dependency file="a" entryPoint="1"/>)"
-                            R"(<dependency file="b"><destination value=" local"/></dependency>)"
-                            R"(<dependency file="c"><destination value="Local"/></dependency>)")),
-       {kBadDestination, kBadDestination, kBadDestination}},
-      {"UUID, host, destination in that order, entry point last, every module validated",
-       Package(WithDependencies(R"(id="a}" host="Both")",
-                                R"(<dependency><destination value="remote"/></dependency>)") +
-               WithDependencies(R"(id="" host="UI")", kGoodDependency)),
-       {"Invalid UUID for module 'A'",
-        "Invalid host 'Both' for module 'A'. Must be 'Engine' or 'UI'", kBadDestination,
-        "No entry point found for module 'A'", "Invalid UUID for module 'A'"}},
+      // clang-format off
+      {"complete, with a comment and blanks before package", "<dravanePackage>\n  <!-- c -->\n  " + Package(WithDependencies(R"(id="{a}" host="All")", kGoodDependency)).substr(16), {}},
+      {"modules as empty-element tag, after the package UUID", R"(<dravanePackage><package name="P" id="{p"><modules/></package></dravanePackage>)", {"Invalid UUID for package 'P'", "No modules in the <modules> element"}},
+      {"modules holding only a comment", Package("<!-- none -->"), {"No valid modules found in package 'P'"}},
+      {"modules holding another element only", Package("<Module/>"), {"Invalid element <Module> within <modules>. Skipping.", "No valid modules found in package 'P'"}},
+      {"host in lower case", Package(WithDependencies(R"(id="{a}" host="engine")", kGoodDependency)), {"Invalid host 'engine' for module 'A'. Must be 'Engine' or 'UI'"}},
+      {"entry point true and yes do not count", Package(WithDependencies(R"(id="{a}" host="UI")", R"(<dependency file="a" entryPoint="true"><destination value="system"/></dependency>)" R"(<dependency file="b" entryPoint="yes"><destination value="shared"/></dependency>)")), {"No entry point found for module 'A'"}},
+      {"two entry points", Package(WithDependencies(R"(id="{a}" host="UI")", kGoodDependency + kGoodDependency)), {"Multiple entry point files found for module 'A'"}},
+      {"empty dependencies", Package(ModuleA(R"(id="{a}" host="UI")", "<dependencies/>")), {"No dependencies found for module 'A'", "No entry point found for module 'A'"}},
+      {"destination missing, blank-padded, other case", Package(WithDependencies(R"(id="{a}" host="UI")", R"(<dependency file="a" entryPoint="1"/>)" R"(<dependency file="b"><destination value=" local"/></dependency>)" R"(<dependency file="c"><destination value="Local"/></dependency>)")), {kBadDestination, kBadDestination, kBadDestination}},
+      {"UUID, host, destination in that order, entry point last, every module validated", Package(WithDependencies(R"(id="a}" host="Both")", R"(<dependency><destination value="remote"/></dependency>)") + WithDependencies(R"(id="" host="UI")", kGoodDependency)), {"Invalid UUID for module 'A'", "Invalid host 'Both' for module 'A'. Must be 'Engine' or 'UI'", kBadDestination, "No entry point found for module 'A'", "Invalid UUID for module 'A'"}},
+      // clang-format on
   };
   for (const Case& c : cases) ExpectOutcome(c, StageResult::kGoOn);
 }
@@ -148,16 +100,10 @@ TEST(ValidationTest, WritesProgressLinesWithPAndEveryLineInOrderWithD) {
     const char* flags;
     Strings lines;
   } cases[] = {
-      {"P",
-       {"Validating XML for package 'P'", "Invalid element <x> within <modules>. Skipping.",
-        "Validating XML for module 'A'", kBadDestination}},
-      {"D",
-       {"Found root '<dravanePackage>' element'", "Found '<package>' element'", "  Package name:P",
-        "  UUID '{p}' validated OK", "Found <modules> element", "Validating XML for package 'P'",
-        "", "Invalid element <x> within <modules>. Skipping.", "", "Validating XML for module 'A'",
-        "  UUID '{a}' validated OK", "  Host:UI", "Dependency file: a.dll", "  EntryPoint:YES",
-        "  File destination type: local", "Dependency file: b.dll", "  EntryPoint:NO",
-        "  File destination type: nowhere", kBadDestination}},
+      // clang-format off
+      {"P", {"Validating XML for package 'P'", "Invalid element <x> within <modules>. Skipping.", "Validating XML for module 'A'", kBadDestination}},
+      {"D", {"Found root '<dravanePackage>' element'", "Found '<package>' element'", "  Package name:P", "  UUID '{p}' validated OK", "Found <modules> element", "Validating XML for package 'P'", "", "Invalid element <x> within <modules>. Skipping.", "", "Validating XML for module 'A'", "  UUID '{a}' validated OK", "  Host:UI", "Dependency file: a.dll", "  EntryPoint:YES", "  File destination type: local", "Dependency file: b.dll", "  EntryPoint:NO", "  File destination type: nowhere", kBadDestination}},
+      // clang-format on
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.flags);

@@ -229,33 +229,6 @@ TEST_F(Pkcs11SigningTest, DescribesTheTokenKeyAndWhetherItCanBeReached) {
   }
 }
 
-TEST_F(Pkcs11SigningTest, SignOnTokenNamesEachFailure) {
-  // The error codes behind the texts, for callers that act on them.
-  const struct {
-    std::string uri;
-    TokenError error;
-  } cases[] = {
-      // clang-format off
-      {TokenUri("", "&pin-value=1234"), TokenError::kNone},
-      {TokenUri("", "&pin-value=0000"), TokenError::kPinIncorrect},
-      {TokenUri("", ""), TokenError::kNoPin},
-      {"pkcs11:token=x?module-path=" + std::string(kSoftHsmModule), TokenError::kNoToken},
-      {"pkcs11:object=none?module-path=" + std::string(kSoftHsmModule) + "&pin-value=1234", TokenError::kNoKey},
-      {"pkcs11:?module-path=/nonexistent.so", TokenError::kModuleNotLoaded},
-      // clang-format on
-  };
-  const std::vector<std::uint8_t> digestInfo =
-      DigestInfo(DigestAlgorithm::kMd2, std::vector<std::uint8_t>{'a'});
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.uri);
-    std::vector<std::uint8_t> signature;
-    const TokenOutcome outcome =
-        SignOnToken(ParsePkcs11Uri(c.uri).uri, certificate.get(), digestInfo, signature);
-    EXPECT_EQ(c.error, outcome.error) << outcome.reason;
-    EXPECT_EQ(c.error == TokenError::kNone, !signature.empty());
-  }
-}
-
 // `p11-kit server` in the foreground, serving the token "release" of the
 // SoftHSM configuration in force on a unix socket, until destroyed.
 class P11KitServer {

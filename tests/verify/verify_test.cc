@@ -186,14 +186,15 @@ TEST_F(VerifyTest, InvalidMessagesStopBeforeTrustAndFiles) {
     std::string bytes;
     std::string errorPart;
   } cases[] = {
+      // clang-format off
       {"truncated", good.substr(0, good.size() - 10), "declares"},
       {"one content byte changed", tampered, "does not match"},
       {"plain XML", ManifestFor(kTwoFiles), "not a signed message"},
       {"empty", "", "not a signed message"},
       {"trailing bytes", good + "x", "but the file holds " + std::to_string(good.size() + 1)},
       {"header cut short", "\x30\x84\x01", "cut short or malformed"},
-      {"header claims 2 GiB", std::string("\x30\x84\x7F\xFF\xFF\xFF", 6) + std::string(9000, '\0'),
-       "declares 2147483653 bytes but the file holds 9006"},
+      {"header claims 2 GiB", std::string("\x30\x84\x7F\xFF\xFF\xFF", 6) + std::string(9000, '\0'), "declares 2147483653 bytes but the file holds 9006"},
+      // clang-format on
   };
   for (const auto& test : cases) {
     SCOPED_TRACE(test.name);
@@ -231,107 +232,20 @@ TEST_F(VerifyTest, FileStatusesAndTheFilesBit) {
     std::vector<std::string> extra;
     int exitCode;
   } cases[] = {
-      {"all match",
-       kTwoFiles,
-       [](const std::filesystem::path&) {},
-       true,
-       {FileStatus::kOk, FileStatus::kOk},
-       {},
-       0},
-      {"one byte changed",
-       kTwoFiles,
-       [](const std::filesystem::path& p) {
-         std::ofstream(p / "core/b.cfg", std::ios::binary) << "betA";
-       },
-       false,
-       {FileStatus::kOk, FileStatus::kDiffers},
-       {},
-       kFiles},
-      {"missing",
-       kTwoFiles,
-       [](const std::filesystem::path& p) { std::filesystem::remove(p / "core/a.dll"); },
-       false,
-       {FileStatus::kMissing, FileStatus::kOk},
-       {},
-       kFiles},
-      {"extra, lenient",
-       kTwoFiles,
-       [](const std::filesystem::path& p) { std::ofstream(p / "core/new.txt") << "x"; },
-       false,
-       {FileStatus::kOk, FileStatus::kOk},
-       {"core/new.txt"},
-       0},
-      {"extra, strict",
-       kTwoFiles,
-       [](const std::filesystem::path& p) { std::ofstream(p / "stray") << "x"; },
-       true,
-       {FileStatus::kOk, FileStatus::kOk},
-       {"stray"},
-       kFiles},
-      {"no digest, lenient",
-       {{"M", "", "plain.txt", "p", "<md5/>"}},
-       [](const std::filesystem::path&) {},
-       false,
-       {FileStatus::kNoDigest},
-       {},
-       0},
-      {"no digest, strict",
-       {{"M", "", "plain.txt", "p", "<md5/>"}},
-       [](const std::filesystem::path&) {},
-       true,
-       {FileStatus::kNoDigest},
-       {},
-       kFiles},
-      {"FIFO as module file",
-       kTwoFiles,
-       [](const std::filesystem::path& p) {
-         std::filesystem::remove(p / "core/a.dll");
-         ASSERT_EQ(0, ::mkfifo((p / "core/a.dll").c_str(), 0600));
-       },
-       false,
-       {FileStatus::kUnreadable, FileStatus::kOk},
-       {},
-       kFiles},
-      {"directory as module file",
-       kTwoFiles,
-       [](const std::filesystem::path& p) {
-         std::filesystem::remove(p / "core/a.dll");
-         std::filesystem::create_directory(p / "core/a.dll");
-       },
-       false,
-       {FileStatus::kUnreadable, FileStatus::kOk},
-       {},
-       kFiles},
-      {"sha256 matches beside md5",
-       {{"M", "", "s.bin", "sha",
-         "<md5 value=\"0x" + Md5Hex("sha") + "\"/><sha256 value=\"" + Sha256Hex("sha") + "\"/>"}},
-       [](const std::filesystem::path&) {},
-       false,
-       {FileStatus::kOk},
-       {},
-       0},
-      {"sha256 differs although md5 matches",
-       {{"M", "", "s.bin", "sha",
-         "<md5 value=\"0x" + Md5Hex("sha") + "\"/><sha256 value=\"" + Sha256Hex("shb") + "\"/>"}},
-       [](const std::filesystem::path&) {},
-       false,
-       {FileStatus::kDiffers},
-       {},
-       kFiles},
-      {"backslash path and uppercase digest",
-       {{"M", "sub\\deep", "x.bin", "xx",
-         "<md5 value=\"0X" +
-             [] {
-               std::string h = Md5Hex("xx");
-               for (char& c : h) c = static_cast<char>(std::toupper(c));
-               return h;
-             }() +
-             "\"/>"}},
-       [](const std::filesystem::path&) {},
-       true,
-       {FileStatus::kOk},
-       {},
-       0},
+      // clang-format off
+      {"all match", kTwoFiles, [](const std::filesystem::path&) {}, true, {FileStatus::kOk, FileStatus::kOk}, {}, 0},
+      {"one byte changed", kTwoFiles, [](const std::filesystem::path& p) {std::ofstream(p / "core/b.cfg", std::ios::binary) << "betA";}, false, {FileStatus::kOk, FileStatus::kDiffers}, {}, kFiles},
+      {"missing", kTwoFiles, [](const std::filesystem::path& p) { std::filesystem::remove(p / "core/a.dll"); }, false, {FileStatus::kMissing, FileStatus::kOk}, {}, kFiles},
+      {"extra, lenient", kTwoFiles, [](const std::filesystem::path& p) { std::ofstream(p / "core/new.txt") << "x"; }, false, {FileStatus::kOk, FileStatus::kOk}, {"core/new.txt"}, 0},
+      {"extra, strict", kTwoFiles, [](const std::filesystem::path& p) { std::ofstream(p / "stray") << "x"; }, true, {FileStatus::kOk, FileStatus::kOk}, {"stray"}, kFiles},
+      {"no digest, lenient", {{"M", "", "plain.txt", "p", "<md5/>"}}, [](const std::filesystem::path&) {}, false, {FileStatus::kNoDigest}, {}, 0},
+      {"no digest, strict", {{"M", "", "plain.txt", "p", "<md5/>"}}, [](const std::filesystem::path&) {}, true, {FileStatus::kNoDigest}, {}, kFiles},
+      {"FIFO as module file", kTwoFiles, [](const std::filesystem::path& p) {std::filesystem::remove(p / "core/a.dll"); ASSERT_EQ(0, ::mkfifo((p / "core/a.dll").c_str(), 0600));}, false, {FileStatus::kUnreadable, FileStatus::kOk}, {}, kFiles},
+      {"directory as module file", kTwoFiles, [](const std::filesystem::path& p) {std::filesystem::remove(p / "core/a.dll"); std::filesystem::create_directory(p / "core/a.dll");}, false, {FileStatus::kUnreadable, FileStatus::kOk}, {}, kFiles},
+      {"sha256 matches beside md5", {{"M", "", "s.bin", "sha", "<md5 value=\"0x" + Md5Hex("sha") + "\"/><sha256 value=\"" + Sha256Hex("sha") + "\"/>"}}, [](const std::filesystem::path&) {}, false, {FileStatus::kOk}, {}, 0},
+      {"sha256 differs although md5 matches", {{"M", "", "s.bin", "sha", "<md5 value=\"0x" + Md5Hex("sha") + "\"/><sha256 value=\"" + Sha256Hex("shb") + "\"/>"}}, [](const std::filesystem::path&) {}, false, {FileStatus::kDiffers}, {}, kFiles},
+      {"backslash path and uppercase digest", {{"M", "sub\\deep", "x.bin", "xx", "<md5 value=\"0X" + [] {std::string h = Md5Hex("xx"); for (char& c : h) c = static_cast<char>(std::toupper(c)); return h;}() + "\"/>"}}, [](const std::filesystem::path&) {}, true, {FileStatus::kOk}, {}, 0},
+      // clang-format on
   };
   for (const auto& test : cases) {
     SCOPED_TRACE(test.name);
@@ -369,18 +283,14 @@ TEST_F(VerifyTest, EveryDigestCombinationComparesEachKind) {
     std::string digestElements;
     FileStatus status;
   } cases[] = {
+      // clang-format off
       {"md5.bin", "m", md5("m"), FileStatus::kOk},
       {"sha256-only.bin", "s", sha("sha256", "SHA256", "s"), FileStatus::kOk},
       {"sha512-only-differs.bin", "t", sha("sha512", "SHA512", "not t"), FileStatus::kDiffers},
-      {"every-digest.bin", std::string(300000, 'e'),
-       md5(std::string(300000, 'e')) + sha("sha256", "SHA256", std::string(300000, 'e')) +
-           sha("sha384", "SHA384", std::string(300000, 'e')) +
-           sha("sha512", "SHA512", std::string(300000, 'e')),
-       FileStatus::kOk},
-      {"sha384-and-sha512.bin", "x", sha("sha384", "SHA384", "x") + sha("sha512", "SHA512", "x"),
-       FileStatus::kOk},
-      {"md5-ok-sha384-differs.bin", "y", md5("y") + sha("sha384", "SHA384", "z"),
-       FileStatus::kDiffers},
+      {"every-digest.bin", std::string(300000, 'e'), md5(std::string(300000, 'e')) + sha("sha256", "SHA256", std::string(300000, 'e')) + sha("sha384", "SHA384", std::string(300000, 'e')) + sha("sha512", "SHA512", std::string(300000, 'e')), FileStatus::kOk},
+      {"sha384-and-sha512.bin", "x", sha("sha384", "SHA384", "x") + sha("sha512", "SHA512", "x"), FileStatus::kOk},
+      {"md5-ok-sha384-differs.bin", "y", md5("y") + sha("sha384", "SHA384", "z"), FileStatus::kDiffers},
+      // clang-format on
   };
   std::vector<PackageFile> files;
   for (const auto& c : cases) files.push_back({"M", "", c.file, c.bytes, c.digestElements});
@@ -542,14 +452,15 @@ TEST_F(VerifyTest, OutputsRefuseEveryFileTheCheckReads) {
     const char* extractError;
     const char* reportError;
   } cases[] = {
+      // clang-format off
       {"extract over SIGNED", signedPath, {}, "it is the signed message", ""},
       {"json over SIGNED by a link", {}, signedLink, "", "it is the signed message"},
-      {"json and extract one new file", out, temp.Path().string() + "/./out.xml",
-       "it is also the --json report", "it is also the --extract file"},
+      {"json and extract one new file", out, temp.Path().string() + "/./out.xml", "it is also the --json report", "it is also the --extract file"},
       {"extract over a module file", module, {}, "it is a module file", ""},
       {"json over a module file by a hard link", {}, moduleHard, "", "it is a module file"},
       {"both elsewhere", out, out + ".json", "", ""},
       {"json over SIGNED that is no signed message", {}, plainPath, "", "it is the signed message"},
+      // clang-format on
   };
   for (const auto& test : cases) {
     SCOPED_TRACE(test.name);
@@ -652,15 +563,11 @@ TEST_F(VerifyTest, EverySignerInfoIsChecked) {
     bool valid;
     const char* error;
   } cases[] = {
+      // clang-format off
       {"second a copy of the first", [](PKCS7_SIGNER_INFO*) {}, true, ""},
-      {"second with a garbage signature",
-       [](PKCS7_SIGNER_INFO* second) {
-         second->enc_digest->data[second->enc_digest->length / 2] ^= 0x5A;
-       },
-       false, " of 2: the signature does not match"},
-      {"second names a certificate not carried",
-       [](PKCS7_SIGNER_INFO* second) { ASN1_INTEGER_set(second->issuer_and_serial->serial, 999); },
-       false, " of 2: the message does not carry the signer's certificate"},
+      {"second with a garbage signature", [](PKCS7_SIGNER_INFO* second) {second->enc_digest->data[second->enc_digest->length / 2] ^= 0x5A;}, false, " of 2: the signature does not match"},
+      {"second names a certificate not carried", [](PKCS7_SIGNER_INFO* second) { ASN1_INTEGER_set(second->issuer_and_serial->serial, 999); }, false, " of 2: the message does not carry the signer's certificate"},
+      // clang-format on
   };
   for (const auto& test : cases) {
     SCOPED_TRACE(test.name);

@@ -33,7 +33,7 @@ manifest/validation.cc @@ GetOrCreateAttribute("entryPoint").GetText() == "1"; @
 manifest/source_path.cc @@ const std::size_t token = resolved.find(kSourceRootToken); @@ const std::size_t token = resolved.rfind(kSourceRootToken); @@ brevick_manifest_tests
 manifest/file_hashes.cc @@ dependency->RemoveChildElement("signInfo", 0); @@ ; @@ brevick_manifest_tests,brevick_app_tests
 pki/cert_store.cc @@ if (result.sizeInBytes > kMaxCertificateFileSize) { @@ if (result.sizeInBytes >= kMaxCertificateFileSize) { @@ brevick_pki_tests,brevick_app_tests
-pki/cert_store.cc @@ return FoldCase(a) == FoldCase(b); @@ return a == b; @@ brevick_pki_tests,brevick_app_tests
+pki/cert_store.cc @@ return FoldCase(a) == FoldCase(b); @@ return FoldCase(a) == b; @@ brevick_pki_tests,brevick_app_tests
 pki/pkcs11_uri.cc @@ if (c >= 'a' && c <= 'f') return c - 'a' + 10; @@ if (c >= 'a' && c <= 'f') return c - 'a'; @@ brevick_pki_tests
 pki/trust.cc @@ (X509_get_extended_key_usage(certificate) & (XKU_CODE_SIGN | XKU_ANYEKU)) == 0) { @@ (X509_get_extended_key_usage(certificate) & XKU_CODE_SIGN) == 0) { @@ brevick_pki_tests,brevick_verify_tests
 token/pkcs11_token.cc @@ if (!pin.empty() && pin.back() == '\r') pin.pop_back(); @@ ; @@ brevick_token_tests

@@ -5,7 +5,6 @@
 #include <cstdio>
 
 #include "base/utf8.h"
-#include "xml/reference.h"
 
 namespace brevick {
 namespace {
@@ -22,22 +21,6 @@ int standardOutputError = 0;  // the first failed write to standard output
 
 void NoteOutputFailure() {
   if (standardOutputError == 0) standardOutputError = errno != 0 ? errno : EIO;
-}
-
-char32_t DecodeUtf8(std::string_view sequence) {
-  const auto lead = static_cast<unsigned char>(sequence[0]);
-  char32_t codePoint = lead & (0x7F >> sequence.size());
-  for (std::size_t i = 1; i < sequence.size(); ++i) {
-    codePoint = (codePoint << 6) | (static_cast<unsigned char>(sequence[i]) & 0x3F);
-  }
-  return codePoint;
-}
-
-// C1 controls, and the bidirectional embeddings, overrides and isolates that
-// can make a line read otherwise than it is.
-bool IsHiddenCodePoint(char32_t codePoint) {
-  return (codePoint >= 0x80 && codePoint <= 0x9F) || (codePoint >= 0x202A && codePoint <= 0x202E) ||
-         (codePoint >= 0x2066 && codePoint <= 0x2069);
 }
 
 void Emit(std::string_view text, bool flush) {
@@ -61,29 +44,15 @@ std::string ConsoleSafe(std::string_view text) {
   safe.reserve(text.size());
   std::size_t at = 0;
   while (at < text.size()) {
-    const auto lead = static_cast<unsigned char>(text[at]);
-    if (lead < 0x80) {
-      const bool control = (lead < 0x20 && lead != '\t') || lead == 0x7F;
-      if (control) {
-        safe += kReplacement;
-      } else {
-        safe.push_back(static_cast<char>(lead));
-      }
-      ++at;
-      continue;
-    }
-    const std::size_t length = xmldoc::WellFormedUtf8Length(text.substr(at));
-    if (length == 0) {  // an ill-formed byte: a terminal could read it as C1
-      safe += kReplacement;
-      ++at;
-      continue;
-    }
-    if (IsHiddenCodePoint(DecodeUtf8(text.substr(at, length)))) {
+    std::size_t length = 0;
+    const char32_t codePoint = DecodeFirst(text.substr(at), length);
+    // An ill-formed byte goes too: a terminal could read it as a C1 control.
+    if (length == 0 || IsHiddenCharacter(codePoint)) {
       safe += kReplacement;
     } else {
       safe.append(text.substr(at, length));
     }
-    at += length;
+    at += length == 0 ? 1 : length;
   }
   return safe;
 }

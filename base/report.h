@@ -21,10 +21,11 @@ struct Verbosity {
 };
 void SetVerbosity(Verbosity verbosity);
 
-// The text as it may reach a terminal: C0 controls other than tab (CR and LF
-// included: only the writer ends lines), DEL, C1 controls, the bidirectional
-// controls U+202A to U+202E and U+2066 to U+2069, and bytes that are not
-// well-formed UTF-8 each become U+FFFD. Every console line passes here.
+// The text as it may reach a terminal: every hidden character (IsHiddenCharacter:
+// controls but tab, CR and LF included since only the writer ends lines, the
+// bidirectional marks and controls, the line and paragraph separators) and
+// every byte that is not well-formed UTF-8 becomes U+FFFD. Every console line
+// passes here.
 std::string ConsoleSafe(std::string_view text);
 
 // Written whatever the output flags: usage, listings, the summary.

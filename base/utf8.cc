@@ -128,4 +128,29 @@ std::string ToPathBytes(std::wstring_view wide) {
   return out;
 }
 
+char32_t DecodeFirst(std::string_view text, std::size_t& length) {
+  length = 0;
+  if (text.empty()) return kReplacement;
+  const auto lead = static_cast<unsigned char>(text[0]);
+  if (lead < 0x80) {
+    length = 1;
+    return lead;
+  }
+  length = xmldoc::WellFormedUtf8Length(text);
+  if (length == 0) return kReplacement;
+  char32_t codePoint = lead & (0x7F >> length);
+  for (std::size_t i = 1; i < length; ++i) {
+    codePoint = (codePoint << 6) | (static_cast<unsigned char>(text[i]) & 0x3F);
+  }
+  return codePoint;
+}
+
+bool IsHiddenCharacter(char32_t codePoint) {
+  if (codePoint < 0x20) return codePoint != '\t';
+  return codePoint == 0x7F || (codePoint >= 0x80 && codePoint <= 0x9F) || codePoint == 0x061C ||
+         codePoint == 0x200E || codePoint == 0x200F || codePoint == 0x2028 || codePoint == 0x2029 ||
+         (codePoint >= 0x202A && codePoint <= 0x202E) ||
+         (codePoint >= 0x2066 && codePoint <= 0x2069);
+}
+
 }  // namespace brevick

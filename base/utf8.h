@@ -2,6 +2,7 @@
 // the wide text of paths, console lines and messages.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -25,5 +26,17 @@ std::string ToUtf8(std::wstring_view wide);
 // converts as ToWide and ToUtf8 do.
 std::wstring ArgumentToWide(std::string_view bytes);
 std::string ToPathBytes(std::wstring_view wide);
+
+// The code point of the well-formed UTF-8 sequence that starts `text`, and
+// its length in bytes (an ASCII byte is a sequence of one); `length` is 0
+// when the bytes there start no well-formed sequence, or `text` is empty.
+char32_t DecodeFirst(std::string_view text, std::size_t& length);
+
+// Characters that change how the text around them reads, and so must never
+// reach a terminal or a report raw: C0 controls other than tab (CR and LF
+// included), DEL, C1 controls, the bidirectional marks, embeddings,
+// overrides and isolates (U+061C, U+200E, U+200F, U+202A to U+202E, U+2066
+// to U+2069) and the line and paragraph separators U+2028 and U+2029.
+bool IsHiddenCharacter(char32_t codePoint);
 
 }  // namespace brevick

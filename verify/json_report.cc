@@ -3,40 +3,12 @@
 
 #include <cstdio>
 
+#include "base/utf8.h"
+
 namespace brevick {
 namespace {
 
 constexpr char32_t kReplacement = 0xFFFD;
-
-// The code point at `text[i]` and its length; U+FFFD and length 1 for a byte
-// that does not start a well-formed sequence.
-char32_t DecodeUtf8(std::string_view text, std::size_t i, std::size_t& length) {
-  const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[i + k]); };
-  const unsigned char first = byte(0);
-  length = 1;
-  if (first < 0x80) return first;
-  std::size_t need = 0;
-  char32_t value = 0;
-  char32_t minimum = 0;
-  if (first >= 0xC2 && first <= 0xDF) {
-    need = 1, value = first & 0x1F, minimum = 0x80;
-  } else if (first >= 0xE0 && first <= 0xEF) {
-    need = 2, value = first & 0x0F, minimum = 0x800;
-  } else if (first >= 0xF0 && first <= 0xF4) {
-    need = 3, value = first & 0x07, minimum = 0x10000;
-  } else {
-    return kReplacement;
-  }
-  if (i + need >= text.size()) return kReplacement;
-  for (std::size_t k = 1; k <= need; ++k) {
-    if ((byte(k) & 0xC0) != 0x80) return kReplacement;
-    value = (value << 6) | (byte(k) & 0x3F);
-  }
-  if (value < minimum || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF))
-    return kReplacement;
-  length = need + 1;
-  return value;
-}
 
 void AppendUtf8(std::string& out, char32_t c) {
   if (c < 0x80) {
@@ -56,9 +28,10 @@ void AppendUtf8(std::string& out, char32_t c) {
   }
 }
 
+// What a terminal must not get raw, every control JSON itself forbids, and
+// U+FFFD, so that a replaced byte stays visible as such.
 bool NeedsUnicodeEscape(char32_t c) {
-  return c < 0x20 || c == 0x7F || (c >= 0x80 && c <= 0x9F) || (c >= 0x202A && c <= 0x202E) ||
-         (c >= 0x2066 && c <= 0x2069) || c == kReplacement;
+  return c < 0x20 || IsHiddenCharacter(c) || c == kReplacement;
 }
 
 // Appends `,"name":` (no comma before the first field of an object).
@@ -224,9 +197,9 @@ std::string JsonString(std::string_view text) {
   out.reserve(text.size() + 2);
   out += '"';
   for (std::size_t i = 0; i < text.size();) {
-    std::size_t length = 1;
-    const char32_t c = DecodeUtf8(text, i, length);
-    i += length;
+    std::size_t length = 0;
+    const char32_t c = DecodeFirst(text.substr(i), length);
+    i += length == 0 ? 1 : length;
     switch (c) {
       case '"':
         out += "\\\"";

@@ -98,6 +98,35 @@ OptionError Signer(CommandLine& c, const std::wstring& value) {
   return std::nullopt;
 }
 
+// Bounds of the CRL download settings: beyond them a value is a typo.
+constexpr long kMaxCrlRounds = 100;
+constexpr long kMaxCrlSeconds = 3600;
+
+// --crl-retries, --crl-wait, --crl-timeout: digits only, within bounds.
+OptionError CrlDownload(CommandLine& c, std::wstring_view name, const std::wstring& value) {
+  const bool rounds = name == L"--crl-retries";
+  const long least = name == L"--crl-wait" ? 0 : 1;
+  const long most = rounds ? kMaxCrlRounds : kMaxCrlSeconds;
+  long number = 0;
+  bool valid = !value.empty() && value.size() <= 6;
+  for (const wchar_t ch : value) {
+    valid = valid && ch >= L'0' && ch <= L'9';
+    if (valid) number = number * 10 + (ch - L'0');
+  }
+  if (!valid || number < least || number > most) {
+    return std::wstring(name) + L" needs a whole number from " + std::to_wstring(least) + L" to " +
+           std::to_wstring(most) + L", not '" + value + L"'";
+  }
+  if (rounds) {
+    c.verify.crl.rounds = static_cast<int>(number);
+  } else if (name == L"--crl-wait") {
+    c.verify.crl.waitSeconds = number;
+  } else {
+    c.verify.crl.timeoutSeconds = number;
+  }
+  return std::nullopt;
+}
+
 // A long option: its name, whether it takes a value, the modes it belongs
 // to, and what it sets. `apply` returns an error text for a value it cannot
 // use.
@@ -168,6 +197,42 @@ constexpr LongOption kLongOptions[] = {
     {L"--json", true, kVerifyMode,
      [](CommandLine& c, const std::wstring& value) {
        return SetOnce(c.jsonPath, L"--json", value);
+     }},
+    {L"--tsa-trust", true, kVerifyMode,
+     [](CommandLine& c, const std::wstring& value) -> OptionError {
+       c.verify.tsaTrustFiles.push_back(ToPathBytes(value));
+       return std::nullopt;
+     }},
+    {L"--tsa-trust-store", true, kVerifyMode,
+     [](CommandLine& c, const std::wstring& value) -> OptionError {
+       c.verify.tsaTrustStores.push_back(value);
+       return std::nullopt;
+     }},
+    {L"--require-timestamp", false, kVerifyMode,
+     [](CommandLine& c, const std::wstring&) { return Set(c.verify.requireTimestamp); }},
+    {L"--crl", true, kVerifyMode,
+     [](CommandLine& c, const std::wstring& value) -> OptionError {
+       c.verify.crl.files.push_back(ToPathBytes(value));
+       return std::nullopt;
+     }},
+    {L"--crl-check", true, kVerifyMode,
+     [](CommandLine& c, const std::wstring& value) -> OptionError {
+       if (value != L"all") return L"--crl-check takes 'all', not '" + value + L"'";
+       return Set(c.verify.crl.everyCertificate);
+     }},
+    {L"--crl-fetch", false, kVerifyMode,
+     [](CommandLine& c, const std::wstring&) { return Set(c.verify.crl.fetch); }},
+    {L"--crl-retries", true, kVerifyMode,
+     [](CommandLine& c, const std::wstring& value) {
+       return CrlDownload(c, L"--crl-retries", value);
+     }},
+    {L"--crl-wait", true, kVerifyMode,
+     [](CommandLine& c, const std::wstring& value) {
+       return CrlDownload(c, L"--crl-wait", value);
+     }},
+    {L"--crl-timeout", true, kVerifyMode,
+     [](CommandLine& c, const std::wstring& value) {
+       return CrlDownload(c, L"--crl-timeout", value);
      }},
     {L"--probe", false, kCertificatesMode,
      [](CommandLine& c, const std::wstring&) { return Set(c.probe); }},

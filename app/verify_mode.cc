@@ -8,6 +8,7 @@
 #include "app/options.h"
 #include "base/file_io.h"
 #include "base/report.h"
+#include "base/reporter.h"
 #include "base/utf8.h"
 #include "verify/json_report.h"
 #include "verify/verify.h"
@@ -18,7 +19,19 @@ namespace {
 constexpr const wchar_t* kVerifyUsage[] = {
     L"usage: brevick --verify SIGNED [--package DIR] [--trust FILE]... [--trust-store NAME]...",
     L"                        [--signer SHA256] [--extract FILE] [--json FILE] [--strict]",
-    L"                        [--jobs N]",
+    L"                        [--jobs N] [--tsa-trust FILE]... [--tsa-trust-store NAME]...",
+    L"                        [--require-timestamp] [--crl FILE]... [--crl-check all]",
+    L"                        [--crl-fetch [--crl-retries N] [--crl-wait S] [--crl-timeout S]]",
+};
+
+// Tells what the check says as it goes (failed CRL downloads) on standard
+// error; the verify mode has no progress or debug lines.
+class NoticeReporter final : public Reporter {
+ public:
+  void Progress(std::wstring_view) override {}
+  void Debug(std::wstring_view) override {}
+  void Notice(std::wstring_view line) override { NoticeLine(line); }
+  void Error(std::wstring_view line) override { NoticeLine(line); }
 };
 
 constexpr std::wstring_view kJsonToStandardOutput = L"-";
@@ -86,14 +99,21 @@ void PresentReport(const VerifyReport& report) {
   Line(report.signature.valid ? "Signature: valid" + digest
                               : "Signature: not valid: " + report.signature.error + digest);
   Line("Signer: " + (report.signer ? SignerText(*report.signer) : std::string("unknown")));
+  Line("Timestamp: " + TimestampSummary(report));
   // Said by the signer, not proven: shown, never used for trust.
   if (!report.signature.signingTime.empty()) Line("Signed at: " + report.signature.signingTime);
   PresentSigners(report.signers);
   std::string anchors;
   for (const std::string& anchor : report.trust.anchors)
     anchors += (anchors.empty() ? "" : ", ") + anchor;
+  // The checking time is said only when it is not now, so that the line of a
+  // check without a timestamp stays as it always was.
+  const std::string at = report.trust.atSource == "timestamp"
+                             ? "; checked at " + report.trust.at + ", the timestamp's time"
+                             : "";
   Line(std::string("Trust: ") + (report.trust.trusted ? "trusted: " : "not trusted: ") +
-       report.trust.reason + "; anchors: " + (anchors.empty() ? "none" : anchors));
+       report.trust.reason + at + "; anchors: " + (anchors.empty() ? "none" : anchors));
+  Line("Revocation: " + RevocationSummary(report));
   PresentFiles(report.files);
   Line(report.exitCode == 0 ? "Verified" : "Verification failed");
 }
@@ -139,7 +159,8 @@ int RunVerifyMode(const std::vector<std::wstring>& args) {
     PointToHelp();
     return kExitVerifyUsage;
   }
-  const VerifyReport report = VerifySignedManifest(commandLine.verify);
+  NoticeReporter reporter;
+  const VerifyReport report = VerifySignedManifest(commandLine.verify, &reporter);
   int exitCode = report.exitCode;
   if (commandLine.jsonPath != kJsonToStandardOutput) PresentReport(report);
   Notices(report, commandLine);

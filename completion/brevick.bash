@@ -32,7 +32,8 @@ _brevick_mode() {
       --help | --version) echo info; return ;;
       -S | -R | --digest | --thumbprint | --confine | --jobs | --package | --trust | \
         --trust-store | --signer | --extract | --json | --timestamp | --timestamp-digest | \
-        --timestamp-retries | --timestamp-wait | --timestamp-timeout | --text) ((i++)) ;;
+        --timestamp-retries | --timestamp-wait | --timestamp-timeout | --text | --tsa-trust | \
+        --tsa-trust-store | --crl | --crl-check | --crl-retries | --crl-wait | --crl-timeout) ((i++)) ;;
     esac
   done
   if ((COMP_CWORD > 1)); then echo sign; else echo any; fi
@@ -45,7 +46,9 @@ _brevick_options() {
   local sign="-P -D -S -R --digest --thumbprint --strict --confine --jobs --progress
     --no-progress --dry-run --print --text --quiet $timestamp"
   case "$1" in
-    verify) echo "--package --trust --trust-store --signer --extract --json --strict --jobs" ;;
+    verify) echo "--package --trust --trust-store --signer --extract --json --strict --jobs
+      --tsa-trust --tsa-trust-store --require-timestamp --crl --crl-check --crl-fetch
+      --crl-retries --crl-wait --crl-timeout" ;;
     timestamp) echo "$timestamp" ;;
     certificates) echo "-S --probe" ;;
     list) echo "-S --quiet" ;;

@@ -47,6 +47,9 @@ struct X509SigFree {
 struct X509AlgorFree {
   void operator()(X509_ALGOR* alg) const { X509_ALGOR_free(alg); }
 };
+struct X509CrlFree {
+  void operator()(X509_CRL* crl) const { X509_CRL_free(crl); }
+};
 struct X509StackFree {
   void operator()(STACK_OF(X509) * certs) const { sk_X509_pop_free(certs, X509_free); }
 };
@@ -68,6 +71,7 @@ using Pkcs7SignerInfoPtr = std::unique_ptr<PKCS7_SIGNER_INFO, Pkcs7SignerInfoFre
 using Pkcs12Ptr = std::unique_ptr<PKCS12, Pkcs12Free>;
 using X509SigPtr = std::unique_ptr<X509_SIG, X509SigFree>;
 using X509AlgorPtr = std::unique_ptr<X509_ALGOR, X509AlgorFree>;
+using X509CrlPtr = std::unique_ptr<X509_CRL, X509CrlFree>;
 using X509StackPtr = std::unique_ptr<STACK_OF(X509), X509StackFree>;
 using GeneralNamesPtr = std::unique_ptr<GENERAL_NAMES, GeneralNamesFree>;
 using OpenSslBytesPtr = std::unique_ptr<unsigned char, OpenSslBytesFree>;

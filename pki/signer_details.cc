@@ -10,9 +10,8 @@
 #include "base/hex_text.h"
 
 namespace brevick {
-namespace {
 
-std::string NameText(const X509_NAME* name) {
+std::string DistinguishedNameText(const X509_NAME* name) {
   // RFC 2253 order and escaping, but UTF-8 kept as it is instead of \XX.
   const BioPtr bio(BIO_new(BIO_s_mem()));
   if (!bio || name == nullptr ||
@@ -23,6 +22,16 @@ std::string NameText(const X509_NAME* name) {
   const long size = BIO_get_mem_data(bio.get(), &data);
   return size > 0 ? std::string(data, static_cast<std::size_t>(size)) : std::string();
 }
+
+std::string UtcTimeText(std::time_t time) {
+  std::tm parts{};
+  if (::gmtime_r(&time, &parts) == nullptr) return {};
+  char text[32];
+  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &parts);
+  return text;
+}
+
+namespace {
 
 std::string SerialText(const ASN1_INTEGER* serial) {
   const std::unique_ptr<BIGNUM, decltype(&BN_free)> number(ASN1_INTEGER_to_BN(serial, nullptr),
@@ -91,8 +100,8 @@ SignerDetails DescribeCertificate(const X509* certificate) {
   const OpenSslErrorScope errors;
   SignerDetails details;
   if (certificate == nullptr) return details;
-  details.subject = NameText(X509_get_subject_name(certificate));
-  details.issuer = NameText(X509_get_issuer_name(certificate));
+  details.subject = DistinguishedNameText(X509_get_subject_name(certificate));
+  details.issuer = DistinguishedNameText(X509_get_issuer_name(certificate));
   details.serial = SerialText(X509_get0_serialNumber(certificate));
   details.sha256 = Thumbprint(certificate, EVP_sha256());
   details.sha1 = Thumbprint(certificate, EVP_sha1());

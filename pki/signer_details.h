@@ -2,6 +2,7 @@
 // names, serial number, thumbprints, validity and key, as plain UTF-8 text.
 #pragma once
 
+#include <ctime>
 #include <string>
 
 #include "pki/openssl_handles.h"
@@ -24,6 +25,12 @@ std::string Rfc3339Time(const ASN1_TIME* time);
 
 // Never fails: a field OpenSSL cannot render is left empty.
 SignerDetails DescribeCertificate(const X509* certificate);
+
+// A name in the RFC 2253 form of SignerDetails; empty when it cannot be rendered.
+std::string DistinguishedNameText(const X509_NAME* name);
+
+// "YYYY-MM-DDTHH:MM:SSZ", the form of every time a recipient is shown.
+std::string UtcTimeText(std::time_t time);
 
 // The lowercase hexadecimal SHA-256 thumbprint of the DER certificate; empty
 // when it cannot be computed.

@@ -105,7 +105,7 @@ CertificateFileResult ReadCertificateFile(const std::string& path,
 }
 
 ChainVerdict VerifyCertificateChain(X509* leaf, std::span<X509* const> intermediates,
-                                    std::span<X509* const> anchors) {
+                                    std::span<X509* const> anchors, std::optional<std::time_t> at) {
   const OpenSslErrorScope errors;
   ChainVerdict verdict;
   const X509StorePtr store(X509_STORE_new());
@@ -134,10 +134,16 @@ ChainVerdict VerifyCertificateChain(X509* leaf, std::span<X509* const> intermedi
     verdict.reason = "chain verification could not start";
     return verdict;
   }
+  if (at) X509_STORE_CTX_set_time(context.get(), 0, *at);
   const int result = X509_verify_cert(context.get());
   if (result == 1) {
     verdict.trusted = true;
-    verdict.anchor = MatchedAnchor(X509_STORE_CTX_get0_chain(context.get()), anchors);
+    STACK_OF(X509)* chain = X509_STORE_CTX_get0_chain(context.get());
+    for (int i = 0; i < sk_X509_num(chain); ++i) {
+      X509* certificate = sk_X509_value(chain, i);
+      if (X509_up_ref(certificate) == 1) verdict.chain.emplace_back(certificate);
+    }
+    verdict.anchor = MatchedAnchor(chain, anchors);
     return verdict;
   }
   const int code = X509_STORE_CTX_get_error(context.get());
@@ -160,10 +166,12 @@ SigningUsage CheckSigningUsage(X509* certificate, bool requireCodeSigning) {
   return SigningUsage::kAllowed;
 }
 
-std::string ValidityProblem(const X509* certificate) {
-  if (X509_cmp_current_time(X509_get0_notBefore(certificate)) >= 0)
+std::string ValidityProblem(const X509* certificate, std::optional<std::time_t> at) {
+  std::time_t when = at.value_or(0);
+  std::time_t* moment = at ? &when : nullptr;  // OpenSSL reads null as now
+  if (X509_cmp_time(X509_get0_notBefore(certificate), moment) >= 0)
     return X509_verify_cert_error_string(X509_V_ERR_CERT_NOT_YET_VALID);
-  if (X509_cmp_current_time(X509_get0_notAfter(certificate)) <= 0)
+  if (X509_cmp_time(X509_get0_notAfter(certificate), moment) <= 0)
     return X509_verify_cert_error_string(X509_V_ERR_CERT_HAS_EXPIRED);
   return {};
 }

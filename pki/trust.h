@@ -1,8 +1,10 @@
 // pki/trust.h: whether a signer's certificate is trusted: anchors read
-// from files, OpenSSL's chain verification at the current time, and the key
-// usage a signing certificate must allow.
+// from files, OpenSSL's chain verification now or at a time a timestamp
+// proves, and the key usage a signing certificate must allow.
 #pragma once
 
+#include <ctime>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -38,13 +40,17 @@ struct ChainVerdict {
   // The given anchor that vouched for the chain: the first certificate of
   // the chain, from the leaf up, that is one of the anchors.
   X509Ptr anchor;
+  // The chain, leaf first and anchor last, when it was built.
+  std::vector<X509Ptr> chain;
 };
 
-// Builds and checks a chain from `leaf` to one of `anchors` at the current
-// time, `intermediates` filling the gaps. Any anchor may end the chain, a
-// self-signed root or not.
+// Builds and checks a chain from `leaf` to one of `anchors` at `at` (the
+// current time when absent), `intermediates` filling the gaps. Any anchor may
+// end the chain, a self-signed root or not. A past time lets a signature that
+// a timestamp dates be judged by the certificates as they were then.
 ChainVerdict VerifyCertificateChain(X509* leaf, std::span<X509* const> intermediates,
-                                    std::span<X509* const> anchors);
+                                    std::span<X509* const> anchors,
+                                    std::optional<std::time_t> at = std::nullopt);
 
 enum class SigningUsage {
   kAllowed,
@@ -59,8 +65,9 @@ const char* SigningUsageText(SigningUsage usage);
 // `requireCodeSigning` is set. Absent extensions allow everything.
 SigningUsage CheckSigningUsage(X509* certificate, bool requireCodeSigning);
 
-// Empty when the current time lies within the certificate's validity, else
-// "certificate has expired" or "certificate is not yet valid".
-std::string ValidityProblem(const X509* certificate);
+// Empty when `at` (the current time when absent) lies within the
+// certificate's validity, else "certificate has expired" or "certificate is
+// not yet valid".
+std::string ValidityProblem(const X509* certificate, std::optional<std::time_t> at = std::nullopt);
 
 }  // namespace brevick

@@ -112,6 +112,50 @@ void WriteSigner(std::string& out, const std::optional<SignerDetails>& signer,
   object.Close();
 }
 
+void WriteTimestamp(std::string& out, const std::optional<VerifyReport::Timestamp>& timestamp) {
+  if (!timestamp) {
+    out += "null";
+    return;
+  }
+  ObjectWriter object(out);
+  object.Bool("valid", timestamp->valid);
+  object.Bool("trusted", timestamp->trusted);
+  OptionalString(object, "time", timestamp->time);
+  OptionalString(object, "digest", timestamp->digest);
+  OptionalString(object, "policy", timestamp->policy);
+  OptionalString(object, "serial", timestamp->serial);
+  std::string& tsa = object.Field("tsa");
+  if (timestamp->tsa) {
+    ObjectWriter details(tsa);
+    details.String("subject", timestamp->tsa->subject);
+    details.String("issuer", timestamp->tsa->issuer);
+    details.String("serial", timestamp->tsa->serial);
+    details.String("sha256", timestamp->tsa->sha256);
+    details.String("not_before", timestamp->tsa->notBefore);
+    details.String("not_after", timestamp->tsa->notAfter);
+    details.Close();
+  } else {
+    tsa += "null";
+  }
+  OptionalString(object, "reason", timestamp->reason);
+  object.Close();
+}
+
+void WriteRevocation(std::string& out, const std::optional<VerifyReport::Revocation>& revocation) {
+  if (!revocation) {
+    out += "null";
+    return;
+  }
+  ObjectWriter object(out);
+  object.Bool("checked", revocation->checked);
+  object.Bool("revoked", revocation->revoked);
+  OptionalString(object, "revoked_at", revocation->revokedAt);
+  OptionalString(object, "reason", revocation->reason);
+  StringArray(object.Field("crls"), revocation->crls);
+  OptionalString(object, "error", revocation->error);
+  object.Close();
+}
+
 void WriteSigners(std::string& out, const std::vector<VerifyReport::SignerResult>& signers) {
   out += '[';
   for (std::size_t i = 0; i < signers.size(); ++i) {
@@ -228,14 +272,18 @@ std::string VerifyReportToJson(const VerifyReport& report) {
   }
   WriteSigner(object.Field("signer"), report.signer, report.signature.signingTime);
   WriteSigners(object.Field("signers"), report.signers);
+  WriteTimestamp(object.Field("timestamp"), report.timestamp);
   {
     ObjectWriter trust(object.Field("trust"));
     trust.Bool("checked", report.trust.checked);
     trust.Bool("trusted", report.trust.trusted);
     StringArray(trust.Field("anchors"), report.trust.anchors);
     trust.String("reason", report.trust.reason);
+    OptionalString(trust, "at", report.trust.at);
+    OptionalString(trust, "at_source", report.trust.atSource);
     trust.Close();
   }
+  WriteRevocation(object.Field("revocation"), report.revocation);
   WriteFiles(object.Field("files"), report.files);
   if (!report.extractError.empty()) object.String("extract_error", report.extractError);
   object.Field("exit_code") += std::to_string(report.exitCode);

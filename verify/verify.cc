@@ -16,11 +16,10 @@
 #include "base/utf8.h"
 #include "cms/message_check.h"
 #include "manifest/file_digests.h"
-#include "pki/cert_store.h"
 #include "pki/crypto_result.h"
 #include "pki/signer_details.h"
-#include "pki/trust.h"
 #include "verify/package_check.h"
+#include "verify/signer_trust.h"
 
 namespace brevick {
 namespace {
@@ -96,145 +95,6 @@ bool ReadSignedMessage(const std::string& path, std::vector<std::uint8_t>& messa
     return false;
   }
   return true;
-}
-
-// The certificate trust is checked for and the others carried with it,
-// which may fill the gaps of its chain; both owned by the message check.
-struct SignerChain {
-  X509* certificate = nullptr;
-  std::vector<X509*> otherCertificates;
-};
-
-struct Anchor {
-  X509Ptr certificate;
-  std::string source;
-};
-
-// Trust files are certificates: anything larger is refused unread.
-constexpr std::uint64_t kMaxTrustFileBytes = 16u << 20;
-
-// Reads every anchor the options name. A source that yields nothing usable
-// is a reason for distrust: the recipient asked for it, so it is never
-// skipped quietly, not even beside a pin that matches.
-std::vector<Anchor> LoadAnchors(const VerifyOptions& options, std::vector<std::string>& problems) {
-  std::vector<Anchor> anchors;
-  for (const std::string& path : options.trustFiles) {
-    std::vector<X509Ptr> certificates;
-    int error = 0;
-    const CertificateFileResult result =
-        ReadCertificateFile(path, certificates, error, kMaxTrustFileBytes);
-    if (result != CertificateFileResult::kOk) {
-      std::string problem = "trust file " + path + " " + CertificateFileResultText(result);
-      if (error == EFBIG) {
-        problem = "trust file " + path + " is larger than 16 MiB";
-      } else if (error != 0) {
-        problem += " (" + FileErrorText(error) + ")";
-      }
-      problems.push_back(problem);
-      continue;
-    }
-    for (X509Ptr& certificate : certificates) anchors.push_back({std::move(certificate), path});
-  }
-  for (const std::wstring& name : options.trustStores) {
-    const std::optional<CertStore> store = CertStore::Open(name);
-    const std::string source = "store " + ToUtf8(name);
-    if (!store) {
-      problems.push_back("trust " + source + " cannot be opened");
-      continue;
-    }
-    std::vector<StoredCertificate> certificates = store->Certificates();
-    if (certificates.empty()) problems.push_back("trust " + source + " holds no certificate");
-    for (StoredCertificate& stored : certificates)
-      anchors.push_back({std::move(stored.certificate), source});
-  }
-  return anchors;
-}
-
-std::string JoinReasons(const std::vector<std::string>& reasons) {
-  std::string joined;
-  for (const std::string& reason : reasons) {
-    if (!joined.empty()) joined += "; ";
-    joined += reason;
-  }
-  return joined;
-}
-
-// "chains to <anchor>" for the anchor that matched, or empty with the
-// reason added to `problems`.
-std::string ChainTrust(const std::vector<Anchor>& anchors, const SignerChain& signer,
-                       std::vector<std::string>& problems) {
-  std::vector<X509*> anchorPointers;
-  anchorPointers.reserve(anchors.size());
-  for (const Anchor& anchor : anchors) anchorPointers.push_back(anchor.certificate.get());
-  const ChainVerdict verdict =
-      VerifyCertificateChain(signer.certificate, signer.otherCertificates, anchorPointers);
-  if (!verdict.trusted) {
-    problems.push_back("no chain to the anchors: " + verdict.reason);
-    return {};
-  }
-  std::string source;
-  for (const Anchor& anchor : anchors) {
-    if (verdict.anchor && X509_cmp(anchor.certificate.get(), verdict.anchor.get()) == 0) {
-      source = anchor.source;
-      break;
-    }
-  }
-  return "chains to " + DescribeCertificate(verdict.anchor.get()).subject +
-         (source.empty() ? "" : " (" + source + ")");
-}
-
-std::string PinTrust(const std::string& pin, X509* certificate,
-                     std::vector<std::string>& problems) {
-  if (Sha256Thumbprint(certificate) != pin) {
-    problems.push_back("the SHA-256 thumbprint is not the pinned one");
-  } else if (const std::string problem = ValidityProblem(certificate); !problem.empty()) {
-    problems.push_back("pinned, but " + problem);
-  } else {
-    return "the SHA-256 thumbprint is the pinned one";
-  }
-  return {};
-}
-
-// What keeps a signer that an anchor or pin vouches for from being trusted.
-std::string UseProblem(const VerifyOptions& options, const SignerChain& signer, bool md2) {
-  const SigningUsage usage = CheckSigningUsage(signer.certificate, options.strict);
-  if (usage != SigningUsage::kAllowed) return SigningUsageText(usage);
-  if (md2 && options.strict) return "the signature uses MD2, a broken digest";
-  return {};
-}
-
-void CheckTrust(const VerifyOptions& options, const SignerChain& signer, bool md2,
-                VerifyReport::Trust& trust) {
-  const bool anyAnchor = !options.trustFiles.empty() || !options.trustStores.empty();
-  trust.checked = anyAnchor || options.pinnedSha256.has_value();
-  if (!trust.checked) {
-    trust.reason = "not checked against any trust anchor";
-    return;
-  }
-  std::vector<std::string> problems;
-  const std::vector<Anchor> anchors = LoadAnchors(options, problems);
-  for (const Anchor& anchor : anchors)
-    trust.anchors.push_back(anchor.source + ": " +
-                            DescribeCertificate(anchor.certificate.get()).subject);
-  if (options.pinnedSha256) trust.anchors.push_back("pinned sha256 " + *options.pinnedSha256);
-  // An anchor that could not be read fails trust whatever else matches.
-  if (!problems.empty()) {
-    trust.reason = JoinReasons(problems);
-    return;
-  }
-  std::string trustedBy = anyAnchor ? ChainTrust(anchors, signer, problems) : std::string();
-  if (trustedBy.empty() && options.pinnedSha256)
-    trustedBy = PinTrust(*options.pinnedSha256, signer.certificate, problems);
-  if (trustedBy.empty()) {
-    trust.reason = JoinReasons(problems);
-    return;
-  }
-  if (const std::string problem = UseProblem(options, signer, md2); !problem.empty()) {
-    trust.reason = trustedBy + ", but " + problem;
-    return;
-  }
-  trust.trusted = true;
-  trust.reason = trustedBy;
 }
 
 // Every SignerInfo into the report; the first one's certificate is the one
@@ -424,7 +284,7 @@ std::optional<std::string> NormaliseSha256(std::string_view text) {
   return hex;
 }
 
-VerifyReport VerifySignedManifest(const VerifyOptions& options) {
+VerifyReport VerifySignedManifest(const VerifyOptions& options, Reporter* reporter) {
   VerifyReport report;
   report.file = options.signedPath;
   report.trust.reason = "not checked: the signature is not valid";
@@ -447,7 +307,7 @@ VerifyReport VerifySignedManifest(const VerifyOptions& options) {
   }
 
   report.trust.reason.clear();
-  CheckTrust(options, ChainOf(check), UsesMd2(report), report.trust);
+  CheckSignerTrust(options, message, ChainOf(check), UsesMd2(report), reporter, report);
   if (!report.trust.trusted) report.exitCode |= Bit(VerifyFailure::kUntrusted);
   if (options.packageDirectory) CheckFiles(options, check.content, signedIdentity, outputs, report);
   VetOutputs(outputs, signedIdentity, report);

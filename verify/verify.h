@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "base/reporter.h"
+#include "verify/revocation_check.h"
 #include "verify/verify_report.h"
 
 namespace brevick {
@@ -27,13 +29,22 @@ struct VerifyOptions {
   bool strict = false;
   // Module files hashed at once; absent: the CPUs the process may run on.
   std::optional<int> jobs;
+  // Anchors for the time-stamp authority's chain; when neither is given, the
+  // signer's anchors serve.
+  std::vector<std::string> tsaTrustFiles;
+  std::vector<std::wstring> tsaTrustStores;
+  // No valid, trusted timestamp fails trust.
+  bool requireTimestamp = false;
+  CrlOptions crl;
 };
 
 // Runs every check that applies and fills in the exit code. A message whose
 // signature does not hold stops the check there: trust and files are then
 // reported as not checked. Writes the extract file, never the JSON report
 // (whose target it only vets, in `reportError`). Throws only std::bad_alloc.
-VerifyReport VerifySignedManifest(const VerifyOptions& options);
+// `reporter` (may be null) is told what happens on the way that the report
+// does not keep: each failed CRL download.
+VerifyReport VerifySignedManifest(const VerifyOptions& options, Reporter* reporter = nullptr);
 
 // Accepts a SHA-256 thumbprint as 64 hexadecimal digits in any case, with
 // optional ':' or ' ' between bytes; nothing when it is not one.

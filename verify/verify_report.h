@@ -76,12 +76,41 @@ struct VerifyReport {
   // Said on standard error, beside the report: a broken digest, say.
   std::vector<std::string> warnings;
 
+  // The RFC 3161 token the signer's unsigned attributes carry; absent when
+  // there is none (or the signature did not hold, so nothing was read).
+  struct Timestamp {
+    bool valid = false;                // read, over this signature, signed by its TSA certificate
+    bool trusted = false;              // valid, and the TSA chains to an anchor at its time
+    std::string time;                  // genTime, "YYYY-MM-DDTHH:MM:SSZ"; empty when unreadable
+    std::string digest;                // of the imprint, "sha256", ...
+    std::string policy;                // dotted OID
+    std::string serial;                // uppercase hexadecimal
+    std::optional<SignerDetails> tsa;  // the certificate that signed the token
+    std::string reason;                // invalid or not trusted: why; trusted: "chains to ..."
+  };
+  std::optional<Timestamp> timestamp;
+
   struct Trust {
     bool checked = false;  // some anchor or pin was given
     bool trusted = false;
     std::vector<std::string> anchors;  // every anchor used, "<source>: <subject>"
     std::string reason;
+    std::string at;        // the time the chain was checked at; empty when not checked
+    std::string atSource;  // "timestamp" or "now"; empty when not checked
   } trust;
+
+  // Present when CRLs were asked for (--crl, --crl-check, --crl-fetch).
+  struct Revocation {
+    bool checked = false;  // the status was found, revoked or not
+    bool revoked = false;
+    bool afterTimestamp = false;    // revoked after a trusted timestamp's time: harmless
+    std::string revokedAt;          // "YYYY-MM-DDTHH:MM:SSZ"
+    std::string reason;             // the CRL's reason, "keyCompromise", ...
+    std::string subject;            // the revoked certificate when it is not the signer's
+    std::vector<std::string> crls;  // the source of every CRL consulted
+    std::string error;              // why the status is unknown; empty otherwise
+  };
+  std::optional<Revocation> revocation;
 
   struct Files {
     bool checked = false;  // a package directory was given and the content was read
@@ -96,5 +125,12 @@ struct VerifyReport {
   std::string reportError;   // why the --json file must not be written; empty otherwise
   int exitCode = 0;
 };
+
+// The verdicts after "Timestamp: " and "Revocation: " in the text report:
+// "none", "<time> by <TSA>; trusted: chains to ...", "invalid: <reason>";
+// "not checked", "not revoked (2 CRLs)", "revoked on <time> (<reason>)",
+// "unknown: <reason>".
+std::string TimestampSummary(const VerifyReport& report);
+std::string RevocationSummary(const VerifyReport& report);
 
 }  // namespace brevick

@@ -47,7 +47,7 @@ check "long options by prefix" "brevick --dig" "--digest"
 check "verify options" "brevick --verify m.p7 --tr" $'--trust\n--trust-store'
 check "--jobs in the verify mode too" "brevick --verify m.p7 --jo" "--jobs"
 check "only verify options after --verify" "brevick --verify m.p7 -" \
-  $'--extract\n--jobs\n--json\n--package\n--signer\n--strict\n--trust\n--trust-store'
+  $'--crl\n--crl-check\n--crl-fetch\n--crl-retries\n--crl-timeout\n--crl-wait\n--extract\n--jobs\n--json\n--package\n--require-timestamp\n--signer\n--strict\n--trust\n--trust-store\n--tsa-trust\n--tsa-trust-store'
 check "only timestamp options after --add-timestamp" "brevick --add-timestamp m.p7 -" \
   $'--timestamp\n--timestamp-digest\n--timestamp-retries\n--timestamp-timeout\n--timestamp-wait'
 check "only -S and --quiet beside a listing" "brevick -L -" $'--quiet\n-S'

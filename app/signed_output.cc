@@ -43,17 +43,6 @@ void StageFailureReport(StageResult result, std::string_view prefix) {
   RecordError(ToWide(message));
 }
 
-StageResult ReadWholeFile(const std::wstring& path, std::vector<std::uint8_t>& bytes) {
-  const FileResult result = ReadRegularFile(AT_FDCWD, OpenablePath(path), bytes);
-  if (result.Ok()) return StageResult::kGoOn;
-  if (!result.opened) {
-    RecordOpenFailure(path, result.error);
-    return StageResult::kOutputNotOpened;
-  }
-  RecordError(ReadErrorMessage(path, result.error));
-  return StageResult::kOutputReadWriteFailed;
-}
-
 std::span<const std::uint8_t> BytesOf(std::string_view text) {
   return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
 }
@@ -167,19 +156,6 @@ StageResult SignCheckAndReplace(std::string_view xmlText, const std::wstring& ou
 
 }  // namespace
 
-StageResult SignAndWrite(const xmldoc::Document& document, const std::wstring& outfile,
-                         const SignerChoice& signer, const OutputGuard& guard) {
-  return SignAndWriteText(ManifestText(document), outfile, signer, guard);
-}
-
-std::string ManifestText(const xmldoc::Document& document, std::size_t capacityHint) {
-  std::string xmlText;
-  xmlText.reserve(capacityHint);
-  xmldoc::WriteContext context(xmlText, kManifestIndent, kManifestWriteFlags);
-  document.Write(context);
-  return xmlText;
-}
-
 std::string ManifestText(std::unique_ptr<xmldoc::Document> document, std::size_t capacityHint,
                          const std::function<void(std::size_t)>& released) {
   std::string xmlText;
@@ -227,20 +203,6 @@ StageResult CheckWrittenMessage(const std::wstring& outfile, int fd, std::string
       return TimestampsHold(TimestampProblem(readBack));
   }
   return CheckWholeFile(outfile, fd, text, digestInfo);
-}
-
-StageResult VerifyFile(const std::wstring& path) {
-  std::vector<std::uint8_t> signedMessage;
-  if (const StageResult result = ReadWholeFile(path, signedMessage); result != StageResult::kGoOn) {
-    return result;
-  }
-  std::vector<std::uint8_t> content;
-  if (const CryptoResult code = VerifySignedMessage(signedMessage, content);
-      code != CryptoResult::kOk) {
-    ReportCryptoError(code);
-    return StageResult::kVerifyFailed;
-  }
-  return StageResult::kGoOn;
 }
 
 }  // namespace brevick

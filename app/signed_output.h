@@ -26,28 +26,21 @@ class Document;
 
 namespace brevick {
 
-// Signs, writes, checks and replaces; returns kGoOn, kOutputNotOpened,
-// kOutputReadWriteFailed, kSignatureNotWritten, kSigningFailed or
-// kVerifyFailed. An output path that `guard` protects is refused
-// (kOutputNotOpened) before anything is signed.
-StageResult SignAndWrite(const xmldoc::Document& document, const std::wstring& outfile,
-                         const SignerChoice& signer, const OutputGuard& guard = {});
-
-// The text SignAndWrite signs for `document`: what a caller writes out first
-// when it would free the document before signing. `capacityHint` bytes are
-// reserved first; a generous hint costs address space only (pages never
-// written never become resident) and spares a large text the copies of
+// The manifest's XML text, destroying `document` as it is written: the tree
+// shrinks while the text grows (xmldoc::WriteReleasing). `capacityHint`
+// bytes are reserved first; a generous hint costs address space only (pages
+// never written never become resident) and spares a large text the copies of
 // growing, each of which holds the old buffer and the new at once.
-std::string ManifestText(const xmldoc::Document& document, std::size_t capacityHint = 0);
-// The same, destroying `document` as it is written, for a caller done with
-// the tree: the tree shrinks while the text grows (xmldoc::WriteReleasing).
 // `released` is called as parts of the tree go, with the text's size so far.
 std::string ManifestText(std::unique_ptr<xmldoc::Document> document, std::size_t capacityHint,
                          const std::function<void(std::size_t)>& released);
 
-// The same for XML text already written out: what SignAndWrite does after
-// writing the document. The output's directory is opened first: a path
-// that cannot be opened is reported before anything is signed.
+// Signs the text, writes the signed message, checks it and replaces the
+// output with it; returns kGoOn, kOutputNotOpened, kOutputReadWriteFailed,
+// kSignatureNotWritten, kSigningFailed or kVerifyFailed. An output path that
+// `guard` protects is refused (kOutputNotOpened), and the output's directory
+// is opened, before anything is signed: a path that cannot be opened is
+// reported first.
 StageResult SignAndWriteText(std::string_view xmlText, const std::wstring& outfile,
                              const SignerChoice& signer, const OutputGuard& guard = {});
 
@@ -64,9 +57,5 @@ StageResult WriteTextFile(std::string_view text, const std::wstring& path,
 StageResult CheckWrittenMessage(const std::wstring& outfile, int fd, std::string_view xmlText,
                                 std::span<const std::uint8_t> digestInfo,
                                 const SignedMessageFrame& frame);
-
-// Reads and verifies the file; returns kGoOn, kOutputNotOpened,
-// kOutputReadWriteFailed or kVerifyFailed, with the reason recorded.
-StageResult VerifyFile(const std::wstring& path);
 
 }  // namespace brevick

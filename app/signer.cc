@@ -158,17 +158,4 @@ bool SignAsChosen(const SignerChoice& choice, std::uint64_t contentSize,
   return !choice.timestamp.Wanted() || StampFrame(choice.timestamp, contentSize, frame);
 }
 
-bool SignAsChosen(const SignerChoice& choice, std::span<const std::uint8_t> content,
-                  std::vector<std::uint8_t>& message) {
-  message.clear();
-  SignedMessageFrame frame;
-  if (!SignAsChosen(choice, content.size(), DigestInfo(choice.digest, content), frame))
-    return false;
-  message.reserve(frame.head.size() + content.size() + frame.tail.size());
-  message = std::move(frame.head);
-  message.insert(message.end(), content.begin(), content.end());
-  message.insert(message.end(), frame.tail.begin(), frame.tail.end());
-  return true;
-}
-
 }  // namespace brevick

@@ -39,8 +39,4 @@ bool SignerWouldBeChosen(const SignerChoice& choice);
 // the caller for the signature and the check after writing alike.
 bool SignAsChosen(const SignerChoice& choice, std::uint64_t contentSize,
                   std::span<const std::uint8_t> digestInfo, SignedMessageFrame& frame);
-// The same, digesting the content itself; `message` is the whole message.
-bool SignAsChosen(const SignerChoice& choice, std::span<const std::uint8_t> content,
-                  std::vector<std::uint8_t>& message);
-
 }  // namespace brevick

@@ -356,18 +356,6 @@ std::vector<std::uint8_t> DigestInfo(DigestAlgorithm algorithm,
   return std::vector<std::uint8_t>(der, der + size);
 }
 
-bool BuildSignedMessage(X509* certificate, EVP_PKEY* privateKey,
-                        std::span<const std::uint8_t> content, DigestAlgorithm algorithm,
-                        std::vector<std::uint8_t>& message, const DigestInfoSigner* keySigner) {
-  message.clear();
-  // OpenSSL's ASN.1 strings measure their length in an int.
-  if (content.size() > static_cast<std::size_t>(std::numeric_limits<int>::max())) return false;
-  const std::vector<std::uint8_t> digestInfo = DigestInfo(algorithm, content);
-  if (digestInfo.empty()) return false;
-  return BuildSignedMessageOver(certificate, privateKey, content, algorithm, digestInfo, message,
-                                keySigner);
-}
-
 bool BuildSignedMessageOver(X509* certificate, EVP_PKEY* privateKey,
                             std::span<const std::uint8_t> content, DigestAlgorithm algorithm,
                             std::span<const std::uint8_t> digestInfo,

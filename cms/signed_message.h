@@ -35,18 +35,13 @@ using DigestInfoSigner =
 std::vector<std::uint8_t> DigestInfo(DigestAlgorithm algorithm,
                                      std::span<const std::uint8_t> content);
 
-// Builds the message; false when OpenSSL fails (the key cannot sign, say),
-// `message` then being empty. The key must be RSA. PKCS #1 v1.5 has no
-// randomness: the same input gives the same bytes. With `keySigner`, the
-// signature is made by it instead of with `privateKey` (which may then be null).
-bool BuildSignedMessage(X509* certificate, EVP_PKEY* privateKey,
-                        std::span<const std::uint8_t> content, DigestAlgorithm algorithm,
-                        std::vector<std::uint8_t>& message,
-                        const DigestInfoSigner* keySigner = nullptr);
-
-// BuildSignedMessage for content whose DigestInfo (of `algorithm`) the
-// caller has computed already, so that a run digests its content once. The
-// content is encoded straight from the caller's bytes.
+// Builds the message over content whose DigestInfo (of `algorithm`) the
+// caller has computed already, so that a run digests its content once; false
+// when OpenSSL fails (the key cannot sign, say), `message` then being empty.
+// The content is encoded straight from the caller's bytes. The key must be
+// RSA. PKCS #1 v1.5 has no randomness: the same input gives the same bytes.
+// With `keySigner`, the signature is made by it instead of with `privateKey`
+// (which may then be null).
 bool BuildSignedMessageOver(X509* certificate, EVP_PKEY* privateKey,
                             std::span<const std::uint8_t> content, DigestAlgorithm algorithm,
                             std::span<const std::uint8_t> digestInfo,

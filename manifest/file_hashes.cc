@@ -100,43 +100,24 @@ struct PlannedModule {
   std::vector<PlannedFile> files;
 };
 
-// Puts `element` right after `anchor` among `parent`'s children. The tree
-// has no insertion in place, so the children are rebuilt in order.
-void InsertAfter(xmldoc::Element& parent, const xmldoc::Node& anchor,
-                 std::unique_ptr<xmldoc::Element> element) {
-  std::vector<std::unique_ptr<xmldoc::Node>> children;
-  children.reserve(parent.GetChildren().size() + 1);
-  for (const std::unique_ptr<xmldoc::Node>& child : parent.GetChildren()) {
-    std::unique_ptr<xmldoc::Node> copy = child->Clone(&parent);
-    if (child->IsType(xmldoc::kElementType)) {
-      static_cast<xmldoc::Element&>(*copy).SetPreserveSpace(
-          static_cast<const xmldoc::Element&>(*child).IsPreserveSpace());
-    }
-    children.push_back(std::move(copy));
-    if (child.get() == &anchor) children.push_back(std::move(element));
-  }
-  parent.RemoveAllChildren();
-  for (std::unique_ptr<xmldoc::Node>& child : children) parent.AddChild(std::move(child));
-}
-
 // Stores the digests in the dependency's elements.
 void StoreDigests(xmldoc::Element& dependency, const FileDigests& digests,
                   DigestAlgorithm extraDigest) {
   // Without an `md5` element the digests have nowhere to go and are dropped.
   xmldoc::Element& md5 = dependency.GetChildElement("md5");
   if (md5.IsNull()) return;
-  SetAttributeValue(md5.GetOrCreateAttribute("value"), "0x" + DigestToText(digests.md5));
+  md5.GetOrCreateAttribute("value").SetValue("0x" + DigestToText(digests.md5));
   if (extraDigest == DigestAlgorithm::kMd2) return;
   const std::string value = "0x" + HexText(digests.extra);
   const std::string_view name = DigestName(extraDigest);
   xmldoc::Element& existing = dependency.GetChildElement(name);
   if (!existing.IsNull()) {
-    SetAttributeValue(existing.GetOrCreateAttribute("value"), value);
+    existing.GetOrCreateAttribute("value").SetValue(value);
     return;
   }
   auto element = std::make_unique<xmldoc::Element>(&dependency, std::string(name));
-  SetAttributeValue(element->GetOrCreateAttribute("value"), value);
-  InsertAfter(dependency, md5, std::move(element));
+  element->GetOrCreateAttribute("value").SetValue(value);
+  dependency.InsertChild(std::move(element), md5, xmldoc::NodeContainer::Place::kAfter);
 }
 
 // Walks the modules in document order, makes the tree edits that do not

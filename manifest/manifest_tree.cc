@@ -25,10 +25,4 @@ std::wstring WideAttributeValue(const xmldoc::Element& element, std::string_view
   return ToWide(element.FindAttribute(name).GetText());
 }
 
-void SetAttributeValue(xmldoc::Attribute& attribute, std::string_view value) {
-  if (attribute.IsNull()) return;
-  attribute.RemoveAllChildren();
-  attribute.AddText(value);
-}
-
 }  // namespace brevick

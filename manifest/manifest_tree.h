@@ -22,8 +22,4 @@ xmldoc::Element& FirstChildElement(xmldoc::NodeContainer& parent);
 // The value of the attribute as wide text; empty when it is absent.
 std::wstring WideAttributeValue(const xmldoc::Element& element, std::string_view name);
 
-// Replaces the attribute's whole value with `value`. Nothing on the null
-// attribute.
-void SetAttributeValue(xmldoc::Attribute& attribute, std::string_view value);
-
 }  // namespace brevick

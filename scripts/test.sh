@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds and runs every test: an optimised build with warnings as errors, the
-# layout and clang-tidy check, the same tests under AddressSanitizer +
+# layout and clang-tidy check and an unoptimised build of the program with
+# warnings as errors, the same tests under AddressSanitizer +
 # UndefinedBehaviorSanitizer, the runs of the executable once more under
 # valgrind, then each libFuzzer target for a short while on its seed corpus;
 # last, the Debian package is built, unpacked and tried out, and lintian
@@ -30,6 +31,10 @@ for stage in "${stages[@]}"; do
     bash scripts/deps.sh style
     cmake --preset ci >/dev/null
     bash scripts/check_style.sh build/ci
+    # Some warnings show only without optimisation (and others only with it):
+    # the program is built once more at -O0, warnings as errors.
+    cmake --preset debug-werror >/dev/null
+    cmake --build --preset debug-werror -j "$jobs"
     continue
   fi
   if [ "$stage" = docs ]; then

@@ -99,6 +99,12 @@ std::unique_ptr<Node> Attribute::Clone(NodeContainer* parent) const { return Clo
 
 void Attribute::Write(WriteContext& context) const { WriteTree(*this, context); }
 
+void Attribute::SetValue(std::string_view value) {
+  if (IsNull()) return;
+  RemoveAllChildren();
+  AddText(value);
+}
+
 void Attribute::SetUnquoted(bool withoutQuotes) {
   if (!IsNull()) unquoted = withoutQuotes;
 }

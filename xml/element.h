@@ -90,6 +90,10 @@ class Attribute : public NodeContainer {
   // name="value", or name=value when unquoted.
   void Write(WriteContext& context) const override;
 
+  // Replaces the whole value with `value` (one Text); whether it is written
+  // with quotes stays as it was. Nothing on the null attribute.
+  void SetValue(std::string_view value);
+
   // True when the value stood without quotes in the source; it is then
   // written back without quotes. Ignored on the null attribute.
   bool IsUnquoted() const { return unquoted; }

@@ -149,6 +149,15 @@ std::size_t FindPosition(const NodeContainer::ChildList& children, std::string_v
   return children.size();
 }
 
+// Position of `child` itself among the children, or the list's size when it
+// is not one of them.
+std::size_t PositionOf(const NodeContainer::ChildList& children, const Node& child) {
+  for (std::size_t position = 0; position < children.size(); ++position) {
+    if (children[position].get() == &child) return position;
+  }
+  return children.size();
+}
+
 }  // namespace
 
 const Node& NodeContainer::FindChild(std::string_view name, std::size_t index, int typeId) const {
@@ -204,6 +213,49 @@ void NodeContainer::RemoveAllChildren() {
   for (const auto& child : children) ForgetChild(*child);
   ChildList removed = std::move(children);
   children.clear();
+}
+
+bool NodeContainer::InsertChild(std::unique_ptr<Node> child, const Node& anchor, Place place) {
+  const std::size_t at = PositionOf(children, anchor);
+  if (IsNull() || child == nullptr || at == children.size()) return false;
+  const std::size_t position = place == Place::kBefore ? at : at + 1;
+  child->parentContainer = this;
+  // Only a node that becomes the last child changes what AddText extends.
+  if (position == children.size()) trailingIsText = child->IsType(kTextType);
+  children.insert(position, std::move(child));
+  return true;
+}
+
+bool NodeContainer::MoveChild(Node& node, const Node& anchor, Place place) {
+  if (IsNull() || &node == &anchor || PositionOf(children, anchor) == children.size()) return false;
+  for (const NodeContainer* above = this; !above->IsNull(); above = &above->GetParent()) {
+    if (above == &node) return false;
+  }
+  NodeContainer& from = node.GetParent();
+  const std::size_t at = PositionOf(from.children, node);
+  if (at == from.children.size()) return false;
+  from.ForgetChild(node);
+  std::unique_ptr<Node> taken = std::move(from.children[at]);
+  from.children.erase(from.children.begin() + static_cast<std::ptrdiff_t>(at));
+  return InsertChild(std::move(taken), anchor, place);
+}
+
+Element& Node::NextSiblingElement() const {
+  const NodeContainer::ChildList& siblings = GetParent().GetChildren();
+  for (std::size_t at = PositionOf(siblings, *this) + 1; at < siblings.size(); ++at) {
+    if (siblings[at]->IsType(kElementType)) return static_cast<Element&>(*siblings[at]);
+  }
+  return NullElement();
+}
+
+Element& Node::PreviousSiblingElement() const {
+  const NodeContainer::ChildList& siblings = GetParent().GetChildren();
+  const std::size_t position = PositionOf(siblings, *this);
+  if (position == siblings.size()) return NullElement();
+  for (std::size_t at = position; at-- > 0;) {
+    if (siblings[at]->IsType(kElementType)) return static_cast<Element&>(*siblings[at]);
+  }
+  return NullElement();
 }
 
 Text* NodeContainer::TrailingText() const {

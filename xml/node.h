@@ -84,11 +84,20 @@ class Node {
   bool IsNull() const { return isNull; }
   // True for the nodes with children: Element, Attribute and Document.
   bool IsContainer() const { return isContainer; }
+  // The element that follows (precedes) this node among its parent's
+  // children; the null element when there is none, or when the node is not
+  // among them. Each step looks for the node among its siblings first, so a
+  // walk over every child of a large container is cheaper on GetChildren.
+  Element& NextSiblingElement() const;
+  Element& PreviousSiblingElement() const;
 
   // Every node is destroyed through this: a node the parser placed in an
   // arena block hands its room back to the block (node_arena.h), any other
   // frees its own heap block.
   static void operator delete(Node* node, std::destroying_delete_t);
+  // The allocation that matches it for a node made with new: its own heap
+  // block (arenaSlot 0).
+  static void* operator new(std::size_t size) { return ::operator new(size); }
   // Frees the block of a node whose constructor threw in a new-expression.
   static void operator delete(void* block) { ::operator delete(block); }
 
@@ -170,6 +179,20 @@ class NodeContainer : public Node {
   bool RemoveChildElement(std::string_view name, std::size_t index = 0);
   // Destroys every child. Nothing on a null object.
   void RemoveAllChildren();
+
+  // Where InsertChild and MoveChild put a node: right before or right after
+  // the anchor.
+  enum class Place { kBefore, kAfter };
+  // Puts `child` next to `anchor`, one of this container's children, and
+  // takes ownership; the child's parent becomes this container. False, with
+  // `child` destroyed, when `anchor` is not a child here, or on a null object.
+  bool InsertChild(std::unique_ptr<Node> child, const Node& anchor, Place place);
+  // Moves `node`, a child of any container, next to `anchor`, one of this
+  // container's children, without copying it. False, with nothing changed,
+  // when `anchor` is not a child here, `node` is the anchor or is not
+  // attached, or `node` holds this container (the tree would become a loop).
+  bool MoveChild(Node& node, const Node& anchor, Place place);
+
   // Appends every node of `nodes` in order, exactly as AddChild would one
   // by one, sizing the list once; `nodes` is left empty. The parser gathers
   // a container's children before it adds them.

@@ -60,6 +60,12 @@ class OwnedList {
     Items()[count++] = std::move(node);
   }
   void pop_back() noexcept { Items()[--count].reset(); }
+  // Puts `node` at position `at` (at most size()); the nodes from there on
+  // move one place back.
+  void insert(std::size_t at, std::unique_ptr<T> node) {
+    push_back(std::move(node));
+    for (std::size_t i = count - 1; i > at; --i) Items()[i].swap(Items()[i - 1]);
+  }
   // Destroys the nodes; the room stays.
   void clear() noexcept {
     while (count > 0) pop_back();

@@ -57,7 +57,10 @@ class SignerTest : public ::testing::Test {
   // Signs in a fresh capture; the capture's standard error is kept.
   bool Sign(const SignerChoice& choice, const std::string& content, Bytes& message) {
     const ConsoleCapture capture;
-    const bool ok = SignAsChosen(choice, testing::Bytes(content), message);
+    SignedMessageFrame frame;
+    const Bytes bytes = testing::Bytes(content);
+    const bool ok = SignAsChosen(choice, content.size(), DigestInfo(choice.digest, bytes), frame);
+    message = ok ? testing::Joined(frame, bytes) : Bytes{};
     errors = Errors();
     stderrText = capture.ErrorText();
     return ok;

@@ -128,8 +128,9 @@ TEST(TimestampTokenTest, AddsTheTokenAndNothingElse) {
   const std::vector<std::uint8_t> content = {'<', 'a', '/', '>'};
   for (const DigestAlgorithm digest : {DigestAlgorithm::kMd2, DigestAlgorithm::kSha512}) {
     SCOPED_TRACE(std::string(DigestName(digest)));
-    std::vector<std::uint8_t> message;
-    ASSERT_TRUE(BuildSignedMessage(certificate.get(), key.get(), content, digest, message));
+    const std::vector<std::uint8_t> message =
+        testing::SignedMessage(certificate.get(), key.get(), content, digest);
+    ASSERT_FALSE(message.empty());
     const SignerTimestamps before = ReadSignerTimestamps(message).value();
     EXPECT_TRUE(before.tokens.empty());
     const std::vector<std::uint8_t> token = Ask("tsa", before.signatureValue).reply.token;

@@ -160,11 +160,10 @@ X509Ptr ReadPemCertificate(const std::string& path) {
 std::vector<std::uint8_t> Sign(const std::string& certificatePath) {
   static constexpr std::string_view kContent = "<release>fixture</release>\n";
   const X509Ptr certificate = ReadPemCertificate(certificatePath);
-  std::vector<std::uint8_t> message;
   const std::span content(reinterpret_cast<const std::uint8_t*>(kContent.data()), kContent.size());
-  Require(BuildSignedMessage(certificate.get(), TestRsaKey(kLeafKey), content,
-                             DigestAlgorithm::kSha256, message),
-          "signing with " + certificatePath);
+  std::vector<std::uint8_t> message =
+      SignedMessage(certificate.get(), TestRsaKey(kLeafKey), content, DigestAlgorithm::kSha256);
+  Require(!message.empty(), "signing with " + certificatePath);
   return message;
 }
 

@@ -239,6 +239,26 @@ void StoreHome::AddPkcs12(const std::string& store, const std::string& fileName,
   AddFile(store, fileName, Pkcs12Of(certificate, key));
 }
 
+std::vector<std::uint8_t> Joined(const SignedMessageFrame& frame,
+                                 std::span<const std::uint8_t> content) {
+  std::vector<std::uint8_t> message = frame.head;
+  message.insert(message.end(), content.begin(), content.end());
+  message.insert(message.end(), frame.tail.begin(), frame.tail.end());
+  return message;
+}
+
+std::vector<std::uint8_t> SignedMessage(X509* certificate, EVP_PKEY* key,
+                                        std::span<const std::uint8_t> content,
+                                        DigestAlgorithm algorithm) {
+  const std::vector<std::uint8_t> digestInfo = DigestInfo(algorithm, content);
+  SignedMessageFrame frame;
+  if (digestInfo.empty() ||
+      !BuildSignedMessageFrame(certificate, key, content.size(), algorithm, digestInfo, frame)) {
+    return {};
+  }
+  return Joined(frame, content);
+}
+
 CryptoResult SignFromStore(const std::wstring& subject, std::span<const std::uint8_t> data,
                            std::vector<std::uint8_t>& message, const std::wstring& storeName) {
   message.clear();
@@ -251,10 +271,8 @@ CryptoResult SignFromStore(const std::wstring& subject, std::span<const std::uin
   if (!signer || SimpleDisplayName(signer->certificate.get()).empty())
     return CryptoResult::kNoSigningCertificate;
   if (!signer->HasKey() || data.size() > kMaxBlockSizeInBytes) return CryptoResult::kCannotSign;
-  if (!BuildSignedMessage(signer->certificate.get(), signer->privateKey.get(), data,
-                          DigestAlgorithm::kMd2, message)) {
-    return CryptoResult::kCannotSign;
-  }
+  message = SignedMessage(signer->certificate.get(), signer->privateKey.get(), data);
+  if (message.empty()) return CryptoResult::kCannotSign;
   return CryptoResult::kOk;
 }
 

@@ -10,6 +10,8 @@
 #include <utility>
 #include <vector>
 
+#include "cms/signed_message.h"
+#include "digest/digest_algorithm.h"
 #include "pki/crypto_result.h"
 #include "pki/openssl_handles.h"
 #include "tests/support/temp_dir.h"
@@ -123,6 +125,15 @@ class StoreHome {
   TempDir temp;
   ScopedEnv dataHome;
 };
+
+// The whole signed message over `content` as the signing stage makes it: its
+// frame around the content. Empty when signing fails.
+std::vector<std::uint8_t> SignedMessage(X509* certificate, EVP_PKEY* key,
+                                        std::span<const std::uint8_t> content,
+                                        DigestAlgorithm algorithm = DigestAlgorithm::kMd2);
+// The message a frame makes around `content`.
+std::vector<std::uint8_t> Joined(const SignedMessageFrame& frame,
+                                 std::span<const std::uint8_t> content);
 
 // Signs `data` with MD2 as a signing run does, from a store of the current
 // HOME: the first certificate whose subject contains `subject` (the empty

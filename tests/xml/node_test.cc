@@ -1,6 +1,7 @@
 // tests/xml/node_test.cc: lookups, null objects, editing and text of the tree.
 #include <gtest/gtest.h>
 
+#include <map>
 #include <memory>
 #include <string>
 
@@ -51,6 +52,9 @@ TEST(NodeTest, NullObjectsAnswerLookupsAndIgnoreEveryEdit) {
   null.SetPreserveSpace(true);
   NullAttribute().AddText("value");
   NullAttribute().SetUnquoted(true);
+  NullAttribute().SetValue("value");
+  EXPECT_FALSE(null.InsertChild(std::make_unique<Element>(nullptr, "x"), null,
+                                NodeContainer::Place::kAfter));
   NullCData().SetValue("data");
   EXPECT_EQ("", NullCData().GetValue());
   ExpectNullObjectsUntouched();
@@ -104,13 +108,95 @@ TEST(NodeTest, AttributesAreFoundCreatedAndRemovedByFirstName) {
   EXPECT_EQ(&created, &element.GetOrCreateAttribute("c"));
   EXPECT_EQ(&element, &created.GetParent());
   EXPECT_TRUE(element.RemoveAttribute("a"));
-  EXPECT_EQ("\n<e b=\"2\" a=\"3\" c=\"\"/>", WriteToString(element));
+  created.AddText("x");
+  created.AddChild(std::make_unique<Text>(&created, "y"));
+  created.SetValue("0x1");  // the whole value, whatever it was made of
+  EXPECT_EQ(1u, created.GetChildren().size());
+  EXPECT_EQ("\n<e b=\"2\" a=\"3\" c=\"0x1\"/>", WriteToString(element));
   Element other(nullptr, "other");  // an added node takes its new container as parent
   EXPECT_EQ(&other, &other.AddAttribute(std::make_unique<Attribute>(&element, "x")).GetParent());
   auto child = std::make_unique<Element>(&element, "child");
   Element& added = *child;
   other.AddChild(std::move(child));
   EXPECT_EQ(&other, &added.GetParent());
+}
+
+// The children of `container`: element names, and each Text's text in quotes.
+std::string Layout(const NodeContainer& container) {
+  std::string layout;
+  for (const auto& child : container.GetChildren()) {
+    if (!layout.empty()) layout += ' ';
+    layout += child->IsType(kTextType) ? "'" + child->GetText() + "'" : child->GetName();
+  }
+  return layout;
+}
+
+TEST(NodeTest, InsertAndMovePutTheNodeNextToItsAnchorOrChangeNothing) {
+  using enum NodeContainer::Place;
+  // "new" is inserted; any other node is moved. After each edit "z" is added
+  // as text: it joins a Text only where that Text ended up last.
+  // clang-format off
+  const struct { const char* node; const char* anchor; NodeContainer::Place place; bool done; const char* layout; } cases[] = {
+      {"new", "a", kBefore, true, "new a 't' b c 'z'"},
+      {"new", "c", kAfter, true, "a 't' b c new 'z'"},
+      {"new", "x", kAfter, false, "a 't' b c 'z'"},    // the anchor is another container's
+      {"a", "b", kAfter, true, "'t' b a c 'z'"},
+      {"c", "a", kBefore, true, "c a 't' b 'z'"},
+      {"t", "c", kAfter, true, "a b c 'tz'"},          // a Text moved last is extended
+      {"x", "b", kBefore, true, "a 't' x b c 'z'"},    // from another container
+      {"b", "b", kAfter, false, "a 't' b c 'z'"},
+      {"e", "a", kAfter, false, "a 't' b c 'z'"},      // the container into itself
+      {"loose", "a", kAfter, false, "a 't' b c 'z'"},  // not attached anywhere
+  };
+  // clang-format on
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.node) + " " + c.anchor);
+    Element root(nullptr, "root");
+    Element& e = AddElement(root, "e");
+    AddElement(e, "a");
+    e.AddText("t");
+    Node& t = *e.GetChildren().back();
+    AddElement(e, "b");
+    AddElement(e, "c");
+    Element& other = AddElement(root, "other");
+    AddElement(other, "x");
+    Element loose(&e, "loose");
+    const std::map<std::string, Node*> nodes = {{"a", &e.GetChildElement("a")},
+                                                {"b", &e.GetChildElement("b")},
+                                                {"c", &e.GetChildElement("c")},
+                                                {"t", &t},
+                                                {"x", &other.GetChildElement("x")},
+                                                {"e", &e},
+                                                {"loose", &loose}};
+    const Node& anchor = *nodes.at(c.anchor);
+    bool done = false;
+    if (std::string(c.node) == "new") {
+      done = e.InsertChild(std::make_unique<Element>(nullptr, "new"), anchor, c.place);
+    } else {
+      done = e.MoveChild(*nodes.at(c.node), anchor, c.place);
+      EXPECT_TRUE(!done || &e == &nodes.at(c.node)->GetParent());
+    }
+    EXPECT_EQ(c.done, done);
+    e.AddText("z");
+    EXPECT_EQ(c.layout, Layout(e));
+  }
+}
+
+TEST(NodeTest, SiblingWalkSkipsOtherNodesAndEndsInTheNullElement) {
+  Element e(nullptr, "e");
+  Element& a = AddElement(e, "a");
+  e.AddText("t");
+  const Node& t = *e.GetChildren().back();
+  Element& b = AddElement(e, "b");
+  const Element loose(&e, "loose");
+  EXPECT_EQ(&b, &a.NextSiblingElement());
+  EXPECT_EQ(&b, &t.NextSiblingElement());
+  EXPECT_EQ(&a, &t.PreviousSiblingElement());
+  EXPECT_EQ(&a, &b.PreviousSiblingElement());
+  EXPECT_EQ(&NullElement(), &b.NextSiblingElement());
+  EXPECT_EQ(&NullElement(), &a.PreviousSiblingElement());
+  EXPECT_EQ(&NullElement(), &loose.NextSiblingElement());
+  EXPECT_EQ(&NullElement(), &loose.PreviousSiblingElement());
 }
 
 TEST(NodeTest, AddTextMergesIntoTheTrailingTextOnly) {

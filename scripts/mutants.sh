@@ -23,7 +23,7 @@ xml/writer.cc @@ kHexDigits[] = "0123456789ABCDEF" @@ kHexDigits[] = "0123456789
 xml/node.cc @@ if (!inRun) text[out++] = ' '; @@ if (!inRun || out > 0) text[out++] = ' '; @@ brevick_xml_tests
 base/report.cc @@ (lead < 0x20 && lead != '\t') || lead == 0x7F; @@ (lead < 0x20 && lead != '\t'); @@ brevick_base_tests
 base/utf8.cc @@ if (lead == 0xE0) low = 0xA0; @@ if (lead == 0xE0) low = 0x80; @@ brevick_base_tests
-base/file_io.cc @@ if (keepMode && ::fchmod(file.Get(), mode) != 0) @@ if (keepMode && ::fchmod(file.Get(), mode & 0600) != 0) @@ brevick_base_tests,brevick_app_tests
+base/file_io.cc @@ if (mode && ::fchmod(fd, *mode) != 0) return errno; @@ if (mode && ::fchmod(fd, *mode & 0600) != 0) return errno; @@ brevick_base_tests,brevick_app_tests
 digest/md5.cc @@ (pendingSizeInBytes < 56 ? 56 : 120) @@ (pendingSizeInBytes <= 56 ? 56 : 120) @@ brevick_digest_tests
 digest/md2.cc @@ checksum[j] ^= kPiSubstitution[block[j] ^ last]; @@ checksum[j] = kPiSubstitution[block[j] ^ last]; @@ brevick_digest_tests
 digest/digest_algorithm.cc @@ {"md2", "sha256", "sha384", "sha512"} @@ {"md2", "sha256", "sha512", "sha384"} @@ brevick_digest_tests,brevick_app_tests
@@ -36,7 +36,7 @@ pki/cert_store.cc @@ if (result.sizeInBytes > kMaxCertificateFileSize) { @@ if (
 pki/cert_store.cc @@ return FoldCase(a) == FoldCase(b); @@ return FoldCase(a) == b; @@ brevick_pki_tests,brevick_app_tests
 pki/pkcs11_uri.cc @@ if (c >= 'a' && c <= 'f') return c - 'a' + 10; @@ if (c >= 'a' && c <= 'f') return c - 'a'; @@ brevick_pki_tests
 pki/trust.cc @@ (X509_get_extended_key_usage(certificate) & (XKU_CODE_SIGN | XKU_ANYEKU)) == 0) { @@ (X509_get_extended_key_usage(certificate) & XKU_CODE_SIGN) == 0) { @@ brevick_pki_tests,brevick_verify_tests
-token/pkcs11_token.cc @@ if (!pin.empty() && pin.back() == '\r') pin.pop_back(); @@ ; @@ brevick_token_tests
+base/file_io.cc @@ if (!line.empty() && line.back() == '\r') line.pop_back(); @@ ; @@ brevick_base_tests,brevick_token_tests
 token/pkcs11_token.cc @@ if (uri.pinSource) { @@ if (uri.pinSource && std::getenv(kPkcs11PinVariable) == nullptr) { @@ brevick_token_tests
 cms/signed_message.cc @@ return algorithm && recovered == DigestInfo(*algorithm, content); @@ return algorithm && recovered.size() == DigestInfo(*algorithm, content).size(); @@ brevick_cms_tests,brevick_verify_tests
 cms/message_signer.cc @@ ASN1_INTEGER_cmp(X509_get0_serialNumber(candidate), info->issuer_and_serial->serial) == 0; @@ true; @@ brevick_cms_tests,brevick_verify_tests
@@ -44,7 +44,7 @@ verify/package_check.cc @@ if (value.starts_with(kHexPrefix)) value.erase(0, kHe
 verify/verify.cc @@       return strict; @@       return strict && false; @@ brevick_verify_tests,brevick_app_tests
 verify/json_report.cc @@ out += "\\\""; @@ out += "\""; @@ brevick_verify_tests,brevick_app_tests
 app/options.cc @@ if (!valid || count == 0) @@ if (!valid) @@ brevick_app_tests
-app/output_guard.cc @@ ? AnyFileBelowIs(guard.certStoresDirectory, *output, kStoreDepth) || @@ ? false || @@ brevick_app_tests
+app/output_guard.cc @@ (output && AnyFileBelowIs(guard.certStoresDirectory, *output, kStoreDepth)) || @@ false || @@ brevick_app_tests
 app/pipeline.cc @@ if (validation != StageResult::kGoOn) return validation; @@ ; @@ brevick_app_tests
 app/store_listing.cc @@ WriteLine(L"Store contained " + std::to_wstring(certificates.size()) + L" certificate(s)"); @@ WriteLine(L"Store contained " + std::to_wstring(certificates.size() - 1) + L" certificate(s)"); @@ brevick_app_tests
 EOF

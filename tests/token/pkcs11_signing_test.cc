@@ -12,6 +12,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -109,6 +110,8 @@ TEST_F(Pkcs11SigningTest, SignsTheExamplePackageExactlyAsTheSameKeyInAFileWould)
 
 TEST_F(Pkcs11SigningTest, TakesThePinFromFileThenEnvironmentThenUri) {
   const std::string rightFile = "&pin-source=file:" + token->WritePinFile(kUserPin);
+  const std::filesystem::path crlf = token->Directory() / "pin-crlf";
+  std::ofstream(crlf, std::ios::binary) << kUserPin << "\r\n";
   const struct {
     const char* what;
     std::string query;
@@ -117,6 +120,7 @@ TEST_F(Pkcs11SigningTest, TakesThePinFromFileThenEnvironmentThenUri) {
   } cases[] = {
       {"file", rightFile, std::nullopt, true},
       {"file before environment", rightFile, "9999", true},
+      {"file written on Windows", "&pin-source=file:" + crlf.string(), std::nullopt, true},
       {"environment", "", kUserPin, true},
       {"environment before URI", "&pin-value=9999", kUserPin, true},
       {"URI", "&pin-value=1234", std::nullopt, true},

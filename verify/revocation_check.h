@@ -32,7 +32,7 @@ class CrlCollection {
  public:
   // Reads the CRL files now; one that cannot be used is a problem of every
   // verdict, since the recipient asked for it.
-  CrlCollection(const CrlOptions& options, Reporter* reporter);
+  CrlCollection(const CrlOptions& crlOptions, Reporter* progress);
 
   // The chain's findings, leaf first. With fetching on, first downloads the
   // CRLs that `chain`'s certificates name and that were not tried yet;

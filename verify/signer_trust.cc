@@ -128,8 +128,11 @@ void CheckSignerRevocation(const SignerChain& signer, const AnchorSet& anchors,
     findings = crls.Check(signer.certificate, signer.otherCertificates, anchors.Certificates(),
                           Pointers(vouched.chain), true);
   }
+  // Assigned rather than emplaced: clang judges the nested struct not yet
+  // default-constructible where the report declares its optional.
+  report.revocation = VerifyReport::Revocation{};
   const std::string failure =
-      JudgeRevocation(findings, tsaFindings, crls, signedAt, report.revocation.emplace());
+      JudgeRevocation(findings, tsaFindings, crls, signedAt, *report.revocation);
   if (!failure.empty()) AddTrustFailure(report.trust, failure);
 }
 

@@ -74,7 +74,8 @@ std::optional<std::time_t> CheckTimestamp(std::span<const std::uint8_t> message,
                                           std::optional<VerifyReport::Timestamp>& timestamp) {
   const std::optional<SignerTimestamps> carried = ReadSignerTimestamps(message);
   if (!carried || carried->tokens.empty()) return std::nullopt;
-  VerifyReport::Timestamp& report = timestamp.emplace();
+  timestamp = VerifyReport::Timestamp{};  // not emplace(): see signer_trust.cc
+  VerifyReport::Timestamp& report = *timestamp;
   if (carried->tokens.size() > 1) {
     // Two tokens could say two times; which one to believe is no choice a
     // recipient should have to make.

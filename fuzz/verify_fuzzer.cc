@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "cms/signed_message.h"
 #include "pki/crypto_result.h"
 #include "verify/json_report.h"
 #include "verify/verify.h"

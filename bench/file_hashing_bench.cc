@@ -18,8 +18,8 @@
 #include "base/stage_result.h"
 #include "base/utf8.h"
 #include "digest/digest_algorithm.h"
-#include "manifest/file_digests.h"
-#include "manifest/file_hashes.h"
+#include "manifest/file_hasher.h"
+#include "manifest/hashing_step.h"
 #include "xml/parser.h"
 #include "xml/xmldoc.h"
 

@@ -26,7 +26,7 @@
 #include <vector>
 
 #include "digest/md5.h"
-#include "manifest/file_hashes.h"
+#include "manifest/hashing_step.h"
 
 namespace {
 

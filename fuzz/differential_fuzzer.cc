@@ -30,7 +30,7 @@
 #include "base/stage_result.h"
 #include "base/utf8.h"
 #include "manifest/developer_info.h"
-#include "manifest/file_hashes.h"
+#include "manifest/hashing_step.h"
 #include "manifest/manifest_tree.h"
 #include "manifest/validation.h"
 #include "xml/parser.h"

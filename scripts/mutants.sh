@@ -31,7 +31,7 @@ manifest/uuid_check.cc @@ if (value.size() < 3) { @@ if (value.size() < 2) { @@ 
 manifest/developer_info.cc @@ module->RemoveAttribute("releasePath"); @@ ; @@ brevick_manifest_tests
 manifest/validation.cc @@ GetOrCreateAttribute("entryPoint").GetText() == "1"; @@ GetOrCreateAttribute("entryPoint").GetText() != "0"; @@ brevick_manifest_tests
 manifest/source_path.cc @@ const std::size_t token = resolved.find(kSourceRootToken); @@ const std::size_t token = resolved.rfind(kSourceRootToken); @@ brevick_manifest_tests
-manifest/file_hashes.cc @@ dependency->RemoveChildElement("signInfo", 0); @@ ; @@ brevick_manifest_tests,brevick_app_tests
+manifest/hashing_step.cc @@ dependency->RemoveChildElement("signInfo", 0); @@ ; @@ brevick_manifest_tests,brevick_app_tests
 pki/cert_store.cc @@ if (result.sizeInBytes > kMaxCertificateFileSize) { @@ if (result.sizeInBytes >= kMaxCertificateFileSize) { @@ brevick_pki_tests,brevick_app_tests
 pki/cert_store.cc @@ return FoldCase(a) == FoldCase(b); @@ return FoldCase(a) == b; @@ brevick_pki_tests,brevick_app_tests
 pki/pkcs11_uri.cc @@ if (c >= 'a' && c <= 'f') return c - 'a' + 10; @@ if (c >= 'a' && c <= 'f') return c - 'a'; @@ brevick_pki_tests

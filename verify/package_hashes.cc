@@ -10,7 +10,7 @@
 
 #include "base/hex_text.h"
 #include "base/utf8.h"
-#include "manifest/file_digests.h"
+#include "manifest/file_hasher.h"
 
 namespace brevick {
 namespace {

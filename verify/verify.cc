@@ -15,7 +15,7 @@
 #include "base/file_io.h"
 #include "base/utf8.h"
 #include "cms/message_check.h"
-#include "manifest/file_digests.h"
+#include "manifest/file_hasher.h"
 #include "pki/crypto_result.h"
 #include "pki/signer_details.h"
 #include "verify/package_check.h"

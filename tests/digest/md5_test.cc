@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "manifest/file_hashes.h"
+#include "manifest/hashing_step.h"
 #include "tests/support/manifest_md5_oracle.h"
 
 namespace brevick {

@@ -9,7 +9,7 @@
 #include <thread>
 #include <vector>
 
-#include "manifest/file_digests.h"
+#include "manifest/file_hasher.h"
 #include "tests/support/manifest_md5_oracle.h"
 #include "tests/support/temp_dir.h"
 

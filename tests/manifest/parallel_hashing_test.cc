@@ -11,7 +11,7 @@
 
 #include "base/stage_result.h"
 #include "base/utf8.h"
-#include "manifest/file_hashes.h"
+#include "manifest/hashing_step.h"
 #include "tests/support/manifest_helpers.h"
 #include "tests/support/recording_reporter.h"
 #include "tests/support/temp_dir.h"

@@ -6,7 +6,7 @@
 
 #include "cms/signed_message.h"
 #include "digest/md5.h"
-#include "manifest/file_hashes.h"
+#include "manifest/hashing_step.h"
 
 namespace brevick::testing {
 

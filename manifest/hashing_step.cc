@@ -1,10 +1,10 @@
-// manifest/file_hashes.cc: module file digests for the release manifest.
+// manifest/hashing_step.cc: module file digests for the release manifest.
 //
 // The stage runs in three steps so that many files can be read at once while
 // the console and the error list see exactly what one file after the other
 // gives: a walk that edits the tree and plans every file in document order,
 // the hashing on worker threads, and the results applied in document order.
-#include "manifest/file_hashes.h"
+#include "manifest/hashing_step.h"
 
 #include <sys/stat.h>
 

@@ -1,5 +1,5 @@
-// manifest/file_digests.cc: one read of each module file feeds every digest.
-#include "manifest/file_digests.h"
+// manifest/file_hasher.cc: one read of each module file feeds every digest.
+#include "manifest/file_hasher.h"
 
 #include <sched.h>
 #include <unistd.h>

@@ -1,6 +1,6 @@
-// tests/manifest/file_digests_test.cc: hashing one file and many, against the
+// tests/manifest/file_hasher_test.cc: hashing one file and many, against the
 // system's digest tools, with files that change or never end while read.
-#include "manifest/file_digests.h"
+#include "manifest/file_hasher.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "digest/md5.h"
-#include "manifest/file_hashes.h"
+#include "manifest/hashing_step.h"
 #include "tests/support/signing_certs.h"
 #include "tests/support/temp_dir.h"
 

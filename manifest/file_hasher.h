@@ -1,5 +1,5 @@
-// manifest/file_digests.h: the digests of module files, read once each
-// through one descriptor, one file or many at a time.
+// manifest/file_hasher.h: the hasher: the digests of module files, read once
+// each through one descriptor, one file or many at a time.
 //
 // A file is hashed only when it is a regular file that stays the same while
 // it is read: its size and modification time are taken when it is opened and

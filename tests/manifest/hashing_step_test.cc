@@ -1,6 +1,6 @@
-// tests/manifest/file_hashes_test.cc: finding, hashing and recording module
+// tests/manifest/hashing_step_test.cc: finding, hashing and recording module
 // files, with real files in a temporary directory.
-#include "manifest/file_hashes.h"
+#include "manifest/hashing_step.h"
 
 #include <sys/stat.h>
 #include <unistd.h>

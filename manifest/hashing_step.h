@@ -1,5 +1,6 @@
-// manifest/file_hashes.h: the MD5 digest of every module file, stored in its
-// dependency's `md5` element, and the removal of the build-only `signInfo`.
+// manifest/hashing_step.h: the manifest's hashing step: the MD5 digest of
+// every module file (read by manifest/file_hasher) stored in its dependency's
+// `md5` element, and the removal of the build-only `signInfo`.
 #pragma once
 
 #include <cstdint>
@@ -13,7 +14,7 @@
 #include "base/stage_result.h"
 #include "digest/digest_algorithm.h"
 #include "digest/md5.h"
-#include "manifest/file_digests.h"
+#include "manifest/file_hasher.h"
 
 namespace xmldoc {
 class Document;

@@ -248,8 +248,11 @@ TEST_F(VerifyModeTest, BidiAndSeparatorCharactersAreNeverRaw) {
   // clang-format on
   std::string all;
   for (const auto& mark : marks) all += mark.raw;
-  const X509Ptr tricky = MakeIssuedCertificate(TestRsaKey(0), {{"CN", "Signer" + all}}, root.get(),
-                                               TestRsaKey(1), CertOptions(31, "digitalSignature"));
+  const X509Ptr tricky = MakeCertificate(TestRsaKey(0), {{"CN", "Signer" + all}},
+                                         {.serial = 31,
+                                          .issuer = root.get(),
+                                          .issuerKey = TestRsaKey(1),
+                                          .keyUsage = "digitalSignature"});
   std::filesystem::remove_all(PackageDir());
   const std::string trickySigned =
       SignPackage({{"M", "", "file" + all + ".txt", "x", ""}}, tricky.get(), TestRsaKey(0));

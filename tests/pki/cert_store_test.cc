@@ -119,7 +119,7 @@ TEST(CertStoreTest, SubjectTextAndDisplayName) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(ToUtf8(c.text));
-    const X509Ptr cert = MakeCertificate(key, c.subject, 1, c.altEmail);
+    const X509Ptr cert = MakeCertificate(key, c.subject, {.altNameEmail = c.altEmail});
     EXPECT_EQ(c.text, SubjectText(cert.get()));
     EXPECT_EQ(c.display, SimpleDisplayName(cert.get()));
   }

@@ -27,6 +27,14 @@ base/file_io.cc @@ if (mode && ::fchmod(fd, *mode) != 0) return errno; @@ if (mo
 digest/md5.cc @@ (pendingSizeInBytes < 56 ? 56 : 120) @@ (pendingSizeInBytes <= 56 ? 56 : 120) @@ brevick_digest_tests
 digest/md2.cc @@ checksum[j] ^= kPiSubstitution[block[j] ^ last]; @@ checksum[j] = kPiSubstitution[block[j] ^ last]; @@ brevick_digest_tests
 digest/digest_algorithm.cc @@ {"md2", "sha256", "sha384", "sha512"} @@ {"md2", "sha256", "sha512", "sha384"} @@ brevick_digest_tests,brevick_app_tests
+digest/md5.cc @@ for (Md5* md5 : digests) md5->messageSizeInBytes += done; @@ for (Md5* md5 : digests.first(1)) md5->messageSizeInBytes += done; @@ brevick_digest_tests
+digest/md5_lanes.cc @@ _mm256_srli_epi32(value, 32 - Bits) @@ _mm256_srli_epi32(value, 31 - Bits) @@ brevick_digest_tests
+manifest/file_hasher.cc @@ resolved[directory.size()] == '/') @@ resolved[directory.size()] != '\0') @@ brevick_manifest_tests
+manifest/file_hasher.cc @@ if (after != hashing.before || hashing.total != hashing.before.sizeInBytes) @@ if (hashing.total != hashing.before.sizeInBytes) @@ brevick_manifest_tests
+manifest/file_hasher.cc @@ nextToClaim >= delivered + window) @@ nextToClaim > delivered + window) @@ brevick_manifest_tests
+manifest/file_hasher.cc @@ left == 0 ? buffer.size() @@ left == 0 ? 0 @@ brevick_manifest_tests
+manifest/file_hasher.cc @@ if (hashing.wantsMd5) result.md5 = hashing.md5.Final(); @@ result.md5 = hashing.md5.Final(); @@ brevick_manifest_tests
+manifest/file_hasher.cc @@ extra.Restart(); @@ ; @@ brevick_manifest_tests
 manifest/uuid_check.cc @@ if (value.size() < 3) { @@ if (value.size() < 2) { @@ brevick_manifest_tests
 manifest/developer_info.cc @@ module->RemoveAttribute("releasePath"); @@ ; @@ brevick_manifest_tests
 manifest/validation.cc @@ GetOrCreateAttribute("entryPoint").GetText() == "1"; @@ GetOrCreateAttribute("entryPoint").GetText() != "0"; @@ brevick_manifest_tests

@@ -23,8 +23,8 @@ namespace {
 // lane busy while Next's caller handles one slow file's successors.
 constexpr std::size_t kResultsAheadPerLane = 4;
 
-// Each lane reads its file this much at a time: with eight lanes a thread's
-// buffers (256 KiB) stay in its core's cache between the read that copies
+// Each lane reads its file this much at a time: with sixteen lanes a
+// thread's buffers (512 KiB) stay in its core's cache between the read that copies
 // them in and the digests that read them.
 constexpr std::size_t kWideLaneReadSizeInBytes = 32 * 1024;
 constexpr std::size_t kNarrowLaneReadSizeInBytes = 64 * 1024;

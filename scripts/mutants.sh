@@ -40,10 +40,10 @@ manifest/developer_info.cc @@ module->RemoveAttribute("releasePath"); @@ ; @@ br
 manifest/validation.cc @@ GetOrCreateAttribute("entryPoint").GetText() == "1"; @@ GetOrCreateAttribute("entryPoint").GetText() != "0"; @@ brevick_manifest_tests
 manifest/source_path.cc @@ const std::size_t token = resolved.find(kSourceRootToken); @@ const std::size_t token = resolved.rfind(kSourceRootToken); @@ brevick_manifest_tests
 manifest/hashing_step.cc @@ dependency->RemoveChildElement("signInfo", 0); @@ ; @@ brevick_manifest_tests,brevick_app_tests
-pki/cert_store.cc @@ if (result.sizeInBytes > kMaxCertificateFileSize) { @@ if (result.sizeInBytes >= kMaxCertificateFileSize) { @@ brevick_pki_tests,brevick_app_tests
+pki/cert_store.cc @@ return ReadRegularFile(dirFd, name, bytes, kMaxCertificateFileSize); @@ return ReadRegularFile(dirFd, name, bytes, kMaxCertificateFileSize - 1); @@ brevick_pki_tests,brevick_app_tests
 pki/cert_store.cc @@ return FoldCase(a) == FoldCase(b); @@ return FoldCase(a) == b; @@ brevick_pki_tests,brevick_app_tests
-pki/pkcs11_uri.cc @@ if (c >= 'a' && c <= 'f') return c - 'a' + 10; @@ if (c >= 'a' && c <= 'f') return c - 'a'; @@ brevick_pki_tests
-pki/trust.cc @@ (X509_get_extended_key_usage(certificate) & (XKU_CODE_SIGN | XKU_ANYEKU)) == 0) { @@ (X509_get_extended_key_usage(certificate) & XKU_CODE_SIGN) == 0) { @@ brevick_pki_tests,brevick_verify_tests
+base/hex_text.cc @@ if (c >= U'a' && c <= U'f') return static_cast<int>(c - U'a') + 10; @@ if (c >= U'a' && c <= U'f') return static_cast<int>(c - U'a'); @@ brevick_pki_tests
+pki/certificate_info.cc @@ (X509_get_extended_key_usage(certificate) & (XKU_CODE_SIGN | XKU_ANYEKU)) != 0; @@ (X509_get_extended_key_usage(certificate) & XKU_CODE_SIGN) != 0; @@ brevick_pki_tests,brevick_verify_tests
 base/file_io.cc @@ if (!line.empty() && line.back() == '\r') line.pop_back(); @@ ; @@ brevick_base_tests,brevick_token_tests
 token/pkcs11_token.cc @@ if (uri.pinSource) { @@ if (uri.pinSource && std::getenv(kPkcs11PinVariable) == nullptr) { @@ brevick_token_tests
 cms/signed_message.cc @@ return algorithm && recovered == DigestInfo(*algorithm, content); @@ return algorithm && recovered.size() == DigestInfo(*algorithm, content).size(); @@ brevick_cms_tests,brevick_verify_tests

@@ -261,17 +261,21 @@ class OrderedFileHasher::Lanes {
 
   OrderedFileHasher& hasher;
   std::size_t readSizeInBytes;
-  std::vector<std::uint8_t> buffers;  // one read buffer per lane, end to end
-  std::deque<Lane> lanes;             // FileUnderWay does not move
+  // One read buffer per lane, end to end, left uninitialised: a page is
+  // resident only once a read has filled it, so lanes that only ever see
+  // small files cost no memory for the rest.
+  std::unique_ptr<std::uint8_t[]> buffers;
+  std::deque<Lane> lanes;  // FileUnderWay does not move
 };
 
 OrderedFileHasher::Lanes::Lanes(OrderedFileHasher& owner)
     : hasher(owner),
       readSizeInBytes(LaneCount(owner.kernel) > 2 ? kWideLaneReadSizeInBytes
                                                   : kNarrowLaneReadSizeInBytes),
-      buffers(readSizeInBytes * static_cast<std::size_t>(LaneCount(owner.kernel))) {
+      buffers(std::make_unique_for_overwrite<std::uint8_t[]>(
+          readSizeInBytes * static_cast<std::size_t>(LaneCount(owner.kernel)))) {
   for (int i = 0; i < LaneCount(owner.kernel); ++i)
-    lanes.emplace_back(owner.options.digests, buffers.data() + readSizeInBytes * i);
+    lanes.emplace_back(owner.options.digests, buffers.get() + readSizeInBytes * i);
 }
 
 bool OrderedFileHasher::Lanes::AnyBusy() const {

@@ -28,8 +28,8 @@ xml/utf8.cc @@ if (byte < low || byte > high) return {U'\uFFFD', i, false}; @@ i
 xml/utf8.cc @@ (codePoint < 0xD800 || codePoint > 0xDFFF) @@ (codePoint < 0xD800 || codePoint >= 0xDFFF) @@ brevick_xml_tests,brevick_base_tests
 xml/parser.cc @@ if (decoded.codePoint == 0xFFFE || decoded.codePoint == 0xFFFF) { @@ if (decoded.codePoint == 0xFFFE) { @@ brevick_xml_tests
 xml/parser.cc @@ if (MatchString("]>")) Error(ParseError::kCDataEndInText); @@ if (MatchString("]")) Error(ParseError::kCDataEndInText); @@ brevick_xml_tests
-xml/parser.cc @@ if (pendingAttributes.size() < kLinearAttributeCheck) { @@ if (pendingAttributes.size() <= kLinearAttributeCheck) { @@ brevick_xml_tests
-xml/parser.cc @@ attributeNames.insert(before->GetName()); @@ ; @@ brevick_xml_tests
+xml/parser.cc @@ const ClearOnExit<decltype(attributeNames)> clearNames(attributeNames); @@ ; @@ brevick_xml_tests
+xml/parser.cc @@ if (attributeNames.empty()) { @@ if (attributeNames.size() > 1) { @@ brevick_xml_tests
 xml/node.cc @@ if (position == siblings.size()) return NullElement(); @@ ; @@ brevick_xml_tests
 xml/node.cc @@ for (; existing <= index; ++existing) { @@ for (; existing < index; ++existing) { @@ brevick_xml_tests
 base/utf8.cc @@ (codePoint >= 0x2066 && codePoint <= 0x2069) @@ (codePoint >= 0x2066 && codePoint <= 0x2068) @@ brevick_base_tests

@@ -59,11 +59,35 @@ base/hex_text.cc @@ if (c >= U'a' && c <= U'f') return static_cast<int>(c - U'a'
 pki/certificate_info.cc @@ (X509_get_extended_key_usage(certificate) & (XKU_CODE_SIGN | XKU_ANYEKU)) != 0; @@ (X509_get_extended_key_usage(certificate) & XKU_CODE_SIGN) != 0; @@ brevick_pki_tests,brevick_verify_tests
 base/file_io.cc @@ if (!line.empty() && line.back() == '\r') line.pop_back(); @@ ; @@ brevick_base_tests,brevick_token_tests
 token/pkcs11_token.cc @@ if (uri.pinSource) { @@ if (uri.pinSource && std::getenv(kPkcs11PinVariable) == nullptr) { @@ brevick_token_tests
+pki/certificate_file.cc @@ if (!object || next != bytes.data() + bytes.size()) return PkiFileResult::kCannotDecode; @@ if (!object) return PkiFileResult::kCannotDecode; @@ brevick_pki_tests
+pki/certificate_file.cc @@ return result == PkiFileResult::kEmpty ? "holds no CRL" : CertificateFileResultText(result); @@ return CertificateFileResultText(result); @@ brevick_pki_tests,brevick_verify_tests
+pki/certificate_info.cc @@ if (c == L':' || c == L' ' || c == L'\t') continue; @@ if (c == L':' || c == L' ') continue; @@ brevick_pki_tests
+pki/certificate_info.cc @@ if ((X509_get_extension_flags(certificate) & EXFLAG_KUSAGE) == 0) return true; @@ if ((X509_get_extension_flags(certificate) & EXFLAG_KUSAGE) != 0) return true; @@ brevick_pki_tests
+pki/certificate_info.cc @@ return type + CurveSuffix(key) + " " + bits + " bits"; @@ return type + " " + bits + " bits"; @@ brevick_pki_tests
+pki/trust.cc @@ return X509_verify_cert_error_string(X509_V_ERR_CERT_NOT_YET_VALID); @@ return X509_verify_cert_error_string(X509_V_ERR_CERT_HAS_EXPIRED); @@ brevick_pki_tests
+pki/cert_store.cc @@ status.problem = stored.tokenKey ? KeyProblem::kNone : KeyProblem::kBadTokenUri; @@ status.problem = KeyProblem::kNone; @@ brevick_pki_tests
+pki/pkcs11_uri.cc @@ {"module-path", true, StoreText<&Pkcs11Uri::modulePath>}, @@ {"module-path", true, StoreText<&Pkcs11Uri::moduleName>}, @@ brevick_pki_tests
+pki/revocation.cc @@ const bool atAnchor = depth > 0 && depth == top; @@ const bool atAnchor = depth == top; @@ brevick_verify_tests
+token/pkcs11_token.cc @@ if (uri.pinValue) return *uri.pinValue; @@ if (uri.pinValue && uri.pinSource) return *uri.pinValue; @@ brevick_token_tests
+token/pkcs11_token.cc @@ if (uri.object) wanted.push_back({CKA_LABEL, label.data(), label.size()}); @@ ; @@ brevick_token_tests
 cms/signed_message.cc @@ return algorithm && recovered == DigestInfo(*algorithm, content); @@ return algorithm && recovered.size() == DigestInfo(*algorithm, content).size(); @@ brevick_cms_tests,brevick_verify_tests
 cms/message_signer.cc @@ ASN1_INTEGER_cmp(X509_get0_serialNumber(candidate), info->issuer_and_serial->serial) == 0; @@ true; @@ brevick_cms_tests,brevick_verify_tests
 verify/package_check.cc @@ if (value.starts_with(kHexPrefix)) value.erase(0, kHexPrefix.size()); @@ ; @@ brevick_verify_tests
 verify/verify.cc @@       return strict; @@       return strict && false; @@ brevick_verify_tests,brevick_app_tests
 verify/json_report.cc @@ out += "\\\""; @@ out += "\""; @@ brevick_verify_tests,brevick_app_tests
+verify/package_check.cc @@ if (path.empty() || path[0] == '/' || IsDriveLetterPath(path) || @@ if (path.empty() || IsDriveLetterPath(path) || @@ brevick_verify_tests
+verify/verify.cc @@ (strict && !files.extra.empty()) @@ (!files.extra.empty()) @@ brevick_verify_tests
+verify/verify.cc @@ if (header->indefinite || header->totalSize == fileSize) return {}; @@ if (header->indefinite || header->totalSize <= fileSize) return {}; @@ brevick_verify_tests
+verify/verify.cc @@ if (!report.trust.trusted) { @@ if (false) { @@ brevick_verify_tests
+verify/verify.cc @@ "signer " + std::to_string(i + 1) + " of " @@ "signer " + std::to_string(i) + " of " @@ brevick_verify_tests
+verify/signer_trust.cc @@ if (!anchors.problems.empty()) { @@ if (false) { @@ brevick_verify_tests
+verify/signer_trust.cc @@ if (md2 && options.strict) return @@ if (md2 && !options.strict) return @@ brevick_verify_tests
+verify/revocation_check.cc @@ if (signedAt && *signedAt < finding.revokedAt) { @@ if (signedAt) { @@ brevick_verify_tests
+verify/anchors.cc @@ kMaxTrustFileBytes = 16u << 20; @@ kMaxTrustFileBytes = 16u << 24; @@ brevick_verify_tests
+verify/package_hashes.cc @@ } else if (!extraTaken) { @@ } else if (true) { @@ brevick_verify_tests
+manifest/hashing_step.cc @@ if (!base.empty()) base += L'\\'; @@ base += L'\\'; @@ brevick_manifest_tests
+manifest/hashing_step.cc @@ if (!utf8Document && (HasNonAscii(file) || HasNonAscii(subPath))) @@ if (!utf8Document && HasNonAscii(file)) @@ brevick_manifest_tests
+manifest/validation.cc @@ } else if (entryPointCount > 1) { @@ } else if (entryPointCount > 2) { @@ brevick_manifest_tests
 app/options.cc @@ if (!valid || count == 0) @@ if (!valid) @@ brevick_app_tests
 app/output_guard.cc @@ (output && AnyFileBelowIs(guard.certStoresDirectory, *output, kStoreDepth)) || @@ false || @@ brevick_app_tests
 app/pipeline.cc @@ if (validation != StageResult::kGoOn) return validation; @@ ; @@ brevick_app_tests

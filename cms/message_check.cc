@@ -15,7 +15,7 @@
 #include "base/file_io.h"
 #include "cms/der.h"
 #include "cms/signed_message.h"
-#include "pki/signer_details.h"
+#include "pki/certificate_info.h"
 
 namespace brevick {
 namespace {

@@ -27,15 +27,23 @@ base/file_io.cc @@ if (mode && ::fchmod(fd, *mode) != 0) return errno; @@ if (mo
 digest/md5.cc @@ (pendingSizeInBytes < 56 ? 56 : 120) @@ (pendingSizeInBytes <= 56 ? 56 : 120) @@ brevick_digest_tests
 digest/md2.cc @@ checksum[j] ^= kPiSubstitution[block[j] ^ last]; @@ checksum[j] = kPiSubstitution[block[j] ^ last]; @@ brevick_digest_tests
 digest/digest_algorithm.cc @@ {"md2", "sha256", "sha384", "sha512"} @@ {"md2", "sha256", "sha512", "sha384"} @@ brevick_digest_tests,brevick_app_tests
+digest/md5.cc @@ for (Md5* md5 : digests) md5->messageSizeInBytes += done; @@ for (Md5* md5 : digests.first(1)) md5->messageSizeInBytes += done; @@ brevick_digest_tests
+digest/md5_lanes.cc @@ _mm256_srli_epi32(value, 32 - Bits) @@ _mm256_srli_epi32(value, 31 - Bits) @@ brevick_digest_tests
+manifest/file_hasher.cc @@ resolved[directory.size()] == '/') @@ resolved[directory.size()] != '\0') @@ brevick_manifest_tests
+manifest/file_hasher.cc @@ if (after != hashing.before || hashing.total != hashing.before.sizeInBytes) @@ if (hashing.total != hashing.before.sizeInBytes) @@ brevick_manifest_tests
+manifest/file_hasher.cc @@ nextToClaim >= delivered + window) @@ nextToClaim > delivered + window) @@ brevick_manifest_tests
+manifest/file_hasher.cc @@ left == 0 ? buffer.size() @@ left == 0 ? 0 @@ brevick_manifest_tests
+manifest/file_hasher.cc @@ if (hashing.wantsMd5) result.md5 = hashing.md5.Final(); @@ result.md5 = hashing.md5.Final(); @@ brevick_manifest_tests
+manifest/file_hasher.cc @@ extra.Restart(); @@ ; @@ brevick_manifest_tests
 manifest/uuid_check.cc @@ if (value.size() < 3) { @@ if (value.size() < 2) { @@ brevick_manifest_tests
 manifest/developer_info.cc @@ module->RemoveAttribute("releasePath"); @@ ; @@ brevick_manifest_tests
 manifest/validation.cc @@ GetOrCreateAttribute("entryPoint").GetText() == "1"; @@ GetOrCreateAttribute("entryPoint").GetText() != "0"; @@ brevick_manifest_tests
 manifest/source_path.cc @@ const std::size_t token = resolved.find(kSourceRootToken); @@ const std::size_t token = resolved.rfind(kSourceRootToken); @@ brevick_manifest_tests
 manifest/hashing_step.cc @@ dependency->RemoveChildElement("signInfo", 0); @@ ; @@ brevick_manifest_tests,brevick_app_tests
-pki/cert_store.cc @@ if (result.sizeInBytes > kMaxCertificateFileSize) { @@ if (result.sizeInBytes >= kMaxCertificateFileSize) { @@ brevick_pki_tests,brevick_app_tests
+pki/cert_store.cc @@ return ReadRegularFile(dirFd, name, bytes, kMaxCertificateFileSize); @@ return ReadRegularFile(dirFd, name, bytes, kMaxCertificateFileSize - 1); @@ brevick_pki_tests,brevick_app_tests
 pki/cert_store.cc @@ return FoldCase(a) == FoldCase(b); @@ return FoldCase(a) == b; @@ brevick_pki_tests,brevick_app_tests
-pki/pkcs11_uri.cc @@ if (c >= 'a' && c <= 'f') return c - 'a' + 10; @@ if (c >= 'a' && c <= 'f') return c - 'a'; @@ brevick_pki_tests
-pki/trust.cc @@ (X509_get_extended_key_usage(certificate) & (XKU_CODE_SIGN | XKU_ANYEKU)) == 0) { @@ (X509_get_extended_key_usage(certificate) & XKU_CODE_SIGN) == 0) { @@ brevick_pki_tests,brevick_verify_tests
+base/hex_text.cc @@ if (c >= U'a' && c <= U'f') return static_cast<int>(c - U'a') + 10; @@ if (c >= U'a' && c <= U'f') return static_cast<int>(c - U'a'); @@ brevick_pki_tests
+pki/certificate_info.cc @@ (X509_get_extended_key_usage(certificate) & (XKU_CODE_SIGN | XKU_ANYEKU)) != 0; @@ (X509_get_extended_key_usage(certificate) & XKU_CODE_SIGN) != 0; @@ brevick_pki_tests,brevick_verify_tests
 base/file_io.cc @@ if (!line.empty() && line.back() == '\r') line.pop_back(); @@ ; @@ brevick_base_tests,brevick_token_tests
 token/pkcs11_token.cc @@ if (uri.pinSource) { @@ if (uri.pinSource && std::getenv(kPkcs11PinVariable) == nullptr) { @@ brevick_token_tests
 cms/signed_message.cc @@ return algorithm && recovered == DigestInfo(*algorithm, content); @@ return algorithm && recovered.size() == DigestInfo(*algorithm, content).size(); @@ brevick_cms_tests,brevick_verify_tests
@@ -43,6 +51,19 @@ cms/message_signer.cc @@ ASN1_INTEGER_cmp(X509_get0_serialNumber(candidate), inf
 verify/package_check.cc @@ if (value.starts_with(kHexPrefix)) value.erase(0, kHexPrefix.size()); @@ ; @@ brevick_verify_tests
 verify/verify.cc @@       return strict; @@       return strict && false; @@ brevick_verify_tests,brevick_app_tests
 verify/json_report.cc @@ out += "\\\""; @@ out += "\""; @@ brevick_verify_tests,brevick_app_tests
+verify/package_check.cc @@ if (path.empty() || path[0] == '/' || IsDriveLetterPath(path) || @@ if (path.empty() || IsDriveLetterPath(path) || @@ brevick_verify_tests
+verify/verify.cc @@ (strict && !files.extra.empty()) @@ (!files.extra.empty()) @@ brevick_verify_tests
+verify/verify.cc @@ if (header->indefinite || header->totalSize == fileSize) return {}; @@ if (header->indefinite || header->totalSize <= fileSize) return {}; @@ brevick_verify_tests
+verify/verify.cc @@ if (!report.trust.trusted) { @@ if (false) { @@ brevick_verify_tests
+verify/verify.cc @@ "signer " + std::to_string(i + 1) + " of " @@ "signer " + std::to_string(i) + " of " @@ brevick_verify_tests
+verify/signer_trust.cc @@ if (!anchors.problems.empty()) { @@ if (false) { @@ brevick_verify_tests
+verify/signer_trust.cc @@ if (md2 && options.strict) return @@ if (md2 && !options.strict) return @@ brevick_verify_tests
+verify/revocation_check.cc @@ if (signedAt && *signedAt < finding.revokedAt) { @@ if (signedAt) { @@ brevick_verify_tests
+verify/anchors.cc @@ kMaxTrustFileBytes = 16u << 20; @@ kMaxTrustFileBytes = 16u << 24; @@ brevick_verify_tests
+verify/package_hashes.cc @@ } else if (!extraTaken) { @@ } else if (true) { @@ brevick_verify_tests
+manifest/hashing_step.cc @@ if (!base.empty()) base += L'\\'; @@ base += L'\\'; @@ brevick_manifest_tests
+manifest/hashing_step.cc @@ if (!utf8Document && (HasNonAscii(file) || HasNonAscii(subPath))) @@ if (!utf8Document && HasNonAscii(file)) @@ brevick_manifest_tests
+manifest/validation.cc @@ } else if (entryPointCount > 1) { @@ } else if (entryPointCount > 2) { @@ brevick_manifest_tests
 app/options.cc @@ if (!valid || count == 0) @@ if (!valid) @@ brevick_app_tests
 app/output_guard.cc @@ (output && AnyFileBelowIs(guard.certStoresDirectory, *output, kStoreDepth)) || @@ false || @@ brevick_app_tests
 app/pipeline.cc @@ if (validation != StageResult::kGoOn) return validation; @@ if (validation == StageResult::kHashingFailed) return validation; @@ brevick_app_tests

@@ -90,7 +90,18 @@ manifest/hashing_step.cc @@ if (!utf8Document && (HasNonAscii(file) || HasNonAsc
 manifest/validation.cc @@ } else if (entryPointCount > 1) { @@ } else if (entryPointCount > 2) { @@ brevick_manifest_tests
 app/options.cc @@ if (!valid || count == 0) @@ if (!valid) @@ brevick_app_tests
 app/output_guard.cc @@ (output && AnyFileBelowIs(guard.certStoresDirectory, *output, kStoreDepth)) || @@ false || @@ brevick_app_tests
-app/pipeline.cc @@ if (validation != StageResult::kGoOn) return validation; @@ ; @@ brevick_app_tests
+app/pipeline.cc @@ if (validation != StageResult::kGoOn) return validation; @@ if (validation == StageResult::kHashingFailed) return validation; @@ brevick_app_tests
+app/options.cc @@ const long least = name == L"--crl-wait" ? 0 : 1; @@ const long least = name == L"--crl-wait" ? 0 : 0; @@ brevick_app_tests
+app/options.cc @@ if (!valid || number < least || number > most) { @@ if (!valid || number < least || number >= most) { @@ brevick_app_tests
+app/options.cc @@ std::size_t bestDistance = 3; @@ std::size_t bestDistance = 2; @@ brevick_app_tests
+app/options.cc @@ (arg == L"-R" ? settings.rootDirectory : settings.storeName.emplace()) @@ (arg == L"-S" ? settings.rootDirectory : settings.storeName.emplace()) @@ brevick_app_tests
+app/options.cc @@ value = arg.substr(name.size() + 1); @@ value = arg.substr(name.size()); @@ brevick_app_tests
+app/options.cc @@ if (arg == L"--verify" && !result.verifySeen) { @@ if (arg == L"--verify") { @@ brevick_app_tests
+app/options.cc @@ if (!result.signedPathSeen && result.usageErrors.empty()) @@ if (!result.signedPathSeen) @@ brevick_app_tests
+app/run.cc @@ if (argCount > 4 && hasStore) return false; @@ if (argCount > 5 && hasStore) return false; @@ brevick_app_tests
+app/verify_mode.cc @@ if (commandLine.jsonPath != kJsonToStandardOutput) PresentReport(report); @@ PresentReport(report); @@ brevick_app_tests
+app/verify_mode.cc @@ exitCode |= static_cast<int>(VerifyFailure::kOutputFailed); @@ exitCode |= 0; @@ brevick_app_tests
+app/verify_mode.cc @@ if (!report.reportError.empty()) NoticeLine @@ if (report.reportError.empty()) NoticeLine @@ brevick_app_tests
 app/store_listing.cc @@ WriteLine(L"Store contained " + std::to_wstring(certificates.size()) + L" certificate(s)"); @@ WriteLine(L"Store contained " + std::to_wstring(certificates.size() - 1) + L" certificate(s)"); @@ brevick_app_tests
 EOF
 )

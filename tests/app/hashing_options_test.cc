@@ -82,23 +82,6 @@ TEST_F(HashingOptionsTest, EveryJobCountPrintsAndWritesWhatOneJobDoes) {
   EXPECT_EQ(1, Run({"--jobs", "2", "m.xml", "out.p7", kRunSigner}).exitCode);
 }
 
-TEST_F(HashingOptionsTest, AJobCountThatIsNotAPositiveNumberIsAUsageError) {
-  work.WriteFile("m.xml", Manifest(2));
-  for (const char* value : {"0", "x", "", "-1", "2x", "+2", "1.5", "9999999"}) {
-    SCOPED_TRACE(value);
-    const ProcessResult result = Run({"--jobs", value, "m.xml", "out.p7", kRunSigner});
-    EXPECT_EQ(Banner() + UsageText(), result.output);
-    EXPECT_EQ(std::string("brevick: --jobs needs a whole number of at least 1, not '") + value +
-                  "'\n" + kHelpPointer,
-              result.errors);
-    EXPECT_EQ(1, result.exitCode);
-    EXPECT_FALSE(std::filesystem::exists(Out()));
-  }
-  const ProcessResult missing = Run({"m.xml", "out.p7", kRunSigner, "--jobs"});
-  EXPECT_EQ(std::string("brevick: --jobs needs a value\n") + kHelpPointer, missing.errors);
-  EXPECT_EQ(1, missing.exitCode);
-}
-
 TEST_F(HashingOptionsTest, ConfineAcceptsFilesInsideAndRefusesOthers) {
   work.WriteFile("m.xml", Manifest(3));
   work.WriteFile("elsewhere/f0", "abc");

@@ -36,7 +36,7 @@ class SigningOptionsTest : public SigningRunTest {
     sha256 = ToUtf8(ThumbprintText(Thumbprint(fixed.get(), ThumbprintKind::kSha256)));
   }
 
-  // Signs m.xml into `output`, with `extra` options after the classic ones.
+  // Signs m.xml into `output`, with `extra` options after the positional ones.
   ProcessResult Sign(const std::string& output, const std::vector<std::string>& extra) {
     std::vector<std::string> args = {"m.xml", output, "Fixed Signer"};
     args.insert(args.end(), extra.begin(), extra.end());

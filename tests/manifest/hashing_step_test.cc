@@ -78,54 +78,29 @@ TEST(HashingStepTest, FindsTheFileThroughSignInfoOrManifestDirectoryAndSubPath) 
   }
 }
 
-TEST(HashingStepTest, RecordsEachMissingFileHashesTheRestAndDropsOneSignInfo) {
+// Every file that cannot be hashed is recorded and the rest hashed; only the
+// first signInfo goes, and only the first md5 element receives the digest
+// (none is created); any element child of modules is a module.
+TEST(HashingStepTest, RecordsEveryFileAndChangesOnlyWhatItShould) {
   const TempDir dir;
   const std::string base = dir.Path().string();
-  dir.WriteFile("b.dll", "abc");
-  const HashRun run = Hash(
-      Package(
-          R"(<module name="A"><dependencies>)"
-          R"(<dependency file="missing.dll"><signInfo path="%SourceRoot%"/><md5 value="kept"/></dependency>)"
-          R"(<dependency file="b.dll"><signInfo path="%SourceRoot%"/><md5/></dependency>)"
-          R"(<dependency><signInfo path="%SourceRoot%"/><signInfo path="second"/><md5/></dependency>)"
-          R"(</dependencies></module>)"),
-      "", base);
-  EXPECT_EQ(StageResult::kHashingFailed, run.result);
-  // An empty file name leaves the directory itself, which is no file.
-  EXPECT_EQ((Strings{"Error generating MD5 for '" + base + "\\missing.dll'. Check that it exists",
-                     "Error generating MD5 for '" + base + "\\'. Check that it exists"}),
-            run.errors);
-  // Only the first signInfo goes; a failed file keeps its md5 as it was.
-  EXPECT_EQ(
-      Package(
-          R"(<module name="A" subPath=""><dependencies><dependency file="missing.dll"><md5 value="kept"/></dependency>)"
-          R"(<dependency file="b.dll"><md5 value=")" +
-          kAbcDigest +
-          R"("/></dependency>)"
-          R"(<dependency file=""><signInfo path="second"/><md5/></dependency></dependencies></module>)"),
-      run.xml);
-}
-
-// Any element child of modules is a module; only the first md5 element of a
-// dependency receives the digest, and none is created.
-TEST(HashingStepTest, StoresTheDigestOnlyInTheFirstMd5ElementOfEachDependency) {
-  const TempDir dir;
   dir.WriteFile("a.dll", "abc");
-  const HashRun run =
-      Hash(Package(R"(<component name="X"/><!-- c --><module name="A"><notes/><dependencies>)"
-                   R"(<dependency file="a.dll"/><dependency file="a.dll"><md5 kind="k"/>)"
-                   R"(<md5 value="second"/></dependency></dependencies></module>)"),
-           dir.Path().string(), ".");
-  EXPECT_EQ(StageResult::kGoOn, run.result);
-  EXPECT_EQ(5u, run.lines.size());  // both modules and both files reported
-  EXPECT_EQ(
-      Package(R"(<component name="X" subPath=""><dependencies/></component><!-- c -->)"
-              R"(<module name="A" subPath=""><notes/><dependencies><dependency file="a.dll"/>)"
-              R"(<dependency file="a.dll"><md5 kind="k" value=")" +
-              kAbcDigest + R"("/><md5 value="second"/></dependency></dependencies></module>)"),
-      run.xml);
-  // The shared null element was not given the digest.
-  EXPECT_TRUE(xmldoc::NullElement().GetAttributes().empty());
+  const std::string error = "Error generating MD5 for '" + base + "\\";
+  // clang-format off
+  const struct { const char* name; std::string modules; Strings errors; std::string hashed; } cases[] = {
+      {"a failed file keeps its md5; an empty name is the directory, no file", R"(<module name="A"><dependencies><dependency file="missing.dll"><signInfo path="%SourceRoot%"/><md5 value="kept"/></dependency><dependency file="a.dll"><signInfo path="%SourceRoot%"/><md5/></dependency><dependency><signInfo path="%SourceRoot%"/><signInfo path="second"/><md5/></dependency></dependencies></module>)", {error + "missing.dll'. Check that it exists", error + "'. Check that it exists"}, R"(<module name="A" subPath=""><dependencies><dependency file="missing.dll"><md5 value="kept"/></dependency><dependency file="a.dll"><md5 value="MD5"/></dependency><dependency file=""><signInfo path="second"/><md5/></dependency></dependencies></module>)"},
+      {"the first md5 element only", R"(<component name="X"/><!-- c --><module name="A"><notes/><dependencies><dependency file="a.dll"/><dependency file="a.dll"><md5 kind="k"/><md5 value="second"/></dependency></dependencies></module>)", {}, R"(<component name="X" subPath=""><dependencies/></component><!-- c --><module name="A" subPath=""><notes/><dependencies><dependency file="a.dll"/><dependency file="a.dll"><md5 kind="k" value="MD5"/><md5 value="second"/></dependency></dependencies></module>)"},
+  };
+  // clang-format on
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const HashRun run = Hash(Package(c.modules), base, base);
+    EXPECT_EQ(c.errors.empty() ? StageResult::kGoOn : StageResult::kHashingFailed, run.result);
+    EXPECT_EQ(c.errors, run.errors);
+    std::string hashed = c.hashed;
+    EXPECT_EQ(Package(hashed.replace(hashed.find("MD5"), 3, kAbcDigest)), run.xml);
+  }
+  EXPECT_TRUE(xmldoc::NullElement().GetAttributes().empty());  // the shared null element unchanged
 }
 
 TEST(HashingStepTest, ComputeFileMd5ReadsBackslashesAsSlashesAndFailsByResult) {

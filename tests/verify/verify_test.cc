@@ -84,16 +84,20 @@ std::string WithSecondSignerInfo(const std::string& der, void (*change)(PKCS7_SI
 
 TEST_F(VerifyTest, TrustVerdictsForEachAnchorKind) {
   // Issued by the root (key 1), or by `issuer` (key 3); the subject's key is `key`.
-  const auto issue = [&](const char* cn, IssuedCertificateOptions how, X509* issuer = nullptr,
-                         int key = 0) {
-    return MakeIssuedCertificate(TestRsaKey(key), {{"CN", cn}}, issuer ? issuer : root.get(),
-                                 TestRsaKey(issuer ? 3 : 1), how);
+  const auto issue = [&](const char* cn, CertSpec spec, X509* issuer = nullptr, int key = 0) {
+    spec.issuer = issuer ? issuer : root.get();
+    spec.issuerKey = TestRsaKey(issuer ? 3 : 1);
+    return MakeCertificate(TestRsaKey(key), {{"CN", cn}}, spec);
   };
-  const X509Ptr expired = issue("Old", CertOptions(8, "digitalSignature", "", "", -30, -1));
-  const X509Ptr certSignOnly = issue("No Signing", CertOptions(9, "keyEncipherment"));
-  const X509Ptr serverOnly = issue("Server", CertOptions(10, "", "serverAuth"));
-  const X509Ptr middle = issue("Middle", CertOptions(20, "keyCertSign", "", "CA:TRUE"), nullptr, 3);
-  const X509Ptr leaf = issue("Leaf", CertOptions(21), middle.get());
+  const X509Ptr expired = issue(
+      "Old",
+      {.serial = 8, .notBeforeDays = -30, .notAfterDays = -1, .keyUsage = "digitalSignature"});
+  const X509Ptr certSignOnly = issue("No Signing", {.serial = 9, .keyUsage = "keyEncipherment"});
+  const X509Ptr serverOnly = issue("Server", {.serial = 10, .extendedKeyUsage = "serverAuth"});
+  const X509Ptr middle = issue(
+      "Middle", {.serial = 20, .basicConstraints = "critical,CA:TRUE", .keyUsage = "keyCertSign"},
+      nullptr, 3);
+  const X509Ptr leaf = issue("Leaf", {.serial = 21}, middle.get());
   const std::string rootPem = WriteFile("root.pem", PemOf(otherRoot.get()) + PemOf(root.get()));
   const std::string rootDer = WriteFile("root.der", DerOf(root.get()));
   const std::string otherPem = WriteFile("other.pem", PemOf(otherRoot.get()));

@@ -104,12 +104,15 @@ void ExpectWellFormedSignedManifest(const std::vector<std::uint8_t>& message, X5
 // subjects match ignoring case, and the first match in file name order signs.
 TEST(SignedMessageTest, SignsAndVerifiesFromEveryStoreFormat) {
   const StoreHome home;
-  const X509Ptr pem = MakeCertificate(testing::TestRsaKey(0), {{"CN", "Pem Signer"}}, 11);
-  const X509Ptr der = MakeCertificate(testing::TestRsaKey(1), {{"CN", "Der Signer"}}, 12);
-  const X509Ptr p12 = MakeCertificate(testing::TestRsaKey(2), kSignerSubject, 13);
+  const X509Ptr pem =
+      MakeCertificate(testing::TestRsaKey(0), {{"CN", "Pem Signer"}}, {.serial = 11});
+  const X509Ptr der =
+      MakeCertificate(testing::TestRsaKey(1), {{"CN", "Der Signer"}}, {.serial = 12});
+  const X509Ptr p12 = MakeCertificate(testing::TestRsaKey(2), kSignerSubject, {.serial = 13});
   home.AddFile("My", "0.pem", "not a certificate");  // skipped without a word
-  home.AddPkcs12("My", "c.PFX", p12.get(), testing::TestRsaKey(2));
-  home.AddDerWithKeyFile("My", "b", der.get(), testing::TestRsaKey(1));
+  home.AddFile("My", "c.PFX", testing::Pkcs12Of(p12.get(), testing::TestRsaKey(2)));
+  home.AddFile("My", "b.cer", testing::DerOf(der.get()));
+  home.AddFile("My", "b.key", testing::PemOf(testing::TestRsaKey(1)));
   home.AddPemWithKey("My", "a.pem", pem.get(), testing::TestRsaKey(0));
   const struct {
     std::wstring subject, store;
@@ -170,9 +173,9 @@ TEST(SignedMessageTest, SignReportsWhyItCannotSign) {
 
 TEST(SignedMessageTest, VerifyTellsWhatIsWrongWithTheMessage) {
   const StoreHome home;
-  const X509Ptr cert = MakeCertificate(testing::TestRsaKey(0), kSignerSubject, 77);
-  const X509Ptr stranger = MakeCertificate(testing::TestRsaKey(1), kSignerSubject, 78);
-  const X509Ptr nameless = MakeCertificate(testing::TestRsaKey(0), {{"C", "DE"}}, 77);
+  const X509Ptr cert = MakeCertificate(testing::TestRsaKey(0), kSignerSubject, {.serial = 77});
+  const X509Ptr stranger = MakeCertificate(testing::TestRsaKey(1), kSignerSubject, {.serial = 78});
+  const X509Ptr nameless = MakeCertificate(testing::TestRsaKey(0), {{"C", "DE"}}, {.serial = 77});
   home.AddPemWithKey("My", "signer.pem", cert.get(), testing::TestRsaKey(0));
   std::vector<std::uint8_t> good;
   ASSERT_EQ(CryptoResult::kOk, testing::SignFromStore(L"Release Signer", kManifest, good, L""));

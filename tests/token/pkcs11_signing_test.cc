@@ -54,8 +54,9 @@ class Pkcs11SigningTest : public ::testing::Test {
 
   ProcessResult SignExample(const std::string& output) {
     const std::string example = std::string(BREVICK_SOURCE_DIR) + "/examples/package";
-    return RunBrevickIn(work.Path(), work.Path(),
-                        {"-R", example + "/src", example + "/manifest.xml", output, kSubject});
+    return RunBrevick(
+        {"-R", example + "/src", example + "/manifest.xml", output, kSubject},
+        {.workingDirectory = work.Path().string(), .env = {{"HOME", work.Path().string()}}});
   }
 
   std::unique_ptr<SoftHsmToken> token;

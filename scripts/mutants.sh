@@ -42,6 +42,7 @@ digest/md2.cc @@ checksum[j] ^= kPiSubstitution[block[j] ^ last]; @@ checksum[j]
 digest/digest_algorithm.cc @@ {"md2", "sha256", "sha384", "sha512"} @@ {"md2", "sha256", "sha512", "sha384"} @@ brevick_digest_tests,brevick_app_tests
 digest/md5.cc @@ for (Md5* md5 : digests) md5->messageSizeInBytes += done; @@ for (Md5* md5 : digests.first(1)) md5->messageSizeInBytes += done; @@ brevick_digest_tests
 digest/md5_lanes.cc @@ _mm256_srli_epi32(value, 32 - Bits) @@ _mm256_srli_epi32(value, 31 - Bits) @@ brevick_digest_tests
+digest/md5_lanes.cc @@ kMixTables[4] = {0xCA, 0xE4, 0x96, 0x39}; @@ kMixTables[4] = {0xCA, 0xE4, 0x96, 0x93}; @@ brevick_digest_tests
 manifest/file_hasher.cc @@ resolved[directory.size()] == '/') @@ resolved[directory.size()] != '\0') @@ brevick_manifest_tests
 manifest/file_hasher.cc @@ if (after != hashing.before || hashing.total != hashing.before.sizeInBytes) @@ if (hashing.total != hashing.before.sizeInBytes) @@ brevick_manifest_tests
 manifest/file_hasher.cc @@ nextToClaim >= delivered + window) @@ nextToClaim > delivered + window) @@ brevick_manifest_tests

@@ -80,7 +80,7 @@ TEST_F(Pkcs11SigningTest, SignsTheExamplePackageExactlyAsTheSameKeyInAFileWould)
   EXPECT_EQ(onToken.output, inFile.output);
   EXPECT_EQ(message, ReadFileBytes(work.Path() / "file.p7"));
 
-  // A token that fails says why in one line, beside the classic report.
+  // A token that fails says why in one line, beside the report on standard output.
   AddTokenEntry(TokenUri("&pin-value=9999"));
   const ProcessResult failed = SignExample("failed.p7");
   EXPECT_EQ(1, failed.exitCode);

@@ -26,7 +26,7 @@ base/utf8.cc @@ if (lead == 0xE0) low = 0xA0; @@ if (lead == 0xE0) low = 0x80; @
 base/file_io.cc @@ if (mode && ::fchmod(fd, *mode) != 0) return errno; @@ if (mode && ::fchmod(fd, *mode & 0600) != 0) return errno; @@ brevick_base_tests,brevick_app_tests
 digest/md5.cc @@ (pendingSizeInBytes < 56 ? 56 : 120) @@ (pendingSizeInBytes <= 56 ? 56 : 120) @@ brevick_digest_tests
 digest/md2.cc @@ checksum[j] ^= kPiSubstitution[block[j] ^ last]; @@ checksum[j] = kPiSubstitution[block[j] ^ last]; @@ brevick_digest_tests
-digest/digest_algorithm.cc @@ {"md2", "sha256", "sha384", "sha512"} @@ {"md2", "sha256", "sha512", "sha384"} @@ brevick_digest_tests,brevick_app_tests
+digest/digest_algorithm.cc @@ {"sha384", NID_sha384, EVP_sha384} @@ {"sha512", NID_sha384, EVP_sha384} @@ brevick_digest_tests,brevick_cms_tests
 manifest/uuid_check.cc @@ if (value.size() < 3) { @@ if (value.size() < 2) { @@ brevick_manifest_tests
 manifest/developer_info.cc @@ module->RemoveAttribute("releasePath"); @@ ; @@ brevick_manifest_tests
 manifest/validation.cc @@ GetOrCreateAttribute("entryPoint").GetText() == "1"; @@ GetOrCreateAttribute("entryPoint").GetText() != "0"; @@ brevick_manifest_tests
@@ -39,7 +39,15 @@ pki/trust.cc @@ (X509_get_extended_key_usage(certificate) & (XKU_CODE_SIGN | XKU
 base/file_io.cc @@ if (!line.empty() && line.back() == '\r') line.pop_back(); @@ ; @@ brevick_base_tests,brevick_token_tests
 token/pkcs11_token.cc @@ if (uri.pinSource) { @@ if (uri.pinSource && std::getenv(kPkcs11PinVariable) == nullptr) { @@ brevick_token_tests
 cms/signed_message.cc @@ return algorithm && recovered == DigestInfo(*algorithm, content); @@ return algorithm && recovered.size() == DigestInfo(*algorithm, content).size(); @@ brevick_cms_tests,brevick_verify_tests
-cms/message_signer.cc @@ ASN1_INTEGER_cmp(X509_get0_serialNumber(candidate), info->issuer_and_serial->serial) == 0; @@ true; @@ brevick_cms_tests,brevick_verify_tests
+cms/signed_data.cc @@ ASN1_INTEGER_cmp(X509_get0_serialNumber(candidate), wanted->serial) == 0) @@ true) @@ brevick_cms_tests,brevick_verify_tests
+cms/signed_data.cc @@ next != der.data() + der.size() || @@ false || @@ brevick_cms_tests
+cms/der.cc @@ if (contentSize < kDerLongLengthFlag) return size; @@ if (contentSize <= kDerLongLengthFlag) return size; @@ brevick_cms_tests,brevick_app_tests
+cms/signed_message.cc @@ if (!contentMatches || !SignerDigest(decoded.info)) return @@ if (!contentMatches) return @@ brevick_cms_tests,brevick_app_tests
+cms/signed_message.cc @@ if (tailSize != frame.tail.size()) return std::nullopt; @@ ; @@ brevick_cms_tests,brevick_app_tests
+cms/message_check.cc @@ if (check.result == CryptoResult::kOk) check.result = @@ check.result = @@ brevick_cms_tests,brevick_verify_tests
+cms/timestamp_token.cc @@ (X509_get_extended_key_usage(certificate) & XKU_TIMESTAMP) != 0; @@ true; @@ brevick_cms_tests
+cms/timestamp_token.cc @@ value != *expected.nonce) @@ false) @@ brevick_cms_tests
+cms/timestamp_request.cc @@ if (digest == DigestAlgorithm::kMd2) return std::nullopt; @@ ; @@ brevick_cms_tests
 verify/package_check.cc @@ if (value.starts_with(kHexPrefix)) value.erase(0, kHexPrefix.size()); @@ ; @@ brevick_verify_tests
 verify/verify.cc @@       return strict; @@       return strict && false; @@ brevick_verify_tests,brevick_app_tests
 verify/json_report.cc @@ out += "\\\""; @@ out += "\""; @@ brevick_verify_tests,brevick_app_tests

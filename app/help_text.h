@@ -4,7 +4,7 @@
 
 namespace brevick {
 
-// Writes the help page to standard output. The classic usage text is a
+// Writes the help page to standard output. The usage text (PrintUsage) is a
 // different thing: scripts compare it, so it stays as it is and where it is.
 void PrintHelp();
 

@@ -137,43 +137,43 @@ struct LongOption {
   OptionError (*apply)(CommandLine& c, const std::wstring& value);
 };
 
-constexpr unsigned kClassicAndVerify = kClassicMode | kVerifyMode;
+constexpr unsigned kSigningAndVerify = kSigningRun | kVerifyMode;
 
 // clang-format off
 constexpr LongOption kLongOptions[] = {
-    {L"--progress", false, kClassicMode,
+    {L"--progress", false, kSigningRun,
      [](CommandLine& c, const std::wstring&) -> OptionError {
        c.settings.progressDisplay = true;
        return std::nullopt;
      }},
-    {L"--no-progress", false, kClassicMode,
+    {L"--no-progress", false, kSigningRun,
      [](CommandLine& c, const std::wstring&) -> OptionError {
        c.settings.progressDisplay = false;
        return std::nullopt;
      }},
-    {L"--jobs", true, kClassicAndVerify,
+    {L"--jobs", true, kSigningAndVerify,
      [](CommandLine& c, const std::wstring& value) -> OptionError {
        OptionError error = ReadJobCount(value, c.settings.jobs);
        c.verify.jobs = c.settings.jobs;
        return error;
      }},
-    {L"--confine", true, kClassicMode, Confine},
-    {L"--digest", true, kClassicMode, Digest},
-    {L"--thumbprint", true, kClassicMode, Thumbprint},
-    {L"--strict", false, kClassicAndVerify,
+    {L"--confine", true, kSigningRun, Confine},
+    {L"--digest", true, kSigningRun, Digest},
+    {L"--thumbprint", true, kSigningRun, Thumbprint},
+    {L"--strict", false, kSigningAndVerify,
      [](CommandLine& c, const std::wstring&) -> OptionError {
        c.verify.strict = true;
        return Set(c.settings.strict);
      }},
-    {L"--dry-run", false, kClassicMode,
+    {L"--dry-run", false, kSigningRun,
      [](CommandLine& c, const std::wstring&) { return Set(c.settings.dryRun); }},
-    {L"--print", false, kClassicMode,
+    {L"--print", false, kSigningRun,
      [](CommandLine& c, const std::wstring&) { return Set(c.settings.printText); }},
-    {L"--text", true, kClassicMode,
+    {L"--text", true, kSigningRun,
      [](CommandLine& c, const std::wstring& value) {
        return SetOnce(c.settings.textPath, L"--text", value);
      }},
-    {L"--quiet", false, kClassicMode,
+    {L"--quiet", false, kSigningRun,
      [](CommandLine& c, const std::wstring&) { return Set(c.settings.quiet); }},
     {L"--package", true, kVerifyMode,
      [](CommandLine& c, const std::wstring& value) {
@@ -236,23 +236,23 @@ constexpr LongOption kLongOptions[] = {
      }},
     {L"--probe", false, kCertificatesMode,
      [](CommandLine& c, const std::wstring&) { return Set(c.probe); }},
-    {L"--timestamp", true, kClassicMode,
+    {L"--timestamp", true, kSigningRun,
      [](CommandLine& c, const std::wstring& value) {
        return ApplyTimestampOption(L"--timestamp", value, c.settings.timestamp);
      }},
-    {L"--timestamp-digest", true, kClassicMode,
+    {L"--timestamp-digest", true, kSigningRun,
      [](CommandLine& c, const std::wstring& value) {
        return ApplyTimestampOption(L"--timestamp-digest", value, c.settings.timestamp);
      }},
-    {L"--timestamp-retries", true, kClassicMode,
+    {L"--timestamp-retries", true, kSigningRun,
      [](CommandLine& c, const std::wstring& value) {
        return ApplyTimestampOption(L"--timestamp-retries", value, c.settings.timestamp);
      }},
-    {L"--timestamp-wait", true, kClassicMode,
+    {L"--timestamp-wait", true, kSigningRun,
      [](CommandLine& c, const std::wstring& value) {
        return ApplyTimestampOption(L"--timestamp-wait", value, c.settings.timestamp);
      }},
-    {L"--timestamp-timeout", true, kClassicMode,
+    {L"--timestamp-timeout", true, kSigningRun,
      [](CommandLine& c, const std::wstring& value) {
        return ApplyTimestampOption(L"--timestamp-timeout", value, c.settings.timestamp);
      }},
@@ -302,8 +302,8 @@ bool TakeLongOption(const std::vector<std::wstring>& args, std::size_t& i, unsig
   return true;
 }
 
-// The classic rules (a fourth positional argument is ignored, a word that is
-// no option is positional) stay, but the operator hears about each.
+// The signing run's rules (a fourth positional argument is ignored, a word
+// that is no option is positional) stay, but the operator hears about each.
 void TakePositional(CommandLine& result, const std::wstring& arg) {
   RunSettings& settings = result.settings;
   const wchar_t* readAs = nullptr;
@@ -317,7 +317,7 @@ void TakePositional(CommandLine& result, const std::wstring& arg) {
     settings.certSubjectName = arg;
     readAs = L"the subject";
   }
-  const std::wstring_view closeMatch = CloseLongOption(arg, kClassicMode);
+  const std::wstring_view closeMatch = CloseLongOption(arg, kSigningRun);
   const std::wstring suggestion =
       closeMatch.empty() ? L"" : L"; did you mean " + std::wstring(closeMatch) + L"?";
   if (readAs == nullptr) {
@@ -345,9 +345,11 @@ std::size_t EditDistance(std::wstring_view a, std::wstring_view b) {
   return row[b.size()];
 }
 
-// -R and -S take the next argument as their value whatever it is; standing
-// last, they print the usage text and parsing ends.
-bool TakeClassicOption(const std::vector<std::wstring>& args, std::size_t& i, CommandLine& result) {
+// -L, -LS, -P, -D, and -R and -S with their value: the argument after them,
+// whatever it is; standing last, they ask for the usage text and parsing
+// goes on. False for any other argument.
+bool TakeSingleDashOption(const std::vector<std::wstring>& args, std::size_t& i,
+                          CommandLine& result) {
   RunSettings& settings = result.settings;
   const std::wstring& arg = args[i];
   if (arg == L"-L") {
@@ -364,13 +366,63 @@ bool TakeClassicOption(const std::vector<std::wstring>& args, std::size_t& i, Co
       result.valueOptionLast = true;
     } else {
       (arg == L"-R" ? settings.rootDirectory : settings.storeName.emplace()) = args[++i];
-      ++result.classicArgumentCount;
+      ++result.plainArgumentCount;
     }
   } else {
     return false;
   }
-  ++result.classicArgumentCount;
+  ++result.plainArgumentCount;
   return true;
+}
+
+// The signing run's arguments that are no long option.
+void TakeSigningWord(const std::vector<std::wstring>& args, std::size_t& i, CommandLine& result) {
+  if (TakeSingleDashOption(args, i, result)) return;
+  ++result.plainArgumentCount;
+  TakePositional(result, args[i]);
+}
+
+// The verify mode's: its own option once, then the one SIGNED path.
+void TakeVerifyWord(const std::wstring& arg, CommandLine& result) {
+  if (arg == L"--verify" && !result.verifySeen) {
+    result.verifySeen = true;
+  } else if (arg.starts_with(L"--")) {
+    const std::wstring_view closeMatch = CloseLongOption(arg, kVerifyMode);
+    result.usageErrors.push_back(
+        L"unknown option for --verify: " + arg +
+        (closeMatch.empty() ? L"" : L"; did you mean " + std::wstring(closeMatch) + L"?"));
+  } else if (result.signedPathSeen) {
+    result.usageErrors.push_back(L"unexpected argument: " + arg);
+  } else {
+    result.signedPathSeen = true;
+    result.verify.signedPath = ToPathBytes(arg);
+  }
+}
+
+// The --certificates mode's: its own option, and -S STORE once.
+void TakeCertificatesWord(const std::vector<std::wstring>& args, std::size_t& i,
+                          CommandLine& result) {
+  const std::wstring& arg = args[i];
+  if (arg == L"--certificates") return;
+  if (arg == L"-S" && i + 1 < args.size() && !result.settings.storeName) {
+    result.settings.storeName = args[++i];
+    return;
+  }
+  result.usageErrors.push_back(L"--certificates takes only -S STORE and --probe beside it, not '" +
+                               arg + L"'");
+}
+
+// What can be judged only once every argument is read.
+void FinishArguments(OptionMode mode, CommandLine& result) {
+  if (mode == kSigningRun) {
+    if (std::optional<std::wstring> problem = TimestampOptionsProblem(result.settings.timestamp))
+      result.usageErrors.push_back(std::move(*problem));
+  } else if (mode == kVerifyMode) {
+    if (!result.signedPathSeen && result.usageErrors.empty())
+      result.usageErrors.push_back(L"--verify needs SIGNED");
+    if (result.jsonPath && *result.jsonPath != L"-")
+      result.verify.reportPath = ToPathBytes(*result.jsonPath);
+  }
 }
 
 }  // namespace
@@ -389,59 +441,19 @@ std::optional<std::wstring> ReadJobCount(const std::wstring& value, std::optiona
   return std::nullopt;
 }
 
-CommandLine ParseArguments(const std::vector<std::wstring>& args) {
+CommandLine ParseArguments(const std::vector<std::wstring>& args, OptionMode mode) {
   CommandLine result;
   for (std::size_t i = 1; i < args.size(); ++i) {
-    if (TakeClassicOption(args, i, result)) continue;
-    if (TakeLongOption(args, i, kClassicMode, result)) continue;
-    ++result.classicArgumentCount;
-    TakePositional(result, args[i]);
-  }
-  if (std::optional<std::wstring> problem = TimestampOptionsProblem(result.settings.timestamp))
-    result.usageErrors.push_back(std::move(*problem));
-  return result;
-}
-
-CommandLine ParseVerifyArguments(const std::vector<std::wstring>& args) {
-  CommandLine result;
-  std::optional<std::wstring> signedPath;
-  for (std::size_t i = 1; i < args.size(); ++i) {
-    const std::wstring& arg = args[i];
-    if (arg == L"--verify" && !result.verifySeen) {
-      result.verifySeen = true;
-    } else if (TakeLongOption(args, i, kVerifyMode, result)) {
-      continue;
-    } else if (arg.starts_with(L"--")) {
-      const std::wstring_view closeMatch = CloseLongOption(arg, kVerifyMode);
-      result.usageErrors.push_back(
-          L"unknown option for --verify: " + arg +
-          (closeMatch.empty() ? L"" : L"; did you mean " + std::wstring(closeMatch) + L"?"));
-    } else if (signedPath) {
-      result.usageErrors.push_back(L"unexpected argument: " + arg);
+    if (TakeLongOption(args, i, mode, result)) continue;
+    if (mode == kVerifyMode) {
+      TakeVerifyWord(args[i], result);
+    } else if (mode == kCertificatesMode) {
+      TakeCertificatesWord(args, i, result);
     } else {
-      signedPath = arg;
+      TakeSigningWord(args, i, result);
     }
   }
-  if (!signedPath && result.usageErrors.empty())
-    result.usageErrors.push_back(L"--verify needs SIGNED");
-  if (signedPath) result.verify.signedPath = ToPathBytes(*signedPath);
-  if (result.jsonPath && *result.jsonPath != L"-")
-    result.verify.reportPath = ToPathBytes(*result.jsonPath);
-  return result;
-}
-
-CommandLine ParseCertificatesArguments(const std::vector<std::wstring>& args) {
-  CommandLine result;
-  for (std::size_t i = 1; i < args.size(); ++i) {
-    const std::wstring& arg = args[i];
-    if (arg == L"--certificates") continue;
-    if (arg == L"-S" && i + 1 < args.size() && !result.settings.storeName) {
-      result.settings.storeName = args[++i];
-    } else if (!TakeLongOption(args, i, kCertificatesMode, result)) {
-      result.usageErrors.push_back(
-          L"--certificates takes only -S STORE and --probe beside it, not '" + arg + L"'");
-    }
-  }
+  FinishArguments(mode, result);
   return result;
 }
 
@@ -491,7 +503,7 @@ void EchoSettings(const CommandLine& commandLine, const std::vector<std::wstring
   DebugLine(L"Store:" + settings.storeName.value_or(L"Default"));
   DebugLine(std::wstring(L"Show Progress:") + YesNo(settings.showProgress));
   DebugLine(L"");
-  // The classic echo stays as it was; what only long options set goes to
+  // The echo stays as scripts know it; what only long options set goes to
   // standard error.
   if (settings.showDebug && settings.timestamp.Wanted())
     NoticeLine(TimestampSettingsText(settings.timestamp));

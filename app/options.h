@@ -12,9 +12,12 @@
 
 namespace brevick {
 
-// The modes a long option belongs to (a bit set).
+// The modes a long option belongs to (a bit set). The signing run is what a
+// command line that names no standalone mode does: sign a manifest (or
+// check it, with --dry-run), or list with -L and -LS, read with the original
+// single-dash options and positional arguments, between banner and summary.
 enum OptionMode : unsigned {
-  kClassicMode = 1,       // signing, -L and -LS
+  kSigningRun = 1,
   kVerifyMode = 2,        // --verify
   kCertificatesMode = 4,  // --certificates
 };
@@ -29,7 +32,7 @@ struct CommandLine {
   bool valueOptionLast = false;
   // The arguments that are no long option (nor a long option's value),
   // the program name included: what the -L rule counts.
-  std::size_t classicArgumentCount = 1;
+  std::size_t plainArgumentCount = 1;
   // What was wrong with long options ("--jobs 0", a missing value), one text
   // each; the run stops with a usage error before any mode starts.
   std::vector<std::wstring> usageErrors;
@@ -45,20 +48,17 @@ struct CommandLine {
   bool probe = false;  // --certificates --probe
 };
 
-// Reads the arguments after the program name, left to right, for the classic
-// modes. Options match whole and case-sensitively ("-l" is positional); the
-// argument after -R or -S is its value whatever it looks like. An argument
-// that starts with "--" and is a long option of these modes is taken with
-// its value ("--name value" or "--name=value"); any other stays a
-// positional argument. Prints nothing.
-CommandLine ParseArguments(const std::vector<std::wstring>& args);
-
-// The same for `brevick --verify ...`: one SIGNED path and long options of
-// the verify mode; anything else is a usage error.
-CommandLine ParseVerifyArguments(const std::vector<std::wstring>& args);
-
-// The same for `brevick --certificates [-S STORE] [--probe]`.
-CommandLine ParseCertificatesArguments(const std::vector<std::wstring>& args);
+// Reads the arguments after the program name, left to right, for `mode`,
+// through the one table of long options: an argument that is a long option
+// of the mode is taken with its value ("--name value" or "--name=value").
+// What any other argument is depends on the mode:
+// - the signing run: -L, -LS, -P, -D, -R DIR and -S STORE match whole and
+//   case-sensitively ("-l" is positional), the argument after -R or -S is
+//   its value whatever it looks like, and every other one is positional;
+// - --verify: the one SIGNED path; anything else is a usage error;
+// - --certificates: -S STORE once; anything else is a usage error.
+// Prints nothing.
+CommandLine ParseArguments(const std::vector<std::wstring>& args, OptionMode mode = kSigningRun);
 
 // Reads the value of --jobs, a whole number of at least 1 in digits only, into
 // `jobs` (signing and verifying alike); the usage error when it is none.

@@ -4,9 +4,9 @@
 #include <new>
 #include <optional>
 
-#include "app/bannerless_modes.h"
 #include "app/options.h"
 #include "app/pipeline.h"
+#include "app/standalone_modes.h"
 #include "app/store_listing.h"
 #include "base/report.h"
 
@@ -26,7 +26,7 @@ constexpr const char* kBanner[] = {
 // are no argument that -L could be given by mistake.
 bool ListCertificatesArgumentsFit(const CommandLine& commandLine) {
   const bool hasStore = commandLine.settings.storeName.has_value();
-  const std::size_t argCount = commandLine.classicArgumentCount;
+  const std::size_t argCount = commandLine.plainArgumentCount;
   if (argCount > 2 && !hasStore) return false;
   if (argCount > 4 && hasStore) return false;
   return true;
@@ -115,7 +115,7 @@ bool RunParsed(const CommandLine& commandLine, const std::vector<std::wstring>& 
 
 int ProgramEntry(const std::vector<std::wstring>& args) {
   try {
-    if (const std::optional<int> exitCode = RunBannerlessMode(args)) return *exitCode;
+    if (const std::optional<int> exitCode = RunStandaloneMode(args)) return *exitCode;
     // Parsed before the banner, which --quiet leaves out; parsing prints
     // nothing, so the order of the lines is as it always was.
     const CommandLine commandLine = ParseArguments(args);

@@ -152,7 +152,7 @@ bool WriteJsonReport(const VerifyReport& report, const std::wstring& jsonPath) {
 }  // namespace
 
 int RunVerifyMode(const std::vector<std::wstring>& args) {
-  const CommandLine commandLine = ParseVerifyArguments(args);
+  const CommandLine commandLine = ParseArguments(args, kVerifyMode);
   if (!commandLine.usageErrors.empty()) {
     for (const std::wstring& error : commandLine.usageErrors) NoticeLine(error);
     for (const wchar_t* line : kVerifyUsage) NoticeLine(line);

@@ -1,6 +1,12 @@
-// Runs the built executable and compares its whole standard output and exit code.
+// The built executable's command line: exactly what each run writes to
+// standard output and standard error, and its exit code; and the documents
+// that must name every option the command line knows.
 #include <gtest/gtest.h>
 
+#include "app/options.h"
+#include "app/standalone_modes.h"
+#include "base/utf8.h"
+#include "pki/crypto_result.h"
 #include "tests/support/process.h"
 #include "tests/support/temp_dir.h"
 
@@ -8,118 +14,116 @@ namespace brevick::testing {
 namespace {
 
 const std::string kUsage = UsageText();
+const std::string kPointer = kHelpPointer;
+const std::string kVerifyUsage =
+    "brevick: usage: brevick --verify SIGNED [--package DIR] [--trust FILE]... [--trust-store "
+    "NAME]...\n"
+    "brevick:                         [--signer SHA256] [--extract FILE] [--json FILE] [--strict]\n"
+    "brevick:                         [--jobs N] [--tsa-trust FILE]... [--tsa-trust-store "
+    "NAME]...\n"
+    "brevick:                         [--require-timestamp] [--crl FILE]... [--crl-check all]\n"
+    "brevick:                         [--crl-fetch [--crl-retries N] [--crl-wait S] [--crl-timeout "
+    "S]]\n" +
+    kPointer;
+const std::string kNoStores = "\nThere were errors:\nNo stores to display\n";
+constexpr const char kHelp[] = "HELP";  // stands for the help page in the table
 
-// Every run gets a home of its own, so no test sees the user's certificate stores.
+// Every run gets a home of its own with the stores My and Root, so no test
+// sees the user's certificate stores.
 class CliTest : public ::testing::Test {
  protected:
+  void SetUp() override {
+    for (const char* store : {"My", "Root"}) std::filesystem::create_directories(Stores() / store);
+  }
+  std::filesystem::path Stores() const { return home.Path() / "data/brevick/certstores"; }
   ProcessResult Run(const std::vector<std::string>& args) {
     return RunBrevickAtHome(home.Path(), args);
-  }
-  void MakeStore(const std::string& name) {
-    std::filesystem::create_directories(home.Path() / "data/brevick/certstores" / name);
   }
   TempDir home;
 };
 
-TEST_F(CliTest, NoArgumentsPrintsBannerTooFewAndUsage) {
-  const ProcessResult result = Run({});
-  EXPECT_EQ(Banner() + "Too few arguments. Minimum is 2.\n" + kUsage, result.output);
-  EXPECT_EQ(kHelpPointer, result.errors);
-  EXPECT_EQ(1, result.exitCode);
-}
-
-TEST_F(CliTest, ArgumentsThatFitNoModePrintUsageWithoutSummary) {
-  const std::vector<std::string> cases[] = {
-      {"-L", "-P"},   // -L tolerates nothing but -S and its value
-      {"-LS", "-L"},  // behaves as -L with one extra argument
-      {"-L", "-S"},   // -S last: usage once from parsing, once from the dispatch
-      {"-L", "-S", "My", "x"},
-      {"in.xml", "out.p7"},  // manifest mode lacks the subject
-      {"-P"},
-  };
-  for (const auto& args : cases) {
-    SCOPED_TRACE(::testing::PrintToString(args));
-    const ProcessResult result = Run(args);
-    const bool usageTwice = args.back() == "-S";
-    EXPECT_EQ(Banner() + kUsage + (usageTwice ? kUsage : ""), result.output);
-    EXPECT_EQ(kHelpPointer, result.errors);
-    EXPECT_EQ(1, result.exitCode);
-  }
-}
-
-// Standard error says what standard output's fixed texts leave out; --quiet
-// keeps standard output to what is wrong.
-TEST_F(CliTest, ReasonsOnStandardErrorAndQuietRuns) {
-  MakeStore("My");
-  const std::string stores = (home.Path() / "data/brevick/certstores").string();
-  const std::string noStores = "\nThere were errors:\nNo stores to display\n";
+TEST_F(CliTest, EachCommandLinePrintsExactlyItsTextsAndExitCode) {
+  const std::string b = Banner();
+  const std::string noStore = "brevick: there is no certificate store '";
+  const std::string in = "' in " + Stores().string() + "\n";
+  const std::string missing = "Failed to open missing.xml. No such file or directory\n";
+  const std::string helpPage = Run({"--help"}).output;
+  ASSERT_TRUE(helpPage.starts_with("brevick " BREVICK_VERSION ": signs package manifests"));
+  ASSERT_TRUE(helpPage.ends_with("\nMore in brevick(1).\n"));
   const struct {
     std::vector<std::string> args;
     std::string output, errors;
     int exitCode;
   } cases[] = {
       // clang-format off
-      {{"-L", "-S", "Missing"}, Banner() + noStores, "brevick: there is no certificate store 'Missing' in " + stores + "\n", 1},
-      {{"-LS", "-S", "my"}, Banner() + noStores, "brevick: there is no certificate store 'my' in " + stores + "\n", 1},
-      {{"--quiet", "-LS"}, "Store 'My'\n", "", 0},
-      {{"-LS", "-P", "--quiet", "-S", "none"}, noStores, "brevick: there is no certificate store 'none' in " + stores + "\n", 1},
-      {{"--quiet", "in.xml"}, kUsage, kHelpPointer, 1},
-      {{"--jobs=x", "in.xml", "out", "s"}, Banner() + kUsage, "brevick: --jobs needs a whole number of at least 1, not 'x'\n" + std::string(kHelpPointer), 1},
-      {{"--certificates", "-S", "My", "--probe", "-P"}, "", "brevick: --certificates takes only -S STORE and --probe beside it, not '-P'\n" + std::string(kHelpPointer), 1},
+      {{}, b + "Too few arguments. Minimum is 2.\n" + kUsage, kPointer, 1},
+      {{"-L", "-P"}, b + kUsage, kPointer, 1},  // -L tolerates nothing but -S and its value
+      {{"-LS", "-L"}, b + kUsage, kPointer, 1},
+      {{"-L", "-S"}, b + kUsage + kUsage, kPointer, 1},  // once from parsing, once from the dispatch
+      {{"-L", "-S", "My", "x"}, b + kUsage, kPointer, 1},
+      {{"in.xml", "out.p7"}, b + kUsage, kPointer, 1},
+      {{"-P"}, b + kUsage, kPointer, 1},
+      {{"-h"}, b + kUsage, kPointer, 1},  // a manifest path, as it always was
+      {{"--quiet", "in.xml"}, kUsage, kPointer, 1},
+      {{"--jobs=x", "in.xml", "out", "s"}, b + kUsage, "brevick: --jobs needs a whole number of at least 1, not 'x'\n" + kPointer, 1},
+      {{"-L", "-S", "Missing"}, b + kNoStores, noStore + "Missing" + in, 1},
+      {{"-LS", "-S", "my"}, b + kNoStores, noStore + "my" + in, 1},
+      {{"-LS", "-P", "--quiet", "-S", "none"}, kNoStores, noStore + "none" + in, 1},
+      {{"--quiet", "-LS"}, "Store 'My'\nStore 'Root'\n", "", 0},
+      {{"-LS", "-P", "in.xml"}, b + "Store 'My'\nStore 'Root'\n\nDone\n", "", 0},
+      {{"-S", "Root", "-L"}, b + "Store 'Root'\nStore contained 0 certificate(s)\n\nDone\n", "", 0},
+      {{"-LS", "-D", "-S", "none"}, b + "Command Line: " BREVICK_EXE " -LS -D -S none \nFile root directory: .\nList certificate stores:YES\nList certificates:NO\nStore:none\nShow Progress:YES\n\nNo stores to display\n" + kNoStores, noStore + "none" + in, 1},
+      {{"-P", "missing.xml", "out.p7", "CN=x", "-S"}, b + kUsage + "Reading manifest: missing.xml\n" + missing + "\nThere were errors:\n" + missing, "", 1},
+      {{"--certificates", "-S", "My", "--probe", "-P"}, "", "brevick: --certificates takes only -S STORE and --probe beside it, not '-P'\n" + kPointer, 1},
+      {{"--version"}, "brevick " BREVICK_VERSION "\n" + CryptoLibraryVersion() + "\n", "", 0},
+      {{"--version", "--verify"}, "brevick " BREVICK_VERSION "\n" + CryptoLibraryVersion() + "\n", "", 0},
+      {{"-L", "--help"}, kHelp, "", 0},
+      {{"in.xml", "out.p7", "Signer", "--help"}, kHelp, "", 0},  // nothing is signed
+      {{"--version", "--add-timestamp", "--help"}, kHelp, "", 0},
+      {{"--verify"}, "", "brevick: --verify needs SIGNED\n" + kVerifyUsage, 64},
+      {{"--verify", "a.p7", "--certificates"}, "", "brevick: unknown option for --verify: --certificates\n" + kVerifyUsage, 64},
+      {{"--verify", "a.p7", "--jobs", "0", "--tsa-trust"}, "", "brevick: --jobs needs a whole number of at least 1, not '0'\nbrevick: --tsa-trust needs a value\n" + kVerifyUsage, 64},
       // clang-format on
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(::testing::PrintToString(c.args));
     const ProcessResult result = Run(c.args);
-    EXPECT_EQ(c.output, result.output);
+    EXPECT_EQ(c.output == kHelp ? helpPage : c.output, result.output);
     EXPECT_EQ(c.errors, result.errors);
     EXPECT_EQ(c.exitCode, result.exitCode);
   }
+  EXPECT_FALSE(std::filesystem::exists(home.Path() / "out.p7"));
 }
 
-TEST_F(CliTest, ListingModesRunWithTheArgumentsTheyAccept) {
-  MakeStore("My");
-  MakeStore("Root");
-  const struct {
-    std::vector<std::string> args;
-    std::string listing;
-  } cases[] = {
-      {{"-LS", "-P", "in.xml"}, "Store 'My'\nStore 'Root'\n"},  // -LS ignores other arguments
-      {{"-S", "Root", "-L"}, "Store 'Root'\nStore contained 0 certificate(s)\n"},
+// Whether `option` stands as a word of its own in the shell script `text`.
+bool NamedInScript(const std::string& text, const std::string& option) {
+  const auto isBoundary = [](char c) {
+    return std::string_view(" \t\n\"()|").find(c) != std::string_view::npos;
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(::testing::PrintToString(c.args));
-    const ProcessResult result = Run(c.args);
-    EXPECT_EQ(Banner() + c.listing + "\nDone\n", result.output);
-    EXPECT_EQ(0, result.exitCode);
+  for (std::size_t at = text.find(option); at != std::string::npos;
+       at = text.find(option, at + 1)) {
+    const std::size_t end = at + option.size();
+    if ((at == 0 || isBoundary(text[at - 1])) && (end == text.size() || isBoundary(text[end])))
+      return true;
   }
+  return false;
 }
 
-TEST_F(CliTest, DebugEchoesSettingsBeforeTheMode) {
-  const ProcessResult result = Run({"-LS", "-D", "-S", "none"});
-  EXPECT_EQ(Banner() + "Command Line: " BREVICK_EXE
-                       " -LS -D -S none \n"
-                       "File root directory: .\n"
-                       "List certificate stores:YES\n"
-                       "List certificates:NO\n"
-                       "Store:none\n"
-                       "Show Progress:YES\n"
-                       "\n"
-                       "No stores to display\n"
-                       "\nThere were errors:\nNo stores to display\n",
-            result.output);
-  EXPECT_EQ(1, result.exitCode);
-}
-
-TEST_F(CliTest, StoreOptionLastPrintsUsageMidRunAndTheManifestIsStillProcessed) {
-  const ProcessResult result = Run({"-P", "missing.xml", "out.p7", "CN=x", "-S"});
-  EXPECT_EQ(Banner() + kUsage +
-                "Reading manifest: missing.xml\n"
-                "Failed to open missing.xml. No such file or directory\n"
-                "\nThere were errors:\n"
-                "Failed to open missing.xml. No such file or directory\n",
-            result.output);
-  EXPECT_EQ(1, result.exitCode);
+// A long option that the help page, the man page or the completion leaves out
+// is one that users never find.
+TEST_F(CliTest, EveryOptionTheCommandLineKnowsIsDocumented) {
+  std::vector<std::string> options = {"-L", "-LS", "-P", "-D", "-S", "-R"};
+  for (const std::wstring_view name : LongOptionNames()) options.push_back(ToUtf8(name));
+  for (const std::wstring_view name : StandaloneModeOptions()) options.push_back(ToUtf8(name));
+  const std::string helpPage = Run({"--help"}).output;
+  const std::string manPage = ReadFileBytes(BREVICK_SOURCE_DIR "/doc/brevick.1.scd");
+  const std::string completion = ReadFileBytes(BREVICK_SOURCE_DIR "/completion/brevick.bash");
+  for (const std::string& option : options) {
+    SCOPED_TRACE(option);
+    EXPECT_NE(std::string::npos, helpPage.find("  " + option + " ")) << "--help";
+    EXPECT_NE(std::string::npos, manPage.find("*" + option + "*")) << "the man page";
+    EXPECT_TRUE(NamedInScript(completion, option)) << "the completion";
+  }
 }
 
 }  // namespace

@@ -43,23 +43,18 @@ mkdir -p "$work/pkg/src"
 touch "$work/pkg/manifest.xml" "$work/pkg/manual.txt"
 cd "$work/pkg" || exit 1
 
-check "long options by prefix" "brevick --dig" "--digest"
-check "verify options" "brevick --verify m.p7 --tr" $'--trust\n--trust-store'
-check "--jobs in the verify mode too" "brevick --verify m.p7 --jo" "--jobs"
 check "only verify options after --verify" "brevick --verify m.p7 -" \
   $'--crl\n--crl-check\n--crl-fetch\n--crl-retries\n--crl-timeout\n--crl-wait\n--extract\n--jobs\n--json\n--package\n--require-timestamp\n--signer\n--strict\n--trust\n--trust-store\n--tsa-trust\n--tsa-trust-store'
 check "only timestamp options after --add-timestamp" "brevick --add-timestamp m.p7 -" \
   $'--timestamp\n--timestamp-digest\n--timestamp-retries\n--timestamp-timeout\n--timestamp-wait'
 check "only -S and --quiet beside a listing" "brevick -L -" $'--quiet\n-S'
 check "only -S and --probe beside --certificates" "brevick -S My --certificates -" $'--probe\n-S'
-check "a file after --text" "brevick --dry-run --text man" $'manifest.xml\nmanual.txt'
 
 check "nothing beside --help" "brevick --help -" ""
 check "no other mode once signing options stand" "brevick -P --c" "--confine"
 check "every mode on an empty line" "brevick --c" $'--certificates\n--confine'
 check "an option's value selects no mode" "brevick -R -L --c" "--confine"
 check "digest names" "brevick --digest sha" $'sha256\nsha384\nsha512'
-check "timestamp digests" "brevick --timestamp-digest sha" $'sha256\nsha384\nsha512'
 check "every store after -S, blanks quoted" "brevick -L -S " $'My\nRelease\\ Team\nRoot'
 check "stores by prefix after --trust-store" "brevick --verify m.p7 --trust-store R" \
   $'Release\\ Team\nRoot'

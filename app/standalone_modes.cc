@@ -1,5 +1,6 @@
-// app/bannerless_modes.cc: selecting and running the modes without banner.
-#include "app/bannerless_modes.h"
+// app/standalone_modes.cc: picking the standalone mode a command line names,
+// and running it.
+#include "app/standalone_modes.h"
 
 #include <algorithm>
 #include <string_view>
@@ -19,7 +20,7 @@ namespace {
 
 // --certificates [-S STORE] [--probe]: nothing else may stand beside it.
 int RunCertificateDetails(const std::vector<std::wstring>& args) {
-  const CommandLine commandLine = ParseCertificatesArguments(args);
+  const CommandLine commandLine = ParseArguments(args, kCertificatesMode);
   if (!commandLine.usageErrors.empty()) {
     for (const std::wstring& error : commandLine.usageErrors) NoticeLine(error);
     PointToHelp();
@@ -31,13 +32,13 @@ int RunCertificateDetails(const std::vector<std::wstring>& args) {
              : kExitFailure;
 }
 
-struct BannerlessMode {
+struct StandaloneMode {
   std::wstring_view option;  // the argument that selects it, anywhere on the line
   int (*run)(const std::vector<std::wstring>& args);
 };
 
 // In order of precedence: the first whose option appears wins.
-constexpr BannerlessMode kModes[] = {
+constexpr StandaloneMode kModes[] = {
     {L"--help",
      [](const std::vector<std::wstring>&) {
        PrintHelp();
@@ -55,8 +56,8 @@ constexpr BannerlessMode kModes[] = {
 
 }  // namespace
 
-std::optional<int> RunBannerlessMode(const std::vector<std::wstring>& args) {
-  for (const BannerlessMode& mode : kModes) {
+std::optional<int> RunStandaloneMode(const std::vector<std::wstring>& args) {
+  for (const StandaloneMode& mode : kModes) {
     if (std::find(args.begin() + (args.empty() ? 0 : 1), args.end(), mode.option) != args.end()) {
       return mode.run(args);
     }
@@ -64,9 +65,9 @@ std::optional<int> RunBannerlessMode(const std::vector<std::wstring>& args) {
   return std::nullopt;
 }
 
-std::vector<std::wstring_view> BannerlessModeOptions() {
+std::vector<std::wstring_view> StandaloneModeOptions() {
   std::vector<std::wstring_view> options;
-  for (const BannerlessMode& mode : kModes) options.push_back(mode.option);
+  for (const StandaloneMode& mode : kModes) options.push_back(mode.option);
   return options;
 }
 

@@ -18,13 +18,6 @@ namespace {
 constexpr std::size_t kSha1Size = 20;
 constexpr std::size_t kSha256Size = 32;
 
-int HexValue(wchar_t c) {
-  if (c >= L'0' && c <= L'9') return c - L'0';
-  if (c >= L'a' && c <= L'f') return c - L'a' + 10;
-  if (c >= L'A' && c <= L'F') return c - L'A' + 10;
-  return -1;
-}
-
 struct WarningText {
   const wchar_t* before;  // text before the certificate's name
   const wchar_t* after;   // text after it, then the detail
@@ -80,7 +73,7 @@ std::optional<std::vector<std::uint8_t>> ParseThumbprint(std::wstring_view text)
   int high = -1;
   for (const wchar_t c : text) {
     if (c == L':' || c == L' ' || c == L'\t') continue;
-    const int value = HexValue(c);
+    const int value = HexDigitValue(c);
     if (value < 0) return std::nullopt;
     if (high < 0) {
       high = value;

@@ -4,6 +4,8 @@
 #include <array>
 #include <cctype>
 
+#include "base/hex_text.h"
+
 namespace brevick {
 namespace {
 
@@ -38,13 +40,6 @@ std::string_view Trimmed(std::string_view text) {
   return text.substr(first, text.find_last_not_of(kWhiteSpace) - first + 1);
 }
 
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 // Decodes %XX sequences; false at the first broken one.
 bool PercentDecode(std::string_view text, std::string& decoded) {
   decoded.clear();
@@ -53,8 +48,8 @@ bool PercentDecode(std::string_view text, std::string& decoded) {
       decoded += text[i];
       continue;
     }
-    const int high = i + 2 < text.size() ? HexValue(text[i + 1]) : -1;
-    const int low = i + 2 < text.size() ? HexValue(text[i + 2]) : -1;
+    const int high = i + 2 < text.size() ? HexDigitValue(text[i + 1]) : -1;
+    const int low = i + 2 < text.size() ? HexDigitValue(text[i + 2]) : -1;
     if (high < 0 || low < 0) return false;
     decoded += static_cast<char>(high * 16 + low);
     i += 2;

@@ -17,7 +17,7 @@
 #include "cms/timestamp_token.h"
 #include "pki/crypto_result.h"
 #include "pki/openssl_handles.h"
-#include "pki/signer_details.h"
+#include "pki/certificate_info.h"
 
 namespace brevick {
 namespace {

@@ -15,6 +15,7 @@
 
 #include "app/timestamping.h"
 #include "base/file_io.h"
+#include "base/hex_text.h"
 #include "base/report.h"
 #include "base/utf8.h"
 #include "digest/digest_algorithm.h"
@@ -92,9 +93,10 @@ OptionError Thumbprint(CommandLine& c, const std::wstring& value) {
 }
 
 OptionError Signer(CommandLine& c, const std::wstring& value) {
-  c.verify.pinnedSha256 = NormaliseSha256(ToUtf8(value));
-  if (!c.verify.pinnedSha256)
+  const std::optional<std::vector<std::uint8_t>> thumbprint = ParseThumbprint(value);
+  if (!thumbprint || thumbprint->size() != kSha256ThumbprintSize)
     return L"--signer needs a SHA-256 thumbprint (64 hexadecimal digits): " + value;
+  c.verify.pinnedSha256 = HexText(*thumbprint);
   return std::nullopt;
 }
 

@@ -84,12 +84,16 @@ void ShowCertificateDetails(const StoredCertificate& stored, bool probe) {
             L")");
   WriteLine(L"  Subject:     " + SubjectText(certificate));
   WriteLine(L"  Issuer:      " + IssuerText(certificate));
-  WriteLine(L"  Serial:      " + SerialText(certificate));
+  const std::string serial = SerialText(certificate);
+  WriteLine(L"  Serial:      " + (serial.empty() ? L"(unreadable)" : ToWide(serial)));
   WriteLine(L"  SHA-256:     " + ThumbprintText(Thumbprint(certificate, ThumbprintKind::kSha256)));
-  WriteLine(L"  Valid from:  " + TimeText(X509_get0_notBefore(certificate)));
-  WriteLine(L"  Valid to:    " + TimeText(X509_get0_notAfter(certificate)) + L" (" +
+  WriteLine(L"  Valid from:  " +
+            ToWide(TimeText(X509_get0_notBefore(certificate), TimeStyle::kListing)));
+  WriteLine(L"  Valid to:    " +
+            ToWide(TimeText(X509_get0_notAfter(certificate), TimeStyle::kListing)) + L" (" +
             ValidityState(certificate) + L")");
-  WriteLine(L"  Key:         " + KeyDescription(X509_get0_pubkey(certificate)));
+  WriteLine(L"  Key:         " +
+            ToWide(KeyDescription(X509_get0_pubkey(certificate), KeyStyle::kListing)));
   WriteLine(L"  Private key: " + PrivateKeyText(stored, probe));
 }
 

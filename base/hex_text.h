@@ -13,8 +13,8 @@ enum class HexCase { kLower, kUpper };
 // digest values are lowercase; thumbprints are shown in upper case.
 std::string HexText(std::span<const std::uint8_t> bytes, HexCase letters = HexCase::kLower);
 
-// The value of one hexadecimal digit of either case; -1 for any other
-// character. Thumbprints and percent-encoded URIs are read with it.
+// The value of one hexadecimal digit of either letter case; -1 for any other
+// character.
 int HexDigitValue(char32_t c);
 
 }  // namespace brevick

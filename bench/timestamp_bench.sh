@@ -104,7 +104,10 @@ for name in names:
 extra = statistics.median(wall[names[0]]) - statistics.median(wall[names[1]])
 extra_cpu = statistics.median(cpu[names[0]]) - statistics.median(cpu[names[1]])
 print(f"the bare round trip: {statistics.median(transfer):.1f} ms (curl's time_total, median)")
+# The same within each round, where both runs met much the same load.
+paired = statistics.median(a - b for a, b in zip(wall[names[0]], wall[names[1]]))
 print(f"the timestamp adds {extra:.1f} ms (median); brevick's CPU time, {extra_cpu:+.1f} ms")
+print(f"round by round, the median difference is {paired:.1f} ms")
 print(f"goal: at most 30 ms: {'met' if extra <= 30 else 'MISSED'}")
 PY
 echo "uptime after:  $(uptime)"

@@ -14,7 +14,7 @@
 #include "cms/der.h"
 #include "cms/signed_data.h"
 #include "cms/signed_message.h"
-#include "pki/signer_details.h"
+#include "pki/certificate_info.h"
 
 namespace brevick {
 namespace {

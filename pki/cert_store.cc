@@ -1,18 +1,16 @@
 // pki/cert_store.cc: certificate stores as directories of certificate files.
 #include "pki/cert_store.h"
 
-#include <openssl/pem.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
-#include <cstring>
-#include <limits>
 
 #include "base/file_io.h"
 #include "base/utf8.h"
+#include "pki/certificate_file.h"
 
 namespace brevick {
 namespace {
@@ -72,85 +70,11 @@ std::vector<std::string> StoreEntries(DirPtr& root) {
   return SortedEntries(root.get(), IsStoreEntry);
 }
 
-// Refuses every passphrase request, so an encrypted key fails to load instead
-// of OpenSSL prompting on the terminal of an unattended build.
-int RefusePassphrase(char* /*buffer*/, int /*size*/, int /*verify*/, void* /*userData*/) {
-  return -1;
-}
-
-bool Holds(const std::vector<std::uint8_t>& bytes, std::string_view text) {
-  return std::search(bytes.begin(), bytes.end(), text.begin(), text.end()) != bytes.end();
-}
-
-// Reads a store file of at most kMaxCertificateFileSize bytes; a larger one
-// fails with EFBIG before a byte of it is read.
-FileResult ReadStoreFile(int dirFd, const std::string& name, std::vector<std::uint8_t>& bytes) {
-  bytes.clear();
-  FileDescriptor file;
-  FileResult result = OpenRegularFile(dirFd, name, file);
-  if (!result.Ok()) return result;
-  result.opened = true;
-  if (result.sizeInBytes > kMaxCertificateFileSize) {
-    result.error = EFBIG;
-    return result;
-  }
-  // One byte more than the size tells a file that grew while it was read.
-  bytes.resize(static_cast<std::size_t>(result.sizeInBytes) + 1);
-  const ssize_t got = ReadFully(file.Get(), bytes.data(), bytes.size());
-  if (got < 0) {
-    result.error = errno;
-    bytes.clear();
-  } else if (static_cast<std::uint64_t>(got) > result.sizeInBytes) {
-    result.error = EFBIG;
-    bytes.clear();
-  } else {
-    bytes.resize(static_cast<std::size_t>(got));
-  }
-  return result;
-}
-
-BioPtr MemoryBio(const std::vector<std::uint8_t>& bytes) {
-  return BioPtr(BIO_new_mem_buf(bytes.data(), static_cast<int>(bytes.size())));
-}
-
-X509Ptr DecodeCertificate(const std::vector<std::uint8_t>& bytes) {
-  // OpenSSL's PEM reader looks for this line; without it, asking OpenSSL
-  // costs time for nothing, which adds up over a store full of junk.
-  if (Holds(bytes, "-----BEGIN")) {
-    if (BioPtr bio = MemoryBio(bytes)) {
-      if (X509Ptr pem{PEM_read_bio_X509(bio.get(), nullptr, RefusePassphrase, nullptr)}) return pem;
-    }
-  }
-  const unsigned char* next = bytes.data();
-  X509Ptr der{d2i_X509(nullptr, &next, static_cast<long>(bytes.size()))};
-  if (!der || next != bytes.data() + bytes.size()) return nullptr;
-  return der;
-}
-
-bool HoldsPemKey(const std::vector<std::uint8_t>& bytes) {
-  return Holds(bytes, "PRIVATE KEY-----");
-}
-
-// The PEM private key in `bytes`, or why there is none usable.
-EvpPkeyPtr DecodePemKey(const std::vector<std::uint8_t>& bytes, KeyProblem& problem) {
-  problem = KeyProblem::kUndecodable;
-  if (!HoldsPemKey(bytes)) return nullptr;
-  if (Holds(bytes, "ENCRYPTED PRIVATE KEY-----") || Holds(bytes, "Proc-Type: 4,ENCRYPTED")) {
-    problem = KeyProblem::kEncrypted;
-    return nullptr;
-  }
-  BioPtr bio = MemoryBio(bytes);
-  if (!bio) return nullptr;
-  EvpPkeyPtr key(PEM_read_bio_PrivateKey(bio.get(), nullptr, RefusePassphrase, nullptr));
-  if (key) problem = KeyProblem::kNone;
-  return key;
-}
-
 enum class CertificateFileKind { kNone, kSingle, kPkcs12 };
 
 // File names come from Windows exports too ("SIGNER.PFX"), so the
 // extension is compared without regard to ASCII case.
-CertificateFileKind KindOf(const std::string& name) {
+CertificateFileKind StoreFileKindOf(const std::string& name) {
   const std::size_t dot = name.rfind('.');
   if (dot == std::string::npos) return CertificateFileKind::kNone;
   std::string extension = name.substr(dot + 1);
@@ -189,33 +113,26 @@ std::optional<Pkcs11Uri> ReadTokenKey(const std::vector<std::uint8_t>& bytes,
   return std::nullopt;
 }
 
-std::optional<StoredCertificate> LoadPkcs12(const std::vector<std::uint8_t>& bytes) {
-  const unsigned char* next = bytes.data();
-  Pkcs12Ptr bundle{d2i_PKCS12(nullptr, &next, static_cast<long>(bytes.size()))};
-  if (!bundle) return std::nullopt;
-  EVP_PKEY* key = nullptr;
-  X509* cert = nullptr;
-  STACK_OF(X509)* others = nullptr;
-  const bool parsed = PKCS12_parse(bundle.get(), "", &key, &cert, &others) == 1;
-  StoredCertificate loaded{X509Ptr(cert), EvpPkeyPtr(key), {}, {}, std::nullopt};
-  const X509StackPtr ownedOthers(others);
-  if (!parsed || !loaded.certificate) return std::nullopt;
-  return loaded;
+// Reads a store file of at most kMaxCertificateFileSize bytes; a larger one
+// fails with EFBIG before a byte of it is read.
+FileResult ReadStoreFile(int dirFd, const std::string& name, std::vector<std::uint8_t>& bytes) {
+  return ReadRegularFile(dirFd, name, bytes, kMaxCertificateFileSize);
 }
 
-std::optional<CertificateFile> ReadCertificateFile(int dirFd, const std::string& name) {
+std::optional<CertificateFile> LoadStoreFile(int dirFd, const std::string& name) {
   CertificateFile file;
-  file.kind = KindOf(name);
+  file.kind = StoreFileKindOf(name);
   if (file.kind == CertificateFileKind::kNone || !ReadStoreFile(dirFd, name, file.bytes).Ok()) {
     return std::nullopt;
   }
   if (file.kind == CertificateFileKind::kSingle) {
-    file.stored.certificate = DecodeCertificate(file.bytes);
+    file.stored.certificate = DecodeStoreCertificate(file.bytes);
     if (!file.stored.certificate) return std::nullopt;
   } else {
-    std::optional<StoredCertificate> bundle = LoadPkcs12(file.bytes);
+    std::optional<Pkcs12Contents> bundle = DecodePkcs12(file.bytes);
     if (!bundle) return std::nullopt;
-    file.stored = std::move(*bundle);
+    file.stored.certificate = std::move(bundle->certificate);
+    file.stored.privateKey = std::move(bundle->key);
   }
   file.stored.fileName = name;
   return file;
@@ -264,34 +181,11 @@ void AttachKey(int dirFd, CertificateFile& file) {
 // extension decides, and only regular files (links followed) count.
 std::vector<std::string> CandidateFiles(DIR* dir) {
   const auto isCandidate = [](int dirFd, const std::string& name) {
-    if (KindOf(name) == CertificateFileKind::kNone) return false;
+    if (StoreFileKindOf(name) == CertificateFileKind::kNone) return false;
     struct stat status {};
     return fstatat(dirFd, name.c_str(), &status, 0) == 0 && S_ISREG(status.st_mode);
   };
   return SortedEntries(dir, isCandidate);
-}
-
-std::wstring EntryText(const X509_NAME_ENTRY* entry) {
-  unsigned char* utf8 = nullptr;
-  const int length = ASN1_STRING_to_UTF8(&utf8, X509_NAME_ENTRY_get_data(entry));
-  if (length < 0) return {};
-  const OpenSslBytesPtr owned(utf8);
-  return ToWide(
-      std::string_view(reinterpret_cast<const char*>(utf8), static_cast<std::size_t>(length)));
-}
-
-std::wstring FirstAltNameEmail(const X509* certificate) {
-  const GeneralNamesPtr names(static_cast<GENERAL_NAMES*>(
-      X509_get_ext_d2i(certificate, NID_subject_alt_name, nullptr, nullptr)));
-  if (!names) return {};
-  for (int i = 0; i < sk_GENERAL_NAME_num(names.get()); ++i) {
-    const GENERAL_NAME* name = sk_GENERAL_NAME_value(names.get(), i);
-    if (name->type != GEN_EMAIL) continue;
-    const ASN1_IA5STRING* email = name->d.rfc822Name;
-    return ToWide(std::string_view(reinterpret_cast<const char*>(ASN1_STRING_get0_data(email)),
-                                   static_cast<std::size_t>(ASN1_STRING_length(email))));
-  }
-  return {};
 }
 
 // Simple case folding of the scripts a certificate subject is likely to use;
@@ -365,7 +259,7 @@ std::vector<StoredCertificate> CertStore::Certificates() const {
   const int dirFd = dirfd(directory.get());
   std::vector<StoredCertificate> certificates;
   for (const std::string& name : CandidateFiles(directory.get())) {
-    if (std::optional<CertificateFile> file = ReadCertificateFile(dirFd, name)) {
+    if (std::optional<CertificateFile> file = LoadStoreFile(dirFd, name)) {
       AttachKey(dirFd, *file);
       certificates.push_back(std::move(file->stored));
     }
@@ -379,7 +273,7 @@ CertificateMatch CertStore::Find(const std::function<bool(const X509*)>& matches
   const int dirFd = dirfd(directory.get());
   CertificateMatch result;
   for (const std::string& name : CandidateFiles(directory.get())) {
-    std::optional<CertificateFile> file = ReadCertificateFile(dirFd, name);
+    std::optional<CertificateFile> file = LoadStoreFile(dirFd, name);
     if (!file || !matches(file->stored.certificate.get())) continue;
     if (++result.matchCount == 1) {
       if (readKey) AttachKey(dirFd, *file);
@@ -387,20 +281,6 @@ CertificateMatch CertStore::Find(const std::function<bool(const X509*)>& matches
     }
   }
   return result;
-}
-
-std::wstring SubjectText(const X509* certificate) {
-  return NameValuesText(X509_get_subject_name(certificate));
-}
-
-std::wstring SimpleDisplayName(const X509* certificate) {
-  const X509_NAME* subject = X509_get_subject_name(certificate);
-  for (const int nid :
-       {NID_commonName, NID_organizationalUnitName, NID_organizationName, NID_pkcs9_emailAddress}) {
-    const int index = X509_NAME_get_index_by_NID(subject, nid, -1);
-    if (index >= 0) return EntryText(X509_NAME_get_entry(subject, index));
-  }
-  return FirstAltNameEmail(certificate);
 }
 
 bool ContainsIgnoringCase(std::wstring_view text, std::wstring_view part) {

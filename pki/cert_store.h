@@ -90,14 +90,6 @@ class CertStore {
   DirPtr directory;  // held open: the store's files are read relative to it
 };
 
-// The subject's attribute values in certificate order, joined with ", ".
-std::wstring SubjectText(const X509* certificate);
-
-// The first commonName, organizationalUnitName, organizationName or
-// emailAddress of the subject, in that order of preference; else the first
-// e-mail address of subjectAltName; else the empty text.
-std::wstring SimpleDisplayName(const X509* certificate);
-
 // Whether `text` contains `part`, with letter case folded for ASCII, Latin-1,
 // Latin Extended-A, Greek and Cyrillic letters.
 bool ContainsIgnoringCase(std::wstring_view text, std::wstring_view part);

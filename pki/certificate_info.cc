@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdio>
 
 #include "base/file_io.h"
 #include "base/hex_text.h"
@@ -14,9 +15,6 @@
 
 namespace brevick {
 namespace {
-
-constexpr std::size_t kSha1Size = 20;
-constexpr std::size_t kSha256Size = 32;
 
 struct WarningText {
   const wchar_t* before;  // text before the certificate's name
@@ -46,20 +44,84 @@ constexpr std::array<const wchar_t*, 8> kKeyProblemTexts = {
 static_assert(kKeyProblemTexts.size() == static_cast<std::size_t>(KeyProblem::kCount),
               "one text per key problem");
 
+// The names of the key types a certificate is likely to carry; OpenSSL's own
+// short names ("rsaEncryption", "id-ecPublicKey") are not for people.
+struct KeyTypeName {
+  int id;
+  const char* name;
+};
+constexpr std::array<KeyTypeName, 6> kKeyTypeNames = {{
+    {EVP_PKEY_RSA, "RSA"},
+    {EVP_PKEY_RSA_PSS, "RSA-PSS"},
+    {EVP_PKEY_EC, "EC"},
+    {EVP_PKEY_DSA, "DSA"},
+    {EVP_PKEY_ED25519, "Ed25519"},
+    {EVP_PKEY_ED448, "Ed448"},
+}};
+
+const char* KeyTypeNameOf(int id) {
+  for (const KeyTypeName& known : kKeyTypeNames)
+    if (known.id == id) return known.name;
+  return "unknown";
+}
+
+// The curve of an EC key, with a blank before it; empty for other keys.
+std::string CurveSuffix(const EVP_PKEY* key) {
+  char group[80] = {};
+  std::size_t groupSize = 0;
+  if (EVP_PKEY_get_base_id(key) != EVP_PKEY_EC ||
+      EVP_PKEY_get_utf8_string_param(key, OSSL_PKEY_PARAM_GROUP_NAME, group, sizeof group,
+                                     &groupSize) != 1) {
+    return {};
+  }
+  return " " + std::string(group, groupSize);
+}
+
+std::wstring EntryText(const X509_NAME_ENTRY* entry) {
+  unsigned char* utf8 = nullptr;
+  const int length = ASN1_STRING_to_UTF8(&utf8, X509_NAME_ENTRY_get_data(entry));
+  if (length < 0) return {};
+  const OpenSslBytesPtr owned(utf8);
+  return ToWide(
+      std::string_view(reinterpret_cast<const char*>(utf8), static_cast<std::size_t>(length)));
+}
+
+std::wstring FirstAltNameEmail(const X509* certificate) {
+  const GeneralNamesPtr names(static_cast<GENERAL_NAMES*>(
+      X509_get_ext_d2i(certificate, NID_subject_alt_name, nullptr, nullptr)));
+  if (!names) return {};
+  for (int i = 0; i < sk_GENERAL_NAME_num(names.get()); ++i) {
+    const GENERAL_NAME* name = sk_GENERAL_NAME_value(names.get(), i);
+    if (name->type != GEN_EMAIL) continue;
+    const ASN1_IA5STRING* email = name->d.rfc822Name;
+    return ToWide(std::string_view(reinterpret_cast<const char*>(ASN1_STRING_get0_data(email)),
+                                   static_cast<std::size_t>(ASN1_STRING_length(email))));
+  }
+  return {};
+}
+
+std::string FormatTime(const std::tm& parts, TimeStyle style) {
+  const char* format = style == TimeStyle::kListing ? "%d-%02d-%02d %02d:%02d:%02d UTC"
+                                                    : "%04d-%02d-%02dT%02d:%02d:%02dZ";
+  char text[64];
+  std::snprintf(text, sizeof text, format, parts.tm_year + 1900, parts.tm_mon + 1, parts.tm_mday,
+                parts.tm_hour, parts.tm_min, parts.tm_sec);
+  return text;
+}
+
+std::string UnreadableTime(TimeStyle style) {
+  return style == TimeStyle::kListing ? "(unreadable)" : "";
+}
+
 }  // namespace
 
 std::vector<std::uint8_t> Thumbprint(const X509* certificate, ThumbprintKind kind) {
-  unsigned char* der = nullptr;
-  const int size = i2d_X509(certificate, &der);
-  if (size <= 0) return {};
-  const OpenSslBytesPtr owned(der);
+  const OpenSslErrorScope errors;
   std::vector<std::uint8_t> digest(EVP_MAX_MD_SIZE);
   unsigned int digestSize = 0;
   const EVP_MD* md = kind == ThumbprintKind::kSha1 ? EVP_sha1() : EVP_sha256();
-  if (EVP_Digest(der, static_cast<std::size_t>(size), digest.data(), &digestSize, md, nullptr) !=
-      1) {
+  if (certificate == nullptr || X509_digest(certificate, md, digest.data(), &digestSize) != 1)
     return {};
-  }
   digest.resize(digestSize);
   return digest;
 }
@@ -68,12 +130,16 @@ std::wstring ThumbprintText(std::span<const std::uint8_t> bytes) {
   return ToWide(HexText(bytes, HexCase::kUpper));
 }
 
+std::string Sha256Thumbprint(const X509* certificate) {
+  return HexText(Thumbprint(certificate, ThumbprintKind::kSha256));
+}
+
 std::optional<std::vector<std::uint8_t>> ParseThumbprint(std::wstring_view text) {
   std::vector<std::uint8_t> bytes;
   int high = -1;
   for (const wchar_t c : text) {
     if (c == L':' || c == L' ' || c == L'\t') continue;
-    const int value = HexDigitValue(c);
+    const int value = HexDigitValue(static_cast<char32_t>(c));
     if (value < 0) return std::nullopt;
     if (high < 0) {
       high = value;
@@ -82,14 +148,16 @@ std::optional<std::vector<std::uint8_t>> ParseThumbprint(std::wstring_view text)
       high = -1;
     }
   }
-  if (high >= 0 || (bytes.size() != kSha1Size && bytes.size() != kSha256Size)) return std::nullopt;
+  if (high >= 0 || (bytes.size() != kSha1ThumbprintSize && bytes.size() != kSha256ThumbprintSize))
+    return std::nullopt;
   return bytes;
 }
 
 bool HasThumbprint(const X509* certificate, std::span<const std::uint8_t> wanted) {
-  if (wanted.size() != kSha1Size && wanted.size() != kSha256Size) return false;
-  const std::vector<std::uint8_t> actual = Thumbprint(
-      certificate, wanted.size() == kSha1Size ? ThumbprintKind::kSha1 : ThumbprintKind::kSha256);
+  if (wanted.size() != kSha1ThumbprintSize && wanted.size() != kSha256ThumbprintSize) return false;
+  const std::vector<std::uint8_t> actual =
+      Thumbprint(certificate, wanted.size() == kSha1ThumbprintSize ? ThumbprintKind::kSha1
+                                                                   : ThumbprintKind::kSha256);
   return std::equal(actual.begin(), actual.end(), wanted.begin(), wanted.end());
 }
 
@@ -100,22 +168,24 @@ Validity ValidityAt(const X509* certificate, std::time_t now) {
   return Validity::kCurrent;
 }
 
-std::wstring TimeText(const ASN1_TIME* time) {
+std::string TimeText(const ASN1_TIME* time, TimeStyle style) {
   std::tm parts{};
-  if (time == nullptr || ASN1_TIME_to_tm(time, &parts) != 1) return L"(unreadable)";
-  char text[32];
-  if (std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S UTC", &parts) == 0)
-    return L"(unreadable)";
-  return ToWide(text);
+  if (time == nullptr || ASN1_TIME_to_tm(time, &parts) != 1) return UnreadableTime(style);
+  return FormatTime(parts, style);
 }
 
-std::wstring SerialText(const X509* certificate) {
-  BIGNUM* number = ASN1_INTEGER_to_BN(X509_get0_serialNumber(certificate), nullptr);
-  if (number == nullptr) return L"(unreadable)";
-  char* hex = BN_bn2hex(number);
-  BN_free(number);
-  if (hex == nullptr) return L"(unreadable)";
-  std::wstring text = ToWide(hex);
+std::string TimeText(std::time_t time, TimeStyle style) {
+  std::tm parts{};
+  if (::gmtime_r(&time, &parts) == nullptr) return UnreadableTime(style);
+  return FormatTime(parts, style);
+}
+
+std::string SerialText(const X509* certificate) {
+  const BignumPtr number(ASN1_INTEGER_to_BN(X509_get0_serialNumber(certificate), nullptr));
+  if (!number) return {};
+  char* hex = BN_bn2hex(number.get());
+  if (hex == nullptr) return {};
+  std::string text(hex);
   OPENSSL_free(hex);
   return text;
 }
@@ -123,23 +193,44 @@ std::wstring SerialText(const X509* certificate) {
 std::wstring NameValuesText(const X509_NAME* name) {
   std::wstring text;
   for (int i = 0; i < X509_NAME_entry_count(name); ++i) {
-    unsigned char* utf8 = nullptr;
-    const int length =
-        ASN1_STRING_to_UTF8(&utf8, X509_NAME_ENTRY_get_data(X509_NAME_get_entry(name, i)));
     if (i > 0) text += L", ";
-    if (length < 0) continue;
-    const OpenSslBytesPtr owned(utf8);
-    text += ToWide(
-        std::string_view(reinterpret_cast<const char*>(utf8), static_cast<std::size_t>(length)));
+    text += EntryText(X509_NAME_get_entry(name, i));
   }
   return text;
+}
+
+std::wstring SubjectText(const X509* certificate) {
+  return NameValuesText(X509_get_subject_name(certificate));
 }
 
 std::wstring IssuerText(const X509* certificate) {
   return NameValuesText(X509_get_issuer_name(certificate));
 }
 
+std::string DistinguishedNameText(const X509_NAME* name) {
+  // RFC 2253 order and escaping, but UTF-8 kept as it is instead of \XX.
+  const BioPtr bio(BIO_new(BIO_s_mem()));
+  if (!bio || name == nullptr ||
+      X509_NAME_print_ex(bio.get(), name, 0, XN_FLAG_RFC2253 & ~ASN1_STRFLGS_ESC_MSB) < 0) {
+    return {};
+  }
+  char* data = nullptr;
+  const long size = BIO_get_mem_data(bio.get(), &data);
+  return size > 0 ? std::string(data, static_cast<std::size_t>(size)) : std::string();
+}
+
+std::wstring SimpleDisplayName(const X509* certificate) {
+  const X509_NAME* subject = X509_get_subject_name(certificate);
+  for (const int nid :
+       {NID_commonName, NID_organizationalUnitName, NID_organizationName, NID_pkcs9_emailAddress}) {
+    const int index = X509_NAME_get_index_by_NID(subject, nid, -1);
+    if (index >= 0) return EntryText(X509_NAME_get_entry(subject, index));
+  }
+  return FirstAltNameEmail(certificate);
+}
+
 bool KeyUsageAllowsSigning(X509* certificate) {
+  // The flags are computed (and cached) by this first call.
   if ((X509_get_extension_flags(certificate) & EXFLAG_KUSAGE) == 0) return true;
   return (X509_get_key_usage(certificate) & KU_DIGITAL_SIGNATURE) != 0;
 }
@@ -154,24 +245,27 @@ int RsaKeyBits(const EVP_PKEY* key) {
   return EVP_PKEY_get_bits(key);
 }
 
-std::wstring KeyDescription(const EVP_PKEY* key) {
-  if (key == nullptr) return L"unknown";
-  const int id = EVP_PKEY_get_base_id(key);
-  std::wstring text;
-  if (id == EVP_PKEY_RSA) {
-    text = L"RSA";
-  } else if (const char* name = OBJ_nid2sn(id); id != NID_undef && name != nullptr) {
-    text = ToWide(name);
-  } else {
-    return L"unknown";
-  }
-  char group[80] = {};
-  std::size_t groupSize = 0;
-  if (id == EVP_PKEY_EC && EVP_PKEY_get_utf8_string_param(key, OSSL_PKEY_PARAM_GROUP_NAME, group,
-                                                          sizeof group, &groupSize) == 1) {
-    text += L" " + ToWide(std::string_view(group, groupSize));
-  }
-  return text + L" " + std::to_wstring(EVP_PKEY_get_bits(key)) + L" bits";
+std::string KeyDescription(const EVP_PKEY* key, KeyStyle style) {
+  if (key == nullptr) return style == KeyStyle::kListing ? "unknown" : "";
+  const std::string type = KeyTypeNameOf(EVP_PKEY_get_base_id(key));
+  const std::string bits = std::to_string(EVP_PKEY_get_bits(key));
+  if (style == KeyStyle::kReport) return type + " " + bits;
+  return type + CurveSuffix(key) + " " + bits + " bits";
+}
+
+SignerDetails DescribeCertificate(const X509* certificate) {
+  const OpenSslErrorScope errors;
+  SignerDetails details;
+  if (certificate == nullptr) return details;
+  details.subject = DistinguishedNameText(X509_get_subject_name(certificate));
+  details.issuer = DistinguishedNameText(X509_get_issuer_name(certificate));
+  details.serial = SerialText(certificate);
+  details.sha256 = Sha256Thumbprint(certificate);
+  details.sha1 = HexText(Thumbprint(certificate, ThumbprintKind::kSha1));
+  details.notBefore = Rfc3339Time(X509_get0_notBefore(certificate));
+  details.notAfter = Rfc3339Time(X509_get0_notAfter(certificate));
+  details.key = KeyDescription(X509_get0_pubkey(certificate), KeyStyle::kReport);
+  return details;
 }
 
 std::vector<CertificateWarning> CheckSigningCertificate(X509* certificate, std::time_t now) {
@@ -204,10 +298,10 @@ std::wstring CertificateWarningText(CertificateWarning warning, X509* certificat
   text += parts.after;
   switch (warning) {
     case CertificateWarning::kNotYetValid:
-      text += TimeText(X509_get0_notBefore(certificate));
+      text += ToWide(TimeText(X509_get0_notBefore(certificate), TimeStyle::kListing));
       break;
     case CertificateWarning::kExpired:
-      text += TimeText(X509_get0_notAfter(certificate));
+      text += ToWide(TimeText(X509_get0_notAfter(certificate), TimeStyle::kListing));
       break;
     case CertificateWarning::kWeakRsaKey:
       text += std::to_wstring(RsaKeyBits(X509_get0_pubkey(certificate))) + L" bits, under " +

@@ -1,8 +1,10 @@
-// pki/certificate_info.h: what can be learnt about a certificate and its
-// private key before anything is signed with them: thumbprints, validity, the
-// uses the certificate allows, the key's type and size, and why a stored key
-// cannot sign. Pure functions over OpenSSL objects; nothing here prints,
-// records or reads files.
+// pki/certificate_info.h: everything Brevick reads from a certificate, in one
+// place so that every mode shows a field the same way: thumbprints and their
+// parsing, names, serial number, times and validity, the uses the certificate
+// allows, the key's description, and whether a key can sign for it. Where the
+// store listing and the verify report show a field in different documented
+// forms, one function renders both, named by a style. Pure functions over
+// OpenSSL objects; nothing here prints, records or reads files.
 #pragma once
 
 #include <cstdint>
@@ -20,16 +22,22 @@ namespace brevick {
 // The two thumbprints operators copy from other tools: SHA-1 (20 bytes, the
 // Windows certificate manager's) and SHA-256 (32 bytes, openssl's default).
 enum class ThumbprintKind { kSha1, kSha256 };
+inline constexpr std::size_t kSha1ThumbprintSize = 20;
+inline constexpr std::size_t kSha256ThumbprintSize = 32;
 
 // The digest of the certificate's DER encoding; empty if it cannot be encoded.
 std::vector<std::uint8_t> Thumbprint(const X509* certificate, ThumbprintKind kind);
 
-// Uppercase hexadecimal, two digits a byte, no separators.
+// Uppercase hexadecimal, two digits a byte, no separators: the listing's form.
 std::wstring ThumbprintText(std::span<const std::uint8_t> bytes);
 
-// Reads a thumbprint as operators paste it: 40 or 64 hexadecimal digits in
-// either letter case, with any colons, blanks and tabs among them. Nothing
-// for any other text.
+// The lowercase hexadecimal SHA-256 thumbprint, the form the verify report
+// shows and `--signer` compares; empty when it cannot be computed.
+std::string Sha256Thumbprint(const X509* certificate);
+
+// Reads a thumbprint as operators paste it, for every option that takes one:
+// 40 or 64 hexadecimal digits in either letter case, with any colons, blanks
+// and tabs among them. Nothing for any other text.
 std::optional<std::vector<std::uint8_t>> ParseThumbprint(std::wstring_view text);
 
 // Whether the certificate's thumbprint of the wanted's length (20: SHA-1,
@@ -42,17 +50,40 @@ enum class Validity { kCurrent, kNotYetValid, kExpired };
 // outside the period, on the side of the field it is in.
 Validity ValidityAt(const X509* certificate, std::time_t now);
 
-// "YYYY-MM-DD HH:MM:SS UTC"; "(unreadable)" when OpenSSL cannot read it.
-std::wstring TimeText(const ASN1_TIME* time);
+// The two documented forms of a time: the store listing's
+// "2026-01-31 12:00:00 UTC" and the verify report's "2026-01-31T12:00:00Z".
+enum class TimeStyle { kListing, kRfc3339 };
 
-// The serial number in uppercase hexadecimal, as certificate tools show it.
-std::wstring SerialText(const X509* certificate);
+// The time in UTC. One that cannot be read is "(unreadable)" in the
+// listing's style, which an operator reads, and empty in the report's, which
+// a program reads.
+std::string TimeText(const ASN1_TIME* time, TimeStyle style);
+std::string TimeText(std::time_t time, TimeStyle style);
 
-// A name's attribute values in certificate order, joined with ", ".
+// The verify report's forms, which most callers want.
+inline std::string Rfc3339Time(const ASN1_TIME* time) {
+  return TimeText(time, TimeStyle::kRfc3339);
+}
+inline std::string UtcTimeText(std::time_t time) { return TimeText(time, TimeStyle::kRfc3339); }
+
+// The serial number in uppercase hexadecimal, as certificate tools show it;
+// empty when it cannot be read.
+std::string SerialText(const X509* certificate);
+
+// A name's attribute values in certificate order, joined with ", ": how a
+// subject is matched and listed.
 std::wstring NameValuesText(const X509_NAME* name);
-
-// The issuer's attribute values in certificate order, joined with ", ".
+std::wstring SubjectText(const X509* certificate);
 std::wstring IssuerText(const X509* certificate);
+
+// A name in RFC 2253 form ("CN=Signer,O=Example"), UTF-8 kept as it is: how
+// the verify report names a certificate. Empty when it cannot be rendered.
+std::string DistinguishedNameText(const X509_NAME* name);
+
+// The first commonName, organizationalUnitName, organizationName or
+// emailAddress of the subject, in that order of preference; else the first
+// e-mail address of subjectAltName; else the empty text.
+std::wstring SimpleDisplayName(const X509* certificate);
 
 // False only when a key usage extension is present without digitalSignature.
 bool KeyUsageAllowsSigning(X509* certificate);
@@ -64,9 +95,25 @@ bool ExtendedKeyUsageAllowsCodeSigning(X509* certificate);
 // The key's size in bits when it is RSA, else 0.
 int RsaKeyBits(const EVP_PKEY* key);
 
-// "RSA 2048 bits", "EC prime256v1 256 bits", "ED25519 256 bits"; "unknown"
-// for a key OpenSSL cannot describe.
-std::wstring KeyDescription(const EVP_PKEY* key);
+// The listing's "RSA 2048 bits", "EC prime256v1 256 bits" ("unknown" without
+// a key), and the verify report's "RSA 2048", "EC 256" (empty without one).
+enum class KeyStyle { kListing, kReport };
+std::string KeyDescription(const EVP_PKEY* key, KeyStyle style);
+
+// What a recipient is shown about a certificate, as plain UTF-8 text.
+struct SignerDetails {
+  std::string subject;    // RFC 2253 form, UTF-8: "CN=Signer,O=Example"
+  std::string issuer;     // the same form
+  std::string serial;     // uppercase hexadecimal, no separators
+  std::string sha256;     // lowercase hexadecimal thumbprint of the DER certificate
+  std::string sha1;       // the same with SHA-1
+  std::string notBefore;  // "2026-01-31T12:00:00Z"
+  std::string notAfter;
+  std::string key;  // "RSA 2048", "EC 256", ...
+};
+
+// Never fails: a field OpenSSL cannot render is left empty.
+SignerDetails DescribeCertificate(const X509* certificate);
 
 // Keys shorter than this sign with a warning; NIST retired them in 2013.
 inline constexpr int kMinimumRsaKeyBits = 2048;

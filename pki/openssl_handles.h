@@ -1,13 +1,15 @@
-// pki/openssl_handles.h: owners for the OpenSSL objects that signing/
-// holds, so that every early return frees what was obtained before it.
+// pki/openssl_handles.h: owners for the OpenSSL objects that Brevick holds,
+// so that every early return frees what was obtained before it.
 #pragma once
 
 #include <openssl/bio.h>
+#include <openssl/bn.h>
 #include <openssl/err.h>
 #include <openssl/evp.h>
 #include <openssl/pkcs12.h>
 #include <openssl/pkcs7.h>
 #include <openssl/x509.h>
+#include <openssl/x509_vfy.h>
 #include <openssl/x509v3.h>
 
 #include <memory>
@@ -56,6 +58,28 @@ struct X509StackFree {
 struct GeneralNamesFree {
   void operator()(GENERAL_NAMES* names) const { GENERAL_NAMES_free(names); }
 };
+struct BignumFree {
+  void operator()(BIGNUM* number) const { BN_free(number); }
+};
+struct X509StoreFree {
+  void operator()(X509_STORE* store) const { X509_STORE_free(store); }
+};
+struct X509StoreCtxFree {
+  void operator()(X509_STORE_CTX* context) const { X509_STORE_CTX_free(context); }
+};
+// Frees the stack only: the CRLs on it are borrowed.
+struct X509CrlStackFree {
+  void operator()(STACK_OF(X509_CRL) * crls) const { sk_X509_CRL_free(crls); }
+};
+struct DistPointsFree {
+  void operator()(CRL_DIST_POINTS* points) const { CRL_DIST_POINTS_free(points); }
+};
+struct Asn1EnumeratedFree {
+  void operator()(ASN1_ENUMERATED* value) const { ASN1_ENUMERATED_free(value); }
+};
+struct Asn1GeneralizedTimeFree {
+  void operator()(ASN1_GENERALIZEDTIME* value) const { ASN1_GENERALIZEDTIME_free(value); }
+};
 struct OpenSslBytesFree {
   void operator()(unsigned char* bytes) const { OPENSSL_free(bytes); }
 };
@@ -74,10 +98,17 @@ using X509AlgorPtr = std::unique_ptr<X509_ALGOR, X509AlgorFree>;
 using X509CrlPtr = std::unique_ptr<X509_CRL, X509CrlFree>;
 using X509StackPtr = std::unique_ptr<STACK_OF(X509), X509StackFree>;
 using GeneralNamesPtr = std::unique_ptr<GENERAL_NAMES, GeneralNamesFree>;
+using BignumPtr = std::unique_ptr<BIGNUM, BignumFree>;
+using X509StorePtr = std::unique_ptr<X509_STORE, X509StoreFree>;
+using X509StoreCtxPtr = std::unique_ptr<X509_STORE_CTX, X509StoreCtxFree>;
+using X509CrlBorrowingStackPtr = std::unique_ptr<STACK_OF(X509_CRL), X509CrlStackFree>;
+using DistPointsPtr = std::unique_ptr<CRL_DIST_POINTS, DistPointsFree>;
+using Asn1EnumeratedPtr = std::unique_ptr<ASN1_ENUMERATED, Asn1EnumeratedFree>;
+using Asn1GeneralizedTimePtr = std::unique_ptr<ASN1_GENERALIZEDTIME, Asn1GeneralizedTimeFree>;
 using OpenSslBytesPtr = std::unique_ptr<unsigned char, OpenSslBytesFree>;
 
 // Empties OpenSSL's thread error queue when it goes out of scope: failures
-// leave signing/ as result codes, and a stale entry must not be mistaken for
+// leave pki/ and cms/ as result codes, and a stale entry must not be mistaken for
 // the cause of a later, unrelated failure.
 class OpenSslErrorScope {
  public:

@@ -48,8 +48,10 @@ bool PercentDecode(std::string_view text, std::string& decoded) {
       decoded += text[i];
       continue;
     }
-    const int high = i + 2 < text.size() ? HexDigitValue(text[i + 1]) : -1;
-    const int low = i + 2 < text.size() ? HexDigitValue(text[i + 2]) : -1;
+    const int high =
+        i + 2 < text.size() ? HexDigitValue(static_cast<unsigned char>(text[i + 1])) : -1;
+    const int low =
+        i + 2 < text.size() ? HexDigitValue(static_cast<unsigned char>(text[i + 2])) : -1;
     if (high < 0 || low < 0) return false;
     decoded += static_cast<char>(high * 16 + low);
     i += 2;
@@ -96,50 +98,87 @@ Pkcs11UriParse Failure(Pkcs11UriError error, std::string_view detail) {
 }
 
 template <typename Value>
-bool SetOnce(std::optional<Value>& field, Value value) {
-  if (field) return false;
+Pkcs11UriError SetOnce(std::optional<Value>& field, Value value) {
+  if (field) return Pkcs11UriError::kRepeatedAttribute;
   field = std::move(value);
-  return true;
+  return Pkcs11UriError::kNone;
 }
 
-// Stores one decoded attribute; the error is kNone when it was taken.
-Pkcs11UriError Apply(Pkcs11Uri& uri, bool inQuery, const std::string& name, std::string value) {
-  bool fresh = true;
-  if (!inQuery && name == "token")
-    fresh = SetOnce(uri.token, std::move(value));
-  else if (!inQuery && name == "manufacturer")
-    fresh = SetOnce(uri.manufacturer, std::move(value));
-  else if (!inQuery && name == "serial")
-    fresh = SetOnce(uri.serial, std::move(value));
-  else if (!inQuery && name == "model")
-    fresh = SetOnce(uri.model, std::move(value));
-  else if (!inQuery && name == "object")
-    fresh = SetOnce(uri.object, std::move(value));
-  else if (!inQuery && name == "id") {
-    fresh = SetOnce(uri.id, std::vector<std::uint8_t>(value.begin(), value.end()));
-  } else if (!inQuery && name == "type") {
-    if (!IsObjectType(value)) return Pkcs11UriError::kBadType;
-    fresh = SetOnce(uri.type, std::move(value));
-  } else if (!inQuery && name == "slot-id") {
-    if (value.empty() || value.size() > 19 ||
-        value.find_first_not_of("0123456789") != std::string::npos) {
-      return Pkcs11UriError::kBadSlotId;
-    }
-    fresh = SetOnce(uri.slotId, std::stoul(value));
-  } else if (inQuery && name == "module-path") {
-    fresh = SetOnce(uri.modulePath, std::move(value));
-  } else if (inQuery && name == "module-name") {
-    fresh = SetOnce(uri.moduleName, std::move(value));
-  } else if (inQuery && name == "pin-source") {
-    std::optional<std::string> path = PinFilePath(value);
-    if (!path) return Pkcs11UriError::kUnsupportedPinSource;
-    fresh = SetOnce(uri.pinSource, std::move(*path));
-  } else if (inQuery && name == "pin-value") {
-    fresh = SetOnce(uri.pinValue, std::move(value));
-  } else {
-    return Pkcs11UriError::kUnknownAttribute;
+// Checks and stores one decoded attribute's value; kNone when it was taken.
+using AttributeStore = Pkcs11UriError (*)(Pkcs11Uri& uri, std::string value);
+
+template <std::optional<std::string> Pkcs11Uri::*Field>
+Pkcs11UriError StoreText(Pkcs11Uri& uri, std::string value) {
+  return SetOnce(uri.*Field, std::move(value));
+}
+
+Pkcs11UriError StoreId(Pkcs11Uri& uri, std::string value) {
+  return SetOnce(uri.id, std::vector<std::uint8_t>(value.begin(), value.end()));
+}
+
+Pkcs11UriError StoreType(Pkcs11Uri& uri, std::string value) {
+  if (!IsObjectType(value)) return Pkcs11UriError::kBadType;
+  return SetOnce(uri.type, std::move(value));
+}
+
+Pkcs11UriError StoreSlotId(Pkcs11Uri& uri, std::string value) {
+  if (value.empty() || value.size() > 19 ||
+      value.find_first_not_of("0123456789") != std::string::npos) {
+    return Pkcs11UriError::kBadSlotId;
   }
-  return fresh ? Pkcs11UriError::kNone : Pkcs11UriError::kRepeatedAttribute;
+  return SetOnce(uri.slotId, std::stoul(value));
+}
+
+Pkcs11UriError StorePinSource(Pkcs11Uri& uri, std::string value) {
+  std::optional<std::string> path = PinFilePath(value);
+  if (!path) return Pkcs11UriError::kUnsupportedPinSource;
+  return SetOnce(uri.pinSource, std::move(*path));
+}
+
+// Path attributes narrow down the token and object; query attributes say how
+// to reach them. Each is understood only on its own side of the "?".
+struct AttributeRule {
+  std::string_view name;
+  bool inQuery;
+  AttributeStore store;
+};
+
+constexpr std::array<AttributeRule, 12> kAttributeRules = {{
+    {"token", false, StoreText<&Pkcs11Uri::token>},
+    {"manufacturer", false, StoreText<&Pkcs11Uri::manufacturer>},
+    {"serial", false, StoreText<&Pkcs11Uri::serial>},
+    {"model", false, StoreText<&Pkcs11Uri::model>},
+    {"object", false, StoreText<&Pkcs11Uri::object>},
+    {"id", false, StoreId},
+    {"type", false, StoreType},
+    {"slot-id", false, StoreSlotId},
+    {"module-path", true, StoreText<&Pkcs11Uri::modulePath>},
+    {"module-name", true, StoreText<&Pkcs11Uri::moduleName>},
+    {"pin-source", true, StorePinSource},
+    {"pin-value", true, StoreText<&Pkcs11Uri::pinValue>},
+}};
+
+Pkcs11UriError Apply(Pkcs11Uri& uri, bool inQuery, const std::string& name, std::string value) {
+  for (const AttributeRule& rule : kAttributeRules) {
+    if (rule.inQuery == inQuery && rule.name == name) return rule.store(uri, std::move(value));
+  }
+  return Pkcs11UriError::kUnknownAttribute;
+}
+
+// Reads one "name=value" part into the URI; kNone in the result when taken.
+Pkcs11UriParse ApplyAttribute(Pkcs11Uri& uri, bool inQuery, std::string_view attribute) {
+  const std::size_t equals = attribute.find('=');
+  if (equals == std::string_view::npos) return Failure(Pkcs11UriError::kMissingEquals, attribute);
+  const std::string name(attribute.substr(0, equals));
+  std::string value;
+  if (!PercentDecode(attribute.substr(equals + 1), value))
+    return Failure(Pkcs11UriError::kBadPercentEncoding, attribute);
+  const Pkcs11UriError error = Apply(uri, inQuery, name, std::move(value));
+  const bool namesAttribute =
+      error == Pkcs11UriError::kUnknownAttribute || error == Pkcs11UriError::kRepeatedAttribute;
+  return Failure(error, error == Pkcs11UriError::kNone ? std::string_view()
+                        : namesAttribute               ? std::string_view(name)
+                                                       : attribute);
 }
 
 }  // namespace
@@ -168,21 +207,8 @@ Pkcs11UriParse ParsePkcs11Uri(std::string_view text) {
     for (const std::string_view attribute : Split(inQuery ? query : path, inQuery ? '&' : ';')) {
       // RFC 7512 allows empty parts, as in "pkcs11:token=a;" with a trailing separator.
       if (attribute.empty()) continue;
-      const std::size_t equals = attribute.find('=');
-      if (equals == std::string_view::npos)
-        return Failure(Pkcs11UriError::kMissingEquals, attribute);
-      const std::string name(attribute.substr(0, equals));
-      std::string value;
-      if (!PercentDecode(attribute.substr(equals + 1), value)) {
-        return Failure(Pkcs11UriError::kBadPercentEncoding, attribute);
-      }
-      const Pkcs11UriError error = Apply(result.uri, inQuery, name, std::move(value));
-      if (error != Pkcs11UriError::kNone) {
-        return Failure(error, error == Pkcs11UriError::kUnknownAttribute ||
-                                      error == Pkcs11UriError::kRepeatedAttribute
-                                  ? std::string_view(name)
-                                  : attribute);
-      }
+      Pkcs11UriParse failure = ApplyAttribute(result.uri, inQuery, attribute);
+      if (failure.error != Pkcs11UriError::kNone) return failure;
     }
   }
   return result;

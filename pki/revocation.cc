@@ -5,69 +5,21 @@
 // certificates whose CRL was not asked for are passed over.
 #include "pki/revocation.h"
 
-#include <openssl/pem.h>
 #include <openssl/x509_vfy.h>
 
 #include <algorithm>
 #include <array>
-#include <limits>
-#include <string_view>
 
-#include "base/file_io.h"
-#include "pki/signer_details.h"
+#include "pki/certificate_info.h"
 
 namespace brevick {
 namespace {
-
-constexpr std::array<const char*, static_cast<std::size_t>(CrlFileResult::kCount)> kCrlFileTexts = {
-    "", "cannot be read", "holds no CRL", "does not decode"};
-static_assert(kCrlFileTexts.size() == static_cast<std::size_t>(CrlFileResult::kCount));
 
 // RFC 5280's CRLReason names; 7 is unused there.
 constexpr std::array<const char*, 11> kReasonNames = {
     "unspecified",   "keyCompromise",        "cACompromise",    "affiliationChanged",
     "superseded",    "cessationOfOperation", "certificateHold", "unused",
     "removeFromCRL", "privilegeWithdrawn",   "aACompromise"};
-
-struct X509StoreFree {
-  void operator()(X509_STORE* store) const { X509_STORE_free(store); }
-};
-struct X509StoreCtxFree {
-  void operator()(X509_STORE_CTX* context) const { X509_STORE_CTX_free(context); }
-};
-struct CrlStackFree {
-  void operator()(STACK_OF(X509_CRL) * crls) const { sk_X509_CRL_free(crls); }
-};
-struct DistPointsFree {
-  void operator()(CRL_DIST_POINTS* points) const { CRL_DIST_POINTS_free(points); }
-};
-struct Asn1EnumeratedFree {
-  void operator()(ASN1_ENUMERATED* value) const { ASN1_ENUMERATED_free(value); }
-};
-struct Asn1GeneralizedTimeFree {
-  void operator()(ASN1_GENERALIZEDTIME* value) const { ASN1_GENERALIZEDTIME_free(value); }
-};
-
-bool LooksLikePem(std::span<const std::uint8_t> bytes) {
-  const std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
-  return text.find("-----BEGIN") != std::string_view::npos;
-}
-
-CrlFileResult DecodePem(std::span<const std::uint8_t> bytes, std::vector<X509CrlPtr>& crls) {
-  const BioPtr bio(BIO_new_mem_buf(bytes.data(), static_cast<int>(bytes.size())));
-  if (!bio) return CrlFileResult::kCannotDecode;
-  ERR_clear_error();
-  while (X509_CRL* crl = PEM_read_bio_X509_CRL(bio.get(), nullptr, nullptr, nullptr))
-    crls.emplace_back(crl);
-  // Only "no start line" at the end of the input is a clean end; anything
-  // else is a block that does not decode.
-  const unsigned long last = ERR_peek_last_error();
-  if (ERR_GET_LIB(last) != ERR_LIB_PEM || ERR_GET_REASON(last) != PEM_R_NO_START_LINE) {
-    crls.clear();
-    return CrlFileResult::kCannotDecode;
-  }
-  return crls.empty() ? CrlFileResult::kEmpty : CrlFileResult::kOk;
-}
 
 std::time_t ToTime(const ASN1_TIME* time) {
   std::tm parts{};
@@ -107,14 +59,13 @@ void AddRevoked(CheckState& state, X509_STORE_CTX* context, int depth) {
   X509_REVOKED* entry = nullptr;
   if (crl != nullptr && X509_CRL_get0_by_cert(crl, &entry, certificate) > 0 && entry != nullptr) {
     finding.revokedAt = ToTime(X509_REVOKED_get0_revocationDate(entry));
-    const std::unique_ptr<ASN1_ENUMERATED, Asn1EnumeratedFree> reason(static_cast<ASN1_ENUMERATED*>(
+    const Asn1EnumeratedPtr reason(static_cast<ASN1_ENUMERATED*>(
         X509_REVOKED_get_ext_d2i(entry, NID_crl_reason, nullptr, nullptr)));
     const long code = reason ? ASN1_ENUMERATED_get(reason.get()) : 0;
     if (code >= 0 && code < static_cast<long>(kReasonNames.size()))
       finding.reason = kReasonNames[static_cast<std::size_t>(code)];
-    const std::unique_ptr<ASN1_GENERALIZEDTIME, Asn1GeneralizedTimeFree> invalid(
-        static_cast<ASN1_GENERALIZEDTIME*>(
-            X509_REVOKED_get_ext_d2i(entry, NID_invalidity_date, nullptr, nullptr)));
+    const Asn1GeneralizedTimePtr invalid(static_cast<ASN1_GENERALIZEDTIME*>(
+        X509_REVOKED_get_ext_d2i(entry, NID_invalidity_date, nullptr, nullptr)));
     if (invalid) {
       const std::time_t since = ToTime(invalid.get());
       if (since != 0 && since < finding.revokedAt) finding.revokedAt = since;
@@ -192,45 +143,15 @@ int OnVerifyStep(int ok, X509_STORE_CTX* context) {
 
 }  // namespace
 
-const char* CrlFileResultText(CrlFileResult result) {
-  return kCrlFileTexts.at(static_cast<std::size_t>(result));
-}
-
-CrlFileResult DecodeCrls(std::span<const std::uint8_t> bytes, std::vector<X509CrlPtr>& crls) {
-  const OpenSslErrorScope errors;
-  crls.clear();
-  if (bytes.empty()) return CrlFileResult::kEmpty;
-  if (bytes.size() > static_cast<std::size_t>(std::numeric_limits<int>::max()))
-    return CrlFileResult::kCannotDecode;
-  if (LooksLikePem(bytes)) return DecodePem(bytes, crls);
-  const unsigned char* next = bytes.data();
-  X509CrlPtr crl(d2i_X509_CRL(nullptr, &next, static_cast<long>(bytes.size())));
-  if (!crl || next != bytes.data() + bytes.size()) return CrlFileResult::kCannotDecode;
-  crls.push_back(std::move(crl));
-  return CrlFileResult::kOk;
-}
-
-CrlFileResult ReadCrlFile(const std::string& path, std::vector<X509CrlPtr>& crls, int& error) {
-  crls.clear();
-  error = 0;
-  std::vector<std::uint8_t> bytes;
-  const FileResult read = ReadRegularFile(AT_FDCWD, path, bytes);
-  if (!read.Ok()) {
-    error = read.error;
-    return CrlFileResult::kCannotRead;
-  }
-  return DecodeCrls(bytes, crls);
-}
-
 std::vector<RevocationFinding> CheckRevocation(const RevocationRequest& request) {
   const OpenSslErrorScope errors;
   CheckState state;
   state.request = &request;
   // The context borrows the store, the stacks and the CRLs: it goes first.
-  const std::unique_ptr<X509_STORE, X509StoreFree> store(X509_STORE_new());
+  const X509StorePtr store(X509_STORE_new());
   const X509StackPtr untrusted(sk_X509_new_null());
-  const std::unique_ptr<STACK_OF(X509_CRL), CrlStackFree> crls(sk_X509_CRL_new_null());
-  const std::unique_ptr<X509_STORE_CTX, X509StoreCtxFree> context(X509_STORE_CTX_new());
+  const X509CrlBorrowingStackPtr crls(sk_X509_CRL_new_null());
+  const X509StoreCtxPtr context(X509_STORE_CTX_new());
   bool ready = store && context && untrusted && crls;
   for (X509* anchor : request.anchors)
     ready = ready && X509_STORE_add_cert(store.get(), anchor) == 1;
@@ -266,7 +187,7 @@ std::vector<RevocationFinding> CheckRevocation(const RevocationRequest& request)
 std::vector<std::string> CrlDistributionUrls(X509* certificate) {
   const OpenSslErrorScope errors;
   std::vector<std::string> urls;
-  const std::unique_ptr<CRL_DIST_POINTS, DistPointsFree> points(static_cast<CRL_DIST_POINTS*>(
+  const DistPointsPtr points(static_cast<CRL_DIST_POINTS*>(
       X509_get_ext_d2i(certificate, NID_crl_distribution_points, nullptr, nullptr)));
   if (!points) return urls;
   for (int i = 0; i < sk_DIST_POINT_num(points.get()); ++i) {

@@ -1,8 +1,8 @@
 // pki/revocation.h: whether the certificates of a chain have been revoked,
-// judged from certificate revocation lists (CRLs): reading CRL files and
-// downloaded CRLs, and OpenSSL's CRL checks with each certificate's verdict
-// kept as data, so that the caller can weigh a revocation against the time a
-// signature was made. Tested by tests/verify/revocation_test.cc.
+// judged from certificate revocation lists (CRLs, read by
+// pki/certificate_file.h from files and downloads): OpenSSL's CRL checks with each certificate's
+// verdict kept as data, so that the caller can weigh a revocation against the time a signature was
+// made. Tested by tests/verify/revocation_test.cc.
 #pragma once
 
 #include <cstdint>
@@ -11,28 +11,10 @@
 #include <string>
 #include <vector>
 
+#include "pki/certificate_file.h"
 #include "pki/openssl_handles.h"
 
 namespace brevick {
-
-enum class CrlFileResult {
-  kOk,
-  kCannotRead,    // with the errno in `error`
-  kEmpty,         // no bytes, or PEM text without a CRL
-  kCannotDecode,  // neither PEM CRLs nor one DER CRL
-  kCount
-};
-
-// "cannot be read", "holds no CRL", "does not decode"; empty for kOk.
-const char* CrlFileResultText(CrlFileResult result);
-
-// Every CRL in `bytes`: PEM with one or more CRLs (text between the blocks is
-// passed over), or one DER CRL. A block that does not decode fails the whole,
-// so that a revocation is never silently dropped.
-CrlFileResult DecodeCrls(std::span<const std::uint8_t> bytes, std::vector<X509CrlPtr>& crls);
-
-// DecodeCrls over a regular file's bytes.
-CrlFileResult ReadCrlFile(const std::string& path, std::vector<X509CrlPtr>& crls, int& error);
 
 // A CRL and where it came from (a path or a URL), which every problem names.
 struct SourcedCrl {

@@ -1,6 +1,7 @@
-// pki/trust.h: whether a signer's certificate is trusted: anchors read
-// from files, OpenSSL's chain verification now or at a time a timestamp
-// proves, and the key usage a signing certificate must allow.
+// pki/trust.h: whether a signer's certificate is trusted: OpenSSL's chain
+// verification now or at a time a timestamp proves, and the uses and
+// validity a signing certificate must have. Anchors come from
+// pki/certificate_file.h.
 #pragma once
 
 #include <ctime>
@@ -9,30 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "base/file_io.h"
 #include "pki/openssl_handles.h"
 
 namespace brevick {
-
-enum class CertificateFileResult {
-  kOk,
-  kCannotRead,    // with the errno in `error`
-  kEmpty,         // no bytes, or PEM text without a certificate
-  kCannotDecode,  // neither PEM certificates nor one DER certificate
-  kCount
-};
-
-// "cannot be read", "holds no certificate", "does not decode"; empty for kOk.
-const char* CertificateFileResultText(CertificateFileResult result);
-
-// Every certificate of a file: PEM with one or more certificates (other PEM
-// blocks and text between them are passed over), or one DER certificate.
-// A PEM file with one certificate that does not decode fails as a whole, so
-// that an anchor is never silently dropped. Only regular files are read; one
-// larger than `maxSizeInBytes` is not (kCannotRead with EFBIG).
-CertificateFileResult ReadCertificateFile(const std::string& path,
-                                          std::vector<X509Ptr>& certificates, int& error,
-                                          std::uint64_t maxSizeInBytes = kMaxBlockSizeInBytes);
 
 struct ChainVerdict {
   bool trusted = false;

@@ -27,18 +27,26 @@ base/file_io.cc @@ if (mode && ::fchmod(fd, *mode) != 0) return errno; @@ if (mo
 digest/md5.cc @@ (pendingSizeInBytes < 56 ? 56 : 120) @@ (pendingSizeInBytes <= 56 ? 56 : 120) @@ brevick_digest_tests
 digest/md2.cc @@ checksum[j] ^= kPiSubstitution[block[j] ^ last]; @@ checksum[j] = kPiSubstitution[block[j] ^ last]; @@ brevick_digest_tests
 digest/digest_algorithm.cc @@ {"sha384", NID_sha384, EVP_sha384} @@ {"sha512", NID_sha384, EVP_sha384} @@ brevick_digest_tests,brevick_cms_tests
+digest/md5.cc @@ for (Md5* md5 : digests) md5->messageSizeInBytes += done; @@ for (Md5* md5 : digests.first(1)) md5->messageSizeInBytes += done; @@ brevick_digest_tests
+digest/md5_lanes.cc @@ _mm256_srli_epi32(value, 32 - Bits) @@ _mm256_srli_epi32(value, 31 - Bits) @@ brevick_digest_tests
+manifest/file_hasher.cc @@ resolved[directory.size()] == '/') @@ resolved[directory.size()] != '\0') @@ brevick_manifest_tests
+manifest/file_hasher.cc @@ if (after != hashing.before || hashing.total != hashing.before.sizeInBytes) @@ if (hashing.total != hashing.before.sizeInBytes) @@ brevick_manifest_tests
+manifest/file_hasher.cc @@ nextToClaim >= delivered + window) @@ nextToClaim > delivered + window) @@ brevick_manifest_tests
+manifest/file_hasher.cc @@ left == 0 ? buffer.size() @@ left == 0 ? 0 @@ brevick_manifest_tests
+manifest/file_hasher.cc @@ if (hashing.wantsMd5) result.md5 = hashing.md5.Final(); @@ result.md5 = hashing.md5.Final(); @@ brevick_manifest_tests
+manifest/file_hasher.cc @@ extra.Restart(); @@ ; @@ brevick_manifest_tests
 manifest/uuid_check.cc @@ if (value.size() < 3) { @@ if (value.size() < 2) { @@ brevick_manifest_tests
 manifest/developer_info.cc @@ module->RemoveAttribute("releasePath"); @@ ; @@ brevick_manifest_tests
 manifest/validation.cc @@ GetOrCreateAttribute("entryPoint").GetText() == "1"; @@ GetOrCreateAttribute("entryPoint").GetText() != "0"; @@ brevick_manifest_tests
 manifest/source_path.cc @@ const std::size_t token = resolved.find(kSourceRootToken); @@ const std::size_t token = resolved.rfind(kSourceRootToken); @@ brevick_manifest_tests
 manifest/hashing_step.cc @@ dependency->RemoveChildElement("signInfo", 0); @@ ; @@ brevick_manifest_tests,brevick_app_tests
-pki/cert_store.cc @@ if (result.sizeInBytes > kMaxCertificateFileSize) { @@ if (result.sizeInBytes >= kMaxCertificateFileSize) { @@ brevick_pki_tests,brevick_app_tests
+pki/cert_store.cc @@ return ReadRegularFile(dirFd, name, bytes, kMaxCertificateFileSize); @@ return ReadRegularFile(dirFd, name, bytes, kMaxCertificateFileSize - 1); @@ brevick_pki_tests,brevick_app_tests
 pki/cert_store.cc @@ return FoldCase(a) == FoldCase(b); @@ return FoldCase(a) == b; @@ brevick_pki_tests,brevick_app_tests
 base/hex_text.cc @@ if (c >= U'a' && c <= U'f') return static_cast<int>(c - U'a') + 10; @@ if (c >= U'a' && c <= U'f') return static_cast<int>(c - U'a'); @@ brevick_pki_tests
-pki/trust.cc @@ (X509_get_extended_key_usage(certificate) & (XKU_CODE_SIGN | XKU_ANYEKU)) == 0) { @@ (X509_get_extended_key_usage(certificate) & XKU_CODE_SIGN) == 0) { @@ brevick_pki_tests,brevick_verify_tests
+pki/certificate_info.cc @@ (X509_get_extended_key_usage(certificate) & (XKU_CODE_SIGN | XKU_ANYEKU)) != 0; @@ (X509_get_extended_key_usage(certificate) & XKU_CODE_SIGN) != 0; @@ brevick_pki_tests,brevick_verify_tests
 base/file_io.cc @@ if (!line.empty() && line.back() == '\r') line.pop_back(); @@ ; @@ brevick_base_tests,brevick_token_tests
 token/pkcs11_token.cc @@ if (uri.pinSource) { @@ if (uri.pinSource && std::getenv(kPkcs11PinVariable) == nullptr) { @@ brevick_token_tests
-cms/signed_message.cc @@ return algorithm && recovered == DigestInfo(*algorithm, content); @@ return algorithm && recovered.size() == DigestInfo(*algorithm, content).size(); @@ brevick_cms_tests,brevick_verify_tests
+cms/signed_message.cc @@ return !recovered.empty() && recovered == DigestInfo(*algorithm, content); @@ return !recovered.empty() && recovered.size() == DigestInfo(*algorithm, content).size(); @@ brevick_cms_tests,brevick_verify_tests
 cms/signed_data.cc @@ ASN1_INTEGER_cmp(X509_get0_serialNumber(candidate), wanted->serial) == 0) @@ true) @@ brevick_cms_tests,brevick_verify_tests
 cms/signed_data.cc @@ next != der.data() + der.size() || @@ false || @@ brevick_cms_tests
 cms/der.cc @@ if (contentSize < kDerLongLengthFlag) return size; @@ if (contentSize <= kDerLongLengthFlag) return size; @@ brevick_cms_tests,brevick_app_tests

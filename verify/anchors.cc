@@ -10,7 +10,8 @@
 #include "base/file_io.h"
 #include "base/utf8.h"
 #include "pki/cert_store.h"
-#include "pki/signer_details.h"
+#include "pki/certificate_file.h"
+#include "pki/certificate_info.h"
 #include "pki/trust.h"
 
 namespace brevick {

@@ -8,7 +8,7 @@
 #include "base/file_io.h"
 #include "base/hex_text.h"
 #include "base/utf8.h"
-#include "pki/signer_details.h"
+#include "pki/certificate_info.h"
 
 namespace brevick {
 namespace {

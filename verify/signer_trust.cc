@@ -7,7 +7,7 @@
 #include <ctime>
 #include <optional>
 
-#include "pki/signer_details.h"
+#include "pki/certificate_info.h"
 #include "pki/trust.h"
 #include "verify/anchors.h"
 #include "verify/revocation_check.h"

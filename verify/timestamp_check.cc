@@ -6,7 +6,7 @@
 #include "verify/timestamp_check.h"
 
 #include "cms/timestamp_token.h"
-#include "pki/signer_details.h"
+#include "pki/certificate_info.h"
 #include "pki/trust.h"
 
 namespace brevick {

@@ -16,15 +16,14 @@
 #include "base/utf8.h"
 #include "cms/message_check.h"
 #include "manifest/file_hasher.h"
+#include "pki/certificate_info.h"
 #include "pki/crypto_result.h"
-#include "pki/signer_details.h"
 #include "verify/package_check.h"
 #include "verify/signer_trust.h"
 
 namespace brevick {
 namespace {
 
-constexpr std::size_t kSha256HexDigits = 64;
 // Enough for any DER header of the outer SEQUENCE.
 constexpr std::size_t kHeaderProbeBytes = 10;
 constexpr const char* kMd2Warning =
@@ -272,17 +271,6 @@ void MarkUnchecked(VerifyReport& report, const VerifyOptions& options) {
 }
 
 }  // namespace
-
-std::optional<std::string> NormaliseSha256(std::string_view text) {
-  std::string hex;
-  for (const char c : text) {
-    if (c == ':' || c == ' ') continue;
-    if (!std::isxdigit(static_cast<unsigned char>(c))) return std::nullopt;
-    hex += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  }
-  if (hex.size() != kSha256HexDigits) return std::nullopt;
-  return hex;
-}
 
 VerifyReport VerifySignedManifest(const VerifyOptions& options, Reporter* reporter) {
   VerifyReport report;

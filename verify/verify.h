@@ -46,8 +46,4 @@ struct VerifyOptions {
 // does not keep: each failed CRL download.
 VerifyReport VerifySignedManifest(const VerifyOptions& options, Reporter* reporter = nullptr);
 
-// Accepts a SHA-256 thumbprint as 64 hexadecimal digits in any case, with
-// optional ':' or ' ' between bytes; nothing when it is not one.
-std::optional<std::string> NormaliseSha256(std::string_view text);
-
 }  // namespace brevick

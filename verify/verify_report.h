@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "pki/signer_details.h"
+#include "pki/certificate_info.h"
 
 namespace brevick {
 

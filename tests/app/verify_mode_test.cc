@@ -9,7 +9,7 @@
 
 #include <filesystem>
 
-#include "pki/signer_details.h"
+#include "pki/certificate_info.h"
 #include "tests/support/json_fields.h"
 #include "tests/support/process.h"
 #include "tests/support/verify_fixture.h"

@@ -15,7 +15,7 @@
 #include <fstream>
 #include <thread>
 
-#include "pki/signer_details.h"
+#include "pki/certificate_info.h"
 #include "tests/support/long_tests.h"
 #include "tests/support/verify_fixture.h"
 
@@ -631,17 +631,6 @@ TEST_F(VerifyTest, OpensslCmsMessagesVerify) {
         << report.signature.signingTime;
     EXPECT_EQ(test.valid ? "<x>cms</x>" : "", ReadFileBytes(*options.extractPath));
   }
-}
-
-TEST(NormaliseSha256Test, AcceptsThumbprintSpellings) {
-  const std::string hex(64, 'a');
-  EXPECT_EQ(hex, NormaliseSha256(std::string(64, 'A')));
-  std::string colons;
-  for (int i = 0; i < 32; ++i) colons += (i ? ":" : "") + std::string("aa");
-  EXPECT_EQ(hex, NormaliseSha256(colons));
-  EXPECT_FALSE(NormaliseSha256(std::string(63, 'a')));
-  EXPECT_FALSE(NormaliseSha256(std::string(63, 'a') + "g"));
-  EXPECT_FALSE(NormaliseSha256(""));
 }
 
 }  // namespace

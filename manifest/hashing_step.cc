@@ -21,15 +21,14 @@
 #include "base/stage_result.h"
 #include "base/utf8.h"
 #include "manifest/manifest_tree.h"
-#include "manifest/progress_meter.h"
 #include "manifest/source_path.h"
 #include "xml/xmldoc.h"
 
 namespace brevick {
 namespace {
 
-// How long the reader waits for the next result before it redraws the
-// progress line.
+// How long the reader waits for the next result before it advances the
+// progress display.
 constexpr auto kProgressWait = std::chrono::milliseconds(100);
 
 // Joins with the Windows separator, as the manifest's own paths are written;
@@ -147,7 +146,7 @@ std::vector<PlannedModule> PlanFiles(xmldoc::Document& document, const HashSetti
   return plan;
 }
 
-// The sizes of the files to hash, for the progress line's estimate.
+// The sizes of the files to hash, for the progress display's estimate.
 std::uint64_t TotalSize(const std::vector<std::string>& paths) {
   std::uint64_t total = 0;
   for (const std::string& path : paths) {
@@ -158,6 +157,68 @@ std::uint64_t TotalSize(const std::vector<std::string>& paths) {
   return total;
 }
 
+// The paths the hasher opens, in document order: every planned file that is
+// not refused.
+std::vector<std::string> PathsToHash(const std::vector<PlannedModule>& plan) {
+  std::vector<std::string> paths;
+  for (const PlannedModule& module : plan) {
+    for (const PlannedFile& file : module.files)
+      if (file.refusal.empty()) paths.push_back(OpenablePath(file.path));
+  }
+  return paths;
+}
+
+std::uint64_t FileCount(const std::vector<PlannedModule>& plan) {
+  std::uint64_t count = 0;
+  for (const PlannedModule& module : plan) count += module.files.size();
+  return count;
+}
+
+// Tells the reporter that the hashing display is over, however the step
+// ends: the display must not stay on the terminal after an exception.
+class HashingDisplay {
+ public:
+  HashingDisplay(Reporter& told, bool shown, const std::vector<PlannedModule>& plan,
+                 const std::vector<std::string>& paths)
+      : reporter(told) {
+    if (shown) reporter.HashingStarted(FileCount(plan), TotalSize(paths));
+  }
+  ~HashingDisplay() { reporter.HashingEnded(); }
+  HashingDisplay(const HashingDisplay&) = delete;
+  HashingDisplay& operator=(const HashingDisplay&) = delete;
+
+ private:
+  Reporter& reporter;
+};
+
+// The hasher's result for a planned file, the display advanced while it is
+// awaited; nothing for a refused file.
+std::optional<FileDigests> AwaitDigests(const PlannedFile& file, OrderedFileHasher& hasher,
+                                        std::uint64_t filesDone, Reporter& reporter) {
+  if (!file.refusal.empty()) return std::nullopt;
+  std::optional<FileDigests> digests;
+  while (!(digests = hasher.Next(kProgressWait)))
+    reporter.HashingAdvanced(filesDone, hasher.BytesRead());
+  if (digests->outcome == FileHashOutcome::kOutOfMemory) throw std::bad_alloc();
+  return digests;
+}
+
+// Reports the file's outcome in its place and stores its digests; false when
+// it could not be hashed.
+bool RecordOutcome(const PlannedFile& file, const std::optional<FileDigests>& digests,
+                   const HashSettings& settings, Reporter& reporter) {
+  if (!digests || digests->outcome != FileHashOutcome::kHashed) {
+    const std::wstring reason =
+        digests ? std::wstring(HashFailureReason(digests->outcome)) : file.refusal;
+    reporter.Error(L"Error generating MD5 for '" + file.path + L"'. " + reason);
+    return false;
+  }
+  if (settings.hashedFiles != nullptr) settings.hashedFiles->push_back(digests->identity);
+  reporter.Progress(L"Generated MD5 for " + file.path);
+  StoreDigests(*file.dependency, *digests, settings.extraDigest);
+  return true;
+}
+
 }  // namespace
 
 StageResult GenerateFileHashes(xmldoc::Document& document, const HashSettings& settings,
@@ -166,51 +227,21 @@ StageResult GenerateFileHashes(xmldoc::Document& document, const HashSettings& s
       L"Generating dependencing hashes for module files");  // sic: release scripts match
                                                             // the line as it stands
   const std::vector<PlannedModule> plan = PlanFiles(document, settings);
-  std::vector<std::string> paths;
-  std::uint64_t fileCount = 0;
-  for (const PlannedModule& module : plan) {
-    for (const PlannedFile& file : module.files) {
-      ++fileCount;
-      if (file.refusal.empty()) paths.push_back(OpenablePath(file.path));
-    }
-  }
-
-  ProgressMeter meter(settings.progressDisplay, fileCount,
-                      settings.progressDisplay ? TotalSize(paths) : 0);
+  const std::vector<std::string> paths = PathsToHash(plan);
+  const HashingDisplay display(reporter, settings.progressDisplay, plan, paths);
   OrderedFileHasher hasher(paths,
                            FileHashOptions{DigestSet{settings.extraDigest},
                                            settings.confinedDirectories, settings.afterBlock},
                            settings.jobs);
-  // Every console line comes from this thread, in document order; the
-  // progress line steps aside for each.
+  // Every line comes from this thread, in document order.
   int failureCount = 0;
   std::uint64_t filesDone = 0;
-  const auto emit = [&meter](auto writeLine) {
-    meter.Hide();
-    writeLine();
-  };
   for (const PlannedModule& module : plan) {
-    emit([&] {
-      reporter.Progress(L"Generating hashes for files in module '" + module.name + L"'.");
-    });
+    reporter.Progress(L"Generating hashes for files in module '" + module.name + L"'.");
     for (const PlannedFile& file : module.files) {
-      std::optional<FileDigests> digests;
-      if (file.refusal.empty()) {
-        while (!(digests = hasher.Next(kProgressWait))) meter.Update(filesDone, hasher.BytesRead());
-        if (digests->outcome == FileHashOutcome::kOutOfMemory) throw std::bad_alloc();
-      }
-      ++filesDone;
-      meter.Update(filesDone, hasher.BytesRead());
-      if (!digests || digests->outcome != FileHashOutcome::kHashed) {
-        const std::wstring reason =
-            digests ? std::wstring(HashFailureReason(digests->outcome)) : file.refusal;
-        emit([&] { reporter.Error(L"Error generating MD5 for '" + file.path + L"'. " + reason); });
-        ++failureCount;
-        continue;
-      }
-      if (settings.hashedFiles != nullptr) settings.hashedFiles->push_back(digests->identity);
-      emit([&] { reporter.Progress(L"Generated MD5 for " + file.path); });
-      StoreDigests(*file.dependency, *digests, settings.extraDigest);
+      const std::optional<FileDigests> digests = AwaitDigests(file, hasher, filesDone, reporter);
+      reporter.HashingAdvanced(++filesDone, hasher.BytesRead());
+      if (!RecordOutcome(file, digests, settings, reporter)) ++failureCount;
     }
   }
   return failureCount > 0 ? StageResult::kHashingFailed : StageResult::kGoOn;

@@ -38,7 +38,7 @@ struct HashSettings {
   std::vector<std::string> confinedDirectories = {};
   // A digest stored beside each md5 value; kMd2 stores none.
   DigestAlgorithm extraDigest = DigestAlgorithm::kMd2;
-  // Whether the progress line is drawn on standard error.
+  // Whether the reporter is told the live hashing counts for its display.
   bool progressDisplay = false;
   // For tests: called by the workers after each block of a file is read.
   std::function<void(std::uint64_t)> afterBlock = {};

@@ -59,6 +59,19 @@ cms/timestamp_request.cc @@ if (digest == DigestAlgorithm::kMd2) return std::nul
 verify/package_check.cc @@ if (value.starts_with(kHexPrefix)) value.erase(0, kHexPrefix.size()); @@ ; @@ brevick_verify_tests
 verify/verify.cc @@       return strict; @@       return strict && false; @@ brevick_verify_tests,brevick_app_tests
 verify/json_report.cc @@ out += "\\\""; @@ out += "\""; @@ brevick_verify_tests,brevick_app_tests
+verify/package_check.cc @@ if (path.empty() || path[0] == '/' || IsDriveLetterPath(path) || @@ if (path.empty() || IsDriveLetterPath(path) || @@ brevick_verify_tests
+verify/verify.cc @@ (strict && !files.extra.empty()) @@ (!files.extra.empty()) @@ brevick_verify_tests
+verify/verify.cc @@ if (header->indefinite || header->totalSize == fileSize) return {}; @@ if (header->indefinite || header->totalSize <= fileSize) return {}; @@ brevick_verify_tests
+verify/verify.cc @@ if (!report.trust.trusted) { @@ if (false) { @@ brevick_verify_tests
+verify/verify.cc @@ "signer " + std::to_string(i + 1) + " of " @@ "signer " + std::to_string(i) + " of " @@ brevick_verify_tests
+verify/signer_trust.cc @@ if (!anchors.problems.empty()) { @@ if (false) { @@ brevick_verify_tests
+verify/signer_trust.cc @@ if (md2 && options.strict) return @@ if (md2 && !options.strict) return @@ brevick_verify_tests
+verify/revocation_check.cc @@ if (signedAt && *signedAt < finding.revokedAt) { @@ if (signedAt) { @@ brevick_verify_tests
+verify/anchors.cc @@ kMaxTrustFileBytes = 16u << 20; @@ kMaxTrustFileBytes = 16u << 24; @@ brevick_verify_tests
+verify/package_hashes.cc @@ } else if (!extraTaken) { @@ } else if (true) { @@ brevick_verify_tests
+manifest/hashing_step.cc @@ if (!base.empty()) base += L'\\'; @@ base += L'\\'; @@ brevick_manifest_tests
+manifest/hashing_step.cc @@ if (!utf8Document && (HasNonAscii(file) || HasNonAscii(subPath))) @@ if (!utf8Document && HasNonAscii(file)) @@ brevick_manifest_tests
+manifest/validation.cc @@ } else if (entryPointCount > 1) { @@ } else if (entryPointCount > 2) { @@ brevick_manifest_tests
 app/options.cc @@ if (!valid || count == 0) @@ if (!valid) @@ brevick_app_tests
 app/output_guard.cc @@ (output && AnyFileBelowIs(guard.certStoresDirectory, *output, kStoreDepth)) || @@ false || @@ brevick_app_tests
 app/pipeline.cc @@ if (validation != StageResult::kGoOn) return validation; @@ ; @@ brevick_app_tests

@@ -13,12 +13,15 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <netinet/in.h>
 #include <optional>
+#include <sstream>
 #include <stdexcept>
 #include <thread>
 
@@ -133,6 +136,20 @@ class Authority {
   void Revoke(const std::string& name, const std::string& reason) const {
     Shell(dir, "BREVICK_CDP=x openssl ca -config " + Quote(Path("ca.cnf")) + " -revoke " +
                    Quote(Path(name + ".pem")) + " -crl_reason " + reason);
+  }
+
+  // The newest revocation time in the CA's database, as the CA took it from
+  // its own clock: a second may have begun since.
+  std::time_t LatestRevocation() const {
+    std::istringstream index(ReadFileBytes(Path("index.txt")));
+    std::time_t latest = 0;
+    for (std::string line; std::getline(index, line);) {
+      if (!line.starts_with("R\t")) continue;  // R, expiry, revocation date, ...
+      std::tm date{};
+      if (::strptime(line.substr(line.find('\t', 2) + 1).c_str(), "%y%m%d%H%M%S", &date))
+        latest = std::max(latest, ::timegm(&date));
+    }
+    return latest;
   }
 
   std::string GenerateCrl(const std::string& name, const std::string& extra = "") const {
@@ -304,7 +321,7 @@ void MakeFixture(Made& made) {
   WriteWhole(f.dir / "tsaserial", "01\n");
 
   ca.Revoke("early", "keyCompromise");
-  f.revokedEarlyAt = std::time(nullptr);
+  f.revokedEarlyAt = ca.LatestRevocation();
   const auto stamp = [&](const std::string& cert, const std::string& tsaPem,
                          const std::string& otherData = "") {
     return AddToken(Sign(cert), f.dir, tsaPem, leafKey, otherData);

@@ -1,7 +1,9 @@
-// manifest/progress_meter.h: the one-line hashing progress on standard error
-// for an operator watching a terminal: files hashed of the total, bytes, rate
-// and time left, redrawn in place and erased when hashing ends. It never
-// touches standard output, so what scripts read there stays the same.
+// app/progress_meter.h: the one-line hashing progress on standard error for
+// an operator watching a terminal: files hashed of the total, bytes, rate and
+// time left, redrawn in place and erased when hashing ends. The hashing step
+// only tells its counts to the Reporter; drawing is the console's job, so it
+// lives here. It never touches standard output, so what scripts read there
+// stays the same.
 #pragma once
 
 #include <chrono>
@@ -12,9 +14,9 @@ namespace brevick {
 
 class ProgressMeter {
  public:
-  // Draws nothing when `enabled` is false. The totals are what the meter
-  // counts towards; the byte total may be an estimate.
-  ProgressMeter(bool show, std::uint64_t fileCount, std::uint64_t byteCount);
+  // The totals are what the meter counts towards; the byte total may be an
+  // estimate. Nothing is drawn before the first Update.
+  ProgressMeter(std::uint64_t fileCount, std::uint64_t byteCount);
   // Erases the line.
   ~ProgressMeter();
   ProgressMeter(const ProgressMeter&) = delete;
@@ -32,7 +34,6 @@ class ProgressMeter {
                           std::uint64_t byteTotal, std::chrono::steady_clock::duration elapsed);
 
  private:
-  bool enabled;
   bool shown = false;
   std::uint64_t totalFiles;
   std::uint64_t totalBytes;

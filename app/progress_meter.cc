@@ -1,5 +1,5 @@
-// manifest/progress_meter.cc: the hashing progress line.
-#include "manifest/progress_meter.h"
+// app/progress_meter.cc: the hashing progress line.
+#include "app/progress_meter.h"
 
 #include <unistd.h>
 
@@ -32,9 +32,8 @@ std::string Mebibytes(std::uint64_t bytes) {
 
 }  // namespace
 
-ProgressMeter::ProgressMeter(bool show, std::uint64_t fileCount, std::uint64_t byteCount)
-    : enabled(show),
-      totalFiles(fileCount),
+ProgressMeter::ProgressMeter(std::uint64_t fileCount, std::uint64_t byteCount)
+    : totalFiles(fileCount),
       totalBytes(byteCount),
       start(std::chrono::steady_clock::now()),
       lastDrawn(start - kRedrawInterval) {}
@@ -42,7 +41,6 @@ ProgressMeter::ProgressMeter(bool show, std::uint64_t fileCount, std::uint64_t b
 ProgressMeter::~ProgressMeter() { Hide(); }
 
 void ProgressMeter::Update(std::uint64_t filesDone, std::uint64_t bytesDone) {
-  if (!enabled) return;
   const auto now = std::chrono::steady_clock::now();
   if (now - lastDrawn < kRedrawInterval) return;
   lastDrawn = now;

@@ -123,8 +123,8 @@ void BM_OpenSslMemoryMd5(benchmark::State& state) {
 // with that many lanes, as the file hashing does with files under way.
 void BM_BrevickMemoryMd5Lanes(benchmark::State& state) {
   const auto kernel = static_cast<brevick::Md5Kernel>(state.range(0));
-  if (kernel == brevick::Md5Kernel::kAvx2 && !brevick::CpuHasAvx2()) {
-    state.SkipWithError("this CPU has no AVX2");
+  if (brevick::LaneCount(kernel) > brevick::LaneCount(brevick::ChosenMd5Kernel())) {
+    state.SkipWithError("this CPU has no such kernel");
     return;
   }
   const std::vector<std::uint8_t>& bytes = MemoryInput();
@@ -152,6 +152,7 @@ BENCHMARK(BM_BrevickMemoryMd5Lanes)
     ->Arg(1)
     ->Arg(2)
     ->Arg(8)
+    ->Arg(16)
     ->Unit(benchmark::kMillisecond)
     ->Repetitions(5);
 
@@ -196,7 +197,7 @@ int main(int argc, char** argv) {
       "BM_BrevickFileMd5", "BM_OpenSslFileMd5");
   reporter.PrintRatio("16 MiB in memory: Brevick MD5 throughput / OpenSSL EVP MD5 throughput",
                       "BM_BrevickMemoryMd5", "BM_OpenSslMemoryMd5");
-  for (const char* lanes : {"1", "2", "8"}) {
+  for (const char* lanes : {"1", "2", "8", "16"}) {
     const std::string what = std::string("16 MiB in memory, ") + lanes +
                              "-lane kernel: Brevick MD5 throughput / OpenSSL EVP MD5 throughput";
     reporter.PrintRatio(what.c_str(), std::string("BM_BrevickMemoryMd5Lanes/") + lanes,

@@ -23,8 +23,8 @@ namespace {
 // lane busy while Next's caller handles one slow file's successors.
 constexpr std::size_t kResultsAheadPerLane = 4;
 
-// Each lane reads its file this much at a time: with eight lanes a thread's
-// buffers (256 KiB) stay in its core's cache between the read that copies
+// Each lane reads its file this much at a time: with sixteen lanes a
+// thread's buffers (512 KiB) stay in its core's cache between the read that copies
 // them in and the digests that read them.
 constexpr std::size_t kWideLaneReadSizeInBytes = 32 * 1024;
 constexpr std::size_t kNarrowLaneReadSizeInBytes = 64 * 1024;
@@ -261,17 +261,21 @@ class OrderedFileHasher::Lanes {
 
   OrderedFileHasher& hasher;
   std::size_t readSizeInBytes;
-  std::vector<std::uint8_t> buffers;  // one read buffer per lane, end to end
-  std::deque<Lane> lanes;             // FileUnderWay does not move
+  // One read buffer per lane, end to end, left uninitialised: a page is
+  // resident only once a read has filled it, so lanes that only ever see
+  // small files cost no memory for the rest.
+  std::unique_ptr<std::uint8_t[]> buffers;
+  std::deque<Lane> lanes;  // FileUnderWay does not move
 };
 
 OrderedFileHasher::Lanes::Lanes(OrderedFileHasher& owner)
     : hasher(owner),
       readSizeInBytes(LaneCount(owner.kernel) > 2 ? kWideLaneReadSizeInBytes
                                                   : kNarrowLaneReadSizeInBytes),
-      buffers(readSizeInBytes * static_cast<std::size_t>(LaneCount(owner.kernel))) {
+      buffers(std::make_unique_for_overwrite<std::uint8_t[]>(
+          readSizeInBytes * static_cast<std::size_t>(LaneCount(owner.kernel)))) {
   for (int i = 0; i < LaneCount(owner.kernel); ++i)
-    lanes.emplace_back(owner.options.digests, buffers.data() + readSizeInBytes * i);
+    lanes.emplace_back(owner.options.digests, buffers.get() + readSizeInBytes * i);
 }
 
 bool OrderedFileHasher::Lanes::AnyBusy() const {

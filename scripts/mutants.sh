@@ -46,6 +46,17 @@ base/hex_text.cc @@ if (c >= U'a' && c <= U'f') return static_cast<int>(c - U'a'
 pki/certificate_info.cc @@ (X509_get_extended_key_usage(certificate) & (XKU_CODE_SIGN | XKU_ANYEKU)) != 0; @@ (X509_get_extended_key_usage(certificate) & XKU_CODE_SIGN) != 0; @@ brevick_pki_tests,brevick_verify_tests
 base/file_io.cc @@ if (!line.empty() && line.back() == '\r') line.pop_back(); @@ ; @@ brevick_base_tests,brevick_token_tests
 token/pkcs11_token.cc @@ if (uri.pinSource) { @@ if (uri.pinSource && std::getenv(kPkcs11PinVariable) == nullptr) { @@ brevick_token_tests
+pki/certificate_file.cc @@ if (!object || next != bytes.data() + bytes.size()) return PkiFileResult::kCannotDecode; @@ if (!object) return PkiFileResult::kCannotDecode; @@ brevick_pki_tests
+pki/certificate_file.cc @@ return result == PkiFileResult::kEmpty ? "holds no CRL" : CertificateFileResultText(result); @@ return CertificateFileResultText(result); @@ brevick_pki_tests,brevick_verify_tests
+pki/certificate_info.cc @@ if (c == L':' || c == L' ' || c == L'\t') continue; @@ if (c == L':' || c == L' ') continue; @@ brevick_pki_tests
+pki/certificate_info.cc @@ if ((X509_get_extension_flags(certificate) & EXFLAG_KUSAGE) == 0) return true; @@ if ((X509_get_extension_flags(certificate) & EXFLAG_KUSAGE) != 0) return true; @@ brevick_pki_tests
+pki/certificate_info.cc @@ return type + CurveSuffix(key) + " " + bits + " bits"; @@ return type + " " + bits + " bits"; @@ brevick_pki_tests
+pki/trust.cc @@ return X509_verify_cert_error_string(X509_V_ERR_CERT_NOT_YET_VALID); @@ return X509_verify_cert_error_string(X509_V_ERR_CERT_HAS_EXPIRED); @@ brevick_pki_tests
+pki/cert_store.cc @@ status.problem = stored.tokenKey ? KeyProblem::kNone : KeyProblem::kBadTokenUri; @@ status.problem = KeyProblem::kNone; @@ brevick_pki_tests
+pki/pkcs11_uri.cc @@ {"module-path", true, StoreText<&Pkcs11Uri::modulePath>}, @@ {"module-path", true, StoreText<&Pkcs11Uri::moduleName>}, @@ brevick_pki_tests
+pki/revocation.cc @@ const bool atAnchor = depth > 0 && depth == top; @@ const bool atAnchor = depth == top; @@ brevick_verify_tests
+token/pkcs11_token.cc @@ if (uri.pinValue) return *uri.pinValue; @@ if (uri.pinValue && uri.pinSource) return *uri.pinValue; @@ brevick_token_tests
+token/pkcs11_token.cc @@ if (uri.object) wanted.push_back({CKA_LABEL, label.data(), label.size()}); @@ ; @@ brevick_token_tests
 cms/signed_message.cc @@ return !recovered.empty() && recovered == DigestInfo(*algorithm, content); @@ return !recovered.empty() && recovered.size() == DigestInfo(*algorithm, content).size(); @@ brevick_cms_tests,brevick_verify_tests
 cms/signed_data.cc @@ ASN1_INTEGER_cmp(X509_get0_serialNumber(candidate), wanted->serial) == 0) @@ true) @@ brevick_cms_tests,brevick_verify_tests
 cms/signed_data.cc @@ next != der.data() + der.size() || @@ false || @@ brevick_cms_tests

@@ -168,7 +168,7 @@ TEST(FileHasherTest, ResultsComeInListOrderWhateverTheKernelJobsAndDigests) {
       // clang-format on
   };
   std::size_t round = 0;
-  for (const char* lanes : {"1", "2", "8"}) {
+  for (const char* lanes : {"1", "2", "8", "16"}) {
     const testing::ScopedEnv forced("BREVICK_MD5_LANES", lanes);
     for (const int jobs : {1, 2, 3, 200}) {
       const DigestSet& set = sets[round++ % std::size(sets)];
@@ -211,8 +211,7 @@ TEST(FileHasherTest, ThreadsWaitForASlowReaderAndEveryResultIsItsOwnFile) {
     EXPECT_LT(hasher.BytesRead(), kFiles * kSize) << "the threads did not wait for the reader";
     for (std::size_t i = 0; i < kFiles; ++i) {
       const std::optional<FileDigests> next = hasher.Next(std::chrono::minutes(1));
-      ASSERT_TRUE(next) << jobs;
-      ASSERT_EQ(testing::OpenSslMd5(contents[i]), next->md5) << jobs << " jobs, file " << i;
+      ASSERT_EQ(testing::OpenSslMd5(contents[i]), next ? next->md5 : Md5Digest{}) << i;
     }
     EXPECT_TRUE(hasher.Done());
   }
@@ -225,13 +224,13 @@ struct HashRun {
   bool operator==(const HashRun&) const = default;
 };
 
-HashRun Hash(const testing::TempDir& dir, const std::string& manifest, int jobs,
-             DigestAlgorithm extraDigest = DigestAlgorithm::kMd2) {
+HashRun Hash(const TempDir& dir, const std::string& xml, int jobs,
+             Algorithm extra = Algorithm::kMd2) {
   HashSettings settings{ToWide(dir.Path().string()), L"."};
   settings.jobs = jobs;
-  settings.extraDigest = extraDigest;
+  settings.extraDigest = extra;
   testing::RecordingReporter reporter;
-  const auto document = testing::ParseXml(manifest);
+  const auto document = testing::ParseXml(xml);
   const StageResult result = GenerateFileHashes(*document, settings, reporter);
   return {result, reporter.Errors(), testing::CompactXml(document->GetRoot())};
 }
@@ -248,7 +247,7 @@ std::string Package(const std::string& subPath, const std::string& file,
 // Each path would be spelled differently by the written manifest, so it is
 // refused even though a file of exactly that name exists.
 TEST(HashingStepTest, NamesTheWrittenManifestWouldChangeAreRefused) {
-  const testing::TempDir dir;
+  const TempDir dir;
   const std::string change = "Its name would change when the manifest is written";
   const std::string nonAscii = "Non-ASCII names need a UTF-8 manifest";
   const std::string latin1 = "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>";
@@ -284,7 +283,7 @@ TEST(HashingStepTest, NamesTheWrittenManifestWouldChangeAreRefused) {
 }
 
 TEST(HashingStepTest, TheExtraDigestFollowsMd5AndReplacesAStaleOne) {
-  const testing::TempDir dir;
+  const TempDir dir;
   dir.WriteFile("a", "abc");
   const std::string md5 = "<md5 value=\"0x900150983cd24fb0d6963f7d28e17f72\"/>";
   const std::string sha =

@@ -42,17 +42,15 @@ std::string ConsoleSafe(std::string_view text) {
   constexpr std::string_view kReplacement = "\xEF\xBF\xBD";  // U+FFFD
   std::string safe;
   safe.reserve(text.size());
-  std::size_t at = 0;
-  while (at < text.size()) {
-    std::size_t length = 0;
-    const char32_t codePoint = DecodeFirst(text.substr(at), length);
+  while (!text.empty()) {
+    const Utf8Char decoded = DecodeUtf8(text);
     // An ill-formed byte goes too: a terminal could read it as a C1 control.
-    if (length == 0 || IsHiddenCharacter(codePoint)) {
+    if (!decoded.wellFormed || IsHiddenCharacter(decoded.codePoint)) {
       safe += kReplacement;
     } else {
-      safe.append(text.substr(at, length));
+      safe.append(text.substr(0, decoded.length));
     }
-    at += length == 0 ? 1 : length;
+    text.remove_prefix(decoded.length);
   }
   return safe;
 }

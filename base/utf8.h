@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "xml/utf8.h"
+
 namespace brevick {
 
 // Decodes UTF-8 up to the first NUL byte. Each ill-formed sequence (stray
@@ -27,10 +29,11 @@ std::string ToUtf8(std::wstring_view wide);
 std::wstring ArgumentToWide(std::string_view bytes);
 std::string ToPathBytes(std::wstring_view wide);
 
-// The code point of the well-formed UTF-8 sequence that starts `text`, and
-// its length in bytes (an ASCII byte is a sequence of one); `length` is 0
-// when the bytes there start no well-formed sequence, or `text` is empty.
-char32_t DecodeFirst(std::string_view text, std::size_t& length);
+// The first character of `text` by the program's one decoder (each
+// ill-formed sequence, as far as it could still have become well-formed, is
+// one U+FFFD), which the XML library owns and the console and reports share.
+using xmldoc::DecodeUtf8;
+using xmldoc::Utf8Char;
 
 // Characters that change how the text around them reads, and so must never
 // reach a terminal or a report raw: C0 controls other than tab (CR and LF

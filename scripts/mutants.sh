@@ -21,8 +21,21 @@ xml/parser.cc @@ if (depth > kMaxElementDepth) @@ if (depth >= kMaxElementDepth)
 xml/writer.cc @@ {'<', '>', '&', '\'', '"'}) classes @@ {'<', '>', '&', '"'}) classes @@ brevick_xml_tests
 xml/writer.cc @@ kHexDigits[] = "0123456789ABCDEF" @@ kHexDigits[] = "0123456789abcdef" @@ brevick_xml_tests
 xml/node.cc @@ if (!inRun) text[out++] = ' '; @@ if (!inRun || out > 0) text[out++] = ' '; @@ brevick_xml_tests
-base/report.cc @@ (lead < 0x20 && lead != '\t') || lead == 0x7F; @@ (lead < 0x20 && lead != '\t'); @@ brevick_base_tests
-base/utf8.cc @@ if (lead == 0xE0) low = 0xA0; @@ if (lead == 0xE0) low = 0x80; @@ brevick_base_tests
+base/utf8.cc @@ return codePoint == 0x7F || @@ return @@ brevick_base_tests
+xml/utf8.cc @@ if (lead == 0xE0) return {3, 0xA0, 0xBF}; @@ if (lead == 0xE0) return {3, 0x80, 0xBF}; @@ brevick_xml_tests,brevick_base_tests
+xml/utf8.cc @@ if (lead == 0xED) return {3, 0x80, 0x9F}; @@ if (lead == 0xED) return {3, 0x80, 0xBF}; @@ brevick_xml_tests,brevick_base_tests
+xml/utf8.cc @@ if (byte < low || byte > high) return {U'\uFFFD', i, false}; @@ if (byte < low || byte > high) return {U'\uFFFD', 1, false}; @@ brevick_xml_tests,brevick_base_tests
+xml/utf8.cc @@ (codePoint < 0xD800 || codePoint > 0xDFFF) @@ (codePoint < 0xD800 || codePoint >= 0xDFFF) @@ brevick_xml_tests,brevick_base_tests
+xml/parser.cc @@ if (decoded.codePoint == 0xFFFE || decoded.codePoint == 0xFFFF) { @@ if (decoded.codePoint == 0xFFFE) { @@ brevick_xml_tests
+xml/parser.cc @@ if (MatchString("]>")) Error(ParseError::kCDataEndInText); @@ if (MatchString("]")) Error(ParseError::kCDataEndInText); @@ brevick_xml_tests
+xml/parser.cc @@ const ClearOnExit<decltype(attributeNames)> clearNames(attributeNames); @@ ; @@ brevick_xml_tests
+xml/parser.cc @@ if (attributeNames.empty()) { @@ if (attributeNames.size() > 1) { @@ brevick_xml_tests
+xml/node.cc @@ if (position == siblings.size()) return NullElement(); @@ ; @@ brevick_xml_tests
+xml/node.cc @@ for (; existing <= index; ++existing) { @@ for (; existing < index; ++existing) { @@ brevick_xml_tests
+base/utf8.cc @@ (codePoint >= 0x2066 && codePoint <= 0x2069) @@ (codePoint >= 0x2066 && codePoint <= 0x2068) @@ brevick_base_tests
+base/utf8.cc @@ value <= kFirstEscapedByte + 0xFF @@ value < kFirstEscapedByte + 0xFF @@ brevick_base_tests
+base/report.cc @@ if (!decoded.wellFormed || IsHiddenCharacter(decoded.codePoint)) { @@ if (IsHiddenCharacter(decoded.codePoint)) { @@ brevick_base_tests
+base/report.cc @@ ProgressLine(text); @@ ; @@ brevick_base_tests
 base/file_io.cc @@ if (mode && ::fchmod(fd, *mode) != 0) return errno; @@ if (mode && ::fchmod(fd, *mode & 0600) != 0) return errno; @@ brevick_base_tests,brevick_app_tests
 digest/md5.cc @@ (pendingSizeInBytes < 56 ? 56 : 120) @@ (pendingSizeInBytes <= 56 ? 56 : 120) @@ brevick_digest_tests
 digest/md2.cc @@ checksum[j] ^= kPiSubstitution[block[j] ^ last]; @@ checksum[j] = kPiSubstitution[block[j] ^ last]; @@ brevick_digest_tests
@@ -85,7 +98,18 @@ manifest/hashing_step.cc @@ if (!utf8Document && (HasNonAscii(file) || HasNonAsc
 manifest/validation.cc @@ } else if (entryPointCount > 1) { @@ } else if (entryPointCount > 2) { @@ brevick_manifest_tests
 app/options.cc @@ if (!valid || count == 0) @@ if (!valid) @@ brevick_app_tests
 app/output_guard.cc @@ (output && AnyFileBelowIs(guard.certStoresDirectory, *output, kStoreDepth)) || @@ false || @@ brevick_app_tests
-app/pipeline.cc @@ if (validation != StageResult::kGoOn) return validation; @@ ; @@ brevick_app_tests
+app/pipeline.cc @@ if (validation != StageResult::kGoOn) return validation; @@ if (validation == StageResult::kHashingFailed) return validation; @@ brevick_app_tests
+app/options.cc @@ const long least = name == L"--crl-wait" ? 0 : 1; @@ const long least = name == L"--crl-wait" ? 0 : 0; @@ brevick_app_tests
+app/options.cc @@ if (!valid || number < least || number > most) { @@ if (!valid || number < least || number >= most) { @@ brevick_app_tests
+app/options.cc @@ std::size_t bestDistance = 3; @@ std::size_t bestDistance = 2; @@ brevick_app_tests
+app/options.cc @@ (arg == L"-R" ? settings.rootDirectory : settings.storeName.emplace()) @@ (arg == L"-S" ? settings.rootDirectory : settings.storeName.emplace()) @@ brevick_app_tests
+app/options.cc @@ value = arg.substr(name.size() + 1); @@ value = arg.substr(name.size()); @@ brevick_app_tests
+app/options.cc @@ if (arg == L"--verify" && !result.verifySeen) { @@ if (arg == L"--verify") { @@ brevick_app_tests
+app/options.cc @@ if (!result.signedPathSeen && result.usageErrors.empty()) @@ if (!result.signedPathSeen) @@ brevick_app_tests
+app/run.cc @@ if (argCount > 4 && hasStore) return false; @@ if (argCount > 5 && hasStore) return false; @@ brevick_app_tests
+app/verify_mode.cc @@ if (commandLine.jsonPath != kJsonToStandardOutput) PresentReport(report); @@ PresentReport(report); @@ brevick_app_tests
+app/verify_mode.cc @@ exitCode |= static_cast<int>(VerifyFailure::kOutputFailed); @@ exitCode |= 0; @@ brevick_app_tests
+app/verify_mode.cc @@ if (!report.reportError.empty()) NoticeLine @@ if (report.reportError.empty()) NoticeLine @@ brevick_app_tests
 app/store_listing.cc @@ WriteLine(L"Store contained " + std::to_wstring(certificates.size()) + L" certificate(s)"); @@ WriteLine(L"Store contained " + std::to_wstring(certificates.size() - 1) + L" certificate(s)"); @@ brevick_app_tests
 EOF
 )

@@ -10,24 +10,6 @@ namespace {
 
 constexpr char32_t kReplacement = 0xFFFD;
 
-void AppendUtf8(std::string& out, char32_t c) {
-  if (c < 0x80) {
-    out += static_cast<char>(c);
-  } else if (c < 0x800) {
-    out += static_cast<char>(0xC0 | (c >> 6));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else if (c < 0x10000) {
-    out += static_cast<char>(0xE0 | (c >> 12));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (c >> 18));
-    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  }
-}
-
 // What a terminal must not get raw, every control JSON itself forbids, and
 // U+FFFD, so that a replaced byte stays visible as such.
 bool NeedsUnicodeEscape(char32_t c) {
@@ -197,9 +179,10 @@ std::string JsonString(std::string_view text) {
   out.reserve(text.size() + 2);
   out += '"';
   for (std::size_t i = 0; i < text.size();) {
-    std::size_t length = 0;
-    const char32_t c = DecodeFirst(text.substr(i), length);
-    i += length == 0 ? 1 : length;
+    const Utf8Char decoded = DecodeUtf8(text.substr(i));
+    const std::string_view bytes = text.substr(i, decoded.length);
+    const char32_t c = decoded.codePoint;
+    i += decoded.length;
     switch (c) {
       case '"':
         out += "\\\"";
@@ -224,7 +207,7 @@ std::string JsonString(std::string_view text) {
       std::snprintf(escape, sizeof escape, "\\u%04x", static_cast<unsigned>(c));
       out += escape;
     } else {
-      AppendUtf8(out, c);
+      out += bytes;
     }
   }
   out += '"';

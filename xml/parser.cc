@@ -18,6 +18,7 @@
 #include "xml/exception.h"
 #include "xml/reference.h"
 #include "xml/text_nodes.h"
+#include "xml/utf8.h"
 
 namespace xmldoc {
 
@@ -431,15 +432,12 @@ void Parser::ErrorAt(const char* at, ParseError code) {
 }
 
 std::size_t Parser::Utf8Length(const char* at) {
-  const std::size_t length =
-      WellFormedUtf8Length(std::string_view(at, static_cast<std::size_t>(end - at)));
-  if (length == 0) ErrorAt(at, ParseError::kInvalidUtf8);
-  const auto* bytes = reinterpret_cast<const unsigned char*>(at);
-  const unsigned char lead = bytes[0];
-  if (lead == 0xEF && bytes[1] == 0xBF && bytes[2] >= 0xBE) {
-    ErrorAt(at, ParseError::kIllegalCharacter);  // U+FFFE, U+FFFF
+  const Utf8Char decoded = DecodeUtf8(std::string_view(at, static_cast<std::size_t>(end - at)));
+  if (!decoded.wellFormed) ErrorAt(at, ParseError::kInvalidUtf8);
+  if (decoded.codePoint == 0xFFFE || decoded.codePoint == 0xFFFF) {
+    ErrorAt(at, ParseError::kIllegalCharacter);
   }
-  return length;
+  return decoded.length;
 }
 
 void Parser::CheckUtf8(const char* from, const char* to) {
@@ -726,10 +724,6 @@ void Parser::ReadContent(Element& element, int depth) {
   if (pendingContent.size() < static_cast<std::size_t>(depth)) pendingContent.resize(depth);
   std::vector<std::unique_ptr<Node>>& pending = pendingContent[depth - 1];
   const ClearOnExit<std::vector<std::unique_ptr<Node>>> clear(pending);
-  const auto flush = [&](const char* mark) {
-    pending.push_back(Text::Create(
-        &element, std::string_view(mark, static_cast<std::size_t>(current - mark)), nodes));
-  };
 
   const char* mark = current;
   for (;;) {
@@ -738,60 +732,66 @@ void Parser::ReadContent(Element& element, int depth) {
       endRead = true;
       Error(ParseError::kUnexpectedEndOfDocument);
     }
-    switch (*current) {
-      case '&': {
-        flush(mark);
-        std::unique_ptr<Reference> reference = ReadReference(element);
-        if (!reference) Error(ParseError::kInvalidReference);
-        pending.push_back(std::move(reference));
-        mark = current;
-        break;
-      }
-      case '<':
-        flush(mark);
-        // The byte after "<" tells which rule can claim it; each of them
-        // declines on anything else, so trying only that one (then the
-        // element rule) reads exactly as trying all in turn.
-        switch (current + 1 < end ? current[1] : '\0') {
-          case '/':
-            // Unreachable: "</" is claimed.
-            if (!ReadEndTag(element)) Error(ParseError::kInvalidMarkup);
-            AttachAll(element, pending);
-            return;
-          case '?':
-            if (std::unique_ptr<Pi> pi = ReadPi(element)) {
-              pending.push_back(std::move(pi));
-              break;
-            }
-            Error(ParseError::kInvalidMarkup);  // unreachable: "<?" is claimed
-          case '!':
-            if (std::unique_ptr<Comment> comment = ReadComment(element)) {
-              pending.push_back(std::move(comment));
-              break;
-            }
-            if (std::unique_ptr<CData> cdata = ReadCData(element)) {
-              pending.push_back(std::move(cdata));
-              break;
-            }
-            [[fallthrough]];
-          default:
-            // Claims every other "<", raising when no name follows.
-            pending.push_back(ReadElement(element, depth + 1));
-        }
-        mark = current;
-        break;
-      case ']':
-        ++current;
-        if (MatchString("]>")) Error(ParseError::kCDataEndInText);
-        break;
-      case '\0':
-        ++current;
-        Error(ParseError::kUnexpectedEndOfDocument);
-      default:
-        ++current;  // only control bytes are left: the run took all text
-        Error(ParseError::kIllegalCharacter);
+    if (*current != '&' && *current != '<') {
+      ReadOddContentByte();
+      continue;  // a lone "]" is text: the run goes on from the same mark
     }
+    pending.push_back(Text::Create(
+        &element, std::string_view(mark, static_cast<std::size_t>(current - mark)), nodes));
+    if (*current == '&') {
+      std::unique_ptr<Reference> reference = ReadReference(element);
+      if (!reference) Error(ParseError::kInvalidReference);
+      pending.push_back(std::move(reference));
+    } else if (ReadMarkupInContent(element, depth, pending)) {
+      AttachAll(element, pending);
+      return;
+    }
+    mark = current;
   }
+}
+
+bool Parser::ReadMarkupInContent(Element& element, int depth,
+                                 std::vector<std::unique_ptr<Node>>& pending) {
+  // The byte after "<" tells which rule can claim it; each of them declines
+  // on anything else, so trying only that one (then the element rule) reads
+  // exactly as trying all in turn.
+  switch (current + 1 < end ? current[1] : '\0') {
+    case '/':
+      // Unreachable: "</" is claimed.
+      if (!ReadEndTag(element)) Error(ParseError::kInvalidMarkup);
+      return true;
+    case '?': {
+      std::unique_ptr<Pi> pi = ReadPi(element);
+      if (!pi) Error(ParseError::kInvalidMarkup);  // unreachable: "<?" is claimed
+      pending.push_back(std::move(pi));
+      return false;
+    }
+    case '!':
+      if (std::unique_ptr<Comment> comment = ReadComment(element)) {
+        pending.push_back(std::move(comment));
+        return false;
+      }
+      if (std::unique_ptr<CData> cdata = ReadCData(element)) {
+        pending.push_back(std::move(cdata));
+        return false;
+      }
+      break;
+    default:
+      break;
+  }
+  // Claims every other "<", raising when no name follows.
+  pending.push_back(ReadElement(element, depth + 1));
+  return false;
+}
+
+void Parser::ReadOddContentByte() {
+  const char c = *current++;
+  if (c == ']') {
+    if (MatchString("]>")) Error(ParseError::kCDataEndInText);
+    return;
+  }
+  // Only control bytes are left besides NUL: the run took all text.
+  Error(c == '\0' ? ParseError::kUnexpectedEndOfDocument : ParseError::kIllegalCharacter);
 }
 
 void Parser::AttachAll(NodeContainer& container, std::vector<std::unique_ptr<Node>>& pending) {

@@ -155,6 +155,14 @@ class Parser {
   std::unique_ptr<Attribute> ReadAttribute(Element& element);
   void ReadAttributeValue(Attribute& attribute);
   void ReadContent(Element& element, int depth);
+  // At a "<" in content: reads the comment, PI, CDATA section or child
+  // element there into `pending`, or the element's end tag, and then says
+  // true (the element is complete).
+  bool ReadMarkupInContent(Element& element, int depth,
+                           std::vector<std::unique_ptr<Node>>& pending);
+  // At a byte that stops a text run but begins no reference or markup: a "]"
+  // stays text unless "]]>" follows; anything else raises.
+  void ReadOddContentByte();
   bool ReadEndTag(const Element& element);
   std::unique_ptr<Reference> ReadReference(NodeContainer& parent);
   std::unique_ptr<Reference> ReadCharRef(NodeContainer& parent);

@@ -34,16 +34,6 @@ constexpr bool IsXmlCodePoint(char32_t codePoint) {
   return codePoint >= 0x10000 && codePoint <= 0x10FFFF;
 }
 
-// Appends the UTF-8 form of a code point; anything that is not a Unicode
-// scalar value (a surrogate, or beyond U+10FFFF) is written as U+FFFD.
-void AppendUtf8(std::string& out, char32_t codePoint);
-
-// The length of the well-formed UTF-8 sequence of two to four bytes at the
-// start of `bytes`, or 0 when it is none (a lone continuation byte, C0, C1
-// or F5-FF, overlong, surrogate, beyond U+10FFFF, truncated). The one
-// decoder of the rules, for the parser and for the console's filter.
-std::size_t WellFormedUtf8Length(std::string_view bytes);
-
 // A character reference: holds the whole code point, reads as its UTF-8
 // bytes and is written as "&#x" + uppercase hex + ";". The name is empty.
 class CharRef : public Reference {

@@ -7,4 +7,5 @@
 #include "xml/node.h"
 #include "xml/reference.h"
 #include "xml/text_nodes.h"
+#include "xml/utf8.h"
 #include "xml/writer.h"

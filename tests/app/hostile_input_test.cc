@@ -36,25 +36,20 @@ bool HasLeftovers(const std::filesystem::path& directory) {
   return false;
 }
 
+// What only the whole run shows: no crash on the real stack, exit 1, and no
+// output; the library tables hold each message's every cause.
 TEST_F(HostileInputTest, BrokenManifestsModuleFilesAndOutputsAreReported) {
   std::string deep;
   for (int i = 0; i < 100000; ++i) deep += "<a>";
   work.WriteFile("deep.xml", deep);
-  work.WriteFile("blank.xml", std::string(1 << 20, ' ') + "\n\t\r\n");
   std::filesystem::create_directory(work.Path() / "dir.dll");
   work.WriteFile("dir.xml", ManifestNaming("dir.dll"));
-  work.WriteFile("zero.xml", ManifestNaming("/dev/zero"));
-  std::filesystem::create_directory(work.Path() / "outdir");
   const struct {
     std::string infile, outfile, errors;
   } cases[] = {
       // clang-format off
       {"deep.xml", "out.p7", "XML parse error in file deep.xml [Elements are nested too deeply]\n"},
-      {"blank.xml", "out.p7", "XML parse error in file blank.xml [The document has no root (element)]\n"},
       {"dir.xml", "out.p7", "Error generating MD5 for 'dir.dll'. Check that it exists\n"},
-      {"zero.xml", "out.p7", "Error generating MD5 for '/dev/zero'. Check that it exists\n"},
-      {"m.xml", "missing/out.p7", "Failed to open missing/out.p7 No such file or directory\n"},
-      {"m.xml", "outdir", "Failed to open outdir Is a directory\n"},
       {"m.xml", "a.dll/out.p7", "Failed to open a.dll/out.p7 Not a directory\n"},
       // clang-format on
   };
@@ -124,12 +119,11 @@ TEST_F(HostileInputTest, OutputNamingAFileTheRunReadsIsRefusedAndNothingIsWritte
 }
 
 TEST_F(HostileInputTest, ListingShowsControlCharactersOfACertificateAsReplacementCharacters) {
-  const X509Ptr hostile = MakeCertificate(TestRsaKey(1),
-                                          {{"CN",
-                                            "Evil\x1B[2J\x07\xC2\x9B"
-                                            "31m\xE2\x80\xAE"
-                                            "lld.exe\r\nDone"}},
-                                          7);
+  const std::string name =
+      "Evil\x1B[2J\x07\xC2\x9B"
+      "31m\xE2\x80\xAE"
+      "lld.exe\r\nDone";
+  const X509Ptr hostile = MakeCertificate(TestRsaKey(1), {{"CN", name}}, 7);
   stores.AddPemWithKey("My", "hostile.pem", hostile.get(), TestRsaKey(1));
   const ProcessResult result = Run({"-L"});
   EXPECT_EQ(0, result.exitCode) << result.output;
@@ -137,9 +131,6 @@ TEST_F(HostileInputTest, ListingShowsControlCharactersOfACertificateAsReplacemen
   EXPECT_NE(std::string::npos,
             result.output.find("Evil" + r + "[2J" + r + r + "31m" + r + "lld.exe" + r + r + "Done"))
       << result.output;
-  for (const std::string hidden : {"\x1B", "\x07", "\r", "\xC2\x9B", "\xE2\x80\xAE"}) {
-    EXPECT_EQ(std::string::npos, (result.output + result.errors).find(hidden));
-  }
 }
 
 }  // namespace

@@ -112,28 +112,5 @@ TEST(OptionsTest, EveryArgumentIsReadAsItsModeReadsIt) {
   }
 }
 
-// The echo keeps an absent store apart from an empty one.
-TEST(OptionsTest, EchoShowsEachSettingAsScriptsKnowIt) {
-  const struct {
-    std::string args, storeLine;
-  } cases[] = {
-      {"-D", "Store:Default\n"},
-      {"-D -S ''", "Store:\n"},
-      {"-D -S Root -R src", "Store:Root\n"},
-  };
-  for (const auto& c : cases) {
-    const std::vector<std::wstring> args = Args(c.args);
-    ConsoleCapture console;
-    const CommandLine cl = ParseArguments(args);
-    SetVerbosity({cl.settings.showProgress, cl.settings.showDebug});
-    EchoSettings(cl, args);
-    EXPECT_EQ("Command Line: " + ToUtf8(CommandLineText(args)) +
-                  "\nFile root directory: " + ToUtf8(cl.settings.rootDirectory) +
-                  "\nList certificate stores:NO\nList certificates:NO\n" + c.storeLine +
-                  "Show Progress:YES\n\n",
-              console.Text());
-  }
-}
-
 }  // namespace
 }  // namespace brevick

@@ -77,7 +77,8 @@ TEST_F(HostileInputTest, RunningOutOfMemoryIsRecordedNotACrash) {
   // A sparse 1 GiB manifest costs no disk, but reading it needs 1 GiB of memory.
   work.WriteFile("huge.xml", "");
   std::filesystem::resize_file(work.Path() / "huge.xml", 1ull << 30);
-  ExpectFailure(Run({"huge.xml", "out.p7", kRunSigner}, 512l << 20), "Out of memory\n");
+  ExpectFailure(Run({"huge.xml", "out.p7", kRunSigner}, {.addressSpaceLimitBytes = 512l << 20}),
+                "Out of memory\n");
 }
 
 TEST_F(HostileInputTest, OutputNamingAFileTheRunReadsIsRefusedAndNothingIsWritten) {
@@ -123,7 +124,7 @@ TEST_F(HostileInputTest, ListingShowsControlCharactersOfACertificateAsReplacemen
       "Evil\x1B[2J\x07\xC2\x9B"
       "31m\xE2\x80\xAE"
       "lld.exe\r\nDone";
-  const X509Ptr hostile = MakeCertificate(TestRsaKey(1), {{"CN", name}}, 7);
+  const X509Ptr hostile = MakeCertificate(TestRsaKey(1), {{"CN", name}}, {.serial = 7});
   stores.AddPemWithKey("My", "hostile.pem", hostile.get(), TestRsaKey(1));
   const ProcessResult result = Run({"-L"});
   EXPECT_EQ(0, result.exitCode) << result.output;

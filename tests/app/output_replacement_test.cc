@@ -42,22 +42,11 @@ std::optional<std::string> VerifiedContent(const std::string& message) {
   return std::string(content.begin(), content.end());
 }
 
-void WriteWhole(const std::filesystem::path& path, std::string_view bytes) {
-  const std::filesystem::path temporary = path.string() + ".swap";
-  std::ofstream(temporary, std::ios::binary) << bytes;
-  std::filesystem::rename(temporary, path);
-}
-
 class OutputReplacementTest : public ::testing::Test {
  protected:
   void SetUp() override {
     const X509Ptr signer = testing::MakeCertificate(testing::TestRsaKey(0), {{"CN", "Release"}});
     home.AddPemWithKey("My", "signer.pem", signer.get(), testing::TestRsaKey(0));
-  }
-  std::string SignedMessageOf(std::string_view text) {
-    std::vector<std::uint8_t> message;
-    EXPECT_EQ(CryptoResult::kOk, testing::SignFromStore(L"Release", BytesOf(text), message, L""));
-    return testing::TextOf(message);
   }
   // One signing stage in this process: its result and the errors it recorded.
   std::pair<StageResult, Strings> Sign(std::string_view text, const std::filesystem::path& path,
@@ -143,7 +132,7 @@ TEST_F(OutputReplacementTest, RacesAndKillsLeaveAWholeFileAndNoTemporaryOne) {
       0, 2 * std::chrono::duration_cast<std::chrono::microseconds>(runTime).count());
   for (int run = 0; run < ShortOrLong(8, 400); ++run) {
     const auto& kill = kills[run % std::size(kills)];
-    WriteWhole(out, "the previous release");
+    std::ofstream(out, std::ios::binary | std::ios::trunc) << "the previous release";
     const long delay = moment(random);
     SCOPED_TRACE(::testing::Message() << "signal " << kill.signal << " after " << delay << " us");
     const pid_t child = StartChild(text, kill.named);

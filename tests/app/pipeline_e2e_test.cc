@@ -91,7 +91,8 @@ class PipelineEndToEndTest : public ::testing::Test {
   }
 
   ProcessResult Run(std::vector<std::string> args) {
-    return RunBrevickIn(package.Path(), stores.Root(), args);
+    return RunBrevick(args, {.workingDirectory = package.Path().string(),
+                             .env = {{"HOME", stores.Root().string()}}});
   }
 
   std::filesystem::path Output() const { return package.Path() / "out.p7"; }

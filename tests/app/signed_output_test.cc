@@ -66,7 +66,7 @@ class SignedOutputTest : public ::testing::Test {
  protected:
   void SetUp() override {
     signer = MakeCertificate(testing::TestRsaKey(0), {{"O", "Acme"}, {"CN", "Release Signer"}});
-    keyless = MakeCertificate(testing::TestRsaKey(1), {{"CN", "Keyless"}}, 2);
+    keyless = MakeCertificate(testing::TestRsaKey(1), {{"CN", "Keyless"}}, {.serial = 2});
     home.AddPemWithKey("My", "signer.pem", signer.get(), testing::TestRsaKey(0));
     home.AddFile("My", "keyless.cer", testing::DerOf(keyless.get()));
     std::filesystem::create_directory(home.Root() / "sub");

@@ -21,7 +21,6 @@
 namespace brevick {
 namespace {
 
-using testing::CertificateShape;
 using testing::StoreHome;
 using Strings = std::vector<std::wstring>;
 using Bytes = std::vector<std::uint8_t>;
@@ -77,8 +76,8 @@ TEST_F(SignerTest, EveryDigestSignsWhatOpensslCmsVerifiesAndTheSameInputGivesThe
   const testing::TempDir work;
   // openssl cms checks the S/MIME purpose with -CAfile, so this signer has no
   // extended key usage.
-  const X509Ptr plain = testing::MakeShapedCertificate(fixedKey.get(), {{"CN", "Plain Signer"}},
-                                                       CertificateShape{}, 7);
+  const X509Ptr plain =
+      testing::MakeCertificate(fixedKey.get(), {{"CN", "Plain Signer"}}, {.serial = 7});
   home.AddPemWithKey("My", "plain.pem", plain.get(), fixedKey.get());
   work.WriteFile("ca.pem", testing::PemOf(plain.get()));
   const std::string content = "<?xml version=\"1.0\"?>\n<dravanePackage>\xc5\x81</dravanePackage>";
@@ -121,8 +120,8 @@ TEST_F(SignerTest, Md2OutputStaysTheBytesItAlwaysWas) {
 
 TEST_F(SignerTest, AThumbprintChoosesInEveryFormAndMustAgreeWithTheSubject) {
   // Two certificates with one subject: the thumbprint picks the second.
-  const X509Ptr twin1 = testing::MakeShapedCertificate(fixedKey.get(), {{"CN", "Twin"}}, {}, 11);
-  const X509Ptr twin2 = testing::MakeShapedCertificate(fixedKey.get(), {{"CN", "Twin"}}, {}, 12);
+  const X509Ptr twin1 = testing::MakeCertificate(fixedKey.get(), {{"CN", "Twin"}}, {.serial = 11});
+  const X509Ptr twin2 = testing::MakeCertificate(fixedKey.get(), {{"CN", "Twin"}}, {.serial = 12});
   home.AddPemWithKey("My", "twin1.pem", twin1.get(), fixedKey.get());
   home.AddPemWithKey("My", "twin2.pem", twin2.get(), fixedKey.get());
   const std::wstring sha1 = ThumbprintText(Thumbprint(twin2.get(), ThumbprintKind::kSha1));
@@ -176,23 +175,23 @@ TEST_F(SignerTest, EachDoubtIsAWarningAndWithStrictAnErrorThatSignsNothing) {
   const std::string sha = Sha256Hex(fixed.get());
   const struct {
     const char* what;
-    CertificateShape shape;
+    testing::CertSpec shape;
     bool weakKey;
     std::string clause;  // after "warning: " / "Refusing to sign: "
   } cases[] = {
       // clang-format off
-      {"expired", {-30, -1, "", ""}, false, "certificate 'Doubt' expired on "},
-      {"not yet valid", {1, 30, "", ""}, false, "certificate 'Doubt' is not valid before "},
-      {"key usage", {0, 30, "critical,keyEncipherment", ""}, false, "certificate 'Doubt' has a key usage without digitalSignature"},
-      {"extended key usage", {0, 30, "", "serverAuth"}, false, "certificate 'Doubt' has an extended key usage without codeSigning"},
-      {"RSA 1024", {0, 30, "", ""}, true, "certificate 'Doubt' has an RSA key of 1024 bits, under 2048"},
+      {"expired", {.notBeforeDays = -30, .notAfterDays = -1}, false, "certificate 'Doubt' expired on "},
+      {"not yet valid", {.notBeforeDays = 1, .notAfterDays = 30}, false, "certificate 'Doubt' is not valid before "},
+      {"key usage", {.keyUsage = "critical,keyEncipherment"}, false, "certificate 'Doubt' has a key usage without digitalSignature"},
+      {"extended key usage", {.extendedKeyUsage = "serverAuth"}, false, "certificate 'Doubt' has an extended key usage without codeSigning"},
+      {"RSA 1024", {}, true, "certificate 'Doubt' has an RSA key of 1024 bits, under 2048"},
       // clang-format on
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     StoreHome doubtHome;
     EVP_PKEY* key = c.weakKey ? testing::TestRsaKey(0) : fixedKey.get();
-    const X509Ptr cert = testing::MakeShapedCertificate(key, {{"CN", "Doubt"}}, c.shape);
+    const X509Ptr cert = testing::MakeCertificate(key, {{"CN", "Doubt"}}, c.shape);
     doubtHome.AddPemWithKey("My", "doubt.pem", cert.get(), key);
     Bytes message;
     EXPECT_TRUE(Sign(Choice(L"Doubt"), "x", message));
@@ -213,7 +212,7 @@ TEST_F(SignerTest, EachDoubtIsAWarningAndWithStrictAnErrorThatSignsNothing) {
   // Several certificates match: the first in file order signs, named.
   home.AddPemWithKey(
       "My", "fixed2.pem",
-      testing::MakeShapedCertificate(fixedKey.get(), {{"CN", "Fixed Signer 2"}}, {}, 9).get(),
+      testing::MakeCertificate(fixedKey.get(), {{"CN", "Fixed Signer 2"}}, {.serial = 9}).get(),
       fixedKey.get());
   const std::string several =
       "2 certificates in the default store (MY) match; the first in file order signs: "
@@ -234,13 +233,15 @@ TEST_F(SignerTest, EachDoubtIsAWarningAndWithStrictAnErrorThatSignsNothing) {
 
 TEST_F(SignerTest, AFailedSigningSaysWhyOnStandardErrorAndKeepsItsText) {
   const EvpPkeyPtr ecKey = testing::MakeEcKey();
-  const X509Ptr ecCert = testing::MakeShapedCertificate(ecKey.get(), {{"CN", "Curve"}}, {}, 21);
+  const X509Ptr ecCert = testing::MakeCertificate(ecKey.get(), {{"CN", "Curve"}}, {.serial = 21});
   const X509Ptr keyless =
-      testing::MakeShapedCertificate(fixedKey.get(), {{"CN", "Keyless"}}, {}, 22);
-  const X509Ptr locked = testing::MakeShapedCertificate(fixedKey.get(), {{"CN", "Locked"}}, {}, 23);
+      testing::MakeCertificate(fixedKey.get(), {{"CN", "Keyless"}}, {.serial = 22});
+  const X509Ptr locked =
+      testing::MakeCertificate(fixedKey.get(), {{"CN", "Locked"}}, {.serial = 23});
   const X509Ptr stranger =
-      testing::MakeShapedCertificate(fixedKey.get(), {{"CN", "Stranger"}}, {}, 24);
-  const X509Ptr walled = testing::MakeShapedCertificate(fixedKey.get(), {{"CN", "Walled"}}, {}, 25);
+      testing::MakeCertificate(fixedKey.get(), {{"CN", "Stranger"}}, {.serial = 24});
+  const X509Ptr walled =
+      testing::MakeCertificate(fixedKey.get(), {{"CN", "Walled"}}, {.serial = 25});
   home.AddPemWithKey("My", "curve.pem", ecCert.get(), ecKey.get());
   home.AddFile("My", "keyless.cer", testing::DerOf(keyless.get()));
   home.AddFile("My", "locked.cer", testing::DerOf(locked.get()));
@@ -273,9 +274,10 @@ TEST_F(SignerTest, AFailedSigningSaysWhyOnStandardErrorAndKeepsItsText) {
 // Without -S the store is "MY": where both "MY" and "My" exist, the one of
 // exactly that name signs, as a store named on the command line would.
 TEST_F(SignerTest, TheDefaultStoreOpensByItsExactNameFirst) {
-  const X509Ptr exact = testing::MakeShapedCertificate(fixedKey.get(), {{"CN", "Default"}}, {}, 31);
+  const X509Ptr exact =
+      testing::MakeCertificate(fixedKey.get(), {{"CN", "Default"}}, {.serial = 31});
   const X509Ptr folded =
-      testing::MakeShapedCertificate(fixedKey.get(), {{"CN", "Default"}}, {}, 32);
+      testing::MakeCertificate(fixedKey.get(), {{"CN", "Default"}}, {.serial = 32});
   StoreHome both;
   both.AddPemWithKey("My", "folded.pem", folded.get(), fixedKey.get());
   both.AddPemWithKey("MY", "exact.pem", exact.get(), fixedKey.get());

@@ -31,8 +31,9 @@ class StoreListingTest : public ::testing::Test {
  protected:
   void SetUp() override {
     signer = MakeCertificate(testing::TestRsaKey(0), {{"O", "Acme"}, {"CN", "Release Signer"}});
-    mail = MakeCertificate(testing::TestRsaKey(1), {{"C", "DE"}}, 2, "build@acme.example");
-    nameless = MakeCertificate(testing::TestRsaKey(1), {{"C", "DE"}}, 3);
+    mail = MakeCertificate(testing::TestRsaKey(1), {{"C", "DE"}},
+                           {.serial = 2, .altNameEmail = "build@acme.example"});
+    nameless = MakeCertificate(testing::TestRsaKey(1), {{"C", "DE"}}, {.serial = 3});
     home.AddStore("CA");
     home.AddPemWithKey("My", "a.pem", signer.get(), testing::TestRsaKey(0));
     home.AddFile("My", "b.cer", testing::DerOf(mail.get()));

@@ -52,7 +52,7 @@ class TimestampTest : public ::testing::Test {
     return RunBrevick(args, options);
   }
 
-  // Signs m.xml into `output`, with `extra` options after the classic ones.
+  // Signs m.xml into `output`, with `extra` options after the positional ones.
   ProcessResult Sign(const std::string& output, const std::vector<std::string>& extra) {
     std::vector<std::string> args = {"m.xml", output, "Fixed Signer"};
     args.insert(args.end(), extra.begin(), extra.end());

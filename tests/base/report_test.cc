@@ -1,3 +1,5 @@
+// tests/base/report_test.cc: the console lines, the error list and the filter
+// every line passes on its way to a terminal.
 #include "base/report.h"
 
 #include <gtest/gtest.h>
@@ -10,37 +12,26 @@ class ReportTest : public ::testing::Test {
   ConsoleCapture console;
 };
 
-TEST_F(ReportTest, QuietRunKeepsErrorsForTheSummaryOnly) {
-  ProgressLine(L"progress");
-  DebugLine(L"debug");
-  RecordError(L"first");
-  EXPECT_EQ("", console.Text());
-  PrintErrorList();
-  EXPECT_EQ("first\n", console.Text());
-}
-
-TEST_F(ReportTest, ProgressShowsEachErrorWhenRecordedAndAgainInTheList) {
-  SetVerbosity({.showProgress = true});
-  ProgressLine(L"step");
-  DebugLine(L"hidden");
-  RecordError(L"bad \u0141");
-  PrintErrorList();
-  EXPECT_EQ("step\nbad \xC5\x81\nbad \xC5\x81\n", console.Text());
-}
-
-TEST_F(ReportTest, DebugShowsDebugLines) {
-  SetVerbosity({.showProgress = true, .showDebug = true});
-  DebugLine(L"  Length of file: 12 bytes");
-  EXPECT_EQ("  Length of file: 12 bytes\n", console.Text());
-}
-
-TEST_F(ReportTest, EmptyAndRepeatedErrorsAreKeptInOrder) {
-  RecordError(L"");
-  RecordError(L"twice");
-  RecordError(L"twice");
-  ASSERT_EQ(3u, ErrorCount());
-  PrintErrorList();
-  EXPECT_EQ("\ntwice\ntwice\n", console.Text());
+// What each verbosity shows as it happens; the error list keeps every
+// recorded text, empty and repeated ones included, for the summary.
+TEST_F(ReportTest, VerbosityChoosesTheLinesAndTheListKeepsEveryError) {
+  // clang-format off
+  const struct { Verbosity verbosity; const char* shown; } cases[] = {
+      {{}, "first\n\ntwice\ntwice\n"},
+      {{.showProgress = true}, "step\nfirst\n\ntwice\ntwice\nfirst\n\ntwice\ntwice\n"},
+      {{.showProgress = true, .showDebug = true}, "step\n  debug \xC5\x81\nfirst\n\ntwice\ntwice\nfirst\n\ntwice\ntwice\n"},
+  };
+  // clang-format on
+  for (const auto& c : cases) {
+    const ConsoleCapture capture;
+    SetVerbosity(c.verbosity);
+    ProgressLine(L"step");
+    DebugLine(L"  debug \u0141");
+    for (const wchar_t* error : {L"first", L"", L"twice", L"twice"}) RecordError(error);
+    EXPECT_EQ(4u, ErrorCount());
+    PrintErrorList();
+    EXPECT_EQ(c.shown, capture.Text());
+  }
 }
 
 TEST_F(ReportTest, ControlCharactersNeverReachTheConsole) {

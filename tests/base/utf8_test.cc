@@ -24,6 +24,7 @@ TEST(Utf8Test, DecodesEachIllFormedSequenceAsOneReplacementCharacter) {
       {"\xED\xA0\x80", L"\uFFFD\uFFFD\uFFFD"},  // encoded surrogate
       {"\xF4\x90\x80\x80", L"\uFFFD\uFFFD\uFFFD\uFFFD"},  // beyond U+10FFFF
       {"\xE2\x82", L"\uFFFD"},  // one truncated sequence, one replacement
+      {"\xF0\x9F\x98z\xF0\x9F", L"\uFFFDz\uFFFD"},  // and what follows it survives
       {"\xFF\xFE", L"\uFFFD\uFFFD"},
       // clang-format on
   };

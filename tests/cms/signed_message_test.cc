@@ -24,7 +24,7 @@ const std::vector<std::uint8_t> kManifest = testing::Bytes(
 const testing::SubjectEntries kSignerSubject = {{"O", "Brevick Test"}, {"CN", "Release Signer"}};
 
 TEST(SignedMessageTest, EachDigestSignsItsDigestInfoAndIsNamedInTheMessage) {
-  const X509Ptr cert = MakeCertificate(testing::TestRsaKey(0), kSignerSubject, 77);
+  const X509Ptr cert = MakeCertificate(testing::TestRsaKey(0), kSignerSubject, {.serial = 77});
   // The DER DigestInfo of "abc" (the digests are the standards' own examples).
   // clang-format off
   const std::pair<DigestAlgorithm, const char*> cases[] = {
@@ -67,10 +67,10 @@ PKCS7_SIGNER_INFO* Signer(PKCS7* m) {
 
 TEST(SignedMessageTest, VerifyTellsWhatIsWrongWithTheMessage) {
   EVP_PKEY* key = testing::TestRsaKey(0);
-  const X509Ptr cert = MakeCertificate(key, kSignerSubject, 77);
+  const X509Ptr cert = MakeCertificate(key, kSignerSubject, {.serial = 77});
   // Another of the signer's issuer, sorted before it in the carried set.
-  const X509Ptr sibling = MakeCertificate(testing::TestRsaKey(1), kSignerSubject, 76);
-  const X509Ptr nameless = MakeCertificate(key, {{"C", "DE"}}, 77);
+  const X509Ptr sibling = MakeCertificate(testing::TestRsaKey(1), kSignerSubject, {.serial = 76});
+  const X509Ptr nameless = MakeCertificate(key, {{"C", "DE"}}, {.serial = 77});
   const std::vector<std::uint8_t> good = testing::SignedMessage(cert.get(), key, kManifest);
   std::vector<std::uint8_t> withTrailer = good;
   withTrailer.push_back(0);

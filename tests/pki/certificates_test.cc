@@ -106,19 +106,19 @@ TEST(CertStoreTest, ContainsIgnoringCase) {
 
 TEST(CertificateInfoTest, UsesAndValidityDecideWhetherACertificateMaySign) {
   // Key usage alone, then with code signing required, then validity.
-  const std::pair<CertificateShape, std::string> cases[] = {
+  const std::pair<CertSpec, std::string> cases[] = {
       // clang-format off
       {{}, "||"},
-      {{0, 365, "digitalSignature", "codeSigning"}, "||"},
-      {{0, 365, "", "anyExtendedKeyUsage"}, "||"},
-      {{0, 365, "", "serverAuth"}, "|its extended key usage does not allow code signing|"},
-      {{0, 365, "keyEncipherment", "codeSigning"}, "its key usage does not allow digital signatures|its key usage does not allow digital signatures|"},
-      {{-30, -1, "", ""}, "||certificate has expired"},
-      {{1, 30, "", ""}, "||certificate is not yet valid"},
+      {{.keyUsage = "digitalSignature", .extendedKeyUsage = "codeSigning"}, "||"},
+      {{.extendedKeyUsage = "anyExtendedKeyUsage"}, "||"},
+      {{.extendedKeyUsage = "serverAuth"}, "|its extended key usage does not allow code signing|"},
+      {{.keyUsage = "keyEncipherment", .extendedKeyUsage = "codeSigning"}, "its key usage does not allow digital signatures|its key usage does not allow digital signatures|"},
+      {{.notBeforeDays = -30, .notAfterDays = -1}, "||certificate has expired"},
+      {{.notBeforeDays = 1, .notAfterDays = 30}, "||certificate is not yet valid"},
       // clang-format on
   };
   for (const auto& [shape, problems] : cases) {
-    const X509Ptr cert = MakeShapedCertificate(TestRsaKey(0), {{"CN", "Signer"}}, shape);
+    const X509Ptr cert = MakeCertificate(TestRsaKey(0), {{"CN", "Signer"}}, shape);
     EXPECT_EQ(problems, std::string(SigningUsageText(CheckSigningUsage(cert.get(), false))) + "|" +
                             SigningUsageText(CheckSigningUsage(cert.get(), true)) + "|" +
                             ValidityProblem(cert.get()));

@@ -3,30 +3,23 @@
 // rather than what our own code thinks they look like.
 #include "tests/support/ca_fixture.h"
 
-#include <fcntl.h>
 #include <openssl/pem.h>
-#include <signal.h>
-#include <sys/prctl.h>
-#include <sys/socket.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <arpa/inet.h>
 #include <chrono>
-#include <cstdio>
 #include <cstdlib>
 #include <ctime>
-#include <netinet/in.h>
+#include <fstream>
 #include <optional>
 #include <sstream>
 #include <stdexcept>
 #include <thread>
 
-#include "cms/signed_message.h"
+#include "tests/support/bytes.h"
 #include "tests/support/signing_certs.h"
+#include "tests/support/tsa_server.h"
 
 namespace brevick::testing {
 namespace {
@@ -53,13 +46,15 @@ void Shell(const fs::path& dir, const std::string& command) {
   Require(status == 0, command + " failed; see " + log);
 }
 
-std::string GeneralizedTime(std::time_t time) {
+std::string TimeText(std::time_t time, const char* format) {
   std::tm parts{};
   ::gmtime_r(&time, &parts);
   char text[32];
-  std::strftime(text, sizeof text, "%Y%m%d%H%M%SZ", &parts);
+  std::strftime(text, sizeof text, format, &parts);
   return text;
 }
+
+std::string GeneralizedTime(std::time_t time) { return TimeText(time, "%Y%m%d%H%M%SZ"); }
 
 std::string CaConfig(const fs::path& caDir) {
   return "[ ca ]\ndefault_ca = CA_default\n"
@@ -91,10 +86,8 @@ std::string TsaConfig(const fs::path& dir) {
 }
 
 void WriteWhole(const fs::path& path, const std::string& bytes) {
-  FILE* file = std::fopen(path.c_str(), "wb");
-  Require(file != nullptr && std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size(),
-          "cannot write " + path.string());
-  std::fclose(file);
+  std::ofstream(path, std::ios::binary) << bytes;
+  Require(fs::file_size(path) == bytes.size(), "cannot write " + path.string());
 }
 
 // One `openssl ca` directory: its root, database and configuration.
@@ -103,11 +96,11 @@ class Authority {
   Authority(const fs::path& base, const std::string& name, const std::string& subject, int keyIndex)
       : dir(base / name) {
     fs::create_directories(dir / "newcerts");
-    TempWrite("index.txt", "");
-    TempWrite("serial", "1000\n");
-    TempWrite("crlnumber", "1000\n");
-    TempWrite("ca.cnf", CaConfig(dir));
-    TempWrite("ca.key", PemOf(TestRsaKey(keyIndex)));
+    WriteWhole(dir / "index.txt", "");
+    WriteWhole(dir / "serial", "1000\n");
+    WriteWhole(dir / "crlnumber", "1000\n");
+    WriteWhole(dir / "ca.cnf", CaConfig(dir));
+    WriteWhole(dir / "ca.key", PemOf(TestRsaKey(keyIndex)));
     Shell(dir, "openssl req -x509 -new -key " + Quote(Path("ca.key")) + " -subj " +
                    Quote("/CN=" + subject) +
                    " -days 3650 -set_serial 1 -addext basicConstraints=critical,CA:TRUE"
@@ -122,7 +115,7 @@ class Authority {
   std::string Issue(const std::string& name, const std::string& subject,
                     const std::string& extensions, const std::string& cdp = "http://unused/",
                     std::optional<std::time_t> notAfter = std::nullopt) const {
-    TempWrite(name + ".key", PemOf(TestRsaKey(kLeafKey)));
+    WriteWhole(dir / (name + ".key"), PemOf(TestRsaKey(kLeafKey)));
     Shell(dir, "openssl req -new -key " + Quote(Path(name + ".key")) + " -subj " +
                    Quote("/CN=" + subject) + " -out " + Quote(Path(name + ".csr")));
     std::string command = "BREVICK_CDP=" + Quote(cdp) + " openssl ca -batch -notext -config " +
@@ -159,27 +152,13 @@ class Authority {
   }
 
   fs::path dir;
-
- private:
-  void TempWrite(const std::string& name, const std::string& bytes) const {
-    WriteWhole(dir / name, bytes);
-  }
 };
-
-X509Ptr ReadPemCertificate(const std::string& path) {
-  const BioPtr bio(BIO_new_file(path.c_str(), "r"));
-  Require(bio != nullptr, "cannot read " + path);
-  X509Ptr certificate(PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr));
-  Require(certificate != nullptr, "no certificate in " + path);
-  return certificate;
-}
 
 std::vector<std::uint8_t> Sign(const std::string& certificatePath) {
   static constexpr std::string_view kContent = "<release>fixture</release>\n";
   const X509Ptr certificate = ReadPemCertificate(certificatePath);
-  const std::span content(reinterpret_cast<const std::uint8_t*>(kContent.data()), kContent.size());
-  std::vector<std::uint8_t> message =
-      SignedMessage(certificate.get(), TestRsaKey(kLeafKey), content, DigestAlgorithm::kSha256);
+  std::vector<std::uint8_t> message = SignedMessage(certificate.get(), TestRsaKey(kLeafKey),
+                                                    BytesOf(kContent), DigestAlgorithm::kSha256);
   Require(!message.empty(), "signing with " + certificatePath);
   return message;
 }
@@ -215,10 +194,9 @@ std::vector<std::uint8_t> AddToken(const std::vector<std::uint8_t>& message, con
           "adding the token");
   unsigned char* der = nullptr;
   const int length = i2d_PKCS7(p7.get(), &der);
+  const OpenSslBytesPtr owned(der);
   Require(length > 0, "encoding the timestamped message");
-  std::vector<std::uint8_t> out(der, der + length);
-  OPENSSL_free(der);
-  return out;
+  return {der, der + length};
 }
 
 std::string WriteBytes(const fs::path& dir, const std::string& name,
@@ -227,70 +205,12 @@ std::string WriteBytes(const fs::path& dir, const std::string& name,
   return (dir / name).string();
 }
 
-// A port on 127.0.0.1 that nobody listens on (bound, read, closed again).
-int ClosedPort() {
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t size = sizeof address;
-  Require(fd >= 0 && ::bind(fd, reinterpret_cast<sockaddr*>(&address), size) == 0 &&
-              ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size) == 0,
-          "finding a free port");
-  ::close(fd);
-  return ntohs(address.sin_port);
-}
-
-// python3's static file server over `dir` on 127.0.0.1, stopped at exit.
-class FileServer {
- public:
-  explicit FileServer(const fs::path& dir) {
-    int pipeFds[2];
-    Require(::pipe(pipeFds) == 0, "pipe");
-    pid = ::fork();
-    Require(pid >= 0, "fork");
-    if (pid == 0) {
-      ::prctl(PR_SET_PDEATHSIG, SIGTERM);  // never outlives a test process that dies
-      ::dup2(pipeFds[1], STDOUT_FILENO);
-      const int devNull = ::open("/dev/null", O_WRONLY);
-      ::dup2(devNull, STDERR_FILENO);
-      ::close(pipeFds[0]);
-      ::execlp("python3", "python3", "-u", "-m", "http.server", "0", "--bind", "127.0.0.1",
-               "--directory", dir.c_str(), nullptr);
-      ::_exit(127);
-    }
-    ::close(pipeFds[1]);
-    // "Serving HTTP on 127.0.0.1 port 40123 (http://127.0.0.1:40123/) ..."
-    std::string line;
-    char c = 0;
-    while (line.find('\n') == std::string::npos && ::read(pipeFds[0], &c, 1) == 1) line += c;
-    ::close(pipeFds[0]);
-    const std::size_t at = line.find(" port ");
-    Require(at != std::string::npos, "the HTTP server did not start: " + line);
-    port = std::atoi(line.c_str() + at + 6);
-  }
-  ~FileServer() {
-    if (pid > 0) {
-      ::kill(pid, SIGTERM);
-      ::waitpid(pid, nullptr, 0);
-    }
-  }
-  FileServer(const FileServer&) = delete;
-  FileServer& operator=(const FileServer&) = delete;
-
-  int port = 0;
-
- private:
-  pid_t pid = -1;
-};
-
 void WaitUntilAfter(std::time_t moment) {
   while (std::time(nullptr) <= moment) std::this_thread::sleep_for(std::chrono::milliseconds(50));
 }
 
 struct Made {
   TempDir temp;
-  std::optional<FileServer> server;
   CaFixture fixture;
 };
 
@@ -303,16 +223,16 @@ void MakeFixture(Made& made) {
   f.caRoot = ca.Path("ca.pem");
   f.tsaRoot = tsa.Path("ca.pem");
   f.otherRoot = other.Path("ca.pem");
-  fs::create_directories(f.dir / "served");
-  made.server.emplace(f.dir / "served");
-  f.servedCrlUrl = "http://127.0.0.1:" + std::to_string(made.server->port) + "/ca.crl";
+  // The shared TSA server serves the CRL; its refused port is the dead link.
+  const TsaServer& server = TsaServer::Shared();
+  f.servedCrlUrl = server.Url("crl/fixture-ca.crl");
+  f.deadFetchUrl = server.RefusedUrl();
   const std::time_t start = std::time(nullptr);
 
   const std::string good = ca.Issue("good", "Good Signer", "signer_ext");
   const std::string early = ca.Issue("early", "Early Revoked Signer", "signer_ext");
   const std::string late = ca.Issue("late", "Late Revoked Signer", "signer_ext");
   const std::string fetch = ca.Issue("fetch", "Fetching Signer", "cdp_ext", f.servedCrlUrl);
-  f.deadFetchUrl = "http://127.0.0.1:" + std::to_string(ClosedPort()) + "/ca.crl";
   const std::string dead = ca.Issue("dead", "Dead Link Signer", "cdp_ext", f.deadFetchUrl);
   const std::string tsaCert = tsa.Issue("tsa", "Brevick Test TSA", "tsa_ext");
   const std::string tsaGone = tsa.Issue("gone", "Brevick Revoked TSA", "tsa_ext");
@@ -359,22 +279,16 @@ void MakeFixture(Made& made) {
   f.bothCrls = (f.dir / "both.pem").string();
   WriteWhole(f.bothCrls, ReadFileBytes(f.caCrl) + ReadFileBytes(f.tsaCrl));
   Shell(f.dir, "openssl crl -in " + Quote(f.caCrl) + " -outform DER -out " +
-                   Quote((f.dir / "served" / "ca.crl").string()));
+                   Quote((server.CrlDirectory() / "fixture-ca.crl").string()));
   WaitUntilAfter(briefEnd);
 }
 
 }  // namespace
 
-std::string UtcText(std::time_t time) {
-  std::tm parts{};
-  ::gmtime_r(&time, &parts);
-  char text[32];
-  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &parts);
-  return text;
-}
+std::string UtcText(std::time_t time) { return TimeText(time, "%Y-%m-%dT%H:%M:%SZ"); }
 
 const CaFixture& SharedCaFixture() {
-  static Made made;  // destroyed at exit, which stops the HTTP server
+  static Made made;
   static const std::string failure = [] {
     try {
       MakeFixture(made);

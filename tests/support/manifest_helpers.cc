@@ -3,10 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <sstream>
-
-#include "base/report.h"
-#include "base/utf8.h"
 #include "xml/parser.h"
 
 namespace brevick::testing {
@@ -33,24 +29,6 @@ std::string ManifestNaming(const std::string& file) {
 std::string CompactXml(const xmldoc::Node& node) {
   return xmldoc::ToText(node, nullptr,
                         xmldoc::WriteContext::kCompact | xmldoc::WriteContext::kOmitDeclaration);
-}
-
-std::vector<std::string> Lines(const std::string& consoleText) {
-  std::vector<std::string> lines;
-  std::istringstream in(consoleText);
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
-}
-
-std::vector<std::string> RecordedErrors() {
-  std::vector<std::string> errors;
-  for (const std::wstring& error : Errors()) errors.push_back(ToUtf8(error));
-  return errors;
-}
-
-void SetOutputFlags(std::string_view flags) {
-  SetVerbosity({.showProgress = flags.find_first_of("PD") != std::string_view::npos,
-                .showDebug = flags.find('D') != std::string_view::npos});
 }
 
 WorkingDirectory::WorkingDirectory(const std::filesystem::path& directory)

@@ -1,5 +1,5 @@
-// tests/support/manifest_helpers.h: manifests from text, trees back to text,
-// and the console lines of a stage, for the manifest tests.
+// tests/support/manifest_helpers.h: manifests from text and trees back to
+// text, for the manifest tests.
 #pragma once
 
 #include <filesystem>
@@ -22,15 +22,6 @@ std::string ManifestNaming(const std::string& file);
 // The document (or node) as compact XML without the declaration, so that a
 // whole tree can be compared in one line.
 std::string CompactXml(const xmldoc::Node& node);
-
-// The captured console text cut into lines (the final line break dropped).
-std::vector<std::string> Lines(const std::string& consoleText);
-
-// The error list as UTF-8, for comparison with string literals.
-std::vector<std::string> RecordedErrors();
-
-// Sets the output flags on fresh run settings: "" none, "P" progress, "D" both.
-void SetOutputFlags(std::string_view flags);
 
 // Changes the working directory while it lives and restores it afterwards.
 class WorkingDirectory {

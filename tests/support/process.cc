@@ -3,6 +3,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <pty.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -41,7 +42,10 @@ void Drain(int outFd, int errFd, ProcessResult& result) {
 
 ProcessResult RunBrevick(const std::vector<std::string>& args, const ProcessOptions& options) {
   int outPipe[2], errPipe[2];
-  if (pipe(outPipe) != 0 || pipe(errPipe) != 0) throw std::runtime_error("pipe failed");
+  const bool piped = options.errorsOnTerminal
+                         ? openpty(&errPipe[0], &errPipe[1], nullptr, nullptr, nullptr) == 0
+                         : pipe(errPipe) == 0;
+  if (pipe(outPipe) != 0 || !piped) throw std::runtime_error("pipe failed");
   // BREVICK_TEST_WRAPPER runs the executable under a tool, for instance
   // "valgrind --error-exitcode=99 -q": words split on blanks, put in front.
   std::vector<std::string> argv0;
@@ -109,22 +113,11 @@ std::string UsageText() {
          "-R rootdirectory   Specify the root directory for files usable with %SourceRoot%\n";
 }
 
-ProcessResult RunBrevickIn(const std::filesystem::path& workingDirectory,
-                           const std::filesystem::path& home, const std::vector<std::string>& args,
-                           long addressSpaceLimitBytes) {
-  ProcessOptions options;
-  options.workingDirectory = workingDirectory.string();
-  options.env = {{"HOME", home.string()}};
-  options.addressSpaceLimitBytes = addressSpaceLimitBytes;
-  return RunBrevick(args, options);
-}
-
 ProcessResult RunBrevickAtHome(const std::filesystem::path& home,
                                const std::vector<std::string>& args) {
-  ProcessOptions options;
-  options.workingDirectory = home.string();
-  options.env = {{"HOME", home.string()}, {"XDG_DATA_HOME", (home / "data").string()}};
-  return RunBrevick(args, options);
+  return RunBrevick(
+      args, {.workingDirectory = home.string(),
+             .env = {{"HOME", home.string()}, {"XDG_DATA_HOME", (home / "data").string()}}});
 }
 
 std::string WithoutSigningNotices(std::string errors) {

@@ -15,12 +15,15 @@ struct ProcessResult {
 };
 
 struct ProcessOptions {
-  std::string workingDirectory;                          // empty: inherit
-  std::vector<std::pair<std::string, std::string>> env;  // set on top of ours
-  long addressSpaceLimitBytes = 0;                       // 0: no limit
+  std::string workingDirectory = {};                          // empty: inherit
+  std::vector<std::pair<std::string, std::string>> env = {};  // set on top of ours
+  long addressSpaceLimitBytes = 0;                            // 0: no limit
   // Where standard output goes: "" a pipe read into `output`, "-" closed,
   // anything else the file of that name (/dev/full, say).
   std::string standardOutput = {};
+  // Standard error on a pseudo-terminal rather than a pipe; `errors` is what
+  // the terminal received.
+  bool errorsOnTerminal = false;
 };
 
 // The line on standard error after the usage text of a command line that
@@ -30,12 +33,6 @@ inline constexpr const char kHelpPointer[] =
 
 // Runs `brevick` with `args` (program name not included), stdin from /dev/null.
 ProcessResult RunBrevick(const std::vector<std::string>& args, const ProcessOptions& options = {});
-
-// Runs `brevick` in `workingDirectory` with `home` as its HOME, so that it
-// sees only the certificate stores under `home`.
-ProcessResult RunBrevickIn(const std::filesystem::path& workingDirectory,
-                           const std::filesystem::path& home, const std::vector<std::string>& args,
-                           long addressSpaceLimitBytes = 0);
 
 // Runs `brevick` in `home`, with `home` as its HOME and home/data as its
 // XDG_DATA_HOME: a run that sees no certificate store but those made there.

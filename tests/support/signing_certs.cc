@@ -26,6 +26,13 @@ std::string BioText(BIO* bio) {
   return std::string(data, static_cast<std::size_t>(size));
 }
 
+EvpPkeyPtr ReadKey(const std::string& relative) {
+  const BioPtr bio(BIO_new_file(TestDataPath(relative).c_str(), "r"));
+  EvpPkeyPtr key(bio ? PEM_read_bio_PrivateKey(bio.get(), nullptr, nullptr, nullptr) : nullptr);
+  Require(key != nullptr, "a test key");
+  return key;
+}
+
 }  // namespace
 
 // Read from tests/data rather than generated: every test process needs them,
@@ -33,13 +40,8 @@ std::string BioText(BIO* bio) {
 EVP_PKEY* TestRsaKey(int index) {
   static std::array<EvpPkeyPtr, 4> keys;
   EvpPkeyPtr& key = keys.at(static_cast<std::size_t>(index));
-  if (!key) {
-    const std::string pem =
-        ReadFileBytes(TestDataPath("signing/test_key_" + std::to_string(index) + ".pem"));
-    const BioPtr bio(BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size())));
-    key.reset(bio ? PEM_read_bio_PrivateKey(bio.get(), nullptr, nullptr, nullptr) : nullptr);
-  }
-  Require(key != nullptr && EVP_PKEY_get_bits(key.get()) == 1024, "test RSA key");
+  if (!key) key = ReadKey("signing/test_key_" + std::to_string(index) + ".pem");
+  Require(EVP_PKEY_get_bits(key.get()) == 1024, "test RSA key");
   return key.get();
 }
 
@@ -49,61 +51,31 @@ EvpPkeyPtr MakeEcKey() {
   return key;
 }
 
-X509Ptr MakeCertificate(EVP_PKEY* key, const SubjectEntries& subject, long serial,
-                        const std::string& altNameEmail) {
+X509Ptr MakeCertificate(EVP_PKEY* key, const SubjectEntries& subject, const CertSpec& spec) {
+  constexpr long kDay = 3600L * 24;
   X509Ptr cert(X509_new());
   Require(cert && X509_set_version(cert.get(), 2) == 1 &&
-              ASN1_INTEGER_set(X509_get_serialNumber(cert.get()), serial) == 1 &&
-              X509_gmtime_adj(X509_getm_notBefore(cert.get()), 0) != nullptr &&
-              X509_gmtime_adj(X509_getm_notAfter(cert.get()), 3600L * 24 * 365) != nullptr &&
+              ASN1_INTEGER_set(X509_get_serialNumber(cert.get()), spec.serial) == 1 &&
+              X509_gmtime_adj(X509_getm_notBefore(cert.get()), spec.notBeforeDays * kDay) &&
+              X509_gmtime_adj(X509_getm_notAfter(cert.get()), spec.notAfterDays * kDay) &&
               X509_set_pubkey(cert.get(), key) == 1,
           "certificate fields");
   X509_NAME* name = X509_get_subject_name(cert.get());
   for (const auto& [field, value] : subject) {
-    Require(X509_NAME_add_entry_by_txt(name, field.c_str(), MBSTRING_UTF8,
-                                       reinterpret_cast<const unsigned char*>(value.c_str()), -1,
-                                       -1, 0) == 1,
+    const auto* bytes = reinterpret_cast<const unsigned char*>(value.c_str());
+    Require(X509_NAME_add_entry_by_txt(name, field.c_str(), MBSTRING_UTF8, bytes, -1, -1, 0) == 1,
             "subject entry");
   }
-  Require(X509_set_issuer_name(cert.get(), name) == 1, "issuer");
-  if (!altNameEmail.empty()) {
-    const std::string value = "email:" + altNameEmail;
-    X509_EXTENSION* extension =
-        X509V3_EXT_conf_nid(nullptr, nullptr, NID_subject_alt_name, value.c_str());
-    Require(extension != nullptr && X509_add_ext(cert.get(), extension, -1) == 1, "subjectAltName");
-    X509_EXTENSION_free(extension);
-  }
-  Require(X509_sign(cert.get(), key, EVP_sha256()) > 0, "certificate signature");
-  return cert;
-}
-
-X509Ptr MakeIssuedCertificate(EVP_PKEY* key, const SubjectEntries& subject, X509* issuer,
-                              EVP_PKEY* issuerKey, const IssuedCertificateOptions& options) {
-  constexpr long kDay = 3600L * 24;
-  X509Ptr cert(X509_new());
-  Require(
-      cert && X509_set_version(cert.get(), 2) == 1 &&
-          ASN1_INTEGER_set(X509_get_serialNumber(cert.get()), options.serial) == 1 &&
-          X509_gmtime_adj(X509_getm_notBefore(cert.get()), options.notBeforeDays * kDay) !=
-              nullptr &&
-          X509_gmtime_adj(X509_getm_notAfter(cert.get()), options.notAfterDays * kDay) != nullptr &&
-          X509_set_pubkey(cert.get(), key) == 1,
-      "issued certificate fields");
-  X509_NAME* name = X509_get_subject_name(cert.get());
-  for (const auto& [field, value] : subject) {
-    Require(X509_NAME_add_entry_by_txt(name, field.c_str(), MBSTRING_UTF8,
-                                       reinterpret_cast<const unsigned char*>(value.c_str()), -1,
-                                       -1, 0) == 1,
-            "subject entry");
-  }
-  if (issuer == nullptr) issuer = cert.get();  // self-signed
+  X509* issuer = spec.issuer != nullptr ? spec.issuer : cert.get();
   Require(X509_set_issuer_name(cert.get(), X509_get_subject_name(issuer)) == 1, "issuer");
   X509V3_CTX context;
   X509V3_set_ctx(&context, issuer, cert.get(), nullptr, nullptr, 0);
+  const std::string altName = spec.altNameEmail.empty() ? "" : "email:" + spec.altNameEmail;
   const std::pair<int, const std::string*> extensions[] = {
-      {NID_basic_constraints, &options.basicConstraints},
-      {NID_key_usage, &options.keyUsage},
-      {NID_ext_key_usage, &options.extendedKeyUsage},
+      {NID_basic_constraints, &spec.basicConstraints},
+      {NID_key_usage, &spec.keyUsage},
+      {NID_ext_key_usage, &spec.extendedKeyUsage},
+      {NID_subject_alt_name, &altName},
   };
   for (const auto& [nid, value] : extensions) {
     if (value->empty()) continue;
@@ -111,48 +83,27 @@ X509Ptr MakeIssuedCertificate(EVP_PKEY* key, const SubjectEntries& subject, X509
     Require(extension != nullptr && X509_add_ext(cert.get(), extension, -1) == 1, "extension");
     X509_EXTENSION_free(extension);
   }
-  Require(X509_sign(cert.get(), issuerKey, EVP_sha256()) > 0, "issued certificate signature");
+  EVP_PKEY* signingKey = spec.issuerKey != nullptr ? spec.issuerKey : key;
+  Require(X509_sign(cert.get(), signingKey, EVP_sha256()) > 0, "certificate signature");
   return cert;
-}
-
-std::vector<std::uint8_t> AddCarriedCertificate(const std::vector<std::uint8_t>& message,
-                                                X509* extra) {
-  const unsigned char* next = message.data();
-  Pkcs7Ptr decoded(d2i_PKCS7(nullptr, &next, static_cast<long>(message.size())));
-  Require(decoded && PKCS7_add_certificate(decoded.get(), extra) == 1, "carried certificate");
-  unsigned char* der = nullptr;
-  const int size = i2d_PKCS7(decoded.get(), &der);
-  Require(size > 0, "signed message DER");
-  const OpenSslBytesPtr owned(der);
-  return std::vector<std::uint8_t>(der, der + size);
-}
-
-X509Ptr MakeShapedCertificate(EVP_PKEY* key, const SubjectEntries& subject,
-                              const CertificateShape& shape, long serial) {
-  return MakeIssuedCertificate(key, subject, nullptr, key,
-                               CertOptions(serial, shape.keyUsage, shape.extKeyUsage, "",
-                                           shape.notBeforeDays, shape.notAfterDays));
 }
 
 std::filesystem::path TestDataPath(const std::string& relative) {
   return std::filesystem::path(BREVICK_TEST_DATA) / relative;
 }
 
-X509Ptr FixedSignerCertificate() {
-  const std::string pem = ReadFileBytes(TestDataPath("signing/fixed_signer.crt"));
-  BioPtr bio(BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size())));
+X509Ptr ReadPemCertificate(const std::filesystem::path& file) {
+  const BioPtr bio(BIO_new_file(file.c_str(), "r"));
   X509Ptr cert(bio ? PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr) : nullptr);
-  Require(cert != nullptr, "fixed signer certificate");
+  Require(cert != nullptr, "a PEM certificate");
   return cert;
 }
 
-EvpPkeyPtr FixedSignerKey() {
-  const std::string pem = ReadFileBytes(TestDataPath("signing/fixed_signer.key"));
-  BioPtr bio(BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size())));
-  EvpPkeyPtr key(bio ? PEM_read_bio_PrivateKey(bio.get(), nullptr, nullptr, nullptr) : nullptr);
-  Require(key != nullptr, "fixed signer key");
-  return key;
+X509Ptr FixedSignerCertificate() {
+  return ReadPemCertificate(TestDataPath("signing/fixed_signer.crt"));
 }
+
+EvpPkeyPtr FixedSignerKey() { return ReadKey("signing/fixed_signer.key"); }
 
 std::string PemOf(X509* certificate) {
   BioPtr bio(BIO_new(BIO_s_mem()));
@@ -226,17 +177,6 @@ void StoreHome::AddFile(const std::string& store, const std::string& fileName,
 void StoreHome::AddPemWithKey(const std::string& store, const std::string& fileName,
                               X509* certificate, EVP_PKEY* key) const {
   AddFile(store, fileName, PemOf(certificate) + PemOf(key));
-}
-
-void StoreHome::AddDerWithKeyFile(const std::string& store, const std::string& stem,
-                                  X509* certificate, EVP_PKEY* key) const {
-  AddFile(store, stem + ".cer", DerOf(certificate));
-  AddFile(store, stem + ".key", PemOf(key));
-}
-
-void StoreHome::AddPkcs12(const std::string& store, const std::string& fileName, X509* certificate,
-                          EVP_PKEY* key) const {
-  AddFile(store, fileName, Pkcs12Of(certificate, key));
 }
 
 std::vector<std::uint8_t> Joined(const SignedMessageFrame& frame,

@@ -1,4 +1,4 @@
-// tests/support/signing_certs.h: throwaway RSA keys, certificates and
+// tests/support/signing_certs.h: throwaway keys, certificates and
 // certificate stores for the signing tests.
 #pragma once
 
@@ -25,60 +25,28 @@ using SubjectEntries = std::vector<std::pair<std::string, std::string>>;  // fie
 EVP_PKEY* TestRsaKey(int index);
 EvpPkeyPtr MakeEcKey();
 
-// A self-signed certificate for `key`. `altNameEmail` adds a subjectAltName.
-X509Ptr MakeCertificate(EVP_PKEY* key, const SubjectEntries& subject, long serial = 1,
-                        const std::string& altNameEmail = "");
-
-// What an issued certificate carries beyond its names; extensions in
-// OpenSSL's configuration syntax, empty for none.
-struct IssuedCertificateOptions {
-  long serial = 2;
-  long notBeforeDays = 0;        // relative to now
-  long notAfterDays = 365;       // relative to now; negative: already expired
-  std::string basicConstraints;  // "critical,CA:TRUE" for a CA
-  std::string keyUsage;          // "digitalSignature", "keyCertSign,cRLSign", ...
-  std::string extendedKeyUsage;  // "codeSigning", "serverAuth", ...
+// What a certificate carries beyond its key and subject. Extensions are in
+// OpenSSL's configuration syntax ("critical,CA:TRUE", "codeSigning", ...);
+// an empty one is left out.
+struct CertSpec {
+  long serial = 1;
+  X509* issuer = nullptr;         // null: self-signed
+  EVP_PKEY* issuerKey = nullptr;  // the issuer's key; null when self-signed
+  long notBeforeDays = 0;         // relative to now
+  long notAfterDays = 365;        // relative to now; negative: already expired
+  std::string basicConstraints = {};
+  std::string keyUsage = {};
+  std::string extendedKeyUsage = {};
+  std::string altNameEmail = {};  // a subjectAltName email
 };
-
-inline IssuedCertificateOptions CertOptions(long serial, std::string keyUsage = "",
-                                            std::string extendedKeyUsage = "",
-                                            std::string basicConstraints = "",
-                                            long notBeforeDays = 0, long notAfterDays = 365) {
-  IssuedCertificateOptions options;
-  options.serial = serial;
-  options.keyUsage = std::move(keyUsage);
-  options.extendedKeyUsage = std::move(extendedKeyUsage);
-  options.basicConstraints = std::move(basicConstraints);
-  options.notBeforeDays = notBeforeDays;
-  options.notAfterDays = notAfterDays;
-  return options;
-}
-
-// A certificate for `key`, issued and signed by `issuer` with `issuerKey`;
-// a null `issuer` makes it self-signed (with `issuerKey` = the key's own).
-X509Ptr MakeIssuedCertificate(EVP_PKEY* key, const SubjectEntries& subject, X509* issuer,
-                              EVP_PKEY* issuerKey, const IssuedCertificateOptions& options = {});
-
-// The DER signed message with `extra` added to its carried certificates.
-std::vector<std::uint8_t> AddCarriedCertificate(const std::vector<std::uint8_t>& message,
-                                                X509* extra);
-
-// A self-signed certificate whose validity and uses are set: days relative
-// to now, and OpenSSL's config syntax for the extensions ("" leaves one out).
-struct CertificateShape {
-  long notBeforeDays = 0;
-  long notAfterDays = 365;
-  std::string keyUsage;     // e.g. "critical,keyEncipherment"
-  std::string extKeyUsage;  // e.g. "serverAuth"
-};
-X509Ptr MakeShapedCertificate(EVP_PKEY* key, const SubjectEntries& subject,
-                              const CertificateShape& shape, long serial = 1);
+X509Ptr MakeCertificate(EVP_PKEY* key, const SubjectEntries& subject, const CertSpec& spec = {});
 
 // The 2048-bit signer kept in tests/data/signing (valid until 2126, key
 // usage digitalSignature, extended key usage codeSigning), and its key.
 X509Ptr FixedSignerCertificate();
 EvpPkeyPtr FixedSignerKey();
 std::filesystem::path TestDataPath(const std::string& relative);
+X509Ptr ReadPemCertificate(const std::filesystem::path& file);
 
 std::string PemOf(X509* certificate);
 std::string DerOf(X509* certificate);
@@ -115,11 +83,6 @@ class StoreHome {
   // Certificate and key in one PEM file.
   void AddPemWithKey(const std::string& store, const std::string& fileName, X509* certificate,
                      EVP_PKEY* key) const;
-  // DER certificate <stem>.cer and PEM key <stem>.key.
-  void AddDerWithKeyFile(const std::string& store, const std::string& stem, X509* certificate,
-                         EVP_PKEY* key) const;
-  void AddPkcs12(const std::string& store, const std::string& fileName, X509* certificate,
-                 EVP_PKEY* key) const;
 
  private:
   TempDir temp;

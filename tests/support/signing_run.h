@@ -24,11 +24,16 @@ class SigningRunTest : public ::testing::Test {
  protected:
   SigningRunTest();
 
-  // Runs brevick in `work` with the home of `stores`.
-  ProcessResult Run(const std::vector<std::string>& args, long addressSpaceLimitBytes = 0) const;
+  // Runs brevick in `work` with the home of `stores`; `options` may add to
+  // the environment and say where the output streams go.
+  ProcessResult Run(const std::vector<std::string>& args, ProcessOptions options = {}) const;
   // The exact console of a run that failed with `errors` and nothing else.
   static std::string FailedWith(const std::string& errors);
   std::filesystem::path Out() const { return work.Path() / "out.p7"; }
+  // The bytes of a file in `work`; "<none>" when there is no such file.
+  std::string Read(const std::string& name) const;
+  // The smallest package: m.xml naming one module file, bin/a.dll ("abc").
+  void Package() const;
 
   StoreHome stores;
   TempDir work;

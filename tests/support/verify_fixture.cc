@@ -7,6 +7,7 @@
 #include "cms/signed_message.h"
 #include "digest/md5.h"
 #include "manifest/hashing_step.h"
+#include "tests/support/bytes.h"
 
 namespace brevick::testing {
 
@@ -54,14 +55,18 @@ std::string ManifestFor(const std::vector<PackageFile>& files) {
 }
 
 VerifyFixture::VerifyFixture() {
-  root = MakeIssuedCertificate(TestRsaKey(1), {{"CN", "Test Root"}}, nullptr, TestRsaKey(1),
-                               CertOptions(1, "keyCertSign,cRLSign", "", "critical,CA:TRUE"));
-  signer = MakeIssuedCertificate(TestRsaKey(0), {{"O", "Example"}, {"CN", "Release Signer"}},
-                                 root.get(), TestRsaKey(1),
-                                 CertOptions(7, "critical,digitalSignature", "codeSigning"));
-  selfSigned = MakeCertificate(TestRsaKey(2), {{"CN", "Self Signer"}}, 3);
-  otherRoot = MakeIssuedCertificate(TestRsaKey(3), {{"CN", "Other Root"}}, nullptr, TestRsaKey(3),
-                                    CertOptions(1, "", "", "critical,CA:TRUE"));
+  root =
+      MakeCertificate(TestRsaKey(1), {{"CN", "Test Root"}},
+                      {.basicConstraints = "critical,CA:TRUE", .keyUsage = "keyCertSign,cRLSign"});
+  signer = MakeCertificate(TestRsaKey(0), {{"O", "Example"}, {"CN", "Release Signer"}},
+                           {.serial = 7,
+                            .issuer = root.get(),
+                            .issuerKey = TestRsaKey(1),
+                            .keyUsage = "critical,digitalSignature",
+                            .extendedKeyUsage = "codeSigning"});
+  selfSigned = MakeCertificate(TestRsaKey(2), {{"CN", "Self Signer"}}, {.serial = 3});
+  otherRoot = MakeCertificate(TestRsaKey(3), {{"CN", "Other Root"}},
+                              {.basicConstraints = "critical,CA:TRUE"});
 }
 
 std::string VerifyFixture::WriteFile(const std::string& relative, const std::string& bytes) const {
@@ -70,22 +75,29 @@ std::string VerifyFixture::WriteFile(const std::string& relative, const std::str
 
 std::string VerifyFixture::WriteSigned(const std::string& content, X509* signerCert, EVP_PKEY* key,
                                        X509* carriedExtra) {
-  const std::span bytes(reinterpret_cast<const std::uint8_t*>(content.data()), content.size());
-  std::vector<std::uint8_t> message = SignedMessage(signerCert, key, bytes);
+  std::vector<std::uint8_t> message = SignedMessage(signerCert, key, BytesOf(content));
   EXPECT_FALSE(message.empty());
-  if (carriedExtra != nullptr) message = AddCarriedCertificate(message, carriedExtra);
+  if (carriedExtra != nullptr) {  // the certificate added to those the message carries
+    const unsigned char* next = message.data();
+    const Pkcs7Ptr decoded(d2i_PKCS7(nullptr, &next, static_cast<long>(message.size())));
+    unsigned char* der = nullptr;
+    const int size =
+        PKCS7_add_certificate(decoded.get(), carriedExtra) ? i2d_PKCS7(decoded.get(), &der) : 0;
+    const OpenSslBytesPtr owned(der);
+    message.assign(der, der + std::max(size, 0));
+  }
   return WriteFile("signed.p7", std::string(message.begin(), message.end()));
 }
 
 std::string VerifyFixture::SignPackage(const std::vector<PackageFile>& files, X509* signerCert,
-                                       EVP_PKEY* key, X509* carriedExtra) {
+                                       EVP_PKEY* key) {
   for (const PackageFile& file : files) {
     std::string relative = file.subPath.empty() ? file.file : file.subPath + "/" + file.file;
     std::replace(relative.begin(), relative.end(), '\\', '/');
     WriteFile("pkg/" + relative, file.bytes);
   }
   std::filesystem::create_directories(temp.Path() / "pkg");
-  return WriteSigned(ManifestFor(files), signerCert, key, carriedExtra);
+  return WriteSigned(ManifestFor(files), signerCert, key);
 }
 
 }  // namespace brevick::testing

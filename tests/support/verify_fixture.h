@@ -35,8 +35,7 @@ class VerifyFixture : public ::testing::Test {
 
   // Writes each file under the package directory (subPath/file, "\" read
   // as "/") and returns the signed manifest's path, signed by `signer`.
-  std::string SignPackage(const std::vector<PackageFile>& files, X509* signer, EVP_PKEY* key,
-                          X509* carriedExtra = nullptr);
+  std::string SignPackage(const std::vector<PackageFile>& files, X509* signer, EVP_PKEY* key);
   std::string WriteSigned(const std::string& content, X509* signer, EVP_PKEY* key,
                           X509* carriedExtra = nullptr);
   std::string WriteFile(const std::string& relative, const std::string& bytes) const;

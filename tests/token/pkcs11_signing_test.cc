@@ -54,8 +54,9 @@ class Pkcs11SigningTest : public ::testing::Test {
 
   ProcessResult SignExample(const std::string& output) {
     const std::string example = std::string(BREVICK_SOURCE_DIR) + "/examples/package";
-    return RunBrevickIn(work.Path(), work.Path(),
-                        {"-R", example + "/src", example + "/manifest.xml", output, kSubject});
+    return RunBrevick(
+        {"-R", example + "/src", example + "/manifest.xml", output, kSubject},
+        {.workingDirectory = work.Path().string(), .env = {{"HOME", work.Path().string()}}});
   }
 
   std::unique_ptr<SoftHsmToken> token;
@@ -80,7 +81,7 @@ TEST_F(Pkcs11SigningTest, SignsTheExamplePackageExactlyAsTheSameKeyInAFileWould)
   EXPECT_EQ(onToken.output, inFile.output);
   EXPECT_EQ(message, ReadFileBytes(work.Path() / "file.p7"));
 
-  // A token that fails says why in one line, beside the classic report.
+  // A token that fails says why in one line, beside the report on standard output.
   AddTokenEntry(TokenUri("&pin-value=9999"));
   const ProcessResult failed = SignExample("failed.p7");
   EXPECT_EQ(1, failed.exitCode);

@@ -52,15 +52,23 @@ std::string WithSecondSignerInfo(const std::string& der, void (*change)(PKCS7_SI
 }
 
 TEST_F(VerifyTest, TrustVerdictsForEachAnchorKind) {
-  const X509Ptr expired =
-      MakeIssuedCertificate(TestRsaKey(0), {{"CN", "Expired Signer"}}, root.get(), TestRsaKey(1),
-                            CertOptions(8, "digitalSignature", "", "", -30, -1));
-  const X509Ptr certSignOnly =
-      MakeIssuedCertificate(TestRsaKey(0), {{"CN", "No Signing"}}, root.get(), TestRsaKey(1),
-                            CertOptions(9, "keyEncipherment"));
-  const X509Ptr serverOnly =
-      MakeIssuedCertificate(TestRsaKey(0), {{"CN", "Server"}}, root.get(), TestRsaKey(1),
-                            CertOptions(10, "", "serverAuth"));
+  const X509Ptr expired = MakeCertificate(TestRsaKey(0), {{"CN", "Expired Signer"}},
+                                          {.serial = 8,
+                                           .issuer = root.get(),
+                                           .issuerKey = TestRsaKey(1),
+                                           .notBeforeDays = -30,
+                                           .notAfterDays = -1,
+                                           .keyUsage = "digitalSignature"});
+  const X509Ptr certSignOnly = MakeCertificate(TestRsaKey(0), {{"CN", "No Signing"}},
+                                               {.serial = 9,
+                                                .issuer = root.get(),
+                                                .issuerKey = TestRsaKey(1),
+                                                .keyUsage = "keyEncipherment"});
+  const X509Ptr serverOnly = MakeCertificate(TestRsaKey(0), {{"CN", "Server"}},
+                                             {.serial = 10,
+                                              .issuer = root.get(),
+                                              .issuerKey = TestRsaKey(1),
+                                              .extendedKeyUsage = "serverAuth"});
   const std::string rootPem = WriteFile("root.pem", PemOf(otherRoot.get()) + PemOf(root.get()));
   const std::string rootDer = WriteFile("root.der", DerOf(root.get()));
   const std::string otherPem = WriteFile("other.pem", PemOf(otherRoot.get()));
@@ -135,11 +143,15 @@ TEST_F(VerifyTest, TrustVerdictsForEachAnchorKind) {
 }
 
 TEST_F(VerifyTest, IntermediateCarriedInTheMessageCompletesTheChain) {
-  const X509Ptr intermediate =
-      MakeIssuedCertificate(TestRsaKey(3), {{"CN", "Intermediate"}}, root.get(), TestRsaKey(1),
-                            CertOptions(20, "keyCertSign", "", "critical,CA:TRUE"));
-  const X509Ptr leaf = MakeIssuedCertificate(TestRsaKey(0), {{"CN", "Leaf"}}, intermediate.get(),
-                                             TestRsaKey(3), CertOptions(21));
+  const X509Ptr intermediate = MakeCertificate(TestRsaKey(3), {{"CN", "Intermediate"}},
+                                               {.serial = 20,
+                                                .issuer = root.get(),
+                                                .issuerKey = TestRsaKey(1),
+                                                .basicConstraints = "critical,CA:TRUE",
+                                                .keyUsage = "keyCertSign"});
+  const X509Ptr leaf =
+      MakeCertificate(TestRsaKey(0), {{"CN", "Leaf"}},
+                      {.serial = 21, .issuer = intermediate.get(), .issuerKey = TestRsaKey(3)});
   VerifyOptions options;
   options.trustFiles = {WriteFile("root.pem", PemOf(root.get()))};
   options.signedPath = WriteSigned("<x/>", leaf.get(), TestRsaKey(0));

@@ -37,6 +37,7 @@ TEST(WriterTest, LaysOutElementsTextAndMarkupItems) {
       {"blanks between elements become one before each break", [](Element& r) { r.AddText("\n    "); AddElement(r, "b").AddText(""); r.AddText("\n"); }, "<r> \n    <b></b> \n</r>"},
       {"runs at either end become one blank", [](Element& r) { r.AddText("\t a \r\n b  "); }, "<r> a b </r>"},
       {"attribute values collapse too", [](Element& r) { AddAttribute(r, "v", "a  b\tc\nd"); }, "<r v=\"a b c d\"/>"},
+      {"only the four blanks collapse", [](Element& r) { r.AddText("a\v\f \t\r\nb"); }, "<r>a\v\f b</r>"},
       {"preserveSpace does not stop the collapsing", [](Element& r) { r.SetPreserveSpace(true); r.AddText("a   b"); }, "<r>a b</r>"},
       {"the five special bytes are escaped", [](Element& r) { AddAttribute(r, "v", "<>&'\""); r.AddText("<>&'\"\xC3\xA9"); }, "<r v=\"&lt;&gt;&amp;&apos;&quot;\">&lt;&gt;&amp;&apos;&quot;\xC3\xA9</r>"},
       {"text after a comment starts at column 0", [](Element& r) { Add<Comment>(r, " c "); r.AddText("t"); }, "<r>\n    <!-- c -->\nt\n</r>"},
@@ -80,7 +81,6 @@ TEST(WriterTest, FlagsIndentAndNodesChooseWhatIsWritten) {
       {"compact: text byte for byte, no breaks", ToText(compact, "    ", WriteContext::kCompact), "<r v=\"x  y\">  a\n\tb &lt;<b/><!--c--></r>"},
       {"compact document", ToText(document, "    ", WriteContext::kCompact), "<?xml version=\"1.0\" encoding=\"UTF-8\"?><r><b x=\"1 &amp; 2\"/></r>"},
       {"an element", ToText(root, ""), "\n<r>\n<b x=\"1 &amp; 2\"/>\n</r>"},
-      {"an attribute", ToText(*root.GetChildElement("b").GetAttributes()[0]), "x=\"1 &amp; 2\""},
       {"the null element", ToText(NullElement()), "\n</>"},
       // clang-format on
   };
@@ -95,7 +95,6 @@ TEST(WriterTest, DocumentDeclarationAndTrailingItems) {
   document.AddChild(std::make_unique<Comment>(&document, "after"));
   document.AddChild(std::make_unique<Pi>(&document, "pi", "x"));
   const std::string body = "<r/>\n<!--after-->\n<?pi x?>\n";
-  EXPECT_EQ(kDeclaration + body, WriteToString(document));
   EXPECT_EQ(body, WriteToString(document, "    ", WriteContext::kOmitDeclaration));
   std::string content;
   WriteContext context(content, "    ", 0);
@@ -105,14 +104,6 @@ TEST(WriterTest, DocumentDeclarationAndTrailingItems) {
   document.SetEncoding("");
   document.SetStandalone(false);  // never written
   EXPECT_EQ("<?xml version=\"\" encoding=\"\"?>\n" + body, WriteToString(document));
-}
-
-TEST(WriterTest, EscapeNameMapsExactlyTheFiveSpecialBytes) {
-  int mapped = 0;
-  for (int byte = 0; byte < 256; ++byte) mapped += EscapeName(static_cast<char>(byte)) != nullptr;
-  EXPECT_EQ(5, mapped);
-  for (const char byte : {'<', '>', '&', '\'', '"'})
-    EXPECT_EQ(byte, FindPredefinedEntity(EscapeName(byte)).value_or('\0'));
 }
 
 // The tree's nodes count their own destruction, so a test sees when the
@@ -150,9 +141,8 @@ TEST(WriterTest, WritingThatReleasesTheTreeWritesTheSameBytesAndFreesAsItGoes) {
       WriteReleasing(Parser().Parse(input, length), context,
                      [&](std::size_t size) { sizes.push_back(size); });
       EXPECT_EQ(expected, out);
-      ASSERT_FALSE(sizes.empty());
-      EXPECT_TRUE(std::is_sorted(sizes.begin(), sizes.end()));
-      EXPECT_LE(sizes.back(), out.size());
+      EXPECT_TRUE(!sizes.empty() && std::is_sorted(sizes.begin(), sizes.end()) &&
+                  sizes.back() <= out.size());
     }
   }
   auto document = std::make_unique<Document>();
@@ -170,10 +160,8 @@ TEST(WriterTest, WritingThatReleasesTheTreeWritesTheSameBytesAndFreesAsItGoes) {
   });
   EXPECT_EQ(2, destroyedBeforeSecond);
   EXPECT_EQ(2, destroyedNodes);
-  std::string nothing;
-  WriteContext empty(nothing);
-  WriteReleasing(nullptr, empty);
-  EXPECT_EQ("", nothing);
+  WriteReleasing(nullptr, context);  // nothing, and no crash
+  EXPECT_EQ(std::string::npos, out.find("<?xml", 1));
 }
 
 }  // namespace

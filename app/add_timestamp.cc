@@ -15,9 +15,9 @@
 #include "base/utf8.h"
 #include "cms/signed_message.h"
 #include "cms/timestamp_token.h"
+#include "pki/certificate_info.h"
 #include "pki/crypto_result.h"
 #include "pki/openssl_handles.h"
-#include "pki/certificate_info.h"
 
 namespace brevick {
 namespace {

@@ -24,8 +24,8 @@ namespace {
 constexpr std::size_t kResultsAheadPerLane = 4;
 
 // Each lane reads its file this much at a time: with sixteen lanes a
-// thread's buffers (512 KiB) stay in its core's cache between the read that copies
-// them in and the digests that read them.
+// thread's buffers (512 KiB) stay in its core's second-level cache between
+// the read that copies them in and the digests that read them.
 constexpr std::size_t kWideLaneReadSizeInBytes = 32 * 1024;
 constexpr std::size_t kNarrowLaneReadSizeInBytes = 64 * 1024;
 

@@ -92,12 +92,13 @@ FileDigests HashFile(const std::string& openablePath, const FileHashOptions& opt
 // results out strictly in list order, whichever file finishes first.
 //
 // Each thread keeps several files under way (sixteen where the CPU has
-// AVX-512, eight where it has AVX2, else two) and digests their MD5 side by side, one file per lane, taking a
-// new file into a lane as soon as its file ends. The thread that calls Next
-// is one of the `jobs`: while the result it waits for is not there, it hashes
-// files itself, so one job means no other thread at all. Memory stays
-// bounded whatever the list's length: a read buffer per lane, and threads
-// wait when they run a fixed number of files ahead of Next.
+// AVX-512, eight where it has AVX2, else two) and digests their MD5 side by
+// side, one file per lane, taking a new file into a lane as soon as its file
+// ends. The thread that calls Next is one of the `jobs`: while the result it
+// waits for is not there, it hashes files itself, so one job means no other
+// thread at all. Memory stays bounded whatever the list's length: a read
+// buffer per lane, and threads wait when they run a fixed number of files
+// ahead of Next.
 class OrderedFileHasher {
  public:
   // `paths` must outlive the hasher.

@@ -105,23 +105,23 @@ Pkcs11UriError SetOnce(std::optional<Value>& field, Value value) {
 }
 
 // Checks and stores one decoded attribute's value; kNone when it was taken.
-using AttributeStore = Pkcs11UriError (*)(Pkcs11Uri& uri, std::string value);
+using AttributeStore = Pkcs11UriError (*)(Pkcs11Uri& uri, std::string&& value);
 
 template <std::optional<std::string> Pkcs11Uri::*Field>
-Pkcs11UriError StoreText(Pkcs11Uri& uri, std::string value) {
+Pkcs11UriError StoreText(Pkcs11Uri& uri, std::string&& value) {
   return SetOnce(uri.*Field, std::move(value));
 }
 
-Pkcs11UriError StoreId(Pkcs11Uri& uri, std::string value) {
+Pkcs11UriError StoreId(Pkcs11Uri& uri, std::string&& value) {
   return SetOnce(uri.id, std::vector<std::uint8_t>(value.begin(), value.end()));
 }
 
-Pkcs11UriError StoreType(Pkcs11Uri& uri, std::string value) {
+Pkcs11UriError StoreType(Pkcs11Uri& uri, std::string&& value) {
   if (!IsObjectType(value)) return Pkcs11UriError::kBadType;
   return SetOnce(uri.type, std::move(value));
 }
 
-Pkcs11UriError StoreSlotId(Pkcs11Uri& uri, std::string value) {
+Pkcs11UriError StoreSlotId(Pkcs11Uri& uri, std::string&& value) {
   if (value.empty() || value.size() > 19 ||
       value.find_first_not_of("0123456789") != std::string::npos) {
     return Pkcs11UriError::kBadSlotId;
@@ -129,7 +129,7 @@ Pkcs11UriError StoreSlotId(Pkcs11Uri& uri, std::string value) {
   return SetOnce(uri.slotId, std::stoul(value));
 }
 
-Pkcs11UriError StorePinSource(Pkcs11Uri& uri, std::string value) {
+Pkcs11UriError StorePinSource(Pkcs11Uri& uri, std::string&& value) {
   std::optional<std::string> path = PinFilePath(value);
   if (!path) return Pkcs11UriError::kUnsupportedPinSource;
   return SetOnce(uri.pinSource, std::move(*path));

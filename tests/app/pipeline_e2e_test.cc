@@ -8,14 +8,13 @@
 
 #include "cms/signed_message.h"
 #include "pki/crypto_result.h"
-#include "tests/support/process.h"
-#include "tests/support/signing_certs.h"
-#include "tests/support/temp_dir.h"
+#include "tests/support/bytes.h"
+#include "tests/support/signing_run.h"
 
 namespace brevick::testing {
 namespace {
 
-constexpr const char* kSubject = "Pipeline Test Signer";
+constexpr const char* kSubject = kRunSigner;
 constexpr const char* kMd5OfAbc = "0x900150983cd24fb0d6963f7d28e17f72";
 constexpr const char* kMd5OfEmpty = "0xd41d8cd98f00b204e9800998ecf8427e";
 
@@ -81,40 +80,24 @@ const std::string kProgress =
     "Generating dependencing hashes for module files\n"
     "Generating hashes for files in module 'A'.\n";
 
-class PipelineEndToEndTest : public ::testing::Test {
+class PipelineEndToEndTest : public SigningRunTest {
  protected:
   void SetUp() override {
-    certificate = MakeCertificate(TestRsaKey(0), {{"O", "Example"}, {"CN", kSubject}});
-    stores.AddPemWithKey("My", "signer.pem", certificate.get(), TestRsaKey(0));
-    package.WriteFile("bin/a.dll", "abc");
-    package.WriteFile("src/res/b.dat", "");
+    work.WriteFile("bin/a.dll", "abc");
+    work.WriteFile("src/res/b.dat", "");
   }
-
-  ProcessResult Run(std::vector<std::string> args) {
-    return RunBrevick(args, {.workingDirectory = package.Path().string(),
-                             .env = {{"HOME", stores.Root().string()}}});
-  }
-
-  std::filesystem::path Output() const { return package.Path() / "out.p7"; }
 
   // The signed content of the output file, after checking its signature.
   std::string VerifiedContent() const {
-    const std::string message = ReadFileBytes(Output());
     std::vector<std::uint8_t> content;
-    const CryptoResult code = VerifySignedMessage(
-        std::span(reinterpret_cast<const std::uint8_t*>(message.data()), message.size()), content);
-    EXPECT_EQ(CryptoResult::kOk, code);
+    EXPECT_EQ(CryptoResult::kOk, VerifySignedMessage(Bytes(ReadFileBytes(Out())), content));
     return std::string(content.begin(), content.end());
   }
-
-  StoreHome stores;
-  TempDir package;
-  X509Ptr certificate;
 };
 
 TEST_F(PipelineEndToEndTest, CleanRunSignsTheReleaseManifest) {
-  package.WriteFile("m.xml", Manifest());
-  const ProcessResult result = Run({"-P", "-R", "src", "m.xml", "out.p7", "test signer"});
+  work.WriteFile("m.xml", Manifest());
+  const ProcessResult result = Run({"-P", "-R", "src", "m.xml", "out.p7", "run signer"});
   EXPECT_EQ(Banner() + kProgress +
                 "Generated MD5 for bin\\a.dll\n"
                 "Generated MD5 for src\\res\\b.dat\n"
@@ -126,7 +109,7 @@ TEST_F(PipelineEndToEndTest, CleanRunSignsTheReleaseManifest) {
 }
 
 TEST_F(PipelineEndToEndTest, ValidationErrorThatDoesNotStopStillSignsButFails) {
-  package.WriteFile("m.xml", Manifest("dravanePackage", "Local"));
+  work.WriteFile("m.xml", Manifest("dravanePackage", "Local"));
   const ProcessResult result = Run({"-R", "src", "m.xml", "out.p7", kSubject});
   EXPECT_EQ(Banner() +
                 "\nThere were errors:\n"
@@ -137,10 +120,10 @@ TEST_F(PipelineEndToEndTest, ValidationErrorThatDoesNotStopStillSignsButFails) {
 }
 
 TEST_F(PipelineEndToEndTest, EachStopBeforeSigningLeavesNoOutput) {
-  package.WriteFile("m.xml", Manifest());
-  package.WriteFile("wrong-root.xml", Manifest("DravanePackage"));
-  package.WriteFile("broken.xml", "<dravanePackage>\n<package>\n</dravanePackage>");
-  std::filesystem::create_directory(package.Path() / "folder.xml");
+  work.WriteFile("m.xml", Manifest());
+  work.WriteFile("wrong-root.xml", Manifest("DravanePackage"));
+  work.WriteFile("broken.xml", "<dravanePackage>\n<package>\n</dravanePackage>");
+  std::filesystem::create_directory(work.Path() / "folder.xml");
   const struct {
     std::vector<std::string> args;
     std::string errors;
@@ -159,13 +142,13 @@ TEST_F(PipelineEndToEndTest, EachStopBeforeSigningLeavesNoOutput) {
     const ProcessResult result = Run(c.args);
     EXPECT_EQ(Banner() + "\nThere were errors:\n" + c.errors, result.output);
     EXPECT_EQ(1, result.exitCode);
-    EXPECT_FALSE(std::filesystem::exists(Output()));
+    EXPECT_FALSE(std::filesystem::exists(Out()));
   }
 }
 
 TEST_F(PipelineEndToEndTest, MissingModuleFileStopsWithProgressExplained) {
-  package.WriteFile("m.xml", Manifest());
-  std::filesystem::remove(package.Path() / "bin/a.dll");
+  work.WriteFile("m.xml", Manifest());
+  std::filesystem::remove(work.Path() / "bin/a.dll");
   const ProcessResult result = Run({"-P", "-R", "src", "m.xml", "out.p7", kSubject});
   const std::string error = "Error generating MD5 for 'bin\\a.dll'. Check that it exists\n";
   EXPECT_EQ(Banner() + kProgress + error +
@@ -175,16 +158,16 @@ TEST_F(PipelineEndToEndTest, MissingModuleFileStopsWithProgressExplained) {
                 error,
             result.output);
   EXPECT_EQ(1, result.exitCode);
-  EXPECT_FALSE(std::filesystem::exists(Output()));
+  EXPECT_FALSE(std::filesystem::exists(Out()));
 }
 
 // A re-run that fails, whatever fails, keeps the good signed release (or
 // leaves nothing where there was nothing), and no temporary file.
 TEST_F(PipelineEndToEndTest, AFailedSigningRunLeavesTheOutputAsItWas) {
-  package.WriteFile("m.xml", Manifest());
-  package.WriteFile("broken-rule.xml", Manifest("dravanePackage", "Local"));
+  work.WriteFile("m.xml", Manifest());
+  work.WriteFile("broken-rule.xml", Manifest("dravanePackage", "Local"));
   ASSERT_EQ(0, Run({"-R", "src", "m.xml", "out.p7", kSubject}).exitCode);
-  const std::string previous = ReadFileBytes(Output());
+  const std::string previous = ReadFileBytes(Out());
   const std::string rule =
       "Invalid <destination> value. Valid values are 'local' 'system' and 'shared'\n";
   const struct {
@@ -201,27 +184,27 @@ TEST_F(PipelineEndToEndTest, AFailedSigningRunLeavesTheOutputAsItWas) {
   for (const bool existed : {true, false}) {
     for (const auto& c : cases) {
       SCOPED_TRACE(::testing::PrintToString(c.args) + (existed ? " over a release" : ""));
-      if (existed) package.WriteFile("out.p7", previous);
+      if (existed) work.WriteFile("out.p7", previous);
       std::vector<std::string> args = {"-R", "src"};
       args.insert(args.end(), c.args.begin(), c.args.end());
       const ProcessResult result = Run(args);
       EXPECT_EQ(Banner() + "\nThere were errors:\n" + c.errors, result.output);
       EXPECT_EQ(1, result.exitCode);
       if (existed) {
-        EXPECT_EQ(previous, ReadFileBytes(Output()));
+        EXPECT_EQ(previous, ReadFileBytes(Out()));
       } else {
-        EXPECT_FALSE(std::filesystem::exists(Output()));
+        EXPECT_FALSE(std::filesystem::exists(Out()));
       }
-      for (const auto& entry : std::filesystem::directory_iterator(package.Path()))
+      for (const auto& entry : std::filesystem::directory_iterator(work.Path()))
         EXPECT_EQ(std::string::npos, entry.path().filename().string().find(".brevick-"));
     }
-    std::filesystem::remove(Output());
+    std::filesystem::remove(Out());
   }
 }
 
 // A dry run reports as a run would and writes the text only where asked.
 TEST_F(PipelineEndToEndTest, DryRunSignsNothingAndWritesNoOutput) {
-  package.WriteFile("m.xml", Manifest());
+  work.WriteFile("m.xml", Manifest());
   const std::string done = "\nDone\n";
   const struct {
     std::vector<std::string> args;
@@ -230,7 +213,7 @@ TEST_F(PipelineEndToEndTest, DryRunSignsNothingAndWritesNoOutput) {
   } cases[] = {
       // clang-format off
       {{"--dry-run", "m.xml"}, Banner() + done, 0},
-      {{"--dry-run", "--print", "m.xml", "out.p7", "test signer"}, Banner() + done + ReleaseManifest(), 0},
+      {{"--dry-run", "--print", "m.xml", "out.p7", "run signer"}, Banner() + done + ReleaseManifest(), 0},
       {{"--dry-run", "--quiet", "--print", "m.xml"}, ReleaseManifest(), 0},
       {{"--dry-run", "--text=text.xml", "-P", "m.xml", "out.p7", kSubject}, Banner() + kProgress + "Generated MD5 for bin\\a.dll\nGenerated MD5 for src\\res\\b.dat\nSigning and writing manifest: out.p7\n" + done, 0},
       {{"--dry-run", "--print", "m.xml", "out.p7", "nobody"}, Banner() + "\nThere were errors:\nCould not find the specified signing certificate.\n" + ReleaseManifest(), 1},
@@ -244,32 +227,24 @@ TEST_F(PipelineEndToEndTest, DryRunSignsNothingAndWritesNoOutput) {
     const ProcessResult result = Run(args);
     EXPECT_EQ(c.output, result.output);
     EXPECT_EQ(c.exitCode, result.exitCode);
-    EXPECT_FALSE(std::filesystem::exists(Output()));
+    EXPECT_FALSE(std::filesystem::exists(Out()));
   }
-  EXPECT_EQ(ReleaseManifest(), ReadFileBytes(package.Path() / "text.xml"));
-  EXPECT_EQ(Manifest(), ReadFileBytes(package.Path() / "m.xml"));
+  EXPECT_EQ(ReleaseManifest(), ReadFileBytes(work.Path() / "text.xml"));
+  EXPECT_EQ(Manifest(), ReadFileBytes(work.Path() / "m.xml"));
 }
 
 // Argument bytes that are not UTF-8 name the file of exactly those bytes,
 // never the one their console display would name.
 TEST_F(PipelineEndToEndTest, AnOutputPathThatIsNotUtf8IsWrittenByItsOwnBytes) {
-  package.WriteFile("m.xml", Manifest());
-  package.WriteFile("out\xEF\xBF\xBD.p7", "another file");
+  work.WriteFile("m.xml", Manifest());
+  work.WriteFile("out\xEF\xBF\xBD.p7", "another file");
   const ProcessResult result = Run({"-P", "-R", "src", "m.xml", "out\xFF.p7", kSubject});
   EXPECT_EQ(0, result.exitCode);
   EXPECT_NE(std::string::npos,
             result.output.find("Signing and writing manifest: out\xEF\xBF\xBD.p7\n"));
-  EXPECT_EQ("another file", ReadFileBytes(package.Path() / "out\xEF\xBF\xBD.p7"));
-  std::filesystem::rename(package.Path() / "out\xFF.p7", Output());
+  EXPECT_EQ("another file", ReadFileBytes(work.Path() / "out\xEF\xBF\xBD.p7"));
+  std::filesystem::rename(work.Path() / "out\xFF.p7", Out());
   EXPECT_EQ(ReleaseManifest(), VerifiedContent());
-}
-
-TEST_F(PipelineEndToEndTest, DebugShowsTheLengthOfTheManifest) {
-  package.WriteFile("m.xml", std::string(1230, ' ') + "<a/>");
-  const ProcessResult result = Run({"-D", "m.xml", "out.p7", kSubject});
-  EXPECT_NE(std::string::npos,
-            result.output.find("Reading manifest: m.xml\n  Length of file: 1234 bytes\n"));
-  EXPECT_EQ(1, result.exitCode);
 }
 
 }  // namespace

@@ -174,13 +174,21 @@ REJECTION = der(0x30, der(0x30, der(0x02, b"\x02") + der(0x30, der(0x0C, b"polic
                           + der(0x03, b"\x00\x00\x01")))
 
 
+STATIC = {  # path: (HTTP status, body, Content-Type)
+    "http404": (404, b"not here\n", "text/plain"),
+    "http500": (500, b"broken\n", "text/plain"),
+    "html": (200, b"<html><body>Sign in first</body></html>\n", "text/html"),
+    "reject": (200, REJECTION, "application/timestamp-reply"),
+}
+
+
 class Handler(http.server.BaseHTTPRequestHandler):
     protocol_version = "HTTP/1.1"
 
     def log_message(self, *args):
         pass
 
-    def answer(self, status, body, content_type):
+    def answer(self, status, body, content_type="application/timestamp-reply"):
         self.send_response(status)
         self.send_header("Content-Type", content_type)
         self.send_header("Content-Length", str(len(body)))
@@ -191,34 +199,23 @@ class Handler(http.server.BaseHTTPRequestHandler):
             pass
 
     def do_GET(self):
-        crl_dir = self.server.crl_dir
         name = self.path[len("/crl/"):]
-        if not self.path.startswith("/crl/") or not crl_dir or "/" in name or name in ("", ".", ".."):
-            return self.answer(404, b"not found\n", "text/plain")
         try:
-            with open(os.path.join(crl_dir, name), "rb") as f:
-                body = f.read()
-        except OSError:
-            return self.answer(404, b"not found\n", "text/plain")
-        self.answer(200, body, "application/pkix-crl")
+            if not self.path.startswith("/crl/") or "/" in name or name in ("", ".", ".."):
+                raise OSError
+            with open(os.path.join(self.server.crl_dir, name), "rb") as f:
+                self.answer(200, f.read(), "application/pkix-crl")
+        except (OSError, TypeError):
+            self.answer(404, b"not found\n", "text/plain")
 
     def do_POST(self):
         query = self.rfile.read(int(self.headers.get("Content-Length", "0")))
         tsa = self.server.tsa
         parts = self.path.strip("/").split("/")
-        reply = "application/timestamp-reply"
-        if parts[0] == "http404":
-            return self.answer(404, b"not here\n", "text/plain")
-        if parts[0] == "http500":
-            return self.answer(500, b"broken\n", "text/plain")
-        if parts[0] == "html":
-            return self.answer(200, b"<html><body>Sign in first</body></html>\n", "text/html")
-        if parts[0] == "reject":
-            return self.answer(200, REJECTION, reply)
-        if parts[0] == "replay":
-            return self.answer(200, tsa.replay(query), reply)
-        if parts[0] == "noeku":
-            return self.answer(200, tsa.no_eku(query), reply)
+        if parts[0] in STATIC:
+            return self.answer(*STATIC[parts[0]])
+        if parts[0] in ("replay", "noeku"):
+            return self.answer(200, tsa.replay(query) if parts[0] == "replay" else tsa.no_eku(query))
         if parts[0] == "slow":
             time.sleep(float(parts[1]) if len(parts) > 1 else 5)
         if parts[0] == "flaky":
@@ -229,7 +226,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 return self.answer(503, b"busy\n", "text/plain")
         if parts[0] not in ("tsa", "slow", "flaky"):
             return self.answer(404, b"no such path\n", "text/plain")
-        self.answer(200, tsa.reply(query), reply)
+        self.answer(200, tsa.reply(query))
 
 
 def main():

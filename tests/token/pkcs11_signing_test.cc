@@ -54,9 +54,8 @@ class Pkcs11SigningTest : public ::testing::Test {
 
   ProcessResult SignExample(const std::string& output) {
     const std::string example = std::string(BREVICK_SOURCE_DIR) + "/examples/package";
-    return RunBrevick(
-        {"-R", example + "/src", example + "/manifest.xml", output, kSubject},
-        {.workingDirectory = work.Path().string(), .env = {{"HOME", work.Path().string()}}});
+    return RunBrevick({"-R", example + "/src", example + "/manifest.xml", output, kSubject},
+                      {.workingDirectory = work.Path().string()});
   }
 
   std::unique_ptr<SoftHsmToken> token;

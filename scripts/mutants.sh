@@ -93,7 +93,7 @@ verify/signer_trust.cc @@ if (!anchors.problems.empty()) { @@ if (false) { @@ br
 verify/signer_trust.cc @@ if (md2 && options.strict) return @@ if (md2 && !options.strict) return @@ brevick_verify_tests
 verify/revocation_check.cc @@ if (signedAt && *signedAt < finding.revokedAt) { @@ if (signedAt) { @@ brevick_verify_tests
 verify/anchors.cc @@ kMaxTrustFileBytes = 16u << 20; @@ kMaxTrustFileBytes = 16u << 24; @@ brevick_verify_tests
-verify/package_hashes.cc @@ } else if (!extraTaken) { @@ } else if (true) { @@ brevick_verify_tests
+verify/package_hashes.cc @@ extraTaken = true; @@ extraTaken = false; @@ brevick_verify_tests
 manifest/hashing_step.cc @@ if (!base.empty()) base += L'\\'; @@ base += L'\\'; @@ brevick_manifest_tests
 manifest/hashing_step.cc @@ if (!utf8Document && (HasNonAscii(file) || HasNonAscii(subPath))) @@ if (!utf8Document && HasNonAscii(file)) @@ brevick_manifest_tests
 manifest/validation.cc @@ } else if (entryPointCount > 1) { @@ } else if (entryPointCount > 2) { @@ brevick_manifest_tests

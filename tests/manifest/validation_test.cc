@@ -1,4 +1,5 @@
-// tests/manifest/validation_test.cc: whole manifests through the package rules.
+// tests/manifest/validation_test.cc: whole manifests through the package
+// rules, the UUID shape check, and the developer attributes removed after.
 #include "manifest/validation.h"
 
 #include <gtest/gtest.h>
@@ -7,6 +8,8 @@
 #include <vector>
 
 #include "base/stage_result.h"
+#include "manifest/developer_info.h"
+#include "manifest/uuid_check.h"
 #include "tests/support/manifest_helpers.h"
 #include "tests/support/recording_reporter.h"
 
@@ -51,8 +54,8 @@ void ExpectOutcome(const Case& c, StageResult result) {
 }
 
 TEST(ValidationTest, RejectsABrokenSkeletonAndExaminesNothingAfter) {
+  // clang-format off
   const Case cases[] = {
-      // clang-format off
       {"root differs in case", "<DravanePackage><package/></DravanePackage>", {"Opening <dravanePackage> element not found"}},
       {"root holds only a comment", "<dravanePackage><!-- c --></dravanePackage>", {"<package> element not found"}},
       {"other element before package", R"(<dravanePackage><info/><package name="P" id="{p}"><modules/></package></dravanePackage>)", {"<package> element not found"}},
@@ -62,8 +65,8 @@ TEST(ValidationTest, RejectsABrokenSkeletonAndExaminesNothingAfter) {
       {"other element before dependencies", Package(ModuleA(R"(id="{a}" host="UI")", "<notes/><dependencies/>")), {"<dependencies> element not found on module 'A'"}},
       {"illegal element after the first dependency, later modules skipped", Package(WithDependencies(R"(id="{a}" host="Engine")", kGoodDependency + "<file/>" + kGoodDependency) + R"(<module name="B"/>)"), {"Illegal element 'file' found within <dependencies> list"}},
       {"errors before the stop stay", Package(ModuleA(R"(id="a" host="x")", "")), {"Invalid UUID for module 'A'", "Invalid host 'x' for module 'A'. Must be 'Engine' or 'UI'", "<dependencies> element not found on module 'A'"}},
-      // clang-format on
   };
+  // clang-format on
   for (const Case& c : cases) ExpectOutcome(c, StageResult::kManifestRejected);
   RecordingReporter reporter;
   xmldoc::Document noRoot;
@@ -71,8 +74,8 @@ TEST(ValidationTest, RejectsABrokenSkeletonAndExaminesNothingAfter) {
 }
 
 TEST(ValidationTest, RecordsFindingsInOrderAndGoesOn) {
+  // clang-format off
   const Case cases[] = {
-      // clang-format off
       {"complete, with a comment and blanks before package", "<dravanePackage>\n  <!-- c -->\n  " + Package(WithDependencies(R"(id="{a}" host="All")", kGoodDependency)).substr(16), {}},
       {"modules as empty-element tag, after the package UUID", R"(<dravanePackage><package name="P" id="{p"><modules/></package></dravanePackage>)", {"Invalid UUID for package 'P'", "No modules in the <modules> element"}},
       {"modules holding only a comment", Package("<!-- none -->"), {"No valid modules found in package 'P'"}},
@@ -83,8 +86,8 @@ TEST(ValidationTest, RecordsFindingsInOrderAndGoesOn) {
       {"empty dependencies", Package(ModuleA(R"(id="{a}" host="UI")", "<dependencies/>")), {"No dependencies found for module 'A'", "No entry point found for module 'A'"}},
       {"destination missing, blank-padded, other case", Package(WithDependencies(R"(id="{a}" host="UI")", R"(<dependency file="a" entryPoint="1"/>)" R"(<dependency file="b"><destination value=" local"/></dependency>)" R"(<dependency file="c"><destination value="Local"/></dependency>)")), {kBadDestination, kBadDestination, kBadDestination}},
       {"UUID, host, destination in that order, entry point last, every module validated", Package(WithDependencies(R"(id="a}" host="Both")", R"(<dependency><destination value="remote"/></dependency>)") + WithDependencies(R"(id="" host="UI")", kGoodDependency)), {"Invalid UUID for module 'A'", "Invalid host 'Both' for module 'A'. Must be 'Engine' or 'UI'", kBadDestination, "No entry point found for module 'A'", "Invalid UUID for module 'A'"}},
-      // clang-format on
   };
+  // clang-format on
   for (const Case& c : cases) ExpectOutcome(c, StageResult::kGoOn);
 }
 
@@ -96,15 +99,12 @@ TEST(ValidationTest, WritesProgressLinesWithPAndEveryLineInOrderWithD) {
           R"(<dependency file="a.dll" entryPoint="1"><destination value="local"/></dependency>)"
           R"(<dependency file="b.dll" entryPoint="0"><destination value="nowhere"/>)"
           R"(</dependency>)"));
-  const struct {
-    const char* flags;
-    Strings lines;
-  } cases[] = {
-      // clang-format off
+  // clang-format off
+  const struct { const char* flags; Strings lines; } cases[] = {
       {"P", {"Validating XML for package 'P'", "Invalid element <x> within <modules>. Skipping.", "Validating XML for module 'A'", kBadDestination}},
       {"D", {"Found root '<dravanePackage>' element'", "Found '<package>' element'", "  Package name:P", "  UUID '{p}' validated OK", "Found <modules> element", "Validating XML for package 'P'", "", "Invalid element <x> within <modules>. Skipping.", "", "Validating XML for module 'A'", "  UUID '{a}' validated OK", "  Host:UI", "Dependency file: a.dll", "  EntryPoint:YES", "  File destination type: local", "Dependency file: b.dll", "  EntryPoint:NO", "  File destination type: nowhere", kBadDestination}},
-      // clang-format on
   };
+  // clang-format on
   for (const auto& c : cases) {
     SCOPED_TRACE(c.flags);
     RecordingReporter reporter;
@@ -126,6 +126,46 @@ TEST(ValidationTest, LeavesMissingDependencyAttributesPresentAndEmpty) {
                 R"(</dependency><dependency file="b" entryPoint="1"/>)")),
             testing::CompactXml(document->GetRoot()));
   EXPECT_TRUE(xmldoc::NullElement().GetAttributes().empty());
+}
+
+// Only the shape is checked; one debug line says why.
+TEST(UuidCheckTest, TestsTheShapeOnlyAndSaysWhyInOneDebugLine) {
+  // clang-format off
+  const struct { std::string value; bool valid; std::string line; } cases[] = {
+      {"", false, "UUID of module is < 3 characters"},
+      {"{}", false, "UUID of module is < 3 characters"},
+      {"{not-hex-at-all}", true, "  UUID '{not-hex-at-all}' validated OK"},
+      {"abc}", false, "UUID of module does not start with '{' character"},
+      {" {abc}", false, "UUID of module does not start with '{' character"},
+      {"{abc} ", false, "UUID of module does not end with '}' character"},
+      {"{\xC3\xA9}", true, "  UUID '{\xC3\xA9}' validated OK"},   // length in bytes, shown as text
+      {std::string("{\0}", 3), true, "  UUID '{' validated OK"},  // shown up to the NUL
+  };
+  // clang-format on
+  for (const auto& c : cases) {
+    RecordingReporter reporter;
+    EXPECT_EQ(c.valid, CheckModuleUuid(c.value, reporter)) << c.value;
+    EXPECT_EQ(Strings{c.line}, reporter.Shown("D")) << c.value;
+    EXPECT_EQ(Strings{}, reporter.Shown("P")) << c.value;
+  }
+}
+
+TEST(DeveloperInfoTest, StripsPackageAndModuleAttributesOnlyWhereTheyBelong) {
+  // clang-format off
+  const struct { std::string xml, stripped; Strings lines; } cases[] = {
+      {R"(<dravanePackage><package mode="debug" name="P" debugPath="keep"><modules>)" R"(<module name="A" debugPath="d" releasePath="r" mode="keep"><dependencies/></module>)" R"(<!-- c --><component debugPath="d"/></modules></package></dravanePackage>)", R"(<dravanePackage><package name="P" debugPath="keep"><modules>)" R"(<module name="A" mode="keep"><dependencies/></module>)" R"(<!-- c --><component/></modules></package></dravanePackage>)", {"Removing developer information from <P> package.", "Removing developer information from <A> module.", "Removing developer information from <> module."}},  // any element counts, named or not
+      {"<dravanePackage><package><modules> </modules></package></dravanePackage>", "<dravanePackage><package><modules> </modules></package></dravanePackage>", {"Removing developer information from <> package."}},
+      {"<dravanePackage/>", "<dravanePackage/>", {"Removing developer information from <> package."}},
+  };
+  // clang-format on
+  for (const auto& c : cases) {
+    RecordingReporter reporter;
+    const auto document = ParseXml(c.xml);
+    EXPECT_TRUE(RemovePackageDeveloperInformation(*document, reporter));
+    EXPECT_TRUE(RemoveModuleDeveloperInformation(*document, reporter));
+    EXPECT_EQ(c.stripped, testing::CompactXml(*document)) << c.xml;
+    EXPECT_EQ(c.lines, reporter.Shown("P")) << c.xml;
+  }
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 // release exactly as it was. Tested by tests/app/timestamp_test.cc.
 #include "app/add_timestamp.h"
 
+#include <algorithm>
 #include <optional>
 
 #include "app/run.h"
@@ -62,28 +63,40 @@ AddTimestampCommandLine ParseAddTimestampArguments(const std::vector<std::wstrin
   return result;
 }
 
-// Why `message` cannot take a timestamp; nothing when it can.
+// The message as it stands: its content and its signer, or why it cannot
+// take a timestamp.
+struct StampableMessage {
+  std::vector<std::uint8_t> content;
+  SignerTimestamps signer;
+};
+
 std::optional<std::wstring> CannotStamp(std::span<const std::uint8_t> message,
-                                        std::vector<std::uint8_t>& content) {
+                                        StampableMessage& found) {
   const OpenSslErrorScope errorScope;
-  const CryptoResult code = VerifySignedMessage(message, content);
+  const CryptoResult code = VerifySignedMessage(message, found.content);
   if (code != CryptoResult::kOk)
     return L"is not a valid signed manifest: " + ToWide(CryptoErrorText(code));
-  const std::optional<SignerTimestamps> signer = ReadSignerTimestamps(message);
+  std::optional<SignerTimestamps> signer = ReadSignerTimestamps(message);
   if (!signer) return L"is not a valid signed manifest";
   if (!signer->tokens.empty()) return L"already has a timestamp";
   if (signer->hasUnsignedAttributes) return L"has unsigned attributes already";
+  found.signer = std::move(*signer);
   return std::nullopt;
 }
 
-// Whether the stamped message is the old one plus a token that holds.
-bool StampedMessageHolds(std::span<const std::uint8_t> stamped,
-                         std::span<const std::uint8_t> content) {
+// Whether the stamped message is the old one plus the token already checked:
+// the same content under a signature that holds, and exactly that token
+// over exactly the old signature value, so its check stands for it.
+bool StampedMessageHolds(std::span<const std::uint8_t> stamped, const StampableMessage& old,
+                         std::span<const std::uint8_t> token) {
   const OpenSslErrorScope errorScope;
   std::vector<std::uint8_t> carried;
-  return VerifySignedMessage(stamped, carried) == CryptoResult::kOk &&
-         carried.size() == content.size() &&
-         std::equal(carried.begin(), carried.end(), content.begin());
+  if (VerifySignedMessage(stamped, carried) != CryptoResult::kOk || carried != old.content)
+    return false;
+  const std::optional<SignerTimestamps> signer = ReadSignerTimestamps(stamped);
+  return signer && signer->signatureValue == old.signer.signatureValue &&
+         signer->tokens.size() == 1 &&
+         std::equal(token.begin(), token.end(), signer->tokens[0].begin(), signer->tokens[0].end());
 }
 
 int Fail(const std::wstring& path, const std::wstring& why) {
@@ -104,22 +117,20 @@ int RunAddTimestampMode(const std::vector<std::wstring>& args) {
   std::vector<std::uint8_t> message;
   if (const FileResult read = ReadRegularFile(AT_FDCWD, OpenablePath(path), message); !read.Ok())
     return Fail(path, L"cannot be read: " + ToWide(FileErrorText(read.error)));
-  std::vector<std::uint8_t> content;
-  if (const std::optional<std::wstring> why = CannotStamp(message, content))
-    return Fail(path, *why);
+  StampableMessage old;
+  if (const std::optional<std::wstring> why = CannotStamp(message, old)) return Fail(path, *why);
 
-  const std::optional<SignerTimestamps> signer = ReadSignerTimestamps(message);
   std::string failure;
+  TimestampToken added;
   const std::optional<std::vector<std::uint8_t>> token =
-      FetchTimestampToken(signer->signatureValue, commandLine.timestamp, failure);
+      FetchTimestampToken(old.signer.signatureValue, commandLine.timestamp, failure, &added);
   if (!token) return Fail(path, L"was left as it was: no time-stamp authority gave a valid token");
   const std::optional<std::vector<std::uint8_t>> stamped = WithTimestampToken(message, *token);
-  if (!stamped || !StampedMessageHolds(*stamped, content) || TimestampProblem(*stamped))
+  if (!stamped || !StampedMessageHolds(*stamped, old, *token))
     return Fail(path, L"was left as it was: the stamped message does not verify");
   if (const FileResult written = ReplaceFile(OpenablePath(path), *stamped); !written.Ok())
     return Fail(path, L"cannot be replaced: " + ToWide(FileErrorText(written.error)));
 
-  const TimestampToken added = CheckTimestampToken(*token, signer->signatureValue);
   WriteLineUtf8("Timestamp: " + added.timeText + " by " +
                 DescribeCertificate(added.tsaCertificate.get()).subject);
   return kExitSuccess;

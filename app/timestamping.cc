@@ -75,12 +75,12 @@ std::string FirstBytes(std::span<const std::uint8_t> body) {
   return shown + "\"";
 }
 
-// One try at one URL: nothing when `token` now holds a checked token, else
-// the reason in words.
+// One try at one URL: nothing when `token` now holds a token that holds
+// (`checked` says what it holds), else the reason in words.
 std::optional<std::string> TryTsa(const std::string& url, const TimestampRequest& request,
                                   std::span<const std::uint8_t> signatureValue,
                                   const TimestampSettings& settings,
-                                  std::vector<std::uint8_t>& token) {
+                                  std::vector<std::uint8_t>& token, TimestampToken& checked) {
   const HttpResponse response =
       HttpPost(url, request.der, kQueryType, HttpOptions{settings.timeoutSeconds});
   if (!response.Ok()) return response.failure;
@@ -91,8 +91,7 @@ std::optional<std::string> TryTsa(const std::string& url, const TimestampRequest
            FirstBytes(response.body) + ")";
   }
   if (!reply.failure.empty()) return reply.failure;
-  const TimestampToken checked =
-      CheckTimestampToken(reply.token, signatureValue, {request.digest, request.nonce});
+  checked = CheckTimestampToken(reply.token, signatureValue, {request.digest, request.nonce});
   if (!checked.Valid()) return checked.reason;
   token = std::move(reply.token);
   return std::nullopt;
@@ -172,8 +171,9 @@ std::wstring TimestampSettingsText(const TimestampSettings& settings) {
 
 std::optional<std::vector<std::uint8_t>> FetchTimestampToken(
     std::span<const std::uint8_t> signatureValue, const TimestampSettings& settings,
-    std::string& failure) {
+    std::string& failure, TimestampToken* checked) {
   std::vector<std::uint8_t> token;
+  TimestampToken lastChecked;
   const TryOutcome outcome = TryInTurn(
       settings.urls, RetryPlan{settings.rounds, settings.waitSeconds},
       [&](const std::string& url) -> std::optional<std::string> {
@@ -181,13 +181,14 @@ std::optional<std::vector<std::uint8_t>> FetchTimestampToken(
         const std::optional<TimestampRequest> request =
             MakeTimestampRequest(signatureValue, settings.digest);
         if (!request) return std::string("cannot make the request");
-        return TryTsa(url, *request, signatureValue, settings, token);
+        return TryTsa(url, *request, signatureValue, settings, token, lastChecked);
       },
       [&](const std::string& url, const std::string& reason) {
         failure = ShownUrl(url) + ": " + reason;
         NoticeLine(L"timestamp: " + ToWide(failure));
       });
   if (!outcome.servedBy) return std::nullopt;
+  if (checked != nullptr) *checked = std::move(lastChecked);
   if (outcome.failedTries > 0) {
     NoticeLine(L"timestamp: served by " + ToWide(ShownUrl(settings.urls[*outcome.servedBy])) +
                L" after " + Plural(outcome.failedTries, L"failed try"));

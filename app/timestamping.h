@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "cms/signed_message.h"
+#include "cms/timestamp_token.h"
 #include "digest/digest_algorithm.h"
 
 namespace brevick {
@@ -46,10 +47,12 @@ std::wstring TimestampSettingsText(const TimestampSettings& settings);
 // Asks the TSAs for a token over `signatureValue` and checks each answer.
 // On success the DER token; otherwise nothing and `failure` says how the
 // last try failed ("URL: REASON"). Each failed try has gone to standard
-// error, and one line names the URL that served after failures.
+// error, and one line names the URL that served after failures. With
+// `checked`, the check of the token returned is kept there, so that what it
+// says need not be read again.
 std::optional<std::vector<std::uint8_t>> FetchTimestampToken(
     std::span<const std::uint8_t> signatureValue, const TimestampSettings& settings,
-    std::string& failure);
+    std::string& failure, TimestampToken* checked = nullptr);
 
 // Puts a token from the TSAs into the frame's signer, for content of
 // `contentSize` bytes; the signature and everything else stay as they are.

@@ -7,8 +7,6 @@ namespace {
 
 constexpr std::uint8_t kDerLongLengthFlag = 0x80;
 constexpr std::uint8_t kDerHighTagNumber = 0x1F;
-// Eight length octets hold any size; more never occur.
-constexpr std::size_t kMaxLengthOctets = 8;
 
 }  // namespace
 
@@ -17,7 +15,7 @@ std::optional<DerHeader> ReadDerHeader(std::span<const std::uint8_t> bytes) {
   DerHeader header{bytes[0], 2, bytes[1]};
   if (bytes[1] < kDerLongLengthFlag) return header;
   const std::size_t count = bytes[1] & ~kDerLongLengthFlag;
-  if (count == 0 || count > kMaxLengthOctets || bytes.size() < 2 + count) return std::nullopt;
+  if (count == 0 || count > kDerMaxLengthOctets || bytes.size() < 2 + count) return std::nullopt;
   header.contentSize = 0;
   for (std::size_t i = 0; i < count; ++i)
     header.contentSize = header.contentSize << 8 | bytes[2 + i];

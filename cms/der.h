@@ -17,6 +17,9 @@ inline constexpr std::uint8_t kDerSetTag = 0x31;
 inline constexpr std::uint8_t kDerOctetStringTag = 0x04;
 inline constexpr std::uint8_t kDerExplicitZeroTag = 0xA0;
 
+// Eight length octets hold any size; more never occur.
+inline constexpr std::size_t kDerMaxLengthOctets = 8;
+
 struct DerHeader {
   std::uint8_t tag = 0;
   std::size_t headerSize = 0;

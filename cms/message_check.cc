@@ -7,13 +7,12 @@
 
 #include <openssl/objects.h>
 #include <openssl/pkcs7.h>
-#include <openssl/rsa.h>
 
 #include <algorithm>
-#include <cctype>
 
 #include "base/file_io.h"
 #include "cms/der.h"
+#include "cms/signed_data.h"
 #include "cms/signed_message.h"
 #include "pki/certificate_info.h"
 
@@ -22,51 +21,6 @@ namespace {
 
 // BER's length octet for "ends at an end-of-contents marker".
 constexpr std::uint8_t kDerIndefiniteLength = 0x80;
-
-std::optional<DigestAlgorithm> AlgorithmOfNid(int nid) {
-  switch (nid) {
-    case NID_md2:
-      return DigestAlgorithm::kMd2;
-    case NID_sha256:
-      return DigestAlgorithm::kSha256;
-    case NID_sha384:
-      return DigestAlgorithm::kSha384;
-    case NID_sha512:
-      return DigestAlgorithm::kSha512;
-    default:
-      return std::nullopt;
-  }
-}
-
-std::string AlgorithmName(const ASN1_OBJECT* algorithm) {
-  const int nid = OBJ_obj2nid(algorithm);
-  std::string name;
-  if (const char* shortName = nid != NID_undef ? OBJ_nid2sn(nid) : nullptr) name = shortName;
-  if (name.empty()) {
-    char text[128];
-    const int size = OBJ_obj2txt(text, sizeof text, algorithm, 1);
-    if (size > 0)
-      name.assign(text, std::min<std::size_t>(static_cast<std::size_t>(size), sizeof text - 1));
-  }
-  std::transform(name.begin(), name.end(), name.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return name;
-}
-
-bool IsSignedData(const PKCS7* decoded) {
-  if (decoded == nullptr || !PKCS7_type_is_signed(decoded) || decoded->d.sign == nullptr)
-    return false;
-  const PKCS7* inner = decoded->d.sign->contents;
-  return inner != nullptr && PKCS7_type_is_data(inner);
-}
-
-Pkcs7Ptr DecodeWhole(std::span<const std::uint8_t> der) {
-  const unsigned char* next = der.data();
-  Pkcs7Ptr decoded(d2i_PKCS7(nullptr, &next, static_cast<long>(der.size())));
-  // Bytes after the message would be content that no signature covers.
-  if (!decoded || next != der.data() + der.size() || !IsSignedData(decoded.get())) return nullptr;
-  return decoded;
-}
 
 // Decodes the message with its content left out, which then stays where it
 // lies in `message`; null when the encoding is not one this can split.
@@ -81,40 +35,27 @@ Pkcs7Ptr DecodeAroundContent(std::span<const std::uint8_t> message, ContentPlace
   if (!empty) return nullptr;
   std::vector<std::uint8_t> shell = empty->head;
   shell.insert(shell.end(), empty->tail.begin(), empty->tail.end());
-  Pkcs7Ptr decoded = DecodeWhole(shell);
+  Pkcs7Ptr decoded = DecodeSignedData(shell, NID_pkcs7_data);
   if (decoded) place = *found;
   return decoded;
 }
 
-X509* FindCarriedCertificate(const PKCS7* message, const PKCS7_ISSUER_AND_SERIAL* wanted) {
-  STACK_OF(X509)* carried = message->d.sign->cert;
-  for (int i = 0; i < sk_X509_num(carried); ++i) {
-    X509* candidate = sk_X509_value(carried, i);
-    if (X509_NAME_cmp(X509_get_issuer_name(candidate), wanted->issuer) == 0 &&
-        ASN1_INTEGER_cmp(X509_get0_serialNumber(candidate), wanted->serial) == 0)
-      return candidate;
+// Decodes the message and finds its content: where it lies in `message`
+// when the encoding allows, else in the decoded copy. False when it does not
+// decode or is detached (then nothing here is signed).
+bool DecodeWithContent(std::span<const std::uint8_t> message, MessageCheck& check) {
+  ContentPlace place;
+  check.decoded = DecodeAroundContent(message, place);
+  if (check.decoded) {
+    check.content = message.subspan(place.offset, place.size);
+    return true;
   }
-  return nullptr;
-}
-
-// What the signer's key signed: a DigestInfo when the signature is sound.
-std::vector<std::uint8_t> RecoveredDigestInfo(const PKCS7_SIGNER_INFO* info, X509* signer) {
-  EVP_PKEY* publicKey = X509_get0_pubkey(signer);
-  if (publicKey == nullptr || EVP_PKEY_get_base_id(publicKey) != EVP_PKEY_RSA) return {};
-  const EvpPkeyCtxPtr context(EVP_PKEY_CTX_new(publicKey, nullptr));
-  const unsigned char* signature = ASN1_STRING_get0_data(info->enc_digest);
-  const auto signatureSize = static_cast<std::size_t>(ASN1_STRING_length(info->enc_digest));
-  std::size_t size = 0;
-  if (!context || EVP_PKEY_verify_recover_init(context.get()) != 1 ||
-      EVP_PKEY_CTX_set_rsa_padding(context.get(), RSA_PKCS1_PADDING) != 1 ||
-      EVP_PKEY_verify_recover(context.get(), nullptr, &size, signature, signatureSize) != 1)
-    return {};
-  std::vector<std::uint8_t> recovered(size);
-  if (EVP_PKEY_verify_recover(context.get(), recovered.data(), &size, signature, signatureSize) !=
-      1)
-    return {};
-  recovered.resize(size);
-  return recovered;
+  check.decoded = DecodeSignedData(message, NID_pkcs7_data);
+  if (!check.decoded) return false;
+  const ASN1_OCTET_STRING* data = check.decoded->d.sign->contents->d.data;
+  if (data == nullptr) return false;
+  check.content = {ASN1_STRING_get0_data(data), static_cast<std::size_t>(ASN1_STRING_length(data))};
+  return true;
 }
 
 // The DER of the signed attributes as a SET OF, which is what the signature
@@ -160,14 +101,14 @@ SignerCheck CheckSigner(const PKCS7* message, PKCS7_SIGNER_INFO* info,
   if (info == nullptr || info->issuer_and_serial == nullptr || info->digest_alg == nullptr)
     return check;  // kCannotReadSigner
   check.digest = AlgorithmName(info->digest_alg->algorithm);
-  check.certificate = FindCarriedCertificate(message, info->issuer_and_serial);
+  check.certificate = SignerCertificate(message, info);
   if (check.certificate == nullptr) {
     check.result = CryptoResult::kNoSignerCertificate;
     return check;
   }
   check.result = CryptoResult::kSignatureMismatch;
   const std::optional<DigestAlgorithm> algorithm =
-      AlgorithmOfNid(OBJ_obj2nid(info->digest_alg->algorithm));
+      DigestByNid(OBJ_obj2nid(info->digest_alg->algorithm));
   if (!algorithm) return check;
   std::vector<std::uint8_t> attributes;
   check.signedAttributes = sk_X509_ATTRIBUTE_num(info->auth_attr) > 0;
@@ -208,18 +149,7 @@ MessageCheck CheckSignedMessage(std::span<const std::uint8_t> message) {
     return check;
   }
   if (message.size() > kMaxBlockSizeInBytes) return check;  // kCannotDecode
-  ContentPlace place;
-  check.decoded = DecodeAroundContent(message, place);
-  if (check.decoded) {
-    check.content = message.subspan(place.offset, place.size);
-  } else {
-    check.decoded = DecodeWhole(message);
-    if (!check.decoded) return check;
-    const ASN1_OCTET_STRING* data = check.decoded->d.sign->contents->d.data;
-    if (data == nullptr) return check;  // detached: nothing here is signed
-    check.content = {ASN1_STRING_get0_data(data),
-                     static_cast<std::size_t>(ASN1_STRING_length(data))};
-  }
+  if (!DecodeWithContent(message, check)) return check;     // kCannotDecode
   STACK_OF(X509)* carried = check.decoded->d.sign->cert;
   for (int i = 0; i < sk_X509_num(carried); ++i)
     check.certificates.push_back(sk_X509_value(carried, i));

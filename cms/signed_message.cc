@@ -16,6 +16,7 @@
 
 #include "base/file_io.h"
 #include "cms/der.h"
+#include "cms/signed_data.h"
 #include "digest/md2.h"
 #include "pki/cert_store.h"
 #include "pki/crypto_result.h"
@@ -23,49 +24,21 @@
 namespace brevick {
 namespace {
 
-// Eight length octets hold any size; more never occur.
-constexpr std::size_t kMaxLengthOctets = 8;
 // Content no larger than this cannot make any enclosing length overflow.
 constexpr std::uint64_t kMaxFramedContentSize = std::uint64_t{1} << 62;
 constexpr long kSignedDataVersion = 1;
 constexpr long kSignerInfoVersion = 1;
 
-struct DigestKind {
-  int nid;
-  const EVP_MD* (*sha)();  // null for MD2, which is Brevick's own
-};
-
-DigestKind KindOf(DigestAlgorithm algorithm) {
-  switch (algorithm) {
-    case DigestAlgorithm::kSha256:
-      return {NID_sha256, EVP_sha256};
-    case DigestAlgorithm::kSha384:
-      return {NID_sha384, EVP_sha384};
-    case DigestAlgorithm::kSha512:
-      return {NID_sha512, EVP_sha512};
-    default:
-      return {NID_md2, nullptr};
-  }
-}
-
-std::optional<DigestAlgorithm> AlgorithmOfNid(int nid) {
-  for (const DigestAlgorithm algorithm : {DigestAlgorithm::kMd2, DigestAlgorithm::kSha256,
-                                          DigestAlgorithm::kSha384, DigestAlgorithm::kSha512}) {
-    if (KindOf(algorithm).nid == nid) return algorithm;
-  }
-  return std::nullopt;
-}
-
 std::vector<std::uint8_t> ComputeDigest(DigestAlgorithm algorithm,
                                         std::span<const std::uint8_t> content) {
-  const DigestKind kind = KindOf(algorithm);
-  if (kind.sha == nullptr) {
+  const EVP_MD* sha = DigestEvp(algorithm);
+  if (sha == nullptr) {
     const Md2Digest md2 = ComputeMd2(content);
     return std::vector<std::uint8_t>(md2.begin(), md2.end());
   }
   std::vector<std::uint8_t> digest(EVP_MAX_MD_SIZE);
   unsigned int size = 0;
-  if (EVP_Digest(content.data(), content.size(), digest.data(), &size, kind.sha(), nullptr) != 1) {
+  if (EVP_Digest(content.data(), content.size(), digest.data(), &size, sha, nullptr) != 1) {
     return {};
   }
   digest.resize(size);
@@ -75,7 +48,7 @@ std::vector<std::uint8_t> ComputeDigest(DigestAlgorithm algorithm,
 // The digest with absent parameters, as in digestAlgorithms and the SignerInfo.
 X509AlgorPtr DigestAlgorithmIdentifier(DigestAlgorithm algorithm) {
   X509AlgorPtr identifier(X509_ALGOR_new());
-  if (!identifier || X509_ALGOR_set0(identifier.get(), OBJ_nid2obj(KindOf(algorithm).nid),
+  if (!identifier || X509_ALGOR_set0(identifier.get(), OBJ_nid2obj(DigestNid(algorithm)),
                                      V_ASN1_UNDEF, nullptr) != 1) {
     return nullptr;
   }
@@ -115,8 +88,8 @@ Pkcs7SignerInfoPtr SignerInfo(X509* certificate, DigestAlgorithm algorithm,
   if (serial == nullptr) return nullptr;
   ASN1_INTEGER_free(info->issuer_and_serial->serial);
   info->issuer_and_serial->serial = serial;
-  if (X509_ALGOR_set0(info->digest_alg, OBJ_nid2obj(KindOf(algorithm).nid), V_ASN1_UNDEF,
-                      nullptr) != 1 ||
+  if (X509_ALGOR_set0(info->digest_alg, OBJ_nid2obj(DigestNid(algorithm)), V_ASN1_UNDEF, nullptr) !=
+          1 ||
       X509_ALGOR_set0(info->digest_enc_alg, OBJ_nid2obj(NID_rsaEncryption), V_ASN1_NULL, nullptr) !=
           1 ||
       ASN1_OCTET_STRING_set(info->enc_digest, signature.data(),
@@ -147,52 +120,19 @@ Pkcs7Ptr SignedDataShell(X509* certificate, DigestAlgorithm algorithm,
   return message;
 }
 
-X509* FindCarriedCertificate(PKCS7* message, const PKCS7_ISSUER_AND_SERIAL* wanted) {
-  STACK_OF(X509)* carried = message->d.sign->cert;
-  for (int i = 0; i < sk_X509_num(carried); ++i) {
-    X509* candidate = sk_X509_value(carried, i);
-    if (X509_NAME_cmp(X509_get_issuer_name(candidate), wanted->issuer) == 0 &&
-        ASN1_INTEGER_cmp(X509_get0_serialNumber(candidate), wanted->serial) == 0) {
-      return candidate;
-    }
-  }
-  return nullptr;
-}
-
-// What the signer's key signed, recovered from the signature: a DigestInfo
-// when the message is sound; empty when it cannot be recovered or the
-// message names a digest Brevick does not sign with.
-std::vector<std::uint8_t> RecoveredDigestInfo(const PKCS7_SIGNER_INFO* info, X509* signer) {
-  if (!AlgorithmOfNid(OBJ_obj2nid(info->digest_alg->algorithm))) return {};
-  EVP_PKEY* publicKey = X509_get0_pubkey(signer);
-  if (publicKey == nullptr || EVP_PKEY_get_base_id(publicKey) != EVP_PKEY_RSA) return {};
-  const EvpPkeyCtxPtr context(EVP_PKEY_CTX_new(publicKey, nullptr));
-  const unsigned char* signature = ASN1_STRING_get0_data(info->enc_digest);
-  const auto signatureSize = static_cast<std::size_t>(ASN1_STRING_length(info->enc_digest));
-  std::size_t size = 0;
-  if (!context || EVP_PKEY_verify_recover_init(context.get()) != 1 ||
-      EVP_PKEY_CTX_set_rsa_padding(context.get(), RSA_PKCS1_PADDING) != 1 ||
-      EVP_PKEY_verify_recover(context.get(), nullptr, &size, signature, signatureSize) != 1) {
-    return {};
-  }
-  std::vector<std::uint8_t> recovered(size);
-  if (EVP_PKEY_verify_recover(context.get(), recovered.data(), &size, signature, signatureSize) !=
-      1) {
-    return {};
-  }
-  recovered.resize(size);
-  return recovered;
+// The digest the SignerInfo names, when it is one Brevick signs with.
+std::optional<DigestAlgorithm> SignerDigest(const PKCS7_SIGNER_INFO* info) {
+  return DigestByNid(OBJ_obj2nid(info->digest_alg->algorithm));
 }
 
 // Compares what the signer's key signed, algorithm included, with the
 // DigestInfo of the content as it stands now.
 bool SignatureMatches(const PKCS7_SIGNER_INFO* info, X509* signer,
                       std::span<const std::uint8_t> content) {
+  const std::optional<DigestAlgorithm> algorithm = SignerDigest(info);
+  if (!algorithm) return false;
   const std::vector<std::uint8_t> recovered = RecoveredDigestInfo(info, signer);
-  if (recovered.empty()) return false;
-  const std::optional<DigestAlgorithm> algorithm =
-      AlgorithmOfNid(OBJ_obj2nid(info->digest_alg->algorithm));
-  return algorithm && recovered == DigestInfo(*algorithm, content);
+  return !recovered.empty() && recovered == DigestInfo(*algorithm, content);
 }
 
 // Lends the caller's content to the message's data field for as long as it
@@ -217,16 +157,31 @@ class BorrowedContent {
   ASN1_OCTET_STRING* data;
 };
 
-// The signed-data message with attached data content, or null (code 3).
-Pkcs7Ptr DecodeSignedData(std::span<const std::uint8_t> message) {
-  const unsigned char* next = message.data();
-  Pkcs7Ptr decoded(d2i_PKCS7(nullptr, &next, static_cast<long>(message.size())));
-  // Bytes after the message would be content that no signature covers.
-  if (!decoded || next != message.data() + message.size()) return nullptr;
-  if (!PKCS7_type_is_signed(decoded.get()) || decoded->d.sign == nullptr) return nullptr;
-  const PKCS7* inner = decoded->d.sign->contents;
-  if (inner == nullptr || !PKCS7_type_is_data(inner) || inner->d.data == nullptr) return nullptr;
-  return decoded;
+// A message decoded for checking, with its first signer and that signer's
+// carried certificate.
+struct DecodedMessage {
+  Pkcs7Ptr decoded;
+  std::span<const std::uint8_t> content;  // into `decoded`
+  const PKCS7_SIGNER_INFO* info = nullptr;
+  X509* signer = nullptr;
+};
+
+// Decodes a signed-data message with attached data content and finds its
+// first signer's certificate; kOk, or why the message cannot be checked.
+CryptoResult DecodeForCheck(std::span<const std::uint8_t> message, DecodedMessage& out) {
+  if (message.empty() || message[0] != kDerSequenceTag) return CryptoResult::kNotSignedMessage;
+  if (message.size() > kMaxBlockSizeInBytes) return CryptoResult::kCannotDecode;
+  out.decoded = DecodeSignedData(message, NID_pkcs7_data);
+  const ASN1_OCTET_STRING* data = out.decoded ? out.decoded->d.sign->contents->d.data : nullptr;
+  if (data == nullptr) return CryptoResult::kCannotDecode;
+  out.content = {ASN1_STRING_get0_data(data), static_cast<std::size_t>(ASN1_STRING_length(data))};
+  out.info = sk_PKCS7_SIGNER_INFO_value(out.decoded->d.sign->signer_info, 0);
+  if (out.info == nullptr || out.info->issuer_and_serial == nullptr)
+    return CryptoResult::kCannotReadSigner;
+  out.signer = SignerCertificate(out.decoded.get(), out.info);
+  if (out.signer == nullptr || SimpleDisplayName(out.signer).empty())
+    return CryptoResult::kNoSignerCertificate;
+  return CryptoResult::kOk;
 }
 
 // The way from a message's first octet to its content: ContentInfo
@@ -307,7 +262,7 @@ std::optional<SignedMessageFrame> ResizedFrame(const SignedMessageFrame& frame,
     inner = DerHeaderSize(lengths[step]) + lengths[step];
   }
   SignedMessageFrame resized;
-  resized.head.reserve(frame.head.size() + kPathLength * kMaxLengthOctets);
+  resized.head.reserve(frame.head.size() + kPathLength * kDerMaxLengthOctets);
   for (std::size_t step = 0; step < kPathLength; ++step) {
     AppendDerHeader(resized.head, kPathToContent[step].tag, lengths[step]);
     resized.head.insert(resized.head.end(), parsed->skipped[step].begin(),
@@ -344,7 +299,7 @@ std::vector<std::uint8_t> DigestInfo(DigestAlgorithm algorithm,
   X509_ALGOR* digestAlgorithm = nullptr;
   ASN1_OCTET_STRING* digestField = nullptr;
   X509_SIG_getm(digestInfo.get(), &digestAlgorithm, &digestField);
-  if (X509_ALGOR_set0(digestAlgorithm, OBJ_nid2obj(KindOf(algorithm).nid), V_ASN1_NULL, nullptr) !=
+  if (X509_ALGOR_set0(digestAlgorithm, OBJ_nid2obj(DigestNid(algorithm)), V_ASN1_NULL, nullptr) !=
           1 ||
       ASN1_OCTET_STRING_set(digestField, digest.data(), static_cast<int>(digest.size())) != 1) {
     return {};
@@ -415,25 +370,13 @@ CryptoResult VerifySignedFrame(const SignedMessageFrame& frame,
 CryptoResult VerifySignedMessage(std::span<const std::uint8_t> message,
                                  std::vector<std::uint8_t>& content) {
   content.clear();
-  if (message.empty() || message[0] != kDerSequenceTag) return CryptoResult::kNotSignedMessage;
-  if (message.size() > kMaxBlockSizeInBytes) return CryptoResult::kCannotDecode;
-  const Pkcs7Ptr decoded = DecodeSignedData(message);
-  if (!decoded) return CryptoResult::kCannotDecode;
-  const ASN1_OCTET_STRING* carriedContent = decoded->d.sign->contents->d.data;
-  const unsigned char* contentBytes = ASN1_STRING_get0_data(carriedContent);
-  const std::span<const std::uint8_t> signedContent(
-      contentBytes, static_cast<std::size_t>(ASN1_STRING_length(carriedContent)));
-
-  const PKCS7_SIGNER_INFO* info = sk_PKCS7_SIGNER_INFO_value(decoded->d.sign->signer_info, 0);
-  if (info == nullptr || info->issuer_and_serial == nullptr) return CryptoResult::kCannotReadSigner;
-  X509* signer = FindCarriedCertificate(decoded.get(), info->issuer_and_serial);
-  if (signer == nullptr || SimpleDisplayName(signer).empty())
-    return CryptoResult::kNoSignerCertificate;
-
-  const CryptoResult result = SignatureMatches(info, signer, signedContent)
+  DecodedMessage decoded;
+  if (const CryptoResult code = DecodeForCheck(message, decoded); code != CryptoResult::kOk)
+    return code;
+  const CryptoResult result = SignatureMatches(decoded.info, decoded.signer, decoded.content)
                                   ? CryptoResult::kOk
                                   : CryptoResult::kSignatureMismatch;
-  content.assign(signedContent.begin(), signedContent.end());
+  content.assign(decoded.content.begin(), decoded.content.end());
   return result;
 }
 
@@ -442,25 +385,13 @@ CryptoResult VerifySignedMessageOf(std::span<const std::uint8_t> message,
                                    std::span<const std::uint8_t> expectedDigestInfo,
                                    bool& contentMatches) {
   contentMatches = false;
-  if (message.empty() || message[0] != kDerSequenceTag) return CryptoResult::kNotSignedMessage;
-  if (message.size() > kMaxBlockSizeInBytes) return CryptoResult::kCannotDecode;
-  const Pkcs7Ptr decoded = DecodeSignedData(message);
-  if (!decoded) return CryptoResult::kCannotDecode;
-  const ASN1_OCTET_STRING* carriedContent = decoded->d.sign->contents->d.data;
-  const std::span<const std::uint8_t> signedContent(
-      ASN1_STRING_get0_data(carriedContent),
-      static_cast<std::size_t>(ASN1_STRING_length(carriedContent)));
-
-  const PKCS7_SIGNER_INFO* info = sk_PKCS7_SIGNER_INFO_value(decoded->d.sign->signer_info, 0);
-  if (info == nullptr || info->issuer_and_serial == nullptr) return CryptoResult::kCannotReadSigner;
-  X509* signer = FindCarriedCertificate(decoded.get(), info->issuer_and_serial);
-  if (signer == nullptr || SimpleDisplayName(signer).empty())
-    return CryptoResult::kNoSignerCertificate;
-
-  contentMatches = std::equal(signedContent.begin(), signedContent.end(), expectedContent.begin(),
-                              expectedContent.end());
-  if (!contentMatches) return CryptoResult::kSignatureMismatch;
-  const std::vector<std::uint8_t> recovered = RecoveredDigestInfo(info, signer);
+  DecodedMessage decoded;
+  if (const CryptoResult code = DecodeForCheck(message, decoded); code != CryptoResult::kOk)
+    return code;
+  contentMatches = std::equal(decoded.content.begin(), decoded.content.end(),
+                              expectedContent.begin(), expectedContent.end());
+  if (!contentMatches || !SignerDigest(decoded.info)) return CryptoResult::kSignatureMismatch;
+  const std::vector<std::uint8_t> recovered = RecoveredDigestInfo(decoded.info, decoded.signer);
   return !recovered.empty() && std::equal(recovered.begin(), recovered.end(),
                                           expectedDigestInfo.begin(), expectedDigestInfo.end())
              ? CryptoResult::kOk

@@ -37,19 +37,6 @@ using Asn1IntegerPtr = std::unique_ptr<ASN1_INTEGER, Asn1IntegerFree>;
 
 constexpr long kRequestVersion = 1;
 
-int NidOf(DigestAlgorithm digest) {
-  switch (digest) {
-    case DigestAlgorithm::kSha256:
-      return NID_sha256;
-    case DigestAlgorithm::kSha384:
-      return NID_sha384;
-    case DigestAlgorithm::kSha512:
-      return NID_sha512;
-    default:
-      return NID_undef;
-  }
-}
-
 // PKIStatus values, by number.
 constexpr std::array<const char*, 6> kStatusNames = {"granted",           "grantedWithMods",
                                                      "rejection",         "waiting",
@@ -130,8 +117,9 @@ std::vector<std::uint8_t> TokenBytes(std::span<const std::uint8_t> response) {
 std::optional<TimestampRequest> MakeTimestampRequest(std::span<const std::uint8_t> signatureValue,
                                                      DigestAlgorithm digest) {
   const OpenSslErrorScope errors;
-  const int nid = NidOf(digest);
-  if (nid == NID_undef) return std::nullopt;
+  // Time-stamp authorities take SHA-2 only.
+  if (digest == DigestAlgorithm::kMd2) return std::nullopt;
+  const int nid = DigestNid(digest);
   TimestampRequest request;
   request.digest = digest;
   std::array<unsigned char, sizeof(std::uint64_t)> nonceBytes{};

@@ -14,10 +14,10 @@
 
 #include <algorithm>
 #include <array>
-#include <climits>
 #include <cstring>
 
 #include "cms/der.h"
+#include "cms/signed_data.h"
 #include "digest/sha2.h"
 
 namespace brevick {
@@ -61,13 +61,6 @@ TimestampToken Failed(TimestampToken token, Fault fault) {
   return token;
 }
 
-std::string DottedOid(const ASN1_OBJECT* object) {
-  char text[128];
-  const int size = OBJ_obj2txt(text, sizeof text, object, 1);
-  if (size <= 0) return {};
-  return std::string(text, std::min<std::size_t>(static_cast<std::size_t>(size), sizeof text - 1));
-}
-
 std::string HexOf(const ASN1_INTEGER* integer) {
   BIGNUM* number = ASN1_INTEGER_to_BN(integer, nullptr);
   char* hex = number != nullptr ? BN_bn2hex(number) : nullptr;
@@ -78,17 +71,11 @@ std::string HexOf(const ASN1_INTEGER* integer) {
   return text;
 }
 
-std::optional<DigestAlgorithm> Sha2OfNid(int nid) {
-  switch (nid) {
-    case NID_sha256:
-      return DigestAlgorithm::kSha256;
-    case NID_sha384:
-      return DigestAlgorithm::kSha384;
-    case NID_sha512:
-      return DigestAlgorithm::kSha512;
-    default:
-      return std::nullopt;
-  }
+// The imprint's digest: SHA-2 only, as MD2 is long broken.
+std::optional<DigestAlgorithm> ImprintDigest(int nid) {
+  const std::optional<DigestAlgorithm> digest = DigestByNid(nid);
+  if (digest == DigestAlgorithm::kMd2) return std::nullopt;
+  return digest;
 }
 
 std::string UtcText(std::time_t time) {
@@ -99,19 +86,6 @@ std::string UtcText(std::time_t time) {
     return {};
   }
   return text;
-}
-
-// The signed-data message whose content is a TSTInfo, or null.
-Pkcs7Ptr DecodeToken(std::span<const std::uint8_t> bytes) {
-  if (bytes.empty() || bytes.size() > static_cast<std::size_t>(LONG_MAX)) return nullptr;
-  const unsigned char* next = bytes.data();
-  Pkcs7Ptr token(d2i_PKCS7(nullptr, &next, static_cast<long>(bytes.size())));
-  if (!token || next != bytes.data() + bytes.size() || !PKCS7_type_is_signed(token.get()) ||
-      token->d.sign == nullptr || token->d.sign->contents == nullptr ||
-      OBJ_obj2nid(token->d.sign->contents->type) != NID_id_smime_ct_TSTInfo) {
-    return nullptr;
-  }
-  return token;
 }
 
 // Fills what the TSTInfo and the carried certificates say; false when the
@@ -125,9 +99,8 @@ bool ReadFields(PKCS7* token, TimestampToken& out) {
   out.time = timegm(&parts);
   out.timeText = UtcText(out.time);
   const X509_ALGOR* algorithm = TS_MSG_IMPRINT_get_algo(TS_TST_INFO_get_msg_imprint(info.get()));
-  const int nid = OBJ_obj2nid(algorithm->algorithm);
-  out.digest =
-      Sha2OfNid(nid) ? std::string(DigestName(*Sha2OfNid(nid))) : DottedOid(algorithm->algorithm);
+  const std::optional<DigestAlgorithm> digest = ImprintDigest(OBJ_obj2nid(algorithm->algorithm));
+  out.digest = digest ? std::string(DigestName(*digest)) : DottedOid(algorithm->algorithm);
   out.policy = DottedOid(TS_TST_INFO_get_policy_id(info.get()));
   out.serial = HexOf(TS_TST_INFO_get_serial(info.get()));
 
@@ -200,7 +173,7 @@ std::optional<Fault> ImprintOrNonceFault(PKCS7* token, std::span<const std::uint
   const TsTstInfoPtr info(PKCS7_to_TS_TST_INFO(token));
   TS_MSG_IMPRINT* imprint = TS_TST_INFO_get_msg_imprint(info.get());
   const std::optional<DigestAlgorithm> digest =
-      Sha2OfNid(OBJ_obj2nid(TS_MSG_IMPRINT_get_algo(imprint)->algorithm));
+      ImprintDigest(OBJ_obj2nid(TS_MSG_IMPRINT_get_algo(imprint)->algorithm));
   if (!digest) {
     return Fault{TimestampFault::kDigestMismatch,
                  "imprint made with " + digestName + ", not SHA-256, SHA-384 or SHA-512"};
@@ -295,7 +268,7 @@ TimestampToken CheckTimestampToken(std::span<const std::uint8_t> tokenBytes,
                                    const TimestampExpectation& expected) {
   const OpenSslErrorScope errors;
   TimestampToken out;
-  const Pkcs7Ptr token = DecodeToken(tokenBytes);
+  const Pkcs7Ptr token = DecodeSignedData(tokenBytes, NID_id_smime_ct_TSTInfo);
   if (!token || !ReadFields(token.get(), out))
     return Failed(std::move(out), {TimestampFault::kMalformed, "not a time-stamp token"});
   std::optional<Fault> fault = TokenFault(token.get(), out);
@@ -307,11 +280,8 @@ TimestampToken CheckTimestampToken(std::span<const std::uint8_t> tokenBytes,
 
 std::optional<SignerTimestamps> ReadSignerTimestamps(std::span<const std::uint8_t> message) {
   const OpenSslErrorScope errors;
-  if (message.empty() || message.size() > static_cast<std::size_t>(LONG_MAX)) return std::nullopt;
-  const unsigned char* next = message.data();
-  const Pkcs7Ptr decoded(d2i_PKCS7(nullptr, &next, static_cast<long>(message.size())));
-  if (!decoded || next != message.data() + message.size() || !PKCS7_type_is_signed(decoded.get()))
-    return std::nullopt;
+  const Pkcs7Ptr decoded = DecodeSignedData(message);
+  if (!decoded) return std::nullopt;
   PKCS7_SIGNER_INFO* signer = sk_PKCS7_SIGNER_INFO_value(PKCS7_get_signer_info(decoded.get()), 0);
   if (signer == nullptr || signer->enc_digest == nullptr) return std::nullopt;
   SignerTimestamps found;

@@ -106,12 +106,8 @@ TEST_F(VerifyModeTest, JsonOnStandardOutputIsTheReportAlone) {
   const SignerDetails details = DescribeCertificate(signer.get());
   const std::pair<std::string, std::string> expected[] = {
       // clang-format off
-      {"version", "1"}, {"file", "signed.p7"}, {"exit_code", std::to_string(kFiles)},
-      {"signature.valid", "true"}, {"signer.sha256", details.sha256}, {"signers#", "1"},
-      {"trust.trusted", "true"}, {"trust.anchors[0]", "pinned sha256 " + details.sha256},
-      {"files.root", "pkg"}, {"files.entries#", "12"}, {"files.extra#", "1"},
-      {"files.entries[0].path", "first-missing.bin"}, {"files.entries[0].status", "missing"},
-      {"files.entries[8].digests.md5.expected", Md5Hex("same")}, {"files.entries[8].digests.md5.actual", Md5Hex("sam3")},
+      {"version", "1"}, {"exit_code", std::to_string(kFiles)}, {"trust.anchors[0]", "pinned sha256 " + details.sha256},
+      {"files.entries#", "12"}, {"files.entries[8].digests.md5.actual", Md5Hex("sam3")}, {"files.extra#", "1"},
       {"files.entries[11].module", "N \xC5\x81odz"}, {"files.entries[11].path", "sub\\last-differs.bin"},
       // clang-format on
   };

@@ -91,6 +91,7 @@ class Authority {
     WriteWhole(dir / "crlnumber", "1000\n");
     WriteWhole(dir / "ca.cnf", CaConfig(dir));
     WriteWhole(dir / "ca.key", PemOf(TestRsaKey(keyIndex)));
+    WriteWhole(dir / "leaf.key", PemOf(TestRsaKey(kLeafKey)));  // every certificate it issues
     Shell(dir, "openssl req -x509 -new -key " + Quote(Path("ca.key")) + " -subj " +
                    Quote("/CN=" + subject) +
                    " -days 3650 -set_serial 1 -addext basicConstraints=critical,CA:TRUE"
@@ -100,13 +101,12 @@ class Authority {
 
   std::string Path(const std::string& name) const { return (dir / name).string(); }
 
-  // Issues `name`.pem for the shared leaf key with the configuration's
+  // Issues `name`.pem for leaf.key with the configuration's
   // extension section `extensions`.
   std::string Issue(const std::string& name, const std::string& subject,
                     const std::string& extensions, const std::string& cdp = "http://unused/",
                     std::optional<std::time_t> notAfter = std::nullopt) const {
-    WriteWhole(dir / (name + ".key"), PemOf(TestRsaKey(kLeafKey)));
-    Shell(dir, "openssl req -new -key " + Quote(Path(name + ".key")) + " -subj " +
+    Shell(dir, "openssl req -new -key " + Quote(Path("leaf.key")) + " -subj " +
                    Quote("/CN=" + subject) + " -out " + Quote(Path(name + ".csr")));
     std::string command = "BREVICK_CDP=" + Quote(cdp) + " openssl ca -batch -notext -config " +
                           Quote(Path("ca.cnf")) + " -extensions " + extensions + " -in " +
@@ -199,6 +199,19 @@ struct Made {
   CaFixture fixture;
 };
 
+// The CRLs, made after every revocation; the expired one ended a day ago.
+void MakeCrls(CaFixture& f, const Authority& ca, const Authority& tsa) {
+  const std::time_t now = std::time(nullptr);
+  f.caCrl = ca.GenerateCrl("ca.crl");
+  f.tsaCrl = tsa.GenerateCrl("tsa.crl");
+  f.expiredCrl =
+      ca.GenerateCrl("expired.crl", "-crl_lastupdate " + GeneralizedTime(now - 172800) +
+                                        " -crl_nextupdate " + GeneralizedTime(now - 86400));
+  f.bothCrls = WriteWhole(f.dir / "both.pem", ReadFileBytes(f.caCrl) + ReadFileBytes(f.tsaCrl));
+  Shell(f.dir, "openssl crl -in " + Quote(f.caCrl) + " -outform DER -out " +
+                   Quote((TsaServer::Shared().CrlDirectory() / "fixture-ca.crl").string()));
+}
+
 void MakeFixture(Made& made) {
   CaFixture& f = made.fixture;
   f.dir = made.temp.Path();
@@ -210,7 +223,6 @@ void MakeFixture(Made& made) {
   const TsaServer& server = TsaServer::Shared();
   f.servedCrlUrl = server.Url("crl/fixture-ca.crl");
   f.deadFetchUrl = server.RefusedUrl();
-  const std::time_t start = std::time(nullptr);
 
   const std::string good = ca.Issue("good", "Good Signer", "signer_ext");
   const std::string early = ca.Issue("early", "Early Revoked Signer", "signer_ext");
@@ -219,7 +231,7 @@ void MakeFixture(Made& made) {
   const std::string dead = ca.Issue("dead", "Dead Link Signer", "signer_ext", f.deadFetchUrl);
   const std::string tsaCert = tsa.Issue("tsa", "Brevick Test TSA", "tsa_ext");
   const std::string tsaGone = tsa.Issue("gone", "Brevick Revoked TSA", "tsa_ext");
-  const std::string leafKey = ca.Path("good.key");
+  const std::string leafKey = ca.Path("leaf.key");
   const auto save = [&](const char* name, const std::vector<std::uint8_t>& bytes) {
     return WriteWhole(f.dir / name, TextOf(bytes));
   };
@@ -254,14 +266,7 @@ void MakeFixture(Made& made) {
   tsa.Revoke("gone", "keyCompromise");
   f.revokedLateAt = std::time(nullptr);
 
-  f.caCrl = ca.GenerateCrl("ca.crl");
-  f.tsaCrl = tsa.GenerateCrl("tsa.crl");
-  f.expiredCrl =
-      ca.GenerateCrl("expired.crl", "-crl_lastupdate " + GeneralizedTime(start - 172800) +
-                                        " -crl_nextupdate " + GeneralizedTime(start - 86400));
-  f.bothCrls = WriteWhole(f.dir / "both.pem", ReadFileBytes(f.caCrl) + ReadFileBytes(f.tsaCrl));
-  Shell(f.dir, "openssl crl -in " + Quote(f.caCrl) + " -outform DER -out " +
-                   Quote((server.CrlDirectory() / "fixture-ca.crl").string()));
+  MakeCrls(f, ca, tsa);
   WaitUntilAfter(briefEnd);
 }
 

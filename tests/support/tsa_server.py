@@ -148,15 +148,12 @@ class Handler(http.server.BaseHTTPRequestHandler):
         except (BrokenPipeError, ConnectionResetError):
             pass
 
-    def do_GET(self):
-        name = self.path[len("/crl/"):]
-        try:
-            if not self.path.startswith("/crl/") or "/" in name or name in ("", ".", ".."):
-                raise OSError
-            with open(os.path.join(self.server.crl_dir, name), "rb") as f:
-                self.answer(200, f.read(), "application/pkix-crl")
-        except (OSError, TypeError):
-            self.answer(404, b"not found\n", "text/plain")
+    def do_GET(self):  # /crl/NAME; basename keeps it inside the CRL directory
+        path = os.path.join(self.server.crl_dir or "", os.path.basename(self.path))
+        if not self.path.startswith("/crl/") or not os.path.isfile(path):
+            return self.answer(404, b"not found\n", "text/plain")
+        with open(path, "rb") as f:
+            self.answer(200, f.read(), "application/pkix-crl")
 
     def do_POST(self):
         query = self.rfile.read(int(self.headers.get("Content-Length", "0")))

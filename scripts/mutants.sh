@@ -110,6 +110,11 @@ app/verify_mode.cc @@ if (commandLine.jsonPath != kJsonToStandardOutput) Present
 app/verify_mode.cc @@ exitCode |= static_cast<int>(VerifyFailure::kOutputFailed); @@ exitCode |= 0; @@ brevick_app_tests
 app/verify_mode.cc @@ if (!report.reportError.empty()) NoticeLine @@ if (report.reportError.empty()) NoticeLine @@ brevick_app_tests
 app/store_listing.cc @@ WriteLine(L"Store contained " + std::to_wstring(certificates.size()) + L" certificate(s)"); @@ WriteLine(L"Store contained " + std::to_wstring(certificates.size() - 1) + L" certificate(s)"); @@ brevick_app_tests
+app/timestamping.cc @@ return url.substr(0, start) + url.substr(at + 1); @@ return url; @@ brevick_app_tests
+app/timestamping.cc @@ if (settings.tuned && !settings.Wanted()) @@ if (false && !settings.Wanted()) @@ brevick_app_tests
+app/timestamping.cc @@ if (!reply.failure.empty()) return reply.failure; @@ ; @@ brevick_app_tests
+app/signer.cc @@ if (match.matchCount > 1) { @@ if (match.matchCount > 2) { @@ brevick_app_tests
+app/signer.cc @@ if (choice.strict && !doubts.empty()) return std::nullopt; @@ if (choice.strict && doubts.size() > 1) return std::nullopt; @@ brevick_app_tests
 EOF
 )
 

@@ -30,11 +30,9 @@ using Strings = std::vector<std::wstring>;
 
 using testing::BytesOf;
 
+// The message a frame makes around `content`, as text.
 std::string Joined(const SignedMessageFrame& frame, std::string_view content) {
-  std::string message(frame.head.begin(), frame.head.end());
-  message += content;
-  message.append(frame.tail.begin(), frame.tail.end());
-  return message;
+  return testing::TextOf(testing::Joined(frame, BytesOf(content)));
 }
 
 // A text of `size` bytes that differs along its length.

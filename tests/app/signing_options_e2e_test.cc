@@ -22,11 +22,9 @@ namespace {
 constexpr const char* kPrevious = "the previous release\n";
 
 // The package of Package() and the fixed 2048-bit signer, whose runs warn of
-// nothing; the TSA server is shared by every test.
+// nothing.
 class SigningOptionsTest : public SigningRunTest {
  protected:
-  static void SetUpTestSuite() { TsaServer::Shared(); }
-
   void SetUp() override {
     key = FixedSignerKey();
     fixed = FixedSignerCertificate();
@@ -43,13 +41,16 @@ class SigningOptionsTest : public SigningRunTest {
     return Run(args);
   }
 
-  const TsaServer& tsa = TsaServer::Shared();
   EvpPkeyPtr key;
   X509Ptr fixed;
   std::string sha256;
 };
 
-using TimestampTest = SigningOptionsTest;
+// The TSA server is started once per test process and shared by its tests.
+class TimestampTest : public SigningOptionsTest {
+ protected:
+  const TsaServer& tsa = TsaServer::Shared();
+};
 
 TEST_F(SigningOptionsTest, DigestAndThumbprintRunsSignWhatOpensslVerifies) {
   const std::string sha1 = ToUtf8(ThumbprintText(Thumbprint(fixed.get(), ThumbprintKind::kSha1)));
@@ -77,6 +78,7 @@ TEST_F(SigningOptionsTest, DigestAndThumbprintRunsSignWhatOpensslVerifies) {
 
 // A value an option cannot take stops the run before anything is written.
 TEST_F(SigningOptionsTest, BadValuesAreUsageErrors) {
+  const std::string kTsa = "http://127.0.0.1:9/tsa";  // never asked: the values stop the run
   const struct {
     std::vector<std::string> extra;
     std::string error;
@@ -89,10 +91,10 @@ TEST_F(SigningOptionsTest, BadValuesAreUsageErrors) {
       {{"--jobs", "2x"}, "--jobs needs a whole number of at least 1, not '2x'"},
       {{"--jobs", "9999999"}, "--jobs needs a whole number of at least 1, not '9999999'"},
       {{"--timestamp", "ftp://127.0.0.1/tsa"}, "--timestamp takes an http or https URL, not 'ftp://127.0.0.1/tsa'"},
-      {{"--timestamp", tsa.Url(), "--timestamp-digest", "md2"}, "--timestamp-digest takes sha256, sha384 or sha512, not 'md2'"},
-      {{"--timestamp", tsa.Url(), "--timestamp-retries", "0"}, "--timestamp-retries needs a whole number from 1 to 100, not '0'"},
-      {{"--timestamp", tsa.Url(), "--timestamp-wait", "-1"}, "--timestamp-wait needs a whole number from 0 to 3600, not '-1'"},
-      {{"--timestamp", tsa.Url(), "--timestamp-timeout", "0"}, "--timestamp-timeout needs a whole number from 1 to 3600, not '0'"},
+      {{"--timestamp", kTsa, "--timestamp-digest", "md2"}, "--timestamp-digest takes sha256, sha384 or sha512, not 'md2'"},
+      {{"--timestamp", kTsa, "--timestamp-retries", "0"}, "--timestamp-retries needs a whole number from 1 to 100, not '0'"},
+      {{"--timestamp", kTsa, "--timestamp-wait", "-1"}, "--timestamp-wait needs a whole number from 0 to 3600, not '-1'"},
+      {{"--timestamp", kTsa, "--timestamp-timeout", "0"}, "--timestamp-timeout needs a whole number from 1 to 3600, not '0'"},
       {{"--timestamp-wait", "0"}, "the --timestamp-* options need --timestamp URL"},
       // clang-format on
   };

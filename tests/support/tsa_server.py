@@ -30,39 +30,20 @@ import tempfile
 import threading
 import time
 
-TSA_CONFIG = """
-[ tsa ]
-default_tsa = tsa_config
+TSA_CONFIG = (
+    "[ tsa ]\ndefault_tsa = tsa_config\n[ tsa_config ]\nserial = {dir}/tsaserial\n"
+    "crypto_device = builtin\nsigner_cert = {dir}/tsa.crt\nsigner_key = {dir}/tsa.key\n"
+    "signer_digest = sha256\ndefault_policy = 1.3.6.1.4.1.99999.1\n"
+    "other_policies = 1.3.6.1.4.1.99999.2\ndigests = sha256, sha384, sha512\n"
+    "accuracy = secs:1\nordering = no\ntsa_name = no\ness_cert_id_chain = no\n"
+    "ess_cert_id_alg = sha256\n")
 
-[ tsa_config ]
-serial = {dir}/tsaserial
-crypto_device = builtin
-signer_cert = {dir}/tsa.crt
-signer_key = {dir}/tsa.key
-signer_digest = sha256
-default_policy = 1.3.6.1.4.1.99999.1
-other_policies = 1.3.6.1.4.1.99999.2
-digests = sha256, sha384, sha512
-accuracy = secs:1
-ordering = no
-tsa_name = no
-ess_cert_id_chain = no
-ess_cert_id_alg = sha256
-"""
-
-EXTENSIONS = """
-[ root ]
-basicConstraints = critical, CA:TRUE
-keyUsage = critical, keyCertSign, cRLSign
-subjectKeyIdentifier = hash
-[ tsa ]
-basicConstraints = CA:FALSE
-keyUsage = critical, digitalSignature
-extendedKeyUsage = critical, timeStamping
-[ noeku ]
-basicConstraints = CA:FALSE
-keyUsage = critical, digitalSignature
-"""
+EXTENSIONS = (
+    "[ root ]\nbasicConstraints = critical, CA:TRUE\nkeyUsage = critical, keyCertSign, cRLSign\n"
+    "subjectKeyIdentifier = hash\n"
+    "[ tsa ]\nbasicConstraints = CA:FALSE\nkeyUsage = critical, digitalSignature\n"
+    "extendedKeyUsage = critical, timeStamping\n"
+    "[ noeku ]\nbasicConstraints = CA:FALSE\nkeyUsage = critical, digitalSignature\n")
 
 
 def openssl(*args, data=None):

@@ -103,12 +103,6 @@ TEST_F(HashingOptionsTest, ConfineAcceptsFilesInsideAndRefusesOthers) {
   EXPECT_EQ(FailedWith("Error generating MD5 for 'bin\\f1'. It lies outside the confined "
                        "directories\n"),
             linked.output);
-
-  const ProcessResult absent = Run({"--confine", "no-such-dir", "m.xml", "out.p7", kRunSigner});
-  EXPECT_EQ(
-      std::string("brevick: --confine no-such-dir: No such file or directory\n") + kHelpPointer,
-      absent.errors);
-  EXPECT_EQ(1, absent.exitCode);
 }
 
 TEST_F(HashingOptionsTest, TheProgressLineAppearsOnATerminalOnlyAndIsErasedAtTheEnd) {

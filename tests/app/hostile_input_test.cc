@@ -1,7 +1,6 @@
-// Hostile and broken inputs given to the built executable: each ends with a
-// recorded message and exit code 1, never a crash, and no signed output; an
-// output path that names a file the run depends on is refused; control
-// characters never reach the console.
+// Hostile inputs given to the built executable: running out of memory is a
+// recorded message, not a crash; an output path that names a file the run
+// depends on is refused; control characters never reach the console.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -20,13 +19,6 @@ class HostileInputTest : public SigningRunTest {
     work.WriteFile("a.dll", "abc");
     work.WriteFile("m.xml", ManifestNaming("a.dll"));
   }
-
-  // The run failed with exactly these errors and signed nothing.
-  void ExpectFailure(const ProcessResult& result, const std::string& errors) {
-    EXPECT_EQ(FailedWith(errors), result.output);
-    EXPECT_EQ(1, result.exitCode) << result.errors;
-    EXPECT_FALSE(std::filesystem::exists(Out()));
-  }
 };
 
 bool HasLeftovers(const std::filesystem::path& directory) {
@@ -34,30 +26,6 @@ bool HasLeftovers(const std::filesystem::path& directory) {
     if (entry.path().filename().string().find(".brevick-") != std::string::npos) return true;
   }
   return false;
-}
-
-// What only the whole run shows: no crash on the real stack, exit 1, and no
-// output; the library tables hold each message's every cause.
-TEST_F(HostileInputTest, BrokenManifestsModuleFilesAndOutputsAreReported) {
-  std::string deep;
-  for (int i = 0; i < 100000; ++i) deep += "<a>";
-  work.WriteFile("deep.xml", deep);
-  std::filesystem::create_directory(work.Path() / "dir.dll");
-  work.WriteFile("dir.xml", ManifestNaming("dir.dll"));
-  const struct {
-    std::string infile, outfile, errors;
-  } cases[] = {
-      // clang-format off
-      {"deep.xml", "out.p7", "XML parse error in file deep.xml [Elements are nested too deeply]\n"},
-      {"dir.xml", "out.p7", "Error generating MD5 for 'dir.dll'. Check that it exists\n"},
-      {"m.xml", "a.dll/out.p7", "Failed to open a.dll/out.p7 Not a directory\n"},
-      // clang-format on
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.infile + " " + c.outfile);
-    ExpectFailure(Run({c.infile, c.outfile, kRunSigner}), c.errors);
-  }
-  EXPECT_EQ("abc", ReadFileBytes(work.Path() / "a.dll"));
 }
 
 TEST_F(HostileInputTest, RunningOutOfMemoryIsRecordedNotACrash) {
@@ -69,8 +37,11 @@ TEST_F(HostileInputTest, RunningOutOfMemoryIsRecordedNotACrash) {
   // A sparse 1 GiB manifest costs no disk, but reading it needs 1 GiB of memory.
   work.WriteFile("huge.xml", "");
   std::filesystem::resize_file(work.Path() / "huge.xml", 1ull << 30);
-  ExpectFailure(Run({"huge.xml", "out.p7", kRunSigner}, {.addressSpaceLimitBytes = 512l << 20}),
-                "Out of memory\n");
+  const ProcessResult result =
+      Run({"huge.xml", "out.p7", kRunSigner}, {.addressSpaceLimitBytes = 512l << 20});
+  EXPECT_EQ(FailedWith("Out of memory\n"), result.output);
+  EXPECT_EQ(1, result.exitCode) << result.errors;
+  EXPECT_FALSE(std::filesystem::exists(Out()));
 }
 
 TEST_F(HostileInputTest, OutputNamingAFileTheRunReadsIsRefusedAndNothingIsWritten) {

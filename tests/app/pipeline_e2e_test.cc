@@ -9,6 +9,7 @@
 #include "cms/signed_message.h"
 #include "pki/crypto_result.h"
 #include "tests/support/bytes.h"
+#include "tests/support/manifest_helpers.h"
 #include "tests/support/signing_run.h"
 
 namespace brevick::testing {
@@ -73,13 +74,19 @@ class PipelineEndToEndTest : public SigningRunTest {
 };
 
 // The console of each run, and what it signed: a broken rule that does not
-// stop still signs (and fails); every stop before signing leaves no output.
+// stop still signs (and fails); every stop before signing, even on hostile
+// input, leaves no output.
 TEST_F(PipelineEndToEndTest, EachRunPrintsItsProgressAndSignsOnlyWhatItShould) {
   work.WriteFile("rule.xml", Manifest("dravanePackage", "Local"));
   work.WriteFile("wrong-root.xml", Manifest("DravanePackage"));
   work.WriteFile("broken.xml", "<dravanePackage>\n<package>\n</dravanePackage>");
   work.WriteFile("no-dll.xml", ReadFileBytes(work.Path() / "m.xml"));
   std::filesystem::create_directory(work.Path() / "folder.xml");
+  std::filesystem::create_directory(work.Path() / "dir.dll");
+  work.WriteFile("dir.xml", ManifestNaming("dir.dll"));
+  std::string deep;
+  for (int i = 0; i < 100000; ++i) deep += "<a>";
+  work.WriteFile("deep.xml", deep);  // no crash on the real stack
   const std::string failed = "\nThere were errors:\n";
   const std::string noDll = "Error generating MD5 for 'bin\\a.dll'. Check that it exists\n";
   const struct {
@@ -89,10 +96,12 @@ TEST_F(PipelineEndToEndTest, EachRunPrintsItsProgressAndSignsOnlyWhatItShould) {
       // clang-format off
       {{"-P", "-R", "src", "m.xml", "out.p7", "run signer"}, kProgress + kHashed + "Signing and writing manifest: out.p7\n\nDone\n", ReleaseManifest()},
       {{"-R", "src", "rule.xml", "out.p7", kSubject}, failed + kRule, ReleaseManifest("Local")},
-      {{"missing.xml", "out.p7", kSubject}, failed + "Failed to open missing.xml. No such file or directory\n", ""},
       {{"folder.xml", "out.p7", kSubject}, failed + "Failed to open folder.xml. Is a directory\n", ""},
       {{"broken.xml", "out.p7", kSubject}, failed + "XML parse error in file broken.xml [The end tag has not the same name as the start tag]\n", ""},
       {{"wrong-root.xml", "out.p7", kSubject}, failed + "Opening <dravanePackage> element not found\n", ""},
+      {{"deep.xml", "out.p7", kSubject}, failed + "XML parse error in file deep.xml [Elements are nested too deeply]\n", ""},
+      {{"dir.xml", "out.p7", kSubject}, failed + "Error generating MD5 for 'dir.dll'. Check that it exists\n", ""},
+      {{"-R", "src", "m.xml", "bin/a.dll/out.p7", kSubject}, failed + "Failed to open bin/a.dll/out.p7 Not a directory\n", ""},
       {{"m.xml", "out.p7", kSubject}, failed + "Error generating MD5 for '.\\res\\b.dat'. Check that it exists\n", ""},  // %SourceRoot% is "."
       {{"-P", "-R", "src", "no-dll.xml", "out.p7", kSubject}, "Reading manifest: no-dll.xml\n" + kProgress.substr(24) + noDll + "Generated MD5 for src\\res\\b.dat\nNot generating new manifest due to errors\n" + failed + noDll, ""},
       // clang-format on

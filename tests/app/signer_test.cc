@@ -22,13 +22,6 @@ using testing::StoreHome;
 using Strings = std::vector<std::wstring>;
 using Bytes = std::vector<std::uint8_t>;
 
-SignerChoice Choice(const std::wstring& subject, DigestAlgorithm digest = DigestAlgorithm::kMd2) {
-  SignerChoice choice;
-  choice.subject = subject;
-  choice.digest = digest;
-  return choice;
-}
-
 std::string Sha256Hex(X509* certificate) {
   return ToUtf8(ThumbprintText(Thumbprint(certificate, ThumbprintKind::kSha256)));
 }
@@ -41,8 +34,8 @@ class SignerTest : public ::testing::Test {
     home.AddPemWithKey("My", "fixed.pem", fixed.get(), fixedKey.get());
   }
 
-  // Signs in a fresh capture; the errors and standard error are kept.
-  bool Sign(const SignerChoice& choice, const std::string& content, Bytes& message) {
+  // Signs in a fresh capture; the message, errors and standard error are kept.
+  bool Sign(const SignerChoice& choice, const std::string& content = "x") {
     const ConsoleCapture capture;
     SignedMessageFrame frame;
     const Bytes bytes = testing::Bytes(content);
@@ -56,6 +49,7 @@ class SignerTest : public ::testing::Test {
   StoreHome home;
   EvpPkeyPtr fixedKey;
   X509Ptr fixed;
+  Bytes message;
   Strings errors;
   std::string stderrText;
 };
@@ -66,8 +60,8 @@ TEST_F(SignerTest, EveryDigestSignsAMessageThatNamesIt) {
   for (const DigestAlgorithm digest : {DigestAlgorithm::kMd2, DigestAlgorithm::kSha256,
                                        DigestAlgorithm::kSha384, DigestAlgorithm::kSha512}) {
     SCOPED_TRACE(std::string(DigestName(digest)));
-    Bytes message, verified;
-    ASSERT_TRUE(Sign(Choice(L"Fixed Signer", digest), content, message));
+    Bytes verified;
+    ASSERT_TRUE(Sign({.subject = L"Fixed Signer", .storeName = L"", .digest = digest}, content));
     EXPECT_EQ(CryptoResult::kOk, VerifySignedMessage(message, verified));
     EXPECT_EQ(DigestName(digest), CheckSignedMessage(message).signers.at(0).digest);
     EXPECT_EQ(testing::Bytes(content), verified);
@@ -77,8 +71,7 @@ TEST_F(SignerTest, EveryDigestSignsAMessageThatNamesIt) {
 TEST_F(SignerTest, Md2OutputStaysTheBytesItAlwaysWas) {
   const std::string content =
       testing::ReadFileBytes(testing::TestDataPath("signing/fixed_content.xml"));
-  Bytes message;
-  ASSERT_TRUE(Sign(Choice(L"Fixed Signer"), content, message));
+  ASSERT_TRUE(Sign({.subject = L"Fixed Signer", .storeName = L""}, content));
   EXPECT_EQ(testing::ReadFileBytes(testing::TestDataPath("signing/fixed_content_md2.p7")),
             std::string(message.begin(), message.end()));
 }
@@ -106,10 +99,9 @@ TEST_F(SignerTest, AThumbprintChoosesAmongTwinsAndMustAgreeWithTheSubject) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.stderrText);
-    SignerChoice choice = Choice(c.subject);
-    choice.thumbprint = *ParseThumbprint(ThumbprintText(Thumbprint(twin2.get(), c.kind)));
-    Bytes message;
-    EXPECT_EQ(c.stderrText != notFound, Sign(choice, "x", message));
+    const Bytes thumbprint = *ParseThumbprint(ThumbprintText(Thumbprint(twin2.get(), c.kind)));
+    EXPECT_EQ(c.stderrText != notFound,
+              Sign({.subject = c.subject, .storeName = L"", .thumbprint = thumbprint}));
     EXPECT_EQ(c.stderrText != notFound
                   ? Strings{}
                   : Strings{L"Could not find the specified signing certificate."},
@@ -132,20 +124,17 @@ TEST_F(SignerTest, EachDoubtIsAWarningAndWithStrictAnErrorThatSignsNothing) {
       {{}, true, "certificate 'Doubt' has an RSA key of 1024 bits, under 2048"},
       // clang-format on
   };
-  Bytes message;
   for (const auto& c : cases) {
     SCOPED_TRACE(c.clause);
     const StoreHome doubtHome;
     EVP_PKEY* key = c.weakKey ? testing::TestRsaKey(0) : fixedKey.get();
     doubtHome.AddPemWithKey("My", "doubt.pem",
                             MakeCertificate(key, {{"CN", "Doubt"}}, c.shape).get(), key);
-    EXPECT_TRUE(Sign(Choice(L"Doubt"), "x", message));
+    EXPECT_TRUE(Sign({.subject = L"Doubt", .storeName = L""}));
     EXPECT_EQ(Strings{}, errors);
     EXPECT_TRUE(stderrText.starts_with("brevick: warning: " + c.clause)) << stderrText;
     EXPECT_NE(std::string::npos, stderrText.find("brevick: signed by Doubt")) << stderrText;
-    SignerChoice strict = Choice(L"Doubt");
-    strict.strict = true;
-    EXPECT_FALSE(Sign(strict, "x", message));
+    EXPECT_FALSE(Sign({.subject = L"Doubt", .storeName = L"", .strict = true}));
     EXPECT_TRUE(message.empty());
     ASSERT_EQ(1u, errors.size());
     EXPECT_TRUE(ToUtf8(errors[0]).starts_with("Refusing to sign: " + c.clause));
@@ -161,13 +150,11 @@ TEST_F(SignerTest, EachDoubtIsAWarningAndWithStrictAnErrorThatSignsNothing) {
       "2 certificates in the default store (MY) match; the first in file order signs: "
       "'Fixed Signer' (SHA-256 " +
       sha + ")";
-  EXPECT_TRUE(Sign(Choice(L"fixed signer"), "x", message));
+  EXPECT_TRUE(Sign({.subject = L"fixed signer", .storeName = L""}));
   EXPECT_EQ("brevick: warning: " + several + "\nbrevick: signed by Brevick Tests, Fixed Signer " +
                 "(SHA-256 " + sha + ")\n",
             stderrText);
-  SignerChoice strict = Choice(L"fixed signer");
-  strict.strict = true;
-  EXPECT_FALSE(Sign(strict, "x", message));
+  EXPECT_FALSE(Sign({.subject = L"fixed signer", .storeName = L"", .strict = true}));
   EXPECT_EQ(Strings{ToWide("Refusing to sign: " + several)}, errors);
 }
 
@@ -176,8 +163,7 @@ TEST_F(SignerTest, AFailedSigningSaysWhyOnStandardError) {
   home.AddFile(
       "My", "keyless.cer",
       testing::DerOf(MakeCertificate(fixedKey.get(), {{"CN", "Keyless"}}, {.serial = 22}).get()));
-  Bytes message;
-  EXPECT_FALSE(Sign(Choice(L"Keyless"), "x", message));
+  EXPECT_FALSE(Sign({.subject = L"Keyless", .storeName = L""}));
   EXPECT_EQ(Strings{L"Can't sign data"}, errors);
   EXPECT_EQ(
       "brevick: cannot sign with certificate 'Keyless': no private key (no file keyless.key)\n",
@@ -192,10 +178,7 @@ TEST_F(SignerTest, StoresAreReadByTheirBytesAndBigFilesAreSkipped) {
   const StoreHome bytesHome;
   bytesHome.AddFile("\xff\xfe", "a.pem", padded(kMaxCertificateFileSize));
   bytesHome.AddFile("\xff\xfe", "b.pem", padded(kMaxCertificateFileSize + 1));
-  SignerChoice choice = Choice(L"Fixed");
-  choice.storeName = L"\xFFFD\xFFFD";
-  Bytes message;
-  EXPECT_TRUE(Sign(choice, "x", message));
+  EXPECT_TRUE(Sign({.subject = L"Fixed", .storeName = L"\xFFFD\xFFFD"}));
   EXPECT_EQ(
       "brevick: signed by Brevick Tests, Fixed Signer (SHA-256 " + Sha256Hex(fixed.get()) + ")\n",
       stderrText);  // b.pem is not counted as a second match

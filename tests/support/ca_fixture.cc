@@ -28,7 +28,6 @@ namespace fs = std::filesystem;
 
 constexpr int kCaKey = 1;
 constexpr int kTsaRootKey = 2;
-constexpr int kOtherCaKey = 3;
 constexpr int kLeafKey = 0;
 constexpr long kShortLifeSeconds = 2;
 
@@ -69,25 +68,16 @@ std::string CaConfig(const fs::path& caDir) {
          "[ crl_ext ]\nauthorityKeyIdentifier = keyid:always\n"
          "[ signer_ext ]\nbasicConstraints = CA:FALSE\nkeyUsage = critical,digitalSignature\n"
          "extendedKeyUsage = codeSigning\nsubjectKeyIdentifier = hash\n"
-         "authorityKeyIdentifier = keyid\n"
-         "[ cdp_ext ]\nbasicConstraints = CA:FALSE\nkeyUsage = critical,digitalSignature\n"
-         "extendedKeyUsage = codeSigning\ncrlDistributionPoints = URI:$ENV::BREVICK_CDP\n"
+         "authorityKeyIdentifier = keyid\ncrlDistributionPoints = URI:$ENV::BREVICK_CDP\n"
          "[ tsa_ext ]\nbasicConstraints = CA:FALSE\nkeyUsage = critical,digitalSignature\n"
          "extendedKeyUsage = critical,timeStamping\nsubjectKeyIdentifier = hash\n"
          "authorityKeyIdentifier = keyid\n";
 }
 
-std::string TsaConfig(const fs::path& dir) {
-  return "[ tsa ]\ndefault_tsa = tsa_config\n[ tsa_config ]\ndir = " + dir.string() +
-         "\nserial = $dir/tsaserial\ncrypto_device = builtin\nsigner_digest = sha256\n"
-         "default_policy = 1.3.6.1.4.1.57264.1\ndigests = sha256, sha384, sha512\n"
-         "accuracy = secs:1\nordering = yes\ntsa_name = yes\ness_cert_id_chain = no\n"
-         "ess_cert_id_alg = sha256\n";
-}
-
-void WriteWhole(const fs::path& path, const std::string& bytes) {
+std::string WriteWhole(const fs::path& path, std::string_view bytes) {
   std::ofstream(path, std::ios::binary) << bytes;
   Require(fs::file_size(path) == bytes.size(), "cannot write " + path.string());
+  return path.string();
 }
 
 // One `openssl ca` directory: its root, database and configuration.
@@ -101,6 +91,7 @@ class Authority {
     WriteWhole(dir / "crlnumber", "1000\n");
     WriteWhole(dir / "ca.cnf", CaConfig(dir));
     WriteWhole(dir / "ca.key", PemOf(TestRsaKey(keyIndex)));
+    WriteWhole(dir / "leaf.key", PemOf(TestRsaKey(kLeafKey)));  // every certificate it issues
     Shell(dir, "openssl req -x509 -new -key " + Quote(Path("ca.key")) + " -subj " +
                    Quote("/CN=" + subject) +
                    " -days 3650 -set_serial 1 -addext basicConstraints=critical,CA:TRUE"
@@ -110,13 +101,12 @@ class Authority {
 
   std::string Path(const std::string& name) const { return (dir / name).string(); }
 
-  // Issues `name`.pem for the shared leaf key with the configuration's
+  // Issues `name`.pem for leaf.key with the configuration's
   // extension section `extensions`.
   std::string Issue(const std::string& name, const std::string& subject,
                     const std::string& extensions, const std::string& cdp = "http://unused/",
                     std::optional<std::time_t> notAfter = std::nullopt) const {
-    WriteWhole(dir / (name + ".key"), PemOf(TestRsaKey(kLeafKey)));
-    Shell(dir, "openssl req -new -key " + Quote(Path(name + ".key")) + " -subj " +
+    Shell(dir, "openssl req -new -key " + Quote(Path("leaf.key")) + " -subj " +
                    Quote("/CN=" + subject) + " -out " + Quote(Path(name + ".csr")));
     std::string command = "BREVICK_CDP=" + Quote(cdp) + " openssl ca -batch -notext -config " +
                           Quote(Path("ca.cnf")) + " -extensions " + extensions + " -in " +
@@ -182,7 +172,8 @@ std::vector<std::uint8_t> AddToken(const std::vector<std::uint8_t>& message, con
   const std::string query = (scratch.Path() / "q.tsq").string();
   const std::string token = (scratch.Path() / "token.der").string();
   Shell(work, "openssl ts -query -data " + Quote(dataPath) + " -sha256 -cert -out " + Quote(query));
-  Shell(work, "openssl ts -reply -config " + Quote((work / "ts.cnf").string()) + " -queryfile " +
+  const fs::path config = TsaServer::Shared().Directory() / "tsa.cnf";  // signer and key replaced
+  Shell(work, "openssl ts -reply -config " + Quote(config.string()) + " -queryfile " +
                   Quote(query) + " -signer " + Quote(tsaCert) + " -inkey " + Quote(tsaKey) +
                   " -token_out -out " + Quote(token));
   const std::string tokenBytes = ReadFileBytes(token);
@@ -199,12 +190,6 @@ std::vector<std::uint8_t> AddToken(const std::vector<std::uint8_t>& message, con
   return {der, der + length};
 }
 
-std::string WriteBytes(const fs::path& dir, const std::string& name,
-                       const std::vector<std::uint8_t>& bytes) {
-  WriteWhole(dir / name, std::string(bytes.begin(), bytes.end()));
-  return (dir / name).string();
-}
-
 void WaitUntilAfter(std::time_t moment) {
   while (std::time(nullptr) <= moment) std::this_thread::sleep_for(std::chrono::milliseconds(50));
 }
@@ -214,31 +199,42 @@ struct Made {
   CaFixture fixture;
 };
 
+// The CRLs, made after every revocation; the expired one ended a day ago.
+void MakeCrls(CaFixture& f, const Authority& ca, const Authority& tsa) {
+  const std::time_t now = std::time(nullptr);
+  f.caCrl = ca.GenerateCrl("ca.crl");
+  f.tsaCrl = tsa.GenerateCrl("tsa.crl");
+  f.expiredCrl =
+      ca.GenerateCrl("expired.crl", "-crl_lastupdate " + GeneralizedTime(now - 172800) +
+                                        " -crl_nextupdate " + GeneralizedTime(now - 86400));
+  f.bothCrls = WriteWhole(f.dir / "both.pem", ReadFileBytes(f.caCrl) + ReadFileBytes(f.tsaCrl));
+  Shell(f.dir, "openssl crl -in " + Quote(f.caCrl) + " -outform DER -out " +
+                   Quote((TsaServer::Shared().CrlDirectory() / "fixture-ca.crl").string()));
+}
+
 void MakeFixture(Made& made) {
   CaFixture& f = made.fixture;
   f.dir = made.temp.Path();
   const Authority ca(f.dir, "ca", "Brevick Test CA", kCaKey);
   const Authority tsa(f.dir, "tsa", "Brevick Test TSA Root", kTsaRootKey);
-  const Authority other(f.dir, "other", "Brevick Other CA", kOtherCaKey);
   f.caRoot = ca.Path("ca.pem");
   f.tsaRoot = tsa.Path("ca.pem");
-  f.otherRoot = other.Path("ca.pem");
   // The shared TSA server serves the CRL; its refused port is the dead link.
   const TsaServer& server = TsaServer::Shared();
   f.servedCrlUrl = server.Url("crl/fixture-ca.crl");
   f.deadFetchUrl = server.RefusedUrl();
-  const std::time_t start = std::time(nullptr);
 
   const std::string good = ca.Issue("good", "Good Signer", "signer_ext");
   const std::string early = ca.Issue("early", "Early Revoked Signer", "signer_ext");
   const std::string late = ca.Issue("late", "Late Revoked Signer", "signer_ext");
-  const std::string fetch = ca.Issue("fetch", "Fetching Signer", "cdp_ext", f.servedCrlUrl);
-  const std::string dead = ca.Issue("dead", "Dead Link Signer", "cdp_ext", f.deadFetchUrl);
+  const std::string fetch = ca.Issue("fetch", "Fetching Signer", "signer_ext", f.servedCrlUrl);
+  const std::string dead = ca.Issue("dead", "Dead Link Signer", "signer_ext", f.deadFetchUrl);
   const std::string tsaCert = tsa.Issue("tsa", "Brevick Test TSA", "tsa_ext");
   const std::string tsaGone = tsa.Issue("gone", "Brevick Revoked TSA", "tsa_ext");
-  const std::string leafKey = ca.Path("good.key");
-  WriteWhole(f.dir / "ts.cnf", TsaConfig(f.dir));
-  WriteWhole(f.dir / "tsaserial", "01\n");
+  const std::string leafKey = ca.Path("leaf.key");
+  const auto save = [&](const char* name, const std::vector<std::uint8_t>& bytes) {
+    return WriteWhole(f.dir / name, TextOf(bytes));
+  };
 
   ca.Revoke("early", "keyCompromise");
   f.revokedEarlyAt = ca.LatestRevocation();
@@ -251,17 +247,17 @@ void MakeFixture(Made& made) {
   const std::time_t briefEnd = std::time(nullptr) + kShortLifeSeconds;
   const std::string brief =
       ca.Issue("brief", "Short Lived Signer", "signer_ext", "http://unused/", briefEnd);
-  f.expiredTs = WriteBytes(f.dir, "brief-ts.p7", stamp(brief, tsaCert));
-  f.expired = WriteBytes(f.dir, "brief.p7", Sign(brief));
-  f.goodTs = WriteBytes(f.dir, "good-ts.p7", stamp(good, tsaCert));
-  f.good = WriteBytes(f.dir, "good.p7", Sign(good));
-  f.revokedEarlyTs = WriteBytes(f.dir, "early-ts.p7", stamp(early, tsaCert));
-  f.revokedLateTs = WriteBytes(f.dir, "late-ts.p7", stamp(late, tsaCert));
-  f.revokedLate = WriteBytes(f.dir, "late.p7", Sign(late));
-  f.revokedTsaTs = WriteBytes(f.dir, "gone-tsa-ts.p7", stamp(good, tsaGone));
-  f.foreignTokenTs = WriteBytes(f.dir, "foreign-ts.p7", stamp(good, tsaCert, "other bytes"));
-  f.fetchTs = WriteBytes(f.dir, "fetch-ts.p7", stamp(fetch, tsaCert));
-  f.deadFetch = WriteBytes(f.dir, "dead.p7", Sign(dead));
+  f.expiredTs = save("brief-ts.p7", stamp(brief, tsaCert));
+  f.expired = save("brief.p7", Sign(brief));
+  f.goodTs = save("good-ts.p7", stamp(good, tsaCert));
+  f.good = save("good.p7", Sign(good));
+  f.revokedEarlyTs = save("early-ts.p7", stamp(early, tsaCert));
+  f.revokedLateTs = save("late-ts.p7", stamp(late, tsaCert));
+  f.revokedLate = save("late.p7", Sign(late));
+  f.revokedTsaTs = save("gone-tsa-ts.p7", stamp(good, tsaGone));
+  f.foreignTokenTs = save("foreign-ts.p7", stamp(good, tsaCert, "other bytes"));
+  f.fetchTs = save("fetch-ts.p7", stamp(fetch, tsaCert));
+  f.deadFetch = save("dead.p7", Sign(dead));
 
   // Revocation dates have whole seconds: the later ones must fall after
   // every token's time, not within its second.
@@ -270,16 +266,7 @@ void MakeFixture(Made& made) {
   tsa.Revoke("gone", "keyCompromise");
   f.revokedLateAt = std::time(nullptr);
 
-  f.caCrl = ca.GenerateCrl("ca.crl");
-  f.tsaCrl = tsa.GenerateCrl("tsa.crl");
-  f.otherCrl = other.GenerateCrl("other.crl");
-  f.expiredCrl =
-      ca.GenerateCrl("expired.crl", "-crl_lastupdate " + GeneralizedTime(start - 172800) +
-                                        " -crl_nextupdate " + GeneralizedTime(start - 86400));
-  f.bothCrls = (f.dir / "both.pem").string();
-  WriteWhole(f.bothCrls, ReadFileBytes(f.caCrl) + ReadFileBytes(f.tsaCrl));
-  Shell(f.dir, "openssl crl -in " + Quote(f.caCrl) + " -outform DER -out " +
-                   Quote((server.CrlDirectory() / "fixture-ca.crl").string()));
+  MakeCrls(f, ca, tsa);
   WaitUntilAfter(briefEnd);
 }
 

@@ -21,15 +21,13 @@ namespace brevick::testing {
 struct CaFixture {
   std::filesystem::path dir;
   // Anchors, PEM.
-  std::string caRoot;     // CN=Brevick Test CA: issues every signer
-  std::string tsaRoot;    // CN=Brevick Test TSA Root: issues the TSA certificates
-  std::string otherRoot;  // CN=Brevick Other CA: issues nothing used here
+  std::string caRoot;   // CN=Brevick Test CA: issues every signer
+  std::string tsaRoot;  // CN=Brevick Test TSA Root: issues the TSA certificates
   // CRLs, PEM unless said otherwise.
   std::string caCrl;         // the signing CA's, after every revocation
   std::string tsaCrl;        // the TSA root's, after the revoked TSA was revoked
   std::string bothCrls;      // caCrl and tsaCrl in one file
   std::string expiredCrl;    // the signing CA's, its nextUpdate passed
-  std::string otherCrl;      // the other CA's
   std::string servedCrlUrl;  // caCrl as DER from the HTTP server
   // Signed messages (DER); "Ts" ones carry a token over their signature.
   std::string goodTs;          // a signer nobody revoked

@@ -1,21 +1,7 @@
 // tests/support/manifest_helpers.cc
 #include "tests/support/manifest_helpers.h"
 
-#include <gtest/gtest.h>
-
-#include "xml/parser.h"
-
 namespace brevick::testing {
-
-std::unique_ptr<xmldoc::Document> ParseXml(std::string_view xml) {
-  try {
-    return xmldoc::Parser().Parse(xml.data(), xml.size());
-  } catch (const xmldoc::ParsingException& e) {
-    ADD_FAILURE() << "test manifest does not parse: code " << static_cast<int>(e.errorCode)
-                  << " at line " << e.line;
-    return std::make_unique<xmldoc::Document>();
-  }
-}
 
 std::string ManifestNaming(const std::string& file) {
   return "<dravanePackage><package name=\"P\" id=\"{1}\"><modules>"

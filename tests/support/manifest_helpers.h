@@ -8,12 +8,13 @@
 #include <string_view>
 #include <vector>
 
+#include "tests/support/xml_parse_helpers.h"
 #include "xml/xmldoc.h"
 
 namespace brevick::testing {
 
-// Parses `xml`; a malformed test input fails the test with the parser's code.
-std::unique_ptr<xmldoc::Document> ParseXml(std::string_view xml);
+// Parses `xml`; a malformed test input fails the test (and yields nullptr).
+inline constexpr auto& ParseXml = ParseOrFail;
 
 // A one-module manifest whose one module file is `file`, relative to the
 // manifest, with an empty md5 element for the run to fill in.

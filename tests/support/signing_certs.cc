@@ -33,6 +33,24 @@ EvpPkeyPtr ReadKey(const std::string& relative) {
   return key;
 }
 
+void SetOrUnset(const char* name, const std::optional<std::string>& value) {
+  if (value) {
+    setenv(name, value->c_str(), 1);
+  } else {
+    unsetenv(name);
+  }
+}
+
+// The DER encoding `encode` (i2d_X509, ...) makes of `object`.
+template <typename T>
+std::string DerText(const T* object, int (*encode)(const T*, unsigned char**), const char* what) {
+  unsigned char* der = nullptr;
+  const int size = encode(object, &der);
+  Require(size > 0, what);
+  const OpenSslBytesPtr owned(der);
+  return std::string(reinterpret_cast<const char*>(der), static_cast<std::size_t>(size));
+}
+
 }  // namespace
 
 // Read from tests/data rather than generated: every test process needs them,
@@ -111,13 +129,7 @@ std::string PemOf(X509* certificate) {
   return BioText(bio.get());
 }
 
-std::string DerOf(X509* certificate) {
-  unsigned char* der = nullptr;
-  const int size = i2d_X509(certificate, &der);
-  Require(size > 0, "DER certificate");
-  const OpenSslBytesPtr owned(der);
-  return std::string(reinterpret_cast<const char*>(der), static_cast<std::size_t>(size));
-}
+std::string DerOf(X509* certificate) { return DerText(certificate, i2d_X509, "DER certificate"); }
 
 std::string PemOf(EVP_PKEY* key, const char* password) {
   BioPtr bio(BIO_new(BIO_s_mem()));
@@ -131,30 +143,16 @@ std::string PemOf(EVP_PKEY* key, const char* password) {
 std::string Pkcs12Of(X509* certificate, EVP_PKEY* key) {
   Pkcs12Ptr bundle(PKCS12_create("", "test", key, certificate, nullptr, 0, 0, 0, 0, 0));
   Require(bundle != nullptr, "PKCS #12");
-  unsigned char* der = nullptr;
-  const int size = i2d_PKCS12(bundle.get(), &der);
-  Require(size > 0, "PKCS #12 DER");
-  const OpenSslBytesPtr owned(der);
-  return std::string(reinterpret_cast<const char*>(der), static_cast<std::size_t>(size));
+  return DerText(bundle.get(), i2d_PKCS12, "PKCS #12 DER");
 }
 
 ScopedEnv::ScopedEnv(const char* variable, const std::optional<std::string>& value)
     : name(variable) {
   if (const char* old = getenv(variable)) saved = old;
-  if (value) {
-    setenv(variable, value->c_str(), 1);
-  } else {
-    unsetenv(variable);
-  }
+  SetOrUnset(variable, value);
 }
 
-ScopedEnv::~ScopedEnv() {
-  if (saved) {
-    setenv(name.c_str(), saved->c_str(), 1);
-  } else {
-    unsetenv(name.c_str());
-  }
-}
+ScopedEnv::~ScopedEnv() { SetOrUnset(name.c_str(), saved); }
 
 StoreHome::StoreHome() : dataHome("XDG_DATA_HOME", temp.Path().string()) {}
 
@@ -170,7 +168,6 @@ std::filesystem::path StoreHome::AddStore(const std::string& store) const {
 
 void StoreHome::AddFile(const std::string& store, const std::string& fileName,
                         const std::string& bytes) const {
-  AddStore(store);
   temp.WriteFile("brevick/certstores/" + store + "/" + fileName, bytes);
 }
 
@@ -197,23 +194,6 @@ std::vector<std::uint8_t> SignedMessage(X509* certificate, EVP_PKEY* key,
     return {};
   }
   return Joined(frame, content);
-}
-
-CryptoResult SignFromStore(const std::wstring& subject, std::span<const std::uint8_t> data,
-                           std::vector<std::uint8_t>& message, const std::wstring& storeName) {
-  message.clear();
-  const std::optional<CertStore> store =
-      CertStore::Open(storeName.empty() ? kDefaultStoreName : storeName);
-  if (!store) return CryptoResult::kCannotOpenStore;
-  SignerChoice choice;
-  choice.subject = subject;
-  const std::optional<StoredCertificate> signer = FindSigner(*store, choice).chosen;
-  if (!signer || SimpleDisplayName(signer->certificate.get()).empty())
-    return CryptoResult::kNoSigningCertificate;
-  if (!signer->HasKey() || data.size() > kMaxBlockSizeInBytes) return CryptoResult::kCannotSign;
-  message = SignedMessage(signer->certificate.get(), signer->privateKey.get(), data);
-  if (message.empty()) return CryptoResult::kCannotSign;
-  return CryptoResult::kOk;
 }
 
 }  // namespace brevick::testing

@@ -12,7 +12,6 @@
 
 #include "cms/signed_message.h"
 #include "digest/digest_algorithm.h"
-#include "pki/crypto_result.h"
 #include "pki/openssl_handles.h"
 #include "tests/support/temp_dir.h"
 
@@ -97,11 +96,5 @@ std::vector<std::uint8_t> SignedMessage(X509* certificate, EVP_PKEY* key,
 // The message a frame makes around `content`.
 std::vector<std::uint8_t> Joined(const SignedMessageFrame& frame,
                                  std::span<const std::uint8_t> content);
-
-// Signs `data` with MD2 as a signing run does, from a store of the current
-// HOME: the first certificate whose subject contains `subject` (the empty
-// store name means the default store).
-CryptoResult SignFromStore(const std::wstring& subject, std::span<const std::uint8_t> data,
-                           std::vector<std::uint8_t>& message, const std::wstring& storeName);
 
 }  // namespace brevick::testing

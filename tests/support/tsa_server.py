@@ -1,32 +1,18 @@
 #!/usr/bin/env python3
-"""A local RFC 3161 time-stamp authority and file server for the tests.
+"""A local RFC 3161 time-stamp authority for the tests: tsa_server.py WORKDIR [--crl-dir DIR].
 
-Usage: tsa_server.py WORKDIR [--crl-dir DIR]
-
-Makes (once per WORKDIR) a root CA and two certificates issued by it with
-the openssl command: tsa.crt (extended key usage timeStamping, critical) and
-noeku.crt (no extended key usage); root.crt is the anchor to trust. Then
-listens on 127.0.0.1, port 0, and prints two lines: the port it serves on,
-and a port where connections are refused (bound, never listening). It ends
-when its standard input closes, so a test that dies takes it along.
-
-Paths (POST a TimeStampReq, except /crl/):
-  /tsa            a real answer from `openssl ts -reply`
-  /http404        HTTP 404;   /http500  HTTP 500
-  /html           200 with an HTML page
-  /slow/SECONDS   waits, then answers as /tsa
-  /reject         status rejection, failInfo unacceptedPolicy
-  /replay         a real token for the same imprint but another nonce
-  /noeku          a token signed with noeku.crt (made with `openssl cms`)
-  /flaky/TAG      HTTP 503 the first time TAG is asked for, then as /tsa
-  /crl/NAME       GET: the file NAME from --crl-dir
+Makes root.crt (the anchor), tsa.crt and noeku.crt (no extended key usage) with the openssl
+command, prints the port it serves on 127.0.0.1 and a port that refuses connections, and ends
+when its standard input closes. POST /tsa, /slow/SECONDS, /flaky/TAG (503 once) answer with
+`openssl ts -reply`; /replay (another nonce), /noeku, /reject and the STATIC paths misbehave;
+GET /crl/NAME serves a file of the CRL directory.
 """
 import http.server
+import itertools
 import os
 import socket
 import subprocess
 import sys
-import tempfile
 import threading
 import time
 
@@ -73,8 +59,7 @@ def make_pki(work):
         f.write("01\n")
 
 
-def der_elements(data, start, end):
-    """(tag, header start, content start, content end) of each element."""
+def der_elements(data, start, end):  # (tag, header start, content start, content end)
     out = []
     at = start
     while at < end:
@@ -88,8 +73,7 @@ def der_elements(data, start, end):
     return out
 
 
-def request_parts(query):
-    """The MessageImprint and nonce elements of a TimeStampReq, as bytes."""
+def request_parts(query):  # the MessageImprint and nonce elements of a TimeStampReq
     _, _, body, end = der_elements(query, 0, len(query))[0]
     fields = der_elements(query, body, end)
     imprint = query[fields[1][1]:fields[1][3]]
@@ -110,44 +94,29 @@ class Tsa:
         self.work = work
         self.lock = threading.Lock()  # the serial file is shared
         self.flaky_seen = set()
-        self.serial = 1000
+        self.serials = itertools.count(1001)
 
     def reply(self, query):
-        with tempfile.TemporaryDirectory() as scratch, self.lock:
-            path = os.path.join(scratch, "query.tsq")
-            with open(path, "wb") as f:
-                f.write(query)
+        with self.lock:
             return openssl("ts", "-reply", "-config", os.path.join(self.work, "tsa.cnf"),
-                           "-queryfile", path)
+                           "-queryfile", "/dev/stdin", data=query)
 
-    def replay(self, query):
-        """The answer to the same imprint asked with another nonce."""
-        imprint, nonce = request_parts(query)
-        _, _, body, end = der_elements(query, 0, len(query))[0]
-        other = bytearray(query)
-        for tag, start, content, stop in der_elements(query, body, end):
-            if tag == 0x02 and query[start:stop] == nonce and nonce:
-                other[stop - 1] ^= 0x01
-        return self.reply(bytes(other))
+    def replay(self, query):  # the same imprint, answered for another nonce
+        _, nonce = request_parts(query)
+        at = query.rfind(nonce) + len(nonce) - 1
+        return self.reply(query[:at] + bytes([query[at] ^ 1]) + query[at + 1:] if nonce else query)
 
     def no_eku(self, query):
-        """A token signed with a certificate that may not stamp time."""
         imprint, nonce = request_parts(query)
-        with self.lock:
-            self.serial += 1
-            serial = self.serial
+        serial = next(self.serials)
         gen_time = time.strftime("%Y%m%d%H%M%SZ", time.gmtime()).encode()
         policy = bytes.fromhex("06092b06010401868d1f01")  # 1.3.6.1.4.1.99999.1, as /tsa
         tst_info = der(0x30, der(0x02, b"\x01") + policy + imprint +
                        der(0x02, serial.to_bytes(serial.bit_length() // 8 + 1, "big")) + der(0x18, gen_time) + nonce)
-        with tempfile.TemporaryDirectory() as scratch:
-            path = os.path.join(scratch, "tstinfo.der")
-            with open(path, "wb") as f:
-                f.write(tst_info)
-            p = lambda name: os.path.join(self.work, name)
-            token = openssl("cms", "-sign", "-binary", "-nodetach", "-in", path, "-outform", "DER",
-                            "-signer", p("noeku.crt"), "-inkey", p("noeku.key"), "-md", "sha256",
-                            "-econtent_type", "1.2.840.113549.1.9.16.1.4", "-nosmimecap")
+        p = lambda name: os.path.join(self.work, name)
+        token = openssl("cms", "-sign", "-binary", "-nodetach", "-in", "/dev/stdin", "-outform", "DER",
+                        "-signer", p("noeku.crt"), "-inkey", p("noeku.key"), "-md", "sha256",
+                        "-econtent_type", "1.2.840.113549.1.9.16.1.4", "-nosmimecap", data=tst_info)
         return der(0x30, der(0x30, der(0x02, b"\x00")) + token)
 
 
@@ -179,15 +148,12 @@ class Handler(http.server.BaseHTTPRequestHandler):
         except (BrokenPipeError, ConnectionResetError):
             pass
 
-    def do_GET(self):
-        name = self.path[len("/crl/"):]
-        try:
-            if not self.path.startswith("/crl/") or "/" in name or name in ("", ".", ".."):
-                raise OSError
-            with open(os.path.join(self.server.crl_dir, name), "rb") as f:
-                self.answer(200, f.read(), "application/pkix-crl")
-        except (OSError, TypeError):
-            self.answer(404, b"not found\n", "text/plain")
+    def do_GET(self):  # /crl/NAME; basename keeps it inside the CRL directory
+        path = os.path.join(self.server.crl_dir or "", os.path.basename(self.path))
+        if not self.path.startswith("/crl/") or not os.path.isfile(path):
+            return self.answer(404, b"not found\n", "text/plain")
+        with open(path, "rb") as f:
+            self.answer(200, f.read(), "application/pkix-crl")
 
     def do_POST(self):
         query = self.rfile.read(int(self.headers.get("Content-Length", "0")))

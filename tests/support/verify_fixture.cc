@@ -5,17 +5,12 @@
 #include <map>
 
 #include "cms/signed_message.h"
-#include "digest/md5.h"
 #include "manifest/hashing_step.h"
 #include "tests/support/bytes.h"
 
 namespace brevick::testing {
 
-std::string Md5Hex(const std::string& bytes) {
-  return DigestToText(Md5::Of(bytes.data(), bytes.size()));
-}
-
-std::string Sha256Hex(const std::string& bytes) { return ShaHex(bytes, "SHA256"); }
+std::string Md5Hex(const std::string& bytes) { return ShaHex(bytes, "MD5"); }
 
 std::string ShaHex(const std::string& bytes, const char* name) {
   unsigned char digest[EVP_MAX_MD_SIZE];

@@ -3,7 +3,6 @@
 #pragma once
 
 #include <memory>
-#include <ostream>
 #include <string>
 #include <string_view>
 
@@ -15,10 +14,6 @@ namespace brevick::testing {
 // Parses `xml`; a ParsingException fails the test (with code and position)
 // and yields nullptr.
 std::unique_ptr<xmldoc::Document> ParseOrFail(std::string_view xml);
-
-// Parses `xml`, expecting it to be refused; a document that parses fails the
-// test and yields an exception with code ParseError::kNoError.
-xmldoc::ParsingException ParseExpectingFailure(std::string_view xml);
 
 // Expects `xml` to be refused with `code` at `line`:`column` (each left
 // unchecked when negative), naming the input in a failure.
@@ -34,14 +29,4 @@ void ExpectParseFault(std::string_view xml, xmldoc::ParseError code, int line = 
 //   <a x="1&amp;"><b/> </a>   ->   a(x="1"&amp;"")["" b " "]
 std::string DescribeTree(const xmldoc::Node& node);
 
-// The document written as the tool writes it (four blanks, no flags).
-std::string WriteDocument(const xmldoc::Document& document);
-
 }  // namespace brevick::testing
-
-namespace xmldoc {
-
-// How GoogleTest shows a code in a failure: its number and its message.
-void PrintTo(ParseError code, std::ostream* os);
-
-}  // namespace xmldoc

@@ -67,6 +67,20 @@ TEST(WriterTest, FlagsIndentAndNodesChooseWhatIsWritten) {
   AddAttribute(compact, "v", "x  y");
   AddElement(compact, "b");
   compact.AddChild(std::make_unique<Comment>(&compact, "c"));
+  Document trailing;
+  trailing.AddRoot(std::make_unique<Element>(&trailing, "r"));
+  const std::string lone = ToText(trailing);
+  trailing.AddChild(std::make_unique<Comment>(&trailing, "after"));
+  trailing.AddChild(std::make_unique<Pi>(&trailing, "pi", "x"));
+  std::string content;
+  WriteContext contentContext(content, "    ", 0);
+  trailing.WriteContent(contentContext);
+  const std::string items = "<r/>\n<!--after-->\n<?pi x?>\n";
+  Document bare;
+  bare.AddRoot(std::make_unique<Element>(&bare, "r"));
+  bare.SetVersion("");
+  bare.SetEncoding("");
+  bare.SetStandalone(false);  // never written
   // clang-format off
   const struct { const char* what; std::string written, expected; } cases[] = {
       {"defaults: two blanks, no flags", ToText(document), kDeclaration + tail},
@@ -76,28 +90,13 @@ TEST(WriterTest, FlagsIndentAndNodesChooseWhatIsWritten) {
       {"compact document", ToText(document, "    ", WriteContext::kCompact), "<?xml version=\"1.0\" encoding=\"UTF-8\"?><r><b x=\"1 &amp; 2\"/></r>"},
       {"an element", ToText(root, ""), "\n<r>\n<b x=\"1 &amp; 2\"/>\n</r>"},
       {"the null element", ToText(NullElement()), "\n</>"},
+      {"no break after a lone root", lone, kDeclaration + std::string("<r/>")},
+      {"items after the root", ToText(trailing, "    ", WriteContext::kOmitDeclaration), items},
+      {"the content alone", content, "\n" + items},
+      {"empty declaration fields", ToText(bare), "<?xml version=\"\" encoding=\"\"?>\n<r/>"},
   };
   // clang-format on
   for (const auto& c : cases) EXPECT_EQ(c.expected, c.written) << c.what;
-}
-
-TEST(WriterTest, DocumentDeclarationAndTrailingItems) {
-  Document document;
-  document.AddRoot(std::make_unique<Element>(&document, "r"));
-  EXPECT_EQ(std::string(kDeclaration) + "<r/>",
-            WriteToString(document));  // no break after the root
-  document.AddChild(std::make_unique<Comment>(&document, "after"));
-  document.AddChild(std::make_unique<Pi>(&document, "pi", "x"));
-  const std::string body = "<r/>\n<!--after-->\n<?pi x?>\n";
-  EXPECT_EQ(body, WriteToString(document, "    ", WriteContext::kOmitDeclaration));
-  std::string content;
-  WriteContext context(content, "    ", 0);
-  document.WriteContent(context);
-  EXPECT_EQ("\n" + body, content);
-  document.SetVersion("");
-  document.SetEncoding("");
-  document.SetStandalone(false);  // never written
-  EXPECT_EQ("<?xml version=\"\" encoding=\"\"?>\n" + body, WriteToString(document));
 }
 
 // The tree's nodes count their own destruction, so a test sees when the

@@ -119,10 +119,6 @@ bool IsTimestampOption(std::wstring_view name) {
   return std::find(kOptionNames.begin(), kOptionNames.end(), name) != kOptionNames.end();
 }
 
-std::vector<std::wstring_view> TimestampOptionNames() {
-  return {kOptionNames.begin(), kOptionNames.end()};
-}
-
 std::optional<std::wstring> ApplyTimestampOption(std::wstring_view name, const std::wstring& value,
                                                  TimestampSettings& settings) {
   if (name == L"--timestamp") {

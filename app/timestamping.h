@@ -32,8 +32,6 @@ struct TimestampSettings {
 
 // Whether `name` is one of the timestamp options; each takes a value.
 bool IsTimestampOption(std::wstring_view name);
-// The option names, for the help page, the man page and the completion.
-std::vector<std::wstring_view> TimestampOptionNames();
 // Applies one timestamp option; the usage error when its value is unusable.
 std::optional<std::wstring> ApplyTimestampOption(std::wstring_view name, const std::wstring& value,
                                                  TimestampSettings& settings);

@@ -26,7 +26,7 @@
 #include <vector>
 
 #include "digest/md5.h"
-#include "manifest/hashing_step.h"
+#include "manifest/file_hasher.h"
 
 namespace {
 
@@ -64,11 +64,14 @@ struct EvpMdCtxFree {
 };
 
 void BM_BrevickFileMd5(benchmark::State& state) {
-  const std::wstring path(kFilePath, kFilePath + sizeof kFilePath - 1);
+  std::vector<std::uint8_t> block(brevick::kHashReadBlockSizeInBytes);
   for (auto _ : state) {
-    std::optional<brevick::Md5Digest> digest = brevick::ComputeFileMd5(path);
-    if (!digest) state.SkipWithError("cannot hash the file");
-    benchmark::DoNotOptimize(digest);
+    const brevick::FileDigests digests =
+        brevick::HashFile(kFilePath, brevick::FileHashOptions{}, block);
+    if (digests.outcome != brevick::FileHashOutcome::kHashed) {
+      state.SkipWithError("cannot hash the file");
+    }
+    benchmark::DoNotOptimize(digests.md5);
   }
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * kFileSizeInBytes));
 }

@@ -247,14 +247,4 @@ StageResult GenerateFileHashes(xmldoc::Document& document, const HashSettings& s
   return failureCount > 0 ? StageResult::kHashingFailed : StageResult::kGoOn;
 }
 
-std::optional<Md5Digest> ComputeFileMd5(const std::wstring& path, FileIdentity* identity) {
-  // The conversion stops at a NUL, which would name some other file.
-  if (path.find(L'\0') != std::wstring::npos) return std::nullopt;
-  std::vector<std::uint8_t> buffer(kHashReadBlockSizeInBytes);
-  const FileDigests digests = HashFile(OpenablePath(path), FileHashOptions{}, buffer);
-  if (digests.outcome != FileHashOutcome::kHashed) return std::nullopt;
-  if (identity != nullptr) *identity = digests.identity;
-  return digests.md5;
-}
-
 }  // namespace brevick

@@ -62,12 +62,6 @@ struct HashSettings {
 StageResult GenerateFileHashes(xmldoc::Document& document, const HashSettings& settings,
                                Reporter& reporter);
 
-// The MD5 of the file's whole content, or nothing when it cannot be opened or
-// read, or changes while it is read. Each `\` in the path is read as `/`.
-// Only regular files are read: a FIFO, a device or a directory fails at once
-// instead of blocking the run or hashing an endless stream.
-std::optional<Md5Digest> ComputeFileMd5(const std::wstring& path, FileIdentity* identity = nullptr);
-
 // Lowercase hexadecimal digits of the bytes, high nibble first; the caller
 // puts "0x" in front.
 inline std::string DigestToText(const Md5Digest& digest) { return HexText(digest); }

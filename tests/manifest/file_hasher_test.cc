@@ -1,8 +1,6 @@
 // tests/manifest/file_hasher_test.cc: hashing one file and many, against
 // OpenSSL's digests, with files that change or never end while read, on
-// every MD5 kernel and job count, and with a slow reader; and the hashing
-// stage's refusal of names the written manifest would spell differently, on
-// one thread as on several, and the extra digest it stores beside md5.
+// every MD5 kernel and job count, and with a slow reader.
 #include "manifest/file_hasher.h"
 
 #include <openssl/evp.h>
@@ -19,12 +17,8 @@
 #include <vector>
 
 #include "base/hex_text.h"
-#include "base/stage_result.h"
 #include "base/utf8.h"
-#include "manifest/hashing_step.h"
-#include "tests/support/manifest_helpers.h"
 #include "tests/support/manifest_md5_oracle.h"
-#include "tests/support/recording_reporter.h"
 #include "tests/support/signing_certs.h"
 #include "tests/support/temp_dir.h"
 
@@ -214,96 +208,6 @@ TEST(FileHasherTest, ThreadsWaitForASlowReaderAndEveryResultIsItsOwnFile) {
       ASSERT_EQ(testing::OpenSslMd5(contents[i]), next ? next->md5 : Md5Digest{}) << i;
     }
     EXPECT_TRUE(hasher.Done());
-  }
-}
-
-struct HashRun {
-  StageResult result;
-  std::vector<std::string> errors;
-  std::string xml;
-  bool operator==(const HashRun&) const = default;
-};
-
-HashRun Hash(const TempDir& dir, const std::string& xml, int jobs,
-             Algorithm extra = Algorithm::kMd2) {
-  HashSettings settings{ToWide(dir.Path().string()), L"."};
-  settings.jobs = jobs;
-  settings.extraDigest = extra;
-  testing::RecordingReporter reporter;
-  const auto document = testing::ParseXml(xml);
-  const StageResult result = GenerateFileHashes(*document, settings, reporter);
-  return {result, reporter.Errors(), testing::CompactXml(document->GetRoot())};
-}
-
-// One module of one dependency, whose inner elements are `inner`.
-std::string Package(const std::string& subPath, const std::string& file,
-                    const std::string& declaration = "", const std::string& inner = "<md5/>") {
-  return declaration +
-         "<dravanePackage><package name=\"P\"><modules><module name=\"A\" subPath=\"" + subPath +
-         "\"><dependencies><dependency file=\"" + file + "\">" + inner +
-         "</dependency></dependencies></module></modules></package></dravanePackage>";
-}
-
-// Each path would be spelled differently by the written manifest, so it is
-// refused even though a file of exactly that name exists.
-TEST(HashingStepTest, NamesTheWrittenManifestWouldChangeAreRefused) {
-  const TempDir dir;
-  const std::string change = "Its name would change when the manifest is written";
-  const std::string nonAscii = "Non-ASCII names need a UTF-8 manifest";
-  const std::string latin1 = "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>";
-  const struct {
-    std::string manifest;
-    std::string openedName;  // the name as it reaches the file system
-    std::string shownPath;   // the path in the message, relative to the package
-    std::string reason;      // empty: hashed
-  } kCases[] = {
-      // clang-format off
-      {Package("", "a  b.dll"), "a  b.dll", "\\a  b.dll", change},
-      {Package("", "a&#9;b.dll"), "a\tb.dll", "\\a\tb.dll", change},
-      {Package("s&#13;t", "a.dll"), "s\rt/a.dll", "s\rt\\a.dll", change},
-      {Package("s  t", "a.dll"), "s  t/a.dll", "s  t\\a.dll", change},
-      {Package("s t", "a b.dll"), "s t/a b.dll", "s t\\a b.dll", ""},
-      {Package("", "caf\xC3\xA9.dll", latin1), "caf\xC3\xA9.dll", "\\caf\xC3\xA9.dll", nonAscii},
-      {Package("\xC3\xA9", "a.dll", latin1), "\xC3\xA9/a.dll", "\xC3\xA9\\a.dll", nonAscii},
-      {Package("", "b.dll", latin1), "b.dll", "\\b.dll", ""},
-      {Package("", "caf\xC3\xA9.dll", "<?xml version=\"1.0\" encoding=\"utf-8\"?>"), "caf\xC3\xA9.dll", "\\caf\xC3\xA9.dll", ""},
-      // clang-format on
-  };
-  for (const auto& c : kCases) {
-    SCOPED_TRACE(c.shownPath);
-    dir.WriteFile(c.openedName, "abc");
-    const HashRun run = Hash(dir, c.manifest, 1);
-    EXPECT_EQ(c.reason.empty() ? StageResult::kGoOn : StageResult::kHashingFailed, run.result);
-    const std::string error =
-        "Error generating MD5 for '" + dir.Path().string() + "\\" + c.shownPath + "'. ";
-    EXPECT_EQ(c.reason.empty() ? std::vector<std::string>{} : std::vector{error + c.reason},
-              run.errors);
-    EXPECT_EQ(run, Hash(dir, c.manifest, 3));
-  }
-}
-
-TEST(HashingStepTest, TheExtraDigestFollowsMd5AndReplacesAStaleOne) {
-  const TempDir dir;
-  dir.WriteFile("a", "abc");
-  const std::string md5 = "<md5 value=\"0x900150983cd24fb0d6963f7d28e17f72\"/>";
-  const std::string sha =
-      "<sha256 value=\"0xba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad\"/>";
-  const struct {
-    DigestAlgorithm digest;
-    std::string inner;
-    std::string expected;
-  } kCases[] = {
-      // clang-format off
-      {DigestAlgorithm::kMd2, "<destination/><md5/><x/>", "<destination/>" + md5 + "<x/>"},
-      {DigestAlgorithm::kSha256, "<destination/><md5/><x/>", "<destination/>" + md5 + sha + "<x/>"},
-      {DigestAlgorithm::kSha256, "<md5/>", md5 + sha},
-      {DigestAlgorithm::kSha256, "<sha256 value=\"0xold\"/><md5/><x/>", sha + md5 + "<x/>"},
-      {DigestAlgorithm::kSha256, "<destination/>", "<destination/>"},
-      // clang-format on
-  };
-  for (const auto& c : kCases) {
-    const HashRun run = Hash(dir, Package("", "a", "", c.inner), 2, c.digest);
-    EXPECT_EQ((HashRun{StageResult::kGoOn, {}, Package("", "a", "", c.expected)}), run) << c.inner;
   }
 }
 

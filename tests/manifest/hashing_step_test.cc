@@ -28,19 +28,28 @@ std::string Package(const std::string& modulesContent) {
          "</modules></package></dravanePackage>";
 }
 
+// One module A of one dependency, whose inner elements are `inner`.
+std::string OneFile(const std::string& subPath, const std::string& file,
+                    const std::string& inner = "<md5/>") {
+  return Package(R"(<module name="A" subPath=")" + subPath +
+                 R"("><dependencies><dependency file=")" + file + "\">" + inner +
+                 "</dependency></dependencies></module>");
+}
+
 struct HashRun {
   StageResult result;
   Strings lines;  // shown with -P
   Strings errors;
   std::string xml;
+  bool operator==(const HashRun&) const = default;
 };
 
 HashRun Hash(const std::string& manifest, const std::string& manifestDirectory,
-             const std::string& root) {
+             const std::string& root, int jobs = 1, DigestAlgorithm extra = DigestAlgorithm::kMd2) {
+  const HashSettings settings{ToWide(manifestDirectory), ToWide(root), nullptr, jobs, {}, extra};
   testing::RecordingReporter reporter;
   const auto document = testing::ParseXml(manifest);
-  const StageResult result = GenerateFileHashes(
-      *document, HashSettings{ToWide(manifestDirectory), ToWide(root)}, reporter);
+  const StageResult result = GenerateFileHashes(*document, settings, reporter);
   return {result, reporter.Shown("P"), reporter.Errors(), testing::CompactXml(document->GetRoot())};
 }
 
@@ -103,22 +112,57 @@ TEST(HashingStepTest, RecordsEveryFileAndChangesOnlyWhatItShould) {
   EXPECT_TRUE(xmldoc::NullElement().GetAttributes().empty());  // the shared null element unchanged
 }
 
-TEST(HashingStepTest, ComputeFileMd5ReadsBackslashesAsSlashesAndFailsByResult) {
+// Each path would be spelled differently by the written manifest, so it is
+// refused even though a file of exactly that name exists.
+TEST(HashingStepTest, NamesTheWrittenManifestWouldChangeAreRefused) {
   const TempDir dir;
-  dir.WriteFile("bin/a.bin", "abc");
-  const std::wstring base = dir.Path().wstring();
+  const std::string change = "Its name would change when the manifest is written";
+  const std::string nonAscii = "Non-ASCII names need a UTF-8 manifest";
+  const std::string latin1 = "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>";
+  const std::string utf8 = "<?xml version=\"1.0\" encoding=\"utf-8\"?>";
+  const std::string base = dir.Path().string();
   // clang-format off
-  const struct { std::wstring path; std::string digest; } cases[] = {  // digest "": none
-      {base + L"\\bin\\\\a.bin", kAbcDigest.substr(2)},
-      {base + L"/missing.dll", ""},
-      {L"", ""},
-      {base + L"\\", ""},
-      {base + std::wstring(L"/bin/a.bin\0x", 12), ""},  // the name ends at the NUL
+  // The name as it reaches the file system; the path in the message, relative to the package; reason "": hashed.
+  const struct { std::string manifest, openedName, shownPath, reason; } kCases[] = {
+      {OneFile("", "a  b.dll"), "a  b.dll", "\\a  b.dll", change},
+      {OneFile("", "a&#9;b.dll"), "a\tb.dll", "\\a\tb.dll", change},
+      {OneFile("s&#13;t", "a.dll"), "s\rt/a.dll", "s\rt\\a.dll", change},
+      {OneFile("s  t", "a.dll"), "s  t/a.dll", "s  t\\a.dll", change},
+      {OneFile("s t", "a b.dll"), "s t/a b.dll", "s t\\a b.dll", ""},
+      {latin1 + OneFile("", "caf\xC3\xA9.dll"), "caf\xC3\xA9.dll", "\\caf\xC3\xA9.dll", nonAscii},
+      {latin1 + OneFile("\xC3\xA9", "a.dll"), "\xC3\xA9/a.dll", "\xC3\xA9\\a.dll", nonAscii},
+      {latin1 + OneFile("", "b.dll"), "b.dll", "\\b.dll", ""},
+      {utf8 + OneFile("", "caf\xC3\xA9.dll"), "caf\xC3\xA9.dll", "\\caf\xC3\xA9.dll", ""},
   };
   // clang-format on
-  for (const auto& c : cases) {
-    const std::optional<Md5Digest> digest = ComputeFileMd5(c.path);
-    EXPECT_EQ(c.digest, digest ? DigestToText(*digest) : "") << ToUtf8(c.path);
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.shownPath);
+    dir.WriteFile(c.openedName, "abc");
+    const HashRun run = Hash(c.manifest, base, ".");
+    EXPECT_EQ(c.reason.empty() ? StageResult::kGoOn : StageResult::kHashingFailed, run.result);
+    const std::string error = "Error generating MD5 for '" + base + "\\" + c.shownPath + "'. ";
+    EXPECT_EQ(c.reason.empty() ? Strings{} : std::vector{error + c.reason}, run.errors);
+    EXPECT_EQ(run, Hash(c.manifest, base, ".", 3));
+  }
+}
+
+TEST(HashingStepTest, TheExtraDigestFollowsMd5AndReplacesAStaleOne) {
+  const TempDir dir;
+  dir.WriteFile("a", "abc");
+  // clang-format off
+  const std::string md5 = "<md5 value=\"" + kAbcDigest + "\"/>";
+  const std::string sha = "<sha256 value=\"0xba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad\"/>";
+  const struct { std::string inner, expected; } kCases[] = {
+      {"<destination/><md5/><x/>", "<destination/>" + md5 + sha + "<x/>"},
+      {"<sha256 value=\"0xold\"/><md5/><x/>", sha + md5 + "<x/>"},
+      {"<destination/>", "<destination/>"},
+  };
+  // clang-format on
+  for (const auto& c : kCases) {
+    const HashRun run =
+        Hash(OneFile("", "a", c.inner), dir.Path().string(), ".", 2, DigestAlgorithm::kSha256);
+    EXPECT_EQ((HashRun{StageResult::kGoOn, run.lines, {}, OneFile("", "a", c.expected)}), run)
+        << c.inner;
   }
 }
 

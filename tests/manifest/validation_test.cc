@@ -43,6 +43,7 @@ struct Case {
   const char* what;
   std::string xml;
   Strings errors;
+  std::string validated = {};  // the package after validation; empty: unchecked
 };
 
 void ExpectOutcome(const Case& c, StageResult result) {
@@ -51,6 +52,10 @@ void ExpectOutcome(const Case& c, StageResult result) {
   const auto document = ParseXml(c.xml);
   EXPECT_EQ(result, ValidateManifest(*document, reporter));
   EXPECT_EQ(c.errors, reporter.Errors());
+  if (!c.validated.empty()) {
+    EXPECT_EQ(c.validated, testing::CompactXml(document->GetRoot()));
+  }
+  EXPECT_TRUE(xmldoc::NullElement().GetAttributes().empty());
 }
 
 TEST(ValidationTest, RejectsABrokenSkeletonAndExaminesNothingAfter) {
@@ -85,6 +90,8 @@ TEST(ValidationTest, RecordsFindingsInOrderAndGoesOn) {
       {"two entry points", Package(WithDependencies(R"(id="{a}" host="UI")", kGoodDependency + kGoodDependency)), {"Multiple entry point files found for module 'A'"}},
       {"empty dependencies", Package(ModuleA(R"(id="{a}" host="UI")", "<dependencies/>")), {"No dependencies found for module 'A'", "No entry point found for module 'A'"}},
       {"destination missing, blank-padded, other case", Package(WithDependencies(R"(id="{a}" host="UI")", R"(<dependency file="a" entryPoint="1"/>)" R"(<dependency file="b"><destination value=" local"/></dependency>)" R"(<dependency file="c"><destination value="Local"/></dependency>)")), {kBadDestination, kBadDestination, kBadDestination}},
+      // Missing dependency attributes are added empty; a missing destination element is not.
+      {"missing attributes", Package(WithDependencies(R"(id="{a}" host="UI")", R"(<dependency note="n"><destination kind="k"/></dependency><dependency file="b" entryPoint="1"/>)")), {kBadDestination, kBadDestination}, Package(WithDependencies(R"(id="{a}" host="UI")", R"(<dependency note="n" file="" entryPoint=""><destination kind="k" value=""/></dependency><dependency file="b" entryPoint="1"/>)"))},
       {"UUID, host, destination in that order, entry point last, every module validated", Package(WithDependencies(R"(id="a}" host="Both")", R"(<dependency><destination value="remote"/></dependency>)") + WithDependencies(R"(id="" host="UI")", kGoodDependency)), {"Invalid UUID for module 'A'", "Invalid host 'Both' for module 'A'. Must be 'Engine' or 'UI'", kBadDestination, "No entry point found for module 'A'", "Invalid UUID for module 'A'"}},
   };
   // clang-format on
@@ -111,21 +118,6 @@ TEST(ValidationTest, WritesProgressLinesWithPAndEveryLineInOrderWithD) {
     EXPECT_EQ(StageResult::kGoOn, ValidateManifest(*ParseXml(xml), reporter));
     EXPECT_EQ(c.lines, reporter.Shown(c.flags));
   }
-}
-
-TEST(ValidationTest, LeavesMissingDependencyAttributesPresentAndEmpty) {
-  RecordingReporter reporter;
-  const auto document = ParseXml(Package(WithDependencies(
-      R"(id="{a}" host="UI")",
-      R"(<dependency note="n"><destination kind="k"/></dependency><dependency file="b" entryPoint="1"/>)")));
-  EXPECT_EQ(StageResult::kGoOn, ValidateManifest(*document, reporter));
-  // A missing destination element is not created; the null objects stay empty.
-  EXPECT_EQ(Package(WithDependencies(
-                R"(id="{a}" host="UI")",
-                R"(<dependency note="n" file="" entryPoint=""><destination kind="k" value=""/>)"
-                R"(</dependency><dependency file="b" entryPoint="1"/>)")),
-            testing::CompactXml(document->GetRoot()));
-  EXPECT_TRUE(xmldoc::NullElement().GetAttributes().empty());
 }
 
 // Only the shape is checked; one debug line says why.
@@ -155,7 +147,6 @@ TEST(DeveloperInfoTest, StripsPackageAndModuleAttributesOnlyWhereTheyBelong) {
   const struct { std::string xml, stripped; Strings lines; } cases[] = {
       {R"(<dravanePackage><package mode="debug" name="P" debugPath="keep"><modules>)" R"(<module name="A" debugPath="d" releasePath="r" mode="keep"><dependencies/></module>)" R"(<!-- c --><component debugPath="d"/></modules></package></dravanePackage>)", R"(<dravanePackage><package name="P" debugPath="keep"><modules>)" R"(<module name="A" mode="keep"><dependencies/></module>)" R"(<!-- c --><component/></modules></package></dravanePackage>)", {"Removing developer information from <P> package.", "Removing developer information from <A> module.", "Removing developer information from <> module."}},  // any element counts, named or not
       {"<dravanePackage><package><modules> </modules></package></dravanePackage>", "<dravanePackage><package><modules> </modules></package></dravanePackage>", {"Removing developer information from <> package."}},
-      {"<dravanePackage/>", "<dravanePackage/>", {"Removing developer information from <> package."}},
   };
   // clang-format on
   for (const auto& c : cases) {

@@ -17,16 +17,14 @@ namespace {
 
 const std::string kUsage = UsageText();
 const std::string kPointer = kHelpPointer;
+// clang-format off
 const std::string kVerifyUsage =
-    "brevick: usage: brevick --verify SIGNED [--package DIR] [--trust FILE]... [--trust-store "
-    "NAME]...\n"
+    "brevick: usage: brevick --verify SIGNED [--package DIR] [--trust FILE]... [--trust-store NAME]...\n"
     "brevick:                         [--signer SHA256] [--extract FILE] [--json FILE] [--strict]\n"
-    "brevick:                         [--jobs N] [--tsa-trust FILE]... [--tsa-trust-store "
-    "NAME]...\n"
+    "brevick:                         [--jobs N] [--tsa-trust FILE]... [--tsa-trust-store NAME]...\n"
     "brevick:                         [--require-timestamp] [--crl FILE]... [--crl-check all]\n"
-    "brevick:                         [--crl-fetch [--crl-retries N] [--crl-wait S] [--crl-timeout "
-    "S]]\n" +
-    kPointer;
+    "brevick:                         [--crl-fetch [--crl-retries N] [--crl-wait S] [--crl-timeout S]]\n" + kPointer;
+// clang-format on
 const std::string kNoStores = "\nThere were errors:\nNo stores to display\n";
 constexpr const char kHelp[] = "HELP";  // stands for the help page in the table
 

@@ -60,16 +60,8 @@ TEST_F(HostileInputTest, BrokenManifestsModuleFilesAndOutputsAreReported) {
   EXPECT_EQ("abc", ReadFileBytes(work.Path() / "a.dll"));
 }
 
-#if defined(__SANITIZE_ADDRESS__)
-#define BREVICK_UNDER_ASAN 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define BREVICK_UNDER_ASAN 1
-#endif
-#endif
-
 TEST_F(HostileInputTest, RunningOutOfMemoryIsRecordedNotACrash) {
-#ifdef BREVICK_UNDER_ASAN
+#ifdef __SANITIZE_ADDRESS__
   GTEST_SKIP() << "AddressSanitizer reserves more address space than the limit allows";
 #endif
   if (std::getenv("BREVICK_TEST_WRAPPER") != nullptr)

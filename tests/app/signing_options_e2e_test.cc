@@ -54,24 +54,23 @@ class TimestampTest : public SigningOptionsTest {
 
 TEST_F(SigningOptionsTest, DigestAndThumbprintRunsSignWhatOpensslVerifies) {
   const std::string sha1 = ToUtf8(ThumbprintText(Thumbprint(fixed.get(), ThumbprintKind::kSha1)));
-  const struct {
-    std::vector<std::string> args;
-  } cases[] = {
-      {{"m.xml", "out.p7", "Fixed Signer", "--digest", "sha512"}},
-      {{"m.xml", "out.p7", "--thumbprint", sha1, "--digest", "sha256"}},  // no subject
-      {{"--digest", "sha384", "m.xml", "out.p7", "fixed", "--thumbprint", sha256, "--strict"}},
+  const std::vector<std::string> cases[] = {
+      // clang-format off
+      {"m.xml", "out.p7", "Fixed Signer", "--digest", "sha512"},
+      {"m.xml", "out.p7", "--thumbprint", sha1, "--digest", "sha256"},  // no subject
+      {"--digest", "sha384", "m.xml", "out.p7", "fixed", "--thumbprint", sha256, "--strict"},
+      // clang-format on
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.args[1] + " " + c.args[2] + " " + c.args[3]);
-    std::filesystem::remove(work.Path() / "out.p7");
-    const ProcessResult result = Run(c.args);
+  for (const auto& args : cases) {
+    SCOPED_TRACE(::testing::PrintToString(args));
+    std::filesystem::remove(Out());
+    const ProcessResult result = Run(args);
     EXPECT_EQ(0, result.exitCode);
     EXPECT_EQ(Banner() + "\nDone\n", result.output);
     EXPECT_EQ("brevick: signed by Brevick Tests, Fixed Signer (SHA-256 " + sha256 + ")\n",
               result.errors);
-    const std::string out = (work.Path() / "out.p7").string();
-    EXPECT_EQ(0, std::system(("openssl cms -verify -inform DER -binary -noverify -in " + out +
-                              " -out /dev/null 2>/dev/null")
+    EXPECT_EQ(0, std::system(("openssl cms -verify -inform DER -binary -noverify -in " +
+                              Out().string() + " -out /dev/null 2>/dev/null")
                                  .c_str()));
   }
 }
@@ -86,9 +85,6 @@ TEST_F(SigningOptionsTest, BadValuesAreUsageErrors) {
       // clang-format off
       {{"--digest", "SHA256"}, "--digest takes md2, sha256, sha384 or sha512, not 'SHA256'"},
       {{"--thumbprint", "12:34"}, "--thumbprint takes a SHA-1 (40 hex digits) or SHA-256 (64) thumbprint, not '12:34'"},
-      {{"--digest"}, "--digest needs a value"},
-      {{"--jobs", "0"}, "--jobs needs a whole number of at least 1, not '0'"},
-      {{"--jobs", "2x"}, "--jobs needs a whole number of at least 1, not '2x'"},
       {{"--jobs", "9999999"}, "--jobs needs a whole number of at least 1, not '9999999'"},
       {{"--timestamp", "ftp://127.0.0.1/tsa"}, "--timestamp takes an http or https URL, not 'ftp://127.0.0.1/tsa'"},
       {{"--timestamp", kTsa, "--timestamp-digest", "md2"}, "--timestamp-digest takes sha256, sha384 or sha512, not 'md2'"},
@@ -113,66 +109,39 @@ TEST_F(SigningOptionsTest, BadValuesAreUsageErrors) {
   EXPECT_EQ(Banner() + UsageText(), result.output);
 }
 
+// Listing never loads a token's module (nor spends a PIN try) unless asked.
 TEST_F(SigningOptionsTest, CertificatesModeListsEveryDetailWithoutBanner) {
   stores.AddFile("My", "keyless.cer", DerOf(fixed.get()));
   stores.AddFile("Other", "readme.txt", "not a certificate");
-  const std::string block =
-      "  Subject:     Brevick Tests, Fixed Signer\n"
-      "  Issuer:      Brevick Tests, Fixed Signer\n"
-      "  Serial:      1092\n"
-      "  SHA-256:     " +
-      sha256 +
-      "\n"
-      "  Valid from:  2026-12-06 19:30:31 UTC\n"
-      "  Valid to:    2126-11-12 19:30:31 UTC (valid now)\n"
-      "  Key:         RSA 2048 bits\n";
-  const std::string my = "Store 'My'\n Certificate 'Fixed Signer' (fixed.pem)\n" + block +
-                         "  Private key: usable for signing\n"
-                         " Certificate 'Fixed Signer' (keyless.cer)\n" +
-                         block +
-                         "  Private key: none usable: no private key (no file keyless.key)\n"
-                         "Store contained 2 certificate(s)\n";
-  const std::string other = "Store 'Other'\nStore contained 0 certificate(s)\n";
+  stores.AddFile("Token", "tok.pem", PemOf(fixed.get()));
+  stores.AddFile("Token", "tok.key",
+                 "pkcs11:token=release;object=key?module-path=/nonexistent/m.so\n");
+  // clang-format off
+  const std::string block = "  Subject:     Brevick Tests, Fixed Signer\n  Issuer:      Brevick Tests, Fixed Signer\n"
+      "  Serial:      1092\n  SHA-256:     " + sha256 + "\n  Valid from:  2026-12-06 19:30:31 UTC\n"
+      "  Valid to:    2126-11-12 19:30:31 UTC (valid now)\n  Key:         RSA 2048 bits\n";
+  const std::string my = "Store 'My'\n Certificate 'Fixed Signer' (fixed.pem)\n" + block + "  Private key: usable for signing\n"
+      " Certificate 'Fixed Signer' (keyless.cer)\n" + block + "  Private key: none usable: no private key (no file keyless.key)\n"
+      "Store contained 2 certificate(s)\n";
+  const std::string token = "Store 'Token'\n Certificate 'Fixed Signer' (tok.pem)\n" + block + "  Private key: PKCS #11 token 'release', object 'key', ";
+  const std::string tokenEnd = "\nStore contained 1 certificate(s)\n";
   const struct {
     std::vector<std::string> args;
     int exitCode;
     std::string output, errors;
   } cases[] = {
-      // clang-format off
-      {{"--certificates"}, 0, my + other, ""},
+      {{"--certificates"}, 0, my + "Store 'Other'\nStore contained 0 certificate(s)\n" + token + "not asked (--probe asks the token)" + tokenEnd, ""},
       {{"--certificates", "-S", "my"}, 0, "Store 'my'\n" + my.substr(my.find('\n') + 1), ""},
-      {{"-S", "Nowhere", "--certificates"}, 1, "", "brevick: there is no certificate store 'Nowhere' in " + (stores.StoresDirectory()).string() + "\n"},
-      {{"--certificates", "-P"}, 1, "", "brevick: --certificates takes only -S STORE and --probe beside it, not '-P'\n" + std::string(kHelpPointer)},
-      // clang-format on
+      {{"--certificates", "--probe", "-S", "Token"}, 0, token + "not reachable now" + tokenEnd, ""},
+      {{"-S", "Nowhere", "--certificates"}, 1, "", "brevick: there is no certificate store 'Nowhere' in " + stores.StoresDirectory().string() + "\n"},
   };
+  // clang-format on
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.args.back());
+    SCOPED_TRACE(::testing::PrintToString(c.args));
     const ProcessResult result = Run(c.args);
     EXPECT_EQ(c.exitCode, result.exitCode);
     EXPECT_EQ(c.output, result.output);
     EXPECT_EQ(c.errors, result.errors);
-  }
-}
-
-// Listing never loads a token's module (nor spends a PIN try) unless asked.
-TEST_F(SigningOptionsTest, ATokenKeyIsAskedForOnlyWithProbe) {
-  stores.AddFile("Token", "tok.pem", PemOf(fixed.get()));
-  stores.AddFile("Token", "tok.key",
-                 "pkcs11:token=release;object=key?module-path=/nonexistent/module.so\n");
-  const struct {
-    std::vector<std::string> args;
-    std::string keyLine;
-  } cases[] = {
-      // clang-format off
-      {{"--certificates", "-S", "Token"}, "  Private key: PKCS #11 token 'release', object 'key', not asked (--probe asks the token)\n"},
-      {{"--certificates", "--probe", "-S", "Token"}, ", not reachable now\n"},
-      // clang-format on
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(::testing::PrintToString(c.args));
-    const ProcessResult result = Run(c.args);
-    EXPECT_EQ(0, result.exitCode);
-    EXPECT_NE(std::string::npos, result.output.find(c.keyLine)) << result.output;
   }
 }
 
@@ -181,12 +150,10 @@ TEST_F(SigningOptionsTest, AStoreNameThatIsNotUtf8IsListedAndHidesNothing) {
   stores.AddPemWithKey("Zeta", "z.pem", fixed.get(), key.get());
   const ProcessResult result = Run({"-L"});
   EXPECT_EQ(0, result.exitCode);
-  EXPECT_EQ(Banner() +
-                "Store 'My'\n Fixed Signer\nStore contained 1 certificate(s)\n"
-                "Store 'Zeta'\n Fixed Signer\nStore contained 1 certificate(s)\n"
-                "Store '\xEF\xBF\xBD'\n Fixed Signer\nStore contained 1 certificate(s)\n"
-                "\nDone\n",
-            result.output);
+  const std::string one = "'\n Fixed Signer\nStore contained 1 certificate(s)\n";
+  EXPECT_EQ(
+      Banner() + "Store 'My" + one + "Store 'Zeta" + one + "Store '\xEF\xBF\xBD" + one + "\nDone\n",
+      result.output);
 }
 
 TEST_F(TimestampTest, EveryFailedTryIsToldAndTheOutputStaysAsItWas) {
@@ -227,34 +194,6 @@ TEST_F(TimestampTest, EveryFailedTryIsToldAndTheOutputStaysAsItWas) {
   }
 }
 
-TEST_F(TimestampTest, ALaterUrlOrRoundServesAndSaysSo) {
-  struct Case {
-    std::vector<std::string> args;
-    std::string errors;
-  };
-  const std::string refused = tsa.RefusedUrl();
-  const std::string flaky = tsa.Url("flaky/" + std::to_string(std::rand()));
-  // clang-format off
-  const Case cases[] = {
-      // clang-format off
-      {{"--timestamp", refused, "--timestamp", tsa.Url()}, "brevick: timestamp: " + refused + ": connection refused\n" "brevick: timestamp: served by " + tsa.Url() + " after 1 failed try\n"},
-      {{"--timestamp", flaky, "--timestamp-wait", "0"}, "brevick: timestamp: " + flaky + ": HTTP 503 Service Unavailable\n" "brevick: timestamp: served by " + flaky + " after 1 failed try\n"},
-      {{"-D", "--timestamp", tsa.Url(), "--timestamp-digest", "sha512", "--timestamp-wait", "0"}, "brevick: Timestamp: " + tsa.Url() + "; digest sha512; 3 rounds, 0 s between rounds, " "30 s per request\n"},
-      // clang-format on
-  };
-  // clang-format on
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.args[1]);
-    const ProcessResult result = Sign("out.p7", c.args);
-    EXPECT_EQ(0, result.exitCode) << result.output;
-    EXPECT_EQ(c.errors, WithoutSigningNotices(result.errors));
-    const std::optional<SignerTimestamps> stamped = ReadSignerTimestamps(Bytes(Read("out.p7")));
-    ASSERT_TRUE(stamped);
-    ASSERT_EQ(1u, stamped->tokens.size());
-    EXPECT_TRUE(CheckTimestampToken(stamped->tokens[0], stamped->signatureValue).Valid());
-  }
-}
-
 // The token openssl accepts, and the message is the unstamped one plus it.
 void ExpectStampedAsPlain(const std::string& plain, const std::string& stamped,
                           const TempDir& scratch, const std::filesystem::path& root) {
@@ -272,28 +211,37 @@ void ExpectStampedAsPlain(const std::string& plain, const std::string& stamped,
   EXPECT_EQ(0, std::system(verify.c_str())) << verify;
 }
 
+// Each way a token is got: its signature is the unstamped one, openssl
+// accepts the token, and standard error tells only what a try cost.
 TEST_F(TimestampTest, OpensslAcceptsTheTokenAndTheSignatureIsUnchanged) {
-  struct Case {
-    std::vector<std::string> signing;
-    std::vector<std::string> timestamp;
+  const std::string url = tsa.Url(), refused = tsa.RefusedUrl();
+  const std::string flaky = tsa.Url("flaky/" + std::to_string(std::rand()));
+  const std::string t = "brevick: timestamp: ";
+  const struct {
+    std::vector<std::string> signing, timestamp;
+    std::string errors;
+  } cases[] = {
+      // clang-format off
+      {{}, {"--timestamp", url}, ""},
+      {{"--digest", "sha256"}, {"--timestamp", url, "--timestamp-digest", "sha384"}, ""},
+      {{"--digest", "sha512"}, {"--timestamp", url, "--timestamp-digest", "sha512"}, ""},
+      {{}, {"--timestamp", refused, "--timestamp", url}, t + refused + ": connection refused\n" + t + "served by " + url + " after 1 failed try\n"},
+      {{}, {"--timestamp", flaky, "--timestamp-wait", "0"}, t + flaky + ": HTTP 503 Service Unavailable\n" + t + "served by " + flaky + " after 1 failed try\n"},
+      {{}, {"-D", "--timestamp", url, "--timestamp-digest", "sha512", "--timestamp-wait", "0"}, "brevick: Timestamp: " + url + "; digest sha512; 3 rounds, 0 s between rounds, 30 s per request\n"},
+      // clang-format on
   };
-  // clang-format off
-  const Case cases[] = {
-      {{},                     {"--timestamp", tsa.Url()}},
-      {{"--digest", "sha256"}, {"--timestamp", tsa.Url(), "--timestamp-digest", "sha384"}},
-      {{"--digest", "sha512"}, {"--timestamp", tsa.Url(), "--timestamp-digest", "sha512"}},
-  };
-  // clang-format on
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.signing.empty() ? "md2" : c.signing[1]);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(c.timestamp));
     const ProcessResult plain = Sign("plain.p7", c.signing);
     ASSERT_EQ(0, plain.exitCode) << plain.output;
     std::vector<std::string> extra = c.signing;
     extra.insert(extra.end(), c.timestamp.begin(), c.timestamp.end());
     const ProcessResult stamped = Sign("stamped.p7", extra);
     ASSERT_EQ(0, stamped.exitCode) << stamped.output << stamped.errors;
-    EXPECT_EQ(plain.output, stamped.output);
-    EXPECT_EQ("", WithoutSigningNotices(stamped.errors));
+    if (c.errors.empty()) {
+      EXPECT_EQ(plain.output, stamped.output);
+    }
+    EXPECT_EQ(c.errors, WithoutSigningNotices(stamped.errors));
     ExpectStampedAsPlain(Read("plain.p7"), Read("stamped.p7"), work, tsa.RootCertificate());
   }
 }
@@ -323,7 +271,6 @@ TEST_F(TimestampTest, AddTimestampStampsOnlyAValidUnstampedManifest) {
     int exitCode;
     std::string errors;  // standard error, without the first line's path
   };
-  // clang-format off
   const Case cases[] = {
       // clang-format off
       {{"--add-timestamp", "stamped.p7", "--timestamp", tsa.Url()}, 1, "brevick: --add-timestamp: stamped.p7 already has a timestamp\n"},
@@ -334,7 +281,6 @@ TEST_F(TimestampTest, AddTimestampStampsOnlyAValidUnstampedManifest) {
       {{"--add-timestamp", "copy.p7", "--timestamp", tsa.Url()}, 0, ""},
       // clang-format on
   };
-  // clang-format on
   for (const Case& c : cases) {
     SCOPED_TRACE(c.args[1] + " " + c.args.back());
     work.WriteFile("copy.p7", plain);

@@ -66,18 +66,14 @@ TEST(FileIoTest, ReplaceFileWritesThePiecesInOrderAndFlushesBeforeTheRename) {
   const std::string path = (work.Path() / "out").string();
   work.WriteFile("out", "the previous content, longer than the new");
   const std::string large(3u << 20, 'L');
-  const struct {
-    const char* what;
-    std::vector<std::string_view> pieces;
-    std::string file;
-  } cases[] = {
-      // clang-format off
+  // clang-format off
+  const struct { const char* what; std::vector<std::string_view> pieces; std::string file; } cases[] = {
       {"three pieces", {"head-", "content", "-tail"}, "head-content-tail"},
       {"empty pieces between", {"", "a", "", "b", ""}, "ab"},
       {"no pieces", {}, ""},
       {"a large piece", {"<", large, ">"}, "<" + large + ">"},
-      // clang-format on
   };
+  // clang-format on
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     std::vector<std::span<const std::uint8_t>> pieces;

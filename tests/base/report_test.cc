@@ -36,11 +36,8 @@ TEST_F(ReportTest, VerbosityChoosesTheLinesAndTheListKeepsEveryError) {
 
 TEST_F(ReportTest, ControlCharactersNeverReachTheConsole) {
   const std::string r = "\xEF\xBF\xBD";
-  const struct {
-    const char* what;
-    std::string in, out;
-  } cases[] = {
-      // clang-format off
+  // clang-format off
+  const struct { const char* what; std::string in, out; } cases[] = {
       {"plain text and tab stay", "a\tb \xC5\x81 \xE2\x82\xAC \xF0\x9F\x98\x80", "a\tb \xC5\x81 \xE2\x82\xAC \xF0\x9F\x98\x80"},
       {"C0, CR and LF", std::string("\x1B[2J\x07\r\n\0x", 9), r + "[2J" + r + r + r + r + "x"},
       {"DEL", "a\x7F", "a" + r},
@@ -49,8 +46,8 @@ TEST_F(ReportTest, ControlCharactersNeverReachTheConsole) {
       {"bidi marks, separators", "\xD8\x9B\xD8\x9C\xE2\x80\x8D\xE2\x80\x8E\xE2\x80\x8F\xE2\x80\xA8\xE2\x80\xA9", "\xD8\x9B" + r + "\xE2\x80\x8D" + r + r + r + r},
       {"bidi isolates", "\xE2\x81\xA5\xE2\x81\xA6\xE2\x81\xA9\xE2\x81\xAA", "\xE2\x81\xA5" + r + r + "\xE2\x81\xAA"},
       {"ill-formed bytes; a truncated sequence is one", "\x9B\xC0\xAF\xED\xA0\x80\xF4\x90\x80\x80\xE2\x80", r + r + r + r + r + r + r + r + r + r + r},
-      // clang-format on
   };
+  // clang-format on
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     EXPECT_EQ(c.out, ConsoleSafe(c.in));

@@ -26,12 +26,9 @@ void Add(Element& parent, Args&&... args) {
 }
 
 TEST(WriterTest, LaysOutElementsTextAndMarkupItems) {
-  const struct {
-    const char* what;
-    void (*build)(Element& root);
-    const char* expected;  // the root element as written in a document
-  } cases[] = {
-      // clang-format off
+  // clang-format off
+  // `expected`: the root element as written in a document.
+  const struct { const char* what; void (*build)(Element& root); const char* expected; } cases[] = {
       {"the worked layout", [](Element& r) { AddAttribute(r, "x", "1"); AddElement(r, "b").AddText("t"); AddElement(r, "c"); }, "<r x=\"1\">\n    <b>t</b>\n    <c/>\n</r>"},
       {"an empty Text keeps both tags on one line", [](Element& r) { r.AddText(""); }, "<r></r>"},
       {"blanks between elements become one before each break", [](Element& r) { r.AddText("\n    "); AddElement(r, "b").AddText(""); r.AddText("\n"); }, "<r> \n    <b></b> \n</r>"},
@@ -46,8 +43,8 @@ TEST(WriterTest, LaysOutElementsTextAndMarkupItems) {
       {"nested elements indent one level each", [](Element& r) { AddElement(AddElement(AddElement(r, "b"), "c"), "d"); }, "<r>\n    <b>\n        <c>\n            <d/>\n        </c>\n    </b>\n</r>"},
       {"unquoted and empty attributes", [](Element& r) { AddAttribute(r, "n", "5").SetUnquoted(true); AddAttribute(r, "u", "").SetUnquoted(true); r.GetOrCreateAttribute("e"); }, "<r n=5 u= e=\"\"/>"},
       {"references", [](Element& r) { Add<EntityRef>(r, "lt"); for (const char32_t c : {U'\t', U'\xE9', U'\x141', U'\U0001F600', U'\0'}) Add<CharRef>(r, c); }, "<r>&lt;&#x9;&#xE9;&#x141;&#x1F600;&#x0;</r>"},
-      // clang-format on
   };
+  // clang-format on
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     Document document;
@@ -70,11 +67,22 @@ TEST(WriterTest, FlagsIndentAndNodesChooseWhatIsWritten) {
   AddAttribute(compact, "v", "x  y");
   AddElement(compact, "b");
   compact.AddChild(std::make_unique<Comment>(&compact, "c"));
-  const struct {
-    const char* what;
-    std::string written, expected;
-  } cases[] = {
-      // clang-format off
+  Document trailing;
+  trailing.AddRoot(std::make_unique<Element>(&trailing, "r"));
+  const std::string lone = ToText(trailing);
+  trailing.AddChild(std::make_unique<Comment>(&trailing, "after"));
+  trailing.AddChild(std::make_unique<Pi>(&trailing, "pi", "x"));
+  std::string content;
+  WriteContext contentContext(content, "    ", 0);
+  trailing.WriteContent(contentContext);
+  const std::string items = "<r/>\n<!--after-->\n<?pi x?>\n";
+  Document bare;
+  bare.AddRoot(std::make_unique<Element>(&bare, "r"));
+  bare.SetVersion("");
+  bare.SetEncoding("");
+  bare.SetStandalone(false);  // never written
+  // clang-format off
+  const struct { const char* what; std::string written, expected; } cases[] = {
       {"defaults: two blanks, no flags", ToText(document), kDeclaration + tail},
       {"appended to what the output held", appended, "kept" + std::string(kDeclaration) + tail},
       {"tab indent, no declaration", ToText(document, "\t", WriteContext::kOmitDeclaration), "<r>\n\t<b x=\"1 &amp; 2\"/>\n</r>"},
@@ -82,28 +90,13 @@ TEST(WriterTest, FlagsIndentAndNodesChooseWhatIsWritten) {
       {"compact document", ToText(document, "    ", WriteContext::kCompact), "<?xml version=\"1.0\" encoding=\"UTF-8\"?><r><b x=\"1 &amp; 2\"/></r>"},
       {"an element", ToText(root, ""), "\n<r>\n<b x=\"1 &amp; 2\"/>\n</r>"},
       {"the null element", ToText(NullElement()), "\n</>"},
-      // clang-format on
+      {"no break after a lone root", lone, kDeclaration + std::string("<r/>")},
+      {"items after the root", ToText(trailing, "    ", WriteContext::kOmitDeclaration), items},
+      {"the content alone", content, "\n" + items},
+      {"empty declaration fields", ToText(bare), "<?xml version=\"\" encoding=\"\"?>\n<r/>"},
   };
+  // clang-format on
   for (const auto& c : cases) EXPECT_EQ(c.expected, c.written) << c.what;
-}
-
-TEST(WriterTest, DocumentDeclarationAndTrailingItems) {
-  Document document;
-  document.AddRoot(std::make_unique<Element>(&document, "r"));
-  EXPECT_EQ(std::string(kDeclaration) + "<r/>",
-            WriteToString(document));  // no break after the root
-  document.AddChild(std::make_unique<Comment>(&document, "after"));
-  document.AddChild(std::make_unique<Pi>(&document, "pi", "x"));
-  const std::string body = "<r/>\n<!--after-->\n<?pi x?>\n";
-  EXPECT_EQ(body, WriteToString(document, "    ", WriteContext::kOmitDeclaration));
-  std::string content;
-  WriteContext context(content, "    ", 0);
-  document.WriteContent(context);
-  EXPECT_EQ("\n" + body, content);
-  document.SetVersion("");
-  document.SetEncoding("");
-  document.SetStandalone(false);  // never written
-  EXPECT_EQ("<?xml version=\"\" encoding=\"\"?>\n" + body, WriteToString(document));
 }
 
 // The tree's nodes count their own destruction, so a test sees when the

@@ -1,10 +1,10 @@
-// tests/signing/store_listing_test.cc
+// tests/app/store_listing_test.cc: what a listing shows of certificates
+// without a usual name, and of stores that vanish while listed.
 #include "app/store_listing.h"
 
 #include <gtest/gtest.h>
 
 #include "base/report.h"
-#include "base/utf8.h"
 #include "tests/support/signing_certs.h"
 
 namespace brevick {
@@ -13,94 +13,55 @@ namespace {
 using testing::MakeCertificate;
 using Strings = std::vector<std::wstring>;
 
-struct Listing {
-  StageResult result;
-  std::string console;
-  Strings errors;
-};
-
-Listing List(bool withCertificates, std::optional<std::wstring> storeName = std::nullopt) {
-  const ConsoleCapture capture;
-  const StageResult result = ListStores(withCertificates, storeName);
-  return {result, capture.Text(), Errors()};
-}
-
-// Three stores: "CA" empty, "My" with two certificates, "Root" with one
-// that has no display name.
+// "CA" empty; "My" with a named certificate, one known by its mail address
+// only, and a file that is no certificate; "Root" with a nameless one.
 class StoreListingTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    signer = MakeCertificate(testing::TestRsaKey(0), {{"O", "Acme"}, {"CN", "Release Signer"}});
-    mail = MakeCertificate(testing::TestRsaKey(1), {{"C", "DE"}},
-                           {.serial = 2, .altNameEmail = "build@acme.example"});
-    nameless = MakeCertificate(testing::TestRsaKey(1), {{"C", "DE"}}, {.serial = 3});
+    EVP_PKEY* key = testing::TestRsaKey(0);
     home.AddStore("CA");
-    home.AddPemWithKey("My", "a.pem", signer.get(), testing::TestRsaKey(0));
-    home.AddFile("My", "b.cer", testing::DerOf(mail.get()));
+    home.AddPemWithKey("My", "a.pem", MakeCertificate(key, {{"O", "Acme"}, {"CN", "Signer"}}).get(),
+                       key);
+    home.AddFile("My", "b.cer",
+                 testing::DerOf(MakeCertificate(key, {{"C", "DE"}},
+                                                {.serial = 2, .altNameEmail = "build@acme.example"})
+                                    .get()));
     home.AddFile("My", "notes.txt", "not a certificate");
-    home.AddFile("Root", "root.crt", testing::PemOf(nameless.get()));
+    home.AddFile("Root", "root.crt",
+                 testing::PemOf(MakeCertificate(key, {{"C", "DE"}}, {.serial = 3}).get()));
     home.AddFile("", "not-a-store.pem", "x");  // a file beside the stores
   }
 
+  void ExpectListing(bool withCertificates, StageResult result, const std::string& console,
+                     const Strings& errors) {
+    const ConsoleCapture capture;
+    EXPECT_EQ(result, ListStores(withCertificates, std::nullopt));
+    EXPECT_EQ(console, capture.Text());
+    EXPECT_EQ(errors, Errors());
+  }
+
   testing::StoreHome home;
-  X509Ptr signer, mail, nameless;
 };
 
-TEST_F(StoreListingTest, ListsEveryStoreOrTheOneNamedExactly) {
-  const Strings noStores = {L"No stores to display"};
-  const struct {
-    bool withCertificates;
-    std::optional<std::wstring> filter;
-    StageResult result;
-    std::string console;
-    Strings errors;
-  } cases[] = {
-      // clang-format off
-      {false, std::nullopt, StageResult::kGoOn, "Store 'CA'\nStore 'My'\nStore 'Root'\n", {}},
-      {true, std::nullopt, StageResult::kGoOn, "Store 'CA'\nStore contained 0 certificate(s)\n" "Store 'My'\n Release Signer\n build@acme.example\nStore contained 2 certificate(s)\n" "Store 'Root'\n \nStore contained 1 certificate(s)\n", {}},
-      {false, L"My", StageResult::kGoOn, "Store 'My'\n", {}},
-      {true, L"Root", StageResult::kGoOn, "Store 'Root'\n \nStore contained 1 certificate(s)\n", {}},
-      {true, L"my", StageResult::kStoreNotShown, "", noStores},  // unlike signing, no case folding here
-      {true, L"", StageResult::kStoreNotShown, "", noStores},
-      // clang-format on
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(ToUtf8(c.filter.value_or(L"(none)")) +
-                 (c.withCertificates ? " with certificates" : ""));
-    const Listing listing = List(c.withCertificates, c.filter);
-    EXPECT_EQ(c.result, listing.result);
-    EXPECT_EQ(c.console, listing.console);
-    EXPECT_EQ(c.errors, listing.errors);
-  }
+TEST_F(StoreListingTest, ShowsEveryStoreAndNothingOnceTheStoresAreGone) {
+  ExpectListing(true, StageResult::kGoOn,
+                "Store 'CA'\nStore contained 0 certificate(s)\n"
+                "Store 'My'\n Signer\n build@acme.example\nStore contained 2 certificate(s)\n"
+                "Store 'Root'\n \nStore contained 1 certificate(s)\n",
+                {});
   std::filesystem::remove_all(home.StoresDirectory());  // the data home stays
-  const Listing listing = List(false);
-  EXPECT_EQ(StageResult::kStoreNotShown, listing.result);
-  EXPECT_EQ(noStores, listing.errors);
+  ExpectListing(false, StageResult::kStoreNotShown, "", {L"No stores to display"});
 }
 
 // Listed as a store, gone when opened: as a store removed meanwhile.
 TEST_F(StoreListingTest, StoreThatCannotBeOpenedEndsTheListing) {
-  const struct {
-    const char* store;
-    StageResult result;
-    std::string console;
-    Strings errors;
-  } cases[] = {
-      // clang-format off
-      {"Gone", StageResult::kGoOn, "Store 'CA'\n", {L"Can't display information for store 'Gone'"}},
-      {"A", StageResult::kStoreNotShown, "", {L"Can't display information for store 'A'", L"No stores to display"}},
-      // clang-format on
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.store);
-    const auto link = home.StoresDirectory() / c.store;
-    std::filesystem::create_directory_symlink(home.Root() / "removed", link);
-    const Listing listing = List(false);
-    std::filesystem::remove(link);
-    EXPECT_EQ(c.result, listing.result);
-    EXPECT_EQ(c.console, listing.console);
-    EXPECT_EQ(c.errors, listing.errors);
-  }
+  const std::filesystem::path removed = home.Root() / "removed";
+  std::filesystem::create_directory_symlink(removed, home.StoresDirectory() / "Gone");
+  ExpectListing(false, StageResult::kGoOn, "Store 'CA'\n",
+                {L"Can't display information for store 'Gone'"});
+  std::filesystem::create_directory_symlink(removed, home.StoresDirectory() / "A");
+  ExpectListing(false, StageResult::kStoreNotShown, "",
+                {L"Can't display information for store 'A'", L"No stores to display"});
 }
 
 }  // namespace

@@ -156,16 +156,6 @@ ScopedEnv::~ScopedEnv() { SetOrUnset(name.c_str(), saved); }
 
 StoreHome::StoreHome() : dataHome("XDG_DATA_HOME", temp.Path().string()) {}
 
-std::filesystem::path StoreHome::StoresDirectory() const {
-  return Root() / "brevick" / "certstores";
-}
-
-std::filesystem::path StoreHome::AddStore(const std::string& store) const {
-  const std::filesystem::path directory = StoresDirectory() / store;
-  std::filesystem::create_directories(directory);
-  return directory;
-}
-
 void StoreHome::AddFile(const std::string& store, const std::string& fileName,
                         const std::string& bytes) const {
   temp.WriteFile("brevick/certstores/" + store + "/" + fileName, bytes);

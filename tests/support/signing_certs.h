@@ -74,9 +74,9 @@ class StoreHome {
   StoreHome();
 
   const std::filesystem::path& Root() const { return temp.Path(); }
-  std::filesystem::path StoresDirectory() const;
+  std::filesystem::path StoresDirectory() const { return Root() / "brevick" / "certstores"; }
   // Creates the store directory (and the stores directory) when missing.
-  std::filesystem::path AddStore(const std::string& store) const;
+  void AddStore(const std::string& store) const { create_directories(StoresDirectory() / store); }
   void AddFile(const std::string& store, const std::string& fileName,
                const std::string& bytes) const;
   // Certificate and key in one PEM file.

@@ -13,15 +13,6 @@
 #include <stdexcept>
 
 namespace brevick::testing {
-namespace {
-
-int ReadPort(FILE* output) {
-  char line[32] = {};
-  if (std::fgets(line, sizeof line, output) == nullptr) return 0;
-  return std::atoi(line);
-}
-
-}  // namespace
 
 TsaServer::TsaServer() {
   // libcurl takes proxies from the environment; none may stand between the
@@ -50,10 +41,10 @@ TsaServer::TsaServer() {
   close(output[1]);
   stdinFd = input[1];
   FILE* ports = fdopen(output[0], "r");
-  port = ReadPort(ports);
-  refusedPort = ReadPort(ports);
+  const int count = std::fscanf(ports, "%d %d", &port, &refusedPort);
   std::fclose(ports);
-  if (port == 0 || refusedPort == 0) throw std::runtime_error("the test TSA did not start");
+  if (count != 2 || port == 0 || refusedPort == 0)
+    throw std::runtime_error("the test TSA did not start");
 }
 
 TsaServer::~TsaServer() {

@@ -44,15 +44,12 @@ def make_pki(work):
     with open(ext, "w") as f:
         f.write(EXTENSIONS)
     p = lambda name: os.path.join(work, name)
-    openssl("req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256", "-nodes", "-keyout", p("root.key"),
-            "-out", p("root.crt"), "-days", "3650", "-subj", "/CN=Brevick Test TSA Root",
-            "-extensions", "root", "-config", ext)
-    for name, subject in (("tsa", "/CN=Brevick Test TSA"), ("noeku", "/CN=Brevick Test No EKU")):
-        openssl("req", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256", "-nodes", "-keyout", p(name + ".key"),
-                "-out", p(name + ".csr"), "-subj", subject)
-        openssl("x509", "-req", "-in", p(name + ".csr"), "-CA", p("root.crt"),
-                "-CAkey", p("root.key"), "-CAcreateserial", "-days", "3650",
-                "-extfile", ext, "-extensions", name, "-out", p(name + ".crt"))
+    issuer = ("-CA", p("root.crt"), "-CAkey", p("root.key"))
+    for name, subject, ca in (("root", "Brevick Test TSA Root", ()), ("tsa", "Brevick Test TSA", issuer),
+                              ("noeku", "Brevick Test No EKU", issuer)):
+        openssl("req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256", "-nodes", "-keyout",
+                p(name + ".key"), "-out", p(name + ".crt"), "-days", "3650", "-subj", "/CN=" + subject,
+                "-extensions", name, "-config", ext, *ca)
     with open(p("tsa.cnf"), "w") as f:
         f.write(TSA_CONFIG.format(dir=work))
     with open(p("tsaserial"), "w") as f:

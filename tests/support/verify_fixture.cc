@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <map>
 
+#include "base/hex_text.h"
 #include "cms/signed_message.h"
 #include "manifest/hashing_step.h"
 #include "tests/support/bytes.h"
@@ -16,13 +17,7 @@ std::string ShaHex(const std::string& bytes, const char* name) {
   unsigned char digest[EVP_MAX_MD_SIZE];
   unsigned int size = 0;
   EVP_Digest(bytes.data(), bytes.size(), digest, &size, EVP_get_digestbyname(name), nullptr);
-  static constexpr char kDigits[] = "0123456789abcdef";
-  std::string hex;
-  for (unsigned i = 0; i < size; ++i) {
-    hex += kDigits[digest[i] >> 4];
-    hex += kDigits[digest[i] & 0x0F];
-  }
-  return hex;
+  return HexText({digest, size});
 }
 
 std::string ManifestFor(const std::vector<PackageFile>& files) {

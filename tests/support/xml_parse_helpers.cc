@@ -38,59 +38,47 @@ namespace {
 
 void Describe(const xmldoc::Node& node, std::string& out);
 
-void DescribeChildren(const xmldoc::NodeContainer& container, std::string_view separator,
-                      std::string& out) {
-  bool first = true;
-  for (const auto& child : container.GetChildren()) {
-    if (!first) out += separator;
-    first = false;
-    Describe(*child, out);
+void DescribeAll(const auto& nodes, std::string_view separator, std::string& out) {
+  for (std::size_t i = 0; i < nodes.size(); ++i) {
+    if (i > 0) out += separator;
+    Describe(*nodes[i], out);
   }
 }
 
 void Describe(const xmldoc::Node& node, std::string& out) {
+  const std::string quoted = '"' + node.GetValue() + '"';
   if (node.IsType(xmldoc::kElementType)) {
     const auto& element = static_cast<const xmldoc::Element&>(node);
     out += element.GetName();
     if (!element.GetAttributes().empty()) {
       out += '(';
-      bool first = true;
-      for (const auto& attribute : element.GetAttributes()) {
-        if (!first) out += ' ';
-        first = false;
-        out += attribute->GetName();
-        out += attribute->IsUnquoted() ? "=~" : "=";
-        DescribeChildren(*attribute, "", out);
-      }
+      DescribeAll(element.GetAttributes(), " ", out);
       out += ')';
     }
     if (!element.IsEmpty()) {
       out += '[';
-      DescribeChildren(element, " ", out);
+      DescribeAll(element.GetChildren(), " ", out);
       out += ']';
     }
+  } else if (node.IsType(xmldoc::kAttributeType)) {
+    const auto& attribute = static_cast<const xmldoc::Attribute&>(node);
+    out += attribute.GetName() + (attribute.IsUnquoted() ? "=~" : "=");
+    DescribeAll(attribute.GetChildren(), "", out);
   } else if (node.IsType(xmldoc::kDocumentType)) {
-    DescribeChildren(static_cast<const xmldoc::Document&>(node), " ", out);
-  } else if (node.IsType(xmldoc::kTextType)) {
-    out += '"' + node.GetValue() + '"';
-  } else if (node.IsType(xmldoc::kCDataType)) {
-    out += "cdata\"" + node.GetValue() + '"';
-  } else if (node.IsType(xmldoc::kCommentType)) {
-    out += "#\"" + node.GetValue() + '"';
-  } else if (node.IsType(xmldoc::kPiType)) {
-    out += '?' + node.GetName() + '"' + node.GetValue() + '"';
+    DescribeAll(static_cast<const xmldoc::Document&>(node).GetChildren(), " ", out);
+  } else if (node.IsType(xmldoc::kReferenceType) && node.GetName().empty()) {
+    char hex[16];
+    std::snprintf(hex, sizeof hex, "&#x%X;",
+                  static_cast<unsigned>(static_cast<const xmldoc::CharRef&>(node).GetCodePoint()));
+    out += hex;
   } else if (node.IsType(xmldoc::kReferenceType)) {
-    if (node.GetName().empty()) {
-      char hex[16];
-      std::snprintf(
-          hex, sizeof hex, "%X",
-          static_cast<unsigned>(static_cast<const xmldoc::CharRef&>(node).GetCodePoint()));
-      out += std::string("&#x") + hex + ';';
-    } else {
-      out += '&' + node.GetName() + ';';
-    }
+    out += '&' + node.GetName() + ';';
   } else {
-    out += "?unknown";
+    out += node.IsType(xmldoc::kTextType)      ? quoted
+           : node.IsType(xmldoc::kCDataType)   ? "cdata" + quoted
+           : node.IsType(xmldoc::kCommentType) ? "#" + quoted
+           : node.IsType(xmldoc::kPiType)      ? '?' + node.GetName() + quoted
+                                               : "?unknown";
   }
 }
 

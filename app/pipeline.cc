@@ -5,6 +5,8 @@
 #include <unistd.h>
 
 #include <cstdint>
+#include <span>
+#include <string>
 #include <vector>
 
 #include "app/console_reporter.h"
@@ -15,6 +17,7 @@
 #include "base/report.h"
 #include "base/stage_result.h"
 #include "base/utf8.h"
+#include "digest/md2.h"
 #include "manifest/developer_info.h"
 #include "manifest/hashing_step.h"
 #include "manifest/validation.h"
@@ -66,11 +69,63 @@ StageResult DryRun(std::string text, const RunSettings& settings, const OutputGu
   return result;
 }
 
-// Removes the developer attributes, then hashes every module file.
-StageResult Prepare(xmldoc::Document& document, const HashSettings& settings, Reporter& reporter) {
-  if (!RemovePackageDeveloperInformation(document, reporter)) return StageResult::kManifestRejected;
-  if (!RemoveModuleDeveloperInformation(document, reporter)) return StageResult::kManifestRejected;
-  return GenerateFileHashes(document, settings, reporter);
+// The text, the tree destroyed as it is written, and what it frees handed
+// back as the text grows: the tree and the whole text are never held at
+// once. The value offsets of `marked` go to `valueOffsets`.
+std::string WriteText(std::unique_ptr<xmldoc::Document> document, std::uint64_t manifestSize,
+                      std::span<const xmldoc::Attribute* const> marked = {},
+                      std::vector<std::size_t>* valueOffsets = nullptr) {
+  // What was freed before in small blocks between the tree's: handing the
+  // whole free pages back keeps them out of the text's way.
+  ::malloc_trim(0);
+  std::size_t trimmedAt = 0;
+  std::string text = ManifestText(
+      std::move(document),
+      static_cast<std::size_t>(kTextCapacityFactor * manifestSize) + kTextCapacitySlackInBytes,
+      [&trimmedAt](std::size_t written) {
+        if (written - trimmedAt < kTrimEveryBytes) return;
+        trimmedAt = written;
+        ::malloc_trim(0);
+      },
+      marked, valueOffsets);
+  ::malloc_trim(0);
+  return text;
+}
+
+// Removes the developer attributes, hashes every module file and writes the
+// text. With `md2` the text is written first, with placeholders where the
+// digests go, and its MD2 is taken as the hashing settles it, so that the
+// serial MD2 runs while files are read instead of after them; `md2` then
+// holds the text's digest. Without it, the digests go into the tree and the
+// text is written after.
+StageResult PrepareText(std::unique_ptr<xmldoc::Document> document, std::uint64_t manifestSize,
+                        const HashSettings& settings, Reporter& reporter, std::string& text,
+                        std::vector<std::uint8_t>* md2) {
+  if (!RemovePackageDeveloperInformation(*document, reporter))
+    return StageResult::kManifestRejected;
+  if (!RemoveModuleDeveloperInformation(*document, reporter)) return StageResult::kManifestRejected;
+  if (md2 == nullptr) {
+    if (const StageResult hashed = GenerateFileHashes(*document, settings, reporter);
+        hashed != StageResult::kGoOn)
+      return hashed;
+    text = WriteText(std::move(document), manifestSize);
+    return StageResult::kGoOn;
+  }
+  FileHashPlan plan(*document, settings, reporter, true);
+  std::vector<std::size_t> offsets;
+  text = WriteText(std::move(document), manifestSize, plan.Placeholders(), &offsets);
+  plan.PlaceholdersWritten(offsets);
+  Md2 digest;
+  std::size_t digested = 0;
+  const StageResult hashed = plan.Hash(&text, [&](std::size_t settled) {
+    digest.Update(
+        {reinterpret_cast<const std::uint8_t*>(text.data()) + digested, settled - digested});
+    digested = settled;
+  });
+  if (hashed != StageResult::kGoOn) return hashed;
+  const Md2Digest result = digest.Finish();
+  md2->assign(result.begin(), result.end());
+  return StageResult::kGoOn;
 }
 
 }  // namespace
@@ -97,7 +152,12 @@ StageResult ProcessManifest(const std::wstring& infile, const std::wstring& outf
   hashSettings.confinedDirectories = settings.confinedDirectories;
   hashSettings.extraDigest = settings.digest;
   hashSettings.progressDisplay = settings.progressDisplay.value_or(::isatty(STDERR_FILENO) == 1);
-  const StageResult preparation = Prepare(*document, hashSettings, reporter);
+  // With MD2 signing a run, the text's digest is taken while files are hashed.
+  std::vector<std::uint8_t> md2;
+  const bool overlapMd2 = settings.digest == DigestAlgorithm::kMd2 && !settings.dryRun;
+  std::string text;
+  const StageResult preparation = PrepareText(std::move(document), manifestSize, hashSettings,
+                                              reporter, text, overlapMd2 ? &md2 : nullptr);
   if (preparation != StageResult::kGoOn) {
     ProgressLine(L"Not generating new manifest due to errors");
     return preparation;
@@ -109,24 +169,8 @@ StageResult ProcessManifest(const std::wstring& infile, const std::wstring& outf
     return StageResult::kSigningFailed;
   }
   if (!outfile.empty()) ProgressLine(L"Signing and writing manifest: " + outfile);
-  // Hashing freed its plan in small blocks between the tree's: handing the
-  // whole free pages back keeps them out of the text's way.
-  ::malloc_trim(0);
-  // Nothing reads the tree once it is text, so it is destroyed as it is
-  // written, and what it frees is handed back as the text grows: the tree
-  // and the whole text are never held at once.
-  std::size_t trimmedAt = 0;
-  std::string text = ManifestText(
-      std::move(document),
-      static_cast<std::size_t>(kTextCapacityFactor * manifestSize) + kTextCapacitySlackInBytes,
-      [&trimmedAt](std::size_t written) {
-        if (written - trimmedAt < kTrimEveryBytes) return;
-        trimmedAt = written;
-        ::malloc_trim(0);
-      });
-  ::malloc_trim(0);
   if (settings.dryRun) return DryRun(std::move(text), settings, guard, preparedText);
-  return SignAndWriteText(text, outfile, SignerOf(settings), guard);
+  return SignAndWriteText(text, outfile, SignerOf(settings), guard, md2);
 }
 
 std::unique_ptr<xmldoc::Document> ReadManifest(const std::wstring& path,

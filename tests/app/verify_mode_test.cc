@@ -107,7 +107,7 @@ TEST_F(VerifyModeTest, JsonOnStandardOutputIsTheReportAlone) {
   const std::pair<std::string, std::string> expected[] = {
       // clang-format off
       {"version", "1"}, {"exit_code", std::to_string(kFiles)}, {"trust.anchors[0]", "pinned sha256 " + details.sha256},
-      {"files.entries#", "12"}, {"files.entries[8].digests.md5.actual", Md5Hex("sam3")}, {"files.extra#", "1"},
+      {"files.entries#", "12"}, {"files.entries[8].digests.md5.actual", ShaHex("sam3", "MD5")}, {"files.extra#", "1"},
       {"files.entries[11].module", "N \xC5\x81odz"}, {"files.entries[11].path", "sub\\last-differs.bin"},
       // clang-format on
   };

@@ -94,7 +94,8 @@ base/http_client.cc @@ if (bytes > exchange->maxBodyBytes - exchange->body.size(
 verify/revocation_check.cc @@ if (unknown == nullptr) unknown = FirstUnknown(tsaFindings); @@ if (unknown == nullptr) unknown = FirstUnknown(signerFindings); @@ brevick_verify_tests
 verify/revocation_check.cc @@ revocation.afterTimestamp = true; @@ ; @@ brevick_verify_tests
 verify/timestamp_check.cc @@ if (!reason.empty()) return false; @@ ; @@ brevick_verify_tests
-pki/revocation.cc @@ finding.revokedAt = ToTime(X509_REVOKED_get0_revocationDate(entry)); @@ finding.revokedAt = ToTime(X509_CRL_get0_lastUpdate(crl)); @@ brevick_pki_tests,brevick_verify_tests
+pki/revocation.cc @@ finding.revokedAt = TimeOf(X509_REVOKED_get0_revocationDate(entry)).value_or(0); @@ finding.revokedAt = TimeOf(X509_CRL_get0_lastUpdate(crl)).value_or(0); @@ brevick_pki_tests,brevick_verify_tests
+pki/revocation.cc @@ if (since && *since < finding.revokedAt) finding.revokedAt = *since; @@ if (since && *since > finding.revokedAt) finding.revokedAt = *since; @@ brevick_pki_tests,brevick_verify_tests
 verify/anchors.cc @@ kMaxTrustFileBytes = 16u << 20; @@ kMaxTrustFileBytes = 16u << 24; @@ brevick_verify_tests
 verify/package_hashes.cc @@ extraTaken = true; @@ extraTaken = false; @@ brevick_verify_tests
 manifest/hashing_step.cc @@ if (!base.empty()) base += L'\\'; @@ base += L'\\'; @@ brevick_manifest_tests

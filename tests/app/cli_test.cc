@@ -64,6 +64,7 @@ TEST_F(CliTest, EachCommandLinePrintsExactlyItsTextsAndExitCode) {
       {{"-L", "-S"}, b + kUsage + kUsage, kPointer, 1},  // once from parsing, once from the dispatch
       {{"-L", "-S", "My", "x"}, b + kUsage, kPointer, 1},
       {{"in.xml", "out.p7"}, b + kUsage, kPointer, 1},
+      {{"in.xml", "out.p7", "--digest", "sha256"}, b + kUsage, kPointer, 1},  // only a thumbprint stands for the subject
       {{"-P"}, b + kUsage, kPointer, 1},
       {{"-h"}, b + kUsage, kPointer, 1},  // a manifest path, as it always was
       {{"--quiet", "in.xml"}, kUsage, kPointer, 1},

@@ -63,46 +63,30 @@ TEST_F(HashingOptionsTest, EveryJobCountPrintsAndWritesWhatOneJobDoes) {
   }
 }
 
+// Which files lie inside is the hasher's to judge; here, the directories as
+// given on the command line and what the run says and leaves.
 TEST_F(HashingOptionsTest, ConfineAcceptsFilesInsideAndRefusesOthers) {
-  work.WriteFile("m.xml", Manifest({"f0", "f1"}));
-  work.WriteFile("elsewhere/a.dll", "abc");
-  const std::filesystem::path bin = work.Path() / "bin";
-  std::filesystem::create_directory_symlink(bin, work.Path() / "bin-link");
-  std::filesystem::create_directory(work.Path() / "bi");
-  const std::string outside =
-      "Error generating MD5 for 'bin\\a.dll'. It lies outside the confined directories\n";
+  std::filesystem::create_directory(work.Path() / "elsewhere");
+  std::filesystem::create_directory_symlink(work.Path() / "bin", work.Path() / "bin-link");
   const struct {
-    const char* name;
     std::vector<std::string> confine;
     bool signs;
-  } kCases[] = {
-      // clang-format off
-      {"inside", {"bin"}, true},
-      {"inside, named through a link", {"bin-link"}, true},
-      {"inside one of two", {"elsewhere", "bin"}, true},
-      {"outside", {"elsewhere"}, false},
-      {"outside a directory whose name begins the file's", {"bi"}, false},
-      // clang-format on
-  };
+  } kCases[] = {{{"elsewhere", "bin-link"}, true}, {{"elsewhere"}, false}};
   for (const auto& c : kCases) {
-    SCOPED_TRACE(c.name);
+    SCOPED_TRACE(c.confine.size());
     std::vector<std::string> args;
     for (const std::string& directory : c.confine)
       args.insert(args.end(), {"--confine", directory});
     args.insert(args.end(), {"m.xml", "out.p7", kRunSigner});
     std::filesystem::remove(Out());
     const ProcessResult result = Run(args);
+    EXPECT_EQ(c.signs ? Banner() + "\nDone\n"
+                      : FailedWith("Error generating MD5 for 'bin\\a.dll'. It lies outside the "
+                                   "confined directories\n"),
+              result.output);
     EXPECT_EQ(c.signs ? 0 : 1, result.exitCode);
-    EXPECT_EQ(c.signs, result.output.find(outside) == std::string::npos) << result.output;
     EXPECT_EQ(c.signs, std::filesystem::exists(Out()));
   }
-  // A file reached through a link that leads out of the confined directory.
-  std::filesystem::rename(bin / "f1", work.Path() / "elsewhere/f1");
-  std::filesystem::create_symlink(work.Path() / "elsewhere/f1", bin / "f1");
-  const ProcessResult linked = Run({"--confine", "bin", "m.xml", "out.p7", kRunSigner});
-  EXPECT_EQ(FailedWith("Error generating MD5 for 'bin\\f1'. It lies outside the confined "
-                       "directories\n"),
-            linked.output);
 }
 
 TEST_F(HashingOptionsTest, TheProgressLineAppearsOnATerminalOnlyAndIsErasedAtTheEnd) {

@@ -82,18 +82,24 @@ TEST_F(HostileInputTest, OutputNamingAFileTheRunReadsIsRefusedAndNothingIsWritte
   EXPECT_EQ(0, Run({"m.xml", "signer.pem", kRunSigner}).exitCode);
 }
 
-TEST_F(HostileInputTest, ListingShowsControlCharactersOfACertificateAsReplacementCharacters) {
+// A store whose name is not UTF-8 is opened by its own bytes, not by the
+// name shown.
+TEST_F(HostileInputTest, ListingShowsControlCharactersAndNamesThatAreNotUtf8AsReplacements) {
   const std::string name =
       "Evil\x1B[2J\x07\xC2\x9B"
       "31m\xE2\x80\xAE"
       "lld.exe\r\nDone";
   const X509Ptr hostile = MakeCertificate(TestRsaKey(1), {{"CN", name}}, {.serial = 7});
   stores.AddPemWithKey("My", "hostile.pem", hostile.get(), TestRsaKey(1));
+  stores.AddPemWithKey("\xff", "f.pem", certificate.get(), TestRsaKey(0));
   const ProcessResult result = Run({"-L"});
   EXPECT_EQ(0, result.exitCode) << result.output;
   const std::string r = "\xEF\xBF\xBD";
   EXPECT_NE(std::string::npos,
             result.output.find("Evil" + r + "[2J" + r + r + "31m" + r + "lld.exe" + r + r + "Done"))
+      << result.output;
+  EXPECT_TRUE(result.output.ends_with("Store '" + r +
+                                      "'\n Run Signer\nStore contained 1 certificate(s)\n\nDone\n"))
       << result.output;
 }
 

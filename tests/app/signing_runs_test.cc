@@ -1,14 +1,19 @@
-// tests/app/hashing_options_test.cc: --jobs, --confine and the progress line
-// in whole runs of the built executable.
+// tests/app/signing_runs_test.cc: whole runs of the built executable with
+// --jobs, --confine and the progress line, and with hostile inputs: running
+// out of memory is a recorded message, not a crash; an output path that names
+// a file the run depends on is refused; control characters never reach the
+// console.
 #include <sys/stat.h>
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
 
+#include "tests/support/manifest_helpers.h"
 #include "tests/support/signing_run.h"
 
 namespace brevick::testing {
@@ -111,6 +116,96 @@ TEST_F(HashingOptionsTest, TheProgressLineAppearsOnATerminalOnlyAndIsErasedAtThe
   const ProcessResult piped = run("--progress");
   EXPECT_NE(std::string::npos, piped.errors.find("brevick: hashed ")) << piped.errors;
   EXPECT_EQ(plainOutput, piped.output);
+}
+
+class HostileInputTest : public SigningRunTest {
+ protected:
+  void SetUp() override {
+    work.WriteFile("a.dll", "abc");
+    work.WriteFile("m.xml", ManifestNaming("a.dll"));
+  }
+};
+
+bool HasLeftovers(const std::filesystem::path& directory) {
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(directory)) {
+    if (entry.path().filename().string().find(".brevick-") != std::string::npos) return true;
+  }
+  return false;
+}
+
+TEST_F(HostileInputTest, RunningOutOfMemoryIsRecordedNotACrash) {
+#ifdef __SANITIZE_ADDRESS__
+  GTEST_SKIP() << "AddressSanitizer reserves more address space than the limit allows";
+#endif
+  if (std::getenv("BREVICK_TEST_WRAPPER") != nullptr)
+    GTEST_SKIP() << "a wrapper needs its own address space";
+  // A sparse 1 GiB manifest costs no disk, but reading it needs 1 GiB of memory.
+  work.WriteFile("huge.xml", "");
+  std::filesystem::resize_file(work.Path() / "huge.xml", 1ull << 30);
+  const ProcessResult result =
+      Run({"huge.xml", "out.p7", kRunSigner}, {.addressSpaceLimitBytes = 512l << 20});
+  EXPECT_EQ(FailedWith("Out of memory\n"), result.output);
+  EXPECT_EQ(1, result.exitCode) << result.errors;
+  EXPECT_FALSE(std::filesystem::exists(Out()));
+}
+
+TEST_F(HostileInputTest, OutputNamingAFileTheRunReadsIsRefusedAndNothingIsWritten) {
+  std::filesystem::create_symlink("m.xml", work.Path() / "link.xml");
+  std::filesystem::create_hard_link(work.Path() / "m.xml", work.Path() / "hard.xml");
+  std::filesystem::create_symlink("a.dll", work.Path() / "module-link");
+  const std::filesystem::path storeFile = stores.StoresDirectory() / "My" / "signer.pem";
+  const std::filesystem::path storeNew = stores.StoresDirectory() / "My" / "new.p7";
+  std::filesystem::create_hard_link(storeFile, work.Path() / "pem-link");
+  const std::string manifest = ReadFileBytes(work.Path() / "m.xml");
+  const std::string pem = ReadFileBytes(storeFile);
+  const std::string input = ": it is the input manifest";
+  const std::string module = ": it is a module file of this package";
+  const std::string store = ": it is inside the certificate stores";
+  const struct {
+    std::string outfile, reason;
+  } cases[] = {
+      // clang-format off
+      {"m.xml", input}, {"./m.xml", input}, {".\\m.xml", input}, {"link.xml", input}, {"hard.xml", input},
+      {"a.dll", module}, {"module-link", module},
+      {storeFile.string(), store}, {"pem-link", store}, {storeNew.string(), store},
+      // clang-format on
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.outfile);
+    const ProcessResult result = Run({"m.xml", c.outfile, kRunSigner});
+    EXPECT_EQ(FailedWith("Refusing to overwrite " + c.outfile + c.reason + "\n"), result.output);
+    EXPECT_EQ(1, result.exitCode);
+    EXPECT_EQ(manifest, ReadFileBytes(work.Path() / "m.xml"));
+    EXPECT_EQ("abc", ReadFileBytes(work.Path() / "a.dll"));
+    EXPECT_EQ(pem, ReadFileBytes(storeFile));
+    EXPECT_FALSE(std::filesystem::exists(storeNew));
+    EXPECT_TRUE(std::filesystem::is_symlink(work.Path() / "link.xml"));
+  }
+  EXPECT_FALSE(HasLeftovers(work.Path()));
+  EXPECT_FALSE(HasLeftovers(stores.Root()));
+  // A file of the same name outside the stores is no such file.
+  EXPECT_EQ(0, Run({"m.xml", "signer.pem", kRunSigner}).exitCode);
+}
+
+// A store whose name is not UTF-8 is opened by its own bytes, not by the
+// name shown.
+TEST_F(HostileInputTest, ListingShowsControlCharactersAndNamesThatAreNotUtf8AsReplacements) {
+  const std::string name =
+      "Evil\x1B[2J\x07\xC2\x9B"
+      "31m\xE2\x80\xAE"
+      "lld.exe\r\nDone";
+  const X509Ptr hostile = MakeCertificate(TestRsaKey(1), {{"CN", name}}, {.serial = 7});
+  stores.AddPemWithKey("My", "hostile.pem", hostile.get(), TestRsaKey(1));
+  stores.AddPemWithKey("\xff", "f.pem", certificate.get(), TestRsaKey(0));
+  const ProcessResult result = Run({"-L"});
+  EXPECT_EQ(0, result.exitCode) << result.output;
+  const std::string r = "\xEF\xBF\xBD";
+  EXPECT_NE(std::string::npos,
+            result.output.find("Evil" + r + "[2J" + r + r + "31m" + r + "lld.exe" + r + r + "Done"))
+      << result.output;
+  EXPECT_TRUE(result.output.ends_with("Store '" + r +
+                                      "'\n Run Signer\nStore contained 1 certificate(s)\n\nDone\n"))
+      << result.output;
 }
 
 }  // namespace

@@ -58,12 +58,25 @@ const std::string kHashed = "Generated MD5 for bin\\a.dll\nGenerated MD5 for src
 const std::string kRule =
     "Invalid <destination> value. Valid values are 'local' 'system' and 'shared'\n";
 
+// m.xml and its module files, and beside them one input of each kind a run
+// refuses or warns of.
 class PipelineEndToEndTest : public SigningRunTest {
  protected:
   void SetUp() override {
     work.WriteFile("bin/a.dll", "abc");
     work.WriteFile("src/res/b.dat", "");
     work.WriteFile("m.xml", Manifest());
+    work.WriteFile("rule.xml", Manifest("dravanePackage", "Local"));
+    work.WriteFile("wrong-root.xml", Manifest("DravanePackage"));
+    work.WriteFile("broken.xml", "<dravanePackage>\n<package>\n</dravanePackage>");
+    work.WriteFile("no-dll.xml", ReadFileBytes(work.Path() / "m.xml"));
+    std::filesystem::create_directory(work.Path() / "folder.xml");
+    std::filesystem::create_directory(work.Path() / "dir.dll");
+    work.WriteFile("dir.xml", ManifestNaming("dir.dll"));
+    std::string deep;
+    for (int i = 0; i < 100000; ++i) deep += "<a>";
+    work.WriteFile("deep.xml", deep);  // no crash on the real stack
+    std::filesystem::create_directory_symlink(work.Path() / "bin", work.Path() / "bin-link");
   }
 
   // The signed content of the output file, after checking its signature.
@@ -79,16 +92,6 @@ class PipelineEndToEndTest : public SigningRunTest {
 // signing, even on hostile input, keeps the previous release and leaves no
 // temporary file; a dry run signs nothing and writes the text only where asked.
 TEST_F(PipelineEndToEndTest, EachRunPrintsItsProgressAndSignsOnlyWhatItShould) {
-  work.WriteFile("rule.xml", Manifest("dravanePackage", "Local"));
-  work.WriteFile("wrong-root.xml", Manifest("DravanePackage"));
-  work.WriteFile("broken.xml", "<dravanePackage>\n<package>\n</dravanePackage>");
-  work.WriteFile("no-dll.xml", ReadFileBytes(work.Path() / "m.xml"));
-  std::filesystem::create_directory(work.Path() / "folder.xml");
-  std::filesystem::create_directory(work.Path() / "dir.dll");
-  work.WriteFile("dir.xml", ManifestNaming("dir.dll"));
-  std::string deep;
-  for (int i = 0; i < 100000; ++i) deep += "<a>";
-  work.WriteFile("deep.xml", deep);  // no crash on the real stack
   const std::string b = Banner(), failed = b + "\nThere were errors:\n", done = b + "\nDone\n";
   const std::string noDll = "Error generating MD5 for 'bin\\a.dll'. Check that it exists\n";
   const std::string nobody = "Could not find the specified signing certificate.\n";
@@ -110,6 +113,8 @@ TEST_F(PipelineEndToEndTest, EachRunPrintsItsProgressAndSignsOnlyWhatItShould) {
       {{"-R", "src", "m.xml", "bin/a.dll/out.p7", kSubject}, failed + "Failed to open bin/a.dll/out.p7 Not a directory\n", 1, ""},
       {{"m.xml", "out.p7", kSubject}, failed + "Error generating MD5 for '.\\res\\b.dat'. Check that it exists\n", 1, ""},  // %SourceRoot% is "."
       {{"-R", "src", "m.xml", "out.p7", "nobody"}, failed + nobody, 1, ""},
+      {{"-R", "src", "--confine", "src", "--confine", "bin-link", "m.xml", "out.p7", kSubject}, done, 0, ReleaseManifest()},
+      {{"-R", "src", "--confine", "src", "m.xml", "out.p7", kSubject}, failed + "Error generating MD5 for 'bin\\a.dll'. It lies outside the confined directories\n", 1, ""},
       {{"-R", "src", "-S", "Other", "m.xml", "out.p7", kSubject}, failed + "Can't open certificate store\n", 1, ""},
       {{"-R", "src", "--strict", "rule.xml", "out.p7", kSubject}, failed + kRule + "Refusing to sign: the manifest breaks the package rules (--strict)\n", 1, ""},
       {{"-R", "src", "--thumbprint", std::string(64, 'a'), "m.xml", "out.p7"}, failed + nobody, 1, ""},

@@ -1,5 +1,5 @@
 // tests/app/signing_runs_test.cc: whole runs of the built executable with
-// --jobs, --confine and the progress line, and with hostile inputs: running
+// --jobs and the progress line, and with hostile inputs: running
 // out of memory is a recorded message, not a crash; an output path that names
 // a file the run depends on is refused; control characters never reach the
 // console.
@@ -65,32 +65,6 @@ TEST_F(HashingOptionsTest, EveryJobCountPrintsAndWritesWhatOneJobDoes) {
       EXPECT_EQ(sequential.exitCode, parallel.exitCode);
       EXPECT_EQ(sequentialOutput, Read("out.p7"));
     }
-  }
-}
-
-// Which files lie inside is the hasher's to judge; here, the directories as
-// given on the command line and what the run says and leaves.
-TEST_F(HashingOptionsTest, ConfineAcceptsFilesInsideAndRefusesOthers) {
-  std::filesystem::create_directory(work.Path() / "elsewhere");
-  std::filesystem::create_directory_symlink(work.Path() / "bin", work.Path() / "bin-link");
-  const struct {
-    std::vector<std::string> confine;
-    bool signs;
-  } kCases[] = {{{"elsewhere", "bin-link"}, true}, {{"elsewhere"}, false}};
-  for (const auto& c : kCases) {
-    SCOPED_TRACE(c.confine.size());
-    std::vector<std::string> args;
-    for (const std::string& directory : c.confine)
-      args.insert(args.end(), {"--confine", directory});
-    args.insert(args.end(), {"m.xml", "out.p7", kRunSigner});
-    std::filesystem::remove(Out());
-    const ProcessResult result = Run(args);
-    EXPECT_EQ(c.signs ? Banner() + "\nDone\n"
-                      : FailedWith("Error generating MD5 for 'bin\\a.dll'. It lies outside the "
-                                   "confined directories\n"),
-              result.output);
-    EXPECT_EQ(c.signs ? 0 : 1, result.exitCode);
-    EXPECT_EQ(c.signs, std::filesystem::exists(Out()));
   }
 }
 

@@ -4,9 +4,12 @@
 #include <malloc.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdint>
 #include <span>
 #include <string>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 #include "app/console_reporter.h"
@@ -92,6 +95,87 @@ std::string WriteText(std::unique_ptr<xmldoc::Document> document, std::uint64_t 
   return text;
 }
 
+std::span<const std::uint8_t> Bytes(const std::string& text, std::size_t from, std::size_t to) {
+  return {reinterpret_cast<const std::uint8_t*>(text.data()) + from, to - from};
+}
+
+// The text's MD2, taken up to a frontier that the hashing moves forward:
+// on a thread of its own, so that the serial digest runs beside the threads
+// that read files, or, for a run of one thread (or when no thread can be
+// started), on the hashing thread between its results. Destroyed before
+// Finish, it stops as soon as it can and its work is lost.
+class TextMd2 {
+ public:
+  TextMd2(const std::string& digestedText, bool ownThread) : text(digestedText) {
+    if (!ownThread) return;
+    try {
+      thread = std::thread([this] { Run(); });
+    } catch (const std::system_error&) {
+      // Digested on the hashing thread instead.
+    }
+  }
+  ~TextMd2() {
+    if (!thread.joinable()) return;
+    abandoned.store(true, std::memory_order_relaxed);
+    Publish(kClosed);
+    thread.join();
+  }
+  TextMd2(const TextMd2&) = delete;
+  TextMd2& operator=(const TextMd2&) = delete;
+
+  // The text is final up to `upTo`. The thread is woken only after a stretch
+  // worth the wake-up.
+  void Settle(std::size_t upTo) {
+    if (!thread.joinable()) {
+      md2.Update(Bytes(text, settled, upTo));
+    } else if (upTo - published >= kWakeEveryBytes) {
+      Publish(upTo << 1);
+    }
+    settled = upTo;
+  }
+  // The digest of the text settled so far, once the thread is done with it.
+  Md2Digest Finish() {
+    if (thread.joinable()) {
+      Publish((settled << 1) | kClosed);
+      thread.join();
+    }
+    return md2.Finish();
+  }
+
+ private:
+  static constexpr std::size_t kClosed = 1;  // the low bit of `frontier`
+  static constexpr std::size_t kWakeEveryBytes = std::size_t{16} << 10;
+
+  void Publish(std::size_t value) {
+    published = value >> 1;
+    frontier.store(value, std::memory_order_release);
+    frontier.notify_one();
+  }
+  void Run() {
+    std::size_t done = 0;
+    for (;;) {
+      const std::size_t value = frontier.load(std::memory_order_acquire);
+      if (abandoned.load(std::memory_order_relaxed)) return;
+      if ((value >> 1) > done) {
+        md2.Update(Bytes(text, done, value >> 1));
+        done = value >> 1;
+      } else if ((value & kClosed) != 0) {
+        return;
+      } else {
+        frontier.wait(value, std::memory_order_acquire);
+      }
+    }
+  }
+
+  const std::string& text;
+  Md2 md2;                               // the thread's while it runs
+  std::atomic<std::size_t> frontier{0};  // settled length << 1, kClosed at the end
+  std::atomic<bool> abandoned{false};
+  std::size_t settled = 0;    // the hashing thread's own
+  std::size_t published = 0;  // likewise
+  std::thread thread;
+};
+
 // Removes the developer attributes, hashes every module file and writes the
 // text. With `md2` the text is written first, with placeholders where the
 // digests go, and its MD2 is taken as the hashing settles it, so that the
@@ -115,13 +199,9 @@ StageResult PrepareText(std::unique_ptr<xmldoc::Document> document, std::uint64_
   std::vector<std::size_t> offsets;
   text = WriteText(std::move(document), manifestSize, plan.Placeholders(), &offsets);
   plan.PlaceholdersWritten(offsets);
-  Md2 digest;
-  std::size_t digested = 0;
-  const StageResult hashed = plan.Hash(&text, [&](std::size_t settled) {
-    digest.Update(
-        {reinterpret_cast<const std::uint8_t*>(text.data()) + digested, settled - digested});
-    digested = settled;
-  });
+  TextMd2 digest(text, settings.jobs > 1);
+  const StageResult hashed =
+      plan.Hash(&text, [&digest](std::size_t settled) { digest.Settle(settled); });
   if (hashed != StageResult::kGoOn) return hashed;
   const Md2Digest result = digest.Finish();
   md2->assign(result.begin(), result.end());

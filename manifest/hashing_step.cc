@@ -12,6 +12,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <memory>
@@ -247,7 +248,9 @@ bool FileHashPlan::Record(const File& file, const std::optional<FileDigests>& di
   reporter.Progress(L"Generated MD5 for " + file.path);
   if (file.placeholder) {
     const std::string digits = DigestToText(digests->md5);
-    text->replace(valueOffset + 2, digits.size(), digits);
+    // In place: the text before it may be being digested meanwhile.
+    std::copy(digits.begin(), digits.end(),
+              text->begin() + static_cast<std::ptrdiff_t>(valueOffset + 2));
   } else if (file.dependency != nullptr) {
     StoreDigests(*file.dependency, *digests, settings.extraDigest);
   }

@@ -74,11 +74,11 @@ StageResult GenerateFileHashes(xmldoc::Document& document, const HashSettings& s
 // the tree edits are those of GenerateFileHashes, in the same order.
 class FileHashPlan {
  public:
-  // Says that hashing begins, walks and edits the tree and plans every file.
-  // Placeholders are put in only with `placeholders`; then the extra digest
-  // must be kMd2 (its elements would have to be added after writing).
-  FileHashPlan(xmldoc::Document& document, HashSettings settings, Reporter& reporter,
-               bool placeholders);
+  // Says that hashing begins, walks and edits the tree and plans every file,
+  // telling `told` everything. Placeholders are put in only `withPlaceholders`
+  // and without an extra digest (whose elements are added, not filled in).
+  FileHashPlan(xmldoc::Document& document, HashSettings hashSettings, Reporter& told,
+               bool withPlaceholders);
 
   // The attributes holding a placeholder, in document order: the writer's
   // marked attributes.

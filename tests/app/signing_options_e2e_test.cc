@@ -35,10 +35,11 @@ class SigningOptionsTest : public SigningRunTest {
   }
 
   // Signs m.xml into `output`, with `extra` options after the positional ones.
-  ProcessResult Sign(const std::string& output, const std::vector<std::string>& extra) {
+  ProcessResult Sign(const std::string& output, const std::vector<std::string>& extra,
+                     ProcessOptions options = {}) {
     std::vector<std::string> args = {"m.xml", output, "Fixed Signer"};
     args.insert(args.end(), extra.begin(), extra.end());
-    return Run(args);
+    return Run(args, std::move(options));
   }
 
   EvpPkeyPtr key;
@@ -162,6 +163,7 @@ TEST_F(TimestampTest, EveryFailedTryIsToldAndTheOutputStaysAsItWas) {
     std::vector<std::string> extra;
     std::string reason;
     std::string shown = "";  // the URL as told, when not as given
+    std::vector<std::pair<std::string, std::string>> env = {};
   };
   // clang-format off
   const Case cases[] = {
@@ -174,6 +176,7 @@ TEST_F(TimestampTest, EveryFailedTryIsToldAndTheOutputStaysAsItWas) {
       {tsa.Url("replay"),     {},                             "nonce mismatch: not the answer to this request"},
       {tsa.Url("noeku"),      {},                             "TSA certificate lacks timeStamping"},
       {"http://user:secret@" + tsa.Url("http404").substr(7), {}, "HTTP 404 Not Found", tsa.Url("http404")},
+      {tsa.Url(), {"--timestamp-retries", "3", "--timestamp", tsa.Url()}, "HTTP needs libcurl.so.4 (install the libcurl4 package): libnone.so: cannot open shared object file: No such file or directory", "", {{"BREVICK_LIBCURL", "libnone.so"}}},
   };
   // clang-format on
   for (const Case& c : cases) {
@@ -181,7 +184,7 @@ TEST_F(TimestampTest, EveryFailedTryIsToldAndTheOutputStaysAsItWas) {
     work.WriteFile("out.p7", kPrevious);
     std::vector<std::string> extra = {"--timestamp", c.url, "--timestamp-retries", "1"};
     extra.insert(extra.end(), c.extra.begin(), c.extra.end());
-    const ProcessResult result = Sign("out.p7", extra);
+    const ProcessResult result = Sign("out.p7", extra, {.env = c.env});
     EXPECT_EQ(1, result.exitCode);
     const std::string failure = (c.shown.empty() ? c.url : c.shown) + ": " + c.reason;
     EXPECT_EQ(Banner() + "\nThere were errors:\n" +

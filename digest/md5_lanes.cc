@@ -522,7 +522,7 @@ Md5Kernel ChosenMd5Kernel() {
   if (forced == nullptr) return widest;
   const std::string_view lanes(forced);
   if (lanes == "1") return Md5Kernel::kScalar;
-  if (lanes == "2") return Md5Kernel::kTwoLanes;
+  if (lanes == "2" || lanes == "plain") return Md5Kernel::kTwoLanes;
   if (lanes == "8" && CpuHasAvx2()) return Md5Kernel::kAvx2;
   return widest;
 }

@@ -1,0 +1,231 @@
+// digest/sha256_lanes.cc: SHA-256 (FIPS 180-4) on the SHA extensions, one,
+// two or four messages interleaved, and the padding of each message alone.
+//
+// As with the MD5 kernels, the SHA code is compiled for its instructions by a
+// target attribute on its functions alone, so that nothing the compiler
+// shares with other files needs them; only CpuHasShaNi() decides whether it
+// runs.
+#include "digest/sha256_lanes.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <string_view>
+#include <utility>
+
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#define BREVICK_SHA_NI 1
+#endif
+
+namespace brevick {
+namespace {
+
+#if BREVICK_SHA_NI
+
+#define BREVICK_SHA_INLINE [[gnu::always_inline, gnu::target("sha,sse4.1")]] inline
+#define BREVICK_SHA_TARGET [[gnu::target("sha,sse4.1")]]
+
+alignas(16) constexpr std::uint32_t kRoundConstants[64] = {
+    0x428a2f98, 0x71374491, 0xb5c0fbcf, 0xe9b5dba5, 0x3956c25b, 0x59f111f1, 0x923f82a4, 0xab1c5ed5,
+    0xd807aa98, 0x12835b01, 0x243185be, 0x550c7dc3, 0x72be5d74, 0x80deb1fe, 0x9bdc06a7, 0xc19bf174,
+    0xe49b69c1, 0xefbe4786, 0x0fc19dc6, 0x240ca1cc, 0x2de92c6f, 0x4a7484aa, 0x5cb0a9dc, 0x76f988da,
+    0x983e5152, 0xa831c66d, 0xb00327c8, 0xbf597fc7, 0xc6e00bf3, 0xd5a79147, 0x06ca6351, 0x14292967,
+    0x27b70a85, 0x2e1b2138, 0x4d2c6dfc, 0x53380d13, 0x650a7354, 0x766a0abb, 0x81c2c92e, 0x92722c85,
+    0xa2bfe8a1, 0xa81a664b, 0xc24b8b70, 0xc76c51a3, 0xd192e819, 0xd6990624, 0xf40e3585, 0x106aa070,
+    0x19a4c116, 0x1e376c08, 0x2748774c, 0x34b0bcb5, 0x391c0cb3, 0x4ed8aa4a, 0x5b9cca4f, 0x682e6ff3,
+    0x748f82ee, 0x78a5636f, 0x84c87814, 0x8cc70208, 0x90befffa, 0xa4506ceb, 0xbef9a3f7, 0xc67178f2,
+};
+
+// The state as the round instruction keeps it: A, B, E, F in one register
+// and C, D, G, H in the other, each with its first word highest.
+struct Halves {
+  __m128i abef;
+  __m128i cdgh;
+};
+
+BREVICK_SHA_INLINE Halves LoadState(const std::uint32_t* state) {
+  const __m128i dcba = _mm_shuffle_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(state)),
+                                         0xB1);  // C D A B, lowest first
+  const __m128i efgh =
+      _mm_shuffle_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(state + 4)), 0x1B);
+  return {_mm_alignr_epi8(dcba, efgh, 8), _mm_blend_epi16(efgh, dcba, 0xF0)};
+}
+
+BREVICK_SHA_INLINE void StoreState(Halves halves, std::uint32_t* state) {
+  const __m128i feba = _mm_shuffle_epi32(halves.abef, 0x1B);
+  const __m128i dchg = _mm_shuffle_epi32(halves.cdgh, 0xB1);
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(state), _mm_blend_epi16(feba, dchg, 0xF0));
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(state + 4), _mm_alignr_epi8(dchg, feba, 8));
+}
+
+// Four rounds of group `G` (0 to 15) for each of `N` messages: first the
+// group's four schedule words (loaded for the first four groups, expanded from
+// the four groups before for the rest, which `words` holds by group modulo 4),
+// then the rounds.
+template <int N, int G>
+BREVICK_SHA_INLINE void Group(Halves* halves, __m128i (*words)[N],
+                              const std::uint8_t* const* blocks, std::size_t offset) {
+  const __m128i byteSwap = _mm_set_epi64x(0x0c0d0e0f08090a0bULL, 0x0405060700010203ULL);
+  const __m128i constants =
+      _mm_load_si128(reinterpret_cast<const __m128i*>(kRoundConstants + 4 * G));
+  for (int s = 0; s < N; ++s) {
+    __m128i& w = words[G % 4][s];
+    if constexpr (G < 4) {
+      w = _mm_shuffle_epi8(
+          _mm_loadu_si128(reinterpret_cast<const __m128i*>(blocks[s] + offset + 16 * G)), byteSwap);
+    } else {
+      const __m128i previous = words[(G + 3) % 4][s];
+      const __m128i sevenBack = _mm_alignr_epi8(previous, words[(G + 2) % 4][s], 4);
+      w = _mm_sha256msg2_epu32(
+          _mm_add_epi32(_mm_sha256msg1_epu32(w, words[(G + 1) % 4][s]), sevenBack), previous);
+    }
+    const __m128i input = _mm_add_epi32(w, constants);
+    halves[s].cdgh = _mm_sha256rnds2_epu32(halves[s].cdgh, halves[s].abef, input);
+    halves[s].abef =
+        _mm_sha256rnds2_epu32(halves[s].abef, halves[s].cdgh, _mm_shuffle_epi32(input, 0x0E));
+  }
+}
+
+template <int N, int... G>
+BREVICK_SHA_INLINE void AllGroups(Halves* halves, __m128i (*words)[N],
+                                  const std::uint8_t* const* blocks, std::size_t offset,
+                                  std::integer_sequence<int, G...>) {
+  (Group<N, G>(halves, words, blocks, offset), ...);
+}
+
+// A block of each of `N` messages at a time: every group's round
+// instructions of different messages follow one another, each waiting only
+// for its own message's previous result.
+template <int N>
+BREVICK_SHA_TARGET void CompressStreams(std::uint32_t (*states)[8],
+                                        const std::uint8_t* const* blocks, std::size_t blockCount) {
+  Halves halves[N];
+  for (int s = 0; s < N; ++s) halves[s] = LoadState(states[s]);
+  for (std::size_t block = 0; block < blockCount; ++block) {
+    Halves before[N];
+    __m128i words[4][N];
+    for (int s = 0; s < N; ++s) before[s] = halves[s];
+    AllGroups<N>(halves, words, blocks, block * kSha256BlockSizeInBytes,
+                 std::make_integer_sequence<int, 16>());
+    for (int s = 0; s < N; ++s) {
+      halves[s].abef = _mm_add_epi32(halves[s].abef, before[s].abef);
+      halves[s].cdgh = _mm_add_epi32(halves[s].cdgh, before[s].cdgh);
+    }
+  }
+  for (int s = 0; s < N; ++s) StoreState(halves[s], states[s]);
+}
+
+#else
+
+template <int N>
+void CompressStreams(std::uint32_t (*)[8], const std::uint8_t* const*, std::size_t) {
+  std::abort();  // never chosen: CpuHasShaNi() is false
+}
+
+#endif
+
+// Up to four messages' whole blocks, in groups of at most `streams`.
+void Compress(std::uint32_t (*states)[8], const std::uint8_t* const* blocks, std::size_t count,
+              std::size_t blockCount, int streams) {
+  std::size_t i = 0;
+  for (; streams >= 4 && i + 4 <= count; i += 4)
+    CompressStreams<4>(states + i, blocks + i, blockCount);
+  for (; streams >= 2 && i + 2 <= count; i += 2)
+    CompressStreams<2>(states + i, blocks + i, blockCount);
+  for (; i < count; ++i) CompressStreams<1>(states + i, blocks + i, blockCount);
+}
+
+void StoreBigEndian(std::uint8_t* bytes, std::uint64_t value, int size) {
+  for (int i = 0; i < size; ++i)
+    bytes[i] = static_cast<std::uint8_t>(value >> (8 * (size - 1 - i)));
+}
+
+}  // namespace
+
+bool CpuHasShaNi() {
+#if BREVICK_SHA_NI
+  static const bool hasShaNi = __builtin_cpu_supports("sha") && __builtin_cpu_supports("sse4.1");
+  return hasShaNi;
+#else
+  return false;
+#endif
+}
+
+bool UseOwnSha256() {
+  const char* forced = std::getenv("BREVICK_MD5_LANES");
+  return CpuHasShaNi() && (forced == nullptr || std::string_view(forced) != "plain");
+}
+
+void Sha256::Reset() {
+  constexpr std::uint32_t kInitial[8] = {0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a,
+                                         0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19};
+  std::memcpy(state, kInitial, sizeof state);
+  messageSizeInBytes = 0;
+  pendingSizeInBytes = 0;
+}
+
+void Sha256::Update(const void* data, std::size_t sizeInBytes) {
+  const auto* bytes = static_cast<const std::uint8_t*>(data);
+  messageSizeInBytes += sizeInBytes;
+  if (pendingSizeInBytes > 0) {
+    const std::size_t taken = std::min(sizeInBytes, kSha256BlockSizeInBytes - pendingSizeInBytes);
+    std::memcpy(pending + pendingSizeInBytes, bytes, taken);
+    pendingSizeInBytes += taken;
+    bytes += taken;
+    sizeInBytes -= taken;
+    if (pendingSizeInBytes < kSha256BlockSizeInBytes) return;
+    const std::uint8_t* block = pending;
+    Compress(&state, &block, 1, 1, 1);
+    pendingSizeInBytes = 0;
+  }
+  // Whole blocks straight from the caller's buffer: no copy on the hot path.
+  const std::size_t blockCount = sizeInBytes / kSha256BlockSizeInBytes;
+  if (blockCount > 0) Compress(&state, &bytes, 1, blockCount, 1);
+  const std::size_t rest = sizeInBytes % kSha256BlockSizeInBytes;
+  if (rest > 0) std::memcpy(pending, bytes + blockCount * kSha256BlockSizeInBytes, rest);
+  pendingSizeInBytes = rest;
+}
+
+Sha256Digest Sha256::Final() {
+  // The bit length is taken before the padding is fed, which would count it.
+  const std::uint64_t messageSizeInBits = messageSizeInBytes * 8;
+  std::uint8_t padding[2 * kSha256BlockSizeInBytes] = {0x80};
+  // 0x80, then zeros up to 56 bytes past a block boundary, then the length.
+  const std::size_t zerosAndMark = (pendingSizeInBytes < 56 ? 56 : 120) - pendingSizeInBytes;
+  StoreBigEndian(padding + zerosAndMark, messageSizeInBits, 8);
+  Update(padding, zerosAndMark + 8);
+  Sha256Digest digest;
+  for (int i = 0; i < 8; ++i) StoreBigEndian(digest.data() + 4 * i, state[i], 4);
+  Reset();
+  return digest;
+}
+
+void Sha256::UpdateStreams(std::span<Sha256* const> digests,
+                           std::span<const std::uint8_t* const> blocks, std::size_t sizeInBytes,
+                           int streams) {
+  const std::size_t blockCount = sizeInBytes / kSha256BlockSizeInBytes;
+  const bool whole = std::none_of(digests.begin(), digests.end(), [](const Sha256* digest) {
+    return digest->pendingSizeInBytes != 0;
+  });
+  std::size_t done = 0;
+  if (whole && blockCount > 0) {
+    done = blockCount * kSha256BlockSizeInBytes;
+    std::uint32_t states[kSha256MaxStreams][8];
+    for (std::size_t first = 0; first < digests.size(); first += kSha256MaxStreams) {
+      const std::size_t count = std::min<std::size_t>(kSha256MaxStreams, digests.size() - first);
+      for (std::size_t i = 0; i < count; ++i)
+        std::memcpy(states[i], digests[first + i]->state, sizeof states[i]);
+      Compress(states, blocks.data() + first, count, blockCount, streams);
+      for (std::size_t i = 0; i < count; ++i) {
+        std::memcpy(digests[first + i]->state, states[i], sizeof states[i]);
+        digests[first + i]->messageSizeInBytes += done;
+      }
+    }
+  }
+  // A partial block pending, or the bytes past the whole blocks: each alone.
+  for (std::size_t i = 0; i < digests.size(); ++i)
+    digests[i]->Update(blocks[i] + done, sizeInBytes - done);
+}
+
+}  // namespace brevick

@@ -75,6 +75,7 @@ BENCHMARK(BM_BrevickMemorySha256Streams)
     ->Arg(1)
     ->Arg(2)
     ->Arg(4)
+    ->Arg(brevick::kSha256WideLanes)
     ->Unit(benchmark::kMillisecond)
     ->Repetitions(5);
 
@@ -113,7 +114,7 @@ int main(int argc, char** argv) {
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   RatioReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
-  for (const char* streams : {"1", "2", "4"}) {
+  for (const char* streams : {"1", "2", "4", "16"}) {
     reporter.PrintRatio(std::string("16 MiB in memory, ") + streams +
                             " interleaved: Brevick SHA-256 throughput / OpenSSL EVP SHA-256 "
                             "throughput",

@@ -1,10 +1,11 @@
-// digest/sha256_lanes.cc: SHA-256 (FIPS 180-4) on the SHA extensions, one,
-// two or four messages interleaved, and the padding of each message alone.
+// digest/sha256_lanes.cc: SHA-256 (FIPS 180-4): on the SHA extensions one,
+// two or four messages interleaved, in AVX-512 registers sixteen at once, and
+// the padding of each message alone.
 //
-// As with the MD5 kernels, the SHA code is compiled for its instructions by a
+// As with the MD5 kernels, each kernel is compiled for its instructions by a
 // target attribute on its functions alone, so that nothing the compiler
-// shares with other files needs them; only CpuHasShaNi() decides whether it
-// runs.
+// shares with other files needs them; only CpuHasShaNi() and
+// CpuHasAvx512Bw() decide whether one runs.
 #include "digest/sha256_lanes.h"
 
 #include <algorithm>
@@ -15,6 +16,8 @@
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
+
+#include "digest/wide_transpose.h"
 #define BREVICK_SHA_NI 1
 #endif
 
@@ -116,6 +119,92 @@ BREVICK_SHA_TARGET void CompressStreams(std::uint32_t (*states)[8],
   for (int s = 0; s < N; ++s) StoreState(halves[s], states[s]);
 }
 
+// Sixteen messages at once, one in each 32-bit lane of the AVX-512
+// registers: no SHA instructions, but AVX-512 rotates in one instruction and
+// mixes three inputs in one (vpternlogd), and runs sixteen chains where the
+// SHA unit runs one.
+#if !defined(__clang__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
+
+#define BREVICK_WIDE_INLINE [[gnu::always_inline, gnu::target("avx512f,avx512bw")]] inline
+
+using Wide = __m512i;
+
+template <int A, int B, int C, int Shift>
+BREVICK_WIDE_INLINE Wide RotateXor(Wide x) {
+  // ror A ^ ror B ^ (ror C, or shr C when Shift)
+  const Wide third = Shift ? _mm512_srli_epi32(x, C) : _mm512_ror_epi32(x, C);
+  return _mm512_ternarylogic_epi32(_mm512_ror_epi32(x, A), _mm512_ror_epi32(x, B), third, 0x96);
+}
+
+// Round T, the eight state words held in v by (role - T) modulo 8, so that
+// no round moves a register; the schedule word is made in place in the ring
+// of sixteen.
+template <int T>
+BREVICK_WIDE_INLINE void WideRound(Wide* v, Wide* x) {
+  constexpr int r = T % 8;
+  Wide& a = v[(8 - r) % 8];
+  Wide& b = v[(9 - r) % 8];
+  Wide& c = v[(10 - r) % 8];
+  Wide& d = v[(11 - r) % 8];
+  Wide& e = v[(12 - r) % 8];
+  Wide& f = v[(13 - r) % 8];
+  Wide& g = v[(14 - r) % 8];
+  Wide& h = v[(15 - r) % 8];
+  Wide& w = x[T % 16];
+  if constexpr (T >= 16) {
+    w = _mm512_add_epi32(
+        _mm512_add_epi32(w, RotateXor<7, 18, 3, 1>(x[(T + 1) % 16])),
+        _mm512_add_epi32(x[(T + 9) % 16], RotateXor<17, 19, 10, 1>(x[(T + 14) % 16])));
+  }
+  const Wide input = _mm512_add_epi32(w, _mm512_set1_epi32(static_cast<int>(kRoundConstants[T])));
+  Wide t1 = _mm512_add_epi32(
+      _mm512_add_epi32(h, input),
+      _mm512_add_epi32(RotateXor<6, 11, 25, 0>(e), _mm512_ternarylogic_epi32(e, f, g, 0xCA)));
+  d = _mm512_add_epi32(d, t1);
+  h = _mm512_add_epi32(
+      t1, _mm512_add_epi32(RotateXor<2, 13, 22, 0>(a), _mm512_ternarylogic_epi32(a, b, c, 0xE8)));
+}
+
+template <int... T>
+BREVICK_WIDE_INLINE void WideRounds(Wide* v, Wide* x, std::integer_sequence<int, T...>) {
+  (WideRound<T>(v, x), ...);
+}
+
+[[gnu::target("avx512f,avx512bw")]] void CompressSixteen(std::uint32_t (*states)[8],
+                                                         const std::uint8_t* const* blocks,
+                                                         std::size_t blockCount) {
+  alignas(64) std::uint32_t words[8][16];
+  for (int lane = 0; lane < 16; ++lane) {
+    for (int i = 0; i < 8; ++i) words[i][lane] = states[lane][i];
+  }
+  Wide v[8];
+  for (int i = 0; i < 8; ++i) v[i] = _mm512_load_si512(words[i]);
+  const Wide byteSwap = _mm512_set_epi64(
+      0x0c0d0e0f08090a0bLL, 0x0405060700010203LL, 0x0c0d0e0f08090a0bLL, 0x0405060700010203LL,
+      0x0c0d0e0f08090a0bLL, 0x0405060700010203LL, 0x0c0d0e0f08090a0bLL, 0x0405060700010203LL);
+  for (std::size_t block = 0; block < blockCount; ++block) {
+    Wide x[16];
+    for (int lane = 0; lane < 16; ++lane)
+      x[lane] = _mm512_shuffle_epi8(_mm512_loadu_si512(blocks[lane] + block * 64), byteSwap);
+    TransposeWide(x);
+    Wide before[8];
+    for (int i = 0; i < 8; ++i) before[i] = v[i];
+    WideRounds(v, x, std::make_integer_sequence<int, 64>());
+    for (int i = 0; i < 8; ++i) v[i] = _mm512_add_epi32(v[i], before[i]);
+  }
+  for (int i = 0; i < 8; ++i) _mm512_store_si512(words[i], v[i]);
+  for (int lane = 0; lane < 16; ++lane) {
+    for (int i = 0; i < 8; ++i) states[lane][i] = words[i][lane];
+  }
+}
+
+#if !defined(__clang__)
+#pragma GCC diagnostic pop
+#endif
+
 #else
 
 template <int N>
@@ -123,11 +212,29 @@ void CompressStreams(std::uint32_t (*)[8], const std::uint8_t* const*, std::size
   std::abort();  // never chosen: CpuHasShaNi() is false
 }
 
+void CompressSixteen(std::uint32_t (*)[8], const std::uint8_t* const*, std::size_t) {
+  std::abort();  // never chosen: CpuHasAvx512Bw() is false
+}
+
 #endif
 
-// Up to four messages' whole blocks, in groups of at most `streams`.
+// Whole blocks of up to sixteen messages: in the sixteen AVX-512 lanes when
+// `streams` is 16 (idle lanes digest the first message again, into states
+// nobody reads), else on the SHA extensions in groups of at most `streams`.
 void Compress(std::uint32_t (*states)[8], const std::uint8_t* const* blocks, std::size_t count,
               std::size_t blockCount, int streams) {
+  if (streams == kSha256WideLanes) {
+    std::uint32_t all[kSha256WideLanes][8];
+    const std::uint8_t* starts[kSha256WideLanes];
+    for (std::size_t i = 0; i < std::size(all); ++i) {
+      const std::size_t from = i < count ? i : 0;
+      std::memcpy(all[i], states[from], sizeof all[i]);
+      starts[i] = blocks[from];
+    }
+    CompressSixteen(all, starts, blockCount);
+    for (std::size_t i = 0; i < count; ++i) std::memcpy(states[i], all[i], sizeof all[i]);
+    return;
+  }
   std::size_t i = 0;
   for (; streams >= 4 && i + 4 <= count; i += 4)
     CompressStreams<4>(states + i, blocks + i, blockCount);
@@ -135,6 +242,8 @@ void Compress(std::uint32_t (*states)[8], const std::uint8_t* const* blocks, std
     CompressStreams<2>(states + i, blocks + i, blockCount);
   for (; i < count; ++i) CompressStreams<1>(states + i, blocks + i, blockCount);
 }
+
+constexpr std::size_t kFewestMessagesForWideLanes = 14;
 
 void StoreBigEndian(std::uint8_t* bytes, std::uint64_t value, int size) {
   for (int i = 0; i < size; ++i)
@@ -147,6 +256,16 @@ bool CpuHasShaNi() {
 #if BREVICK_SHA_NI
   static const bool hasShaNi = __builtin_cpu_supports("sha") && __builtin_cpu_supports("sse4.1");
   return hasShaNi;
+#else
+  return false;
+#endif
+}
+
+bool CpuHasAvx512Bw() {
+#if BREVICK_SHA_NI
+  static const bool hasAvx512Bw =
+      __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw");
+  return hasAvx512Bw;
 #else
   return false;
 #endif
@@ -204,6 +323,13 @@ Sha256Digest Sha256::Final() {
 void Sha256::UpdateStreams(std::span<Sha256* const> digests,
                            std::span<const std::uint8_t* const> blocks, std::size_t sizeInBytes,
                            int streams) {
+  if (streams == 0) {
+    // Sixteen lanes outrun four interleaved streams only when nearly full
+    // (measured: 2.2x and 1.85x OpenSSL's one message).
+    streams = CpuHasAvx512Bw() && digests.size() >= kFewestMessagesForWideLanes ? kSha256WideLanes
+                                                                                : kSha256MaxStreams;
+  }
+  if (streams == kSha256WideLanes && !CpuHasAvx512Bw()) streams = kSha256MaxStreams;
   const std::size_t blockCount = sizeInBytes / kSha256BlockSizeInBytes;
   const bool whole = std::none_of(digests.begin(), digests.end(), [](const Sha256* digest) {
     return digest->pendingSizeInBytes != 0;
@@ -211,9 +337,11 @@ void Sha256::UpdateStreams(std::span<Sha256* const> digests,
   std::size_t done = 0;
   if (whole && blockCount > 0) {
     done = blockCount * kSha256BlockSizeInBytes;
-    std::uint32_t states[kSha256MaxStreams][8];
-    for (std::size_t first = 0; first < digests.size(); first += kSha256MaxStreams) {
-      const std::size_t count = std::min<std::size_t>(kSha256MaxStreams, digests.size() - first);
+    std::uint32_t states[kSha256WideLanes][8];
+    const auto group = static_cast<std::size_t>(streams == kSha256WideLanes ? kSha256WideLanes
+                                                                            : kSha256MaxStreams);
+    for (std::size_t first = 0; first < digests.size(); first += group) {
+      const std::size_t count = std::min<std::size_t>(group, digests.size() - first);
       for (std::size_t i = 0; i < count; ++i)
         std::memcpy(states[i], digests[first + i]->state, sizeof states[i]);
       Compress(states, blocks.data() + first, count, blockCount, streams);

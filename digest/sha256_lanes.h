@@ -17,13 +17,17 @@ namespace brevick {
 
 inline constexpr std::size_t kSha256BlockSizeInBytes = 64;
 inline constexpr std::size_t kSha256DigestSizeInBytes = 32;
-// The most messages one pass of the compression function interleaves.
+// The most messages interleaved on the SHA extensions, and the messages of
+// the AVX-512 kernel.
 inline constexpr int kSha256MaxStreams = 4;
+inline constexpr int kSha256WideLanes = 16;
 
 using Sha256Digest = std::array<std::uint8_t, kSha256DigestSizeInBytes>;
 
 // Whether this CPU runs the SHA extensions (and SSE4.1, which their use needs).
 bool CpuHasShaNi();
+// Whether this CPU (and its operating system) runs AVX-512 F and BW code.
+bool CpuHasAvx512Bw();
 
 // Whether SHA-256 is computed here rather than by OpenSSL: where the CPU has
 // the SHA extensions, unless BREVICK_MD5_LANES is "plain" (the path of a CPU
@@ -43,11 +47,14 @@ class Sha256 {
 
   // Feeds `sizeInBytes` bytes to each digest, digests[i] reading blocks[i]:
   // the same as digests[i]->Update(blocks[i], sizeInBytes) for every i, but
-  // up to `streams` (1, 2 or 4) messages' whole blocks go through the
-  // compression function interleaved. Digests all distinct.
+  // the messages' whole blocks go through the compression function several
+  // at once: up to `streams` (1, 2 or 4) interleaved on the SHA extensions,
+  // or sixteen in AVX-512 lanes when `streams` is 16 (and the CPU has them,
+  // else four); 0 picks the fastest for this CPU and this many messages.
+  // Digests all distinct.
   static void UpdateStreams(std::span<Sha256* const> digests,
                             std::span<const std::uint8_t* const> blocks, std::size_t sizeInBytes,
-                            int streams = kSha256MaxStreams);
+                            int streams = 0);
 
  private:
   void Reset();

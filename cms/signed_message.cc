@@ -135,6 +135,16 @@ bool SignatureMatches(const PKCS7_SIGNER_INFO* info, X509* signer,
   return !recovered.empty() && recovered == DigestInfo(*algorithm, content);
 }
 
+// Whether `digestInfo` is a DigestInfo made with `algorithm`: every byte but
+// the digest value is the same whatever the content.
+bool IsDigestInfoOf(DigestAlgorithm algorithm, std::span<const std::uint8_t> digestInfo) {
+  const std::vector<std::uint8_t> sample = DigestInfo(algorithm, {});
+  const std::size_t digestSize = ComputeDigest(algorithm, {}).size();
+  return !sample.empty() && digestInfo.size() == sample.size() &&
+         std::equal(sample.begin(), sample.end() - static_cast<std::ptrdiff_t>(digestSize),
+                    digestInfo.begin());
+}
+
 // Lends the caller's content to the message's data field for as long as it
 // lives, so that encoding needs no copy of its own; the field is emptied
 // again before the message is freed.
@@ -390,7 +400,11 @@ CryptoResult VerifySignedMessageOf(std::span<const std::uint8_t> message,
     return code;
   contentMatches = std::equal(decoded.content.begin(), decoded.content.end(),
                               expectedContent.begin(), expectedContent.end());
-  if (!contentMatches || !SignerDigest(decoded.info)) return CryptoResult::kSignatureMismatch;
+  // A SignerInfo that names another digest than the one signed would fail
+  // every other verifier, though the signature itself recovers.
+  const std::optional<DigestAlgorithm> algorithm = SignerDigest(decoded.info);
+  if (!contentMatches || !algorithm || !IsDigestInfoOf(*algorithm, expectedDigestInfo))
+    return CryptoResult::kSignatureMismatch;
   const std::vector<std::uint8_t> recovered = RecoveredDigestInfo(decoded.info, decoded.signer);
   return !recovered.empty() && std::equal(recovered.begin(), recovered.end(),
                                           expectedDigestInfo.begin(), expectedDigestInfo.end())

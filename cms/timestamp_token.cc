@@ -19,6 +19,7 @@
 #include "cms/der.h"
 #include "cms/signed_data.h"
 #include "digest/sha2.h"
+#include "pki/certificate_info.h"
 
 namespace brevick {
 namespace {
@@ -61,16 +62,6 @@ TimestampToken Failed(TimestampToken token, Fault fault) {
   return token;
 }
 
-std::string HexOf(const ASN1_INTEGER* integer) {
-  BIGNUM* number = ASN1_INTEGER_to_BN(integer, nullptr);
-  char* hex = number != nullptr ? BN_bn2hex(number) : nullptr;
-  BN_free(number);
-  if (hex == nullptr) return {};
-  std::string text(hex);
-  OPENSSL_free(hex);
-  return text;
-}
-
 // The imprint's digest: SHA-2 only, as MD2 is long broken.
 std::optional<DigestAlgorithm> ImprintDigest(int nid) {
   const std::optional<DigestAlgorithm> digest = DigestByNid(nid);
@@ -78,31 +69,20 @@ std::optional<DigestAlgorithm> ImprintDigest(int nid) {
   return digest;
 }
 
-std::string UtcText(std::time_t time) {
-  std::tm parts{};
-  char text[32];
-  if (gmtime_r(&time, &parts) == nullptr ||
-      std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &parts) == 0) {
-    return {};
-  }
-  return text;
-}
-
 // Fills what the TSTInfo and the carried certificates say; false when the
 // token holds no readable TSTInfo or not exactly one signer.
 bool ReadFields(PKCS7* token, TimestampToken& out) {
   const TsTstInfoPtr info(PKCS7_to_TS_TST_INFO(token));
   if (!info) return false;
-  std::tm parts{};
-  const ASN1_GENERALIZEDTIME* genTime = TS_TST_INFO_get_time(info.get());
-  if (genTime == nullptr || ASN1_TIME_to_tm(genTime, &parts) != 1) return false;
-  out.time = timegm(&parts);
-  out.timeText = UtcText(out.time);
+  const std::optional<std::time_t> time = TimeOf(TS_TST_INFO_get_time(info.get()));
+  if (!time) return false;
+  out.time = *time;
+  out.timeText = UtcTimeText(out.time);
   const X509_ALGOR* algorithm = TS_MSG_IMPRINT_get_algo(TS_TST_INFO_get_msg_imprint(info.get()));
   const std::optional<DigestAlgorithm> digest = ImprintDigest(OBJ_obj2nid(algorithm->algorithm));
   out.digest = digest ? std::string(DigestName(*digest)) : DottedOid(algorithm->algorithm);
   out.policy = DottedOid(TS_TST_INFO_get_policy_id(info.get()));
-  out.serial = HexOf(TS_TST_INFO_get_serial(info.get()));
+  out.serial = IntegerText(TS_TST_INFO_get_serial(info.get()));
 
   STACK_OF(PKCS7_SIGNER_INFO)* signers = PKCS7_get_signer_info(token);
   if (sk_PKCS7_SIGNER_INFO_num(signers) != 1) return false;

@@ -168,6 +168,12 @@ Validity ValidityAt(const X509* certificate, std::time_t now) {
   return Validity::kCurrent;
 }
 
+std::optional<std::time_t> TimeOf(const ASN1_TIME* time) {
+  std::tm parts{};
+  if (time == nullptr || ASN1_TIME_to_tm(time, &parts) != 1) return std::nullopt;
+  return ::timegm(&parts);
+}
+
 std::string TimeText(const ASN1_TIME* time, TimeStyle style) {
   std::tm parts{};
   if (time == nullptr || ASN1_TIME_to_tm(time, &parts) != 1) return UnreadableTime(style);
@@ -181,7 +187,11 @@ std::string TimeText(std::time_t time, TimeStyle style) {
 }
 
 std::string SerialText(const X509* certificate) {
-  const BignumPtr number(ASN1_INTEGER_to_BN(X509_get0_serialNumber(certificate), nullptr));
+  return IntegerText(X509_get0_serialNumber(certificate));
+}
+
+std::string IntegerText(const ASN1_INTEGER* integer) {
+  const BignumPtr number(ASN1_INTEGER_to_BN(integer, nullptr));
   if (!number) return {};
   char* hex = BN_bn2hex(number.get());
   if (hex == nullptr) return {};

@@ -59,6 +59,8 @@ enum class TimeStyle { kListing, kRfc3339 };
 // a program reads.
 std::string TimeText(const ASN1_TIME* time, TimeStyle style);
 std::string TimeText(std::time_t time, TimeStyle style);
+// The time as seconds since the epoch; nothing when it cannot be read.
+std::optional<std::time_t> TimeOf(const ASN1_TIME* time);
 
 // The verify report's forms, which most callers want.
 inline std::string Rfc3339Time(const ASN1_TIME* time) {
@@ -69,6 +71,8 @@ inline std::string UtcTimeText(std::time_t time) { return TimeText(time, TimeSty
 // The serial number in uppercase hexadecimal, as certificate tools show it;
 // empty when it cannot be read.
 std::string SerialText(const X509* certificate);
+// Any ASN.1 integer in that form (a timestamp's serial, say).
+std::string IntegerText(const ASN1_INTEGER* integer);
 
 // A name's attribute values in certificate order, joined with ", ": how a
 // subject is matched and listed.

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <array>
+#include <optional>
 
 #include "pki/certificate_info.h"
 
@@ -20,12 +21,6 @@ constexpr std::array<const char*, 11> kReasonNames = {
     "unspecified",   "keyCompromise",        "cACompromise",    "affiliationChanged",
     "superseded",    "cessationOfOperation", "certificateHold", "unused",
     "removeFromCRL", "privilegeWithdrawn",   "aACompromise"};
-
-std::time_t ToTime(const ASN1_TIME* time) {
-  std::tm parts{};
-  if (time == nullptr || ASN1_TIME_to_tm(time, &parts) != 1) return 0;
-  return ::timegm(&parts);
-}
 
 // Carries the request and the findings through OpenSSL's callback.
 struct CheckState {
@@ -58,7 +53,7 @@ void AddRevoked(CheckState& state, X509_STORE_CTX* context, int depth) {
   finding.reason = kReasonNames[0];
   X509_REVOKED* entry = nullptr;
   if (crl != nullptr && X509_CRL_get0_by_cert(crl, &entry, certificate) > 0 && entry != nullptr) {
-    finding.revokedAt = ToTime(X509_REVOKED_get0_revocationDate(entry));
+    finding.revokedAt = TimeOf(X509_REVOKED_get0_revocationDate(entry)).value_or(0);
     const Asn1EnumeratedPtr reason(static_cast<ASN1_ENUMERATED*>(
         X509_REVOKED_get_ext_d2i(entry, NID_crl_reason, nullptr, nullptr)));
     const long code = reason ? ASN1_ENUMERATED_get(reason.get()) : 0;
@@ -67,8 +62,8 @@ void AddRevoked(CheckState& state, X509_STORE_CTX* context, int depth) {
     const Asn1GeneralizedTimePtr invalid(static_cast<ASN1_GENERALIZEDTIME*>(
         X509_REVOKED_get_ext_d2i(entry, NID_invalidity_date, nullptr, nullptr)));
     if (invalid) {
-      const std::time_t since = ToTime(invalid.get());
-      if (since != 0 && since < finding.revokedAt) finding.revokedAt = since;
+      const std::optional<std::time_t> since = TimeOf(invalid.get());
+      if (since && *since < finding.revokedAt) finding.revokedAt = *since;
     }
   }
   state.findings.push_back(std::move(finding));

@@ -16,22 +16,13 @@
 
 namespace {
 
-// The file flushes and renames the code under test makes, in order, with the
-// inode each one concerns, while a test records them.
-struct SyncEvent {
-  char what;  // 'f' fsync, 'r' renameat
-  ino_t inode;
-};
-std::vector<SyncEvent>* recorded = nullptr;
+// What the code under test flushes and renames, in order, while a test
+// records it: "flush" a file, "directory" a directory, "rename".
+std::string* recorded = nullptr;
 
 template <typename Function>
 Function* Real(const char* name) {
   return reinterpret_cast<Function*>(::dlsym(RTLD_NEXT, name));
-}
-
-ino_t InodeOf(const char* path) {
-  struct stat status {};
-  return ::lstat(path, &status) == 0 ? status.st_ino : 0;
 }
 
 }  // namespace
@@ -39,16 +30,15 @@ ino_t InodeOf(const char* path) {
 extern "C" int fsync(int fd) {
   static auto* const real = Real<int(int)>("fsync");
   struct stat status {};
-  if (recorded != nullptr && ::fstat(fd, &status) == 0) recorded->push_back({'f', status.st_ino});
+  if (recorded != nullptr && ::fstat(fd, &status) == 0)
+    *recorded += S_ISDIR(status.st_mode) ? "directory " : "flush ";
   return real(fd);
 }
 
 extern "C" int renameat(int fromDirectory, const char* from, int toDirectory,
                         const char* to) noexcept {
   static auto* const real = Real<int(int, const char*, int, const char*)>("renameat");
-  struct stat status {};
-  if (recorded != nullptr && ::fstatat(fromDirectory, from, &status, AT_SYMLINK_NOFOLLOW) == 0)
-    recorded->push_back({'r', status.st_ino});
+  if (recorded != nullptr) *recorded += "rename ";
   return real(fromDirectory, from, toDirectory, to);
 }
 
@@ -78,20 +68,13 @@ TEST(FileIoTest, ReplaceFileWritesThePiecesInOrderAndFlushesBeforeTheRename) {
     SCOPED_TRACE(c.what);
     std::vector<std::span<const std::uint8_t>> pieces;
     for (const std::string_view piece : c.pieces) pieces.push_back(BytesOf(piece));
-    std::vector<SyncEvent> events;
-    recorded = &events;
+    std::string order;
+    recorded = &order;
     const FileResult result = ReplaceFile(path, pieces);
     recorded = nullptr;
     EXPECT_TRUE(result.Ok());
     EXPECT_EQ(c.file.size(), result.sizeInBytes);
     EXPECT_EQ(c.file, testing::ReadFileBytes(path));
-    const ino_t file = InodeOf(path.c_str());
-    const ino_t directory = InodeOf(work.Path().c_str());
-    std::string order;
-    for (const SyncEvent& event : events) {
-      if (event.inode == file) order += event.what == 'f' ? "flush " : "rename ";
-      if (event.inode == directory && event.what == 'f') order += "directory ";
-    }
     EXPECT_EQ("flush rename directory ", order);
   }
 }

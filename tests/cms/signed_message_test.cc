@@ -83,13 +83,10 @@ TEST(SignedMessageTest, VerifyTellsWhatIsWrongWithTheMessage) {
   };
   std::vector<std::uint8_t> changed = kManifest;
   changed[10] ^= 1;
-  const struct {
-    const char* what;
-    std::vector<std::uint8_t> message;
-    CryptoResult code;
-    std::vector<std::uint8_t> content;
-  } cases[] = {
-      // clang-format off
+  // `code`: what both checks say, the one that digests the content and the
+  // one given the content and the DigestInfo that were signed.
+  // clang-format off
+  const struct { const char* what; std::vector<std::uint8_t> message; CryptoResult code; std::vector<std::uint8_t> content; } cases[] = {
       {"as signed", good, CryptoResult::kOk, kManifest},
       {"the signer after another of its issuer", carrying({sibling.get(), cert.get()}), CryptoResult::kOk, kManifest},
       {"plain XML", kManifest, CryptoResult::kNotSignedMessage, {}},
@@ -97,18 +94,23 @@ TEST(SignedMessageTest, VerifyTellsWhatIsWrongWithTheMessage) {
       {"a byte after the message", withTrailer, CryptoResult::kCannotDecode, {}},
       {"content changed", Altered(good, [](PKCS7* m) { m->d.sign->contents->d.data->data[10] ^= 1; }), CryptoResult::kSignatureMismatch, changed},
       {"signature changed", Altered(good, [](PKCS7* m) { Signer(m)->enc_digest->data[5] ^= 1; }), CryptoResult::kSignatureMismatch, kManifest},
-      {"digest algorithm changed", Altered(good, [](PKCS7* m) { X509_ALGOR_set0(Signer(m)->digest_alg, OBJ_nid2obj(NID_sha1), V_ASN1_UNDEF, nullptr); }), CryptoResult::kSignatureMismatch, kManifest},
+      {"SHA-1 named, not the digest signed", Altered(good, [](PKCS7* m) { X509_ALGOR_set0(Signer(m)->digest_alg, OBJ_nid2obj(NID_sha1), V_ASN1_UNDEF, nullptr); }), CryptoResult::kSignatureMismatch, kManifest},
+      {"SHA-384 named, not the digest signed", Altered(good, [](PKCS7* m) { X509_ALGOR_set0(Signer(m)->digest_alg, OBJ_nid2obj(NID_sha384), V_ASN1_UNDEF, nullptr); }), CryptoResult::kSignatureMismatch, kManifest},
       {"signer's certificate missing", carrying({sibling.get()}), CryptoResult::kNoSignerCertificate, {}},
       {"signer's certificate without a name", carrying({nameless.get()}), CryptoResult::kNoSignerCertificate, {}},
       {"no signer information", Altered(good, [](PKCS7* m) { PKCS7_SIGNER_INFO_free(sk_PKCS7_SIGNER_INFO_pop(m->d.sign->signer_info)); }), CryptoResult::kCannotReadSigner, {}},
       {"no content", Altered(good, [](PKCS7* m) { ASN1_OCTET_STRING_free(m->d.sign->contents->d.data); m->d.sign->contents->d.data = nullptr; }), CryptoResult::kCannotDecode, {}},
-      // clang-format on
   };
+  // clang-format on
+  const std::vector<std::uint8_t> signedDigestInfo = DigestInfo(DigestAlgorithm::kMd2, kManifest);
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     std::vector<std::uint8_t> content = {9};
     EXPECT_EQ(c.code, VerifySignedMessage(c.message, content));
     EXPECT_EQ(c.content, content);
+    bool contentMatches = false;
+    EXPECT_EQ(c.code,
+              VerifySignedMessageOf(c.message, kManifest, signedDigestInfo, contentMatches));
   }
   for (std::size_t size = 1; size < good.size(); ++size) {
     std::vector<std::uint8_t> content;

@@ -41,21 +41,17 @@ Answer Ask(const std::string& path, std::span<const std::uint8_t> signature,
 
 TEST(TimestampTokenTest, ChecksWhatTheTsaAnswers) {
   EXPECT_FALSE(MakeTimestampRequest(kSignature, DigestAlgorithm::kMd2));
-  const struct {
-    const char* path;
-    DigestAlgorithm digest;
-    std::string failure;  // of the reply; empty when a token came
-    TimestampFault fault;
-  } cases[] = {
-      // clang-format off
+  // `failure`: of the reply; empty when a token came.
+  // clang-format off
+  const struct { const char* path; DigestAlgorithm digest; std::string failure; TimestampFault fault; } cases[] = {
       {"tsa",    DigestAlgorithm::kSha256, "", TimestampFault::kNone},
       {"tsa",    DigestAlgorithm::kSha384, "", TimestampFault::kNone},
       {"tsa",    DigestAlgorithm::kSha512, "", TimestampFault::kNone},
       {"replay", DigestAlgorithm::kSha256, "", TimestampFault::kNonceMismatch},
       {"noeku",  DigestAlgorithm::kSha256, "", TimestampFault::kNoTimeStamping},
       {"reject", DigestAlgorithm::kSha256, "rejected by the TSA (rejection, failInfo unacceptedPolicy: policy not accepted)", TimestampFault::kMalformed},
-      // clang-format on
   };
+  // clang-format on
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.path) + " " + std::string(DigestName(c.digest)));
     const Answer answer = Ask(c.path, kSignature, c.digest);
@@ -82,14 +78,8 @@ TEST(TimestampTokenTest, RefusesATokenThatDoesNotStandForThisSignature) {
   std::vector<std::uint8_t> badSignature = good;
   badSignature.back() ^= 0x01;  // the token's SignerInfo ends with its signature
   const TimestampExpectation asked = answer.Asked();
-  const struct {
-    const char* name;
-    std::vector<std::uint8_t> token;
-    std::vector<std::uint8_t> signature;
-    TimestampExpectation expected;
-    TimestampFault fault;
-  } cases[] = {
-      // clang-format off
+  // clang-format off
+  const struct { const char* name; std::vector<std::uint8_t> token, signature; TimestampExpectation expected; TimestampFault fault; } cases[] = {
       {"another signature", good,         std::vector<std::uint8_t>(256, 0xA5), asked, TimestampFault::kImprintMismatch},
       {"another digest",    good,         kSignature, {DigestAlgorithm::kSha512, asked.nonce}, TimestampFault::kDigestMismatch},
       {"another nonce",     good,         kSignature, {asked.digest, *asked.nonce + 1}, TimestampFault::kNonceMismatch},
@@ -97,8 +87,8 @@ TEST(TimestampTokenTest, RefusesATokenThatDoesNotStandForThisSignature) {
       {"signature altered", badSignature, kSignature, asked, TimestampFault::kSignatureInvalid},
       {"cut short",         {good.begin(), good.end() - 1}, kSignature, asked, TimestampFault::kMalformed},
       {"not a token",       answer.request.der, kSignature, asked, TimestampFault::kMalformed},
-      // clang-format on
   };
+  // clang-format on
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     const TimestampToken token = CheckTimestampToken(c.token, c.signature, c.expected);

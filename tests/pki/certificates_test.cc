@@ -41,8 +41,8 @@ TEST(CertStoreTest, OpensByExactNameFirstThenIgnoringAsciiCase) {
       {L"", L""},
       {L"..", L""},
       {L"MY/..", L""},
-      // clang-format on
   };
+  // clang-format on
   for (const auto& [name, subject] : cases) {
     const std::optional<CertStore> store = CertStore::Open(name);
     EXPECT_EQ(subject, store ? SubjectText(store->Certificates().at(0).certificate.get()) : L"");
@@ -76,8 +76,8 @@ TEST(CertStoreTest, ReadsCertificateFilesInNameOrderWithTheirUsableKeysAndPasses
       {"q.cer", der("junk key"), "junk key: the key file q.key holds no readable private key"},
       {"q.key", "junk", nullptr},
       {"r.cer", pem("EC key") + PemOf(MakeEcKey().get()), "EC key: the private key is not an RSA key"},
-      // clang-format on
   };
+  // clang-format on
   std::vector<std::string> expected, listed;
   for (const auto& [name, bytes, listedAs] : files) {
     home.AddFile("S", name, bytes);
@@ -113,8 +113,8 @@ TEST(CertificateInfoTest, UsesAndValidityDecideWhetherACertificateMaySign) {
       {{.keyUsage = "keyEncipherment", .extendedKeyUsage = "codeSigning"}, "its key usage does not allow digital signatures|its key usage does not allow digital signatures|"},
       {{.notBeforeDays = -30, .notAfterDays = -1}, "||certificate has expired"},
       {{.notBeforeDays = 1, .notAfterDays = 30}, "||certificate is not yet valid"},
-      // clang-format on
   };
+  // clang-format on
   for (const auto& [shape, problems] : cases) {
     const X509Ptr cert = MakeCertificate(TestRsaKey(0), {{"CN", "Signer"}}, shape);
     EXPECT_EQ(problems, std::string(SigningUsageText(CheckSigningUsage(cert.get(), false))) + "|" +
@@ -135,27 +135,23 @@ TEST(CertificateInfoTest, FieldsReadAsTheListingAndTheReportShowThemAndThumbprin
       {HexText(ParseThumbprint(L"AB:cd ef\t01" + std::wstring(32, L'0')).value_or(Bytes(""))), "abcdef01" + std::string(32, '0')},  // any case, colons, blanks, tabs
       {HexText(ParseThumbprint(std::wstring(63, L'a')).value_or(Bytes(""))), ""},
       {HexText(ParseThumbprint(L"0x" + std::wstring(40, L'0')).value_or(Bytes(""))), ""},
-      // clang-format on
   };
+  // clang-format on
   for (const auto& [actual, expected] : cases) EXPECT_EQ(expected, actual);
 }
 
 TEST(CertificateFileTest, ReadsEveryPemCertificateOrOneDerAndRefusesAFileWithABrokenBlock) {
   const X509Ptr a = MakeCertificate(TestRsaKey(0), {{"CN", "a"}});
   const X509Ptr b = MakeCertificate(TestRsaKey(1), {{"CN", "b"}});
-  const struct {
-    std::string bytes;
-    PkiFileResult certificates, crls;
-    std::size_t count;
-  } cases[] = {
-      // clang-format off
+  // clang-format off
+  const struct { std::string bytes; PkiFileResult certificates, crls; std::size_t count; } cases[] = {
       {PemOf(a.get()) + "text between\n" + PemOf(TestRsaKey(0)) + PemOf(b.get()), PkiFileResult::kOk, PkiFileResult::kEmpty, 2},
       {DerOf(a.get()), PkiFileResult::kOk, PkiFileResult::kCannotDecode, 1},
       {DerOf(a.get()) + "x", PkiFileResult::kCannotDecode, PkiFileResult::kCannotDecode, 0},
       {PemOf(a.get()) + "-----BEGIN CERTIFICATE-----\nAAAA\n-----END CERTIFICATE-----\n" + PemOf(b.get()), PkiFileResult::kCannotDecode, PkiFileResult::kEmpty, 0},
       {"", PkiFileResult::kEmpty, PkiFileResult::kEmpty, 0},
-      // clang-format on
   };
+  // clang-format on
   for (const auto& c : cases) {
     std::vector<X509Ptr> certificates;
     std::vector<X509CrlPtr> crls;
@@ -190,12 +186,9 @@ std::string Rendered(const Pkcs11Uri& uri) {
 
 TEST(Pkcs11UriTest, ReadsWhatItUnderstandsAndRefusesTheRest) {
   using E = Pkcs11UriError;
-  const struct {
-    std::string_view text;
-    Pkcs11UriError error;
-    std::string expected;  // without error: the attributes set; with one: the detail
-  } cases[] = {
-      // clang-format off
+  // `expected`: without error, the attributes set; with one, the detail.
+  // clang-format off
+  const struct { std::string_view text; Pkcs11UriError error; std::string expected; } cases[] = {
       {"pkcs11:token=release;manufacturer=SoftHSM%20project;serial=a1b2;model=v2;object=key;id=%01%ff;type=private;slot-id=1234", E::kNone, "token=release manufacturer=SoftHSM project serial=a1b2 model=v2 object=key type=private id=01ff slot-id=1234"},
       {"pkcs11:?module-path=/usr/lib/m.so&module-name=softhsm2&pin-source=file:/run/pin&pin-value=12%2634\n", E::kNone, "module-path=/usr/lib/m.so module-name=softhsm2 pin-source=/run/pin pin-value=12&34"},
       {"  PKCS11:?\r\n", E::kNone, ""},
@@ -221,8 +214,8 @@ TEST(Pkcs11UriTest, ReadsWhatItUnderstandsAndRefusesTheRest) {
       {"pkcs11:slot-id=99999999999999999999", E::kBadSlotId, "slot-id=99999999999999999999"},
       {"pkcs11:?pin-source=|/bin/pinentry", E::kUnsupportedPinSource, "pin-source=|/bin/pinentry"},
       {"pkcs11:?pin-source=file://vault/pin", E::kUnsupportedPinSource, "pin-source=file://vault/pin"},
-      // clang-format on
   };
+  // clang-format on
   for (const auto& c : cases) {
     const Pkcs11UriParse parsed = ParsePkcs11Uri(c.text);
     EXPECT_EQ(c.error, parsed.error) << c.text;

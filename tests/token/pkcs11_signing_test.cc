@@ -1,19 +1,11 @@
-// Signing with a key held on a real SoftHSM 2 token: the example package
-// signed through the built executable, every way signing on a token can fail,
-// the description of a token key, and the token reached through a p11-kit
-// server as a build machine without the token reaches it.
-#include <signal.h>
-#include <unistd.h>
-
+// Signing with a key held on a real SoftHSM 2 token: every way signing on a
+// token can fail, the signature the same key in a file would make, and the
+// description of a token key.
 #include <gtest/gtest.h>
-
-#include <cstdio>
-#include <filesystem>
 
 #include "cms/signed_message.h"
 #include "pki/pkcs11_uri.h"
 #include "tests/support/bytes.h"
-#include "tests/support/process.h"
 #include "tests/support/signing_certs.h"
 #include "tests/support/softhsm_token.h"
 #include "token/pkcs11_token.h"
@@ -38,58 +30,29 @@ class Pkcs11SigningTest : public ::testing::Test {
 
   // Signs a DigestInfo on the token the URI names, for `signer`: empty when
   // it signs, else the reason the operator is given.
+  // PKCS #1 v1.5 signatures are deterministic: what the token signs must be
+  // what the same key in a file signs, byte for byte.
   std::string SignReason(const std::string& uriText, X509* signer) {
-    std::vector<std::uint8_t> signature;
+    const std::vector<std::uint8_t> content = Bytes("content");
+    const std::vector<std::uint8_t> digestInfo = DigestInfo(DigestAlgorithm::kMd2, content);
+    std::vector<std::uint8_t> signature, message;
     const TokenOutcome outcome =
-        SignOnToken(ParsePkcs11Uri(uriText).uri, signer,
-                    DigestInfo(DigestAlgorithm::kMd2, Bytes("content")), signature);
+        SignOnToken(ParsePkcs11Uri(uriText).uri, signer, digestInfo, signature);
     EXPECT_EQ(outcome.error == TokenError::kNone, !signature.empty()) << outcome.reason;
+    const DigestInfoSigner onToken = [&](std::span<const std::uint8_t>) { return signature; };
+    if (outcome.error == TokenError::kNone &&
+        BuildSignedMessageOver(signer, nullptr, content, DigestAlgorithm::kMd2, digestInfo, message,
+                               &onToken)) {
+      EXPECT_EQ(SignedMessage(signer, TestRsaKey(0), content), message);
+    }
     return outcome.reason;
   }
 
-  void AddTokenEntry(const std::string& keyLine) {
-    stores.AddFile("My", "signer.pem", PemOf(certificate.get()));
-    stores.AddFile("My", "signer.key", keyLine + "\n");
-  }
-
-  ProcessResult SignExample(const std::string& output) {
-    const std::string example = std::string(BREVICK_SOURCE_DIR) + "/examples/package";
-    return RunBrevick({"-R", example + "/src", example + "/manifest.xml", output, kSubject},
-                      {.workingDirectory = work.Path().string()});
-  }
-
   std::unique_ptr<SoftHsmToken> token;
-  StoreHome stores;
   TempDir work;
   X509Ptr certificate;
   ScopedEnv noPin{kPkcs11PinVariable, std::nullopt};
 };
-
-TEST_F(Pkcs11SigningTest, SignsTheExamplePackageExactlyAsTheSameKeyInAFileWould) {
-  AddTokenEntry(TokenUri("&pin-source=file:" + token->WritePinFile(kUserPin)));
-  const ProcessResult onToken = SignExample("token.p7");
-  EXPECT_EQ(0, onToken.exitCode) << onToken.output << onToken.errors;
-  EXPECT_EQ("", WithoutSigningNotices(onToken.errors));
-  const std::string message = ReadFileBytes(work.Path() / "token.p7");
-
-  // PKCS #1 v1.5 signatures are deterministic: the key in a file must give
-  // the same message, byte for byte.
-  stores.AddPemWithKey("My", "signer.pem", certificate.get(), TestRsaKey(0));
-  std::filesystem::remove(stores.StoresDirectory() / "My" / "signer.key");
-  const ProcessResult inFile = SignExample("file.p7");
-  EXPECT_EQ(onToken.output, inFile.output);
-  EXPECT_EQ(message, ReadFileBytes(work.Path() / "file.p7"));
-
-  // A token that fails says why in one line, beside the report on standard output.
-  AddTokenEntry(TokenUri("&pin-value=9999"));
-  const ProcessResult failed = SignExample("failed.p7");
-  EXPECT_EQ(1, failed.exitCode);
-  EXPECT_EQ(Banner() + "\nThere were errors:\nCan't sign data\n", failed.output);
-  const std::string errors = WithoutSigningNotices(failed.errors);
-  EXPECT_EQ(0u, errors.find("brevick: login to PKCS #11 token 'release' failed: wrong PIN"));
-  EXPECT_EQ(errors.size() - 1, errors.find('\n')) << "one line: " << errors;
-  EXPECT_FALSE(std::filesystem::exists(work.Path() / "failed.p7"));
-}
 
 TEST_F(Pkcs11SigningTest, TakesThePinFromFileThenEnvironmentThenUriAndSaysWhyEachFailureFails) {
   const std::string file = "&pin-source=file:" + token->WritePinFile(kUserPin);
@@ -105,14 +68,9 @@ TEST_F(Pkcs11SigningTest, TakesThePinFromFileThenEnvironmentThenUriAndSaysWhyEac
   const X509Ptr other = MakeCertificate(TestRsaKey(1), {{"CN", kSubject}});
   X509* const mine = certificate.get();
   const std::string pin = "&pin-value=1234";
-  const struct {
-    const char* what;
-    std::string uri;
-    std::optional<std::string> environment;  // the PIN variable
-    X509* signer;
-    std::string reason;  // how it begins; empty: signs
-  } cases[] = {
-      // clang-format off
+  // `environment`: the PIN variable; `reason`: how it begins, empty: signs.
+  // clang-format off
+  const struct { const char* what; std::string uri; std::optional<std::string> environment; X509* signer; std::string reason; } cases[] = {
       {"PIN file", TokenUri(file), {}, mine, ""},
       {"file before environment", TokenUri(file), "9999", mine, ""},
       {"file written on Windows", TokenUri(crlf), {}, mine, ""},
@@ -132,8 +90,8 @@ TEST_F(Pkcs11SigningTest, TakesThePinFromFileThenEnvironmentThenUriAndSaysWhyEac
       {"library that is no module", "pkcs11:?module-path=libz.so.1" + pin, {}, mine, "'libz.so.1' is not a PKCS #11 module"},
       {"key of another certificate", TokenUri(pin), {}, other.get(), "the private key 'signing-key' on PKCS #11 token 'release' is not the RSA key of the certificate"},
       {"mechanism refused", TokenUri(pin, ";object=pss-only"), {}, pss.get(), "PKCS #11 token 'release' refuses to sign with key 'pss-only' by raw RSA PKCS #1 v1.5 (CKM_RSA_PKCS): CKR_MECHANISM_INVALID"},
-      // clang-format on
   };
+  // clang-format on
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     const ScopedEnv pinVariable(kPkcs11PinVariable, c.environment);
@@ -147,12 +105,8 @@ TEST_F(Pkcs11SigningTest, TakesThePinFromFileThenEnvironmentThenUriAndSaysWhyEac
 TEST_F(Pkcs11SigningTest, DescribesTheTokenKeyAndWhetherItCanBeReached) {
   const ScopedEnv pin(kPkcs11PinVariable, kUserPin);
   const std::wstring release = L"PKCS #11 token 'release', object 'signing-key'";
-  const struct {
-    std::string uri;
-    std::wstring text;
-    bool reachable;
-  } cases[] = {
-      // clang-format off
+  // clang-format off
+  const struct { std::string uri; std::wstring text; bool reachable; } cases[] = {
       {TokenUri(""), release, true},
       {"pkcs11:id=%01" + kModule, release, true},  // the labels found on the token
       // Debian's softhsm2 registers its module with p11-kit as "softhsm2".
@@ -161,46 +115,14 @@ TEST_F(Pkcs11SigningTest, DescribesTheTokenKeyAndWhetherItCanBeReached) {
       {TokenUri("&pin-source=file:/nonexistent/pin"), release, false},
       {"pkcs11:token=nosuch;object=k" + kModule, L"PKCS #11 token 'nosuch', object 'k'", false},
       {"pkcs11:token=t;object=k?module-path=/nonexistent/m.so", L"PKCS #11 token 't', object 'k'", false},
-      // clang-format on
   };
+  // clang-format on
   for (const auto& c : cases) {
     SCOPED_TRACE(c.uri);
     const Pkcs11UriParse parsed = ParsePkcs11Uri(c.uri);
     bool reachable = !c.reachable;
     EXPECT_EQ(c.text, DescribeTokenKey(parsed.uri, reachable));
     EXPECT_EQ(c.reachable, reachable);
-  }
-}
-
-TEST_F(Pkcs11SigningTest, SignsThroughAP11KitServerAsABuildMachineWithoutTheTokenDoes) {
-  const std::string client = BREVICK_P11_MODULE_DIR "/p11-kit-client.so";
-  if (access(client.c_str(), R_OK) != 0 || std::system("command -v p11-kit >/dev/null") != 0)
-    GTEST_SKIP() << "p11-kit or " << client << " is not installed";
-  // The signing host's side: the token served on a unix socket, in the
-  // background, until the test ends.
-  const std::filesystem::path socket = token->Directory() / "p11-kit.sock";
-  FILE* started = popen(("p11-kit server --sh -n " + socket.string() +
-                         " --provider=" + kSoftHsmModule + " pkcs11:token=" + kTokenLabel)
-                            .c_str(),
-                        "r");
-  ASSERT_NE(nullptr, started);
-  pid_t server = -1;
-  for (char line[512]; std::fgets(line, sizeof line, started) != nullptr;)
-    std::sscanf(line, "P11_KIT_SERVER_PID=%d", &server);
-  pclose(started);
-  ASSERT_GT(server, 0);
-  const std::shared_ptr<void> stop(nullptr, [server](void*) { kill(server, SIGTERM); });
-  // The build machine's side: no SoftHSM configuration, only the socket.
-  const ScopedEnv noToken("SOFTHSM2_CONF", "/nonexistent/softhsm2.conf");
-  const std::string uri = std::string("pkcs11:token=") + kTokenLabel + ";object=" + kKeyLabel +
-                          "?module-path=" + client + "&pin-value=" + kUserPin;
-  // Through the executable: p11-kit's library reads the address once a process.
-  for (const bool serving : {true, false}) {
-    const std::filesystem::path at = serving ? socket : work.Path() / "none.sock";
-    const ScopedEnv address("P11_KIT_SERVER_ADDRESS", "unix:path=" + at.string());
-    AddTokenEntry(uri);
-    const ProcessResult result = SignExample("out.p7");
-    EXPECT_EQ(serving ? 0 : 1, result.exitCode) << result.errors;
   }
 }
 

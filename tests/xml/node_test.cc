@@ -5,7 +5,6 @@
 #include <cstdint>
 #include <memory>
 #include <string>
-#include <type_traits>
 
 #include "tests/support/xml_helpers.h"
 #include "tests/support/xml_parse_helpers.h"
@@ -19,10 +18,8 @@ using brevick::testing::DescribeTree;
 using brevick::testing::WriteToString;
 using namespace xmldoc;
 
-// Numbers of any unsigned width reach the code point unchanged; a plain char
-// does not compile (it would sign-extend).
-static_assert(std::is_constructible_v<CharRef, NodeContainer*, std::uint32_t>);
-static_assert(!std::is_constructible_v<CharRef, NodeContainer*, char>);
+std::unique_ptr<Element> New() { return std::make_unique<Element>(nullptr, "new"); }
+Node& Nth(Element& e, std::size_t i) { return *e.GetChildren()[i]; }
 
 // The shared null objects answer every lookup and stay empty whatever is
 // done to them; real nodes, however empty, are not null.
@@ -32,24 +29,23 @@ TEST(NodeTest, NullObjectsAnswerLookupsAndIgnoreEveryEdit) {
             &root.GetChildElement("package").GetChildElement("module", 3).FindAttribute("n"));
   EXPECT_TRUE(root.IsEmpty() && root.GetAttributes().empty());  // the lookups created nothing
   Element& null = NullElement();
-  EXPECT_EQ(&NullElement(), &null.GetOrCreateChildElement("a", 2));
+  EXPECT_EQ(&null, &null.GetOrCreateChildElement("a", 2));
   EXPECT_EQ(&NullAttribute(), &null.GetOrCreateAttribute("x"));
   null.AddChild(std::make_unique<Element>(nullptr, "dropped"));  // destroyed, not leaked
   null.AddText("text");
-  EXPECT_EQ(&NullAttribute(), &null.AddAttribute(std::make_unique<Attribute>(nullptr, "y")));
   null.SetPreserveSpace(true);
+  EXPECT_EQ(&NullAttribute(), &null.AddAttribute(std::make_unique<Attribute>(nullptr, "y")));
   NullAttribute().AddText("value");
-  NullAttribute().SetUnquoted(true);
   NullAttribute().SetValue("value");
-  EXPECT_FALSE(null.InsertChild(std::make_unique<Element>(nullptr, "x"), null,
-                                NodeContainer::Place::kAfter));
+  NullAttribute().SetUnquoted(true);
   NullCData().SetValue("data");
+  EXPECT_FALSE(null.InsertChild(New(), null, NodeContainer::Place::kAfter));
   for (const Node* node :
        std::initializer_list<const Node*>{&null, &NullAttribute(), &NullCData()}) {
     EXPECT_EQ("", node->GetName() + node->GetText() + node->GetValue());
     EXPECT_TRUE(node->IsNull() && &null == &node->GetParent() && null.IsEmpty());
   }
-  EXPECT_FALSE(NullElement().IsPreserveSpace() || NullAttribute().IsUnquoted());
+  EXPECT_FALSE(null.IsPreserveSpace() || NullAttribute().IsUnquoted());
 }
 
 TEST(NodeTest, LookupsCountByExactNameAndTypeAndWalkSiblings) {
@@ -82,9 +78,6 @@ TEST(NodeTest, LookupsCountByExactNameAndTypeAndWalkSiblings) {
                           &loose.NextSiblingElement(), &loose.PreviousSiblingElement()})
     EXPECT_EQ(&NullElement(), end);
 }
-
-std::unique_ptr<Element> New() { return std::make_unique<Element>(nullptr, "new"); }
-Node& Nth(Element& e, std::size_t i) { return *e.GetChildren()[i]; }
 
 // Each edit starts from e = [a "t" b c] beside other = [x], says whether it
 // was done, and "z" is then added as text: it joins a Text only where that
@@ -130,32 +123,22 @@ TEST(NodeTest, EditsPutNodesWhereAskedOrChangeNothing) {
 }
 
 TEST(NodeTest, GetTextNormalisesByClassAndTrimsEachNestedElement) {
-  const std::string raw = "  a \n\t b  ";
-  Element element(nullptr, "e");
-  element.AddText(raw);
-  EXPECT_EQ("a b", element.GetText() + element.GetValue());
-  element.SetPreserveSpace(true);
-  EXPECT_EQ(raw, element.GetText());
-  Attribute attribute(nullptr, "v");
-  attribute.AddText(raw);
-  EXPECT_EQ(raw + raw, attribute.GetText() + attribute.GetValue());
+  // Only the four blanks are whitespace; NUL is no end.
+  const std::string raw("\v\f \0\t\r\n x \n", 11), trimmed("\v\f \0 x", 6);
   Document document;
   Element& root = document.AddRoot(std::make_unique<Element>(&document, "r"));
-  root.SetPreserveSpace(true);
   root.AddText(raw);
-  EXPECT_EQ(raw + "|a b",
-            root.GetText() + "|" + document.GetText());  // a document normalises
-  Element mixed(nullptr, "e");
-  mixed.SetPreserveSpace(true);
-  mixed.AddText("[");
-  AddElement(mixed, "inner").AddText(" y ");  // the flag is not inherited
-  mixed.AddChild(std::make_unique<Comment>(&mixed, "c"));
-  mixed.AddChild(std::make_unique<Pi>(&mixed, "t", "p"));
-  mixed.AddText("]");
-  EXPECT_EQ("[ycp]", mixed.GetText());
-  Element other(nullptr, "o");  // only the four blanks are whitespace; NUL is no end
-  other.AddText(std::string("\v\f \0\t\r\n x \n", 11));
-  EXPECT_EQ(std::string("\v\f \0 x", 6), other.GetText());
+  const Attribute& attribute = AddAttribute(root, "v", raw);
+  EXPECT_EQ(trimmed, root.GetText() + root.GetValue());
+  EXPECT_EQ(raw + raw, attribute.GetText() + attribute.GetValue());
+  root.SetPreserveSpace(true);
+  EXPECT_EQ(raw + "|" + trimmed, root.GetText() + "|" + document.GetText());  // a document trims
+  root.AddText("[");
+  AddElement(root, "inner").AddText(" y ");  // the flag is not inherited
+  root.AddChild(std::make_unique<Comment>(&root, "c"));
+  root.AddChild(std::make_unique<Pi>(&root, "t", "p"));
+  root.AddText("]");
+  EXPECT_EQ(raw + "[ycp]", root.GetText());
 }
 
 TEST(NodeTest, CloneCopiesInOrderAndResetsPreserveSpaceAndDeclaration) {

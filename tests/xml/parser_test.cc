@@ -22,9 +22,41 @@ using brevick::testing::ParseOrFail;
 using xmldoc::ParseError;
 using namespace std::string_view_literals;
 
+// The internal subset is wrapped around a fixed body, so that a case states
+// only the declarations it is about.
+std::string WithSubset(std::string_view subset) {
+  return "<!DOCTYPE r [" + std::string(subset) + "]>\n<r a='1'>t</r>";
+}
+
+std::string Nested(int depth) {
+  std::string xml;
+  for (int i = 0; i < depth; ++i) xml += "<e>";
+  for (int i = 0; i < depth; ++i) xml += "</e>";
+  return xml;
+}
+
+std::string NestedModel(int depth) {
+  return "<!DOCTYPE r [<!ELEMENT r " + std::string(depth, '(') + "a" + std::string(depth, ')') +
+         ">]><r/>";
+}
+
+// Every kind of declaration an internal subset may hold.
+constexpr std::string_view kEveryDeclaration =
+    "\n <!ELEMENT r (#PCDATA|e)*> <!ELEMENT e EMPTY> <!ELEMENT f ANY>\n"
+    " <!ELEMENT g (#PCDATA)> <!ELEMENT h ( #PCDATA )*> <!ELEMENT j (k)>\n"
+    " <!ELEMENT i ((a , b?)*, (c | d | (e, f))+, g?)> <!ATTLIST e>\n"
+    " <!ATTLIST r a CDATA #REQUIRED b ID #IMPLIED c IDREF '' d IDREFS \"x y\"\n"
+    "  e ENTITY #IMPLIED f ENTITIES #IMPLIED g NMTOKEN #IMPLIED h NMTOKENS #IMPLIED\n"
+    "  i NOTATION ( n | m ) 'n' j (1|b.c|-d) #FIXED '1' k CDATA 5 l CDATA 'a&amp;&#x141;'>\n"
+    " <!ENTITY g1 'v &amp; &#65; %pe; <x>'> <!ENTITY g2 SYSTEM 'g2.xml'> <!ENTITY % pe \"p\">\n"
+    " <!ENTITY g3 PUBLIC '-//P//EN' \"g3.bin\" NDATA n> <!ENTITY % pe2 SYSTEM 'pe2.ent'>\n"
+    " <!NOTATION n SYSTEM 'viewer'> <!NOTATION m PUBLIC '-//M//EN'>\n"
+    " <!NOTATION o PUBLIC '-//O//EN' 'o.exe'>\n"
+    "  %pe;\n";
+
 TEST(ParserTest, BuildsTheTreeWithEveryBoundaryReferenceAndAttribute) {
   // clang-format off
-  const struct { std::string_view xml, tree; } cases[] = {
+  const struct { std::string xml; std::string_view tree; } cases[] = {
       {"<a/>", "a"},
       {"<a></a >", "a[\"\"]"},
       {"<a>x<b>y</b>z</a>", "a[\"x\" b[\"y\"] \"z\"]"},
@@ -43,9 +75,15 @@ TEST(ParserTest, BuildsTheTreeWithEveryBoundaryReferenceAndAttribute) {
       {"<a x=123 y='z'></a>", "a(x=~\"123\" y=\"z\")[\"\"]"},
       {"<a x=></a>", "a(x=~\"\")[\"\"]"},  // an empty run of digits
       {"<!--a--><?p?>\n <r/> <!--b-->\n<?q  x ?>", "#\"a\" ?p\"\" r #\"b\" ?q\"x \""},
-      {"<r/>\0garbage"sv, "r"},  // a zero byte ends the input
+      {std::string("<r/>\0garbage", 12), "r"},  // a zero byte ends the input
       {"<md5>t</md5 \r\n >", "md5[\"t\"]"},
       {"<a\xC3\xB7>t</a\xC3\xB7>", "a\xC3\xB7[\"t\"]"},  // U+00F7: both bytes continue a name
+      // A well-formed document type declaration is checked and leaves no trace.
+      {"<!DOCTYPE r>\n<!--c--><r/>", "#\"c\" r"},
+      {"<!DOCTYPE r SYSTEM 'r.dtd'><r/>", "r"},
+      {"<!DOCTYPE r PUBLIC \"-//Brevick//DTD r//EN\" \"r.dtd\"><r/>", "r"},
+      {"<!DOCTYPE r SYSTEM \"r.dtd\" [ ] ><r/>", "r"},
+      {WithSubset(kEveryDeclaration), "r(a=\"1\")[\"t\"]"},
   };
   // clang-format on
   for (const auto& c : cases) {
@@ -78,36 +116,6 @@ TEST(ParserTest, FillsTheDeclarationFieldsAndPreserveSpace) {
     flags += std::to_string(document->GetRoot().GetChildElement(name).IsPreserveSpace());
   EXPECT_EQ("0001", flags);
   EXPECT_TRUE(document->GetRoot().IsPreserveSpace());
-}
-
-TEST(ParserTest, OneParserReadsBufferAfterBufferFromTheFirstLine) {
-  xmldoc::Parser parser;
-  for (const std::string_view xml : {"<a>\n\n<b/></a>"sv, "<a></c>"sv, "<z/>"sv}) {
-    try {
-      parser.Parse(xml.data(), xml.size());
-      EXPECT_NE("<a></c>", xml);
-    } catch (const xmldoc::ParsingException& e) {
-      EXPECT_EQ(17, e.line * 10 + e.column);  // the lines of the first buffer are forgotten
-    }
-  }
-}
-
-// The internal subset is wrapped around a fixed body, so that a case states
-// only the declarations it is about.
-std::string WithSubset(std::string_view subset) {
-  return "<!DOCTYPE r [" + std::string(subset) + "]>\n<r a='1'>t</r>";
-}
-
-std::string Nested(int depth) {
-  std::string xml;
-  for (int i = 0; i < depth; ++i) xml += "<e>";
-  for (int i = 0; i < depth; ++i) xml += "</e>";
-  return xml;
-}
-
-std::string NestedModel(int depth) {
-  return "<!DOCTYPE r [<!ELEMENT r " + std::string(depth, '(') + "a" + std::string(depth, ')') +
-         ">]><r/>";
 }
 
 TEST(ParserTest, AcceptsNestingUpToTheLimits) {
@@ -303,11 +311,21 @@ TEST(ParserTest, RefusesIllFormedUtf8AtItsFirstByteAndKeepsTheRestByteForByte) {
                      static_cast<int>(xml.find_first_of("\xC3\xE2\xF0")) + 1);
   ExpectParseFault("<a>\r\nline\n  \xC0\x80</a>", ParseError::kInvalidUtf8, 3, 2);
   ExpectParseFault("<a b='x\n\xE0\x80\x80'/>", ParseError::kInvalidUtf8, 2, 0);
-  xmldoc::Parser parser;  // one parser: a Latin-1 document, then one without a declaration
-  const std::string latin = std::string(kLatin1) + "<a b='\xFF\x80'>\xC5\x81\xC0</a>",
-                    plain = "<a>\xE9</a>";
+}
+
+// One parser, document after document: nothing of the one before stays, not
+// its encoding, not its line count, not its failure.
+TEST(ParserTest, OneParserForgetsTheDocumentBefore) {
+  xmldoc::Parser parser;
+  const std::string latin = std::string(kLatin1) + "<a b='\xFF\x80'>\n\n\xC5\x81\xC0</a>";
   EXPECT_EQ("\xC5\x81\xC0", parser.Parse(latin.data(), latin.size())->GetRoot().GetText());
-  EXPECT_THROW(parser.Parse(plain.data(), plain.size()), xmldoc::ParsingException);
+  for (const std::string_view xml : {"<a>\xE9</a>"sv, "<z/>"sv}) {
+    try {
+      EXPECT_EQ("z", parser.Parse(xml.data(), xml.size())->GetRoot().GetName());
+    } catch (const xmldoc::ParsingException& e) {
+      EXPECT_EQ(14, e.line * 10 + e.column);  // the UTF-8 fault, on the first line
+    }
+  }
 }
 
 // Where the byte that ends a run is put: the run's first byte, around the
@@ -323,9 +341,16 @@ std::string Fill(std::string_view layout, int before, std::string_view between) 
   return text.replace(text.find('@'), 1, Filler(before));
 }
 
-TEST(ParserTest, FindsWhatEndsARunAtEveryOffset) {
+// A run in text and in an attribute value, as parsed and as described.
+constexpr std::string_view kInText[] = {"<a>@#xxxxx</a>", "a[\"@#xxxxx\"]"};
+constexpr std::string_view kInValue[] = {"<a v=\"@#xxx\"/>", "a(v=\"@#xxx\")"};
+
+TEST(ParserTest, EndsARunAtWhatEndsItAtEveryOffset) {
+  // `described`: the bytes put between as the tree shows them; null: refused
+  // with `code`, `pastFault` columns past their first byte (a refused byte
+  // that was read counts; a sequence is reported at its first byte).
   // clang-format off
-  const struct { std::string_view between, described; bool inAttribute; } cases[] = {
+  const struct { std::string_view between; const char* described; bool inValue; ParseError code = {}; int pastFault = 0; } cases[] = {
       {"&amp;", "\" &amp; \"", false},
       {"<b/>", "\" b \"", false},
       {"]", "]", false},  // a lone "]" stays in the text
@@ -339,49 +364,25 @@ TEST(ParserTest, FindsWhatEndsARunAtEveryOffset) {
       {"\n", "\n", true},
       {"\xC3\xA9", "\xC3\xA9", true},
       {"", "", true},  // the closing quote itself
-  };
-  // clang-format on
-  for (const auto& c : cases) {
-    for (const int before : kOffsets) {
-      const std::string xml =
-          Fill(c.inAttribute ? "<a v=\"@#xxx\"/>" : "<a>@#xxxxx</a>", before, c.between);
-      const auto document = ParseOrFail(xml);
-      ASSERT_TRUE(document) << xml;
-      EXPECT_EQ(Fill(c.inAttribute ? "a(v=\"@#xxx\")" : "a[\"@#xxxxx\"]", before, c.described),
-                DescribeTree(*document));
-    }
-  }
-  // In ISO-8859-1 bytes of 0x80 and above are plain text; a run full of them
-  // must still stop at the reference and the tag behind them.
-  for (const int before : kOffsets) {
-    const std::string text = Filler(before) + "\xE9\xFF\x80\xA0" + Filler(before);
-    const auto document = ParseOrFail("<?xml version='1.0' encoding='ISO-8859-1'?><a v='" + text +
-                                      "&amp;" + text + "'>" + text + "&amp;" + text + "</a>");
-    ASSERT_TRUE(document);
-    const std::string quoted = "\"" + text + "\"";
-    EXPECT_EQ("a(v=" + quoted + "&amp;" + quoted + ")[" + quoted + " &amp; " + quoted + "]",
-              DescribeTree(*document));
-  }
-}
-
-TEST(ParserTest, RefusesAFaultyByteAtEveryOffsetWithItsPosition) {
-  // The filler follows the start, then the faulty bytes. `columnPastFault`: a
-  // refused byte that was read counts; a sequence is reported at its first byte.
-  // clang-format off
-  const struct { std::string_view start, faulty; ParseError code; int columnPastFault; } cases[] = {
-      {"<a>", "\x01", ParseError::kIllegalCharacter, 1},
-      {"<a>", "\xC3(", ParseError::kInvalidUtf8, 0},
-      {"<a>", "\xEF\xBF\xBF", ParseError::kIllegalCharacter, 0},  // U+FFFF
-      {"<a>", "]]>", ParseError::kCDataEndInText, 3},
-      {"<a v='", "<", ParseError::kUnexpectedTag, 1},
-      {"<a v='", "\xFF", ParseError::kInvalidUtf8, 0},
+      {"\x01", nullptr, false, ParseError::kIllegalCharacter, 1},
+      {"\xC3(", nullptr, false, ParseError::kInvalidUtf8},
+      {"\xEF\xBF\xBF", nullptr, false, ParseError::kIllegalCharacter},  // U+FFFF
+      {"]]>", nullptr, false, ParseError::kCDataEndInText, 3},
+      {"<", nullptr, true, ParseError::kUnexpectedTag, 1},
+      {"\xFF", nullptr, true, ParseError::kInvalidUtf8},
   };
   // clang-format on
   for (const int before : kOffsets) {
     for (const auto& c : cases) {
-      ExpectParseFault(
-          std::string(c.start) + Filler(before) + std::string(c.faulty) + Filler(20) + "'></a>",
-          c.code, 1, static_cast<int>(c.start.size()) + before + 1 + c.columnPastFault);
+      const auto& layout = c.inValue ? kInValue : kInText;
+      if (c.described == nullptr) {  // a whole block follows the fault
+        ExpectParseFault(Fill(layout[0], before, std::string(c.between) + Filler(20)), c.code, 1,
+                         static_cast<int>(layout[0].find('@')) + before + 1 + c.pastFault);
+        continue;
+      }
+      const auto document = ParseOrFail(Fill(layout[0], before, c.between));
+      ASSERT_TRUE(document);
+      EXPECT_EQ(Fill(layout[1], before, c.described), DescribeTree(*document));
     }
     for (const std::string_view start : {"<a>", "<a v='"})  // the end of input
       ExpectParseFault(std::string(start) + Filler(before), ParseError::kUnexpectedEndOfDocument, 1,
@@ -392,36 +393,15 @@ TEST(ParserTest, RefusesAFaultyByteAtEveryOffsetWithItsPosition) {
                            std::string(lineEnd) + "  \x01</a>",
                        ParseError::kIllegalCharacter, 3, 3);
     }
-  }
-}
-
-TEST(ParserTest, LeavesNoTraceOfAWellFormedDoctype) {
-  const std::string_view body = "<!--c-->\n<r a='1'>t&amp;<e/></r>";
-  const std::string_view doctypes[] = {
-      "<!DOCTYPE r>",
-      "<!DOCTYPE r SYSTEM 'r.dtd'>",
-      "<!DOCTYPE r PUBLIC \"-//Brevick//DTD r//EN\" \"r.dtd\">",
-      "<!DOCTYPE r SYSTEM \"r.dtd\" [ ] >",
-      "<!DOCTYPE r [\n <!ELEMENT r (#PCDATA|e)*> <!ELEMENT e EMPTY> <!ELEMENT f ANY>\n"
-      " <!ELEMENT g (#PCDATA)> <!ELEMENT h ( #PCDATA )*> <!ELEMENT j (k)>\n"
-      " <!ELEMENT i ((a , b?)*, (c | d | (e, f))+, g?)> <!ATTLIST e>\n"
-      " <!ATTLIST r a CDATA #REQUIRED b ID #IMPLIED c IDREF '' d IDREFS \"x y\"\n"
-      "  e ENTITY #IMPLIED f ENTITIES #IMPLIED g NMTOKEN #IMPLIED h NMTOKENS #IMPLIED\n"
-      "  i NOTATION ( n | m ) 'n' j (1|b.c|-d) #FIXED '1' k CDATA 5 l CDATA 'a&amp;&#x141;'>\n"
-      " <!ENTITY g1 'v &amp; &#65; %pe; <x>'> <!ENTITY g2 SYSTEM 'g2.xml'> <!ENTITY % pe \"p\">\n"
-      " <!ENTITY g3 PUBLIC '-//P//EN' \"g3.bin\" NDATA n> <!ENTITY % pe2 SYSTEM 'pe2.ent'>\n"
-      " <!NOTATION n SYSTEM 'viewer'> <!NOTATION m PUBLIC '-//M//EN'>\n"
-      " <!NOTATION o PUBLIC '-//O//EN' 'o.exe'>\n"
-      "  %pe;\n]>",
-  };
-  const auto plain = ParseOrFail(body);
-  ASSERT_TRUE(plain);
-  for (const std::string_view doctype : doctypes) {
-    SCOPED_TRACE(std::string(doctype));
-    const auto document = ParseOrFail(std::string(doctype) + "\n" + std::string(body));
+    // In ISO-8859-1 bytes of 0x80 and above are plain text; a run full of
+    // them must still stop at the reference and the tag behind them.
+    const std::string text = Filler(before) + "\xE9\xFF\x80\xA0" + Filler(before);
+    const auto document = ParseOrFail(std::string(kLatin1) + "<a v='" + text + "&amp;" + text +
+                                      "'>" + text + "&amp;" + text + "</a>");
     ASSERT_TRUE(document);
-    EXPECT_EQ(DescribeTree(*plain), DescribeTree(*document));
-    EXPECT_EQ("r", document->GetRoot().GetName());
+    const std::string quoted = "\"" + text + "\"";
+    EXPECT_EQ("a(v=" + quoted + "&amp;" + quoted + ")[" + quoted + " &amp; " + quoted + "]",
+              DescribeTree(*document));
   }
 }
 

@@ -20,6 +20,10 @@ using namespace xmldoc;
 
 constexpr char kDeclaration[] = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
 
+std::unique_ptr<Document> Parsed(std::string_view xml) {
+  return Parser().Parse(xml.data(), xml.size());
+}
+
 template <typename T, typename... Args>
 void Add(Element& parent, Args&&... args) {
   parent.AddChild(std::make_unique<T>(&parent, std::forward<Args>(args)...));
@@ -62,19 +66,11 @@ TEST(WriterTest, FlagsIndentAndNodesChooseWhatIsWritten) {
   WriteContext context(appended, nullptr, 0xFFFC);  // unknown flag bits ignored
   document.Write(context);
   EXPECT_EQ(0, context.depth);
-  Element compact(nullptr, "r");
-  compact.AddText("  a\n\tb <");
-  AddAttribute(compact, "v", "x  y");
-  AddElement(compact, "b");
-  compact.AddChild(std::make_unique<Comment>(&compact, "c"));
-  Document trailing;
-  trailing.AddRoot(std::make_unique<Element>(&trailing, "r"));
-  const std::string lone = ToText(trailing);
-  trailing.AddChild(std::make_unique<Comment>(&trailing, "after"));
-  trailing.AddChild(std::make_unique<Pi>(&trailing, "pi", "x"));
+  const auto compact = Parsed("<r v='x  y'>  a\n\tb &lt;<b/><!--c--></r>");
+  const auto trailing = Parsed("<r/><!--after--><?pi x?>");
   std::string content;
   WriteContext contentContext(content, "    ", 0);
-  trailing.WriteContent(contentContext);
+  trailing->WriteContent(contentContext);
   const std::string items = "<r/>\n<!--after-->\n<?pi x?>\n";
   Document bare;
   bare.AddRoot(std::make_unique<Element>(&bare, "r"));
@@ -86,12 +82,12 @@ TEST(WriterTest, FlagsIndentAndNodesChooseWhatIsWritten) {
       {"defaults: two blanks, no flags", ToText(document), kDeclaration + tail},
       {"appended to what the output held", appended, "kept" + std::string(kDeclaration) + tail},
       {"tab indent, no declaration", ToText(document, "\t", WriteContext::kOmitDeclaration), "<r>\n\t<b x=\"1 &amp; 2\"/>\n</r>"},
-      {"compact: text byte for byte, no breaks", ToText(compact, "    ", WriteContext::kCompact), "<r v=\"x  y\">  a\n\tb &lt;<b/><!--c--></r>"},
+      {"compact: text byte for byte, no breaks", ToText(compact->GetRoot(), "    ", WriteContext::kCompact), "<r v=\"x  y\">  a\n\tb &lt;<b/><!--c--></r>"},
       {"compact document", ToText(document, "    ", WriteContext::kCompact), "<?xml version=\"1.0\" encoding=\"UTF-8\"?><r><b x=\"1 &amp; 2\"/></r>"},
       {"an element", ToText(root, ""), "\n<r>\n<b x=\"1 &amp; 2\"/>\n</r>"},
       {"the null element", ToText(NullElement()), "\n</>"},
-      {"no break after a lone root", lone, kDeclaration + std::string("<r/>")},
-      {"items after the root", ToText(trailing, "    ", WriteContext::kOmitDeclaration), items},
+      {"no break after a lone root", ToText(*Parsed("<r/>")), kDeclaration + std::string("<r/>")},
+      {"items after the root", ToText(*trailing, "    ", WriteContext::kOmitDeclaration), items},
       {"the content alone", content, "\n" + items},
       {"empty declaration fields", ToText(bare), "<?xml version=\"\" encoding=\"\"?>\n<r/>"},
   };
@@ -126,13 +122,11 @@ TEST(WriterTest, WritingThatReleasesTheTreeWritesTheSameBytesAndFreesAsItGoes) {
   for (const char* input : inputs) {
     for (const std::uint32_t flags : {0u, WriteContext::kCompact, WriteContext::kOmitDeclaration}) {
       SCOPED_TRACE(::testing::Message() << input << " flags " << flags);
-      const std::size_t length = std::char_traits<char>::length(input);
-      const std::string expected = ToText(*Parser().Parse(input, length), "  ", flags);
+      const std::string expected = ToText(*Parsed(input), "  ", flags);
       std::string out;
       WriteContext context(out, "  ", flags);
       std::vector<std::size_t> sizes;
-      WriteReleasing(Parser().Parse(input, length), context,
-                     [&](std::size_t size) { sizes.push_back(size); });
+      WriteReleasing(Parsed(input), context, [&](std::size_t size) { sizes.push_back(size); });
       EXPECT_EQ(expected, out);
       EXPECT_TRUE(!sizes.empty() && std::is_sorted(sizes.begin(), sizes.end()) &&
                   sizes.back() <= out.size());

@@ -15,6 +15,7 @@
 #include <utility>
 
 #if defined(__x86_64__) || defined(__i386__)
+#include <cpuid.h>
 #include <immintrin.h>
 
 #include "digest/wide_transpose.h"
@@ -254,7 +255,12 @@ void StoreBigEndian(std::uint8_t* bytes, std::uint64_t value, int size) {
 
 bool CpuHasShaNi() {
 #if BREVICK_SHA_NI
-  static const bool hasShaNi = __builtin_cpu_supports("sha") && __builtin_cpu_supports("sse4.1");
+  // From CPUID itself: not every compiler's __builtin_cpu_supports knows "sha".
+  static const bool hasShaNi = [] {
+    unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
+    if (__get_cpuid(1, &eax, &ebx, &ecx, &edx) == 0 || (ecx & bit_SSE4_1) == 0) return false;
+    return __get_cpuid_count(7, 0, &eax, &ebx, &ecx, &edx) != 0 && (ebx & bit_SHA) != 0;
+  }();
   return hasShaNi;
 #else
   return false;

@@ -55,10 +55,6 @@ class VerifyTest : public VerifyFixture {
     options.pinnedSha256 = Sha256Thumbprint(signer.get());
     return options;
   }
-  // `content` signed by the fixture's signer, checked against `directory`.
-  VerifyOptions Unpinned(const std::string& content, std::optional<std::string> directory) {
-    return OptionsFor(WriteSigned(content, signer.get(), TestRsaKey(0)), std::move(directory));
-  }
 };
 
 // The DER message with a copy of its first SignerInfo appended, changed by
@@ -259,7 +255,9 @@ TEST_F(VerifyTest, FileStatusesAndTheFilesBit) {
     SCOPED_TRACE(test.name);
     fs::remove_all(PackageDir());
     VerifyOptions options =
-        test.placed ? PinnedPackage(test.files) : Unpinned(ManifestFor(test.files), PackageDir());
+        OptionsFor(test.placed ? SignPackage(test.files, signer.get(), TestRsaKey(0))
+                               : WriteSigned(ManifestFor(test.files), signer.get(), TestRsaKey(0)),
+                   PackageDir());
     options.pinnedSha256 = Sha256Thumbprint(signer.get());
     options.strict = test.strict;
     test.change(PackageDir());

@@ -122,6 +122,16 @@ app/timestamping.cc @@ if (settings.tuned && !settings.Wanted()) @@ if (false &&
 app/timestamping.cc @@ if (!reply.failure.empty()) return reply.failure; @@ ; @@ brevick_app_tests
 app/signer.cc @@ if (match.matchCount > 1) { @@ if (match.matchCount > 2) { @@ brevick_app_tests
 app/signer.cc @@ if (choice.strict && !doubts.empty()) return std::nullopt; @@ if (choice.strict && doubts.size() > 1) return std::nullopt; @@ brevick_app_tests
+app/output_guard.cc @@ if (depth > 1 && it->is_directory(error) @@ if (depth > 2 && it->is_directory(error) @@ brevick_app_tests
+app/verify_mode.cc @@ if (signers.size() < 2) return; @@ if (signers.size() < 1) return; @@ brevick_app_tests
+app/verify_mode.cc @@ if (entry.status == FileStatus::kOk) continue; @@ ; @@ brevick_app_tests
+app/verify_mode.cc @@ if (commandLine.jsonPath && report.reportError.empty() && @@ if (commandLine.jsonPath && @@ brevick_app_tests
+app/verify_mode.cc @@ (report.trust.trusted ? "trusted: " : "not trusted: ") @@ (report.trust.trusted ? "trusted: " : "trusted: ") @@ brevick_app_tests
+app/timestamping.cc @@ (count == 1 ? L"" : L"s") @@ (count == 0 ? L"" : L"s") @@ brevick_app_tests
+app/add_timestamp.cc @@ if (!signer->tokens.empty()) return L"already has a timestamp"; @@ ; @@ brevick_app_tests
+app/store_listing.cc @@ if (storeFilter && *storeFilter != ToWide(entry)) continue; @@ ; @@ brevick_app_tests
+app/progress_meter.cc @@ WriteToTerminal(kEraseLine); @@ ; @@ brevick_app_tests
+app/run.cc @@ if (!quiet) { @@ if (true) { @@ brevick_app_tests
 EOF
 )
 

@@ -89,6 +89,8 @@ TEST(OptionsTest, EveryArgumentIsReadAsItsModeReadsIt) {
       {kSign, "--digest sha1 --thumbprint 0011", "E[--digest takes md2, sha256, sha384 or sha512, not 'sha1'] E[--thumbprint takes a SHA-1 (40 hex digits) or SHA-256 (64) thumbprint, not '0011']"},
       {kSign, "--confine /nonexistent-dir --confine /dev/null", "E[--confine /nonexistent-dir: No such file or directory] E[--confine /dev/null: Not a directory]"},
       {kSign, "--timestamp-wait 0 m.xml", "in=m.xml n=2 E[the --timestamp-* options need --timestamp URL]"},
+      {kSign, "--timestamp ftp://127.0.0.1/tsa --timestamp-digest md2 --timestamp-retries 0", "E[--timestamp takes an http or https URL, not 'ftp://127.0.0.1/tsa'] E[--timestamp-digest takes sha256, sha384 or sha512, not 'md2'] E[--timestamp-retries needs a whole number from 1 to 100, not '0'] E[the --timestamp-* options need --timestamp URL]"},
+      {kSign, "--timestamp http://h --timestamp-wait -1 --timestamp-timeout 0 --timestamp-retries 101", "E[--timestamp-wait needs a whole number from 0 to 3600, not '-1'] E[--timestamp-timeout needs a whole number from 1 to 3600, not '0'] E[--timestamp-retries needs a whole number from 1 to 100, not '101']"},
       {kVerify, "--verify a.p7 --package=dir --json=- --jobs=3 --strict --trust r.pem", "jobs=3 strict signed=a.p7 json=- verify-strict verify-jobs=3"},
       {kVerify, "a.p7 --verify --json out.json --extract x.xml --verify", "signed=a.p7 report=out.json json=out.json E[unknown option for --verify: --verify]"},
       {kVerify, "--verify a.p7 --pakage dir", "signed=a.p7 E[unknown option for --verify: --pakage; did you mean --package?] E[unexpected argument: dir]"},

@@ -58,12 +58,25 @@ const std::string kHashed = "Generated MD5 for bin\\a.dll\nGenerated MD5 for src
 const std::string kRule =
     "Invalid <destination> value. Valid values are 'local' 'system' and 'shared'\n";
 
+// m.xml and its module files, and beside them one input of each kind a run
+// refuses or warns of.
 class PipelineEndToEndTest : public SigningRunTest {
  protected:
   void SetUp() override {
     work.WriteFile("bin/a.dll", "abc");
     work.WriteFile("src/res/b.dat", "");
     work.WriteFile("m.xml", Manifest());
+    work.WriteFile("rule.xml", Manifest("dravanePackage", "Local"));
+    work.WriteFile("wrong-root.xml", Manifest("DravanePackage"));
+    work.WriteFile("broken.xml", "<dravanePackage>\n<package>\n</dravanePackage>");
+    work.WriteFile("no-dll.xml", ReadFileBytes(work.Path() / "m.xml"));
+    std::filesystem::create_directory(work.Path() / "folder.xml");
+    std::filesystem::create_directory(work.Path() / "dir.dll");
+    work.WriteFile("dir.xml", ManifestNaming("dir.dll"));
+    std::string deep;
+    for (int i = 0; i < 100000; ++i) deep += "<a>";
+    work.WriteFile("deep.xml", deep);  // no crash on the real stack
+    std::filesystem::create_directory_symlink(work.Path() / "bin", work.Path() / "bin-link");
   }
 
   // The signed content of the output file, after checking its signature.
@@ -74,37 +87,44 @@ class PipelineEndToEndTest : public SigningRunTest {
   }
 };
 
-// The console of each run, and what it signed: a broken rule that does not
-// stop still signs (and fails); every stop before signing, even on hostile
-// input, leaves no output.
+// The console of each run, its exit code and what it left at the output: a
+// broken rule that does not stop still signs (and fails); every stop before
+// signing, even on hostile input, keeps the previous release and leaves no
+// temporary file; a dry run signs nothing and writes the text only where asked.
 TEST_F(PipelineEndToEndTest, EachRunPrintsItsProgressAndSignsOnlyWhatItShould) {
-  work.WriteFile("rule.xml", Manifest("dravanePackage", "Local"));
-  work.WriteFile("wrong-root.xml", Manifest("DravanePackage"));
-  work.WriteFile("broken.xml", "<dravanePackage>\n<package>\n</dravanePackage>");
-  work.WriteFile("no-dll.xml", ReadFileBytes(work.Path() / "m.xml"));
-  std::filesystem::create_directory(work.Path() / "folder.xml");
-  std::filesystem::create_directory(work.Path() / "dir.dll");
-  work.WriteFile("dir.xml", ManifestNaming("dir.dll"));
-  std::string deep;
-  for (int i = 0; i < 100000; ++i) deep += "<a>";
-  work.WriteFile("deep.xml", deep);  // no crash on the real stack
-  const std::string failed = "\nThere were errors:\n";
+  const std::string b = Banner(), failed = b + "\nThere were errors:\n", done = b + "\nDone\n";
   const std::string noDll = "Error generating MD5 for 'bin\\a.dll'. Check that it exists\n";
+  const std::string nobody = "Could not find the specified signing certificate.\n";
+  const std::string signing = kProgress + kHashed + "Signing and writing manifest: out.p7\n";
   const struct {
     std::vector<std::string> args;
-    std::string output, signedText;  // signedText empty: nothing written
+    std::string output;
+    int exitCode;
+    std::string signedText;  // empty: the previous release stays
   } cases[] = {
       // clang-format off
-      {{"-P", "-R", "src", "m.xml", "out.p7", "run signer"}, kProgress + kHashed + "Signing and writing manifest: out.p7\n\nDone\n", ReleaseManifest()},
-      {{"-R", "src", "rule.xml", "out.p7", kSubject}, failed + kRule, ReleaseManifest("Local")},
-      {{"folder.xml", "out.p7", kSubject}, failed + "Failed to open folder.xml. Is a directory\n", ""},
-      {{"broken.xml", "out.p7", kSubject}, failed + "XML parse error in file broken.xml [The end tag has not the same name as the start tag]\n", ""},
-      {{"wrong-root.xml", "out.p7", kSubject}, failed + "Opening <dravanePackage> element not found\n", ""},
-      {{"deep.xml", "out.p7", kSubject}, failed + "XML parse error in file deep.xml [Elements are nested too deeply]\n", ""},
-      {{"dir.xml", "out.p7", kSubject}, failed + "Error generating MD5 for 'dir.dll'. Check that it exists\n", ""},
-      {{"-R", "src", "m.xml", "bin/a.dll/out.p7", kSubject}, failed + "Failed to open bin/a.dll/out.p7 Not a directory\n", ""},
-      {{"m.xml", "out.p7", kSubject}, failed + "Error generating MD5 for '.\\res\\b.dat'. Check that it exists\n", ""},  // %SourceRoot% is "."
-      {{"-P", "-R", "src", "no-dll.xml", "out.p7", kSubject}, "Reading manifest: no-dll.xml\n" + kProgress.substr(24) + noDll + "Generated MD5 for src\\res\\b.dat\nNot generating new manifest due to errors\n" + failed + noDll, ""},
+      {{"-P", "-R", "src", "m.xml", "out.p7", "run signer"}, b + signing + "\nDone\n", 0, ReleaseManifest()},
+      {{"-R", "src", "rule.xml", "out.p7", kSubject}, failed + kRule, 1, ReleaseManifest("Local")},
+      {{"folder.xml", "out.p7", kSubject}, failed + "Failed to open folder.xml. Is a directory\n", 1, ""},
+      {{"broken.xml", "out.p7", kSubject}, failed + "XML parse error in file broken.xml [The end tag has not the same name as the start tag]\n", 1, ""},
+      {{"wrong-root.xml", "out.p7", kSubject}, failed + "Opening <dravanePackage> element not found\n", 1, ""},
+      {{"deep.xml", "out.p7", kSubject}, failed + "XML parse error in file deep.xml [Elements are nested too deeply]\n", 1, ""},
+      {{"dir.xml", "out.p7", kSubject}, failed + "Error generating MD5 for 'dir.dll'. Check that it exists\n", 1, ""},
+      {{"-R", "src", "m.xml", "bin/a.dll/out.p7", kSubject}, failed + "Failed to open bin/a.dll/out.p7 Not a directory\n", 1, ""},
+      {{"m.xml", "out.p7", kSubject}, failed + "Error generating MD5 for '.\\res\\b.dat'. Check that it exists\n", 1, ""},  // %SourceRoot% is "."
+      {{"-R", "src", "m.xml", "out.p7", "nobody"}, failed + nobody, 1, ""},
+      {{"-R", "src", "--confine", "src", "--confine", "bin-link", "m.xml", "out.p7", kSubject}, done, 0, ReleaseManifest()},
+      {{"-R", "src", "--confine", "src", "m.xml", "out.p7", kSubject}, failed + "Error generating MD5 for 'bin\\a.dll'. It lies outside the confined directories\n", 1, ""},
+      {{"-R", "src", "-S", "Other", "m.xml", "out.p7", kSubject}, failed + "Can't open certificate store\n", 1, ""},
+      {{"-R", "src", "--strict", "rule.xml", "out.p7", kSubject}, failed + kRule + "Refusing to sign: the manifest breaks the package rules (--strict)\n", 1, ""},
+      {{"-R", "src", "--thumbprint", std::string(64, 'a'), "m.xml", "out.p7"}, failed + nobody, 1, ""},
+      {{"-R", "src", "--dry-run", "m.xml"}, done, 0, ""},
+      {{"-R", "src", "--dry-run", "--print", "m.xml", "out.p7", "run signer"}, done + ReleaseManifest(), 0, ""},
+      {{"-R", "src", "--dry-run", "--quiet", "--print", "m.xml"}, ReleaseManifest(), 0, ""},
+      {{"-R", "src", "--dry-run", "--text=text.xml", "-P", "m.xml", "out.p7", kSubject}, b + signing + "\nDone\n", 0, ""},
+      {{"-R", "src", "--dry-run", "--print", "m.xml", "out.p7", "nobody"}, failed + nobody + ReleaseManifest(), 1, ""},
+      {{"-R", "src", "--dry-run", "--text", "m.xml", "m.xml"}, failed + "Refusing to overwrite m.xml: it is the input manifest\n", 1, ""},
+      {{"-P", "-R", "src", "no-dll.xml", "out.p7", kSubject}, b + "Reading manifest: no-dll.xml\n" + kProgress.substr(24) + noDll + "Generated MD5 for src\\res\\b.dat\nNot generating new manifest due to errors\n\nThere were errors:\n" + noDll, 1, ""},
       // clang-format on
   };
   for (const auto& c : cases) {
@@ -112,77 +132,17 @@ TEST_F(PipelineEndToEndTest, EachRunPrintsItsProgressAndSignsOnlyWhatItShould) {
     if (std::ranges::count(c.args, "no-dll.xml") != 0) {
       std::filesystem::remove(work.Path() / "bin/a.dll");  // last row
     }
-    std::filesystem::remove(Out());
+    work.WriteFile("out.p7", "the previous release");
     const ProcessResult result = Run(c.args);
-    EXPECT_EQ(Banner() + c.output, result.output);
-    EXPECT_EQ(c.output.ends_with("Done\n") ? 0 : 1, result.exitCode);
-    EXPECT_EQ(!c.signedText.empty(), std::filesystem::exists(Out()));
-    if (!c.signedText.empty()) {
-      EXPECT_EQ(c.signedText, VerifiedContent());
-    }
-  }
-}
-
-// A re-run that fails, whatever fails, keeps the good signed release (or
-// leaves nothing where there was nothing), and no temporary file.
-TEST_F(PipelineEndToEndTest, AFailedSigningRunLeavesTheOutputAsItWas) {
-  work.WriteFile("rule.xml", Manifest("dravanePackage", "Local"));
-  ASSERT_EQ(0, Run({"-R", "src", "m.xml", "out.p7", kSubject}).exitCode);
-  const std::string previous = ReadFileBytes(Out());
-  const std::string noCertificate = "Could not find the specified signing certificate.\n";
-  const struct {
-    std::vector<std::string> args;
-    std::string errors;
-  } cases[] = {
-      // clang-format off
-      {{"m.xml", "out.p7", "nobody"}, noCertificate},
-      {{"-S", "Other", "m.xml", "out.p7", kSubject}, "Can't open certificate store\n"},
-      {{"--strict", "rule.xml", "out.p7", kSubject}, kRule + "Refusing to sign: the manifest breaks the package rules (--strict)\n"},
-      {{"--thumbprint", std::string(64, 'a'), "m.xml", "out.p7"}, noCertificate},
-      // clang-format on
-  };
-  for (const bool existed : {true, false}) {
-    for (const auto& c : cases) {
-      SCOPED_TRACE(::testing::PrintToString(c.args) + (existed ? " over a release" : ""));
-      if (existed) work.WriteFile("out.p7", previous);
-      std::vector<std::string> args = {"-R", "src"};
-      args.insert(args.end(), c.args.begin(), c.args.end());
-      const ProcessResult result = Run(args);
-      EXPECT_EQ(FailedWith(c.errors), result.output);
-      EXPECT_EQ(1, result.exitCode);
-      EXPECT_EQ(existed ? previous : "<none>", Read("out.p7"));
-      for (const auto& entry : std::filesystem::directory_iterator(work.Path()))
-        EXPECT_EQ(std::string::npos, entry.path().filename().string().find(".brevick-"));
-    }
-    std::filesystem::remove(Out());
-  }
-}
-
-// A dry run reports as a run would and writes the text only where asked.
-TEST_F(PipelineEndToEndTest, DryRunSignsNothingAndWritesNoOutput) {
-  const std::string done = "\nDone\n";
-  const struct {
-    std::vector<std::string> args;
-    std::string output;
-    int exitCode;
-  } cases[] = {
-      // clang-format off
-      {{"--dry-run", "m.xml"}, Banner() + done, 0},
-      {{"--dry-run", "--print", "m.xml", "out.p7", "run signer"}, Banner() + done + ReleaseManifest(), 0},
-      {{"--dry-run", "--quiet", "--print", "m.xml"}, ReleaseManifest(), 0},
-      {{"--dry-run", "--text=text.xml", "-P", "m.xml", "out.p7", kSubject}, Banner() + kProgress + kHashed + "Signing and writing manifest: out.p7\n" + done, 0},
-      {{"--dry-run", "--print", "m.xml", "out.p7", "nobody"}, FailedWith("Could not find the specified signing certificate.\n") + ReleaseManifest(), 1},
-      {{"--dry-run", "--text", "m.xml", "m.xml"}, FailedWith("Refusing to overwrite m.xml: it is the input manifest\n"), 1},
-      // clang-format on
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(::testing::PrintToString(c.args));
-    std::vector<std::string> args = {"-R", "src"};
-    args.insert(args.end(), c.args.begin(), c.args.end());
-    const ProcessResult result = Run(args);
     EXPECT_EQ(c.output, result.output);
     EXPECT_EQ(c.exitCode, result.exitCode);
-    EXPECT_FALSE(std::filesystem::exists(Out()));
+    if (c.signedText.empty()) {
+      EXPECT_EQ("the previous release", Read("out.p7"));
+    } else {
+      EXPECT_EQ(c.signedText, VerifiedContent());
+    }
+    for (const auto& entry : std::filesystem::directory_iterator(work.Path()))
+      EXPECT_EQ(std::string::npos, entry.path().filename().string().find(".brevick-"));
   }
   EXPECT_EQ(ReleaseManifest(), Read("text.xml"));
   EXPECT_EQ(Manifest(), Read("m.xml"));

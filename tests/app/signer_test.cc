@@ -8,7 +8,6 @@
 
 #include "base/report.h"
 #include "base/utf8.h"
-#include "cms/message_check.h"
 #include "cms/signed_message.h"
 #include "pki/certificate_info.h"
 #include "tests/support/bytes.h"
@@ -53,20 +52,6 @@ class SignerTest : public ::testing::Test {
   Strings errors;
   std::string stderrText;
 };
-
-// OpenSSL's own check of these messages is run on the whole program.
-TEST_F(SignerTest, EveryDigestSignsAMessageThatNamesIt) {
-  const std::string content = "<dravanePackage>\xc5\x81</dravanePackage>";
-  for (const DigestAlgorithm digest : {DigestAlgorithm::kMd2, DigestAlgorithm::kSha256,
-                                       DigestAlgorithm::kSha384, DigestAlgorithm::kSha512}) {
-    SCOPED_TRACE(std::string(DigestName(digest)));
-    Bytes verified;
-    ASSERT_TRUE(Sign({.subject = L"Fixed Signer", .storeName = L"", .digest = digest}, content));
-    EXPECT_EQ(CryptoResult::kOk, VerifySignedMessage(message, verified));
-    EXPECT_EQ(DigestName(digest), CheckSignedMessage(message).signers.at(0).digest);
-    EXPECT_EQ(testing::Bytes(content), verified);
-  }
-}
 
 TEST_F(SignerTest, Md2OutputStaysTheBytesItAlwaysWas) {
   const std::string content =

@@ -91,6 +91,15 @@ verify/verify.cc @@ "signer " + std::to_string(i + 1) + " of " @@ "signer " + st
 verify/signer_trust.cc @@ if (!anchors.problems.empty()) { @@ if (false) { @@ brevick_verify_tests
 verify/signer_trust.cc @@ if (md2 && options.strict) return @@ if (md2 && !options.strict) return @@ brevick_verify_tests
 verify/revocation_check.cc @@ if (signedAt && *signedAt < finding.revokedAt) { @@ if (signedAt) { @@ brevick_verify_tests
+cms/timestamp_token.cc @@ (X509_get_extended_key_usage(certificate) & XKU_TIMESTAMP) != 0; @@ true; @@ brevick_cms_tests
+cms/timestamp_token.cc @@ if (expected.digest && *expected.digest != *digest) { @@ if (false) { @@ brevick_cms_tests
+base/http_client.cc @@ } else if (response.status < 200 || response.status > 299) { @@ } else if (response.status >= 500) { @@ brevick_base_tests
+base/http_client.cc @@ if (bytes > exchange->maxBodyBytes - exchange->body.size()) { @@ if (bytes > exchange->maxBodyBytes) { @@ brevick_base_tests
+verify/revocation_check.cc @@ if (unknown == nullptr) unknown = FirstUnknown(tsaFindings); @@ if (unknown == nullptr) unknown = FirstUnknown(signerFindings); @@ brevick_verify_tests
+verify/revocation_check.cc @@ revocation.afterTimestamp = true; @@ ; @@ brevick_verify_tests
+verify/timestamp_check.cc @@ if (!reason.empty()) return false; @@ ; @@ brevick_verify_tests
+pki/revocation.cc @@ finding.revokedAt = TimeOf(X509_REVOKED_get0_revocationDate(entry)).value_or(0); @@ finding.revokedAt = TimeOf(X509_CRL_get0_lastUpdate(crl)).value_or(0); @@ brevick_pki_tests,brevick_verify_tests
+pki/revocation.cc @@ if (since && *since < finding.revokedAt) finding.revokedAt = *since; @@ if (since && *since > finding.revokedAt) finding.revokedAt = *since; @@ brevick_pki_tests,brevick_verify_tests
 verify/anchors.cc @@ kMaxTrustFileBytes = 16u << 20; @@ kMaxTrustFileBytes = 16u << 24; @@ brevick_verify_tests
 verify/package_hashes.cc @@ extraTaken = true; @@ extraTaken = false; @@ brevick_verify_tests
 manifest/hashing_step.cc @@ if (!base.empty()) base += L'\\'; @@ base += L'\\'; @@ brevick_manifest_tests

@@ -33,7 +33,8 @@ class CliTest : public ::testing::Test {
   }
   std::filesystem::path Stores() const { return home.Path() / "data/brevick/certstores"; }
   ProcessResult Run(const std::vector<std::string>& args) {
-    return RunBrevickAtHome(home.Path(), args);
+    const std::string root = home.Path().string();
+    return RunBrevick(args, {root, {{"HOME", root}, {"XDG_DATA_HOME", root + "/data"}}});
   }
   TempDir home;
 };

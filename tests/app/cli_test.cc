@@ -15,8 +15,7 @@
 #include "base/report.h"
 #include "base/utf8.h"
 #include "pki/crypto_result.h"
-#include "tests/support/process.h"
-#include "tests/support/temp_dir.h"
+#include "tests/support/signing_run.h"
 
 namespace brevick::testing {
 namespace {
@@ -130,24 +129,17 @@ const std::string kVerifyUsage = "brevick: usage: brevick --verify SIGNED [--pac
 const std::string kNoStores = "\nThere were errors:\nNo stores to display\n";
 constexpr const char kHelp[] = "HELP";  // stands for the help page in the table
 
-// Every run gets a home of its own with the stores My and Root, so no test
-// sees the user's certificate stores.
-class CliTest : public ::testing::Test {
+// Every run gets a home of its own with the stores My (one signer) and Root,
+// so no test sees the user's certificate stores.
+class CliTest : public SigningRunTest {
  protected:
-  void SetUp() override {
-    for (const char* store : {"My", "Root"}) std::filesystem::create_directories(Stores() / store);
-  }
-  std::filesystem::path Stores() const { return home.Path() / "data/brevick/certstores"; }
-  ProcessResult Run(const std::vector<std::string>& args) {
-    return RunBrevickAtHome(home.Path(), args);
-  }
-  TempDir home;
+  void SetUp() override { stores.AddStore("Root"); }
 };
 
 TEST_F(CliTest, EachCommandLinePrintsExactlyItsTextsAndExitCode) {
   const std::string b = Banner();
   const std::string noStore = "brevick: there is no certificate store '";
-  const std::string in = "' in " + Stores().string() + "\n";
+  const std::string in = "' in " + stores.StoresDirectory().string() + "\n";
   const std::string missing = "Failed to open missing.xml. No such file or directory\n";
   const std::string helpPage = Run({"--help"}).output;
   ASSERT_TRUE(helpPage.starts_with("brevick " BREVICK_VERSION ": signs package manifests"));
@@ -198,7 +190,7 @@ TEST_F(CliTest, EachCommandLinePrintsExactlyItsTextsAndExitCode) {
     EXPECT_TRUE(c.exitCode != 64 || result.errors.ends_with(kPointer)) << result.errors;
     EXPECT_EQ(c.exitCode, result.exitCode);
   }
-  EXPECT_FALSE(std::filesystem::exists(home.Path() / "out.p7"));
+  EXPECT_FALSE(std::filesystem::exists(Out()));
 }
 
 // A long option that the help page, the man page or the completion leaves out

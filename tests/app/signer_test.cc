@@ -70,31 +70,24 @@ TEST_F(SignerTest, AThumbprintChoosesAmongTwinsAndMustAgreeWithTheSubject) {
   home.AddPemWithKey("My", "twin1.pem", twin1.get(), fixedKey.get());
   home.AddPemWithKey("My", "twin2.pem", twin2.get(), fixedKey.get());
   const std::string sha256 = Sha256Hex(twin2.get());
-  const std::string notFound =
-      "brevick: no certificate in the default store (MY) has a subject "
-      "containing 'Fixed' and the SHA-256 thumbprint " +
-      sha256 + "\n";
   const struct {
     std::wstring subject;
     ThumbprintKind kind;
-    std::string stderrText;
-  } cases[] = {
-      // clang-format off
-      {L"", ThumbprintKind::kSha1, "brevick: signed by Twin (SHA-256 " + sha256 + ")\n"},
-      {L"twin", ThumbprintKind::kSha256, "brevick: signed by Twin (SHA-256 " + sha256 + ")\n"},
-      {L"Fixed", ThumbprintKind::kSha256, notFound},
-      // clang-format on
-  };
+    bool found;
+  } cases[] = {{L"", ThumbprintKind::kSha1, true},
+               {L"twin", ThumbprintKind::kSha256, true},
+               {L"Fixed", ThumbprintKind::kSha256, false}};
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.stderrText);
+    SCOPED_TRACE(ToUtf8(c.subject));
     const Bytes thumbprint = *ParseThumbprint(ThumbprintText(Thumbprint(twin2.get(), c.kind)));
-    EXPECT_EQ(c.stderrText != notFound,
-              Sign({.subject = c.subject, .storeName = L"", .thumbprint = thumbprint}));
-    EXPECT_EQ(c.stderrText != notFound
-                  ? Strings{}
-                  : Strings{L"Could not find the specified signing certificate."},
+    EXPECT_EQ(c.found, Sign({.subject = c.subject, .storeName = L"", .thumbprint = thumbprint}));
+    EXPECT_EQ(c.found ? Strings{} : Strings{L"Could not find the specified signing certificate."},
               errors);
-    EXPECT_EQ(c.stderrText, stderrText);
+    EXPECT_EQ(c.found ? "brevick: signed by Twin (SHA-256 " + sha256 + ")\n"
+                      : "brevick: no certificate in the default store (MY) has a subject "
+                        "containing 'Fixed' and the SHA-256 thumbprint " +
+                            sha256 + "\n",
+              stderrText);
   }
 }
 

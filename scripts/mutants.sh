@@ -43,6 +43,10 @@ digest/digest_algorithm.cc @@ {"sha384", NID_sha384, EVP_sha384} @@ {"sha512", N
 digest/md5.cc @@ for (Md5* md5 : digests) md5->messageSizeInBytes += done; @@ for (Md5* md5 : digests.first(1)) md5->messageSizeInBytes += done; @@ brevick_digest_tests
 digest/md5_lanes.cc @@ _mm256_srli_epi32(value, 32 - Bits) @@ _mm256_srli_epi32(value, 31 - Bits) @@ brevick_digest_tests
 digest/md5_lanes.cc @@ kMixTables[4] = {0xCA, 0xE4, 0x96, 0x39}; @@ kMixTables[4] = {0xCA, 0xE4, 0x96, 0x93}; @@ brevick_digest_tests
+digest/sha256_lanes.cc @@ _mm512_ternarylogic_epi32(a, b, c, 0xE8) @@ _mm512_ternarylogic_epi32(a, b, c, 0xE9) @@ brevick_digest_tests
+digest/sha256_lanes.cc @@ _mm_alignr_epi8(previous, words[(G + 2) % 4][s], 4) @@ _mm_alignr_epi8(previous, words[(G + 2) % 4][0], 4) @@ brevick_digest_tests
+digest/sha256_lanes.cc @@ digests[first + i]->messageSizeInBytes += done; @@ digests[first]->messageSizeInBytes += done; @@ brevick_digest_tests
+manifest/file_hasher.cc @@ starts[count++] = lane->Next(); @@ starts[count++] = members[0]->Next(); @@ brevick_manifest_tests
 manifest/file_hasher.cc @@ resolved[directory.size()] == '/') @@ resolved[directory.size()] != '\0') @@ brevick_manifest_tests
 manifest/file_hasher.cc @@ if (after != hashing.before || hashing.total != hashing.before.sizeInBytes) @@ if (hashing.total != hashing.before.sizeInBytes) @@ brevick_manifest_tests
 manifest/file_hasher.cc @@ nextToClaim >= delivered + window) @@ nextToClaim > delivered + window) @@ brevick_manifest_tests
@@ -87,6 +91,15 @@ verify/verify.cc @@ "signer " + std::to_string(i + 1) + " of " @@ "signer " + st
 verify/signer_trust.cc @@ if (!anchors.problems.empty()) { @@ if (false) { @@ brevick_verify_tests
 verify/signer_trust.cc @@ if (md2 && options.strict) return @@ if (md2 && !options.strict) return @@ brevick_verify_tests
 verify/revocation_check.cc @@ if (signedAt && *signedAt < finding.revokedAt) { @@ if (signedAt) { @@ brevick_verify_tests
+cms/timestamp_token.cc @@ (X509_get_extended_key_usage(certificate) & XKU_TIMESTAMP) != 0; @@ true; @@ brevick_cms_tests
+cms/timestamp_token.cc @@ if (expected.digest && *expected.digest != *digest) { @@ if (false) { @@ brevick_cms_tests
+base/http_client.cc @@ } else if (response.status < 200 || response.status > 299) { @@ } else if (response.status >= 500) { @@ brevick_base_tests
+base/http_client.cc @@ if (bytes > exchange->maxBodyBytes - exchange->body.size()) { @@ if (bytes > exchange->maxBodyBytes) { @@ brevick_base_tests
+verify/revocation_check.cc @@ if (unknown == nullptr) unknown = FirstUnknown(tsaFindings); @@ if (unknown == nullptr) unknown = FirstUnknown(signerFindings); @@ brevick_verify_tests
+verify/revocation_check.cc @@ revocation.afterTimestamp = true; @@ ; @@ brevick_verify_tests
+verify/timestamp_check.cc @@ if (!reason.empty()) return false; @@ ; @@ brevick_verify_tests
+pki/revocation.cc @@ finding.revokedAt = TimeOf(X509_REVOKED_get0_revocationDate(entry)).value_or(0); @@ finding.revokedAt = TimeOf(X509_CRL_get0_lastUpdate(crl)).value_or(0); @@ brevick_pki_tests,brevick_verify_tests
+pki/revocation.cc @@ if (since && *since < finding.revokedAt) finding.revokedAt = *since; @@ if (since && *since > finding.revokedAt) finding.revokedAt = *since; @@ brevick_pki_tests,brevick_verify_tests
 verify/anchors.cc @@ kMaxTrustFileBytes = 16u << 20; @@ kMaxTrustFileBytes = 16u << 24; @@ brevick_verify_tests
 verify/package_hashes.cc @@ extraTaken = true; @@ extraTaken = false; @@ brevick_verify_tests
 manifest/hashing_step.cc @@ if (!base.empty()) base += L'\\'; @@ base += L'\\'; @@ brevick_manifest_tests

@@ -42,10 +42,11 @@ class SigningOptionsTest : public SigningRunTest {
   }
 
   // Signs m.xml into `output`, with `extra` options after the positional ones.
-  ProcessResult Sign(const std::string& output, const std::vector<std::string>& extra) {
+  ProcessResult Sign(const std::string& output, const std::vector<std::string>& extra,
+                     ProcessOptions options = {}) {
     std::vector<std::string> args = {"m.xml", output, "Fixed Signer"};
     args.insert(args.end(), extra.begin(), extra.end());
-    return Run(args);
+    return Run(args, std::move(options));
   }
 
   EvpPkeyPtr key;
@@ -125,13 +126,14 @@ TEST_F(SigningOptionsTest, CertificatesModeListsEveryDetailWithoutBanner) {
 
 TEST_F(TimestampTest, EveryFailedTryIsToldAndTheOutputStaysAsItWas) {
   // clang-format off
-  const struct { std::string url; std::vector<std::string> extra; std::string reason, shown = ""; } cases[] = {
+  const struct { std::string url; std::vector<std::string> extra; std::string reason, shown = ""; std::vector<std::pair<std::string, std::string>> env = {}; } cases[] = {
       {tsa.RefusedUrl(),      {},                             "connection refused"},
       {tsa.Url("html"),       {},                             "not a time-stamp response (Content-Type text/html, first bytes \"<html><body>Sign\")"},
       {tsa.Url("slow/4"),     {"--timestamp-timeout", "1"},   "no answer in 1 s"},
       {tsa.Url("reject"),     {},                             "rejected by the TSA (rejection, failInfo unacceptedPolicy: policy not accepted)"},
       {tsa.Url("replay"),     {},                             "nonce mismatch: not the answer to this request"},
       {"http://user:secret@" + tsa.Url("http404").substr(7), {}, "HTTP 404 Not Found", tsa.Url("http404")},  // shown without the password
+      {tsa.Url(), {"--timestamp-retries", "3", "--timestamp", tsa.Url()}, "HTTP needs libcurl.so.4 (install the libcurl4 package): libnone.so: cannot open shared object file: No such file or directory", "", {{"BREVICK_LIBCURL", "libnone.so"}}},  // once, no retry
   };
   // clang-format on
   for (const auto& c : cases) {
@@ -139,7 +141,7 @@ TEST_F(TimestampTest, EveryFailedTryIsToldAndTheOutputStaysAsItWas) {
     work.WriteFile("out.p7", kPrevious);
     std::vector<std::string> extra = {"--timestamp", c.url, "--timestamp-retries", "1"};
     extra.insert(extra.end(), c.extra.begin(), c.extra.end());
-    const ProcessResult result = Sign("out.p7", extra);
+    const ProcessResult result = Sign("out.p7", extra, {.env = c.env});
     EXPECT_EQ(1, result.exitCode);
     const std::string failure = (c.shown.empty() ? c.url : c.shown) + ": " + c.reason;
     EXPECT_EQ(Banner() + "\nThere were errors:\n" +

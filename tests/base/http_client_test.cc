@@ -29,6 +29,7 @@ TEST(HttpClientTest, SaysWhatHappenedInWords) {
       {server.Url("html"),             true,  5, kMaxHttpBodyBytes, 200, "", "text/html <html>"},
       {server.Url("crl/whole.crl"),    false, 5, kMaxHttpBodyBytes, 200, "", "application/pkix-crl " + whole},
       {server.Url("html"),             true,  5, 10,                200, "answer larger than 10 bytes"},
+      {server.Url("crl/whole.crl"),    false, 5, 50000,             200, "answer larger than 50000 bytes"},
       {server.Url("slow/3"),           true,  1, kMaxHttpBodyBytes, 0,   "no answer in 1 s"},
       {server.RefusedUrl(),            true,  5, kMaxHttpBodyBytes, 0,   "connection refused"},
       {"ftp://127.0.0.1/crl/none",     false, 5, kMaxHttpBodyBytes, 0,   "not an http or https URL"},

@@ -49,6 +49,7 @@ TEST(TimestampTokenTest, ChecksWhatTheTsaAnswers) {
       {"tsa",    DigestAlgorithm::kSha512, "", TimestampFault::kNone},
       {"replay", DigestAlgorithm::kSha256, "", TimestampFault::kNonceMismatch},
       {"noeku",  DigestAlgorithm::kSha256, "", TimestampFault::kNoTimeStamping},
+      {"codesign", DigestAlgorithm::kSha256, "", TimestampFault::kNoTimeStamping},
       {"reject", DigestAlgorithm::kSha256, "rejected by the TSA (rejection, failInfo unacceptedPolicy: policy not accepted)", TimestampFault::kMalformed},
   };
   // clang-format on

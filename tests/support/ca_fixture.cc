@@ -1,24 +1,19 @@
-// The PKI of ca_fixture.h, made with the openssl command line the way an
-// operator would, so that the CRLs, tokens and certificates are real ones
-// rather than what our own code thinks they look like.
+// The PKI of ca_fixture.h. Revocations, CRLs and tokens come from the openssl
+// command, the way an operator makes them, so that they are real ones rather
+// than what our own code thinks they look like.
 #include "tests/support/ca_fixture.h"
-
-#include <openssl/pem.h>
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <chrono>
 #include <cstdlib>
-#include <ctime>
 #include <fstream>
-#include <optional>
-#include <sstream>
 #include <stdexcept>
 #include <thread>
 
+#include "cms/timestamp_request.h"
+#include "cms/timestamp_token.h"
 #include "tests/support/bytes.h"
-#include "tests/support/signing_certs.h"
 #include "tests/support/tsa_server.h"
 
 namespace brevick::testing {
@@ -26,23 +21,21 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr int kCaKey = 1;
-constexpr int kTsaRootKey = 2;
 constexpr int kLeafKey = 0;
 constexpr long kShortLifeSeconds = 2;
 
-void Require(bool condition, const std::string& what) {
-  if (!condition) throw std::runtime_error("CA fixture: " + what);
-}
-
 std::string Quote(const std::string& text) { return "'" + text + "'"; }
 
-// Runs one shell command; its output goes to the fixture's log, which the
+void Write(const fs::path& file, std::string_view bytes) {
+  std::ofstream(file, std::ios::binary) << bytes;
+}
+
+// Runs one shell command; its output goes to the directory's log, which the
 // failure names.
 void Shell(const fs::path& dir, const std::string& command) {
   const std::string log = (dir / "openssl.log").string();
-  const int status = std::system((command + " >>" + Quote(log) + " 2>&1").c_str());
-  Require(status == 0, command + " failed; see " + log);
+  if (std::system((command + " >>" + Quote(log) + " 2>&1").c_str()) != 0)
+    throw std::runtime_error("CA fixture: " + command + " failed; see " + log);
 }
 
 std::string TimeText(std::time_t time, const char* format) {
@@ -55,139 +48,37 @@ std::string TimeText(std::time_t time, const char* format) {
 
 std::string GeneralizedTime(std::time_t time) { return TimeText(time, "%Y%m%d%H%M%SZ"); }
 
-std::string CaConfig(const fs::path& caDir) {
-  return "[ ca ]\ndefault_ca = CA_default\n"
-         "[ CA_default ]\ndir = " +
-         caDir.string() +
-         "\ndatabase = $dir/index.txt\nnew_certs_dir = $dir/newcerts\n"
-         "certificate = $dir/ca.pem\nprivate_key = $dir/ca.key\nserial = $dir/serial\n"
-         "crlnumber = $dir/crlnumber\ndefault_md = sha256\ndefault_days = 365\n"
-         "default_crl_days = 30\npolicy = policy_any\nunique_subject = no\n"
-         "crl_extensions = crl_ext\n"
-         "[ policy_any ]\ncommonName = supplied\norganizationName = optional\n"
-         "[ crl_ext ]\nauthorityKeyIdentifier = keyid:always\n"
-         "[ signer_ext ]\nbasicConstraints = CA:FALSE\nkeyUsage = critical,digitalSignature\n"
-         "extendedKeyUsage = codeSigning\nsubjectKeyIdentifier = hash\n"
-         "authorityKeyIdentifier = keyid\ncrlDistributionPoints = URI:$ENV::BREVICK_CDP\n"
-         "[ tsa_ext ]\nbasicConstraints = CA:FALSE\nkeyUsage = critical,digitalSignature\n"
-         "extendedKeyUsage = critical,timeStamping\nsubjectKeyIdentifier = hash\n"
-         "authorityKeyIdentifier = keyid\n";
+CertSpec SignerSpec(const std::string& crlUrl = "") {
+  return {.keyUsage = "critical,digitalSignature",
+          .extendedKeyUsage = "codeSigning",
+          .crlDistributionPoints = crlUrl.empty() ? "" : "URI:" + crlUrl};
 }
-
-std::string WriteWhole(const fs::path& path, std::string_view bytes) {
-  std::ofstream(path, std::ios::binary) << bytes;
-  Require(fs::file_size(path) == bytes.size(), "cannot write " + path.string());
-  return path.string();
-}
-
-// One `openssl ca` directory: its root, database and configuration.
-class Authority {
- public:
-  Authority(const fs::path& base, const std::string& name, const std::string& subject, int keyIndex)
-      : dir(base / name) {
-    fs::create_directories(dir / "newcerts");
-    WriteWhole(dir / "index.txt", "");
-    WriteWhole(dir / "serial", "1000\n");
-    WriteWhole(dir / "crlnumber", "1000\n");
-    WriteWhole(dir / "ca.cnf", CaConfig(dir));
-    WriteWhole(dir / "ca.key", PemOf(TestRsaKey(keyIndex)));
-    WriteWhole(dir / "leaf.key", PemOf(TestRsaKey(kLeafKey)));  // every certificate it issues
-    Shell(dir, "openssl req -x509 -new -key " + Quote(Path("ca.key")) + " -subj " +
-                   Quote("/CN=" + subject) +
-                   " -days 3650 -set_serial 1 -addext basicConstraints=critical,CA:TRUE"
-                   " -addext keyUsage=critical,keyCertSign,cRLSign -out " +
-                   Quote(Path("ca.pem")));
-  }
-
-  std::string Path(const std::string& name) const { return (dir / name).string(); }
-
-  // Issues `name`.pem for leaf.key with the configuration's
-  // extension section `extensions`.
-  std::string Issue(const std::string& name, const std::string& subject,
-                    const std::string& extensions, const std::string& cdp = "http://unused/",
-                    std::optional<std::time_t> notAfter = std::nullopt) const {
-    Shell(dir, "openssl req -new -key " + Quote(Path("leaf.key")) + " -subj " +
-                   Quote("/CN=" + subject) + " -out " + Quote(Path(name + ".csr")));
-    std::string command = "BREVICK_CDP=" + Quote(cdp) + " openssl ca -batch -notext -config " +
-                          Quote(Path("ca.cnf")) + " -extensions " + extensions + " -in " +
-                          Quote(Path(name + ".csr")) + " -out " + Quote(Path(name + ".pem"));
-    if (notAfter) command += " -enddate " + GeneralizedTime(*notAfter);
-    Shell(dir, command);
-    return Path(name + ".pem");
-  }
-
-  void Revoke(const std::string& name, const std::string& reason) const {
-    Shell(dir, "BREVICK_CDP=x openssl ca -config " + Quote(Path("ca.cnf")) + " -revoke " +
-                   Quote(Path(name + ".pem")) + " -crl_reason " + reason);
-  }
-
-  // The newest revocation time in the CA's database, as the CA took it from
-  // its own clock: a second may have begun since.
-  std::time_t LatestRevocation() const {
-    std::istringstream index(ReadFileBytes(Path("index.txt")));
-    std::time_t latest = 0;
-    for (std::string line; std::getline(index, line);) {
-      if (!line.starts_with("R\t")) continue;  // R, expiry, revocation date, ...
-      std::tm date{};
-      if (::strptime(line.substr(line.find('\t', 2) + 1).c_str(), "%y%m%d%H%M%S", &date))
-        latest = std::max(latest, ::timegm(&date));
-    }
-    return latest;
-  }
-
-  std::string GenerateCrl(const std::string& name, const std::string& extra = "") const {
-    Shell(dir, "BREVICK_CDP=x openssl ca -config " + Quote(Path("ca.cnf")) +
-                   " -gencrl -crldays 2 " + extra + " -out " + Quote(Path(name)));
-    return Path(name);
-  }
-
-  fs::path dir;
-};
 
 std::vector<std::uint8_t> Sign(const std::string& certificatePath) {
   static constexpr std::string_view kContent = "<release>fixture</release>\n";
   const X509Ptr certificate = ReadPemCertificate(certificatePath);
   std::vector<std::uint8_t> message = SignedMessage(certificate.get(), TestRsaKey(kLeafKey),
                                                     BytesOf(kContent), DigestAlgorithm::kSha256);
-  Require(!message.empty(), "signing with " + certificatePath);
+  if (message.empty()) throw std::runtime_error("CA fixture: signing with " + certificatePath);
   return message;
 }
 
-// Asks `openssl ts` for a token over the message's signature value (or over
-// `otherData`) and adds it to the SignerInfo's unsigned attributes.
-std::vector<std::uint8_t> AddToken(const std::vector<std::uint8_t>& message, const fs::path& work,
-                                   const std::string& tsaCert, const std::string& tsaKey,
-                                   const std::string& otherData = "") {
-  const unsigned char* next = message.data();
-  const Pkcs7Ptr p7(d2i_PKCS7(nullptr, &next, static_cast<long>(message.size())));
-  Require(p7 != nullptr, "the signed message does not decode");
-  PKCS7_SIGNER_INFO* info = sk_PKCS7_SIGNER_INFO_value(PKCS7_get_signer_info(p7.get()), 0);
-  const ASN1_OCTET_STRING* signature = info->enc_digest;
-  const std::string data = otherData.empty()
-                               ? std::string(reinterpret_cast<const char*>(signature->data),
-                                             static_cast<std::size_t>(signature->length))
-                               : otherData;
+// The message with a token from `openssl ts -reply`, signed by `tsaCert`,
+// over its signature value (or over `otherData`).
+std::vector<std::uint8_t> Stamped(const std::vector<std::uint8_t>& message,
+                                  const std::string& tsaCert, const fs::path& log,
+                                  const std::string& otherData = "") {
+  const std::vector<std::uint8_t> signature =
+      otherData.empty() ? ReadSignerTimestamps(message).value().signatureValue : Bytes(otherData);
+  const TimestampRequest request =
+      MakeTimestampRequest(signature, DigestAlgorithm::kSha256).value();
   const TempDir scratch;
-  const std::string dataPath = scratch.WriteFile("data.bin", data).string();
-  const std::string query = (scratch.Path() / "q.tsq").string();
+  const std::string query = scratch.WriteFile("q.tsq", TextOf(request.der)).string();
   const std::string token = (scratch.Path() / "token.der").string();
-  Shell(work, "openssl ts -query -data " + Quote(dataPath) + " -sha256 -cert -out " + Quote(query));
-  const fs::path config = TsaServer::Shared().Directory() / "tsa.cnf";  // signer and key replaced
-  Shell(work, "openssl ts -reply -config " + Quote(config.string()) + " -queryfile " +
-                  Quote(query) + " -signer " + Quote(tsaCert) + " -inkey " + Quote(tsaKey) +
-                  " -token_out -out " + Quote(token));
-  const std::string tokenBytes = ReadFileBytes(token);
-  ASN1_STRING* value = ASN1_STRING_type_new(V_ASN1_SEQUENCE);
-  Require(value != nullptr &&
-              ASN1_STRING_set(value, tokenBytes.data(), static_cast<int>(tokenBytes.size())) == 1,
-          "token attribute");
-  Require(PKCS7_add_attribute(info, NID_id_smime_aa_timeStampToken, V_ASN1_SEQUENCE, value) == 1,
-          "adding the token");
-  unsigned char* der = nullptr;
-  const int length = i2d_PKCS7(p7.get(), &der);
-  const OpenSslBytesPtr owned(der);
-  Require(length > 0, "encoding the timestamped message");
-  return {der, der + length};
+  Shell(log, "openssl ts -reply -config " + Quote(TsaServer::Shared().Authority().Path("tsa.cnf")) +
+                 " -queryfile " + Quote(query) + " -signer " + Quote(tsaCert) +
+                 " -token_out -out " + Quote(token));
+  return WithTimestampToken(message, Bytes(ReadFileBytes(token))).value();
 }
 
 void WaitUntilAfter(std::time_t moment) {
@@ -200,14 +91,15 @@ struct Made {
 };
 
 // The CRLs, made after every revocation; the expired one ended a day ago.
-void MakeCrls(CaFixture& f, const Authority& ca, const Authority& tsa) {
+void MakeCrls(CaFixture& f, const TestAuthority& ca, const TestAuthority& tsa) {
   const std::time_t now = std::time(nullptr);
   f.caCrl = ca.GenerateCrl("ca.crl");
   f.tsaCrl = tsa.GenerateCrl("tsa.crl");
   f.expiredCrl =
       ca.GenerateCrl("expired.crl", "-crl_lastupdate " + GeneralizedTime(now - 172800) +
                                         " -crl_nextupdate " + GeneralizedTime(now - 86400));
-  f.bothCrls = WriteWhole(f.dir / "both.pem", ReadFileBytes(f.caCrl) + ReadFileBytes(f.tsaCrl));
+  f.bothCrls = (f.dir / "both.pem").string();
+  Write(f.bothCrls, ReadFileBytes(f.caCrl) + ReadFileBytes(f.tsaCrl));
   Shell(f.dir, "openssl crl -in " + Quote(f.caCrl) + " -outform DER -out " +
                    Quote((TsaServer::Shared().CrlDirectory() / "fixture-ca.crl").string()));
 }
@@ -215,38 +107,41 @@ void MakeCrls(CaFixture& f, const Authority& ca, const Authority& tsa) {
 void MakeFixture(Made& made) {
   CaFixture& f = made.fixture;
   f.dir = made.temp.Path();
-  const Authority ca(f.dir, "ca", "Brevick Test CA", kCaKey);
-  const Authority tsa(f.dir, "tsa", "Brevick Test TSA Root", kTsaRootKey);
+  TestAuthority ca(f.dir / "ca", "Brevick Test CA", 1);
+  TsaServer& server = TsaServer::Shared();
+  TestAuthority& tsa = server.Authority();
   f.caRoot = ca.Path("ca.pem");
   f.tsaRoot = tsa.Path("ca.pem");
-  // The shared TSA server serves the CRL; its refused port is the dead link.
-  const TsaServer& server = TsaServer::Shared();
-  f.servedCrlUrl = server.Url("crl/fixture-ca.crl");
-  f.deadFetchUrl = server.RefusedUrl();
+  f.deadFetchUrl = server.RefusedUrl();  // the shared server serves the other CRL
 
-  const std::string good = ca.Issue("good", "Good Signer", "signer_ext");
-  const std::string early = ca.Issue("early", "Early Revoked Signer", "signer_ext");
-  const std::string late = ca.Issue("late", "Late Revoked Signer", "signer_ext");
-  const std::string fetch = ca.Issue("fetch", "Fetching Signer", "signer_ext", f.servedCrlUrl);
-  const std::string dead = ca.Issue("dead", "Dead Link Signer", "signer_ext", f.deadFetchUrl);
-  const std::string tsaCert = tsa.Issue("tsa", "Brevick Test TSA", "tsa_ext");
-  const std::string tsaGone = tsa.Issue("gone", "Brevick Revoked TSA", "tsa_ext");
-  const std::string leafKey = ca.Path("leaf.key");
+  const std::string good = ca.Issue("good", "Good Signer", SignerSpec());
+  const std::string early = ca.Issue("early", "Early Revoked Signer", SignerSpec());
+  const std::string late = ca.Issue("late", "Late Revoked Signer", SignerSpec());
+  const std::string fetch =
+      ca.Issue("fetch", "Fetching Signer", SignerSpec(server.Url("crl/fixture-ca.crl")));
+  const std::string dead = ca.Issue("dead", "Dead Link Signer", SignerSpec(f.deadFetchUrl));
+  const std::string tsaCert = tsa.Path("tsa.pem");
+  const std::string tsaGone = tsa.Issue("gone", "Brevick Revoked TSA", TsaSpec());
   const auto save = [&](const char* name, const std::vector<std::uint8_t>& bytes) {
-    return WriteWhole(f.dir / name, TextOf(bytes));
+    Write(f.dir / name, TextOf(bytes));
+    return (f.dir / name).string();
+  };
+  const auto stamp = [&](const std::string& cert, const std::string& by,
+                         const std::string& otherData = "") {
+    return Stamped(Sign(cert), by, f.dir, otherData);
   };
 
-  ca.Revoke("early", "keyCompromise");
-  f.revokedEarlyAt = ca.LatestRevocation();
-  const auto stamp = [&](const std::string& cert, const std::string& tsaPem,
-                         const std::string& otherData = "") {
-    return AddToken(Sign(cert), f.dir, tsaPem, leafKey, otherData);
-  };
+  // Its key compromised a minute ago: the invalidity date is the time that
+  // counts, not the later date of the revocation.
+  f.revokedEarlyAt = std::time(nullptr) - 60;
+  ca.Revoke("early", "-crl_compromise " + GeneralizedTime(f.revokedEarlyAt));
   // Issued last and signed first, so that its short life is spent waiting
   // as little as possible.
+  CertSpec shortLived = SignerSpec();
+  shortLived.notAfterDays = 0;
+  shortLived.notAfterSeconds = kShortLifeSeconds;
   const std::time_t briefEnd = std::time(nullptr) + kShortLifeSeconds;
-  const std::string brief =
-      ca.Issue("brief", "Short Lived Signer", "signer_ext", "http://unused/", briefEnd);
+  const std::string brief = ca.Issue("brief", "Short Lived Signer", shortLived);
   f.expiredTs = save("brief-ts.p7", stamp(brief, tsaCert));
   f.expired = save("brief.p7", Sign(brief));
   f.goodTs = save("good-ts.p7", stamp(good, tsaCert));
@@ -262,8 +157,8 @@ void MakeFixture(Made& made) {
   // Revocation dates have whole seconds: the later ones must fall after
   // every token's time, not within its second.
   WaitUntilAfter(std::time(nullptr));
-  ca.Revoke("late", "superseded");
-  tsa.Revoke("gone", "keyCompromise");
+  ca.Revoke("late", "-crl_reason superseded");
+  tsa.Revoke("gone", "-crl_reason keyCompromise");
   f.revokedLateAt = std::time(nullptr);
 
   MakeCrls(f, ca, tsa);
@@ -271,6 +166,49 @@ void MakeFixture(Made& made) {
 }
 
 }  // namespace
+
+TestAuthority::TestAuthority(const fs::path& directory, const std::string& subject, int key)
+    : dir(directory),
+      root(MakeCertificate(
+          TestRsaKey(key), {{"CN", subject}},
+          {.basicConstraints = "critical,CA:TRUE", .keyUsage = "critical,keyCertSign,cRLSign"})),
+      keyIndex(key) {
+  fs::create_directories(dir);
+  Write(dir / "index.txt", "");
+  Write(dir / "crlnumber", "1000\n");
+  Write(dir / "ca.pem", PemOf(root.get()));
+  Write(dir / "ca.key", PemOf(TestRsaKey(key)));
+  Write(dir / "leaf.key", PemOf(TestRsaKey(kLeafKey)));
+  Write(dir / "ca.cnf", "[ ca ]\ndefault_ca = own\n[ own ]\ndatabase = " + Path("index.txt") +
+                            "\ncertificate = " + Path("ca.pem") + "\nprivate_key = " +
+                            Path("ca.key") + "\ncrlnumber = " + Path("crlnumber") +
+                            "\ndefault_md = sha256\ndefault_crl_days = 30\n");
+}
+
+std::string TestAuthority::Issue(const std::string& name, const std::string& subject,
+                                 CertSpec spec) {
+  spec.serial = ++serial;
+  spec.issuer = root.get();
+  spec.issuerKey = TestRsaKey(keyIndex);
+  const X509Ptr certificate = MakeCertificate(TestRsaKey(kLeafKey), {{"CN", subject}}, spec);
+  Write(dir / (name + ".pem"), PemOf(certificate.get()));
+  return Path(name + ".pem");
+}
+
+void TestAuthority::Revoke(const std::string& name, const std::string& how) const {
+  Shell(dir, "openssl ca -config " + Quote(Path("ca.cnf")) + " -revoke " +
+                 Quote(Path(name + ".pem")) + " " + how);
+}
+
+std::string TestAuthority::GenerateCrl(const std::string& name, const std::string& extra) const {
+  Shell(dir, "openssl ca -config " + Quote(Path("ca.cnf")) + " -gencrl -crldays 2 " + extra +
+                 " -out " + Quote(Path(name)));
+  return Path(name);
+}
+
+CertSpec TsaSpec() {
+  return {.keyUsage = "critical,digitalSignature", .extendedKeyUsage = "critical,timeStamping"};
+}
 
 std::string UtcText(std::time_t time) { return TimeText(time, "%Y-%m-%dT%H:%M:%SZ"); }
 

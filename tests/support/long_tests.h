@@ -8,14 +8,10 @@
 
 namespace brevick::testing {
 
-inline bool LongTests() {
-  const char* value = std::getenv("BREVICK_LONG_TESTS");
-  return value != nullptr && std::string_view(value) == "1";
-}
-
 // `shortCount` by default, `longCount` for the long run.
 inline int ShortOrLong(int shortCount, int longCount) {
-  return LongTests() ? longCount : shortCount;
+  const char* value = std::getenv("BREVICK_LONG_TESTS");
+  return value != nullptr && std::string_view(value) == "1" ? longCount : shortCount;
 }
 
 }  // namespace brevick::testing

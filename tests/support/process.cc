@@ -113,13 +113,6 @@ std::string UsageText() {
          "-R rootdirectory   Specify the root directory for files usable with %SourceRoot%\n";
 }
 
-ProcessResult RunBrevickAtHome(const std::filesystem::path& home,
-                               const std::vector<std::string>& args) {
-  return RunBrevick(
-      args, {.workingDirectory = home.string(),
-             .env = {{"HOME", home.string()}, {"XDG_DATA_HOME", (home / "data").string()}}});
-}
-
 std::string WithoutSigningNotices(std::string errors) {
   for (const std::string_view notice : {"brevick: warning: ", "brevick: signed by "}) {
     for (std::size_t at; (at = errors.find(notice)) != std::string::npos;) {

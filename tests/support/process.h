@@ -1,7 +1,6 @@
 // tests/support/process.h: runs the built `brevick` as a child process.
 #pragma once
 
-#include <filesystem>
 #include <string>
 #include <utility>
 #include <vector>
@@ -33,11 +32,6 @@ inline constexpr const char kHelpPointer[] =
 
 // Runs `brevick` with `args` (program name not included), stdin from /dev/null.
 ProcessResult RunBrevick(const std::vector<std::string>& args, const ProcessOptions& options = {});
-
-// Runs `brevick` in `home`, with `home` as its HOME and home/data as its
-// XDG_DATA_HOME: a run that sees no certificate store but those made there.
-ProcessResult RunBrevickAtHome(const std::filesystem::path& home,
-                               const std::vector<std::string>& args);
 
 // Standard error without the lines a signing run writes on success or
 // whatever else happens (certificate warnings, the signer's name), so that a

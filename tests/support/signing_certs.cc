@@ -75,7 +75,8 @@ X509Ptr MakeCertificate(EVP_PKEY* key, const SubjectEntries& subject, const Cert
   Require(cert && X509_set_version(cert.get(), 2) == 1 &&
               ASN1_INTEGER_set(X509_get_serialNumber(cert.get()), spec.serial) == 1 &&
               X509_gmtime_adj(X509_getm_notBefore(cert.get()), spec.notBeforeDays * kDay) &&
-              X509_gmtime_adj(X509_getm_notAfter(cert.get()), spec.notAfterDays * kDay) &&
+              X509_gmtime_adj(X509_getm_notAfter(cert.get()),
+                              spec.notAfterDays * kDay + spec.notAfterSeconds) &&
               X509_set_pubkey(cert.get(), key) == 1,
           "certificate fields");
   X509_NAME* name = X509_get_subject_name(cert.get());
@@ -94,6 +95,7 @@ X509Ptr MakeCertificate(EVP_PKEY* key, const SubjectEntries& subject, const Cert
       {NID_key_usage, &spec.keyUsage},
       {NID_ext_key_usage, &spec.extendedKeyUsage},
       {NID_subject_alt_name, &altName},
+      {NID_crl_distribution_points, &spec.crlDistributionPoints},
   };
   for (const auto& [nid, value] : extensions) {
     if (value->empty()) continue;

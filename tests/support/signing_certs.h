@@ -33,10 +33,12 @@ struct CertSpec {
   EVP_PKEY* issuerKey = nullptr;  // the issuer's key; null when self-signed
   long notBeforeDays = 0;         // relative to now
   long notAfterDays = 365;        // relative to now; negative: already expired
+  long notAfterSeconds = 0;       // added to notAfterDays
   std::string basicConstraints = {};
   std::string keyUsage = {};
   std::string extendedKeyUsage = {};
-  std::string altNameEmail = {};  // a subjectAltName email
+  std::string altNameEmail = {};           // a subjectAltName email
+  std::string crlDistributionPoints = {};  // "URI:http://..."
 };
 X509Ptr MakeCertificate(EVP_PKEY* key, const SubjectEntries& subject, const CertSpec& spec = {});
 

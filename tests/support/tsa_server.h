@@ -1,7 +1,8 @@
 // tests/support/tsa_server.h: a real local time-stamp authority for the tests
 // (tests/support/tsa_server.py: python3's http.server answering with
-// `openssl ts -reply`), started once per test process and shared. It also
-// serves the files of its CRL directory under /crl/.
+// `openssl ts -reply`), started once per test process and shared. Its
+// certificates come from a TestAuthority; it also serves the files of its
+// CRL directory under /crl/.
 #pragma once
 
 #include <sys/types.h>
@@ -10,14 +11,15 @@
 #include <string>
 #include <string_view>
 
+#include "tests/support/ca_fixture.h"
 #include "tests/support/temp_dir.h"
 
 namespace brevick::testing {
 
 class TsaServer {
  public:
-  // Starts the server (its keys and certificates are made on the way);
-  // throws std::runtime_error when it does not come up. Sets no_proxy for
+  // Makes the TSA's certificates and starts the server; throws
+  // std::runtime_error when it does not come up. Sets no_proxy for
   // 127.0.0.1, so that a proxy in the environment is not asked for it.
   TsaServer();
   ~TsaServer();
@@ -32,14 +34,17 @@ class TsaServer {
   std::string Url(std::string_view path = "tsa") const;
   // A URL on 127.0.0.1 whose connections are refused.
   std::string RefusedUrl() const;
-  // The anchor of the TSA's certificates (root.crt); tsa.crt is the TSA's own.
-  std::filesystem::path RootCertificate() const;
-  std::filesystem::path Directory() const { return work.Path(); }
+  // CN=Brevick Test TSA Root: it issued tsa.pem (CN=Brevick Test TSA),
+  // noeku.pem (no extended key usage) and codesign.pem (codeSigning only),
+  // and its tsa.cnf configures `openssl ts -reply`.
+  TestAuthority& Authority() { return authority; }
+  std::filesystem::path RootCertificate() const { return authority.Path("ca.pem"); }
   // What /crl/NAME serves: the file NAME put here.
-  std::filesystem::path CrlDirectory() const { return work.Path() / "crl"; }
+  std::filesystem::path CrlDirectory() const { return authority.Path("crl"); }
 
  private:
   TempDir work;
+  TestAuthority authority;
   pid_t pid = -1;
   int stdinFd = -1;  // closing it ends the server
   int port = 0;

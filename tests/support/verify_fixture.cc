@@ -11,8 +11,6 @@
 
 namespace brevick::testing {
 
-std::string Md5Hex(const std::string& bytes) { return ShaHex(bytes, "MD5"); }
-
 std::string ShaHex(const std::string& bytes, const char* name) {
   unsigned char digest[EVP_MAX_MD_SIZE];
   unsigned int size = 0;
@@ -28,7 +26,7 @@ std::string ManifestFor(const std::vector<PackageFile>& files) {
     if (!bodies.contains(file.module)) order.push_back(file.module);
     subPaths[file.module] = file.subPath;
     const std::string digests = file.digestElements.empty()
-                                    ? "<md5 value=\"0x" + Md5Hex(file.bytes) + "\"/>"
+                                    ? "<md5 value=\"0x" + ShaHex(file.bytes, "MD5") + "\"/>"
                                     : file.digestElements;
     bodies[file.module] += "<dependency file=\"" + file.file +
                            "\" entryPoint=\"0\"><destination value=\"local\"/>" + digests +

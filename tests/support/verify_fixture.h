@@ -24,8 +24,8 @@ struct PackageFile {
 
 // The release manifest text for `files`, one module per distinct name.
 std::string ManifestFor(const std::vector<PackageFile>& files);
-std::string Md5Hex(const std::string& bytes);
-// The OpenSSL digest `name` ("SHA256", ...) of `bytes`, lowercase hexadecimal.
+// The OpenSSL digest `name` ("MD5", "SHA256", ...) of `bytes`, lowercase
+// hexadecimal.
 std::string ShaHex(const std::string& bytes, const char* name);
 
 class VerifyFixture : public ::testing::Test {

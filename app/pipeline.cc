@@ -198,7 +198,7 @@ StageResult PrepareText(std::unique_ptr<xmldoc::Document> document, std::uint64_
   FileHashPlan plan(*document, settings, reporter, true);
   std::vector<std::size_t> offsets;
   text = WriteText(std::move(document), manifestSize, plan.Placeholders(), &offsets);
-  plan.PlaceholdersWritten(offsets);
+  plan.PlaceholdersWritten(std::move(offsets));
   TextMd2 digest(text, settings.jobs > 1);
   const StageResult hashed =
       plan.Hash(&text, [&digest](std::size_t settled) { digest.Settle(settled); });

@@ -17,10 +17,10 @@ struct ProcessOptions {
   std::string workingDirectory = {};                          // empty: inherit
   std::vector<std::pair<std::string, std::string>> env = {};  // set on top of ours
   long addressSpaceLimitBytes = 0;                            // 0: no limit
-  // Where standard output goes: "" a pipe read into `output`, "-" closed,
+  // Where standard output goes: "" a file read into `output`, "-" closed,
   // anything else the file of that name (/dev/full, say).
   std::string standardOutput = {};
-  // Standard error on a pseudo-terminal rather than a pipe; `errors` is what
+  // Standard error on a pseudo-terminal rather than a file; `errors` is what
   // the terminal received.
   bool errorsOnTerminal = false;
 };

@@ -6,7 +6,6 @@
 
 #include "base/hex_text.h"
 #include "cms/signed_message.h"
-#include "manifest/hashing_step.h"
 #include "tests/support/bytes.h"
 
 namespace brevick::testing {

@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <stdexcept>
 
 #include "tests/support/temp_dir.h"
@@ -75,6 +76,12 @@ ProcessResult RunBrevick(const std::vector<std::string>& args, const ProcessOpti
   if (master < 0) result.errors = ReadFileBytes(err);
   result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   return result;
+}
+
+void Shell(const std::filesystem::path& dir, const std::string& command) {
+  const std::filesystem::path log = dir / "commands.log";
+  if (std::system((command + " >>'" + log.string() + "' 2>&1").c_str()) != 0)
+    throw std::runtime_error(command + " failed:\n" + ReadFileBytes(log));
 }
 
 std::string Banner() {

@@ -1,6 +1,7 @@
 // tests/support/process.h: runs the built `brevick` as a child process.
 #pragma once
 
+#include <filesystem>
 #include <string>
 #include <utility>
 #include <vector>
@@ -32,6 +33,10 @@ inline constexpr const char kHelpPointer[] =
 
 // Runs `brevick` with `args` (program name not included), stdin from /dev/null.
 ProcessResult RunBrevick(const std::vector<std::string>& args, const ProcessOptions& options = {});
+
+// Runs `command` in the shell, its output appended to dir/commands.log;
+// throws std::runtime_error with the command and that log when it fails.
+void Shell(const std::filesystem::path& dir, const std::string& command);
 
 // Standard error without the lines a signing run writes on success or
 // whatever else happens (certificate warnings, the signer's name), so that a

@@ -152,7 +152,9 @@ void MakeFixture(Made& made) {
   ca.Revoke("late", "-crl_reason superseded");
   tsa.Revoke("gone", "-crl_reason keyCompromise");
   f.revokedLateAt = std::time(nullptr);
-
+  // A CRL's own date then differs from every revocation date in it, so that
+  // the one is never taken for the other.
+  WaitUntilAfter(f.revokedLateAt);
   MakeCrls(f, ca, tsa);
   WaitUntilAfter(briefEnd);
 }

@@ -15,6 +15,7 @@ namespace {
 using brevick::testing::AddAttribute;
 using brevick::testing::AddElement;
 using brevick::testing::DescribeTree;
+using brevick::testing::ParseOrFail;
 using brevick::testing::WriteToString;
 using namespace xmldoc;
 
@@ -142,40 +143,29 @@ TEST(NodeTest, GetTextNormalisesByClassAndTrimsEachNestedElement) {
 }
 
 TEST(NodeTest, CloneCopiesInOrderAndResetsPreserveSpaceAndDeclaration) {
-  Element source(nullptr, "e");
-  source.SetPreserveSpace(true);
-  AddAttribute(source, "a", "1");
-  AddAttribute(source, "n", "5").SetUnquoted(true);
-  source.AddText(" t  1 ");
-  AddElement(source, "c").AddChild(std::make_unique<Comment>(nullptr, "note"));
-  source.AddChild(std::make_unique<CData>(&source, "<raw>"));
-  source.AddChild(std::make_unique<EntityRef>(&source, "amp"));
-  source.AddChild(std::make_unique<CharRef>(&source, U'\x141'));
+  const auto document = ParseOrFail(
+      "<?xml version='1.1' encoding='ISO-8859-1' standalone='no'?><!--before--><e a='1' n=5 "
+      "xml:space='preserve'> t  1 <c><!--note--></c><![CDATA[<raw>]]>&amp;&#x141;</e>");
+  ASSERT_TRUE(document);
+  Element& source = document->GetRoot();
   Element parent(nullptr, "parent");
-  std::unique_ptr<Node> copy = source.Clone(&parent);
+  const std::unique_ptr<Node> copy = source.Clone(&parent);
   auto& element = static_cast<Element&>(*copy);
   EXPECT_EQ(&parent, &element.GetParent());
   EXPECT_FALSE(element.IsPreserveSpace());
   EXPECT_EQ(WriteToString(source), WriteToString(element));
   EXPECT_EQ("t 1 note<raw>&\xC5\x81", element.GetText());
-
-  Document document;
-  document.SetVersion("1.1");
-  document.SetEncoding("ISO-8859-1");
-  document.SetStandalone(false);
-  document.AddChild(std::make_unique<Comment>(&document, "before"));
-  document.AddRoot(std::make_unique<Element>(&document, "root"));
-  const std::unique_ptr<Node> documentCopy = document.Clone(nullptr);
+  const std::unique_ptr<Node> documentCopy = document->Clone(nullptr);
   auto& copied = static_cast<Document&>(*documentCopy);
   EXPECT_EQ("1.0 UTF-8 1", copied.GetVersion() + " " + copied.GetEncoding() + " " +
                                std::to_string(copied.IsStandalone()));
   EXPECT_EQ(copied.GetChildren()[1].get(), &copied.GetRoot());
   EXPECT_EQ(&copied, &copied.GetRoot().GetParent());
-  EXPECT_TRUE(document.RemoveChildElement("root"));  // no root is left behind
-  EXPECT_EQ(&NullElement(), &document.GetRoot());
-  document.AddRoot(std::make_unique<Element>(&document, "again"));
-  document.RemoveAllChildren();
-  EXPECT_EQ(&NullElement(), &document.GetRoot());
+  EXPECT_TRUE(document->RemoveChildElement("e"));  // no root is left behind
+  EXPECT_EQ(&NullElement(), &document->GetRoot());
+  document->AddRoot(std::make_unique<Element>(document.get(), "again"));
+  document->RemoveAllChildren();
+  EXPECT_EQ(&NullElement(), &document->GetRoot());
 }
 
 // An entity reference reads as its character and is written by name; an

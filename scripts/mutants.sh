@@ -111,6 +111,7 @@ cms/timestamp_token.cc @@ if (expected.digest && *expected.digest != *digest) { 
 pki/certificate_file.cc @@ if (ERR_GET_LIB(last) != ERR_LIB_PEM || ERR_GET_REASON(last) != PEM_R_NO_START_LINE) { @@ if (ERR_GET_LIB(last) != ERR_LIB_PEM) { @@ brevick_pki_tests,brevick_verify_tests
 verify/signer_trust.cc @@ problems.push_back("pinned, but " + problem); @@ vouched.by = "pinned"; @@ brevick_verify_tests
 manifest/validation.cc @@ return host == "Engine" || host == "UI" || host == "All"; @@ return host == "Engine" || host == "UI" || host == "All" || host == "Both"; @@ brevick_manifest_tests
+app/signer.cc @@ if (outcome.error != TokenError::kNone) NoticeLine(ToWide(outcome.reason)); @@ ; @@ brevick_token_tests,brevick_app_tests
 app/options.cc @@ if (!valid || count == 0) @@ if (!valid) @@ brevick_app_tests
 app/output_guard.cc @@ (output && AnyFileBelowIs(guard.certStoresDirectory, *output, kStoreDepth)) || @@ false || @@ brevick_app_tests
 app/pipeline.cc @@ if (validation != StageResult::kGoOn) return validation; @@ if (validation == StageResult::kHashingFailed) return validation; @@ brevick_app_tests

@@ -1,11 +1,14 @@
 // Signing with a key held on a real SoftHSM 2 token: every way signing on a
-// token can fail, the signature the same key in a file would make, and the
-// description of a token key.
+// token can fail, the signature the same key in a file would make, what the
+// executable tells of a failure, and the description of a token key.
 #include <gtest/gtest.h>
+
+#include <filesystem>
 
 #include "cms/signed_message.h"
 #include "pki/pkcs11_uri.h"
 #include "tests/support/bytes.h"
+#include "tests/support/process.h"
 #include "tests/support/signing_certs.h"
 #include "tests/support/softhsm_token.h"
 #include "token/pkcs11_token.h"
@@ -100,6 +103,25 @@ TEST_F(Pkcs11SigningTest, TakesThePinFromFileThenEnvironmentThenUriAndSaysWhyEac
     EXPECT_EQ(0u, reason.find(c.reason)) << reason;
     EXPECT_EQ(std::string::npos, reason.find('\n')) << reason;
   }
+}
+
+// Through the executable, a token that fails says why in one line beside the
+// report on standard output, and leaves no file behind.
+TEST_F(Pkcs11SigningTest, AFailingTokenSaysWhyInOneLineAndWritesNothing) {
+  const StoreHome stores;
+  stores.AddFile("My", "signer.pem", PemOf(certificate.get()));
+  stores.AddFile("My", "signer.key", TokenUri("&pin-value=9999") + "\n");
+  const std::string example = std::string(BREVICK_SOURCE_DIR) + "/examples/package";
+  const ProcessResult failed =
+      RunBrevick({"-R", example + "/src", example + "/manifest.xml", "failed.p7", kSubject},
+                 {.workingDirectory = work.Path().string()});
+  EXPECT_EQ(1, failed.exitCode);
+  EXPECT_EQ(Banner() + "\nThere were errors:\nCan't sign data\n", failed.output);
+  EXPECT_EQ(
+      "brevick: login to PKCS #11 token 'release' failed: wrong PIN (tokens lock the PIN "
+      "after a few wrong tries)\n",
+      WithoutSigningNotices(failed.errors));
+  EXPECT_FALSE(std::filesystem::exists(work.Path() / "failed.p7"));
 }
 
 TEST_F(Pkcs11SigningTest, DescribesTheTokenKeyAndWhetherItCanBeReached) {

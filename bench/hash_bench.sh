@@ -9,7 +9,8 @@
 #   `xargs -P2 md5sum` (the parallel reference a user would pick),
 # and prints the medians and their ratios, wall clock and user+sys (the CPU
 # time, which a loaded machine disturbs less), with the load before and after.
-# Then /usr/bin/time's user and system seconds for --jobs 1 against md5sum.
+# Then /usr/bin/time's user and system seconds for --jobs 1 against md5sum,
+# and the MD5 and SHA-256 kernels in memory against OpenSSL's.
 # Files stay in the page cache.
 # Usage: bench/hash_bench.sh [rounds]
 #   BREVICK_BENCH_EXE=path times that executable instead of this tree's (and
@@ -122,4 +123,7 @@ echo "== MD5 kernels in memory against OpenSSL (bench/md5_bench.cc)"
 cmake --preset bench > /dev/null
 cmake --build --preset bench -j2 --target md5_bench > /dev/null
 build/bench/bench/md5_bench --benchmark_filter='Memory' 2>/dev/null | grep -E '_median|=' || true
+echo "== SHA-256 kernels in memory against OpenSSL (bench/sha256_bench.cc)"
+cmake --build --preset bench -j2 --target sha256_bench > /dev/null
+build/bench/bench/sha256_bench 2>/dev/null | grep -E '_median|=' || true
 echo "uptime: $(uptime)"

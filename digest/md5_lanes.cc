@@ -13,6 +13,8 @@
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
+
+#include "digest/wide_transpose.h"
 #define BREVICK_MD5_AVX2 1
 #endif
 
@@ -396,35 +398,6 @@ BREVICK_AVX512_INLINE void WideStep(Wide& a, Wide b, Wide c, Wide d, Wide word) 
   a = _mm512_add_epi32(_mm512_rol_epi32(a, Bits), b);
 }
 
-// Turns sixteen rows (one block per message) into sixteen columns (one word
-// of every message each): pairs of words, then quadruples, then the 128-bit
-// quarters that hold word k of four messages each are gathered into place.
-BREVICK_AVX512_INLINE void TransposeWide(Wide* rows) {
-  Wide t[16];
-  for (int i = 0; i < 8; ++i) {
-    t[2 * i] = _mm512_unpacklo_epi32(rows[2 * i], rows[2 * i + 1]);
-    t[2 * i + 1] = _mm512_unpackhi_epi32(rows[2 * i], rows[2 * i + 1]);
-  }
-  // rows[4 * i + j], quarter q: word 4q + j of messages 4i to 4i + 3.
-  for (int i = 0; i < 4; ++i) {
-    rows[4 * i] = _mm512_unpacklo_epi64(t[4 * i], t[4 * i + 2]);
-    rows[4 * i + 1] = _mm512_unpackhi_epi64(t[4 * i], t[4 * i + 2]);
-    rows[4 * i + 2] = _mm512_unpacklo_epi64(t[4 * i + 1], t[4 * i + 3]);
-    rows[4 * i + 3] = _mm512_unpackhi_epi64(t[4 * i + 1], t[4 * i + 3]);
-  }
-  for (int j = 0; j < 4; ++j) {
-    const Wide low01 = _mm512_shuffle_i32x4(rows[j], rows[4 + j], 0x44);
-    const Wide high01 = _mm512_shuffle_i32x4(rows[j], rows[4 + j], 0xEE);
-    const Wide low23 = _mm512_shuffle_i32x4(rows[8 + j], rows[12 + j], 0x44);
-    const Wide high23 = _mm512_shuffle_i32x4(rows[8 + j], rows[12 + j], 0xEE);
-    t[j] = _mm512_shuffle_i32x4(low01, low23, 0x88);
-    t[4 + j] = _mm512_shuffle_i32x4(low01, low23, 0xDD);
-    t[8 + j] = _mm512_shuffle_i32x4(high01, high23, 0x88);
-    t[12 + j] = _mm512_shuffle_i32x4(high01, high23, 0xDD);
-  }
-  for (int k = 0; k < 16; ++k) rows[k] = t[k];
-}
-
 // The message words of each step, and its rotation, round by round.
 constexpr int kWordOfStep[64] = {0, 1, 2,  3,  4,  5,  6,  7,  8,  9,  10, 11, 12, 13, 14, 15,  // F
                                  1, 6, 11, 0,  5,  10, 15, 4,  9,  14, 3,  8,  13, 2,  7,  12,  // G
@@ -522,7 +495,7 @@ Md5Kernel ChosenMd5Kernel() {
   if (forced == nullptr) return widest;
   const std::string_view lanes(forced);
   if (lanes == "1") return Md5Kernel::kScalar;
-  if (lanes == "2") return Md5Kernel::kTwoLanes;
+  if (lanes == "2" || lanes == "plain") return Md5Kernel::kTwoLanes;
   if (lanes == "8" && CpuHasAvx2()) return Md5Kernel::kAvx2;
   return widest;
 }

@@ -32,8 +32,9 @@ bool CpuHasAvx512();
 
 // The widest kernel this CPU runs, unless BREVICK_MD5_LANES (1, 2, 8 or 16)
 // asks for another; a request for a kernel the CPU lacks gets the widest it
-// has. The environment is read on every call, so tests can switch paths
-// in-process.
+// has. "plain" asks for what a CPU without AVX2 and SHA extensions runs: two
+// lanes here, and SHA-256 by OpenSSL (UseOwnSha256). The environment is read on every call, so
+// tests can switch paths in-process.
 Md5Kernel ChosenMd5Kernel();
 
 // Runs the compression function over `blockCount` whole 64-byte blocks of

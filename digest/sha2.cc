@@ -1,7 +1,9 @@
-// digest/sha2.cc: the OpenSSL EVP calls behind Sha2.
+// digest/sha2.cc: the OpenSSL EVP calls behind Sha2, or Brevick's SHA-256.
 #include "digest/sha2.h"
 
 #include <openssl/evp.h>
+
+#include <optional>
 
 namespace brevick {
 namespace {
@@ -15,6 +17,7 @@ struct EvpMdContextFree {
 struct Sha2::Context {
   std::unique_ptr<EVP_MD_CTX, EvpMdContextFree> evp;
   const EVP_MD* digest = nullptr;
+  std::optional<Sha256> own;  // in place of `evp`
 };
 
 Sha2::Sha2(DigestAlgorithm algorithm) {
@@ -22,6 +25,10 @@ Sha2::Sha2(DigestAlgorithm algorithm) {
   const EVP_MD* digest = DigestEvp(algorithm);
   if (digest == nullptr) return;
   context = std::make_unique<Context>();
+  if (algorithm == DigestAlgorithm::kSha256 && UseOwnSha256()) {
+    context->own.emplace();
+    return;
+  }
   context->evp.reset(EVP_MD_CTX_new());
   context->digest = digest;
   Restart();
@@ -29,6 +36,10 @@ Sha2::Sha2(DigestAlgorithm algorithm) {
 
 void Sha2::Restart() {
   if (!context) return;
+  if (context->own) {
+    context->own.emplace();
+    return;
+  }
   ok = context->evp != nullptr &&
        EVP_DigestInit_ex(context->evp.get(), context->digest, nullptr) == 1;
 }
@@ -37,11 +48,19 @@ Sha2::~Sha2() = default;
 
 void Sha2::Update(const void* data, std::size_t sizeInBytes) {
   if (!context || !ok) return;
+  if (context->own) {
+    context->own->Update(data, sizeInBytes);
+    return;
+  }
   ok = EVP_DigestUpdate(context->evp.get(), data, sizeInBytes) == 1;
 }
 
 std::vector<std::uint8_t> Sha2::Final() {
   if (!context || !ok) return {};
+  if (context->own) {
+    const Sha256Digest digest = context->own->Final();
+    return {digest.begin(), digest.end()};
+  }
   std::vector<std::uint8_t> digest(EVP_MAX_MD_SIZE);
   unsigned int length = 0;
   ok = EVP_DigestFinal_ex(context->evp.get(), digest.data(), &length) == 1;
@@ -49,5 +68,7 @@ std::vector<std::uint8_t> Sha2::Final() {
   digest.resize(length);
   return digest;
 }
+
+Sha256* Sha2::Own() { return context && context->own ? &*context->own : nullptr; }
 
 }  // namespace brevick

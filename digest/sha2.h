@@ -1,5 +1,6 @@
-// digest/sha2.h: SHA-256, SHA-384 and SHA-512 of module files, computed by
-// OpenSSL. The only place in manifest/ that calls OpenSSL.
+// digest/sha2.h: SHA-256, SHA-384 and SHA-512 of module files: SHA-256 by
+// Brevick's own kernel where the CPU has the SHA extensions, the rest by
+// OpenSSL. The only place below cms/ that calls OpenSSL's digests.
 #pragma once
 
 #include <cstddef>
@@ -8,6 +9,7 @@
 #include <vector>
 
 #include "digest/digest_algorithm.h"
+#include "digest/sha256_lanes.h"
 
 namespace brevick {
 
@@ -28,6 +30,10 @@ class Sha2 {
   void Restart();
   // The digest (32, 48 or 64 bytes); empty for kMd2 or after a failure.
   std::vector<std::uint8_t> Final();
+  // The SHA-256 state this object feeds, when it is Brevick's own rather
+  // than OpenSSL's: callers with several messages under way may feed those
+  // side by side (Sha256::UpdateStreams) instead of calling Update.
+  Sha256* Own();
 
  private:
   struct Context;

@@ -99,6 +99,9 @@ struct FileUnderWay {
     if (wantsMd5) md5.Update(bytes, sizeInBytes);
     UpdateOthers(bytes, sizeInBytes);
   }
+  // The digests but MD5 by number: the extra one, then the further ones.
+  std::size_t OtherCount() const { return 1 + further.size(); }
+  Sha2& Other(std::size_t number) { return number == 0 ? extra : further[number - 1]; }
 
   FileDescriptor file;
   FileIdentity identity;
@@ -256,6 +259,8 @@ class OrderedFileHasher::Lanes {
   void ReadWhereNeeded();
   void DigestSideBySide();
   void DigestBlocks(std::span<Lane* const> members, std::size_t sizeInBytes);
+  static void DigestOther(std::span<Lane* const> members, std::size_t number,
+                          std::size_t sizeInBytes);
   // Ends the lane's file with `digests` and frees the lane.
   void Close(Lane& lane, FileDigests digests);
 
@@ -385,10 +390,28 @@ void OrderedFileHasher::Lanes::DigestBlocks(std::span<Lane* const> members,
     Md5::UpdateLanes(hasher.kernel, {digests, members.size()}, {starts, members.size()},
                      sizeInBytes);
   }
+  for (std::size_t number = 0; number < members[0]->hashing.OtherCount(); ++number)
+    DigestOther(members, number, sizeInBytes);
+  for (Lane* lane : members) lane->used += sizeInBytes;
+}
+
+// Feeds one of the digests but MD5 of every member: Brevick's own SHA-256
+// several files side by side, OpenSSL's one file at a time.
+void OrderedFileHasher::Lanes::DigestOther(std::span<Lane* const> members, std::size_t number,
+                                           std::size_t sizeInBytes) {
+  Sha256* own[kMd5MaxLanes];
+  const std::uint8_t* starts[kMd5MaxLanes];
+  std::size_t count = 0;
   for (Lane* lane : members) {
-    lane->hashing.UpdateOthers(lane->Next(), sizeInBytes);
-    lane->used += sizeInBytes;
+    Sha2& digest = lane->hashing.Other(number);
+    if (Sha256* sha = digest.Own()) {
+      own[count] = sha;
+      starts[count++] = lane->Next();
+    } else {
+      digest.Update(lane->Next(), sizeInBytes);
+    }
   }
+  if (count > 0) Sha256::UpdateStreams({own, count}, {starts, count}, sizeInBytes);
 }
 
 OrderedFileHasher::OrderedFileHasher(std::span<const std::string> filePaths,

@@ -43,6 +43,10 @@ digest/digest_algorithm.cc @@ {"sha384", NID_sha384, EVP_sha384} @@ {"sha512", N
 digest/md5.cc @@ for (Md5* md5 : digests) md5->messageSizeInBytes += done; @@ for (Md5* md5 : digests.first(1)) md5->messageSizeInBytes += done; @@ brevick_digest_tests
 digest/md5_lanes.cc @@ _mm256_srli_epi32(value, 32 - Bits) @@ _mm256_srli_epi32(value, 31 - Bits) @@ brevick_digest_tests
 digest/md5_lanes.cc @@ kMixTables[4] = {0xCA, 0xE4, 0x96, 0x39}; @@ kMixTables[4] = {0xCA, 0xE4, 0x96, 0x93}; @@ brevick_digest_tests
+digest/sha256_lanes.cc @@ _mm512_ternarylogic_epi32(a, b, c, 0xE8) @@ _mm512_ternarylogic_epi32(a, b, c, 0xE9) @@ brevick_digest_tests
+digest/sha256_lanes.cc @@ _mm_alignr_epi8(previous, words[(G + 2) % 4][s], 4) @@ _mm_alignr_epi8(previous, words[(G + 2) % 4][0], 4) @@ brevick_digest_tests
+digest/sha256_lanes.cc @@ digests[first + i]->messageSizeInBytes += done; @@ digests[first]->messageSizeInBytes += done; @@ brevick_digest_tests
+manifest/file_hasher.cc @@ starts[count++] = lane->Next(); @@ starts[count++] = members[0]->Next(); @@ brevick_manifest_tests
 manifest/file_hasher.cc @@ resolved[directory.size()] == '/') @@ resolved[directory.size()] != '\0') @@ brevick_manifest_tests
 manifest/file_hasher.cc @@ if (after != hashing.before || hashing.total != hashing.before.sizeInBytes) @@ if (hashing.total != hashing.before.sizeInBytes) @@ brevick_manifest_tests
 manifest/file_hasher.cc @@ nextToClaim >= delivered + window) @@ nextToClaim > delivered + window) @@ brevick_manifest_tests

@@ -1,5 +1,7 @@
 // tests/digest/digest_test.cc: Brevick's own MD2 and MD5 against the
-// published test vectors, and MD5 on every kernel against OpenSSL.
+// published test vectors, and MD5 and SHA-256 on every kernel against OpenSSL.
+#include <openssl/evp.h>
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -9,6 +11,7 @@
 #include "base/hex_text.h"
 #include "digest/md2.h"
 #include "digest/md5.h"
+#include "digest/sha256_lanes.h"
 #include "tests/support/bytes.h"
 #include "tests/support/manifest_md5_oracle.h"
 
@@ -42,11 +45,12 @@ TEST(DigestTest, MatchesThePublishedTestVectors) {
 }
 
 // Messages fed side by side digest exactly as each alone, on every kernel and
-// with any number of messages up to its lanes: from a block boundary (the
-// fast path) or after a partial block of one of them (the fallback), through
-// the padding boundaries, then the rest fed in pieces of 63 bytes, which
-// leave every offset within a block pending once.
-TEST(DigestTest, Md5SideBySideOnEveryKernelEqualsOpenSsl) {
+// with any number of messages up to its lanes (SHA-256 on the SHA extensions
+// in groups of four, two and one, or in sixteen AVX-512 lanes): from a block
+// boundary (the fast path) or after a partial block of one of them (the
+// fallback), through the padding boundaries, then the rest fed in pieces of
+// 63 bytes, which leave every offset within a block pending once.
+TEST(DigestTest, Md5AndSha256SideBySideOnEveryKernelEqualOpenSsl) {
   const struct {
     std::size_t lead;  // bytes fed to the last message alone before the others join it
     std::size_t side;  // bytes then fed to all at once
@@ -60,6 +64,12 @@ TEST(DigestTest, Md5SideBySideOnEveryKernelEqualsOpenSsl) {
   };
   unsigned seed = 100;
   std::vector<Md5> digests(kMd5MaxLanes);  // Final starts over, so they serve every case
+  std::vector<Sha256> shas(kMd5MaxLanes);
+  const auto openSslSha256 = [](const std::string& bytes) {
+    Sha256Digest digest;
+    EVP_Digest(bytes.data(), bytes.size(), digest.data(), nullptr, EVP_sha256(), nullptr);
+    return digest;
+  };
   using enum Md5Kernel;
   for (const Md5Kernel kernel : {kScalar, kTwoLanes, kAvx2, kAvx512}) {
     if (LaneCount(kernel) > LaneCount(ChosenMd5Kernel())) continue;  // not on this CPU
@@ -72,20 +82,32 @@ TEST(DigestTest, Md5SideBySideOnEveryKernelEqualsOpenSsl) {
                      << c.side << "+" << c.rest);
         std::string messages[kMd5MaxLanes];
         Md5* pointers[kMd5MaxLanes];
+        Sha256* shaPointers[kMd5MaxLanes];
         const std::uint8_t* starts[kMd5MaxLanes];
         for (int i = 0; i < count; ++i) {
           const std::size_t lead = i + 1 == count ? c.lead : 0;
           messages[i] = RandomBytes(lead + c.side + c.rest, seed++);
           digests[i].Update(messages[i].data(), lead);
+          shas[i].Update(messages[i].data(), lead);
           pointers[i] = &digests[i];
+          shaPointers[i] = &shas[i];
           starts[i] = reinterpret_cast<const std::uint8_t*>(messages[i].data()) + lead;
         }
         Md5::UpdateLanes(kernel, {pointers, pointers + count}, {starts, starts + count}, c.side);
+        if (CpuHasShaNi())
+          Sha256::UpdateStreams({shaPointers, shaPointers + count}, {starts, starts + count},
+                                c.side,
+                                LaneCount(kernel) == 8 ? kSha256MaxStreams : LaneCount(kernel));
         for (int i = 0; i < count; ++i) {
-          for (std::size_t at = messages[i].size() - c.rest; at < messages[i].size(); at += 63)
-            digests[i].Update(messages[i].data() + at,
-                              std::min<std::size_t>(63, messages[i].size() - at));
+          for (std::size_t at = messages[i].size() - c.rest; at < messages[i].size(); at += 63) {
+            const std::size_t piece = std::min<std::size_t>(63, messages[i].size() - at);
+            digests[i].Update(messages[i].data() + at, piece);
+            if (CpuHasShaNi()) shas[i].Update(messages[i].data() + at, piece);
+          }
           EXPECT_EQ(OpenSslMd5(messages[i]), digests[i].Final()) << i;
+          if (CpuHasShaNi()) {
+            EXPECT_EQ(openSslSha256(messages[i]), shas[i].Final()) << i;
+          }
         }
       }
     }

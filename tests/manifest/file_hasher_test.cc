@@ -162,7 +162,7 @@ TEST(FileHasherTest, ResultsComeInListOrderWhateverTheKernelJobsAndDigests) {
       // clang-format on
   };
   std::size_t round = 0;
-  for (const char* lanes : {"1", "2", "8", "16"}) {
+  for (const char* lanes : {"1", "2", "8", "16", "plain"}) {
     const testing::ScopedEnv forced("BREVICK_MD5_LANES", lanes);
     for (const int jobs : {1, 2, 3, 200}) {
       const DigestSet& set = sets[round++ % std::size(sets)];

@@ -1,0 +1,126 @@
+// bench/sha256_bench.cc: Brevick's SHA-256 against OpenSSL's, in memory.
+//
+// The same 16 MiB digested by OpenSSL's EVP SHA-256 as one message and by
+// Brevick's SHA-extension kernel with one, two and four messages interleaved
+// (the 16 MiB split evenly between them), as the file hashing digests the
+// files it has under way. At the end the median times are turned into
+// throughput ratios (Brevick / OpenSSL; above 1.0 means Brevick is faster).
+#include <openssl/evp.h>
+#include <unistd.h>
+
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "digest/sha256_lanes.h"
+
+namespace {
+
+constexpr std::size_t kMemorySizeInBytes = std::size_t{16} << 20;
+
+const std::vector<std::uint8_t>& MemoryInput() {
+  static const std::vector<std::uint8_t> bytes = [] {
+    std::vector<std::uint8_t> random(kMemorySizeInBytes);
+    std::mt19937_64 engine(42);
+    for (std::size_t i = 0; i + 8 <= random.size(); i += 8) {
+      const std::uint64_t word = engine();
+      std::memcpy(random.data() + i, &word, 8);
+    }
+    return random;
+  }();
+  return bytes;
+}
+
+void BM_OpenSslMemorySha256(benchmark::State& state) {
+  const std::vector<std::uint8_t>& bytes = MemoryInput();
+  for (auto _ : state) {
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int size = 0;
+    EVP_Digest(bytes.data(), bytes.size(), digest, &size, EVP_sha256(), nullptr);
+    benchmark::DoNotOptimize(digest);
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * bytes.size()));
+}
+
+void BM_BrevickMemorySha256Streams(benchmark::State& state) {
+  if (!brevick::CpuHasShaNi()) {
+    state.SkipWithError("this CPU has no SHA extensions");
+    return;
+  }
+  const int streams = static_cast<int>(state.range(0));
+  const std::vector<std::uint8_t>& bytes = MemoryInput();
+  const std::size_t count = static_cast<std::size_t>(streams);
+  const std::size_t share = bytes.size() / count;
+  for (auto _ : state) {
+    std::vector<brevick::Sha256> digests(count);
+    std::vector<brevick::Sha256*> pointers;
+    std::vector<const std::uint8_t*> starts;
+    for (std::size_t i = 0; i < count; ++i) {
+      pointers.push_back(&digests[i]);
+      starts.push_back(bytes.data() + i * share);
+    }
+    brevick::Sha256::UpdateStreams(pointers, starts, share, streams);
+    for (brevick::Sha256& digest : digests) benchmark::DoNotOptimize(digest.Final());
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * share * count));
+}
+
+BENCHMARK(BM_OpenSslMemorySha256)->Unit(benchmark::kMillisecond)->Repetitions(5);
+BENCHMARK(BM_BrevickMemorySha256Streams)
+    ->Arg(1)
+    ->Arg(2)
+    ->Arg(4)
+    ->Arg(brevick::kSha256WideLanes)
+    ->Unit(benchmark::kMillisecond)
+    ->Repetitions(5);
+
+// Keeps the median CPU time of every benchmark while the console shows all.
+class RatioReporter : public benchmark::ConsoleReporter {
+ public:
+  RatioReporter() : ConsoleReporter(isatty(STDOUT_FILENO) ? OO_Defaults : OO_Tabular) {}
+
+  void ReportRuns(const std::vector<Run>& runs) override {
+    for (const Run& run : runs) {
+      if (run.run_type == Run::RT_Aggregate && run.aggregate_name == "median") {
+        const std::string& args = run.run_name.args;
+        medianCpuTime[run.run_name.function_name + (args.empty() ? "" : "/" + args)] =
+            run.GetAdjustedCPUTime();
+      }
+    }
+    ConsoleReporter::ReportRuns(runs);
+  }
+
+  void PrintRatio(const std::string& what, const std::string& ours,
+                  const std::string& theirs) const {
+    const auto oursTime = medianCpuTime.find(ours);
+    const auto theirsTime = medianCpuTime.find(theirs);
+    if (oursTime == medianCpuTime.end() || theirsTime == medianCpuTime.end()) return;
+    std::printf("%s = %.3f\n", what.c_str(), theirsTime->second / oursTime->second);
+  }
+
+ private:
+  std::map<std::string, double> medianCpuTime;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  RatioReporter reporter;
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  for (const char* streams : {"1", "2", "4", "16"}) {
+    reporter.PrintRatio(std::string("16 MiB in memory, ") + streams +
+                            " interleaved: Brevick SHA-256 throughput / OpenSSL EVP SHA-256 "
+                            "throughput",
+                        std::string("BM_BrevickMemorySha256Streams/") + streams,
+                        "BM_OpenSslMemorySha256");
+  }
+  benchmark::Shutdown();
+  return 0;
+}

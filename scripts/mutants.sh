@@ -117,6 +117,8 @@ pki/certificate_file.cc @@ if (ERR_GET_LIB(last) != ERR_LIB_PEM || ERR_GET_REASO
 verify/signer_trust.cc @@ problems.push_back("pinned, but " + problem); @@ vouched.by = "pinned"; @@ brevick_verify_tests
 manifest/validation.cc @@ return host == "Engine" || host == "UI" || host == "All"; @@ return host == "Engine" || host == "UI" || host == "All" || host == "Both"; @@ brevick_manifest_tests
 app/signer.cc @@ if (outcome.error != TokenError::kNone) NoticeLine(ToWide(outcome.reason)); @@ ; @@ brevick_token_tests,brevick_app_tests
+app/signer.cc @@ if (signer.tokenKey) { @@ if (false) { @@ brevick_token_tests,brevick_app_tests
+app/signer.cc @@ if (!signer.tokenKey) { @@ if (true) { @@ brevick_token_tests,brevick_app_tests
 app/options.cc @@ if (!valid || count == 0) @@ if (!valid) @@ brevick_app_tests
 app/output_guard.cc @@ (output && AnyFileBelowIs(guard.certStoresDirectory, *output, kStoreDepth)) || @@ false || @@ brevick_app_tests
 app/pipeline.cc @@ if (validation != StageResult::kGoOn) return validation; @@ if (validation == StageResult::kHashingFailed) return validation; @@ brevick_app_tests

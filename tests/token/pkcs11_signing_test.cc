@@ -105,23 +105,34 @@ TEST_F(Pkcs11SigningTest, TakesThePinFromFileThenEnvironmentThenUriAndSaysWhyEac
   }
 }
 
-// Through the executable, a token that fails says why in one line beside the
-// report on standard output, and leaves no file behind.
-TEST_F(Pkcs11SigningTest, AFailingTokenSaysWhyInOneLineAndWritesNothing) {
+// Through the executable: the key on the token signs the example package, and
+// a token that fails says why in one line beside the report on standard
+// output, leaving no file behind.
+TEST_F(Pkcs11SigningTest, TheExecutableSignsOnTheTokenOrSaysWhyInOneLine) {
   const StoreHome stores;
   stores.AddFile("My", "signer.pem", PemOf(certificate.get()));
-  stores.AddFile("My", "signer.key", TokenUri("&pin-value=9999") + "\n");
   const std::string example = std::string(BREVICK_SOURCE_DIR) + "/examples/package";
-  const ProcessResult failed =
-      RunBrevick({"-R", example + "/src", example + "/manifest.xml", "failed.p7", kSubject},
-                 {.workingDirectory = work.Path().string()});
-  EXPECT_EQ(1, failed.exitCode);
-  EXPECT_EQ(Banner() + "\nThere were errors:\nCan't sign data\n", failed.output);
-  EXPECT_EQ(
-      "brevick: login to PKCS #11 token 'release' failed: wrong PIN (tokens lock the PIN "
-      "after a few wrong tries)\n",
-      WithoutSigningNotices(failed.errors));
-  EXPECT_FALSE(std::filesystem::exists(work.Path() / "failed.p7"));
+  // clang-format off
+  const struct { std::string pin; int exitCode; std::string errors; } cases[] = {
+      {kUserPin, 0, ""},
+      {"9999", 1, "brevick: login to PKCS #11 token 'release' failed: wrong PIN (tokens lock the PIN after a few wrong tries)\n"},
+  };
+  // clang-format on
+  for (const auto& c : cases) {
+    stores.AddFile("My", "signer.key", TokenUri("&pin-value=" + c.pin) + "\n");
+    const std::filesystem::path out = work.Path() / (c.pin + ".p7");
+    const ProcessResult run =
+        RunBrevick({"-R", example + "/src", example + "/manifest.xml", out.string(), kSubject});
+    EXPECT_EQ(c.exitCode, run.exitCode);
+    EXPECT_EQ(c.errors, WithoutSigningNotices(run.errors));
+    std::vector<std::uint8_t> content;
+    if (c.exitCode == 0) {
+      EXPECT_EQ(CryptoResult::kOk, VerifySignedMessage(Bytes(ReadFileBytes(out)), content));
+    } else {
+      EXPECT_EQ(Banner() + "\nThere were errors:\nCan't sign data\n", run.output);
+      EXPECT_FALSE(std::filesystem::exists(out));
+    }
+  }
 }
 
 TEST_F(Pkcs11SigningTest, DescribesTheTokenKeyAndWhetherItCanBeReached) {

@@ -145,6 +145,8 @@ app/add_timestamp.cc @@ if (!signer->tokens.empty()) return L"already has a time
 app/store_listing.cc @@ if (storeFilter && *storeFilter != ToWide(entry)) continue; @@ ; @@ brevick_app_tests
 app/progress_meter.cc @@ WriteToTerminal(kEraseLine); @@ ; @@ brevick_app_tests
 app/run.cc @@ if (!quiet) { @@ if (true) { @@ brevick_app_tests
+app/signer.cc @@ if (signer.tokenKey) { @@ if (false) { @@ brevick_app_tests
+app/options.cc @@ c.verify.pinnedSha256 = HexText(*thumbprint); @@ ; @@ brevick_app_tests
 EOF
 )
 

@@ -146,7 +146,7 @@ app/store_listing.cc @@ if (storeFilter && *storeFilter != ToWide(entry)) contin
 app/progress_meter.cc @@ WriteToTerminal(kEraseLine); @@ ; @@ brevick_app_tests
 app/run.cc @@ if (!quiet) { @@ if (true) { @@ brevick_app_tests
 app/signer.cc @@ if (signer.tokenKey) { @@ if (false) { @@ brevick_app_tests
-app/options.cc @@ c.verify.pinnedSha256 = HexText(*thumbprint); @@ ; @@ brevick_app_tests
+app/options.cc @@ c.verify.pinnedSha256 = HexText(*thumbprint); @@ c.verify.pinnedSha256.reset(); @@ brevick_app_tests
 EOF
 )
 

@@ -15,7 +15,6 @@
 #include "pki/certificate_info.h"
 #include "tests/support/bytes.h"
 #include "tests/support/signing_certs.h"
-#include "tests/support/softhsm_token.h"
 
 namespace brevick {
 namespace {
@@ -131,25 +130,6 @@ TEST_F(SignerTest, EachDoubtIsAWarningAndWithStrictAnErrorThatSignsNothing) {
     EXPECT_TRUE(ToUtf8(errors[0]).starts_with("Refusing to sign: " + c.clause));
     EXPECT_EQ(std::string::npos, stderrText.find("signed by"));
   }
-}
-
-// A key on a token signs exactly as the same key in a file does (RSA PKCS #1
-// v1.5 signatures are deterministic).
-TEST_F(SignerTest, AKeyOnATokenSignsAsTheSameKeyInAFile) {
-  if (const std::string missing = testing::SoftHsmMissing(); !missing.empty())
-    GTEST_SKIP() << missing;
-  const testing::SoftHsmToken token;  // holding TestRsaKey(0)
-  const X509Ptr holder = MakeCertificate(testing::TestRsaKey(0), {{"CN", "Holder"}}, {.serial = 5});
-  home.AddPemWithKey("My", "holder.pem", holder.get(), testing::TestRsaKey(0));
-  ASSERT_TRUE(Sign({.subject = L"Holder", .storeName = L""})) << stderrText;
-  const Bytes fromFile = message;
-  home.AddFile("Token", "holder.pem", testing::PemOf(holder.get()));
-  home.AddFile("Token", "holder.key",
-               std::string("pkcs11:token=") + testing::kTokenLabel + ";object=" +
-                   testing::kKeyLabel + ";type=private?module-path=" + testing::kSoftHsmModule +
-                   "&pin-source=file:" + token.WritePinFile(testing::kUserPin) + "\n");
-  ASSERT_TRUE(Sign({.subject = L"Holder", .storeName = L"Token"})) << stderrText;
-  EXPECT_EQ(fromFile, message);
 }
 
 // Why a key cannot sign is worked out by the store; this is how it is told.

@@ -4,7 +4,12 @@
 #include <malloc.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdint>
+#include <span>
+#include <string>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 #include "app/console_reporter.h"
@@ -15,6 +20,7 @@
 #include "base/report.h"
 #include "base/stage_result.h"
 #include "base/utf8.h"
+#include "digest/md2.h"
 #include "manifest/developer_info.h"
 #include "manifest/hashing_step.h"
 #include "manifest/validation.h"
@@ -66,11 +72,140 @@ StageResult DryRun(std::string text, const RunSettings& settings, const OutputGu
   return result;
 }
 
-// Removes the developer attributes, then hashes every module file.
-StageResult Prepare(xmldoc::Document& document, const HashSettings& settings, Reporter& reporter) {
-  if (!RemovePackageDeveloperInformation(document, reporter)) return StageResult::kManifestRejected;
-  if (!RemoveModuleDeveloperInformation(document, reporter)) return StageResult::kManifestRejected;
-  return GenerateFileHashes(document, settings, reporter);
+// The text, the tree destroyed as it is written, and what it frees handed
+// back as the text grows: the tree and the whole text are never held at
+// once. The value offsets of `marked` go to `valueOffsets`.
+std::string WriteText(std::unique_ptr<xmldoc::Document> document, std::uint64_t manifestSize,
+                      std::span<const xmldoc::Attribute* const> marked = {},
+                      std::vector<std::size_t>* valueOffsets = nullptr) {
+  // What was freed before in small blocks between the tree's: handing the
+  // whole free pages back keeps them out of the text's way.
+  ::malloc_trim(0);
+  std::size_t trimmedAt = 0;
+  std::string text = ManifestText(
+      std::move(document),
+      static_cast<std::size_t>(kTextCapacityFactor * manifestSize) + kTextCapacitySlackInBytes,
+      [&trimmedAt](std::size_t written) {
+        if (written - trimmedAt < kTrimEveryBytes) return;
+        trimmedAt = written;
+        ::malloc_trim(0);
+      },
+      marked, valueOffsets);
+  ::malloc_trim(0);
+  return text;
+}
+
+std::span<const std::uint8_t> Bytes(const std::string& text, std::size_t from, std::size_t to) {
+  return {reinterpret_cast<const std::uint8_t*>(text.data()) + from, to - from};
+}
+
+// The text's MD2, taken up to a frontier that the hashing moves forward:
+// on a thread of its own, so that the serial digest runs beside the threads
+// that read files, or, for a run of one thread (or when no thread can be
+// started), on the hashing thread between its results. Destroyed before
+// Finish, it stops as soon as it can and its work is lost.
+class TextMd2 {
+ public:
+  TextMd2(const std::string& digestedText, bool ownThread) : text(digestedText) {
+    if (!ownThread) return;
+    try {
+      thread = std::thread([this] { Run(); });
+    } catch (const std::system_error&) {
+      // Digested on the hashing thread instead.
+    }
+  }
+  ~TextMd2() {
+    if (!thread.joinable()) return;
+    abandoned.store(true, std::memory_order_relaxed);
+    Publish(kClosed);
+    thread.join();
+  }
+  TextMd2(const TextMd2&) = delete;
+  TextMd2& operator=(const TextMd2&) = delete;
+
+  // The text is final up to `upTo`. The thread is woken only after a stretch
+  // worth the wake-up.
+  void Settle(std::size_t upTo) {
+    if (!thread.joinable()) {
+      md2.Update(Bytes(text, settled, upTo));
+    } else if (upTo - published >= kWakeEveryBytes) {
+      Publish(upTo << 1);
+    }
+    settled = upTo;
+  }
+  // The digest of the text settled so far, once the thread is done with it.
+  Md2Digest Finish() {
+    if (thread.joinable()) {
+      Publish((settled << 1) | kClosed);
+      thread.join();
+    }
+    return md2.Finish();
+  }
+
+ private:
+  static constexpr std::size_t kClosed = 1;  // the low bit of `frontier`
+  static constexpr std::size_t kWakeEveryBytes = std::size_t{16} << 10;
+
+  void Publish(std::size_t value) {
+    published = value >> 1;
+    frontier.store(value, std::memory_order_release);
+    frontier.notify_one();
+  }
+  void Run() {
+    std::size_t done = 0;
+    for (;;) {
+      const std::size_t value = frontier.load(std::memory_order_acquire);
+      if (abandoned.load(std::memory_order_relaxed)) return;
+      if ((value >> 1) > done) {
+        md2.Update(Bytes(text, done, value >> 1));
+        done = value >> 1;
+      } else if ((value & kClosed) != 0) {
+        return;
+      } else {
+        frontier.wait(value, std::memory_order_acquire);
+      }
+    }
+  }
+
+  const std::string& text;
+  Md2 md2;                               // the thread's while it runs
+  std::atomic<std::size_t> frontier{0};  // settled length << 1, kClosed at the end
+  std::atomic<bool> abandoned{false};
+  std::size_t settled = 0;    // the hashing thread's own
+  std::size_t published = 0;  // likewise
+  std::thread thread;
+};
+
+// Removes the developer attributes, hashes every module file and writes the
+// text. With `md2` the text is written first, with placeholders where the
+// digests go, and its MD2 is taken as the hashing settles it, so that the
+// serial MD2 runs while files are read instead of after them; `md2` then
+// holds the text's digest. Without it, the digests go into the tree and the
+// text is written after.
+StageResult PrepareText(std::unique_ptr<xmldoc::Document> document, std::uint64_t manifestSize,
+                        const HashSettings& settings, Reporter& reporter, std::string& text,
+                        std::vector<std::uint8_t>* md2) {
+  if (!RemovePackageDeveloperInformation(*document, reporter))
+    return StageResult::kManifestRejected;
+  if (!RemoveModuleDeveloperInformation(*document, reporter)) return StageResult::kManifestRejected;
+  if (md2 == nullptr) {
+    if (const StageResult hashed = GenerateFileHashes(*document, settings, reporter);
+        hashed != StageResult::kGoOn)
+      return hashed;
+    text = WriteText(std::move(document), manifestSize);
+    return StageResult::kGoOn;
+  }
+  FileHashPlan plan(*document, settings, reporter, true);
+  std::vector<std::size_t> offsets;
+  text = WriteText(std::move(document), manifestSize, plan.Placeholders(), &offsets);
+  plan.PlaceholdersWritten(offsets);
+  TextMd2 digest(text, settings.jobs > 1);
+  const StageResult hashed =
+      plan.Hash(&text, [&digest](std::size_t settled) { digest.Settle(settled); });
+  if (hashed != StageResult::kGoOn) return hashed;
+  const Md2Digest result = digest.Finish();
+  md2->assign(result.begin(), result.end());
+  return StageResult::kGoOn;
 }
 
 }  // namespace
@@ -97,7 +232,12 @@ StageResult ProcessManifest(const std::wstring& infile, const std::wstring& outf
   hashSettings.confinedDirectories = settings.confinedDirectories;
   hashSettings.extraDigest = settings.digest;
   hashSettings.progressDisplay = settings.progressDisplay.value_or(::isatty(STDERR_FILENO) == 1);
-  const StageResult preparation = Prepare(*document, hashSettings, reporter);
+  // With MD2 signing a run, the text's digest is taken while files are hashed.
+  std::vector<std::uint8_t> md2;
+  const bool overlapMd2 = settings.digest == DigestAlgorithm::kMd2 && !settings.dryRun;
+  std::string text;
+  const StageResult preparation = PrepareText(std::move(document), manifestSize, hashSettings,
+                                              reporter, text, overlapMd2 ? &md2 : nullptr);
   if (preparation != StageResult::kGoOn) {
     ProgressLine(L"Not generating new manifest due to errors");
     return preparation;
@@ -109,24 +249,8 @@ StageResult ProcessManifest(const std::wstring& infile, const std::wstring& outf
     return StageResult::kSigningFailed;
   }
   if (!outfile.empty()) ProgressLine(L"Signing and writing manifest: " + outfile);
-  // Hashing freed its plan in small blocks between the tree's: handing the
-  // whole free pages back keeps them out of the text's way.
-  ::malloc_trim(0);
-  // Nothing reads the tree once it is text, so it is destroyed as it is
-  // written, and what it frees is handed back as the text grows: the tree
-  // and the whole text are never held at once.
-  std::size_t trimmedAt = 0;
-  std::string text = ManifestText(
-      std::move(document),
-      static_cast<std::size_t>(kTextCapacityFactor * manifestSize) + kTextCapacitySlackInBytes,
-      [&trimmedAt](std::size_t written) {
-        if (written - trimmedAt < kTrimEveryBytes) return;
-        trimmedAt = written;
-        ::malloc_trim(0);
-      });
-  ::malloc_trim(0);
   if (settings.dryRun) return DryRun(std::move(text), settings, guard, preparedText);
-  return SignAndWriteText(text, outfile, SignerOf(settings), guard);
+  return SignAndWriteText(text, outfile, SignerOf(settings), guard, md2);
 }
 
 std::unique_ptr<xmldoc::Document> ReadManifest(const std::wstring& path,

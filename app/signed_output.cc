@@ -130,10 +130,13 @@ bool ReadsBackAs(int fd, std::span<const std::span<const std::uint8_t>> expected
 // there through the file's descriptor and only then puts it in place of the
 // output; every failure leaves the output as it was.
 StageResult SignCheckAndReplace(std::string_view xmlText, const std::wstring& outfile,
-                                const SignerChoice& signer, ReplacementFile& target) {
+                                const SignerChoice& signer, ReplacementFile& target,
+                                std::span<const std::uint8_t> textDigest) {
   const std::span<const std::uint8_t> text = BytesOf(xmlText);
   // One digest of the text serves the signature and the check alike.
-  const std::vector<std::uint8_t> digestInfo = DigestInfo(signer.digest, text);
+  const std::vector<std::uint8_t> digestInfo = textDigest.empty()
+                                                   ? DigestInfo(signer.digest, text)
+                                                   : DigestInfoOfDigest(signer.digest, textDigest);
   if (digestInfo.empty()) {
     ReportCryptoError(CryptoResult::kCannotSign);
     return StageResult::kSigningFailed;
@@ -157,20 +160,25 @@ StageResult SignCheckAndReplace(std::string_view xmlText, const std::wstring& ou
 }  // namespace
 
 std::string ManifestText(std::unique_ptr<xmldoc::Document> document, std::size_t capacityHint,
-                         const std::function<void(std::size_t)>& released) {
+                         const std::function<void(std::size_t)>& released,
+                         std::span<const xmldoc::Attribute* const> marked,
+                         std::vector<std::size_t>* valueOffsets) {
   std::string xmlText;
   xmlText.reserve(capacityHint);
   xmldoc::WriteContext context(xmlText, kManifestIndent, kManifestWriteFlags);
+  context.markedAttributes = marked;
+  context.valueOffsets = valueOffsets;
   xmldoc::WriteReleasing(std::move(document), context, released);
   return xmlText;
 }
 
 StageResult SignAndWriteText(std::string_view xmlText, const std::wstring& outfile,
-                             const SignerChoice& signer, const OutputGuard& guard) {
+                             const SignerChoice& signer, const OutputGuard& guard,
+                             std::span<const std::uint8_t> textDigest) {
   ReplacementFile target;
   if (const StageResult opened = OpenOutput(outfile, guard, target); opened != StageResult::kGoOn)
     return opened;
-  return SignCheckAndReplace(xmlText, outfile, signer, target);
+  return SignCheckAndReplace(xmlText, outfile, signer, target, textDigest);
 }
 
 StageResult WriteTextFile(std::string_view text, const std::wstring& path,

@@ -14,6 +14,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "app/output_guard.h"
 #include "app/signer_choice.h"
@@ -21,8 +22,9 @@
 #include "cms/signed_message.h"
 
 namespace xmldoc {
+class Attribute;
 class Document;
-}
+}  // namespace xmldoc
 
 namespace brevick {
 
@@ -32,17 +34,24 @@ namespace brevick {
 // never written never become resident) and spares a large text the copies of
 // growing, each of which holds the old buffer and the new at once.
 // `released` is called as parts of the tree go, with the text's size so far.
+// Where the value of each of `marked` (attributes of the tree, in document
+// order) begins in the text is put in `valueOffsets`, when given.
 std::string ManifestText(std::unique_ptr<xmldoc::Document> document, std::size_t capacityHint,
-                         const std::function<void(std::size_t)>& released);
+                         const std::function<void(std::size_t)>& released,
+                         std::span<const xmldoc::Attribute* const> marked = {},
+                         std::vector<std::size_t>* valueOffsets = nullptr);
 
 // Signs the text, writes the signed message, checks it and replaces the
 // output with it; returns kGoOn, kOutputNotOpened, kOutputReadWriteFailed,
 // kSignatureNotWritten, kSigningFailed or kVerifyFailed. An output path that
 // `guard` protects is refused (kOutputNotOpened), and the output's directory
 // is opened, before anything is signed: a path that cannot be opened is
-// reported first.
+// reported first. `textDigest`, when not empty, is the text's digest of
+// signer.digest, taken by the caller as the text was made; else it is taken
+// here.
 StageResult SignAndWriteText(std::string_view xmlText, const std::wstring& outfile,
-                             const SignerChoice& signer, const OutputGuard& guard = {});
+                             const SignerChoice& signer, const OutputGuard& guard = {},
+                             std::span<const std::uint8_t> textDigest = {});
 
 // Writes `text` as it stands to `path`, replacing it whole, for a dry run's
 // --text. The guard protects it as it does the output. Returns kGoOn or

@@ -1,8 +1,8 @@
 // base/http_client.h: the one way Brevick talks HTTP (time-stamp authorities,
-// CRL downloads), over libcurl: http and https only, proxies and the CA bundle
-// as libcurl finds them by default, every wait bounded by a timeout, and every
-// failure told in words an operator can act on. Nothing here prints; the
-// caller turns failures into its own lines.
+// CRL downloads), over libcurl loaded on first use: http and https only,
+// proxies and the CA bundle as libcurl finds them by default, every wait
+// bounded by a timeout, and every failure told in words an operator can act on. Nothing here
+// prints; the caller turns failures into its own lines.
 #pragma once
 
 #include <cstddef>
@@ -30,7 +30,8 @@ struct HttpResponse {
   std::vector<std::uint8_t> body;
   // Empty when the exchange worked and the status is 2xx; otherwise what went
   // wrong, e.g. "connection refused", "name not resolved", "no answer in 30 s",
-  // "TLS error: <libcurl's text>", "HTTP 404 Not Found".
+  // "TLS error: <libcurl's text>", "HTTP 404 Not Found", or the missing
+  // libcurl and the package to install.
   std::string failure;
 
   bool Ok() const { return failure.empty(); }
@@ -61,7 +62,8 @@ struct TryOutcome {
 };
 
 // Tries the URLs in order, `plan.rounds` passes over the list, waiting
-// `plan.waitSeconds` between passes, until one try serves.
+// `plan.waitSeconds` between passes, until one try serves. When libcurl
+// cannot be loaded, the first URL is told failed with that reason, once.
 TryOutcome TryInTurn(const std::vector<std::string>& urls, const RetryPlan& plan,
                      const TryUrl& tryUrl, const TryFailed& failed);
 

@@ -22,8 +22,11 @@ perDir=1000
 source bench/bench_setup.sh
 bench_setup large 2000 1
 uptime
-g++ -O2 -std=c++20 -I. bench/sign_check_pass.cc build/release/cms/libbrevick_cms.a build/release/pki/libbrevick_pki.a \
-  build/release/digest/libbrevick_digest.a build/release/base/libbrevick_base.a build/release/xml/libbrevick_xml.a -lcrypto \
+libs=""
+for lib in app verify cms token pki manifest digest base xml; do
+  libs+=" build/release/$lib/libbrevick_$lib.a"
+done
+g++ -O2 -std=c++20 -I. bench/sign_check_pass.cc $libs -lcrypto -lcurl -ldl -pthread \
   -o "$work/sign_check_pass"
 
 echo "== a. 10 MB manifest, 2000 modules of 1 KiB"

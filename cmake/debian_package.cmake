@@ -1,7 +1,8 @@
 # `cpack -G DEB` (or `cmake --build ... --target package`): the brevick .deb,
 # built from what cmake/install.cmake installs. Its version is the project's;
 # its dependencies come from the shared libraries the executable links
-# (dpkg-shlibdeps).
+# (dpkg-shlibdeps), plus libcurl, which it loads only when a network option
+# needs it and which shlibdeps therefore cannot see.
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME brevick)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
@@ -18,6 +19,8 @@ set(CPACK_DEBIAN_PACKAGE_MAINTAINER "The Brevick developers <brevick@example.org
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# libcurl.so.4 by dlopen; 7.85 is the first with the protocol lists by name.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libcurl4 (>= 7.85.0)")
 # Keys on tokens: SoftHSM to try it, OpenSC's module for smart cards and USB
 # tokens, p11-kit's server and client to sign from a machine without the token.
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "softhsm2, opensc, p11-kit")

@@ -303,7 +303,11 @@ std::optional<SignedMessageFrame> SplitFrame(std::span<const std::uint8_t> messa
 
 std::vector<std::uint8_t> DigestInfo(DigestAlgorithm algorithm,
                                      std::span<const std::uint8_t> content) {
-  const std::vector<std::uint8_t> digest = ComputeDigest(algorithm, content);
+  return DigestInfoOfDigest(algorithm, ComputeDigest(algorithm, content));
+}
+
+std::vector<std::uint8_t> DigestInfoOfDigest(DigestAlgorithm algorithm,
+                                             std::span<const std::uint8_t> digest) {
   const X509SigPtr digestInfo(X509_SIG_new());
   if (digest.empty() || !digestInfo) return {};
   X509_ALGOR* digestAlgorithm = nullptr;

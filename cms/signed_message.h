@@ -35,6 +35,11 @@ using DigestInfoSigner =
 std::vector<std::uint8_t> DigestInfo(DigestAlgorithm algorithm,
                                      std::span<const std::uint8_t> content);
 
+// The same around a digest of the content that the caller took itself (while
+// the content was still being made, say); empty if OpenSSL fails.
+std::vector<std::uint8_t> DigestInfoOfDigest(DigestAlgorithm algorithm,
+                                             std::span<const std::uint8_t> digest);
+
 // Builds the message over content whose DigestInfo (of `algorithm`) the
 // caller has computed already, so that a run digests its content once; false
 // when OpenSSL fails (the key cannot sign, say), `message` then being empty.

@@ -4,14 +4,20 @@
 // the console and the error list see exactly what one file after the other
 // gives: a walk that edits the tree and plans every file in document order,
 // the hashing on worker threads, and the results applied in document order.
+// The results may go to the written text instead of the tree: the walk then
+// leaves a placeholder of the digest's width in each value, and the text up
+// to the first placeholder still unfilled is final, so the caller can digest
+// it while the files after it are still being read.
 #include "manifest/hashing_step.h"
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <memory>
 #include <new>
+#include <stdexcept>
 #include <string_view>
 #include <utility>
 
@@ -87,18 +93,6 @@ std::wstring Refusal(const std::wstring& filePath, std::string_view file, std::s
   return std::wstring();
 }
 
-// A dependency's file as the walk planned it.
-struct PlannedFile {
-  xmldoc::Element* dependency;
-  std::wstring path;     // as built, for messages
-  std::wstring refusal;  // why it is not opened; empty when it is hashed
-};
-
-struct PlannedModule {
-  std::wstring name;
-  std::vector<PlannedFile> files;
-};
-
 // Stores the digests in the dependency's elements.
 void StoreDigests(xmldoc::Element& dependency, const FileDigests& digests,
                   DigestAlgorithm extraDigest) {
@@ -119,33 +113,6 @@ void StoreDigests(xmldoc::Element& dependency, const FileDigests& digests,
   dependency.InsertChild(std::move(element), md5, xmldoc::NodeContainer::Place::kAfter);
 }
 
-// Walks the modules in document order, makes the tree edits that do not
-// depend on a digest, and plans every file.
-std::vector<PlannedModule> PlanFiles(xmldoc::Document& document, const HashSettings& settings) {
-  const bool utf8Document = IsUtf8Document(document);
-  std::vector<PlannedModule> plan;
-  xmldoc::Element& modules =
-      document.GetRoot().GetChildElement("package").GetChildElement("modules");
-  for (xmldoc::Element* module : ChildElements(modules)) {
-    PlannedModule& planned = plan.emplace_back();
-    planned.name = WideAttributeValue(*module, "name");
-    // Both are created when absent and so appear, empty, in the output.
-    const std::string subPath = module->GetOrCreateAttribute("subPath").GetText();
-    const std::wstring wideSubPath = ToWide(subPath);
-    xmldoc::Element& dependencies = module->GetOrCreateChildElement("dependencies", 0);
-    for (xmldoc::Element* dependency : ChildElements(dependencies)) {
-      const std::string file = dependency->GetOrCreateAttribute("file").GetText();
-      const std::wstring baseDirectory = BaseDirectory(*dependency, settings, wideSubPath);
-      // The build location never reaches the release manifest, hashed or not.
-      dependency->RemoveChildElement("signInfo", 0);
-      std::wstring path = JoinPath(baseDirectory, ToWide(file));
-      std::wstring refusal = Refusal(path, file, subPath, utf8Document);
-      planned.files.push_back({dependency, std::move(path), std::move(refusal)});
-    }
-  }
-  return plan;
-}
-
 // The sizes of the files to hash, for the progress display's estimate.
 std::uint64_t TotalSize(const std::vector<std::string>& paths) {
   std::uint64_t total = 0;
@@ -159,18 +126,20 @@ std::uint64_t TotalSize(const std::vector<std::string>& paths) {
 
 // The paths the hasher opens, in document order: every planned file that is
 // not refused.
-std::vector<std::string> PathsToHash(const std::vector<PlannedModule>& plan) {
+template <typename Modules>
+std::vector<std::string> PathsToHash(const Modules& modules) {
   std::vector<std::string> paths;
-  for (const PlannedModule& module : plan) {
-    for (const PlannedFile& file : module.files)
+  for (const auto& module : modules) {
+    for (const auto& file : module.files)
       if (file.refusal.empty()) paths.push_back(OpenablePath(file.path));
   }
   return paths;
 }
 
-std::uint64_t FileCount(const std::vector<PlannedModule>& plan) {
+template <typename Modules>
+std::uint64_t FileCount(const Modules& modules) {
   std::uint64_t count = 0;
-  for (const PlannedModule& module : plan) count += module.files.size();
+  for (const auto& module : modules) count += module.files.size();
   return count;
 }
 
@@ -178,10 +147,10 @@ std::uint64_t FileCount(const std::vector<PlannedModule>& plan) {
 // ends: the display must not stay on the terminal after an exception.
 class HashingDisplay {
  public:
-  HashingDisplay(Reporter& told, bool shown, const std::vector<PlannedModule>& plan,
+  HashingDisplay(Reporter& told, bool shown, std::uint64_t fileCount,
                  const std::vector<std::string>& paths)
       : reporter(told) {
-    if (shown) reporter.HashingStarted(FileCount(plan), TotalSize(paths));
+    if (shown) reporter.HashingStarted(fileCount, TotalSize(paths));
   }
   ~HashingDisplay() { reporter.HashingEnded(); }
   HashingDisplay(const HashingDisplay&) = delete;
@@ -193,9 +162,9 @@ class HashingDisplay {
 
 // The hasher's result for a planned file, the display advanced while it is
 // awaited; nothing for a refused file.
-std::optional<FileDigests> AwaitDigests(const PlannedFile& file, OrderedFileHasher& hasher,
+std::optional<FileDigests> AwaitDigests(bool refused, OrderedFileHasher& hasher,
                                         std::uint64_t filesDone, Reporter& reporter) {
-  if (!file.refusal.empty()) return std::nullopt;
+  if (refused) return std::nullopt;
   std::optional<FileDigests> digests;
   while (!(digests = hasher.Next(kProgressWait)))
     reporter.HashingAdvanced(filesDone, hasher.BytesRead());
@@ -203,10 +172,72 @@ std::optional<FileDigests> AwaitDigests(const PlannedFile& file, OrderedFileHash
   return digests;
 }
 
-// Reports the file's outcome in its place and stores its digests; false when
-// it could not be hashed.
-bool RecordOutcome(const PlannedFile& file, const std::optional<FileDigests>& digests,
-                   const HashSettings& settings, Reporter& reporter) {
+// What a placeholder holds until its digest is written over it: the width of
+// "0x" and an MD5 digest's hex digits.
+const std::string& Placeholder() {
+  static const std::string placeholder = "0x" + std::string(2 * kMd5DigestSizeInBytes, '0');
+  return placeholder;
+}
+
+}  // namespace
+
+FileHashPlan::FileHashPlan(xmldoc::Document& document, HashSettings hashSettings, Reporter& told,
+                           bool withPlaceholders)
+    : settings(std::move(hashSettings)), reporter(told) {
+  reporter.Progress(
+      L"Generating dependencing hashes for module files");  // sic: release scripts match
+                                                            // the line as it stands
+  Plan(document, withPlaceholders && settings.extraDigest == DigestAlgorithm::kMd2);
+}
+
+// Walks the modules in document order, makes the tree edits that do not
+// depend on a digest, and plans every file.
+void FileHashPlan::Plan(xmldoc::Document& document, bool withPlaceholders) {
+  const bool utf8Document = IsUtf8Document(document);
+  xmldoc::Element& modulesElement =
+      document.GetRoot().GetChildElement("package").GetChildElement("modules");
+  for (xmldoc::Element* module : ChildElements(modulesElement)) {
+    Module& planned = modules.emplace_back();
+    planned.name = WideAttributeValue(*module, "name");
+    // Both are created when absent and so appear, empty, in the output.
+    const std::string subPath = module->GetOrCreateAttribute("subPath").GetText();
+    const std::wstring wideSubPath = ToWide(subPath);
+    xmldoc::Element& dependencies = module->GetOrCreateChildElement("dependencies", 0);
+    for (xmldoc::Element* dependency : ChildElements(dependencies)) {
+      const std::string file = dependency->GetOrCreateAttribute("file").GetText();
+      const std::wstring baseDirectory = BaseDirectory(*dependency, settings, wideSubPath);
+      // The build location never reaches the release manifest, hashed or not.
+      dependency->RemoveChildElement("signInfo", 0);
+      std::wstring path = JoinPath(baseDirectory, ToWide(file));
+      std::wstring refusal = Refusal(path, file, subPath, utf8Document);
+      xmldoc::Element& md5 = dependency->GetChildElement("md5");
+      const bool placeholder = withPlaceholders && refusal.empty() && !md5.IsNull();
+      if (placeholder) {
+        xmldoc::Attribute& value = md5.GetOrCreateAttribute("value");
+        value.SetValue(Placeholder());
+        placeholders.push_back(&value);
+      }
+      planned.files.push_back({dependency, std::move(path), std::move(refusal), placeholder});
+    }
+  }
+}
+
+void FileHashPlan::PlaceholdersWritten(std::span<const std::size_t> offsets) {
+  // Every placeholder is met by the writer, in order; anything else would put
+  // digests in the wrong places.
+  if (offsets.size() != placeholders.size())
+    throw std::logic_error("the written text lost a digest's placeholder");
+  placeholderOffsets.assign(offsets.begin(), offsets.end());
+  placeholders.clear();
+  for (Module& module : modules)
+    for (File& file : module.files) file.dependency = nullptr;
+}
+
+bool FileHashPlan::Record(const File& file, const std::optional<FileDigests>& digests,
+                          std::string* text) {
+  // A placeholder is used up whatever the outcome, so that the next file's
+  // digest goes to its own.
+  const std::size_t valueOffset = file.placeholder ? placeholderOffsets[filled++] : 0;
   if (!digests || digests->outcome != FileHashOutcome::kHashed) {
     const std::wstring reason =
         digests ? std::wstring(HashFailureReason(digests->outcome)) : file.refusal;
@@ -215,36 +246,52 @@ bool RecordOutcome(const PlannedFile& file, const std::optional<FileDigests>& di
   }
   if (settings.hashedFiles != nullptr) settings.hashedFiles->push_back(digests->identity);
   reporter.Progress(L"Generated MD5 for " + file.path);
-  StoreDigests(*file.dependency, *digests, settings.extraDigest);
+  if (file.placeholder) {
+    const std::string digits = DigestToText(digests->md5);
+    // In place: the text before it may be being digested meanwhile.
+    std::copy(digits.begin(), digits.end(),
+              text->begin() + static_cast<std::ptrdiff_t>(valueOffset + 2));
+  } else if (file.dependency != nullptr) {
+    StoreDigests(*file.dependency, *digests, settings.extraDigest);
+  }
   return true;
 }
 
-}  // namespace
-
-StageResult GenerateFileHashes(xmldoc::Document& document, const HashSettings& settings,
-                               Reporter& reporter) {
-  reporter.Progress(
-      L"Generating dependencing hashes for module files");  // sic: release scripts match
-                                                            // the line as it stands
-  const std::vector<PlannedModule> plan = PlanFiles(document, settings);
-  const std::vector<std::string> paths = PathsToHash(plan);
-  const HashingDisplay display(reporter, settings.progressDisplay, plan, paths);
+StageResult FileHashPlan::Hash(std::string* text, const std::function<void(std::size_t)>& settled) {
+  if (!placeholders.empty() || (!placeholderOffsets.empty() && text == nullptr))
+    throw std::logic_error("digests hashed before their placeholders were written");
+  const std::vector<std::string> paths = PathsToHash(modules);
+  const HashingDisplay display(reporter, settings.progressDisplay, FileCount(modules), paths);
   OrderedFileHasher hasher(paths,
                            FileHashOptions{DigestSet{settings.extraDigest},
                                            settings.confinedDirectories, settings.afterBlock},
                            settings.jobs);
+  const bool digesting = text != nullptr && settled;
   // Every line comes from this thread, in document order.
   int failureCount = 0;
   std::uint64_t filesDone = 0;
-  for (const PlannedModule& module : plan) {
+  for (const Module& module : modules) {
     reporter.Progress(L"Generating hashes for files in module '" + module.name + L"'.");
-    for (const PlannedFile& file : module.files) {
-      const std::optional<FileDigests> digests = AwaitDigests(file, hasher, filesDone, reporter);
+    for (const File& file : module.files) {
+      const std::optional<FileDigests> digests =
+          AwaitDigests(!file.refusal.empty(), hasher, filesDone, reporter);
       reporter.HashingAdvanced(++filesDone, hasher.BytesRead());
-      if (!RecordOutcome(file, digests, settings, reporter)) ++failureCount;
+      if (!Record(file, digests, text)) ++failureCount;
+      // The text up to the next placeholder is final now: it is digested
+      // here while the other threads read the files after this one.
+      if (digesting && file.placeholder && failureCount == 0)
+        settled(filled < placeholderOffsets.size() ? placeholderOffsets[filled] : text->size());
     }
   }
-  return failureCount > 0 ? StageResult::kHashingFailed : StageResult::kGoOn;
+  if (failureCount > 0) return StageResult::kHashingFailed;
+  if (digesting) settled(text->size());
+  return StageResult::kGoOn;
+}
+
+StageResult GenerateFileHashes(xmldoc::Document& document, const HashSettings& settings,
+                               Reporter& reporter) {
+  FileHashPlan plan(document, settings, reporter, false);
+  return plan.Hash(nullptr);
 }
 
 }  // namespace brevick

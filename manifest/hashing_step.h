@@ -3,7 +3,9 @@
 // `md5` element, and the removal of the build-only `signInfo`.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -17,8 +19,10 @@
 #include "manifest/file_hasher.h"
 
 namespace xmldoc {
+class Attribute;
 class Document;
-}
+class Element;
+}  // namespace xmldoc
 
 namespace brevick {
 
@@ -61,6 +65,58 @@ struct HashSettings {
 // validated document.
 StageResult GenerateFileHashes(xmldoc::Document& document, const HashSettings& settings,
                                Reporter& reporter);
+
+// GenerateFileHashes in two halves around the writing of the manifest's text,
+// so that the text exists, and can be digested, while its files are hashed:
+// the walk plans every file and gives each `md5` value that a digest will
+// fill a placeholder of the digest's width; the text is written; the hashing
+// then writes each digest over its placeholder in the text. Lines, errors and
+// the tree edits are those of GenerateFileHashes, in the same order.
+class FileHashPlan {
+ public:
+  // Says that hashing begins, walks and edits the tree and plans every file,
+  // telling `told` everything. Placeholders are put in only `withPlaceholders`
+  // and without an extra digest (whose elements are added, not filled in).
+  FileHashPlan(xmldoc::Document& document, HashSettings hashSettings, Reporter& told,
+               bool withPlaceholders);
+
+  // The attributes holding a placeholder, in document order: the writer's
+  // marked attributes.
+  std::span<const xmldoc::Attribute* const> Placeholders() const { return placeholders; }
+  // Where the written text holds each placeholder's value, in the same order.
+  // Drops every pointer into the tree, which may then go.
+  void PlaceholdersWritten(std::span<const std::size_t> offsets);
+
+  // Hashes every file; each digest goes over its placeholder in `text`, or,
+  // for a plan without placeholders, into the tree. `settled`, when set, is
+  // called on this thread with the length of the text's beginning that has no
+  // placeholder left, each time it grows, the whole length last; never once a
+  // file fails. kGoOn when every file was hashed, else kHashingFailed.
+  StageResult Hash(std::string* text, const std::function<void(std::size_t)>& settled = {});
+
+ private:
+  struct File {
+    xmldoc::Element* dependency;  // none once the text is written
+    std::wstring path;            // as built, for messages
+    std::wstring refusal;         // why it is not opened; empty when it is hashed
+    bool placeholder;             // whether its md5 value is one of `placeholders`
+  };
+  struct Module {
+    std::wstring name;
+    std::vector<File> files;
+  };
+  void Plan(xmldoc::Document& document, bool withPlaceholders);
+  // Reports the file's outcome in its place and stores its digests; false
+  // when it could not be hashed.
+  bool Record(const File& file, const std::optional<FileDigests>& digests, std::string* text);
+
+  HashSettings settings;
+  Reporter& reporter;
+  std::vector<Module> modules;
+  std::vector<const xmldoc::Attribute*> placeholders;
+  std::vector<std::size_t> placeholderOffsets;  // ascending, one per placeholder
+  std::size_t filled = 0;                       // placeholders given their digest
+};
 
 // Lowercase hexadecimal digits of the bytes, high nibble first; the caller
 // puts "0x" in front.

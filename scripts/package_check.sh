@@ -37,6 +37,9 @@ fi
 echo "== control fields and the changelog"
 [ "$(dpkg-deb -f "$deb" Suggests)" = "softhsm2, opensc, p11-kit" ] ||
   fail "Suggests is '$(dpkg-deb -f "$deb" Suggests)'"
+# libcurl is loaded at run time, out of dpkg-shlibdeps' sight: named by hand.
+dpkg-deb -f "$deb" Depends | grep -q 'libcurl4 (>= 7.85.0)' ||
+  fail "Depends lacks libcurl4: '$(dpkg-deb -f "$deb" Depends)'"
 [ -f "$work/root/usr/share/doc/brevick/changelog.Debian.gz" ] || fail "the .deb has no changelog"
 # A plain installation from the same tree is no Debian package: no Debian changelog.
 DESTDIR="$work/plain" cmake --install build/package --prefix /usr/local >/dev/null
@@ -44,6 +47,10 @@ DESTDIR="$work/plain" cmake --install build/package --prefix /usr/local >/dev/nu
 if find "$work/plain" -name 'changelog.Debian*' | grep .; then
   fail "cmake --install outside the package installs a Debian changelog"
 fi
+
+# libcurl and the thirty libraries it needs are for the network options only:
+# loaded when one is used, never at every start.
+if readelf -d "$brevick" | grep 'NEEDED.*libcurl'; then fail "brevick links libcurl"; fi
 
 echo "== --version"
 "$brevick" --version | tee "$work/version"

@@ -108,6 +108,13 @@ void WriteContext::CloseContent() {
   closedBlock = true;
 }
 
+void WriteContext::ValueBegins(const Attribute& attribute) {
+  if (valueOffsets == nullptr) return;
+  const std::size_t next = valueOffsets->size();
+  if (next < markedAttributes.size() && markedAttributes[next] == &attribute)
+    valueOffsets->push_back(output.size());
+}
+
 void WriteContext::Append(std::string_view bytes) {
   if (bytes.empty()) return;  // nothing written: a pending line start stays
   output.append(bytes);
@@ -184,7 +191,9 @@ void OpenContainer(const NodeContainer& container, WriteContext& context,
     stack.push_back({&container, 0, true});
   } else if (container.IsType(kAttributeType)) {
     context.Append(container.GetName());
-    context.Append(static_cast<const Attribute&>(container).IsUnquoted() ? "=" : "=\"");
+    const auto& attribute = static_cast<const Attribute&>(container);
+    context.Append(attribute.IsUnquoted() ? "=" : "=\"");
+    context.ValueBegins(attribute);
     stack.push_back({&container, 0, false});
   } else if (container.IsType(kDocumentType)) {
     const auto& document = static_cast<const Document&>(container);

@@ -9,11 +9,14 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace xmldoc {
 
+class Attribute;
 class Document;
 class Node;
 class NodeContainer;
@@ -46,6 +49,10 @@ class WriteContext {
   // Before an end tag: breaks the line only when a block was last closed.
   void CloseContent();
 
+  // After an attribute's opening quote: records where its value begins when
+  // it is the next of markedAttributes.
+  void ValueBegins(const Attribute& attribute);
+
   // Raw bytes. Every non-empty append ends a pending line start.
   void Append(std::string_view bytes);
   void Append(char byte);
@@ -63,6 +70,12 @@ class WriteContext {
   bool closedBlock = false;
   // The output ends with a line break that nothing has followed yet.
   bool atLineStart = false;
+  // Attributes whose values a caller fills in after writing, in the order
+  // the writer meets them: the offset in `output` where each one's value
+  // begins is appended to `valueOffsets` (empty at first, and set whenever
+  // they are).
+  std::span<const Attribute* const> markedAttributes;
+  std::vector<std::size_t>* valueOffsets = nullptr;
 };
 
 // The text `node` and everything below it write with a fresh WriteContext of

@@ -1,11 +1,14 @@
 // tests/app/signer_test.cc: the certificate chosen for signing, the doubts and
-// failures told before anything is signed, and the bytes signed.
+// failures told before anything is signed, and the bytes signed; and what a
+// store listing shows of certificates without a usual name, and of stores that
+// vanish while listed.
 #include "app/signer.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 
+#include "app/store_listing.h"
 #include "base/report.h"
 #include "base/utf8.h"
 #include "cms/signed_message.h"
@@ -67,80 +70,66 @@ TEST_F(SignerTest, AThumbprintChoosesAmongTwinsAndMustAgreeWithTheSubject) {
   home.AddPemWithKey("My", "twin1.pem", twin1.get(), fixedKey.get());
   home.AddPemWithKey("My", "twin2.pem", twin2.get(), fixedKey.get());
   const std::string sha256 = Sha256Hex(twin2.get());
-  const std::string notFound =
-      "brevick: no certificate in the default store (MY) has a subject "
-      "containing 'Fixed' and the SHA-256 thumbprint " +
-      sha256 + "\n";
   const struct {
     std::wstring subject;
     ThumbprintKind kind;
-    std::string stderrText;
-  } cases[] = {
-      // clang-format off
-      {L"", ThumbprintKind::kSha1, "brevick: signed by Twin (SHA-256 " + sha256 + ")\n"},
-      {L"twin", ThumbprintKind::kSha256, "brevick: signed by Twin (SHA-256 " + sha256 + ")\n"},
-      {L"Fixed", ThumbprintKind::kSha256, notFound},
-      // clang-format on
-  };
+    bool found;
+  } cases[] = {{L"", ThumbprintKind::kSha1, true},
+               {L"twin", ThumbprintKind::kSha256, true},
+               {L"Fixed", ThumbprintKind::kSha256, false}};
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.stderrText);
+    SCOPED_TRACE(ToUtf8(c.subject));
     const Bytes thumbprint = *ParseThumbprint(ThumbprintText(Thumbprint(twin2.get(), c.kind)));
-    EXPECT_EQ(c.stderrText != notFound,
-              Sign({.subject = c.subject, .storeName = L"", .thumbprint = thumbprint}));
-    EXPECT_EQ(c.stderrText != notFound
-                  ? Strings{}
-                  : Strings{L"Could not find the specified signing certificate."},
+    EXPECT_EQ(c.found, Sign({.subject = c.subject, .storeName = L"", .thumbprint = thumbprint}));
+    EXPECT_EQ(c.found ? Strings{} : Strings{L"Could not find the specified signing certificate."},
               errors);
-    EXPECT_EQ(c.stderrText, stderrText);
+    EXPECT_EQ(c.found ? "brevick: signed by Twin (SHA-256 " + sha256 + ")\n"
+                      : "brevick: no certificate in the default store (MY) has a subject "
+                        "containing 'Fixed' and the SHA-256 thumbprint " +
+                            sha256 + "\n",
+              stderrText);
   }
 }
 
+// Several certificates that match are a doubt too: the first in file order
+// signs, named.
 TEST_F(SignerTest, EachDoubtIsAWarningAndWithStrictAnErrorThatSignsNothing) {
   const struct {
     testing::CertSpec shape;
-    bool weakKey;
+    bool weakKey, twin;
     std::string clause;  // after "warning: " / "Refusing to sign: "
   } cases[] = {
       // clang-format off
-      {{.notBeforeDays = -30, .notAfterDays = -1}, false, "certificate 'Doubt' expired on "},
-      {{.notBeforeDays = 1, .notAfterDays = 30}, false, "certificate 'Doubt' is not valid before "},
-      {{.keyUsage = "critical,keyEncipherment"}, false, "certificate 'Doubt' has a key usage without digitalSignature"},
-      {{.extendedKeyUsage = "serverAuth"}, false, "certificate 'Doubt' has an extended key usage without codeSigning"},
-      {{}, true, "certificate 'Doubt' has an RSA key of 1024 bits, under 2048"},
+      {{.notBeforeDays = -30, .notAfterDays = -1}, false, false, "certificate 'Doubt' expired on "},
+      {{.notBeforeDays = 1, .notAfterDays = 30}, false, false, "certificate 'Doubt' is not valid before "},
+      {{.keyUsage = "critical,keyEncipherment"}, false, false, "certificate 'Doubt' has a key usage without digitalSignature"},
+      {{.extendedKeyUsage = "serverAuth"}, false, false, "certificate 'Doubt' has an extended key usage without codeSigning"},
+      {{}, true, false, "certificate 'Doubt' has an RSA key of 1024 bits, under 2048"},
+      {{}, false, true, "2 certificates in the default store (MY) match; the first in file order signs: 'Doubt' (SHA-256 "},
       // clang-format on
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.clause);
     const StoreHome doubtHome;
     EVP_PKEY* key = c.weakKey ? testing::TestRsaKey(0) : fixedKey.get();
-    doubtHome.AddPemWithKey("My", "doubt.pem",
-                            MakeCertificate(key, {{"CN", "Doubt"}}, c.shape).get(), key);
+    const X509Ptr doubt = MakeCertificate(key, {{"CN", "Doubt"}}, c.shape);
+    doubtHome.AddPemWithKey("My", "doubt.pem", doubt.get(), key);
+    if (c.twin) {
+      doubtHome.AddPemWithKey("My", "doubt2.pem",
+                              MakeCertificate(key, {{"CN", "Doubt"}}, {.serial = 9}).get(), key);
+    }
     EXPECT_TRUE(Sign({.subject = L"Doubt", .storeName = L""}));
     EXPECT_EQ(Strings{}, errors);
     EXPECT_TRUE(stderrText.starts_with("brevick: warning: " + c.clause)) << stderrText;
-    EXPECT_NE(std::string::npos, stderrText.find("brevick: signed by Doubt")) << stderrText;
+    EXPECT_TRUE(
+        stderrText.ends_with("brevick: signed by Doubt (SHA-256 " + Sha256Hex(doubt.get()) + ")\n"))
+        << stderrText;
     EXPECT_FALSE(Sign({.subject = L"Doubt", .storeName = L"", .strict = true}));
     EXPECT_TRUE(message.empty());
     ASSERT_EQ(1u, errors.size());
     EXPECT_TRUE(ToUtf8(errors[0]).starts_with("Refusing to sign: " + c.clause));
     EXPECT_EQ(std::string::npos, stderrText.find("signed by"));
   }
-  // Several certificates match: the first in file order signs, named.
-  home.AddPemWithKey(
-      "My", "fixed2.pem",
-      MakeCertificate(fixedKey.get(), {{"CN", "Fixed Signer 2"}}, {.serial = 9}).get(),
-      fixedKey.get());
-  const std::string sha = Sha256Hex(fixed.get());
-  const std::string several =
-      "2 certificates in the default store (MY) match; the first in file order signs: "
-      "'Fixed Signer' (SHA-256 " +
-      sha + ")";
-  EXPECT_TRUE(Sign({.subject = L"fixed signer", .storeName = L""}));
-  EXPECT_EQ("brevick: warning: " + several + "\nbrevick: signed by Brevick Tests, Fixed Signer " +
-                "(SHA-256 " + sha + ")\n",
-            stderrText);
-  EXPECT_FALSE(Sign({.subject = L"fixed signer", .storeName = L"", .strict = true}));
-  EXPECT_EQ(Strings{ToWide("Refusing to sign: " + several)}, errors);
 }
 
 // Why a key cannot sign is worked out by the store; this is how it is told.
@@ -167,6 +156,57 @@ TEST_F(SignerTest, StoresAreReadByTheirBytesAndBigFilesAreSkipped) {
   EXPECT_EQ(
       "brevick: signed by Brevick Tests, Fixed Signer (SHA-256 " + Sha256Hex(fixed.get()) + ")\n",
       stderrText);  // b.pem is not counted as a second match
+}
+
+// "CA" empty; "My" with a named certificate, one known by its mail address
+// only, and a file that is no certificate; "Root" with a nameless one.
+class StoreListingTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    EVP_PKEY* key = testing::TestRsaKey(0);
+    home.AddStore("CA");
+    home.AddPemWithKey("My", "a.pem", MakeCertificate(key, {{"O", "Acme"}, {"CN", "Signer"}}).get(),
+                       key);
+    home.AddFile("My", "b.cer",
+                 testing::DerOf(MakeCertificate(key, {{"C", "DE"}},
+                                                {.serial = 2, .altNameEmail = "build@acme.example"})
+                                    .get()));
+    home.AddFile("My", "notes.txt", "not a certificate");
+    home.AddFile("Root", "root.crt",
+                 testing::PemOf(MakeCertificate(key, {{"C", "DE"}}, {.serial = 3}).get()));
+    home.AddFile("", "not-a-store.pem", "x");  // a file beside the stores
+  }
+
+  void ExpectListing(bool withCertificates, StageResult result, const std::string& console,
+                     const Strings& errors) {
+    const ConsoleCapture capture;
+    EXPECT_EQ(result, ListStores(withCertificates, std::nullopt));
+    EXPECT_EQ(console, capture.Text());
+    EXPECT_EQ(errors, Errors());
+  }
+
+  testing::StoreHome home;
+};
+
+TEST_F(StoreListingTest, ShowsEveryStoreAndNothingOnceTheStoresAreGone) {
+  ExpectListing(true, StageResult::kGoOn,
+                "Store 'CA'\nStore contained 0 certificate(s)\n"
+                "Store 'My'\n Signer\n build@acme.example\nStore contained 2 certificate(s)\n"
+                "Store 'Root'\n \nStore contained 1 certificate(s)\n",
+                {});
+  std::filesystem::remove_all(home.StoresDirectory());  // the data home stays
+  ExpectListing(false, StageResult::kStoreNotShown, "", {L"No stores to display"});
+}
+
+// Listed as a store, gone when opened: as a store removed meanwhile.
+TEST_F(StoreListingTest, StoreThatCannotBeOpenedEndsTheListing) {
+  const std::filesystem::path removed = home.Root() / "removed";
+  std::filesystem::create_directory_symlink(removed, home.StoresDirectory() / "Gone");
+  ExpectListing(false, StageResult::kGoOn, "Store 'CA'\n",
+                {L"Can't display information for store 'Gone'"});
+  std::filesystem::create_directory_symlink(removed, home.StoresDirectory() / "A");
+  ExpectListing(false, StageResult::kStoreNotShown, "",
+                {L"Can't display information for store 'A'", L"No stores to display"});
 }
 
 }  // namespace

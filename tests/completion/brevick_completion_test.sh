@@ -60,7 +60,6 @@ check "stores by prefix after --trust-store" "brevick --verify m.p7 --trust-stor
   $'Release\\ Team\nRoot'
 check "files among the positionals" "brevick -P man" $'manifest.xml\nmanual.txt'
 check "directories after -R" "brevick -R s" "src"
-check "nothing to offer after --jobs" "brevick --jobs " ""
 
 unset XDG_DATA_HOME
 mkdir -p "$HOME/.local/share/brevick/certstores/Home Store"

@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cstdlib>
 #include <fstream>
 #include <stdexcept>
 #include <thread>
@@ -14,6 +13,7 @@
 #include "cms/timestamp_request.h"
 #include "cms/timestamp_token.h"
 #include "tests/support/bytes.h"
+#include "tests/support/process.h"
 #include "tests/support/tsa_server.h"
 
 namespace brevick::testing {
@@ -28,14 +28,6 @@ std::string Quote(const std::string& text) { return "'" + text + "'"; }
 
 void Write(const fs::path& file, std::string_view bytes) {
   std::ofstream(file, std::ios::binary) << bytes;
-}
-
-// Runs one shell command; its output goes to the directory's log, which the
-// failure names.
-void Shell(const fs::path& dir, const std::string& command) {
-  const std::string log = (dir / "openssl.log").string();
-  if (std::system((command + " >>" + Quote(log) + " 2>&1").c_str()) != 0)
-    throw std::runtime_error("CA fixture: " + command + " failed; see " + log);
 }
 
 std::string TimeText(std::time_t time, const char* format) {
@@ -160,7 +152,9 @@ void MakeFixture(Made& made) {
   ca.Revoke("late", "-crl_reason superseded");
   tsa.Revoke("gone", "-crl_reason keyCompromise");
   f.revokedLateAt = std::time(nullptr);
-
+  // A CRL's own date then differs from every revocation date in it, so that
+  // the one is never taken for the other.
+  WaitUntilAfter(f.revokedLateAt);
   MakeCrls(f, ca, tsa);
   WaitUntilAfter(briefEnd);
 }

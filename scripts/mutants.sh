@@ -148,7 +148,8 @@ app/timestamping.cc @@ (count == 1 ? L"" : L"s") @@ (count == 0 ? L"" : L"s") @@
 app/add_timestamp.cc @@ if (!signer->tokens.empty()) return L"already has a timestamp"; @@ ; @@ brevick_app_tests
 app/store_listing.cc @@ if (storeFilter && *storeFilter != ToWide(entry)) continue; @@ ; @@ brevick_app_tests
 app/progress_meter.cc @@ WriteToTerminal(kEraseLine); @@ ; @@ brevick_app_tests
-app/run.cc @@ if (!quiet) { @@ if (true) { @@ brevick_app_tests
+app/run.cc @@ if (!quiet) { @@ if (quiet) { @@ brevick_app_tests
+app/options.cc @@ c.verify.pinnedSha256 = HexText(*thumbprint); @@ c.verify.pinnedSha256.reset(); @@ brevick_app_tests
 EOF
 )
 

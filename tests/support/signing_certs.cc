@@ -34,11 +34,7 @@ EvpPkeyPtr ReadKey(const std::string& relative) {
 }
 
 void SetOrUnset(const char* name, const std::optional<std::string>& value) {
-  if (value) {
-    setenv(name, value->c_str(), 1);
-  } else {
-    unsetenv(name);
-  }
+  value ? setenv(name, value->c_str(), 1) : unsetenv(name);
 }
 
 }  // namespace

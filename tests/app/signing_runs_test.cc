@@ -19,7 +19,6 @@
 #include "cms/timestamp_token.h"
 #include "pki/certificate_info.h"
 #include "tests/support/bytes.h"
-#include "tests/support/manifest_helpers.h"
 #include "tests/support/signing_run.h"
 #include "tests/support/tsa_server.h"
 
@@ -306,11 +305,7 @@ TEST_F(HashingOptionsTest, TheProgressLineAppearsOnATerminalOnlyAndIsErasedAtThe
 }
 
 class HostileInputTest : public SigningRunTest {
- protected:
-  void SetUp() override {
-    work.WriteFile("a.dll", "abc");
-    work.WriteFile("m.xml", ManifestNaming("a.dll"));
-  }
+  void SetUp() override { Package(); }
 };
 
 bool HasLeftovers(const std::filesystem::path& directory) {
@@ -339,7 +334,7 @@ TEST_F(HostileInputTest, RunningOutOfMemoryIsRecordedNotACrash) {
 TEST_F(HostileInputTest, OutputNamingAFileTheRunReadsIsRefusedAndNothingIsWritten) {
   std::filesystem::create_symlink("m.xml", work.Path() / "link.xml");
   std::filesystem::create_hard_link(work.Path() / "m.xml", work.Path() / "hard.xml");
-  std::filesystem::create_symlink("a.dll", work.Path() / "module-link");
+  std::filesystem::create_symlink("bin/a.dll", work.Path() / "module-link");
   const std::filesystem::path storeFile = stores.StoresDirectory() / "My" / "signer.pem";
   const std::filesystem::path storeNew = stores.StoresDirectory() / "My" / "new.p7";
   std::filesystem::create_hard_link(storeFile, work.Path() / "pem-link");
@@ -353,7 +348,7 @@ TEST_F(HostileInputTest, OutputNamingAFileTheRunReadsIsRefusedAndNothingIsWritte
   } cases[] = {
       // clang-format off
       {"m.xml", input}, {"./m.xml", input}, {".\\m.xml", input}, {"link.xml", input}, {"hard.xml", input},
-      {"a.dll", module}, {"module-link", module},
+      {"bin/a.dll", module}, {"module-link", module},
       {storeFile.string(), store}, {"pem-link", store}, {storeNew.string(), store},
       // clang-format on
   };
@@ -363,7 +358,7 @@ TEST_F(HostileInputTest, OutputNamingAFileTheRunReadsIsRefusedAndNothingIsWritte
     EXPECT_EQ(FailedWith("Refusing to overwrite " + c.outfile + c.reason + "\n"), result.output);
     EXPECT_EQ(1, result.exitCode);
     EXPECT_EQ(manifest, ReadFileBytes(work.Path() / "m.xml"));
-    EXPECT_EQ("abc", ReadFileBytes(work.Path() / "a.dll"));
+    EXPECT_EQ("abc", ReadFileBytes(work.Path() / "bin/a.dll"));
     EXPECT_EQ(pem, ReadFileBytes(storeFile));
     EXPECT_FALSE(std::filesystem::exists(storeNew));
     EXPECT_TRUE(std::filesystem::is_symlink(work.Path() / "link.xml"));

@@ -106,7 +106,7 @@ TEST_F(VerifyModeTest, OutputsExitCodesAndNotices) {
   } cases[] = {
       // clang-format off
       {{"signed.p7", "--extract", "out", "--trust", "root.pem"}, "", 0, "\nVerified\n", kMd2Warning, true},
-      {{"signed.p7", "--package", "pkg", "--json", "-", "--trust", "root.pem"}, "", kFiles, "}\n", kMd2Warning, false},
+      {{"signed.p7", "--package", "pkg", "--json", "-", "--signer", Sha256Thumbprint(signer.get())}, "", kFiles, "}\n", kMd2Warning, false},
       {{"signed.p7", "--extract", "out"}, "", kUntrusted, "\nTrust: not trusted: not checked against any trust anchor; anchors: none\nRevocation: not checked\nFiles: not checked\nVerification failed\n", kMd2Warning + notTrusted, false},
       {{"signed.p7", "--json", "out"}, "", kUntrusted, "\nVerification failed\n", kMd2Warning, true},
       {{"signed.p7", "--json", "signed.p7", "--trust", "root.pem"}, "", kOutput, "\nVerification failed\n", kMd2Warning + "brevick: --json: refusing to overwrite signed.p7: it is the signed message\n", false},

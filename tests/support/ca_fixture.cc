@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cstdlib>
 #include <fstream>
 #include <stdexcept>
 #include <thread>
@@ -14,6 +13,7 @@
 #include "cms/timestamp_request.h"
 #include "cms/timestamp_token.h"
 #include "tests/support/bytes.h"
+#include "tests/support/process.h"
 #include "tests/support/tsa_server.h"
 
 namespace brevick::testing {
@@ -28,14 +28,6 @@ std::string Quote(const std::string& text) { return "'" + text + "'"; }
 
 void Write(const fs::path& file, std::string_view bytes) {
   std::ofstream(file, std::ios::binary) << bytes;
-}
-
-// Runs one shell command; its output goes to the directory's log, which the
-// failure names.
-void Shell(const fs::path& dir, const std::string& command) {
-  const std::string log = (dir / "openssl.log").string();
-  if (std::system((command + " >>" + Quote(log) + " 2>&1").c_str()) != 0)
-    throw std::runtime_error("CA fixture: " + command + " failed; see " + log);
 }
 
 std::string TimeText(std::time_t time, const char* format) {
@@ -57,10 +49,8 @@ CertSpec SignerSpec(const std::string& crlUrl = "") {
 std::vector<std::uint8_t> Sign(const std::string& certificatePath) {
   static constexpr std::string_view kContent = "<release>fixture</release>\n";
   const X509Ptr certificate = ReadPemCertificate(certificatePath);
-  std::vector<std::uint8_t> message = SignedMessage(certificate.get(), TestRsaKey(kLeafKey),
-                                                    BytesOf(kContent), DigestAlgorithm::kSha256);
-  if (message.empty()) throw std::runtime_error("CA fixture: signing with " + certificatePath);
-  return message;
+  return SignedMessage(certificate.get(), TestRsaKey(kLeafKey), BytesOf(kContent),
+                       DigestAlgorithm::kSha256);
 }
 
 // The message with a token from `openssl ts -reply`, signed by `tsaCert`,
@@ -123,8 +113,7 @@ void MakeFixture(Made& made) {
   const std::string tsaCert = tsa.Path("tsa.pem");
   const std::string tsaGone = tsa.Issue("gone", "Brevick Revoked TSA", TsaSpec());
   const auto save = [&](const char* name, const std::vector<std::uint8_t>& bytes) {
-    Write(f.dir / name, TextOf(bytes));
-    return (f.dir / name).string();
+    Write(f.Message(name), TextOf(bytes));
   };
   const auto stamp = [&](const std::string& cert, const std::string& by,
                          const std::string& otherData = "") {
@@ -142,17 +131,17 @@ void MakeFixture(Made& made) {
   shortLived.notAfterSeconds = kShortLifeSeconds;
   const std::time_t briefEnd = std::time(nullptr) + kShortLifeSeconds;
   const std::string brief = ca.Issue("brief", "Short Lived Signer", shortLived);
-  f.expiredTs = save("brief-ts.p7", stamp(brief, tsaCert));
-  f.expired = save("brief.p7", Sign(brief));
-  f.goodTs = save("good-ts.p7", stamp(good, tsaCert));
-  f.good = save("good.p7", Sign(good));
-  f.revokedEarlyTs = save("early-ts.p7", stamp(early, tsaCert));
-  f.revokedLateTs = save("late-ts.p7", stamp(late, tsaCert));
-  f.revokedLate = save("late.p7", Sign(late));
-  f.revokedTsaTs = save("gone-tsa-ts.p7", stamp(good, tsaGone));
-  f.foreignTokenTs = save("foreign-ts.p7", stamp(good, tsaCert, "other bytes"));
-  f.fetchTs = save("fetch-ts.p7", stamp(fetch, tsaCert));
-  f.deadFetch = save("dead.p7", Sign(dead));
+  save("expired-ts", stamp(brief, tsaCert));
+  save("expired", Sign(brief));
+  save("good-ts", stamp(good, tsaCert));
+  save("good", Sign(good));
+  save("revoked-early-ts", stamp(early, tsaCert));
+  save("revoked-late-ts", stamp(late, tsaCert));
+  save("revoked-late", Sign(late));
+  save("revoked-tsa-ts", stamp(good, tsaGone));
+  save("foreign-token-ts", stamp(good, tsaCert, "other bytes"));
+  save("fetch-ts", stamp(fetch, tsaCert));
+  save("dead-fetch", Sign(dead));
 
   // Revocation dates have whole seconds: the later ones must fall after
   // every token's time, not within its second.
@@ -160,7 +149,9 @@ void MakeFixture(Made& made) {
   ca.Revoke("late", "-crl_reason superseded");
   tsa.Revoke("gone", "-crl_reason keyCompromise");
   f.revokedLateAt = std::time(nullptr);
-
+  // A CRL's own date then differs from every revocation date in it, so that
+  // the one is never taken for the other.
+  WaitUntilAfter(f.revokedLateAt);
   MakeCrls(f, ca, tsa);
   WaitUntilAfter(briefEnd);
 }

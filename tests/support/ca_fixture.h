@@ -53,18 +53,15 @@ struct CaFixture {
   std::string tsaCrl;      // the TSA root's, after the revoked TSA was revoked
   std::string bothCrls;    // caCrl and tsaCrl in one file
   std::string expiredCrl;  // the signing CA's, its nextUpdate passed
-  // Signed messages (DER); "Ts" ones carry a token over their signature.
-  std::string goodTs;          // a signer nobody revoked
-  std::string good;            // the same signer, no token
-  std::string revokedEarlyTs;  // signed after its certificate was revoked
-  std::string revokedLateTs;   // revoked after the token was made
-  std::string revokedLate;     // the same signer, no token
-  std::string expiredTs;       // its signer's certificate expired after signing
-  std::string expired;         // the same signer, no token
-  std::string revokedTsaTs;    // good signer, token by a TSA revoked since
-  std::string foreignTokenTs;  // a token over other bytes than the signature
-  std::string fetchTs;         // its signer names the served CRL (caCrl as DER)
-  std::string deadFetch;       // its signer names deadFetchUrl, where nobody listens
+  // A signed message (DER); those named "...-ts" carry a token over their
+  // signature. "good": a signer nobody revoked; "revoked-early": signed after
+  // its certificate was revoked; "revoked-late": revoked after the token was
+  // made; "expired": its signer's certificate expired after signing;
+  // "revoked-tsa-ts": the good signer, its token by a TSA revoked since;
+  // "foreign-token-ts": a token over other bytes than the signature;
+  // "fetch-ts": its signer names the served CRL (caCrl as DER);
+  // "dead-fetch": its signer names deadFetchUrl, where nobody listens.
+  std::string Message(const std::string& name) const { return (dir / (name + ".p7")).string(); }
   std::string deadFetchUrl;
   std::time_t revokedEarlyAt = 0;
   std::time_t revokedLateAt = 0;

@@ -1,5 +1,5 @@
-// tests/support/json_fields.h: JSON read back by a real parser (Python's
-// json module, in a child process), flattened for field-by-field checks.
+// tests/support/json_fields.h: a JSON object read back by a real parser
+// (Python's json module, in a child process), member by member.
 #pragma once
 
 #include <map>
@@ -7,10 +7,9 @@
 
 namespace brevick::testing {
 
-// Every leaf of the document as "a.b[2].c" -> its JSON text ("true", "null",
-// "3", or a string's decoded value without quotes); arrays and objects also
-// get an entry "path#" holding their element count. An input that does not
-// parse yields the single key "error".
+// Each top-level member of the object as name -> its JSON text ("true",
+// "3", "[1, 2]"), or a string's decoded value without quotes. An input that
+// does not parse yields the single key "error".
 std::map<std::string, std::string> JsonFields(const std::string& json);
 
 }  // namespace brevick::testing

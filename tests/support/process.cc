@@ -1,98 +1,87 @@
-// tests/support/process.cc
+// tests/support/process.cc: the run's standard output and error go to files
+// (or a terminal, read as it comes) and are read once it has ended, so that a
+// chatty child never blocks on a pipe.
 #include "tests/support/process.h"
 
 #include <fcntl.h>
-#include <poll.h>
 #include <pty.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <array>
 #include <cstdlib>
-#include <sstream>
 #include <stdexcept>
+
+#include "tests/support/temp_dir.h"
 
 namespace brevick::testing {
 namespace {
 
-// Reads both pipes to the end together, so a chatty child never blocks.
-void Drain(int outFd, int errFd, ProcessResult& result) {
-  std::array<pollfd, 2> fds{{{outFd, POLLIN, 0}, {errFd, POLLIN, 0}}};
-  std::string* targets[2] = {&result.output, &result.errors};
-  int open = 2;
-  char buffer[65536];
-  while (open > 0) {
-    if (poll(fds.data(), fds.size(), -1) < 0) continue;
-    for (std::size_t i = 0; i < fds.size(); ++i) {
-      if (fds[i].fd < 0 || fds[i].revents == 0) continue;
-      const ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
-      if (n > 0) {
-        targets[i]->append(buffer, static_cast<std::size_t>(n));
-      } else {
-        close(fds[i].fd);
-        fds[i].fd = -1;
-        --open;
-      }
-    }
+// In the child: its standard streams, directory, environment and limits.
+void SetUpChild(const ProcessOptions& options, const std::string& out, const std::string& err,
+                int terminal) {
+  dup2(open("/dev/null", O_RDONLY | O_CLOEXEC), 0);  // the originals close on exec
+  if (options.standardOutput == "-") {
+    close(1);
+  } else if (options.standardOutput.empty()) {
+    dup2(open(out.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600), 1);
+  } else {
+    dup2(open(options.standardOutput.c_str(), O_WRONLY | O_CLOEXEC), 1);
   }
+  dup2(terminal >= 0 ? terminal : open(err.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600), 2);
+  if (terminal > 2) close(terminal);
+  if (!options.workingDirectory.empty() && chdir(options.workingDirectory.c_str()) != 0) _exit(127);
+  for (const auto& [name, value] : options.env) setenv(name.c_str(), value.c_str(), 1);
+  const auto limit = static_cast<rlim_t>(options.addressSpaceLimitBytes);
+  const rlimit bound{limit, limit};
+  if (limit > 0) setrlimit(RLIMIT_AS, &bound);
 }
 
 }  // namespace
 
 ProcessResult RunBrevick(const std::vector<std::string>& args, const ProcessOptions& options) {
-  int outPipe[2], errPipe[2];
-  const bool piped = options.errorsOnTerminal
-                         ? openpty(&errPipe[0], &errPipe[1], nullptr, nullptr, nullptr) == 0
-                         : pipe(errPipe) == 0;
-  if (pipe(outPipe) != 0 || !piped) throw std::runtime_error("pipe failed");
+  const TempDir io;
+  const std::string out = (io.Path() / "out").string(), err = (io.Path() / "err").string();
+  int master = -1, terminal = -1;
+  if (options.errorsOnTerminal && openpty(&master, &terminal, nullptr, nullptr, nullptr) != 0)
+    throw std::runtime_error("openpty failed");
   // BREVICK_TEST_WRAPPER runs the executable under a tool, for instance
-  // "valgrind --error-exitcode=99 -q": words split on blanks, put in front.
-  std::vector<std::string> argv0;
-  if (const char* wrapper = std::getenv("BREVICK_TEST_WRAPPER"); wrapper != nullptr) {
-    std::istringstream words(wrapper);
-    for (std::string word; words >> word;) argv0.push_back(word);
-  }
-  argv0.push_back(BREVICK_EXE);
-  argv0.insert(argv0.end(), args.begin(), args.end());
+  // "valgrind --error-exitcode=99 -q"; the shell splits it into words.
+  std::vector<std::string> words = {"/bin/sh", "-c", "exec $BREVICK_TEST_WRAPPER \"$0\" \"$@\"",
+                                    BREVICK_EXE};
+  words.insert(words.end(), args.begin(), args.end());
   std::vector<char*> argv;
-  for (std::string& arg : argv0) argv.push_back(arg.data());
+  for (std::string& word : words) argv.push_back(word.data());
   argv.push_back(nullptr);
-
   const pid_t pid = fork();
   if (pid < 0) throw std::runtime_error("fork failed");
   if (pid == 0) {
-    const int devNull = open("/dev/null", O_RDONLY);
-    dup2(devNull, 0);
-    if (options.standardOutput.empty()) {
-      dup2(outPipe[1], 1);
-    } else if (options.standardOutput == "-") {
-      close(1);
-    } else {
-      dup2(open(options.standardOutput.c_str(), O_WRONLY), 1);
-    }
-    dup2(errPipe[1], 2);
-    close(outPipe[0]), close(errPipe[0]), close(outPipe[1]), close(errPipe[1]);
-    if (!options.workingDirectory.empty() && chdir(options.workingDirectory.c_str()) != 0)
-      _exit(127);
-    for (const auto& [name, value] : options.env) setenv(name.c_str(), value.c_str(), 1);
-    if (options.addressSpaceLimitBytes > 0) {
-      const rlimit limit{static_cast<rlim_t>(options.addressSpaceLimitBytes),
-                         static_cast<rlim_t>(options.addressSpaceLimitBytes)};
-      setrlimit(RLIMIT_AS, &limit);
-    }
-    execvp(argv[0], argv.data());
+    if (master >= 0) close(master);
+    SetUpChild(options, out, err, terminal);
+    execv(argv[0], argv.data());
     _exit(127);
   }
-  close(outPipe[1]);
-  close(errPipe[1]);
   ProcessResult result;
-  Drain(outPipe[0], errPipe[0], result);
+  if (master >= 0) {  // read until the child's end is closed, so it never waits for us
+    close(terminal);
+    char buffer[4096];
+    for (ssize_t n; (n = read(master, buffer, sizeof buffer)) > 0;)
+      result.errors.append(buffer, static_cast<std::size_t>(n));
+    close(master);
+  }
   int status = 0;
   while (waitpid(pid, &status, 0) < 0) {
   }
+  result.output = ReadFileBytes(out);
+  if (master < 0) result.errors = ReadFileBytes(err);
   result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   return result;
+}
+
+void Shell(const std::filesystem::path& dir, const std::string& command) {
+  const std::filesystem::path log = dir / "commands.log";
+  if (std::system((command + " >>'" + log.string() + "' 2>&1").c_str()) != 0)
+    throw std::runtime_error(command + " failed:\n" + ReadFileBytes(log));
 }
 
 std::string Banner() {

@@ -1,6 +1,7 @@
 // tests/support/process.h: runs the built `brevick` as a child process.
 #pragma once
 
+#include <filesystem>
 #include <string>
 #include <utility>
 #include <vector>
@@ -17,10 +18,10 @@ struct ProcessOptions {
   std::string workingDirectory = {};                          // empty: inherit
   std::vector<std::pair<std::string, std::string>> env = {};  // set on top of ours
   long addressSpaceLimitBytes = 0;                            // 0: no limit
-  // Where standard output goes: "" a pipe read into `output`, "-" closed,
+  // Where standard output goes: "" a file read into `output`, "-" closed,
   // anything else the file of that name (/dev/full, say).
   std::string standardOutput = {};
-  // Standard error on a pseudo-terminal rather than a pipe; `errors` is what
+  // Standard error on a pseudo-terminal rather than a file; `errors` is what
   // the terminal received.
   bool errorsOnTerminal = false;
 };
@@ -32,6 +33,10 @@ inline constexpr const char kHelpPointer[] =
 
 // Runs `brevick` with `args` (program name not included), stdin from /dev/null.
 ProcessResult RunBrevick(const std::vector<std::string>& args, const ProcessOptions& options = {});
+
+// Runs `command` in the shell, its output appended to dir/commands.log;
+// throws std::runtime_error with the command and that log when it fails.
+void Shell(const std::filesystem::path& dir, const std::string& command);
 
 // Standard error without the lines a signing run writes on success or
 // whatever else happens (certificate warnings, the signer's name), so that a

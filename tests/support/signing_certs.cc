@@ -5,13 +5,10 @@
 #include <stdlib.h>
 
 #include <array>
+#include <functional>
 #include <stdexcept>
 
-#include "app/signer.h"
-#include "base/file_io.h"
 #include "cms/signed_message.h"
-#include "pki/cert_store.h"
-#include "pki/certificate_info.h"
 
 namespace brevick::testing {
 namespace {
@@ -20,9 +17,12 @@ void Require(bool ok, const char* what) {
   if (!ok) throw std::runtime_error(std::string("OpenSSL failed: ") + what);
 }
 
-std::string BioText(BIO* bio) {
+// What `write` (PEM_write_bio_X509, i2d_X509_bio, ...) puts in a memory BIO.
+std::string Written(const std::function<int(BIO*)>& write, const char* what) {
+  const BioPtr bio(BIO_new(BIO_s_mem()));
+  Require(bio && write(bio.get()) == 1, what);
   char* data = nullptr;
-  const long size = BIO_get_mem_data(bio, &data);
+  const long size = BIO_get_mem_data(bio.get(), &data);
   return std::string(data, static_cast<std::size_t>(size));
 }
 
@@ -34,21 +34,7 @@ EvpPkeyPtr ReadKey(const std::string& relative) {
 }
 
 void SetOrUnset(const char* name, const std::optional<std::string>& value) {
-  if (value) {
-    setenv(name, value->c_str(), 1);
-  } else {
-    unsetenv(name);
-  }
-}
-
-// The DER encoding `encode` (i2d_X509, ...) makes of `object`.
-template <typename T>
-std::string DerText(const T* object, int (*encode)(const T*, unsigned char**), const char* what) {
-  unsigned char* der = nullptr;
-  const int size = encode(object, &der);
-  Require(size > 0, what);
-  const OpenSslBytesPtr owned(der);
-  return std::string(reinterpret_cast<const char*>(der), static_cast<std::size_t>(size));
+  value ? setenv(name, value->c_str(), 1) : unsetenv(name);
 }
 
 }  // namespace
@@ -126,26 +112,27 @@ X509Ptr FixedSignerCertificate() {
 EvpPkeyPtr FixedSignerKey() { return ReadKey("signing/fixed_signer.key"); }
 
 std::string PemOf(X509* certificate) {
-  BioPtr bio(BIO_new(BIO_s_mem()));
-  Require(bio && PEM_write_bio_X509(bio.get(), certificate) == 1, "PEM certificate");
-  return BioText(bio.get());
+  return Written([&](BIO* bio) { return PEM_write_bio_X509(bio, certificate); }, "PEM certificate");
 }
 
-std::string DerOf(X509* certificate) { return DerText(certificate, i2d_X509, "DER certificate"); }
+std::string DerOf(X509* certificate) {
+  return Written([&](BIO* bio) { return i2d_X509_bio(bio, certificate); }, "DER certificate");
+}
 
 std::string PemOf(EVP_PKEY* key, const char* password) {
-  BioPtr bio(BIO_new(BIO_s_mem()));
   const EVP_CIPHER* cipher = password != nullptr ? EVP_aes_256_cbc() : nullptr;
-  Require(bio && PEM_write_bio_PKCS8PrivateKey(bio.get(), key, cipher, password, 0, nullptr,
-                                               const_cast<char*>(password)) == 1,
-          "PEM key");
-  return BioText(bio.get());
+  return Written(
+      [&](BIO* bio) {
+        return PEM_write_bio_PKCS8PrivateKey(bio, key, cipher, password, 0, nullptr,
+                                             const_cast<char*>(password));
+      },
+      "PEM key");
 }
 
 std::string Pkcs12Of(X509* certificate, EVP_PKEY* key) {
-  Pkcs12Ptr bundle(PKCS12_create("", "test", key, certificate, nullptr, 0, 0, 0, 0, 0));
-  Require(bundle != nullptr, "PKCS #12");
-  return DerText(bundle.get(), i2d_PKCS12, "PKCS #12 DER");
+  const Pkcs12Ptr bundle(PKCS12_create("", "test", key, certificate, nullptr, 0, 0, 0, 0, 0));
+  return Written([&](BIO* bio) { return bundle ? i2d_PKCS12_bio(bio, bundle.get()) : 0; },
+                 "PKCS #12");
 }
 
 ScopedEnv::ScopedEnv(const char* variable, const std::optional<std::string>& value)

@@ -1,16 +1,12 @@
 // tests/support/tsa_server.cc: makes the TSA's certificates and configuration,
-// then starts tsa_server.py with pipes on its standard input (held open
-// while the server should live) and output (its two port numbers).
+// then starts tsa_server.py, which writes its two port numbers to a file.
 #include "tests/support/tsa_server.h"
 
-#include <fcntl.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <cstdio>
+#include <chrono>
 #include <cstdlib>
+#include <fstream>
 #include <stdexcept>
+#include <thread>
 
 namespace brevick::testing {
 namespace {
@@ -35,34 +31,22 @@ TsaServer::TsaServer() : authority(work.Path(), "Brevick Test TSA Root", kRootKe
                      "\nsigner_key = " + authority.Path("leaf.key") +
                      "\nsigner_digest = sha256\ndefault_policy = 1.3.6.1.4.1.99999.1\n"
                      "digests = sha256, sha384, sha512\ness_cert_id_alg = sha256\n");
-  int input[2], output[2];
-  // Close-on-exec: a brevick run forked by a test must not hold the server's
-  // standard input open after the test is done.
-  if (pipe2(input, O_CLOEXEC) != 0 || pipe2(output, O_CLOEXEC) != 0)
-    throw std::runtime_error("pipe failed");
+  // The server lives while its standard input is open: `input`, which no
+  // run a test starts inherits (close-on-exec).
   const std::string script = std::string(BREVICK_SOURCE_DIR) + "/tests/support/tsa_server.py";
-  pid = fork();
-  if (pid < 0) throw std::runtime_error("fork failed");
-  if (pid == 0) {
-    dup2(input[0], 0);
-    dup2(output[1], 1);
-    execlp("python3", "python3", script.c_str(), work.Path().c_str(), nullptr);
-    _exit(127);
-  }
-  close(input[0]);
-  close(output[1]);
-  stdinFd = input[1];
-  FILE* ports = fdopen(output[0], "r");
-  const int count = std::fscanf(ports, "%d %d", &port, &refusedPort);
-  std::fclose(ports);
-  if (count != 2 || port == 0 || refusedPort == 0)
+  const std::filesystem::path ports = work.Path() / "ports";
+  input = popen(
+      ("exec python3 '" + script + "' '" + work.Path().string() + "' >'" + ports.string() + "'")
+          .c_str(),
+      "we");
+  for (int tries = 0; tries < 400 && !(std::ifstream(ports) >> port >> refusedPort); ++tries)
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  if (input == nullptr || port == 0 || refusedPort == 0)
     throw std::runtime_error("the test TSA did not start");
 }
 
 TsaServer::~TsaServer() {
-  close(stdinFd);
-  int status = 0;
-  if (pid > 0 && waitpid(pid, &status, 0) < 0) kill(pid, SIGKILL);
+  if (input != nullptr) pclose(input);
 }
 
 TsaServer& TsaServer::Shared() {

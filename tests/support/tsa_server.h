@@ -5,8 +5,7 @@
 // CRL directory under /crl/.
 #pragma once
 
-#include <sys/types.h>
-
+#include <cstdio>
 #include <filesystem>
 #include <string>
 #include <string_view>
@@ -45,8 +44,7 @@ class TsaServer {
  private:
   TempDir work;
   TestAuthority authority;
-  pid_t pid = -1;
-  int stdinFd = -1;  // closing it ends the server
+  FILE* input = nullptr;  // the server's standard input: closing it ends the server
   int port = 0;
   int refusedPort = 0;
 };

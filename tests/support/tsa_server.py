@@ -47,16 +47,22 @@ def signed_by(name):  # a real token's TSTInfo signed again with DIR/name.pem, g
     return answer
 
 
+def granted(make):
+    return lambda query: (200, make(query), "application/timestamp-reply")
+
+
+def fixed(status, body, content_type="text/plain"):
+    return lambda query: (status, body, content_type)
+
+
 REJECTION = bytes.fromhex("3021301f02010230150c13") + b"policy not accepted" + bytes.fromhex("0303000001")
-STATIC = {  # path: (HTTP status, body, Content-Type)
-    "http404": (404, b"not here\n", "text/plain"),
-    "http500": (500, b"broken\n", "text/plain"),
-    "html": (200, b"<html><body>Sign in first</body></html>\n", "text/html"),
-    "reject": (200, REJECTION, "application/timestamp-reply"),
+ROUTES = {  # by the path's first word; slow/SECONDS sleeps first, flaky/TAG answers 503 once
+    "tsa": granted(reply), "slow": granted(reply), "flaky": granted(reply), "replay": granted(replay),
+    "noeku": granted(signed_by("noeku")), "codesign": granted(signed_by("codesign")),
+    "http404": fixed(404, b"not here\n"), "http500": fixed(500, b"broken\n"),
+    "html": fixed(200, b"<html><body>Sign in first</body></html>\n", "text/html"),
+    "reject": fixed(200, REJECTION, "application/timestamp-reply"),
 }
-# slow/SECONDS sleeps first; flaky/TAG answers 503 the first time it is asked.
-REPLIES = {"tsa": reply, "slow": reply, "flaky": reply, "replay": replay,
-           "noeku": signed_by("noeku"), "codesign": signed_by("codesign")}
 
 
 class Handler(http.server.BaseHTTPRequestHandler):
@@ -93,13 +99,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
         with LOCK:
             busy = word == "flaky" and self.path not in FLAKY_SEEN
             FLAKY_SEEN.add(self.path)
-        if busy:
-            return self.answer(503, b"busy\n", "text/plain")
-        if word in STATIC:
-            return self.answer(*STATIC[word])
-        if word not in REPLIES:
-            return self.answer(404, b"no such path\n", "text/plain")
-        self.answer(200, REPLIES[word](query))
+        if busy or word not in ROUTES:
+            return self.answer(503 if busy else 404, b"busy\n" if busy else b"no such path\n", "text/plain")
+        self.answer(*ROUTES[word](query))
 
 
 server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)

@@ -2,11 +2,9 @@
 #include "tests/support/verify_fixture.h"
 
 #include <algorithm>
-#include <map>
 
 #include "base/hex_text.h"
 #include "cms/signed_message.h"
-#include "manifest/hashing_step.h"
 #include "tests/support/bytes.h"
 
 namespace brevick::testing {
@@ -19,27 +17,23 @@ std::string ShaHex(const std::string& bytes, const char* name) {
 }
 
 std::string ManifestFor(const std::vector<PackageFile>& files) {
-  std::vector<std::string> order;
-  std::map<std::string, std::string> bodies;
-  std::map<std::string, std::string> subPaths;
-  for (const PackageFile& file : files) {
-    if (!bodies.contains(file.module)) order.push_back(file.module);
-    subPaths[file.module] = file.subPath;
-    const std::string digests = file.digestElements.empty()
-                                    ? "<md5 value=\"0x" + ShaHex(file.bytes, "MD5") + "\"/>"
-                                    : file.digestElements;
-    bodies[file.module] += "<dependency file=\"" + file.file +
-                           "\" entryPoint=\"0\"><destination value=\"local\"/>" + digests +
-                           "</dependency>";
-  }
   std::string xml =
       "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<dravanePackage><package "
       "name=\"Test\" id=\"{3F2504E0-4F89-11D3-9A0C-0305E82C3301}\"><modules>";
-  for (const std::string& module : order) {
-    xml += "<module name=\"" + module + "\" subPath=\"" + subPaths[module] + "\"><dependencies>" +
-           bodies[module] + "</dependencies></module>";
+  const std::string moduleEnd = "</dependencies></module>";
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    const PackageFile& file = files[i];
+    if (i == 0 || files[i - 1].module != file.module) {
+      xml += (i == 0 ? "" : moduleEnd) + "<module name=\"" + file.module + "\" subPath=\"" +
+             file.subPath + "\"><dependencies>";
+    }
+    xml += "<dependency file=\"" + file.file +
+           "\" entryPoint=\"0\"><destination value=\"local\"/>" +
+           (file.digestElements.empty() ? "<md5 value=\"0x" + ShaHex(file.bytes, "MD5") + "\"/>"
+                                        : file.digestElements) +
+           "</dependency>";
   }
-  return xml + "</modules></package></dravanePackage>\n";
+  return xml + (files.empty() ? "" : moduleEnd) + "</modules></package></dravanePackage>\n";
 }
 
 VerifyFixture::VerifyFixture() {

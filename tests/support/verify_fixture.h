@@ -22,7 +22,8 @@ struct PackageFile {
   std::string digestElements;  // empty: one md5 of `bytes`
 };
 
-// The release manifest text for `files`, one module per distinct name.
+// The release manifest text for `files`, one module for each run of files
+// with one module name.
 std::string ManifestFor(const std::vector<PackageFile>& files);
 // The OpenSSL digest `name` ("MD5", "SHA256", ...) of `bytes`, lowercase
 // hexadecimal.

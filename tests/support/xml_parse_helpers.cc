@@ -38,11 +38,16 @@ namespace {
 
 void Describe(const xmldoc::Node& node, std::string& out);
 
-void DescribeAll(const auto& nodes, std::string_view separator, std::string& out) {
+// The nodes between `open` and `close`; nothing at all when there are none.
+void DescribeAll(const auto& nodes, const char* open, std::string_view separator, const char* close,
+                 std::string& out) {
+  if (nodes.empty() && *open != '\0') return;
+  out += open;
   for (std::size_t i = 0; i < nodes.size(); ++i) {
     if (i > 0) out += separator;
     Describe(*nodes[i], out);
   }
+  out += close;
 }
 
 void Describe(const xmldoc::Node& node, std::string& out) {
@@ -50,22 +55,14 @@ void Describe(const xmldoc::Node& node, std::string& out) {
   if (node.IsType(xmldoc::kElementType)) {
     const auto& element = static_cast<const xmldoc::Element&>(node);
     out += element.GetName();
-    if (!element.GetAttributes().empty()) {
-      out += '(';
-      DescribeAll(element.GetAttributes(), " ", out);
-      out += ')';
-    }
-    if (!element.IsEmpty()) {
-      out += '[';
-      DescribeAll(element.GetChildren(), " ", out);
-      out += ']';
-    }
+    DescribeAll(element.GetAttributes(), "(", " ", ")", out);
+    DescribeAll(element.GetChildren(), "[", " ", "]", out);
   } else if (node.IsType(xmldoc::kAttributeType)) {
     const auto& attribute = static_cast<const xmldoc::Attribute&>(node);
     out += attribute.GetName() + (attribute.IsUnquoted() ? "=~" : "=");
-    DescribeAll(attribute.GetChildren(), "", out);
+    DescribeAll(attribute.GetChildren(), "", "", "", out);
   } else if (node.IsType(xmldoc::kDocumentType)) {
-    DescribeAll(static_cast<const xmldoc::Document&>(node).GetChildren(), " ", out);
+    DescribeAll(static_cast<const xmldoc::Document&>(node).GetChildren(), "", " ", "", out);
   } else if (node.IsType(xmldoc::kReferenceType) && node.GetName().empty()) {
     char hex[16];
     std::snprintf(hex, sizeof hex, "&#x%X;",

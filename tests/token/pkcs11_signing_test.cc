@@ -1,11 +1,14 @@
 // Signing with a key held on a real SoftHSM 2 token: every way signing on a
-// token can fail, the signature the same key in a file would make, and the
-// description of a token key.
+// token can fail, the signature the same key in a file would make, what the
+// executable tells of a failure, and the description of a token key.
 #include <gtest/gtest.h>
+
+#include <filesystem>
 
 #include "cms/signed_message.h"
 #include "pki/pkcs11_uri.h"
 #include "tests/support/bytes.h"
+#include "tests/support/process.h"
 #include "tests/support/signing_certs.h"
 #include "tests/support/softhsm_token.h"
 #include "token/pkcs11_token.h"
@@ -99,6 +102,36 @@ TEST_F(Pkcs11SigningTest, TakesThePinFromFileThenEnvironmentThenUriAndSaysWhyEac
     EXPECT_EQ(c.reason.empty(), reason.empty()) << reason;
     EXPECT_EQ(0u, reason.find(c.reason)) << reason;
     EXPECT_EQ(std::string::npos, reason.find('\n')) << reason;
+  }
+}
+
+// Through the executable: the key on the token signs the example package, and
+// a token that fails says why in one line beside the report on standard
+// output, leaving no file behind.
+TEST_F(Pkcs11SigningTest, TheExecutableSignsOnTheTokenOrSaysWhyInOneLine) {
+  const StoreHome stores;
+  stores.AddFile("My", "signer.pem", PemOf(certificate.get()));
+  const std::string example = std::string(BREVICK_SOURCE_DIR) + "/examples/package";
+  // clang-format off
+  const struct { std::string pin; int exitCode; std::string errors; } cases[] = {
+      {kUserPin, 0, ""},
+      {"9999", 1, "brevick: login to PKCS #11 token 'release' failed: wrong PIN (tokens lock the PIN after a few wrong tries)\n"},
+  };
+  // clang-format on
+  for (const auto& c : cases) {
+    stores.AddFile("My", "signer.key", TokenUri("&pin-value=" + c.pin) + "\n");
+    const std::filesystem::path out = work.Path() / (c.pin + ".p7");
+    const ProcessResult run =
+        RunBrevick({"-R", example + "/src", example + "/manifest.xml", out.string(), kSubject});
+    EXPECT_EQ(c.exitCode, run.exitCode);
+    EXPECT_EQ(c.errors, WithoutSigningNotices(run.errors));
+    std::vector<std::uint8_t> content;
+    if (c.exitCode == 0) {
+      EXPECT_EQ(CryptoResult::kOk, VerifySignedMessage(Bytes(ReadFileBytes(out)), content));
+    } else {
+      EXPECT_EQ(Banner() + "\nThere were errors:\nCan't sign data\n", run.output);
+      EXPECT_FALSE(std::filesystem::exists(out));
+    }
   }
 }
 

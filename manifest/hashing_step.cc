@@ -124,25 +124,6 @@ std::uint64_t TotalSize(const std::vector<std::string>& paths) {
   return total;
 }
 
-// The paths the hasher opens, in document order: every planned file that is
-// not refused.
-template <typename Modules>
-std::vector<std::string> PathsToHash(const Modules& modules) {
-  std::vector<std::string> paths;
-  for (const auto& module : modules) {
-    for (const auto& file : module.files)
-      if (file.refusal.empty()) paths.push_back(OpenablePath(file.path));
-  }
-  return paths;
-}
-
-template <typename Modules>
-std::uint64_t FileCount(const Modules& modules) {
-  std::uint64_t count = 0;
-  for (const auto& module : modules) count += module.files.size();
-  return count;
-}
-
 // Tells the reporter that the hashing display is over, however the step
 // ends: the display must not stay on the terminal after an exception.
 class HashingDisplay {
@@ -197,19 +178,18 @@ void FileHashPlan::Plan(xmldoc::Document& document, bool withPlaceholders) {
   xmldoc::Element& modulesElement =
       document.GetRoot().GetChildElement("package").GetChildElement("modules");
   for (xmldoc::Element* module : ChildElements(modulesElement)) {
-    Module& planned = modules.emplace_back();
-    planned.name = WideAttributeValue(*module, "name");
+    Module& planned = modules.emplace_back(Module{module->FindAttribute("name").GetText(), 0});
     // Both are created when absent and so appear, empty, in the output.
     const std::string subPath = module->GetOrCreateAttribute("subPath").GetText();
     const std::wstring wideSubPath = ToWide(subPath);
     xmldoc::Element& dependencies = module->GetOrCreateChildElement("dependencies", 0);
     for (xmldoc::Element* dependency : ChildElements(dependencies)) {
-      const std::string file = dependency->GetOrCreateAttribute("file").GetText();
-      const std::wstring baseDirectory = BaseDirectory(*dependency, settings, wideSubPath);
+      std::string file = dependency->GetOrCreateAttribute("file").GetText();
+      std::wstring baseDirectory = BaseDirectory(*dependency, settings, wideSubPath);
       // The build location never reaches the release manifest, hashed or not.
       dependency->RemoveChildElement("signInfo", 0);
-      std::wstring path = JoinPath(baseDirectory, ToWide(file));
-      const std::wstring_view refusal = Refusal(path, file, subPath, utf8Document);
+      const std::wstring_view refusal =
+          Refusal(JoinPath(baseDirectory, ToWide(file)), file, subPath, utf8Document);
       xmldoc::Element& md5 = dependency->GetChildElement("md5");
       const bool placeholder = withPlaceholders && refusal.empty() && !md5.IsNull();
       if (placeholder) {
@@ -217,9 +197,15 @@ void FileHashPlan::Plan(xmldoc::Document& document, bool withPlaceholders) {
         value.SetValue(Placeholder());
         placeholders.push_back(&value);
       }
-      planned.files.push_back({dependency, std::move(path), refusal, placeholder});
+      if (bases.empty() || bases.back() != baseDirectory) bases.push_back(std::move(baseDirectory));
+      files.push_back({dependency, std::move(file), bases.size() - 1, refusal, placeholder});
+      ++planned.fileCount;
     }
   }
+}
+
+std::wstring FileHashPlan::PathOf(const File& file) const {
+  return JoinPath(bases[file.base], ToWide(file.name));
 }
 
 void FileHashPlan::PlaceholdersWritten(std::vector<std::size_t> offsets) {
@@ -229,8 +215,7 @@ void FileHashPlan::PlaceholdersWritten(std::vector<std::size_t> offsets) {
     throw std::logic_error("the written text lost a digest's placeholder");
   placeholderOffsets = std::move(offsets);
   std::vector<const xmldoc::Attribute*>().swap(placeholders);
-  for (Module& module : modules)
-    for (File& file : module.files) file.dependency = nullptr;
+  for (File& file : files) file.dependency = nullptr;
 }
 
 bool FileHashPlan::Record(const File& file, const std::optional<FileDigests>& digests,
@@ -238,14 +223,15 @@ bool FileHashPlan::Record(const File& file, const std::optional<FileDigests>& di
   // A placeholder is used up whatever the outcome, so that the next file's
   // digest goes to its own.
   const std::size_t valueOffset = file.placeholder ? placeholderOffsets[filled++] : 0;
+  const std::wstring path = PathOf(file);
   if (!digests || digests->outcome != FileHashOutcome::kHashed) {
-    std::wstring message = L"Error generating MD5 for '" + file.path + L"'. ";
+    std::wstring message = L"Error generating MD5 for '" + path + L"'. ";
     message += digests ? HashFailureReason(digests->outcome) : file.refusal;
     reporter.Error(message);
     return false;
   }
   if (settings.hashedFiles != nullptr) settings.hashedFiles->push_back(digests->identity);
-  reporter.Progress(L"Generated MD5 for " + file.path);
+  reporter.Progress(L"Generated MD5 for " + path);
   if (file.placeholder) {
     const std::string digits = DigestToText(digests->md5);
     // In place: the text before it may be being digested meanwhile.
@@ -260,8 +246,11 @@ bool FileHashPlan::Record(const File& file, const std::optional<FileDigests>& di
 StageResult FileHashPlan::Hash(std::string* text, const std::function<void(std::size_t)>& settled) {
   if (!placeholders.empty() || (!placeholderOffsets.empty() && text == nullptr))
     throw std::logic_error("digests hashed before their placeholders were written");
-  const std::vector<std::string> paths = PathsToHash(modules);
-  const HashingDisplay display(reporter, settings.progressDisplay, FileCount(modules), paths);
+  // The paths the hasher opens, in document order: every file not refused.
+  std::vector<std::string> paths;
+  for (const File& file : files)
+    if (file.refusal.empty()) paths.push_back(OpenablePath(PathOf(file)));
+  const HashingDisplay display(reporter, settings.progressDisplay, files.size(), paths);
   OrderedFileHasher hasher(paths,
                            FileHashOptions{DigestSet{settings.extraDigest},
                                            settings.confinedDirectories, settings.afterBlock},
@@ -270,16 +259,18 @@ StageResult FileHashPlan::Hash(std::string* text, const std::function<void(std::
   // Every line comes from this thread, in document order.
   int failureCount = 0;
   std::uint64_t filesDone = 0;
+  auto file = files.cbegin();
   for (const Module& module : modules) {
-    reporter.Progress(L"Generating hashes for files in module '" + module.name + L"'.");
-    for (const File& file : module.files) {
+    reporter.Progress(L"Generating hashes for files in module '" + ToWide(module.name) + L"'.");
+    for (const auto moduleEnd = file + static_cast<std::ptrdiff_t>(module.fileCount);
+         file != moduleEnd; ++file) {
       const std::optional<FileDigests> digests =
-          AwaitDigests(!file.refusal.empty(), hasher, filesDone, reporter);
+          AwaitDigests(!file->refusal.empty(), hasher, filesDone, reporter);
       reporter.HashingAdvanced(++filesDone, hasher.BytesRead());
-      if (!Record(file, digests, text)) ++failureCount;
+      if (!Record(*file, digests, text)) ++failureCount;
       // The text up to the next placeholder is final now: it is digested
       // here while the other threads read the files after this one.
-      if (digesting && file.placeholder && failureCount == 0)
+      if (digesting && file->placeholder && failureCount == 0)
         settled(filled < placeholderOffsets.size() ? placeholderOffsets[filled] : text->size());
     }
   }

@@ -96,24 +96,32 @@ class FileHashPlan {
   StageResult Hash(std::string* text, const std::function<void(std::size_t)>& settled = {});
 
  private:
+  // What messages and the hasher need of a file, kept small: its path is
+  // built again from the two when needed, since the plan lives beside the
+  // whole text.
   struct File {
     xmldoc::Element* dependency;  // none once the text is written
-    std::wstring path;            // as built, for messages
+    std::string name;             // the `file` attribute
+    std::size_t base;             // index of its directory in `bases`
     std::wstring_view refusal;    // why it is not opened (a fixed text); empty when hashed
     bool placeholder;             // whether its md5 value is one of `placeholders`
   };
   struct Module {
-    std::wstring name;
-    std::vector<File> files;
+    std::string name;       // as written in the manifest
+    std::size_t fileCount;  // its files, the next ones in `files`
   };
   void Plan(xmldoc::Document& document, bool withPlaceholders);
   // Reports the file's outcome in its place and stores its digests; false
   // when it could not be hashed.
   bool Record(const File& file, const std::optional<FileDigests>& digests, std::string* text);
+  // The path as messages give it.
+  std::wstring PathOf(const File& file) const;
 
   HashSettings settings;
   Reporter& reporter;
   std::vector<Module> modules;
+  std::vector<File> files;          // every module's, in document order
+  std::vector<std::wstring> bases;  // the directories of files, each once in a row
   std::vector<const xmldoc::Attribute*> placeholders;
   std::vector<std::size_t> placeholderOffsets;  // ascending, one per placeholder
   std::size_t filled = 0;                       // placeholders given their digest

@@ -94,6 +94,7 @@ verify/revocation_check.cc @@ if (signedAt && *signedAt < finding.revokedAt) { @
 cms/timestamp_token.cc @@ (X509_get_extended_key_usage(certificate) & XKU_TIMESTAMP) != 0; @@ true; @@ brevick_cms_tests
 base/http_client.cc @@ } else if (response.status < 200 || response.status > 299) { @@ } else if (response.status >= 500) { @@ brevick_base_tests
 base/http_client.cc @@ if (bytes > exchange->maxBodyBytes - exchange->body.size()) { @@ if (bytes > exchange->maxBodyBytes) { @@ brevick_base_tests
+base/http_client.cc @@ if (!urls.empty() && !Curl().problem.empty()) { @@ if (false) { @@ brevick_app_tests
 verify/revocation_check.cc @@ if (unknown == nullptr) unknown = FirstUnknown(tsaFindings); @@ if (unknown != nullptr) unknown = FirstUnknown(tsaFindings); @@ brevick_verify_tests
 verify/revocation_check.cc @@ revocation.afterTimestamp = true; @@ ; @@ brevick_verify_tests
 verify/timestamp_check.cc @@ if (!reason.empty()) return false; @@ ; @@ brevick_verify_tests

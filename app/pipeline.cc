@@ -195,11 +195,16 @@ StageResult PrepareText(std::unique_ptr<xmldoc::Document> document, std::uint64_
     text = WriteText(std::move(document), manifestSize);
     return StageResult::kGoOn;
   }
-  FileHashPlan plan(*document, settings, reporter, true);
+  // The digest's own thread is one of the jobs, and the files get the others:
+  // the serial digest is the longest chain, and must not share its core.
+  const bool ownThread = settings.jobs > 1;
+  HashSettings hashing = settings;
+  if (ownThread) --hashing.jobs;
+  FileHashPlan plan(*document, std::move(hashing), reporter, true);
   std::vector<std::size_t> offsets;
   text = WriteText(std::move(document), manifestSize, plan.Placeholders(), &offsets);
-  plan.PlaceholdersWritten(offsets);
-  TextMd2 digest(text, settings.jobs > 1);
+  plan.PlaceholdersWritten(std::move(offsets));
+  TextMd2 digest(text, ownThread);
   const StageResult hashed =
       plan.Hash(&text, [&digest](std::size_t settled) { digest.Settle(settled); });
   if (hashed != StageResult::kGoOn) return hashed;

@@ -82,15 +82,15 @@ bool HasNonAscii(std::string_view name) {
 
 // Why a dependency's file is refused before it is opened; empty when it is
 // not. `file` and `subPath` are the names the written manifest carries.
-std::wstring Refusal(const std::wstring& filePath, std::string_view file, std::string_view subPath,
-                     bool utf8Document) {
+std::wstring_view Refusal(const std::wstring& filePath, std::string_view file,
+                          std::string_view subPath, bool utf8Document) {
   // The conversion stops at a NUL, which would name some other file.
   if (filePath.find(L'\0') != std::wstring::npos) return L"Check that it exists";
   if (ChangesWhenWritten(file) || ChangesWhenWritten(subPath))
     return L"Its name would change when the manifest is written";
   if (!utf8Document && (HasNonAscii(file) || HasNonAscii(subPath)))
     return L"Non-ASCII names need a UTF-8 manifest";
-  return std::wstring();
+  return {};
 }
 
 // Stores the digests in the dependency's elements.
@@ -209,7 +209,7 @@ void FileHashPlan::Plan(xmldoc::Document& document, bool withPlaceholders) {
       // The build location never reaches the release manifest, hashed or not.
       dependency->RemoveChildElement("signInfo", 0);
       std::wstring path = JoinPath(baseDirectory, ToWide(file));
-      std::wstring refusal = Refusal(path, file, subPath, utf8Document);
+      const std::wstring_view refusal = Refusal(path, file, subPath, utf8Document);
       xmldoc::Element& md5 = dependency->GetChildElement("md5");
       const bool placeholder = withPlaceholders && refusal.empty() && !md5.IsNull();
       if (placeholder) {
@@ -217,18 +217,18 @@ void FileHashPlan::Plan(xmldoc::Document& document, bool withPlaceholders) {
         value.SetValue(Placeholder());
         placeholders.push_back(&value);
       }
-      planned.files.push_back({dependency, std::move(path), std::move(refusal), placeholder});
+      planned.files.push_back({dependency, std::move(path), refusal, placeholder});
     }
   }
 }
 
-void FileHashPlan::PlaceholdersWritten(std::span<const std::size_t> offsets) {
+void FileHashPlan::PlaceholdersWritten(std::vector<std::size_t> offsets) {
   // Every placeholder is met by the writer, in order; anything else would put
   // digests in the wrong places.
   if (offsets.size() != placeholders.size())
     throw std::logic_error("the written text lost a digest's placeholder");
-  placeholderOffsets.assign(offsets.begin(), offsets.end());
-  placeholders.clear();
+  placeholderOffsets = std::move(offsets);
+  std::vector<const xmldoc::Attribute*>().swap(placeholders);
   for (Module& module : modules)
     for (File& file : module.files) file.dependency = nullptr;
 }
@@ -239,9 +239,9 @@ bool FileHashPlan::Record(const File& file, const std::optional<FileDigests>& di
   // digest goes to its own.
   const std::size_t valueOffset = file.placeholder ? placeholderOffsets[filled++] : 0;
   if (!digests || digests->outcome != FileHashOutcome::kHashed) {
-    const std::wstring reason =
-        digests ? std::wstring(HashFailureReason(digests->outcome)) : file.refusal;
-    reporter.Error(L"Error generating MD5 for '" + file.path + L"'. " + reason);
+    std::wstring message = L"Error generating MD5 for '" + file.path + L"'. ";
+    message += digests ? HashFailureReason(digests->outcome) : file.refusal;
+    reporter.Error(message);
     return false;
   }
   if (settings.hashedFiles != nullptr) settings.hashedFiles->push_back(digests->identity);

@@ -9,6 +9,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "base/file_io.h"
@@ -85,7 +86,7 @@ class FileHashPlan {
   std::span<const xmldoc::Attribute* const> Placeholders() const { return placeholders; }
   // Where the written text holds each placeholder's value, in the same order.
   // Drops every pointer into the tree, which may then go.
-  void PlaceholdersWritten(std::span<const std::size_t> offsets);
+  void PlaceholdersWritten(std::vector<std::size_t> offsets);
 
   // Hashes every file; each digest goes over its placeholder in `text`, or,
   // for a plan without placeholders, into the tree. `settled`, when set, is
@@ -98,7 +99,7 @@ class FileHashPlan {
   struct File {
     xmldoc::Element* dependency;  // none once the text is written
     std::wstring path;            // as built, for messages
-    std::wstring refusal;         // why it is not opened; empty when it is hashed
+    std::wstring_view refusal;    // why it is not opened (a fixed text); empty when hashed
     bool placeholder;             // whether its md5 value is one of `placeholders`
   };
   struct Module {

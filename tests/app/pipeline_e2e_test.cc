@@ -58,6 +58,11 @@ std::string ReleaseManifest(const std::string& destination = "shared") {
          "</modules>" + at(1) + "</package>" + at(0) + "</dravanePackage>";
 }
 
+// `text` with its first `from` replaced by `to`.
+std::string Replaced(std::string text, const std::string& from, const std::string& to) {
+  return text.replace(text.find(from), from.size(), to);
+}
+
 const std::string kProgress =
     "Reading manifest: m.xml\nValidating XML for package 'P'\nValidating XML for module 'A'\n"
     "Removing developer information from <P> package.\n"
@@ -76,6 +81,8 @@ class PipelineEndToEndTest : public SigningRunTest {
     work.WriteFile("src/res/b.dat", "");
     work.WriteFile("m.xml", Manifest());
     work.WriteFile("rule.xml", Manifest("dravanePackage", "Local"));
+    work.WriteFile("attrs.xml", Replaced(Replaced(Manifest(), "<md5/>", "<md5 kind=\"k\"/>"),
+                                         "\"old\"/>", "\"old\" z=\"&amp;\"/>"));
     work.WriteFile("wrong-root.xml", Manifest("DravanePackage"));
     work.WriteFile("broken.xml", "<dravanePackage>\n<package>\n</dravanePackage>");
     work.WriteFile("no-dll.xml", ReadFileBytes(work.Path() / "m.xml"));
@@ -114,6 +121,7 @@ TEST_F(PipelineEndToEndTest, EachRunPrintsItsProgressAndSignsOnlyWhatItShould) {
       // clang-format off
       {{"-P", "-R", "src", "m.xml", "out.p7", "run signer"}, b + signing + "\nDone\n", 0, ReleaseManifest()},
       {{"-R", "src", "rule.xml", "out.p7", kSubject}, failed + kRule, 1, ReleaseManifest("Local")},
+      {{"-R", "src", "attrs.xml", "out.p7", kSubject}, done, 0, Replaced(Replaced(ReleaseManifest(), "<md5 value=\"0x9", "<md5 kind=\"k\" value=\"0x9"), "27e\"/>", "27e\" z=\"&amp;\"/>")},
       {{"folder.xml", "out.p7", kSubject}, failed + "Failed to open folder.xml. Is a directory\n", 1, ""},
       {{"broken.xml", "out.p7", kSubject}, failed + "XML parse error in file broken.xml [The end tag has not the same name as the start tag]\n", 1, ""},
       {{"wrong-root.xml", "out.p7", kSubject}, failed + "Opening <dravanePackage> element not found\n", 1, ""},

@@ -92,7 +92,6 @@ verify/signer_trust.cc @@ if (!anchors.problems.empty()) { @@ if (false) { @@ br
 verify/signer_trust.cc @@ if (md2 && options.strict) return @@ if (md2 && !options.strict) return @@ brevick_verify_tests
 verify/revocation_check.cc @@ if (signedAt && *signedAt < finding.revokedAt) { @@ if (signedAt) { @@ brevick_verify_tests
 cms/timestamp_token.cc @@ (X509_get_extended_key_usage(certificate) & XKU_TIMESTAMP) != 0; @@ true; @@ brevick_cms_tests
-cms/timestamp_token.cc @@ if (expected.digest && *expected.digest != *digest) { @@ if (false) { @@ brevick_cms_tests
 base/http_client.cc @@ } else if (response.status < 200 || response.status > 299) { @@ } else if (response.status >= 500) { @@ brevick_base_tests
 base/http_client.cc @@ if (bytes > exchange->maxBodyBytes - exchange->body.size()) { @@ if (bytes > exchange->maxBodyBytes) { @@ brevick_base_tests
 base/http_client.cc @@ if (!urls.empty() && !Curl().problem.empty()) { @@ if (false) { @@ brevick_app_tests

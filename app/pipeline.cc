@@ -195,12 +195,11 @@ StageResult PrepareText(std::unique_ptr<xmldoc::Document> document, std::uint64_
     text = WriteText(std::move(document), manifestSize);
     return StageResult::kGoOn;
   }
-  // The digest's own thread is one of the jobs, and the files get the others:
-  // the serial digest is the longest chain, and must not share its core.
+  // The digest gets a thread of its own beside every hashing job: taking one
+  // of the jobs for it would halve the hashing of large files, whose text is
+  // short, to speed up only the text of many small ones.
   const bool ownThread = settings.jobs > 1;
-  HashSettings hashing = settings;
-  if (ownThread) --hashing.jobs;
-  FileHashPlan plan(*document, std::move(hashing), reporter, true);
+  FileHashPlan plan(*document, settings, reporter, true);
   std::vector<std::size_t> offsets;
   text = WriteText(std::move(document), manifestSize, plan.Placeholders(), &offsets);
   plan.PlaceholdersWritten(std::move(offsets));

@@ -150,6 +150,9 @@ app/store_listing.cc @@ if (storeFilter && *storeFilter != ToWide(entry)) contin
 app/progress_meter.cc @@ WriteToTerminal(kEraseLine); @@ ; @@ brevick_app_tests
 app/run.cc @@ if (!quiet) { @@ if (quiet) { @@ brevick_app_tests
 app/options.cc @@ c.verify.pinnedSha256 = HexText(*thumbprint); @@ c.verify.pinnedSha256.reset(); @@ brevick_app_tests
+xml/writer.cc @@ owned.RemoveAllChildren(); @@ ; @@ brevick_xml_tests
+pki/cert_store.cc @@ auto found = std::find(entries.begin(), entries.end(), wanted); @@ auto found = entries.end(); @@ brevick_pki_tests,brevick_app_tests
+pki/crypto_result.h @@ kDefaultStoreName[] = L"MY"; @@ kDefaultStoreName[] = L"My"; @@ brevick_pki_tests,brevick_app_tests
 EOF
 )
 

@@ -25,6 +25,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/ratio_reporter.h"
 #include "digest/md5.h"
 #include "manifest/file_hasher.h"
 
@@ -159,34 +160,6 @@ BENCHMARK(BM_BrevickMemoryMd5Lanes)
     ->Unit(benchmark::kMillisecond)
     ->Repetitions(5);
 
-// Keeps the median CPU time of every benchmark while the console shows all.
-class RatioReporter : public benchmark::ConsoleReporter {
- public:
-  // Colours only on a terminal, so that a saved log reads as plain text.
-  RatioReporter() : ConsoleReporter(isatty(STDOUT_FILENO) ? OO_Defaults : OO_Tabular) {}
-
-  void ReportRuns(const std::vector<Run>& runs) override {
-    for (const Run& run : runs) {
-      if (run.run_type == Run::RT_Aggregate && run.aggregate_name == "median") {
-        const std::string& args = run.run_name.args;
-        medianCpuTime[run.run_name.function_name + (args.empty() ? "" : "/" + args)] =
-            run.GetAdjustedCPUTime();
-      }
-    }
-    ConsoleReporter::ReportRuns(runs);
-  }
-
-  void PrintRatio(const char* what, const std::string& ours, const std::string& theirs) const {
-    const auto oursTime = medianCpuTime.find(ours);
-    const auto theirsTime = medianCpuTime.find(theirs);
-    if (oursTime == medianCpuTime.end() || theirsTime == medianCpuTime.end()) return;
-    std::printf("%s = %.3f\n", what, theirsTime->second / oursTime->second);
-  }
-
- private:
-  std::map<std::string, double> medianCpuTime;
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -203,7 +176,7 @@ int main(int argc, char** argv) {
   for (const char* lanes : {"1", "2", "8", "16"}) {
     const std::string what = std::string("16 MiB in memory, ") + lanes +
                              "-lane kernel: Brevick MD5 throughput / OpenSSL EVP MD5 throughput";
-    reporter.PrintRatio(what.c_str(), std::string("BM_BrevickMemoryMd5Lanes/") + lanes,
+    reporter.PrintRatio(what, std::string("BM_BrevickMemoryMd5Lanes/") + lanes,
                         "BM_OpenSslMemoryMd5");
   }
   benchmark::Shutdown();

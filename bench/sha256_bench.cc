@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/ratio_reporter.h"
 #include "digest/sha256_lanes.h"
 
 namespace {
@@ -78,34 +79,6 @@ BENCHMARK(BM_BrevickMemorySha256Streams)
     ->Arg(brevick::kSha256WideLanes)
     ->Unit(benchmark::kMillisecond)
     ->Repetitions(5);
-
-// Keeps the median CPU time of every benchmark while the console shows all.
-class RatioReporter : public benchmark::ConsoleReporter {
- public:
-  RatioReporter() : ConsoleReporter(isatty(STDOUT_FILENO) ? OO_Defaults : OO_Tabular) {}
-
-  void ReportRuns(const std::vector<Run>& runs) override {
-    for (const Run& run : runs) {
-      if (run.run_type == Run::RT_Aggregate && run.aggregate_name == "median") {
-        const std::string& args = run.run_name.args;
-        medianCpuTime[run.run_name.function_name + (args.empty() ? "" : "/" + args)] =
-            run.GetAdjustedCPUTime();
-      }
-    }
-    ConsoleReporter::ReportRuns(runs);
-  }
-
-  void PrintRatio(const std::string& what, const std::string& ours,
-                  const std::string& theirs) const {
-    const auto oursTime = medianCpuTime.find(ours);
-    const auto theirsTime = medianCpuTime.find(theirs);
-    if (oursTime == medianCpuTime.end() || theirsTime == medianCpuTime.end()) return;
-    std::printf("%s = %.3f\n", what.c_str(), theirsTime->second / oursTime->second);
-  }
-
- private:
-  std::map<std::string, double> medianCpuTime;
-};
 
 }  // namespace
 

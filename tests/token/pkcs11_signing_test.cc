@@ -1,9 +1,15 @@
 // Signing with a key held on a real SoftHSM 2 token: every way signing on a
 // token can fail, the signature the same key in a file would make, what the
 // executable tells of a failure, and the description of a token key.
+#include <signal.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
+#include <memory>
 
 #include "cms/signed_message.h"
 #include "pki/pkcs11_uri.h"
@@ -132,6 +138,43 @@ TEST_F(Pkcs11SigningTest, TheExecutableSignsOnTheTokenOrSaysWhyInOneLine) {
       EXPECT_EQ(Banner() + "\nThere were errors:\nCan't sign data\n", run.output);
       EXPECT_FALSE(std::filesystem::exists(out));
     }
+  }
+}
+
+// README's two-machine set-up: a build machine without the token signs through
+// p11-kit's client module while `p11-kit server` offers the token on a socket.
+TEST_F(Pkcs11SigningTest, SignsThroughAP11KitServerAsABuildMachineWithoutTheTokenDoes) {
+  const std::string client = BREVICK_P11_MODULE_DIR "/p11-kit-client.so";
+  if (access(client.c_str(), R_OK) != 0 || std::system("command -v p11-kit >/dev/null") != 0)
+    GTEST_SKIP() << "p11-kit or " << client << " is not installed";
+  const std::filesystem::path socket = token->Directory() / "p11-kit.sock";
+  FILE* started = popen(("p11-kit server --sh -n " + socket.string() +
+                         " --provider=" + kSoftHsmModule + " pkcs11:token=" + kTokenLabel)
+                            .c_str(),
+                        "r");
+  ASSERT_NE(nullptr, started);
+  pid_t server = -1;
+  for (char line[512]; std::fgets(line, sizeof line, started) != nullptr;)
+    std::sscanf(line, "P11_KIT_SERVER_PID=%d", &server);
+  pclose(started);
+  ASSERT_GT(server, 0);
+  const std::shared_ptr<void> stop(nullptr, [server](void*) { kill(server, SIGTERM); });
+  // The build machine's side: no SoftHSM configuration, only the socket.
+  const ScopedEnv noToken("SOFTHSM2_CONF", "/nonexistent/softhsm2.conf");
+  const StoreHome stores;
+  stores.AddFile("My", "signer.pem", PemOf(certificate.get()));
+  stores.AddFile("My", "signer.key",
+                 std::string("pkcs11:token=") + kTokenLabel + ";object=" + kKeyLabel +
+                     "?module-path=" + client + "&pin-value=" + kUserPin + "\n");
+  const std::string example = std::string(BREVICK_SOURCE_DIR) + "/examples/package";
+  for (const bool serving : {true, false}) {
+    const std::filesystem::path at = serving ? socket : work.Path() / "none.sock";
+    const ScopedEnv address("P11_KIT_SERVER_ADDRESS", "unix:path=" + at.string());
+    const std::filesystem::path out = work.Path() / (serving ? "served.p7" : "none.p7");
+    const ProcessResult run =
+        RunBrevick({"-R", example + "/src", example + "/manifest.xml", out.string(), kSubject});
+    EXPECT_EQ(serving ? 0 : 1, run.exitCode) << run.errors;
+    EXPECT_EQ(serving, std::filesystem::exists(out));
   }
 }
 

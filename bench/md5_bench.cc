@@ -25,25 +25,14 @@
 #include <string>
 #include <vector>
 
-#include "bench/ratio_reporter.h"
+#include "bench/kernel_bench.h"
 #include "digest/md5.h"
 #include "manifest/file_hasher.h"
 
 namespace {
 
 constexpr std::size_t kFileSizeInBytes = std::size_t{256} << 20;
-constexpr std::size_t kMemorySizeInBytes = std::size_t{16} << 20;
 const char kFilePath[] = "/tmp/brevick-md5-bench-256MiB.bin";
-
-std::vector<std::uint8_t> RandomBytes(std::size_t sizeInBytes) {
-  std::vector<std::uint8_t> bytes(sizeInBytes);
-  std::mt19937_64 engine(42);
-  for (std::size_t i = 0; i + 8 <= sizeInBytes; i += 8) {
-    const std::uint64_t word = engine();
-    std::memcpy(bytes.data() + i, &word, 8);
-  }
-  return bytes;
-}
 
 // Made once and kept between runs; rewritten when its size is wrong.
 void EnsureBenchFile() {
@@ -96,11 +85,6 @@ void BM_OpenSslFileMd5(benchmark::State& state) {
     benchmark::DoNotOptimize(digest);
   }
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * kFileSizeInBytes));
-}
-
-const std::vector<std::uint8_t>& MemoryInput() {
-  static const std::vector<std::uint8_t> bytes = RandomBytes(kMemorySizeInBytes);
-  return bytes;
 }
 
 void BM_BrevickMemoryMd5(benchmark::State& state) {

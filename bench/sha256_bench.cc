@@ -17,25 +17,10 @@
 #include <string>
 #include <vector>
 
-#include "bench/ratio_reporter.h"
+#include "bench/kernel_bench.h"
 #include "digest/sha256_lanes.h"
 
 namespace {
-
-constexpr std::size_t kMemorySizeInBytes = std::size_t{16} << 20;
-
-const std::vector<std::uint8_t>& MemoryInput() {
-  static const std::vector<std::uint8_t> bytes = [] {
-    std::vector<std::uint8_t> random(kMemorySizeInBytes);
-    std::mt19937_64 engine(42);
-    for (std::size_t i = 0; i + 8 <= random.size(); i += 8) {
-      const std::uint64_t word = engine();
-      std::memcpy(random.data() + i, &word, 8);
-    }
-    return random;
-  }();
-  return bytes;
-}
 
 void BM_OpenSslMemorySha256(benchmark::State& state) {
   const std::vector<std::uint8_t>& bytes = MemoryInput();

@@ -1,16 +1,37 @@
-// bench/ratio_reporter.h: the console reporter of the kernel benchmarks,
-// which also keeps each benchmark's median CPU time so that the run can end
-// with throughput ratios against a reference.
+// bench/kernel_bench.h: what the digest kernel benchmarks share: the same
+// random input for every kernel, and a console reporter that keeps each
+// benchmark's median CPU time so that the run can end with throughput ratios
+// against a reference.
 #pragma once
 
 #include <unistd.h>
 
 #include <benchmark/benchmark.h>
 
+#include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <map>
+#include <random>
 #include <string>
 #include <vector>
+
+// The same pseudo-random bytes on every run.
+inline std::vector<std::uint8_t> RandomBytes(std::size_t sizeInBytes) {
+  std::vector<std::uint8_t> bytes(sizeInBytes);
+  std::mt19937_64 engine(42);
+  for (std::size_t i = 0; i + 8 <= sizeInBytes; i += 8) {
+    const std::uint64_t word = engine();
+    std::memcpy(bytes.data() + i, &word, 8);
+  }
+  return bytes;
+}
+
+// 16 MiB of them, made once: the in-memory input of every kernel benchmark.
+inline const std::vector<std::uint8_t>& MemoryInput() {
+  static const std::vector<std::uint8_t> bytes = RandomBytes(std::size_t{16} << 20);
+  return bytes;
+}
 
 class RatioReporter : public benchmark::ConsoleReporter {
  public:

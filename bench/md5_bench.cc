@@ -115,21 +115,10 @@ void BM_BrevickMemoryMd5Lanes(benchmark::State& state) {
     state.SkipWithError("this CPU has no such kernel");
     return;
   }
-  const std::vector<std::uint8_t>& bytes = MemoryInput();
-  const std::size_t lanes = static_cast<std::size_t>(brevick::LaneCount(kernel));
-  const std::size_t share = bytes.size() / lanes;
-  for (auto _ : state) {
-    std::vector<brevick::Md5> digests(lanes);
-    std::vector<brevick::Md5*> pointers;
-    std::vector<const std::uint8_t*> starts;
-    for (std::size_t i = 0; i < lanes; ++i) {
-      pointers.push_back(&digests[i]);
-      starts.push_back(bytes.data() + i * share);
-    }
-    brevick::Md5::UpdateLanes(kernel, pointers, starts, share);
-    for (brevick::Md5& digest : digests) benchmark::DoNotOptimize(digest.Final());
-  }
-  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * share * lanes));
+  DigestSideBySide<brevick::Md5>(state, static_cast<std::size_t>(brevick::LaneCount(kernel)),
+                                 [kernel](auto& digests, auto& starts, auto share) {
+                                   brevick::Md5::UpdateLanes(kernel, digests, starts, share);
+                                 });
 }
 
 BENCHMARK(BM_BrevickFileMd5)->Unit(benchmark::kMillisecond)->Repetitions(5);

@@ -39,21 +39,10 @@ void BM_BrevickMemorySha256Streams(benchmark::State& state) {
     return;
   }
   const int streams = static_cast<int>(state.range(0));
-  const std::vector<std::uint8_t>& bytes = MemoryInput();
-  const std::size_t count = static_cast<std::size_t>(streams);
-  const std::size_t share = bytes.size() / count;
-  for (auto _ : state) {
-    std::vector<brevick::Sha256> digests(count);
-    std::vector<brevick::Sha256*> pointers;
-    std::vector<const std::uint8_t*> starts;
-    for (std::size_t i = 0; i < count; ++i) {
-      pointers.push_back(&digests[i]);
-      starts.push_back(bytes.data() + i * share);
-    }
-    brevick::Sha256::UpdateStreams(pointers, starts, share, streams);
-    for (brevick::Sha256& digest : digests) benchmark::DoNotOptimize(digest.Final());
-  }
-  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * share * count));
+  DigestSideBySide<brevick::Sha256>(
+      state, static_cast<std::size_t>(streams), [streams](auto& digests, auto& starts, auto share) {
+        brevick::Sha256::UpdateStreams(digests, starts, share, streams);
+      });
 }
 
 BENCHMARK(BM_OpenSslMemorySha256)->Unit(benchmark::kMillisecond)->Repetitions(5);

@@ -22,16 +22,7 @@
 
 namespace {
 
-void BM_OpenSslMemorySha256(benchmark::State& state) {
-  const std::vector<std::uint8_t>& bytes = MemoryInput();
-  for (auto _ : state) {
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int size = 0;
-    EVP_Digest(bytes.data(), bytes.size(), digest, &size, EVP_sha256(), nullptr);
-    benchmark::DoNotOptimize(digest);
-  }
-  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * bytes.size()));
-}
+void BM_OpenSslMemorySha256(benchmark::State& state) { OpenSslDigestInMemory(state, EVP_sha256()); }
 
 void BM_BrevickMemorySha256Streams(benchmark::State& state) {
   if (!brevick::CpuHasShaNi()) {

@@ -95,10 +95,6 @@ std::string WriteText(std::unique_ptr<xmldoc::Document> document, std::uint64_t 
   return text;
 }
 
-std::span<const std::uint8_t> Bytes(const std::string& text, std::size_t from, std::size_t to) {
-  return {reinterpret_cast<const std::uint8_t*>(text.data()) + from, to - from};
-}
-
 // The text's MD2, taken up to a frontier that the hashing moves forward:
 // on a thread of its own, so that the serial digest runs beside the threads
 // that read files, or, for a run of one thread (or when no thread can be
@@ -127,7 +123,7 @@ class TextMd2 {
   // worth the wake-up.
   void Settle(std::size_t upTo) {
     if (!thread.joinable()) {
-      md2.Update(Bytes(text, settled, upTo));
+      md2.Update(BytesOf(text).subspan(settled, upTo - settled));
     } else if (upTo - published >= kWakeEveryBytes) {
       Publish(upTo << 1);
     }
@@ -157,7 +153,7 @@ class TextMd2 {
       const std::size_t value = frontier.load(std::memory_order_acquire);
       if (abandoned.load(std::memory_order_relaxed)) return;
       if ((value >> 1) > done) {
-        md2.Update(Bytes(text, done, value >> 1));
+        md2.Update(BytesOf(text).subspan(done, (value >> 1) - done));
         done = value >> 1;
       } else if ((value & kClosed) != 0) {
         return;

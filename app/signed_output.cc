@@ -43,10 +43,6 @@ void StageFailureReport(StageResult result, std::string_view prefix) {
   RecordError(ToWide(message));
 }
 
-std::span<const std::uint8_t> BytesOf(std::string_view text) {
-  return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
-}
-
 // Opens the output's directory, checks the output against the guard through
 // it and creates the new file there. Nothing at the output path changes.
 StageResult OpenOutput(const std::wstring& outfile, const OutputGuard& guard,

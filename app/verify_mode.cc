@@ -141,8 +141,7 @@ bool WriteJsonReport(const VerifyReport& report, const std::wstring& jsonPath) {
     }
     return true;
   }
-  const std::span bytes(reinterpret_cast<const std::uint8_t*>(json.data()), json.size());
-  if (const int error = ReplaceFile(ToPathBytes(jsonPath), bytes).error; error != 0) {
+  if (const int error = ReplaceFile(ToPathBytes(jsonPath), BytesOf(json)).error; error != 0) {
     NoticeLine(L"cannot write the JSON report " + jsonPath + L": " + ToWide(FileErrorText(error)));
     return false;
   }

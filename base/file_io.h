@@ -14,6 +14,11 @@
 
 namespace brevick {
 
+// A text's bytes as the file and digest calls take them.
+inline std::span<const std::uint8_t> BytesOf(std::string_view text) {
+  return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
+}
+
 // Byte blocks travel with a 32-bit length, so no file or block may be larger.
 inline constexpr std::uint64_t kMaxBlockSizeInBytes = 0xFFFFFFFFu;
 

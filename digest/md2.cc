@@ -31,6 +31,24 @@ constexpr std::uint8_t kPiSubstitution[256] = {
 
 constexpr unsigned kRounds = 18;
 
+// The S-box again, each entry times 8 in a whole word, in a table aligned so
+// that its address has the low 11 bits clear. The state then lives as that
+// address or-ed with 8 times each byte: one entry's value xor a state word is
+// the address of the next entry to read, so a step is a plain load from the
+// previous result and one xor (4 + 1 cycles on this EPYC), with no index
+// scaling in the address (a base+index load costs a cycle more) and nothing
+// to zero-extend between one look-up and the next.
+constexpr std::uintptr_t kScale = 8;
+constexpr std::uintptr_t kEntryBits = 0xff * kScale;
+struct alignas(256 * kScale) ScaledSubstitution {
+  std::uintptr_t entry[256];
+};
+constexpr ScaledSubstitution kScaledPi = [] {
+  ScaledSubstitution table{};
+  for (std::size_t j = 0; j < 256; ++j) table.entry[j] = kPiSubstitution[j] * kScale;
+  return table;
+}();
+
 }  // namespace
 
 void Md2::Update(std::span<const std::uint8_t> data) {
@@ -66,22 +84,22 @@ Md2Digest Md2::Finish() {
 }
 
 void Md2::CompressBlock(const std::uint8_t* block) {
-  // Bytes widened to 32 bits: a wide xor of two bytes is already a valid
-  // table index, so no zero-extension sits between one look-up and the next.
-  std::uint32_t x[48];
+  const auto base = reinterpret_cast<std::uintptr_t>(kScaledPi.entry);
+  std::uintptr_t x[48];
   for (std::size_t j = 0; j < 16; ++j) {
-    x[j] = state[j];
-    x[16 + j] = block[j];
-    x[32 + j] = static_cast<std::uint32_t>(block[j] ^ state[j]);
+    x[j] = base | state[j] * kScale;
+    x[16 + j] = base | block[j] * kScale;
+    x[32 + j] = base | static_cast<std::uintptr_t>(block[j] ^ state[j]) * kScale;
   }
   // The step t = x[k] ^= S[t] is the whole cost of MD2: written out 48 times
   // so that the loop counter and the index arithmetic leave the chain, and
   // reading one array while writing the other, round by round, so that the
-  // compiler keeps t in a register instead of xor-ing into memory and loading
-  // the byte back, which would put a store-to-load forward on every step.
-#define BREVICK_MD2_STEP(to, from, k) \
-  t = kPiSubstitution[t] ^ (from)[k]; \
-  (to)[k] = t
+  // compiler keeps t (here p, the address of entry t) in a register instead of
+  // xor-ing into memory and loading the word back, which would put a
+  // store-to-load forward on every step.
+#define BREVICK_MD2_STEP(to, from, k)                          \
+  p = *reinterpret_cast<const std::uintptr_t*>(p) ^ (from)[k]; \
+  (to)[k] = p
 #define BREVICK_MD2_STEP8(to, from, k) \
   BREVICK_MD2_STEP(to, from, (k));     \
   BREVICK_MD2_STEP(to, from, (k) + 1); \
@@ -98,19 +116,21 @@ void Md2::CompressBlock(const std::uint8_t* block) {
   BREVICK_MD2_STEP8(to, from, 24);  \
   BREVICK_MD2_STEP8(to, from, 32);  \
   BREVICK_MD2_STEP8(to, from, 40)
-  std::uint32_t y[48];
-  std::uint32_t t = 0;  // always below 256: a byte of the S-box xor a byte
+  std::uintptr_t y[48];
+  std::uintptr_t p = base;  // t = 0; t moves by the round number between rounds
   static_assert(kRounds % 2 == 0, "rounds go in pairs, x to y and back");
   for (unsigned round = 0; round < kRounds; round += 2) {
     BREVICK_MD2_ROUND(y, x);
-    t = (t + round) & 0xffu;
+    p = base | ((p + round * kScale) & kEntryBits);
     BREVICK_MD2_ROUND(x, y);
-    t = (t + round + 1) & 0xffu;
+    p = base | ((p + (round + 1) * kScale) & kEntryBits);
   }
 #undef BREVICK_MD2_ROUND
 #undef BREVICK_MD2_STEP8
 #undef BREVICK_MD2_STEP
-  for (std::size_t j = 0; j < state.size(); ++j) state[j] = static_cast<std::uint8_t>(x[j]);
+  for (std::size_t j = 0; j < state.size(); ++j) {
+    state[j] = static_cast<std::uint8_t>((x[j] & kEntryBits) / kScale);
+  }
 
   // The checksum runs beside the state; its previous byte chains the block in.
   std::uint8_t last = checksum[15];

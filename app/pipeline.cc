@@ -21,6 +21,7 @@
 #include "base/stage_result.h"
 #include "base/utf8.h"
 #include "digest/md2.h"
+#include "digest/sha2.h"
 #include "manifest/developer_info.h"
 #include "manifest/hashing_step.h"
 #include "manifest/validation.h"
@@ -95,53 +96,66 @@ std::string WriteText(std::unique_ptr<xmldoc::Document> document, std::uint64_t 
   return text;
 }
 
-// The text's MD2, taken up to a frontier that the hashing moves forward:
-// on a thread of its own, so that the serial digest runs beside the threads
+// The text's digest, taken up to a frontier that the hashing moves forward.
+// MD2, one long serial chain, runs on a thread of its own beside the threads
 // that read files, or, for a run of one thread (or when no thread can be
-// started), on the hashing thread between its results. Destroyed before
-// Finish, it stops as soon as it can and its work is lost.
-class TextMd2 {
+// started), on the hashing thread between its results; SHA-2 is quick enough
+// to run there always. Destroyed before Finish, it stops as soon as it can
+// and its work is lost.
+class TextDigest {
  public:
-  TextMd2(const std::string& digestedText, bool ownThread) : text(digestedText) {
-    if (!ownThread) return;
+  TextDigest(const std::string& digestedText, DigestAlgorithm algorithm, bool ownThread)
+      : text(digestedText), isMd2(algorithm == DigestAlgorithm::kMd2), sha2(algorithm) {
+    if (!ownThread || !isMd2) return;
     try {
       thread = std::thread([this] { Run(); });
     } catch (const std::system_error&) {
       // Digested on the hashing thread instead.
     }
   }
-  ~TextMd2() {
+  ~TextDigest() {
     if (!thread.joinable()) return;
     abandoned.store(true, std::memory_order_relaxed);
     Publish(kClosed);
     thread.join();
   }
-  TextMd2(const TextMd2&) = delete;
-  TextMd2& operator=(const TextMd2&) = delete;
+  TextDigest(const TextDigest&) = delete;
+  TextDigest& operator=(const TextDigest&) = delete;
 
   // The text is final up to `upTo`. The thread is woken only after a stretch
   // worth the wake-up.
   void Settle(std::size_t upTo) {
     if (!thread.joinable()) {
-      md2.Update(BytesOf(text).subspan(settled, upTo - settled));
+      Update(settled, upTo);
     } else if (upTo - published >= kWakeEveryBytes) {
       Publish(upTo << 1);
     }
     settled = upTo;
   }
-  // The digest of the text settled so far, once the thread is done with it.
-  Md2Digest Finish() {
+  // The digest of the text settled so far, once the thread is done with it;
+  // empty when OpenSSL failed.
+  std::vector<std::uint8_t> Finish() {
     if (thread.joinable()) {
       Publish((settled << 1) | kClosed);
       thread.join();
     }
-    return md2.Finish();
+    if (!isMd2) return sha2.Final();
+    const Md2Digest digest = md2.Finish();
+    return {digest.begin(), digest.end()};
   }
 
  private:
   static constexpr std::size_t kClosed = 1;  // the low bit of `frontier`
   static constexpr std::size_t kWakeEveryBytes = std::size_t{16} << 10;
 
+  void Update(std::size_t from, std::size_t to) {
+    const std::span<const std::uint8_t> bytes = BytesOf(text).subspan(from, to - from);
+    if (isMd2) {
+      md2.Update(bytes);
+    } else {
+      sha2.Update(bytes.data(), bytes.size());
+    }
+  }
   void Publish(std::size_t value) {
     published = value >> 1;
     frontier.store(value, std::memory_order_release);
@@ -153,7 +167,7 @@ class TextMd2 {
       const std::size_t value = frontier.load(std::memory_order_acquire);
       if (abandoned.load(std::memory_order_relaxed)) return;
       if ((value >> 1) > done) {
-        md2.Update(BytesOf(text).subspan(done, (value >> 1) - done));
+        Update(done, value >> 1);
         done = value >> 1;
       } else if ((value & kClosed) != 0) {
         return;
@@ -164,7 +178,9 @@ class TextMd2 {
   }
 
   const std::string& text;
+  const bool isMd2;
   Md2 md2;                               // the thread's while it runs
+  Sha2 sha2;                             // for the other digests, never on a thread
   std::atomic<std::size_t> frontier{0};  // settled length << 1, kClosed at the end
   std::atomic<bool> abandoned{false};
   std::size_t settled = 0;    // the hashing thread's own
@@ -173,38 +189,38 @@ class TextMd2 {
 };
 
 // Removes the developer attributes, hashes every module file and writes the
-// text. With `md2` the text is written first, with placeholders where the
-// digests go, and its MD2 is taken as the hashing settles it, so that the
-// serial MD2 runs while files are read instead of after them; `md2` then
-// holds the text's digest. Without it, the digests go into the tree and the
-// text is written after.
+// text. With `textDigest` the text is written first, with placeholders where
+// the digests go, and its digest (the signing digest, which is also the extra
+// file digest) is taken as the hashing settles it, so that a serial MD2 runs
+// while files are read instead of after them, and no text is left to write
+// once they are; `textDigest` then holds the text's digest. Without it, the
+// digests go into the tree and the text is written after.
 StageResult PrepareText(std::unique_ptr<xmldoc::Document> document, std::uint64_t manifestSize,
                         const HashSettings& settings, Reporter& reporter, std::string& text,
-                        std::vector<std::uint8_t>* md2) {
+                        std::vector<std::uint8_t>* textDigest) {
   if (!RemovePackageDeveloperInformation(*document, reporter))
     return StageResult::kManifestRejected;
   if (!RemoveModuleDeveloperInformation(*document, reporter)) return StageResult::kManifestRejected;
-  if (md2 == nullptr) {
+  if (textDigest == nullptr) {
     if (const StageResult hashed = GenerateFileHashes(*document, settings, reporter);
         hashed != StageResult::kGoOn)
       return hashed;
     text = WriteText(std::move(document), manifestSize);
     return StageResult::kGoOn;
   }
-  // The digest gets a thread of its own beside every hashing job: taking one
-  // of the jobs for it would halve the hashing of large files, whose text is
-  // short, to speed up only the text of many small ones.
+  // MD2 gets a thread of its own beside every hashing job: taking one of the
+  // jobs for it would halve the hashing of large files, whose text is short,
+  // to speed up only the text of many small ones.
   const bool ownThread = settings.jobs > 1;
   FileHashPlan plan(*document, settings, reporter, true);
   std::vector<std::size_t> offsets;
   text = WriteText(std::move(document), manifestSize, plan.Placeholders(), &offsets);
   plan.PlaceholdersWritten(std::move(offsets));
-  TextMd2 digest(text, ownThread);
+  TextDigest digest(text, settings.extraDigest, ownThread);
   const StageResult hashed =
       plan.Hash(&text, [&digest](std::size_t settled) { digest.Settle(settled); });
   if (hashed != StageResult::kGoOn) return hashed;
-  const Md2Digest result = digest.Finish();
-  md2->assign(result.begin(), result.end());
+  *textDigest = digest.Finish();
   return StageResult::kGoOn;
 }
 
@@ -232,12 +248,12 @@ StageResult ProcessManifest(const std::wstring& infile, const std::wstring& outf
   hashSettings.confinedDirectories = settings.confinedDirectories;
   hashSettings.extraDigest = settings.digest;
   hashSettings.progressDisplay = settings.progressDisplay.value_or(::isatty(STDERR_FILENO) == 1);
-  // With MD2 signing a run, the text's digest is taken while files are hashed.
-  std::vector<std::uint8_t> md2;
-  const bool overlapMd2 = settings.digest == DigestAlgorithm::kMd2 && !settings.dryRun;
+  // A run that signs takes the text's digest while files are hashed.
+  std::vector<std::uint8_t> textDigest;
   std::string text;
-  const StageResult preparation = PrepareText(std::move(document), manifestSize, hashSettings,
-                                              reporter, text, overlapMd2 ? &md2 : nullptr);
+  const StageResult preparation =
+      PrepareText(std::move(document), manifestSize, hashSettings, reporter, text,
+                  settings.dryRun ? nullptr : &textDigest);
   if (preparation != StageResult::kGoOn) {
     ProgressLine(L"Not generating new manifest due to errors");
     return preparation;
@@ -250,7 +266,7 @@ StageResult ProcessManifest(const std::wstring& infile, const std::wstring& outf
   }
   if (!outfile.empty()) ProgressLine(L"Signing and writing manifest: " + outfile);
   if (settings.dryRun) return DryRun(std::move(text), settings, guard, preparedText);
-  return SignAndWriteText(text, outfile, SignerOf(settings), guard, md2);
+  return SignAndWriteText(text, outfile, SignerOf(settings), guard, textDigest);
 }
 
 std::unique_ptr<xmldoc::Document> ReadManifest(const std::wstring& path,

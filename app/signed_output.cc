@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <vector>
 
@@ -25,8 +26,10 @@ namespace {
 // One level of indentation in the signed manifest text.
 constexpr char kManifestIndent[] = "    ";
 constexpr std::uint32_t kManifestWriteFlags = 0;
-// The written output is read back and compared in blocks of this size.
-constexpr std::size_t kReadBackBlockSizeInBytes = std::size_t{1} << 20;
+// The written output is read back and compared in blocks of this size:
+// small enough to stay in the core's cache and to cost a short manifest
+// nothing to set up, large enough that a long one takes few reads.
+constexpr std::size_t kReadBackBlockSizeInBytes = std::size_t{64} << 10;
 
 void RecordOpenFailure(const std::wstring& path, int error) {
   RecordError(L"Failed to open " + path + L" " + ToWide(FileErrorText(error)));
@@ -107,19 +110,20 @@ bool ReadsBackAs(int fd, std::span<const std::span<const std::uint8_t>> expected
                  std::span<std::vector<std::uint8_t>* const> kept) {
   if (::lseek(fd, 0, SEEK_SET) != 0) return false;
   AdviseSequentialRead(fd);
-  std::vector<std::uint8_t> block(kReadBackBlockSizeInBytes);
+  // Not cleared first: every byte compared is one just read.
+  const auto block = std::make_unique_for_overwrite<std::uint8_t[]>(kReadBackBlockSizeInBytes);
   for (std::size_t piece = 0; piece < expected.size(); ++piece) {
     for (std::size_t done = 0; done < expected[piece].size();) {
-      const std::size_t want = std::min(block.size(), expected[piece].size() - done);
-      if (ReadFully(fd, block.data(), want) != static_cast<ssize_t>(want)) return false;
-      const std::span<const std::uint8_t> got(block.data(), want);
+      const std::size_t want = std::min(kReadBackBlockSizeInBytes, expected[piece].size() - done);
+      if (ReadFully(fd, block.get(), want) != static_cast<ssize_t>(want)) return false;
+      const std::span<const std::uint8_t> got(block.get(), want);
       if (!std::equal(got.begin(), got.end(), expected[piece].begin() + done)) return false;
       if (kept[piece] != nullptr) kept[piece]->insert(kept[piece]->end(), got.begin(), got.end());
       done += want;
     }
   }
   // Anything after the message would be content that no signature covers.
-  return ReadFully(fd, block.data(), 1) == 0;
+  return ReadFully(fd, block.get(), 1) == 0;
 }
 
 // Signs the text from memory, writes the message to the new file, checks it

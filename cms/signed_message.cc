@@ -138,8 +138,9 @@ bool SignatureMatches(const PKCS7_SIGNER_INFO* info, X509* signer,
 // Whether `digestInfo` is a DigestInfo made with `algorithm`: every byte but
 // the digest value is the same whatever the content.
 bool IsDigestInfoOf(DigestAlgorithm algorithm, std::span<const std::uint8_t> digestInfo) {
-  const std::vector<std::uint8_t> sample = DigestInfo(algorithm, {});
-  const std::size_t digestSize = ComputeDigest(algorithm, {}).size();
+  const std::size_t digestSize = DigestSizeInBytes(algorithm);
+  const std::vector<std::uint8_t> sample =
+      DigestInfoOfDigest(algorithm, std::vector<std::uint8_t>(digestSize));
   return !sample.empty() && digestInfo.size() == sample.size() &&
          std::equal(sample.begin(), sample.end() - static_cast<std::ptrdiff_t>(digestSize),
                     digestInfo.begin());

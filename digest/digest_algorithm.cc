@@ -15,16 +15,17 @@ namespace {
 struct DigestEntry {
   std::string_view name;
   int nid;
+  std::size_t sizeInBytes;
   const EVP_MD* (*evp)();  // null for MD2, which is Brevick's own
 };
 
 // In the order of DigestAlgorithm.
 // clang-format off
 constexpr std::array<DigestEntry, 4> kDigests = {{
-    {"md2",    NID_md2,    nullptr},
-    {"sha256", NID_sha256, EVP_sha256},
-    {"sha384", NID_sha384, EVP_sha384},
-    {"sha512", NID_sha512, EVP_sha512},
+    {"md2",    NID_md2,    16, nullptr},
+    {"sha256", NID_sha256, 32, EVP_sha256},
+    {"sha384", NID_sha384, 48, EVP_sha384},
+    {"sha512", NID_sha512, 64, EVP_sha512},
 }};
 // clang-format on
 static_assert(kDigests.size() == static_cast<std::size_t>(DigestAlgorithm::kCount),
@@ -50,6 +51,8 @@ std::optional<DigestAlgorithm> DigestByName(std::wstring_view name) {
 }
 
 int DigestNid(DigestAlgorithm algorithm) { return EntryOf(algorithm).nid; }
+
+std::size_t DigestSizeInBytes(DigestAlgorithm algorithm) { return EntryOf(algorithm).sizeInBytes; }
 
 std::optional<DigestAlgorithm> DigestByNid(int nid) {
   for (std::size_t i = 0; i < kDigests.size(); ++i) {

@@ -6,6 +6,7 @@
 
 #include <openssl/types.h>
 
+#include <cstddef>
 #include <optional>
 #include <string_view>
 
@@ -27,6 +28,9 @@ std::string_view DigestName(DigestAlgorithm algorithm);
 
 // The algorithm of that exact (lowercase) name; nothing for any other text.
 std::optional<DigestAlgorithm> DigestByName(std::wstring_view name);
+
+// The length of the algorithm's digest: 16, 32, 48 or 64 bytes.
+std::size_t DigestSizeInBytes(DigestAlgorithm algorithm);
 
 // OpenSSL's object identifier (NID) of the algorithm.
 int DigestNid(DigestAlgorithm algorithm);

@@ -93,6 +93,19 @@ std::wstring_view Refusal(const std::wstring& filePath, std::string_view file,
   return {};
 }
 
+// The extra digest's element of a dependency that has `md5`: the first of
+// its name, else a new one right after `md5`.
+xmldoc::Element& ExtraDigestElement(xmldoc::Element& dependency, xmldoc::Element& md5,
+                                    DigestAlgorithm extraDigest) {
+  const std::string_view name = DigestName(extraDigest);
+  xmldoc::Element& existing = dependency.GetChildElement(name);
+  if (!existing.IsNull()) return existing;
+  auto element = std::make_unique<xmldoc::Element>(&dependency, std::string(name));
+  xmldoc::Element& added = *element;
+  dependency.InsertChild(std::move(element), md5, xmldoc::NodeContainer::Place::kAfter);
+  return added;
+}
+
 // Stores the digests in the dependency's elements.
 void StoreDigests(xmldoc::Element& dependency, const FileDigests& digests,
                   DigestAlgorithm extraDigest) {
@@ -101,16 +114,19 @@ void StoreDigests(xmldoc::Element& dependency, const FileDigests& digests,
   if (md5.IsNull()) return;
   md5.GetOrCreateAttribute("value").SetValue("0x" + DigestToText(digests.md5));
   if (extraDigest == DigestAlgorithm::kMd2) return;
-  const std::string value = "0x" + HexText(digests.extra);
-  const std::string_view name = DigestName(extraDigest);
-  xmldoc::Element& existing = dependency.GetChildElement(name);
-  if (!existing.IsNull()) {
-    existing.GetOrCreateAttribute("value").SetValue(value);
-    return;
+  ExtraDigestElement(dependency, md5, extraDigest)
+      .GetOrCreateAttribute("value")
+      .SetValue("0x" + HexText(digests.extra));
+}
+
+// Whether `first` comes before `second` among the parent's child elements.
+bool ComesBefore(xmldoc::Element& parent, const xmldoc::Element& first,
+                 const xmldoc::Element& second) {
+  for (const xmldoc::Element* child : ChildElements(parent)) {
+    if (child == &first) return true;
+    if (child == &second) return false;
   }
-  auto element = std::make_unique<xmldoc::Element>(&dependency, std::string(name));
-  element->GetOrCreateAttribute("value").SetValue(value);
-  dependency.InsertChild(std::move(element), md5, xmldoc::NodeContainer::Place::kAfter);
+  return false;
 }
 
 // The sizes of the files to hash, for the progress display's estimate.
@@ -154,10 +170,9 @@ std::optional<FileDigests> AwaitDigests(bool refused, OrderedFileHasher& hasher,
 }
 
 // What a placeholder holds until its digest is written over it: the width of
-// "0x" and an MD5 digest's hex digits.
-const std::string& Placeholder() {
-  static const std::string placeholder = "0x" + std::string(2 * kMd5DigestSizeInBytes, '0');
-  return placeholder;
+// "0x" and the digest's hex digits.
+std::string Placeholder(std::size_t digestSizeInBytes) {
+  return "0x" + std::string(2 * digestSizeInBytes, '0');
 }
 
 }  // namespace
@@ -168,7 +183,7 @@ FileHashPlan::FileHashPlan(xmldoc::Document& document, HashSettings hashSettings
   reporter.Progress(
       L"Generating dependencing hashes for module files");  // sic: release scripts match
                                                             // the line as it stands
-  Plan(document, withPlaceholders && settings.extraDigest == DigestAlgorithm::kMd2);
+  Plan(document, withPlaceholders);
 }
 
 // Walks the modules in document order, makes the tree edits that do not
@@ -192,16 +207,31 @@ void FileHashPlan::Plan(xmldoc::Document& document, bool withPlaceholders) {
           Refusal(JoinPath(baseDirectory, ToWide(file)), file, subPath, utf8Document);
       xmldoc::Element& md5 = dependency->GetChildElement("md5");
       const bool placeholder = withPlaceholders && refusal.empty() && !md5.IsNull();
-      if (placeholder) {
-        xmldoc::Attribute& value = md5.GetOrCreateAttribute("value");
-        value.SetValue(Placeholder());
-        placeholders.push_back(&value);
-      }
+      const bool extraFirst = placeholder && AddPlaceholders(*dependency, md5);
       if (bases.empty() || bases.back() != baseDirectory) bases.push_back(std::move(baseDirectory));
-      files.push_back({dependency, std::move(file), bases.size() - 1, refusal, placeholder});
+      files.push_back(
+          {dependency, std::move(file), bases.size() - 1, refusal, placeholder, extraFirst});
       ++planned.fileCount;
     }
   }
+}
+
+// The placeholders of a dependency's digests, in the order the writer meets
+// them; true when the extra digest's comes first.
+bool FileHashPlan::AddPlaceholders(xmldoc::Element& dependency, xmldoc::Element& md5) {
+  xmldoc::Attribute& md5Value = md5.GetOrCreateAttribute("value");
+  md5Value.SetValue(Placeholder(kMd5DigestSizeInBytes));
+  if (settings.extraDigest == DigestAlgorithm::kMd2) {
+    placeholders.push_back(&md5Value);
+    return false;
+  }
+  xmldoc::Element& extra = ExtraDigestElement(dependency, md5, settings.extraDigest);
+  xmldoc::Attribute& extraValue = extra.GetOrCreateAttribute("value");
+  extraValue.SetValue(Placeholder(DigestSizeInBytes(settings.extraDigest)));
+  const bool extraFirst = ComesBefore(dependency, extra, md5);
+  placeholders.push_back(extraFirst ? &extraValue : &md5Value);
+  placeholders.push_back(extraFirst ? &md5Value : &extraValue);
+  return extraFirst;
 }
 
 std::wstring FileHashPlan::PathOf(const File& file) const {
@@ -220,9 +250,15 @@ void FileHashPlan::PlaceholdersWritten(std::vector<std::size_t> offsets) {
 
 bool FileHashPlan::Record(const File& file, const std::optional<FileDigests>& digests,
                           std::string* text) {
-  // A placeholder is used up whatever the outcome, so that the next file's
-  // digest goes to its own.
-  const std::size_t valueOffset = file.placeholder ? placeholderOffsets[filled++] : 0;
+  // Placeholders are used up whatever the outcome, so that the next file's
+  // digests go to its own.
+  std::size_t md5Offset = 0;
+  std::size_t extraOffset = 0;
+  if (file.placeholder) {
+    md5Offset = placeholderOffsets[filled++];
+    if (settings.extraDigest != DigestAlgorithm::kMd2) extraOffset = placeholderOffsets[filled++];
+    if (file.extraFirst) std::swap(md5Offset, extraOffset);
+  }
   const std::wstring path = PathOf(file);
   if (!digests || digests->outcome != FileHashOutcome::kHashed) {
     std::wstring message = L"Error generating MD5 for '" + path + L"'. ";
@@ -233,10 +269,13 @@ bool FileHashPlan::Record(const File& file, const std::optional<FileDigests>& di
   if (settings.hashedFiles != nullptr) settings.hashedFiles->push_back(digests->identity);
   reporter.Progress(L"Generated MD5 for " + path);
   if (file.placeholder) {
-    const std::string digits = DigestToText(digests->md5);
-    // In place: the text before it may be being digested meanwhile.
-    std::copy(digits.begin(), digits.end(),
-              text->begin() + static_cast<std::ptrdiff_t>(valueOffset + 2));
+    // In place: the text before them may be being digested meanwhile.
+    const auto fill = [text](std::size_t valueOffset, const std::string& digits) {
+      std::copy(digits.begin(), digits.end(),
+                text->begin() + static_cast<std::ptrdiff_t>(valueOffset + 2));
+    };
+    fill(md5Offset, DigestToText(digests->md5));
+    if (settings.extraDigest != DigestAlgorithm::kMd2) fill(extraOffset, HexText(digests->extra));
   } else if (file.dependency != nullptr) {
     StoreDigests(*file.dependency, *digests, settings.extraDigest);
   }

@@ -69,15 +69,17 @@ StageResult GenerateFileHashes(xmldoc::Document& document, const HashSettings& s
 
 // GenerateFileHashes in two halves around the writing of the manifest's text,
 // so that the text exists, and can be digested, while its files are hashed:
-// the walk plans every file and gives each `md5` value that a digest will
-// fill a placeholder of the digest's width; the text is written; the hashing
-// then writes each digest over its placeholder in the text. Lines, errors and
-// the tree edits are those of GenerateFileHashes, in the same order.
+// the walk plans every file and gives each value that a digest will fill (the
+// `md5` value, and the extra digest's) a placeholder of the digest's width;
+// the text is written; the hashing then writes each digest over its
+// placeholder in the text. Lines and errors are those of GenerateFileHashes,
+// in the same order, and so is the text once every file is hashed.
 class FileHashPlan {
  public:
   // Says that hashing begins, walks and edits the tree and plans every file,
-  // telling `told` everything. Placeholders are put in only `withPlaceholders`
-  // and without an extra digest (whose elements are added, not filled in).
+  // telling `told` everything. With `withPlaceholders`, the extra digest's
+  // element of a file to hash is added (or found) now, its placeholder beside
+  // the md5 value's.
   FileHashPlan(xmldoc::Document& document, HashSettings hashSettings, Reporter& told,
                bool withPlaceholders);
 
@@ -104,13 +106,15 @@ class FileHashPlan {
     std::string name;             // the `file` attribute
     std::size_t base;             // index of its directory in `bases`
     std::wstring_view refusal;    // why it is not opened (a fixed text); empty when hashed
-    bool placeholder;             // whether its md5 value is one of `placeholders`
+    bool placeholder;             // whether its digests' values are among `placeholders`
+    bool extraFirst;              // whether the extra digest's placeholder comes first
   };
   struct Module {
     std::string name;       // as written in the manifest
     std::size_t fileCount;  // its files, the next ones in `files`
   };
   void Plan(xmldoc::Document& document, bool withPlaceholders);
+  bool AddPlaceholders(xmldoc::Element& dependency, xmldoc::Element& md5);
   // Reports the file's outcome in its place and stores its digests; false
   // when it could not be hashed.
   bool Record(const File& file, const std::optional<FileDigests>& digests, std::string* text);

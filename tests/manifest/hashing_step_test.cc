@@ -14,6 +14,7 @@
 #include "tests/support/manifest_helpers.h"
 #include "tests/support/recording_reporter.h"
 #include "tests/support/temp_dir.h"
+#include "xml/writer.h"
 
 namespace brevick {
 namespace {
@@ -51,6 +52,25 @@ HashRun Hash(const std::string& manifest, const std::string& manifestDirectory,
   const auto document = testing::ParseXml(manifest);
   const StageResult result = GenerateFileHashes(*document, settings, reporter);
   return {result, reporter.Shown("P"), reporter.Errors(), testing::CompactXml(document->GetRoot())};
+}
+
+// The same run through the plan whose digests go over placeholders in the
+// written text: the text it ends with.
+std::string HashIntoText(const std::string& manifest, const std::string& manifestDirectory,
+                         DigestAlgorithm extra) {
+  const HashSettings settings{ToWide(manifestDirectory), L".", nullptr, 2, {}, extra};
+  testing::RecordingReporter reporter;
+  const auto document = testing::ParseXml(manifest);
+  FileHashPlan plan(*document, settings, reporter, true);
+  std::string text;
+  std::vector<std::size_t> offsets;
+  xmldoc::WriteContext context(text, nullptr, xmldoc::WriteContext::kCompact);
+  context.markedAttributes = plan.Placeholders();
+  context.valueOffsets = &offsets;
+  document->GetRoot().Write(context);
+  plan.PlaceholdersWritten(std::move(offsets));
+  EXPECT_EQ(StageResult::kGoOn, plan.Hash(&text));
+  return text;
 }
 
 TEST(HashingStepTest, FindsTheFileThroughSignInfoOrManifestDirectoryAndSubPath) {
@@ -155,14 +175,18 @@ TEST(HashingStepTest, TheExtraDigestFollowsMd5AndReplacesAStaleOne) {
   const struct { std::string inner, expected; } kCases[] = {
       {"<destination/><md5/><x/>", "<destination/>" + md5 + sha + "<x/>"},
       {"<sha256 value=\"0xold\"/><md5/><x/>", sha + md5 + "<x/>"},
+      {"<md5/><x/><sha256/>", md5 + "<x/>" + sha},
       {"<destination/>", "<destination/>"},
   };
   // clang-format on
   for (const auto& c : kCases) {
-    const HashRun run =
-        Hash(OneFile("", "a", c.inner), dir.Path().string(), ".", 2, DigestAlgorithm::kSha256);
-    EXPECT_EQ((HashRun{StageResult::kGoOn, run.lines, {}, OneFile("", "a", c.expected)}), run)
-        << c.inner;
+    const std::string manifest =
+        OneFile("", "a", c.inner + "</dependency><dependency file=\"a\"><md5/>");
+    const std::string expected =
+        OneFile("", "a", c.expected + "</dependency><dependency file=\"a\">" + md5 + sha);
+    const HashRun run = Hash(manifest, dir.Path().string(), ".", 2, DigestAlgorithm::kSha256);
+    EXPECT_EQ((HashRun{StageResult::kGoOn, run.lines, {}, expected}), run) << c.inner;
+    EXPECT_EQ(expected, HashIntoText(manifest, dir.Path().string(), DigestAlgorithm::kSha256));
   }
 }
 

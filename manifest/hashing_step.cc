@@ -119,12 +119,12 @@ void StoreDigests(xmldoc::Element& dependency, const FileDigests& digests,
       .SetValue("0x" + HexText(digests.extra));
 }
 
-// Whether `first` comes before `second` among the parent's child elements.
-bool ComesBefore(xmldoc::Element& parent, const xmldoc::Element& first,
-                 const xmldoc::Element& second) {
-  for (const xmldoc::Element* child : ChildElements(parent)) {
-    if (child == &first) return true;
-    if (child == &second) return false;
+// Whether `first` comes before `second` among the parent's children.
+bool ComesBefore(const xmldoc::Element& parent, const xmldoc::Node& first,
+                 const xmldoc::Node& second) {
+  for (const auto& child : parent.GetChildren()) {
+    if (child.get() == &first) return true;
+    if (child.get() == &second) return false;
   }
   return false;
 }
@@ -170,9 +170,12 @@ std::optional<FileDigests> AwaitDigests(bool refused, OrderedFileHasher& hasher,
 }
 
 // What a placeholder holds until its digest is written over it: the width of
-// "0x" and the digest's hex digits.
-std::string Placeholder(std::size_t digestSizeInBytes) {
-  return "0x" + std::string(2 * digestSizeInBytes, '0');
+// "0x" and the digest's hex digits. Made once, for the longest digest,
+// rather than once for each file.
+std::string_view Placeholder(std::size_t digestSizeInBytes) {
+  static const std::string longest =
+      "0x" + std::string(2 * DigestSizeInBytes(DigestAlgorithm::kSha512), '0');
+  return std::string_view(longest).substr(0, 2 + 2 * digestSizeInBytes);
 }
 
 }  // namespace

@@ -153,6 +153,11 @@ app/options.cc @@ c.verify.pinnedSha256 = HexText(*thumbprint); @@ c.verify.pinn
 xml/writer.cc @@ owned.RemoveAllChildren(); @@ ; @@ brevick_xml_tests
 pki/cert_store.cc @@ auto found = std::find(entries.begin(), entries.end(), wanted); @@ auto found = entries.end(); @@ brevick_pki_tests,brevick_app_tests
 pki/crypto_result.h @@ kDefaultStoreName[] = L"MY"; @@ kDefaultStoreName[] = L"My"; @@ brevick_pki_tests,brevick_app_tests
+manifest/hashing_step.cc @@ if (file.extraFirst) std::swap(md5Offset, extraOffset); @@ ; @@ brevick_manifest_tests
+manifest/hashing_step.cc @@ extraOffset = placeholderOffsets[filled++]; @@ extraOffset = placeholderOffsets[filled]; @@ brevick_manifest_tests,brevick_app_tests
+digest/md2.cc @@ p = base | ((p + (round + 1) * kScale) & kEntryBits); @@ p = base | ((p + round * kScale) & kEntryBits); @@ brevick_digest_tests
+digest/sha256_lanes.cc @@ const std::uint32_t* constants = kRoundConstants; @@ const std::uint32_t* constants = kRoundConstants + 1; @@ brevick_digest_tests
+app/pipeline.cc @@ TextDigest digest(text, settings.extraDigest, ownThread); @@ TextDigest digest(text, DigestAlgorithm::kSha256, ownThread); @@ brevick_app_tests
 EOF
 )
 
